@@ -1,0 +1,48 @@
+// Result plots through PLplot, with the plot options menu that restyles,
+// redraws and saves each plot.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "textio/console.h"
+
+namespace quorvane::display {
+
+// What one plot shows. For the spectrum kinds (1 raw spectrum with
+// confidence levels, 2 reshaped and harmonic, 3 median smoothed, 5 F-test)
+// n = nf, x0 = fmin, dx = df, and n - 1 points are drawn; for the
+// reconstruction (kind 6) n = npts, x0 = the series mean, dx = dt.
+struct PlotInput {
+  int n = 0;
+  float x0 = 0.0f;
+  float dx = 0.0f;
+  std::span<const float> specraw0, specmed0, specresh0, harmonic0, specback0, ftest;
+  std::array<float, 4> conf{};
+  std::array<float, 6> fconf{};
+  int iplot = 0;
+  std::string title;  // series name
+  std::span<const float> y, signal;
+};
+
+class Display {
+ public:
+  // Chooses the output device once (screen window when a display is
+  // available, otherwise image files; QUORVANE_DEVICE overrides).
+  explicit Display(textio::Console& console);
+  ~Display();
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
+
+  // Draws plot input.iplot, then runs the plot options menu until the user
+  // continues.
+  void display(const PlotInput& input);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quorvane::display

@@ -1,0 +1,1 @@
+#include "driver/analysis_record.h"

@@ -1,0 +1,76 @@
+// The spectrum engine: multitaper spectrum, harmonic F-test, line reshaping,
+// noise background and confidence levels, and the list of significant peaks.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "spectral/status.h"
+
+namespace quorvane::spectral {
+
+// Diagnostic lines of the chi-square routine go to a sink the caller gives.
+using MessageSink = std::function<void(std::string_view line)>;
+
+// The analysis settings that the engine reads (option codes as in the
+// analysis record).
+struct SpecSettings {
+  int nwin = 3;        // number of tapers K
+  int p = 2;           // resolution, multiples of the Rayleigh frequency
+  float dt = 1.0f;     // sampling interval
+  int npts = 0;        // number of values
+  float fmin = 0.0f;   // band
+  float fmax = 0.5f;
+  int inoise = 0;      // 0 red, 1 white, 2 locally-white
+  int irobust = 1;     // 0 raw, 1 robust background
+  int ilogfit = 1;     // 0 linear, 1 log misfit
+  float fsmooth = 0.1f;
+  int isignal = 0;     // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
+  int iadapt = 1;      // 0 high-resolution, 1 adaptive
+  int inorm = 0;       // 0 none, 1 N, 2 1/dt
+  int ireshape = 1;    // 1 yes
+  int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
+};
+
+// Everything one spectrum run returns. The frequency-indexed arrays hold the
+// band entries; entry i (0-based) lies at frequency f0 + i * df, and the
+// first nf - 1 entries are filled.
+struct SpecResults {
+  int nf = 0;       // band length; nf - 1 entries are filled
+  float df = 0.0f;  // bin spacing
+  float f0 = 0.0f;  // frequency of the first entry
+  std::vector<float> specraw0;   // raw multitaper spectrum
+  std::vector<float> specmed0;   // running median of the raw spectrum
+  std::vector<float> specresh0;  // reshaped spectrum
+  std::vector<float> harmonic0;  // harmonic (line) spectrum
+  std::vector<float> specback0;  // noise background
+  std::vector<float> ftest;      // harmonic F statistic
+  std::array<float, 4> conf{};   // chi-square ratios at 50, 90, 95, 99 %
+  std::array<float, 6> fconf{};  // F levels at 50, 90, 95, 99, 99.5, 99.9 %
+  int nbw = 0;                   // bandwidth 2W in bins
+  float s0raw = 0.0f, s0 = 0.0f, rho0 = 0.0f, rho = 0.0f, tau0 = 0.0f, tau = 0.0f;
+};
+
+// Checks that a run with these settings is possible (at least 2 values, dt
+// positive, 1 <= nwin <= 8, p positive, a band inside 0..Nyquist holding at
+// least one entry, a smoothing width the band can hold, the series within the
+// engine's capacity). The message names the offending value.
+Status check_spec(const SpecSettings& settings);
+
+// One spectrum run on y[0..npts-1]. Checks the settings first and computes
+// nothing when they are refused.
+Status spec(std::span<const float> y, const SpecSettings& settings, SpecResults& out,
+            const MessageSink& sink = {});
+
+// The list of significant peaks: at most 40 entries, ordered by frequency;
+// sigpct holds 99, 95 or 90.
+struct PeakList {
+  std::vector<float> sigfreq;
+  std::vector<float> sigpct;
+};
+PeakList findpeaks(float fstart, int isignal, const SpecResults& results);
+
+}  // namespace quorvane::spectral

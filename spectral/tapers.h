@@ -1,0 +1,37 @@
+// Slepian tapers (discrete prolate spheroidal sequences).
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace quorvane::spectral {
+
+// K tapers of length N for time-bandwidth product npi.
+struct Tapers {
+  int n = 0;     // N, points per taper
+  int nwin = 0;  // K, number of tapers
+  // v[k * n + i] is value i (0-based) of taper k (0-based, best concentrated
+  // first); each taper is scaled so that the sum of its squares is N.
+  std::vector<float> v;
+  std::vector<double> el;     // concentration of each taper, in (0, 1]
+  std::vector<float> tapsum;  // sum of the values of each taper
+  std::vector<double> dlam;   // second concentration approximation
+
+  float at(int i, int k) const { return v[static_cast<std::size_t>(k) * n + i]; }
+  float* column(int k) { return v.data() + static_cast<std::size_t>(k) * n; }
+  const float* column(int k) const { return v.data() + static_cast<std::size_t>(k) * n; }
+};
+
+// How the tridiagonal eigenproblem is solved. Both give the same
+// eigenvectors to double-precision rounding; Reference is LAPACK's bisection
+// (dstebz) and inverse iteration (dstein), Fast is the program's own faster
+// path.
+enum class EigenPath { Fast, Reference };
+
+// Tapers for the spectrum engine and for the reconstruction. Both compute the
+// same tapers; they differ only in the capacities their callers allow.
+// Requires n >= 1, 1 <= nwin <= n.
+void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
+void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
+
+}  // namespace quorvane::spectral

@@ -1,0 +1,1 @@
+#include "textio/layout.h"

@@ -1,0 +1,1 @@
+#include "textio/line_reader.h"
