@@ -1,5 +1,100 @@
 #include "spectral/tapers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "spectral/lapack_tridiagonal.h"
+#include "spectral/slepian_eigen.h"
+
 namespace quorvane::spectral {
-void taper2(int, int, float, Tapers&, EigenPath) {}
-void taper1(int, int, float, Tapers&, EigenPath) {}
+
+namespace {
+
+constexpr double pi = 3.14159265358979;
+
+// The negated Slepian tridiagonal matrix of order n for half-bandwidth w:
+//   d(i) = -((n-1)/2 - i)^2 cos(2 pi w),  e(i) = -i (n - i) / 2  (i = 0..n-1),
+// where e(i) couples rows i - 1 and i (e(0) is unused). Negation turns the
+// best-concentrated sequences (largest eigenvalues) into the smallest ones,
+// which bisection selects by index.
+void slepian_matrix(int n, double cs, std::vector<double>& d, std::vector<double>& e) {
+  const std::size_t un = static_cast<std::size_t>(n);
+  d.resize(un);
+  e.resize(un > 0 ? un - 1 : 0);
+  const double centre = (n - 1) / 2.0;
+  for (std::size_t i = 0; i < un; ++i) {
+    const double t = centre - static_cast<double>(i);
+    d[i] = -(t * t) * cs;
+    // Stored without the unused leading element: e[i - 1] couples rows i-1, i.
+    if (i > 0) e[i - 1] = -(static_cast<double>(n) - static_cast<double>(i)) * static_cast<double>(i) / 2.0;
+  }
 }
+
+void compute_tapers(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  const std::size_t un = static_cast<std::size_t>(n);
+  const std::size_t uk = static_cast<std::size_t>(nwin);
+  const double w = static_cast<double>(npi) / n;
+  const double sn = std::sin(2.0 * pi * w);
+  const double cs = std::cos(2.0 * pi * w);
+
+  std::vector<double> d, e, eigenvalues, z;
+  slepian_matrix(n, cs, d, e);
+  if (path == EigenPath::Reference) {
+    // 1.0e-13 as a single-precision constant widened to double.
+    const double abstol = static_cast<double>(1.0e-13f);
+    smallest_tridiagonal_eigenpairs(d, e, nwin, abstol, eigenvalues, z);
+  } else {
+    smallest_slepian_eigenpairs(d, e, nwin, eigenvalues, z);
+  }
+
+  // The eigenvalues of the matrix are not concentrations; el takes the larger
+  // of two asymptotic approximations of the concentration instead.
+  out.n = n;
+  out.nwin = nwin;
+  out.el.assign(uk, 0.0);
+  out.dlam.assign(uk, 0.0);
+  const double cprime = pi * static_cast<double>(npi);
+  const double euler_gamma = 0.5772156649;
+  std::vector<double> a(uk);
+  a[0] = 4.0 * std::sqrt(pi * cprime) * std::exp(-2.0 * cprime);
+  for (std::size_t k = 0; k + 1 < uk; ++k) a[k + 1] = a[k] * 8.0 * cprime / static_cast<double>(k + 1);
+  const double denom = std::log(8.0 * n * sn) + euler_gamma;
+  for (std::size_t k = 0; k < uk; ++k) {
+    const double x = -pi * (2.0 * pi * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
+    out.dlam[k] = 1.0 / (1.0 + std::exp(x));
+    out.el[k] = std::max(1.0 - a[k], out.dlam[k]);
+  }
+
+  // Each taper is scaled so that the sum of its squares is N. The sums are
+  // taken in single precision on the single-precision values: the tapers are
+  // used in single precision from here on.
+  out.v.assign(un * uk, 0.0f);
+  out.tapsum.assign(uk, 0.0f);
+  for (std::size_t k = 0; k < uk; ++k) {
+    float* v = out.v.data() + k * un;
+    const double* zk = z.data() + k * un;
+    float sum = 0.0f;
+    float ssq = 0.0f;
+    for (std::size_t i = 0; i < un; ++i) {
+      v[i] = static_cast<float>(zk[i]);
+      sum += v[i];
+      ssq += v[i] * v[i];
+    }
+    const float rms = std::sqrt(ssq / static_cast<float>(n));
+    for (std::size_t i = 0; i < un; ++i) v[i] /= rms;
+    out.tapsum[k] = sum / rms;
+  }
+}
+
+}  // namespace
+
+void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  compute_tapers(n, nwin, npi, out, path);
+}
+
+void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  compute_tapers(n, nwin, npi, out, path);
+}
+
+}  // namespace quorvane::spectral

@@ -1,0 +1,23 @@
+// The one place where the spectral library calls LAPACK: the smallest
+// eigenpairs of a real symmetric tridiagonal matrix by bisection (dstebz)
+// and inverse iteration (dstein).
+#pragma once
+
+#include <vector>
+
+namespace quorvane::spectral {
+
+// Eigenvalues 1..count (in ascending order) of the symmetric tridiagonal
+// matrix with diagonal d (n entries) and off-diagonal e (n - 1 entries; e[i]
+// couples rows i and i + 1), found by bisection with absolute tolerance
+// abstol, and their unit-norm eigenvectors by inverse iteration.
+// Writes count eigenvalues to eigenvalues and the eigenvectors column by
+// column (column k at z[k * n]) to z; both are resized. Returns LAPACK's
+// info code (that of dstebz if it failed, else that of dstein; 0 on
+// success). Callers may ignore it: inverse iteration still leaves a usable
+// vector when it reports slow convergence.
+int smallest_tridiagonal_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
+                                    int count, double abstol, std::vector<double>& eigenvalues,
+                                    std::vector<double>& z);
+
+}  // namespace quorvane::spectral
