@@ -1,1 +1,181 @@
 #include "textio/free_format.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace quorvane::textio {
+namespace {
+
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; }
+
+// Checks the shape [sign] digits [. digits] [E|D [sign] digits] and returns
+// the text with a D exponent turned into E, ready for strtod.
+bool real_text(std::string_view text, std::string& out) {
+  std::size_t i = 0;
+  auto digits = [&] {
+    std::size_t start = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    return i - start;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa_digits = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa_digits += digits();
+  }
+  if (mantissa_digits == 0) return false;
+  out.assign(text.substr(0, i));
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+    ++i;
+    out += 'E';
+    std::size_t sign_at = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    out.append(text.substr(sign_at, i - sign_at));
+    std::size_t exponent_start = i;
+    if (digits() == 0) return false;
+    out.append(text.substr(exponent_start, i - exponent_start));
+  }
+  return i == text.size();
+}
+
+}  // namespace
+
+std::vector<std::string> free_tokens(std::string_view line) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && is_separator(line[i])) ++i;
+    std::size_t start = i;
+    while (i < line.size() && !is_separator(line[i])) ++i;
+    if (i > start) {
+      std::string token(line.substr(start, i - start));
+      if (token.find_first_not_of('*') == std::string::npos) token = "*";
+      tokens.push_back(std::move(token));
+    }
+  }
+  return tokens;
+}
+
+bool parse_integer(std::string_view text, long long& value) {
+  if (text.empty()) return false;
+  std::size_t start = text[0] == '+' ? 1 : 0;
+  if (start == text.size()) return false;
+  const char* first = text.data() + start;
+  const char* last = text.data() + text.size();
+  if (*first == '+') return false;
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && ptr == last;
+}
+
+bool parse_real(std::string_view text, double& value) {
+  std::string clean;
+  if (!real_text(text, clean)) return false;
+  value = std::strtod(clean.c_str(), nullptr);
+  return std::isfinite(value);
+}
+
+bool parse_real(std::string_view text, float& value) {
+  std::string clean;
+  if (!real_text(text, clean)) return false;
+  value = std::strtof(clean.c_str(), nullptr);
+  return std::isfinite(value);
+}
+
+bool parse_logical(std::string_view text, bool& value) {
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == '.') ++i;
+  if (i >= text.size()) return false;
+  char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+  if (c == 'T') {
+    value = true;
+    return true;
+  }
+  if (c == 'F') {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+std::string free_real(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.7G", value);
+  std::string text = buffer;
+  std::size_t e = text.find('E');
+  if (text.find('.') == std::string::npos) {
+    if (e == std::string::npos) {
+      text += ".0";
+    } else {
+      text.insert(e, ".0");
+    }
+  }
+  return text;
+}
+
+std::string free_line(const std::vector<Value>& items) {
+  std::string line = " ";
+  for (const Value& item : items) {
+    std::string text;
+    if (const auto* s = std::get_if<std::string>(&item)) {
+      text = *s;
+    } else if (const auto* i = std::get_if<long long>(&item)) {
+      text = std::to_string(*i);
+    } else {
+      text = free_real(std::get<double>(item));
+    }
+    if (text.empty()) continue;
+    if (line.back() != ' ' && text.front() != ' ') line += ' ';
+    line += text;
+  }
+  return line;
+}
+
+ReadStatus FreeRead::next_token(std::string& value) {
+  while (next_ >= tokens_.size()) {
+    std::string line;
+    if (!source_.next_line(line)) return ReadStatus::End;
+    tokens_ = free_tokens(line);
+    next_ = 0;
+  }
+  value = tokens_[next_++];
+  return ReadStatus::Ok;
+}
+
+ReadStatus FreeRead::token(std::string& value) { return next_token(value); }
+
+ReadStatus FreeRead::integer(long long& value) {
+  std::string text;
+  ReadStatus status = next_token(text);
+  if (status != ReadStatus::Ok) return status;
+  return parse_integer(text, value) ? ReadStatus::Ok : ReadStatus::Error;
+}
+
+ReadStatus FreeRead::integer(int& value) {
+  long long wide = 0;
+  ReadStatus status = integer(wide);
+  if (status != ReadStatus::Ok) return status;
+  if (wide < -2147483647LL - 1 || wide > 2147483647LL) return ReadStatus::Error;
+  value = static_cast<int>(wide);
+  return ReadStatus::Ok;
+}
+
+ReadStatus FreeRead::real(float& value) {
+  std::string text;
+  ReadStatus status = next_token(text);
+  if (status != ReadStatus::Ok) return status;
+  return parse_real(text, value) ? ReadStatus::Ok : ReadStatus::Error;
+}
+
+ReadStatus FreeRead::real(double& value) {
+  std::string text;
+  ReadStatus status = next_token(text);
+  if (status != ReadStatus::Ok) return status;
+  return parse_real(text, value) ? ReadStatus::Ok : ReadStatus::Error;
+}
+
+}  // namespace quorvane::textio
