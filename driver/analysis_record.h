@@ -1,0 +1,70 @@
+// The analysis record: everything one analysis holds, from the chosen series
+// through the settings and spectral results to the signals list and the
+// reconstruction. The driver owns the only instance and hands members to the
+// entry routine of each subsystem.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "spectral/spectrum.h"
+
+namespace quorvane::driver {
+
+// Entries of the signals list.
+inline constexpr int nsigmax = 100;
+
+struct AnalysisRecord {
+  // Series (written by the series input and the driver).
+  std::string fname;     // input file name
+  int npts = 0;          // number of values of the chosen series
+  float dt = 0.0f;       // sampling interval
+  std::vector<float> y;  // the series, y[0..npts-1]
+  std::string title;     // series name
+  float ymean = 0.0f;    // series mean
+  // Reuse flag of the series input before a call, plot kind before a plot.
+  int iplot = 0;
+
+  // Analysis settings (defaults set after every series input).
+  int p = 0;              // resolution in multiples of the Rayleigh frequency
+  int nwin = 0;           // number of tapers
+  float bndwdth = 0.0f;   // full multitaper bandwidth 2p/(npts dt)
+  float fmin = 0.0f;      // analysis band
+  float fmax = 0.0f;
+  float frange = 0.0f;    // fmax - fmin
+  float fsmooth = 0.0f;   // median smoothing width
+  int inoise = 0;         // 0 red, 1 white, 2 locally-white noise
+  int irobust = 0;        // 0 raw, 1 robust background
+  int ilogfit = 0;        // 0 linear, 1 log misfit
+  int isignal = 0;        // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
+  int iadapt = 0;         // 0 high-resolution, 1 adaptive
+  int inorm = 0;          // 0 none, 1 N, 2 1/dt
+  int ireshape = 0;       // 1 reshape at detected lines
+  int isiglev = 0;        // 1..6 for 50, 90, 95, 99, 99.5, 99.9 %
+  float siglev = 0.0f;    // the level of isiglev in percent (menu only)
+  int iconstr = 0;        // reconstruction constraint; kept across series
+
+  // Display toggles.
+  int ishowraw = 0, ishowresh = 0, ishowmed = 0, ishowconf = 0, ishowf = 0;
+
+  // Control flags.
+  int icomputed = 0;  // the results belong to the current settings
+  int irecon = 0;     // continuing with valid results reconstructs
+
+  // Spectral results of the last spectrum run.
+  spectral::SpecResults spectra;
+
+  // Signals list.
+  int nsig = 0;
+  std::array<float, nsigmax> sigfreq{};
+  std::array<float, nsigmax> sigpct{};
+  std::array<int, nsigmax> iuse{};
+
+  // Reconstruction.
+  float freq0 = 0.0f;        // frequency being reconstructed
+  std::vector<float> rsig;   // one reconstructed signal
+  std::vector<float> signal; // sum of the reconstructed signals of a run
+};
+
+}  // namespace quorvane::driver

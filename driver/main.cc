@@ -1,1 +1,8 @@
-int main() { return 0; }
+#include <iostream>
+
+#include "driver/program.h"
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  return quorvane::driver::run_quorvane(std::cin, std::cout, std::cerr);
+}

@@ -1,1 +1,0 @@
-#include "driver/analysis_record.h"

@@ -1,0 +1,591 @@
+#include "driver/program.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "display/display.h"
+#include "driver/analysis_record.h"
+#include "input/setup.h"
+#include "recon/recon.h"
+#include "spectral/spectrum.h"
+
+namespace quorvane::driver {
+namespace {
+
+using textio::Console;
+using textio::Value;
+
+// The answer prompt of every setting dialog.
+constexpr std::string_view kResponse = "    enter Response :>> ";
+
+// The unit on which the series input opens the file.
+constexpr int kInputUnit = 17;
+
+// Significance levels in percent, by isiglev 1..6.
+constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
+
+std::string text(std::string_view s) { return std::string(s); }
+
+class Program {
+ public:
+  explicit Program(Console& console) : console_(console), display_(console) {}
+
+  void run() {
+    banner();
+    ask_file();
+    record_.iplot = 0;
+    input_series();
+    while (main_menu()) {
+    }
+  }
+
+ private:
+  // Lines of list-directed output: one leading blank, then the items.
+  void say(std::string_view line) { console_.write_free({text(line)}); }
+
+  void banner() {
+    console_.blank_line();
+    console_.write("(/1x,'Program: Quorvane v15 ~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~')");
+    console_.blank_line();
+    console_.line("     Multitaper spectral analysis of one evenly sampled series:");
+    console_.line("     Slepian tapers, harmonic F-test, red, white and locally-white");
+    console_.line("     noise backgrounds with 50, 90, 95 and 99 % confidence levels,");
+    console_.line("     and reconstruction of chosen signals and of the trend.");
+    console_.line("     The README lists the input layouts and an example session.");
+    console_.blank_line();
+    console_.line("     Updated 01/2011 for OSX_Intel and WindowsXP");
+    console_.line("     Version 11");
+    console_.line("     Spectral estimates after D. J. Thomson (1982), Proc. IEEE 70;");
+    console_.line("     robust noise backgrounds after M. E. Mann and J. M. Lees");
+    console_.line("     (1996), Climatic Change 33; plots drawn with PLplot and the");
+    console_.line("     linear algebra done by LAPACK.");
+    console_.write("(1x,'~~~~~~~~~~~~~~~~~~~~~~~~ Feb.01,2013 ~~~~~~~~~~~~~~~~~~~~~~'/)");
+  }
+
+  // Asks for the input file until an existing one is named.
+  void ask_file() {
+    while (true) {
+      std::string name = console_.ask_text(" Enter Time Series File : ");
+      if (name.size() > 80) name.resize(80);
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+      std::error_code error;
+      if (!name.empty() && std::filesystem::is_regular_file(name, error)) {
+        record_.fname = name;
+        return;
+      }
+      std::string padded = name;
+      padded.resize(80, ' ');
+      console_.write("(/1x,'WARNING: File > ',a30,'<does not exist',/)", {padded});
+      console_.pause(" Hit return to continue");
+    }
+  }
+
+  // Series input (first input or re-selection), then the defaults.
+  void input_series() {
+    input_.setup(console_, kInputUnit, record_.fname, record_.npts, record_.dt, record_.y,
+                 record_.title, record_.iplot);
+    set_defaults();
+  }
+
+  void set_defaults() {
+    AnalysisRecord& r = record_;
+    r.y.resize(static_cast<std::size_t>(std::max(r.npts, 0)));
+    float sum = 0.0f;
+    for (int i = 0; i < r.npts; ++i) sum += r.y[static_cast<std::size_t>(i)];
+    // The series input accepts only series of at least two values with a
+    // positive time step, so these divisions are safe.
+    r.ymean = sum / static_cast<float>(r.npts);
+    r.icomputed = 0;
+    r.p = 2;
+    r.nwin = 3;
+    r.fmax = 0.5f / r.dt;
+    r.bndwdth = 4.0f / (r.dt * static_cast<float>(r.npts));
+    r.fmin = 0.0f;
+    r.frange = r.fmax - r.fmin;
+    r.inorm = 0;
+    r.iadapt = 1;
+    r.ireshape = 1;
+    r.isiglev = 3;
+    r.siglev = 95.0f;
+    r.inoise = 0;
+    r.irobust = 1;
+    r.fsmooth = std::max(r.frange / 5.0f, r.bndwdth);
+    r.ilogfit = 1;
+    r.isignal = 0;
+    r.irecon = 0;
+    r.iuse.fill(0);
+    r.sigpct.fill(0.0f);
+    r.sigfreq.fill(0.0f);
+    r.nsig = 0;
+    r.ishowraw = r.ishowresh = r.ishowmed = r.ishowconf = r.ishowf = 1;
+  }
+
+  void show_menu() {
+    const AnalysisRecord& r = record_;
+    console_.blank_line();
+    say("MAIN MENU - Quorvane");
+    console_.blank_line();
+    console_.write("(1x,'1) variance/resolution tradeoff:')");
+    console_.write("(6x,'Resolution = ',i6)", {static_cast<long long>(r.p)});
+    console_.write("(6x,'Number of tapers = ',i6)", {static_cast<long long>(r.nwin)});
+    if (r.inoise == 0) {
+      say("2) null hypothesis: red noise");
+    } else if (r.inoise == 1) {
+      say("2) null hypothesis: white noise");
+    } else {
+      say("2) null hypothesis: locally-white noise");
+    }
+    if (r.isignal != 2) {
+      if (r.irobust == 0) {
+        say("    * raw noise background estimation");
+      } else {
+        say("    * robust noise background estimation");
+        console_.write_free({text("         & fsmooth = "), static_cast<double>(r.fsmooth)});
+        if (r.inoise == 0) {
+          say(r.ilogfit == 0 ? "    (min misfit noise background)"
+                             : "    (min log-misfit noise background)");
+        }
+      }
+    }
+    if (r.isignal == 0) {
+      say("3) signal assumption: harmonic or narrowband");
+    } else if (r.isignal == 1) {
+      say("3) signal assumption: narrowband");
+    } else {
+      say("3) signal assumption: harmonic");
+    }
+    say("4) spectrum: ");
+    say(r.iadapt == 1 ? "    * adaptive estimate" : "    * high-resolution estimate");
+    if (r.inorm == 0) {
+      say("    * no normalization");
+    } else if (r.inorm == 1) {
+      say("    * normalize by  N ");
+    } else {
+      say("    * normalize by 1/dt");
+    }
+    if (r.ireshape == 0) {
+      say("    * unreshaped");
+    } else {
+      console_.write_free({text("    * reshaped at threshold ="), static_cast<double>(r.siglev),
+                           text("%")});
+    }
+    console_.write_free({text("    * frequency range: "), static_cast<double>(r.fmin),
+                         static_cast<double>(r.fmax)});
+    console_.write_free({text("5) signals to reconstruct: "), static_cast<long long>(r.nsig)});
+    if (r.ishowraw + r.ishowresh + r.ishowmed + r.ishowconf + r.ishowf == 0) {
+      say("6) no display:");
+    } else {
+      say("6) display:");
+      if (r.ishowf == 1) {
+        say("  \t *  F-test spectrum");
+        say("  \t *   & 50% 90% 95% 99% sig levels");
+      }
+      if (r.ishowraw == 1) say("    * raw spectrum");
+      if (r.ishowresh == 1) say("    * reshaped & harmonic spectra");
+      if (r.ishowmed == 1) say("    * median smoothed spectrum");
+      if (r.ishowconf == 1) say("    * 50% 90% 95% 99% sig levels");
+    }
+    say("8) to exit program");
+  }
+
+  // One pass of the main menu; false when the user quits.
+  bool main_menu() {
+    AnalysisRecord& r = record_;
+    show_menu();
+    long long iopt = console_.ask_integer(" option (continue=0) :>> ");
+    if (iopt == 0) {
+      if (r.icomputed == 0) {
+        spectrum_run();
+      } else if (r.irecon == 1) {
+        reconstruction_run();
+      }
+      return true;
+    }
+    if (iopt == 8) {
+      console_.blank_line();
+      say("quitting...");
+      return false;
+    }
+    if (iopt == 7) {
+      r.iplot = 1;
+      input_series();
+      return true;
+    }
+    if (iopt < 5) {
+      r.nsig = 0;
+      r.iuse.fill(0);
+      r.icomputed = 0;
+    }
+    switch (iopt) {
+      case 1: resolution_dialog(); break;
+      case 2: noise_dialog(); break;
+      case 3: signal_dialog(); break;
+      case 4: spectrum_dialog(); break;
+      case 6: display_dialog(); break;
+      default: reconstruction_dialog(); break;
+    }
+    return true;
+  }
+
+  long long ask_response() { return console_.ask_integer(kResponse); }
+  float ask_response_real() { return console_.ask_real(kResponse); }
+
+  // Answers that select an option are ints; a huge typed number must not
+  // wrap around into a valid code.
+  static int clamp_int(long long value) {
+    return static_cast<int>(std::clamp<long long>(value, -1000000000LL, 1000000000LL));
+  }
+
+  void resolution_dialog() {
+    AnalysisRecord& r = record_;
+    say("   resolution in \"p\" multiples of Rayleigh frequency");
+    r.p = clamp_int(ask_response());
+    console_.write_free({text("   number of tapers (suggested = "), 2LL * r.p - 1, text(" ) ")});
+    r.nwin = clamp_int(ask_response());
+    r.bndwdth = 2.0f * static_cast<float>(r.p) / (static_cast<float>(r.npts) * r.dt);
+    r.fsmooth = std::max(r.fsmooth, r.bndwdth);
+  }
+
+  void noise_dialog() {
+    AnalysisRecord& r = record_;
+    if (r.isignal == 2) {
+      say("   harmonic signal-only detection requires");
+      say("   a \"locally-white noise\" assumption...");
+      return;
+    }
+    say("   null hypothesis:");
+    say("   (0) red noise");
+    say("   (1) white noise");
+    say("   (2) locally-white noise");
+    r.inoise = clamp_int(ask_response());
+    say("   background estimation:");
+    say("   (0) raw");
+    say("   (1) robust");
+    r.irobust = clamp_int(ask_response());
+    if (r.irobust != 1) return;
+    const float half_range = r.frange * 0.5f;
+    while (true) {
+      say("   median smoothing width");
+      console_.write_free({text("   choose: "), static_cast<double>(r.bndwdth), text(" < f <"),
+                           static_cast<double>(half_range)});
+      r.fsmooth = ask_response_real();
+      if (r.bndwdth <= r.fsmooth && r.fsmooth <= half_range) break;
+      say("   your frequency width is out of bounds!");
+    }
+    if (r.inoise == 0) {
+      say("   red noise background fit:");
+      say("   (0) linear");
+      say("   (1) log");
+      r.ilogfit = clamp_int(ask_response());
+    }
+  }
+
+  void signal_dialog() {
+    AnalysisRecord& r = record_;
+    say("   signal assumption");
+    say("   (0) harmonic or narrowband");
+    say("   (1) narrowband");
+    say("   (2) harmonic");
+    r.isignal = clamp_int(ask_response());
+    if (r.isignal == 2) {
+      r.inoise = 2;
+      r.ishowmed = 0;
+      r.ishowconf = 0;
+    }
+  }
+
+  void spectrum_dialog() {
+    AnalysisRecord& r = record_;
+    say("   (0) high-resolution or (1) adaptive estimate");
+    r.iadapt = clamp_int(ask_response());
+    say("   normalization:");
+    say("   (0) none (1) N  (2) 1/dt");
+    r.inorm = clamp_int(ask_response());
+    say("   reshaping (yes=1)?");
+    r.ireshape = clamp_int(ask_response());
+    if (r.ireshape == 1) {
+      // Only the six listed levels have an F level for the detection.
+      while (true) {
+        say("   sig. level for harmonic peak detection/reshaping");
+        say("   (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%");
+        long long level = ask_response();
+        if (level >= 0 && level <= 5) {
+          r.isiglev = static_cast<int>(level) + 1;
+          r.siglev = kLevels[static_cast<std::size_t>(level)];
+          break;
+        }
+        say("   please choose a level from 0 to 5");
+      }
+    }
+    say("   fmin:");
+    r.fmin = ask_response_real();
+    say("   fmax:");
+    r.fmax = ask_response_real();
+    r.frange = r.fmax - r.fmin;
+    r.fsmooth = std::max(r.frange / 5.0f, r.bndwdth);
+  }
+
+  void display_dialog() {
+    AnalysisRecord& r = record_;
+    while (true) {
+      say("   display options (toggle)");
+      console_.write_free({text("   (1) raw spectrum                : "),
+                           static_cast<long long>(r.ishowraw)});
+      console_.write_free({text("   (2) reshaped & harmonic spectra : "),
+                           static_cast<long long>(r.ishowresh)});
+      console_.write_free({text("   (3) median smoothed background  : "),
+                           static_cast<long long>(r.ishowmed)});
+      console_.write_free({text("   (4) 50% 90% 95% 99% conf levels : "),
+                           static_cast<long long>(r.ishowconf)});
+      console_.write_free({text("   (5) F-test spectrum             : "),
+                           static_cast<long long>(r.ishowf)});
+      say("   option to change: (0=continue)");
+      long long answer = ask_response();
+      if (answer == 0) return;
+      switch (answer) {
+        case 1: r.ishowraw = 1 - r.ishowraw; break;
+        case 2: r.ishowresh = 1 - r.ishowresh; break;
+        case 3: r.ishowmed = 1 - r.ishowmed; break;
+        case 4: r.ishowconf = 1 - r.ishowconf; break;
+        case 5: r.ishowf = 1 - r.ishowf; break;
+        default: break;
+      }
+      if (r.isignal == 2) {
+        r.ishowmed = 0;
+        r.ishowconf = 0;
+      }
+      if (r.isignal == 1) {
+        r.ishowresh = 0;
+        r.ishowf = 0;
+      }
+    }
+  }
+
+  // A frequency typed by hand: a number from 0 to the Nyquist frequency.
+  float ask_frequency() {
+    const float nyquist = 0.5f / record_.dt;
+    while (true) {
+      say("   frequency?");
+      float f = ask_response_real();
+      if (f >= 0.0f && f <= nyquist) return f;
+      console_.write_free({text("   the frequency must lie between 0 and"),
+                           static_cast<double>(nyquist)});
+    }
+  }
+
+  // Adds a frequency typed by hand to the signals list, unless it is full.
+  void add_frequency() {
+    AnalysisRecord& r = record_;
+    if (r.nsig >= nsigmax) {
+      console_.write_free({text("   the signals list is full ("), static_cast<long long>(nsigmax),
+                           text("entries); no frequency can be added")});
+      return;
+    }
+    float f = ask_frequency();
+    r.sigfreq[static_cast<std::size_t>(r.nsig)] = f;
+    ++r.nsig;
+  }
+
+  void ask_constraint() {
+    while (true) {
+      say("   constraint option:");
+      say("   (0) min misfit (1) min norm (2) min slope (3) min rough");
+      long long answer = ask_response();
+      if (answer >= 0 && answer <= 3) {
+        record_.iconstr = static_cast<int>(answer);
+        return;
+      }
+      say("   please choose a constraint from 0 to 3");
+    }
+  }
+
+  void signal_table() {
+    const AnalysisRecord& r = record_;
+    say("   signal frequency signif% reconstruct");
+    for (int i = 0; i < r.nsig; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      const long long rounded = static_cast<long long>(r.sigpct[k] + 0.5f);
+      if (r.sigfreq[k] < r.bndwdth) {
+        console_.write("(a1,i2,a11,i9,a1,i6)", {text("   ("), i + 1LL, text(")   TREND  "),
+                                                 rounded, text("%"),
+                                                 static_cast<long long>(r.iuse[k])});
+      } else {
+        console_.write("(a1,i2,a2,f9.4,i9,a1,i6)",
+                       {text("   ("), i + 1LL, text(") "), static_cast<double>(r.sigfreq[k]),
+                        rounded, text("%"), static_cast<long long>(r.iuse[k])});
+      }
+    }
+    console_.write("(a1,i2,a22)", {text("   ("), r.nsig + 1LL, text(")    ADD NEW frequency")});
+  }
+
+  void reconstruction_dialog() {
+    AnalysisRecord& r = record_;
+    r.irecon = 1;
+    console_.write_free({text("   4) signals to reconstruct: "), static_cast<long long>(r.nsig)});
+    if (r.nsig < 1) {
+      say("   no signals to reconstruct");
+      console_.write_free({text("   ("), r.nsig + 1LL, text(") "),
+                           text("   enter your own frequency?")});
+      say("   select (toggle) 0=continue");
+      if (ask_response() == 0) return;
+      add_frequency();
+    } else {
+      while (true) {
+        signal_table();
+        say("   select (toggle) 0=continue");
+        long long s = ask_response();
+        if (s == 0) break;
+        if (s == r.nsig + 1) {
+          add_frequency();
+        } else if (s >= 1 && s <= r.nsig) {
+          auto k = static_cast<std::size_t>(s - 1);
+          r.iuse[k] = 1 - r.iuse[k];
+        } else {
+          console_.write_free({text("   please choose an entry from 0 to"), r.nsig + 1LL});
+        }
+      }
+    }
+    // The constraint is asked whenever the dialog leads to a run, so that it
+    // can be chosen for a list of detected peaks too.
+    ask_constraint();
+    if (r.icomputed == 0) {
+      spectrum_run();
+    } else {
+      reconstruction_run();
+    }
+  }
+
+  spectral::SpecSettings spec_settings() const {
+    const AnalysisRecord& r = record_;
+    spectral::SpecSettings s;
+    s.nwin = r.nwin;
+    s.p = r.p;
+    s.dt = r.dt;
+    s.npts = r.npts;
+    s.fmin = r.fmin;
+    s.fmax = r.fmax;
+    s.inoise = r.inoise;
+    s.irobust = r.irobust;
+    s.ilogfit = r.ilogfit;
+    s.fsmooth = r.fsmooth;
+    s.isignal = r.isignal;
+    s.iadapt = r.iadapt;
+    s.inorm = r.inorm;
+    s.ireshape = r.ireshape;
+    s.isiglev = r.isiglev;
+    return s;
+  }
+
+  display::PlotInput spectrum_plot(int kind) const {
+    const AnalysisRecord& r = record_;
+    const spectral::SpecResults& s = r.spectra;
+    display::PlotInput plot;
+    plot.n = s.nf;
+    // The abscissa starts at the frequency of the first band entry, which
+    // lies on the transform grid and so may differ slightly from fmin.
+    plot.x0 = s.f0;
+    plot.dx = s.df;
+    plot.specraw0 = s.specraw0;
+    plot.specmed0 = s.specmed0;
+    plot.specresh0 = s.specresh0;
+    plot.harmonic0 = s.harmonic0;
+    plot.specback0 = s.specback0;
+    plot.ftest = s.ftest;
+    plot.conf = s.conf;
+    plot.fconf = s.fconf;
+    plot.iplot = kind;
+    plot.title = r.title;
+    plot.y = r.y;
+    plot.signal = r.signal;
+    return plot;
+  }
+
+  void spectrum_run() {
+    AnalysisRecord& r = record_;
+    Status status = spectral::spec(r.y, spec_settings(), r.spectra,
+                                   [this](std::string_view line) { console_.line(line); });
+    if (!status) {
+      console_.line(status.message);
+      return;
+    }
+    spectral::PeakList peaks = spectral::findpeaks(r.spectra.f0, r.isignal, r.spectra);
+    const std::size_t found = std::min<std::size_t>(peaks.sigfreq.size(), nsigmax);
+    for (std::size_t i = 0; i < found; ++i) {
+      r.sigfreq[i] = peaks.sigfreq[i];
+      r.sigpct[i] = peaks.sigpct[i];
+    }
+    r.nsig = static_cast<int>(found);
+    r.iuse.fill(0);
+    if (r.ishowraw == 1 && r.ishowconf == 1) plot(spectrum_plot(1));
+    if (r.ishowresh == 1) plot(spectrum_plot(2));
+    if (r.ishowmed == 1) plot(spectrum_plot(3));
+    if (r.ishowf == 1) plot(spectrum_plot(5));
+    r.icomputed = 1;
+  }
+
+  void reconstruction_run() {
+    AnalysisRecord& r = record_;
+    Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
+    if (!check) {
+      console_.line(check.message);
+      return;
+    }
+    const auto n = static_cast<std::size_t>(r.npts);
+    r.rsig.assign(n, 0.0f);
+    r.signal.assign(n, 0.0f);
+    for (int i = 0; i < r.nsig; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      if (r.iuse[k] != 1) continue;
+      r.freq0 = r.sigfreq[k];
+      Status status = recon::recon(r.y, r.nwin, r.p, r.dt, r.npts, r.bndwdth, r.freq0, r.iconstr,
+                                   r.rsig);
+      if (!status) console_.line(status.message);
+      for (std::size_t j = 0; j < n; ++j) r.signal[j] += r.rsig[j];
+    }
+    display::PlotInput input;
+    input.n = r.npts;
+    input.x0 = r.ymean;
+    input.dx = r.dt;
+    input.iplot = 6;
+    input.title = r.title;
+    input.y = r.y;
+    input.signal = r.signal;
+    plot(input);
+  }
+
+  void plot(const display::PlotInput& input) {
+    record_.iplot = input.iplot;
+    display_.display(input);
+  }
+
+  Console& console_;
+  AnalysisRecord record_;
+  input::SeriesInput input_;
+  display::Display display_;
+};
+
+}  // namespace
+
+void run_program(Console& console) { Program(console).run(); }
+
+int run_quorvane(std::istream& in, std::ostream& out, std::ostream& err) {
+  Console console(in, out, err);
+  try {
+    run_program(console);
+  } catch (const textio::EndOfInput&) {
+    out.flush();
+    err << " Input ended before the dialogue was finished; quorvane stops.\n";
+    return 2;
+  } catch (const textio::ProgramStop& stop) {
+    out.flush();
+    return stop.status;
+  }
+  out.flush();
+  return 0;
+}
+
+}  // namespace quorvane::driver
