@@ -1,7 +1,309 @@
+// The input dialogue: format menu, reading of the file into the series table,
+// series selection, time step, view and confirmation.
 #include "input/setup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "input/help_screens.h"
+#include "input/reader_support.h"
+#include "input/readers.h"
+#include "input/series_table.h"
+#include "textio/free_format.h"
+#include "textio/layout.h"
+#include "textio/line_reader.h"
+
 namespace quorvane::input {
-struct SeriesInput::Table {};
-SeriesInput::SeriesInput() = default;
-SeriesInput::~SeriesInput() = default;
-void SeriesInput::setup(textio::Console&, int, const std::string&, int&, float&, std::vector<float>&, std::string&, int&) {}
+
+using textio::Console;
+
+struct SeriesInput::Table {
+  SeriesTable table;
+};
+
+namespace {
+
+constexpr std::string_view kTryAgain = "             Hit RETURN to try again";
+constexpr std::string_view kRule68 =
+    " ____________________________________________________________________";
+// Chronology files have three heading lines before every series.
+constexpr int kChronologyHeadingLines = 3;
+
+void format_menu(Console& console) {
+  console.blank_line();
+  console.line(" ____    Input Data Format Menu     ____");
+  console.line(" ________________________________________");
+  console.line(" Raw ring-widths (decade)             [1] ");
+  console.line(" Chronologies (index)                 [2] ");
+  console.line(" Single Column                        [3]");
+  console.line(" Two Column                           [4]");
+  console.line(" Multiple Columns                     [5]");
+  console.line(" Monthly Climate [TSF]                [6]");
+  console.line(" Other                                [7]");
+  console.line(" Enter zero for help                  [0]  ");
+  console.line(" ________________________________________");
 }
+
+std::string trimmed(const std::string& text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+void no_series(Console& console) {
+  console.blank_line();
+  console.line(" No series were found in the file.");
+  console.pause(kTryAgain);
+}
+
+// Raw ring widths: one trrw call per series until the end of the file, each
+// series listed as it is read. False when no series was found.
+bool read_raw_ring_widths(Console& console, textio::LineReader& file, SeriesTable& table) {
+  int status = 0;
+  RingSeries ring;
+  trrw(console, file, ring, status);
+  while (status > 0) {
+    // A self-describing series whose header was never found has count -999.
+    if (ring.count >= 0) {
+      Series series;
+      series.name = name8(ring.id);
+      series.iyr1 = ring.first_year;
+      series.values = std::move(ring.values);
+      series.iyrn = last_year(series.iyr1, series.values.size());
+      console.write_free({static_cast<long long>(table.series.size() + 1), series.name,
+                          static_cast<long long>(series.iyr1), static_cast<long long>(series.iyrn),
+                          static_cast<long long>(series.values.size())});
+      table.series.push_back(std::move(series));
+    }
+    trrw(console, file, ring, status);
+  }
+  return !table.series.empty();
+}
+
+// Chronologies: one aindx call per series until the end of the file.
+void read_chronologies(Console& console, textio::LineReader& file, SeriesTable& table) {
+  bool lok = false;
+  std::vector<int> sample_counts;
+  while (!lok) {
+    Series slot;
+    if (aindx(console, file, slot, sample_counts, kChronologyHeadingLines, lok)) {
+      slot.iyrn = last_year(slot.iyr1, slot.values.size());
+      table.series.push_back(std::move(slot));
+    }
+  }
+}
+
+// The format menu and the reading of the file, until a reading gives at
+// least one series; that reading replaces the table.
+void read_file(Console& console, const std::string& fname, SeriesTable& table) {
+  while (true) {
+    format_menu(console);
+    long long iform = console.ask_integer(" Enter a value between       [0-7]   : ");
+    console.blank_line();
+    if (iform < 0 || iform > 7) {
+      console.blank_line();
+      console.line(" WARNING: You must enter a value between 0 and 7");
+      console.pause(kTryAgain);
+      continue;
+    }
+    if (iform == 0) {
+      dathlp(console, fname);
+      continue;
+    }
+    textio::LineReader file;
+    if (!file.open(fname)) {
+      console.blank_line();
+      console.line(" The file " + fname + " cannot be opened.");
+      console.pause(kTryAgain);
+      continue;
+    }
+    SeriesTable fresh;
+    fresh.iform = static_cast<int>(iform);
+    if (iform == 1) {
+      bool found = read_raw_ring_widths(console, file, fresh);
+      file.close();
+      if (!found) {
+        console.blank_line();
+        console.line(" WARNING: There was an error reading data");
+        console.line(" Hit RETURN to Try again or bail out now");
+        continue;
+      }
+      console.blank_line();
+      console.line(" Input data read successfully");
+    } else if (iform == 2) {
+      read_chronologies(console, file, fresh);
+      file.close();
+      if (fresh.series.empty()) {
+        no_series(console);
+        continue;
+      }
+      console.write("(1x,i3,' series read successfully')",
+                    {static_cast<long long>(fresh.series.size())});
+    } else {
+      bool lok = false;
+      switch (iform) {
+        case 3: lok = rd1col(console, file, fresh); break;
+        case 4: lok = rd2col(console, file, fresh); break;
+        case 5: lok = rdmcol(console, file, fresh); break;
+        case 6: lok = rdmet(console, file, fresh); break;
+        default: lok = rdrows(console, file, fresh); break;
+      }
+      file.close();
+      if (!lok) {
+        console.blank_line();
+        console.line(" Input data not read in successfully");
+        console.pause(kTryAgain);
+        continue;
+      }
+      if (fresh.series.empty()) {
+        no_series(console);
+        continue;
+      }
+      console.blank_line();
+      console.line(" Input data read successfully");
+    }
+    table = std::move(fresh);
+    return;
+  }
+}
+
+// Digits of the selection field: 3, or more when the table is that long.
+int selection_width(std::size_t nser) {
+  return std::max<int>(3, static_cast<int>(std::to_string(nser).size()));
+}
+
+void selection_menu(Console& console, const SeriesTable& table, int width) {
+  const std::string number = "i" + std::to_string(width);
+  console.blank_line();
+  console.line("  _____________________ Series selection menu _____________________");
+  console.line(kRule68);
+  const auto& series = table.series;
+  if (table.iform == 4) {
+    const std::string layout = "(1x," + number + ",')',1x,a)";
+    for (std::size_t k = 0; k < series.size(); ++k)
+      console.write(layout, {static_cast<long long>(k + 1), series[k].name});
+  } else {
+    const std::string layout = "(1x,5(1x," + number + ",')',1x,a))";
+    for (std::size_t first = 0; first < series.size(); first += 5) {
+      std::vector<textio::Value> row;
+      for (std::size_t k = first; k < std::min(first + 5, series.size()); ++k) {
+        row.emplace_back(static_cast<long long>(k + 1));
+        row.emplace_back(series[k].name);
+      }
+      console.write(layout, row);
+    }
+  }
+  console.line(kRule68);
+}
+
+// The time axis of series k: consecutive years from its first year, the
+// file's x values for two columns, year + (m-1)/nvar for monthly rows.
+std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
+  const std::size_t npts = series.values.size();
+  if (table.iform == 4) return series.x;
+  std::vector<float> x(npts);
+  if (table.iform == 6) {
+    const int nvar = std::max(table.nvar, 1);
+    const float step = 1.0f / static_cast<float>(nvar);
+    long long year = series.iyr1;
+    float fraction = 0.0f;
+    for (std::size_t i = 0; i < npts; ++i) {
+      x[i] = static_cast<float>(year) + fraction;
+      fraction += step;
+      if ((i + 1) % static_cast<std::size_t>(nvar) == 0) {
+        fraction = 0.0f;
+        ++year;
+      }
+    }
+  } else {
+    for (std::size_t i = 0; i < npts; ++i)
+      x[i] = static_cast<float>(static_cast<long long>(series.iyr1) + static_cast<long long>(i));
+  }
+  return x;
+}
+
+// Mean spacing of x, summed in single precision from 0 (0 for fewer than two
+// values).
+float mean_step(const std::vector<float>& x) {
+  if (x.size() < 2) return 0.0f;
+  float sum = 0.0f;
+  for (std::size_t i = 1; i < x.size(); ++i) sum += x[i] - x[i - 1];
+  return sum / static_cast<float>(x.size() - 1);
+}
+
+// A series that cannot be analysed is refused with a message.
+bool analysable(Console& console, const std::string& name, std::size_t npts, float dt) {
+  if (npts < 2) {
+    console.blank_line();
+    console.line(" Series " + name + " has " + std::to_string(npts) +
+                 (npts == 1 ? " value" : " values") + "; at least 2 are needed.");
+    return false;
+  }
+  if (!(std::isfinite(dt) && dt > 0.0f)) {
+    console.blank_line();
+    console.line(" Series " + name + " has a mean time step of " + textio::free_real(dt) +
+                 "; it must be positive.");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SeriesInput::SeriesInput() : table_(std::make_unique<Table>()) {}
+SeriesInput::~SeriesInput() = default;
+
+void SeriesInput::setup(Console& console, int /*iunit*/, const std::string& fname, int& npts,
+                        float& dt, std::vector<float>& y, std::string& title, int& ireuse) {
+  SeriesTable& table = table_->table;
+  // Re-selection needs a table; without one the file is read first.
+  if (ireuse != 1 || table.series.empty()) read_file(console, fname, table);
+
+  const std::size_t nser = table.series.size();
+  const int width = selection_width(nser);
+  const std::string prompt =
+      textio::write_record(textio::RecordLayout::fixed("(1x,'Select a series to analyse [1-',i" +
+                                                       std::to_string(width) + ",'] : ',$)"),
+                           {static_cast<long long>(nser)})
+          .text;
+  const std::string warning =
+      "(/1x,'WARNING: ',i" + std::to_string(width) + ",' is not a valid selection')";
+  while (true) {
+    selection_menu(console, table, width);
+    long long isel = console.ask_fixed_integer(prompt, width);
+    if (isel < 1 || isel > static_cast<long long>(nser)) {
+      console.write(warning, {isel});
+      console.pause(kTryAgain);
+      continue;
+    }
+    const Series& chosen = table.series[static_cast<std::size_t>(isel - 1)];
+    const std::vector<float> x = time_axis(table, chosen);
+    const float step = mean_step(x);
+    if (!analysable(console, trimmed(chosen.name), chosen.values.size(), step)) {
+      console.pause(kTryAgain);
+      continue;
+    }
+
+    console.blank_line();
+    console.line(" Do you want to view the data you just selected?");
+    if (console.ask_logical(" [T]rue or [F]alse : ")) {
+      console.write("(/1x,'  x       y       dt = ',f8.4)", {static_cast<double>(step)});
+      for (std::size_t i = 0; i < x.size(); ++i)
+        console.write_free({static_cast<double>(x[i]), static_cast<double>(chosen.values[i])});
+      console.blank_line();
+      if (!console.ask_logical("  OK? [T]rue or [F]alse : ")) continue;
+    }
+    npts = static_cast<int>(chosen.values.size());
+    dt = step;
+    y = chosen.values;
+    title = chosen.name;
+    ireuse = 0;
+    return;
+  }
+}
+
+}  // namespace quorvane::input

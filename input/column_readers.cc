@@ -1,0 +1,149 @@
+// Readers of plain column files: single column (rd1col), two column (rd2col)
+// and multiple columns with a sentinel for missing cells (rdmcol).
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "input/reader_support.h"
+#include "input/readers.h"
+#include "textio/free_format.h"
+
+namespace quorvane::input {
+
+using textio::FreeRead;
+using textio::ReadStatus;
+
+namespace {
+
+// The whole-year part of an x value, as an integer year.
+int truncated_year(float x) {
+  if (!(x > static_cast<float>(INT_MIN) && x < static_cast<float>(INT_MAX))) return 0;
+  return static_cast<int>(x);
+}
+
+}  // namespace
+
+bool rd1col(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
+  table.series.clear();
+  std::string line;
+  // Each block: name line, first-year line, then one value per line until a
+  // line that is not a number (the next name line) or the end of the file.
+  while (file.next_line(line)) {
+    Series series;
+    series.name = name8(line);
+    FreeRead year_read(file);
+    if (year_read.integer(series.iyr1) != ReadStatus::Ok) {
+      console.line(" Rd1col: Error reading series IYR value");
+      console.write("(8x,'Series: ',a,' Number: ',i5)",
+                    {series.name, static_cast<long long>(table.series.size() + 1)});
+      return false;
+    }
+    ReadStatus status;
+    while (true) {
+      FreeRead value_read(file);  // one read per line: only its first number is taken
+      float value = 0.0f;
+      status = value_read.real(value);
+      if (status != ReadStatus::Ok) break;
+      series.values.push_back(value);
+    }
+    series.iyrn = last_year(series.iyr1, series.values.size());
+    table.series.push_back(std::move(series));
+    end_block(file, status);
+  }
+  return true;
+}
+
+bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
+  table.series.clear();
+  long long lskip = ask_lskip(console);
+  if (!skip_lines(console, file, lskip)) return false;
+  std::string header;
+  while (file.next_line(header)) {
+    // "(2a)": columns 1-8 name the x column, columns 9-16 the y column.
+    Series pair;
+    pair.x_name = name8(header);
+    pair.name = name8(header.size() > 8 ? header.substr(8) : std::string());
+    ReadStatus status;
+    while (true) {
+      FreeRead pair_read(file);
+      float x = 0.0f;
+      float y = 0.0f;
+      status = pair_read.real(x);
+      if (status == ReadStatus::Ok) status = pair_read.real(y);
+      if (status != ReadStatus::Ok) break;
+      if (pair.x.empty()) pair.iyr1 = truncated_year(x);
+      pair.iyrn = truncated_year(x);
+      pair.x.push_back(x);
+      pair.values.push_back(y);
+    }
+    table.series.push_back(std::move(pair));
+    end_block(file, status);
+  }
+  return true;
+}
+
+bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
+  table.series.clear();
+  long long lskip = ask_lskip(console);
+  if (!skip_lines(console, file, lskip)) return false;
+  console.blank_line();
+  console.line(" Enter the total number of columns in your file");
+  long long ncol = console.ask_fixed_integer(" [Program assumes Col_1 contains the X values] : ", 4);
+  if (ncol < 2) {
+    console.line(" A file of multiple columns needs at least 2 columns: the X column and one series.");
+    return false;
+  }
+  console.blank_line();
+  console.line(" Enter the sentinal value or character used to ");
+  std::string sentinel =
+      name8(console.ask_text(" pad the records [can not be spaces, if ******* enter *] : "));
+
+  // Every row of the file as ncol tokens, the header row first. A row may
+  // continue on the next line; tokens beyond ncol on a line are ignored; a row
+  // cut short by the end of the file is dropped.
+  const auto columns = static_cast<std::size_t>(ncol);
+  std::vector<std::vector<std::string>> rows;
+  while (true) {
+    FreeRead row_read(file);
+    std::vector<std::string> row;
+    std::string token;
+    while (row.size() < columns && row_read.token(token) == ReadStatus::Ok) row.push_back(token);
+    if (row.size() < columns) break;
+    rows.push_back(std::move(row));
+  }
+  if (rows.empty()) return true;
+
+  // Missing cells are dropped: a series is its non-missing cells in row order,
+  // starting at the X value of its first one.
+  for (std::size_t column = 1; column < columns; ++column) {
+    Series series;
+    series.name = name8(rows[0][column]);
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+      const std::string& cell = rows[r][column];
+      // The sentinel is compared on the cell's first 8 characters; a number
+      // is read from the whole cell, so long numbers keep every digit.
+      if (name8(cell) == sentinel) continue;
+      float value = 0.0f;
+      if (!textio::parse_real(cell, value)) {
+        console.line(" Error reading ys values check sentinel if ******* enter *");
+        return false;
+      }
+      if (series.values.empty()) {
+        long long year = 0;
+        if (!textio::parse_integer(rows[r][0], year) || year < INT_MIN || year > INT_MAX) {
+          console.write_free({std::string("error reading iyr")});
+          return false;
+        }
+        series.iyr1 = static_cast<int>(year);
+      }
+      series.values.push_back(value);
+    }
+    series.iyrn = last_year(series.iyr1, series.values.size());
+    table.series.push_back(std::move(series));
+  }
+  return true;
+}
+
+}  // namespace quorvane::input

@@ -1,0 +1,72 @@
+// The readers of the seven input layouts. Each takes the console (for its
+// questions and messages) and the file, already open; none of them opens or
+// closes the file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "input/series_table.h"
+#include "textio/console.h"
+#include "textio/line_reader.h"
+
+namespace quorvane::input {
+
+// Column and block readers (codes 3-7). Each fills `table.series` from the
+// whole file (replacing what was there) and returns lok: true when the file
+// was read, false after a message when it could not be (the caller then
+// reports a failed reading). A result of true may still hold no series.
+//
+// rd1col: blocks of a name line, a first-year line and one value per line.
+bool rd1col(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+// rd2col: blocks of a header line and x/y pairs; asks for the lines to skip.
+bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+// rdmcol: an X column and data columns with a sentinel for missing cells;
+// asks for the lines to skip, the column count and the sentinel. Only the
+// data columns become series.
+bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+// rdmet: monthly climate blocks, one series per block; asks for the lines to
+// skip, the values per row (also stored in table.nvar) and a multiplier.
+bool rdmet(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+// rdrows: rows read with a record layout typed by the user, one series per
+// value position, running through all blocks; a malformed layout is reported
+// and gives false.
+bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+
+// One raw ring-width series as `trrw` returns it.
+struct RingSeries {
+  std::string id;       // 8 characters
+  int first_year = 0;
+  int count = 0;        // values read; -999 when no series was found
+  std::vector<float> values;  // ring widths in millimetres, count of them
+  std::string title;    // the first text line met in the call (empty if none)
+};
+
+// trrw (mode "mr"): reads the next series of a raw ring-width file in decade
+// layout, or in the self-describing layout (via datar). `status` is 0 before
+// the first call on a file, grows by 1 with every call, and becomes -999 when
+// the end of the file is met (the series then has count -999). Text lines are
+// echoed to the console; more than 25 of them in one call stop the program
+// with "sbr trrw:  over 25 text lines" (textio::ProgramStop).
+void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series, int& status);
+
+// datar: one series in the self-describing layout: a header line giving the
+// count in columns 3-10, the first year in columns 13-20 and an 8-character
+// record layout from column 23, then the values read with that layout.
+// Lines before the header are copied into `text` (unless they begin with
+// "n" and two blanks). count is -999 when the file ends before a header, and
+// the number of values actually read when the values end early or fail to
+// read (after a message).
+void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,
+           std::vector<float>& values, int& first_year);
+
+// aindx: reads one chronology series of `nhead` heading lines and decade
+// lines into `slot` (name, first year, values) and its sample counts.
+// Returns true when the series' first decade line was read (the slot holds a
+// series). Sets lok when the end of the file was met, clears it when the
+// series ended with its end pair. An unreadable decade line stops the program
+// with " Error reading data" / " Program terminating".
+bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
+           std::vector<int>& sample_counts, int nhead, bool& lok);
+
+}  // namespace quorvane::input

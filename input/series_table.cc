@@ -1,0 +1,62 @@
+#include "input/series_table.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "input/reader_support.h"
+
+namespace quorvane::input {
+
+std::string name8(const std::string& text) {
+  std::string name = text.substr(0, 8);
+  name.resize(8, ' ');
+  return name;
+}
+
+std::string numbered_name(const std::string& base, int number) {
+  std::string digits = std::to_string(number);
+  if (digits.size() >= base.size()) return digits;
+  std::string name = base;
+  name.replace(name.size() - digits.size(), digits.size(), digits);
+  return name;
+}
+
+bool skip_lines(textio::Console& console, textio::LineReader& file, long long lskip) {
+  std::string line;
+  for (long long i = 0; i < lskip; ++i) {
+    if (!file.next_line(line)) {
+      console.line(" Cannot skip " + std::to_string(lskip) + " lines: the file has only " +
+                   std::to_string(i) + ".");
+      return false;
+    }
+  }
+  return true;
+}
+
+int last_year(int first_year, std::size_t count) {
+  long long last = static_cast<long long>(first_year) + static_cast<long long>(count) - 1;
+  return static_cast<int>(std::clamp<long long>(last, INT_MIN, INT_MAX));
+}
+
+long long ask_lskip(textio::Console& console) {
+  console.blank_line();
+  return console.ask_fixed_integer(" Enter number of lines to skip from top of file : ", 2);
+}
+
+bool value_to_float(const textio::Value& value, float& out) {
+  if (const auto* i = std::get_if<long long>(&value)) {
+    out = static_cast<float>(*i);
+    return true;
+  }
+  if (const auto* d = std::get_if<double>(&value)) {
+    if (!(std::fabs(*d) <= FLT_MAX)) return false;  // not a single-precision number
+    out = static_cast<float>(*d);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace quorvane::input
