@@ -1,7 +1,393 @@
 #include "display/display.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "display/device_choice.h"
+#include "display/plot_data.h"
+#include "display/plot_device.h"
+#include "display/plot_options.h"
+#include "display/scale.h"
+#include "textio/layout.h"
+
 namespace quorvane::display {
-struct Display::State {};
-Display::Display(textio::Console&) {}
-Display::~Display() = default;
-void Display::display(const PlotInput&) {}
+
+namespace {
+
+const std::string kMenuIndent(15, ' ');
+const std::string kQuestionIndent(13, ' ');
+
+// Running extrema start here, so that any data point replaces them.
+constexpr float kExtremumStart = 1000000.0f;
+
+// The longest window, in major ticks or minor intervals per major tick, that
+// is drawn with the ticks asked for; beyond it PLplot chooses its own (a
+// tick step typed far too small would otherwise draw for hours).
+constexpr double kMaxMajorTicks = 1000.0;
+constexpr int kMaxMinorIntervals = 100;
+
+const char* file_suffix(int iplot) {
+  switch (iplot) {
+    case 1: return "raw";
+    case 2: return "reshaped";
+    case 3: return "median";
+    case 5: return "ftest";
+    case 6: return "recon";
+    default: return "plot";
+  }
 }
+
+// The series name as a file-name stem: trailing blanks dropped, anything
+// but letters, digits, '-', '_' and '.' replaced by '_'.
+std::string file_stem(const std::string& title) {
+  std::string stem = title;
+  while (!stem.empty() && (stem.back() == ' ' || stem.back() == '\0')) stem.pop_back();
+  for (char& c : stem) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
+    if (!plain) c = '_';
+  }
+  return stem.empty() ? "plot" : stem;
+}
+
+// One axis as handed to PLplot: a window PLplot accepts (finite, not empty;
+// a reversed one is fine) and ticks it can draw in reasonable time.
+struct DrawnAxis {
+  double lo, hi, tick;
+  int nsub;
+};
+
+DrawnAxis drawn_axis(float lo, float hi, float tick, int nsub) {
+  DrawnAxis axis{lo, hi, tick, nsub};
+  if (!std::isfinite(axis.lo) || !std::isfinite(axis.hi)) {
+    axis.lo = 0.0;
+    axis.hi = 1.0;
+  }
+  if (axis.lo == axis.hi) {
+    const double widen = axis.lo == 0.0 ? 1.0 : std::fabs(axis.lo) * 0.1;
+    axis.lo -= widen;
+    axis.hi += widen;
+  }
+  axis.tick = std::isfinite(axis.tick) ? std::fabs(axis.tick) : 0.0;
+  if (axis.tick > 0.0 && std::fabs(axis.hi - axis.lo) / axis.tick > kMaxMajorTicks) axis.tick = 0.0;
+  if (axis.nsub < 0 || axis.nsub > kMaxMinorIntervals) axis.nsub = 0;
+  return axis;
+}
+
+// The reply to the menu as the menu reads it: its first two characters,
+// padded with blanks.
+std::string menu_answer(const std::string& reply) {
+  std::string answer = reply.substr(0, 2);
+  answer.resize(2, ' ');
+  return answer;
+}
+
+}  // namespace
+
+struct Display::State {
+  explicit State(textio::Console& c) : console(c) {}
+
+  textio::Console& console;
+  std::vector<std::string> devices;  // PLplot's driver list
+  DeviceChoice output;
+  PlotSettings settings;
+  int istate = 0;
+  PlotData data;
+  std::string title;
+  PlotDevice plot;
+
+  void prepare(const PlotInput& input);
+  void draw();
+  void draw_panel(const char* top, float vpor_bottom);
+  void draw_curves();
+  void level_curve(std::size_t k, int colour, double disp, const char* label);
+  bool menu();
+  void save_dialog();
+  void report_refusals();
+};
+
+Display::Display(textio::Console& console) : state_(std::make_unique<State>(console)) {
+  State& s = *state_;
+  s.devices = plot_device_names();
+  const char* requested = std::getenv("QUORVANE_DEVICE");
+  const char* screen = std::getenv("DISPLAY");
+  s.output = choose_device(requested != nullptr ? requested : "",
+                           screen != nullptr && screen[0] != '\0', s.devices);
+  for (const auto& warning : s.output.warnings) console.error_line(warning);
+  s.settings.device = s.output.device;
+}
+
+Display::~Display() = default;
+
+void Display::display(const PlotInput& input) {
+  if (!is_plot_kind(input.iplot)) return;
+  State& s = *state_;
+  s.title = input.title;
+  s.istate = 0;
+  for (;;) {
+    if (s.istate == 0) s.prepare(input);
+    s.draw();
+    s.istate = 1;
+    if (!s.menu()) break;
+  }
+  s.plot.end();  // closes the window of a screen device
+}
+
+// Resets the settings, fills the work arrays and sets the axis windows.
+void Display::State::prepare(const PlotInput& input) {
+  reset_settings(settings, output.device);
+  prepare_plot_data(input, data);
+  float sstart = kExtremumStart;
+  float send = -kExtremumStart;
+
+  if (data.iplot == 6) {
+    for (float t : data.x) {
+      settings.xmin = std::min(settings.xmin, t);
+      settings.xmax = std::max(settings.xmax, t);
+    }
+    scale(settings.xmin, settings.xmax, 10, sstart, settings.xtick, send);
+    settings.xmin = sstart;
+    settings.xmax = send;
+  } else {
+    // Spectra always open on the whole band of a unit sampling interval.
+    settings.xmin = 0.0f;
+    settings.xmax = 0.5f;
+    settings.xtick = 0.1f;
+  }
+  settings.nxsub = 5;
+
+  // The value axis follows the main curve only; the other curves may be
+  // clipped at the frame.
+  for (float v : data.curves[0]) {
+    settings.ymin = std::min(settings.ymin, v);
+    settings.ymax = std::max(settings.ymax, v);
+  }
+  sstart = kExtremumStart;
+  send = -kExtremumStart;
+  scale(settings.ymin, settings.ymax, 10, sstart, settings.ytick, send);
+  settings.ymin = data.iplot == 5 ? 0.0f : sstart;
+  settings.ymax = send;
+  settings.nysub = 5;
+}
+
+void Display::State::draw() {
+  std::string file_name;
+  if (output.kind == OutputKind::File) {
+    file_name = file_stem(title) + "_" + file_suffix(data.iplot) + "." + output.extension;
+    // PLplot retries and then gives up on a file it cannot create; find out
+    // first, and say why.
+    std::FILE* probe = std::fopen(file_name.c_str(), "wb");
+    if (probe == nullptr) {
+      console.error_line(" cannot write plot file " + file_name + ": " + std::strerror(errno));
+      return;
+    }
+    std::fclose(probe);
+  }
+
+  StreamColours colours;
+  colours.dark = settings.ibgsel != 0;
+  colours.red = settings.ibgred;
+  colours.green = settings.ibggreen;
+  colours.blue = settings.ibgblue;
+  if (!plot.begin(settings.device, file_name, colours)) {
+    report_refusals();
+    if (output.kind == OutputKind::Screen) {
+      // No usable screen after all (DISPLAY names no reachable X server):
+      // the plots of this session go to files instead.
+      console.error_line(" cannot open a plot window (" + plot.failure() + ")");
+      output = file_fallback(devices);
+      for (const auto& warning : output.warnings) console.error_line(warning);
+      settings.device = output.device;
+      draw();
+    } else {
+      console.error_line(" plot not drawn: " + plot.failure());
+    }
+    return;
+  }
+
+  draw_curves();
+  report_refusals();
+  if (output.kind == OutputKind::Screen) {
+    // The window stays up while the menu waits; it ends on the next drawing
+    // or on continue.
+    plot.flush();
+  } else {
+    plot.end();
+  }
+  report_refusals();
+  if (!plot.failure().empty()) {
+    console.error_line(" plot not drawn: " + plot.failure());
+  } else if (output.kind == OutputKind::File) {
+    console.error_line(" plot written to " + file_name);
+  }
+}
+
+// Frame, axes and labels of one panel.
+void Display::State::draw_panel(const char* top, float vpor_bottom) {
+  const DrawnAxis x = drawn_axis(settings.xmin, settings.xmax, settings.xtick, settings.nxsub);
+  const DrawnAxis y = drawn_axis(settings.ymin, settings.ymax, settings.ytick, settings.nysub);
+  plot.advance_page();
+  plot.viewport(0.12, 0.9, vpor_bottom, 0.85);
+  plot.window(x.lo, x.hi, y.lo, y.hi);
+  plot.colour(settings.iframe);
+  plot.axes(x.lo, y.lo, "abinst", x.tick, x.nsub, "abinstv", y.tick, y.nsub);
+  plot.colour(settings.itext);
+  if (data.iplot == 6) {
+    plot.labels("Elapsed time", "Signal and anomaly", top);
+  } else {
+    plot.labels("Frequency", data.iplot == 5 ? "F-score" : "Power", top);
+  }
+}
+
+// A confidence level of kind 1 or 5: its label inside the top of the frame,
+// then the curve, both in the level's colour.
+void Display::State::level_curve(std::size_t k, int colour, double disp, const char* label) {
+  plot.width(settings.lwidth);
+  plot.colour(colour);
+  plot.text("t", disp, 0.9, 0.0, label);
+  plot.line(data.x, data.curves[k]);
+}
+
+void Display::State::draw_curves() {
+  plot.subpages(1, data.iplot == 2 ? 2 : 1);
+  switch (data.iplot) {
+    case 1:
+      draw_panel("Raw Spectrum with Confidence Limits", 0.15f);
+      plot.text("t", 0.1, 0.45, 0.0, title);
+      plot.line_style(settings.lstyle);
+      plot.width(2);
+      plot.colour(settings.icolor[0]);
+      plot.line(data.x, data.curves[0]);
+      level_curve(1, 9, -4.5, "50%");
+      level_curve(2, 11, -3.0, "90%");
+      level_curve(3, 3, -1.5, "95%");
+      level_curve(4, 1, -0.01, "99%");
+      break;
+    case 2:
+      draw_panel("Specresh", 0.2f);
+      plot.line_style(settings.lstyle);
+      plot.width(2);
+      plot.colour(settings.icolor[0]);
+      plot.line(data.x, data.curves[0]);
+      plot.width(1);
+      draw_panel("Harmonic", 0.2f);
+      plot.line_style(settings.lstyle);
+      plot.width(settings.lwidth);
+      plot.colour(settings.icolor[1]);
+      plot.line(data.x, data.curves[1]);
+      break;
+    case 3:
+      draw_panel("SpecMed", 0.2f);
+      plot.line_style(settings.lstyle);
+      plot.width(settings.lwidth);
+      plot.colour(settings.icolor[0]);
+      plot.line(data.x, data.curves[0]);
+      plot.width(1);
+      break;
+    case 5:
+      draw_panel("F-test", 0.2f);
+      plot.line_style(settings.lstyle);
+      plot.width(2);
+      plot.colour(settings.icolor[0]);
+      plot.line(data.x, data.curves[0]);
+      level_curve(1, 9, -4.5, "50%");
+      level_curve(2, 3, -3.0, "90%");
+      level_curve(3, 11, -1.5, "95%");
+      level_curve(4, 1, -0.01, "99%");
+      break;
+    case 6:
+      draw_panel("Reconstruction", 0.2f);
+      plot.line_style(settings.lstyle);
+      plot.width(settings.lwidth);
+      plot.colour(settings.icolor[0]);
+      plot.line(data.x, data.curves[0]);
+      plot.width(settings.lwidth);
+      plot.colour(1);
+      plot.line(data.x, data.curves[1]);
+      plot.width(1);
+      break;
+    default:
+      break;
+  }
+}
+
+// PLplot's refusals of settings typed in the menu (an invalid colour index,
+// say), each once per drawing.
+void Display::State::report_refusals() {
+  std::vector<std::string> refusals = plot.take_refusals();
+  std::vector<std::string> reported;
+  for (const auto& refusal : refusals) {
+    if (std::find(reported.begin(), reported.end(), refusal) != reported.end()) continue;
+    reported.push_back(refusal);
+    console.error_line(" PLplot: " + refusal);
+  }
+}
+
+// One round of the plot options menu. Returns false to continue with the
+// analysis, true to draw again (istate says whether afresh).
+bool Display::State::menu() {
+  static constexpr const char* kLines[] = {
+      "|************* plot options menu **************|",
+      "| replot             [0]  major ticks y   [10] |",
+      "| background color   [1]  minor ticks y   [11] |",
+      "| frame color        [2]  max. x          [14] |",
+      "| text color         [3]  min. x          [15] |",
+      "| major ticks x      [8]  max. y          [16] |",
+      "| minor ticks x      [9]  min. y          [17] |",
+      "|                                              |",
+      "|              reset options  [99]             |",
+      "|----------------------------------------------|",
+      "|           [s]ave data   <[c]ontinue>         |",
+      "|______________________________________________|",
+  };
+  const auto option_layout = textio::RecordLayout::fixed("(i2)");
+  for (;;) {
+    console.blank_line();
+    console.blank_line();
+    for (const char* line : kLines) console.line(kMenuIndent + line);
+    console.blank_line();
+    const std::string reply = console.ask_text(kMenuIndent + " enter option number > ");
+    const std::string answer = menu_answer(reply);
+    if (answer == "S " || answer == "s ") {
+      save_dialog();
+      continue;
+    }
+    if (answer == "C " || answer == "c " || answer == "Y " || answer == "y " || answer == "  ")
+      return false;
+
+    std::vector<textio::Value> values;
+    if (textio::read_line_fields(option_layout, answer, values) != textio::ReadStatus::Ok ||
+        values.empty() || !std::holds_alternative<long long>(values[0])) {
+      console.line(" WARNING: " + reply + " is not a menu option");
+      continue;
+    }
+    const auto iopt = static_cast<int>(std::get<long long>(values[0]));
+    if (iopt == 99) {
+      pltstyle(iopt, settings, console);
+      istate = 0;
+    } else if (iopt >= 1 && iopt <= 17) {
+      pltstyle(iopt, settings, console);
+    }
+    return true;
+  }
+}
+
+void Display::State::save_dialog() {
+  console.blank_line();
+  std::string name = console.ask_text(kQuestionIndent + "Enter plot_data file name : ");
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (name.empty()) {
+    console.line(" WARNING: no file name given, nothing saved");
+    return;
+  }
+  std::string error;
+  if (!save_plot_data(name, data, error)) {
+    console.line(" WARNING: cannot write plot_data file " + name + " (" + error + ")");
+  }
+}
+
+}  // namespace quorvane::display

@@ -37,12 +37,19 @@ class Display {
   Display& operator=(const Display&) = delete;
 
   // Draws plot input.iplot, then runs the plot options menu until the user
-  // continues.
+  // continues. Kinds other than 1, 2, 3, 5 and 6 draw nothing and return at
+  // once. Plotting trouble is reported on the error stream and never ends
+  // the program; the end of the input throws textio::EndOfInput.
   void display(const PlotInput& input);
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Sets the environment variable PLPLOT_LIB to the PLplot data directory
+// (its font files) found at build time, replacing any value. The program's
+// main calls this first thing.
+void set_plplot_lib();
 
 }  // namespace quorvane::display

@@ -1,0 +1,88 @@
+// The one door to PLplot: a thin wrapper over its C API, so that the rest of
+// the display code never sees PLplot types, its global stream or its error
+// handlers.
+//
+// PLplot reports two kinds of trouble. A refused call (an invalid colour
+// index, line style, ...) is collected as a message and the drawing goes on.
+// A fatal error (a screen that cannot be opened, missing font files) would
+// normally end the process; here it only ends the current stream: the
+// wrapper tidies up, remembers the message and ignores further drawing calls
+// until the next `begin`. Nothing in this file ever prompts on the console or
+// exits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quorvane::display {
+
+// The names of every output device this PLplot installation offers (its
+// driver list), in PLplot's order.
+std::vector<std::string> plot_device_names();
+
+// Colour-map entries 0 and 15 and the background of a new stream.
+struct StreamColours {
+  bool dark = false;  // entry 0 black and 15 white instead of the reverse
+  int red = 254, green = 254, blue = 254;
+};
+
+class PlotDevice {
+ public:
+  PlotDevice();
+  ~PlotDevice();  // ends an open stream
+  PlotDevice(const PlotDevice&) = delete;
+  PlotDevice& operator=(const PlotDevice&) = delete;
+
+  // Opens a stream on `device` (which must be one of plot_device_names())
+  // writing to `file_name` (empty for screen and null devices), without the
+  // pause at the end of a page, with the given colours, the extended font set
+  // and the normal font. Ends a stream still open first. Returns false when
+  // PLplot failed; failure() then says why.
+  bool begin(const std::string& device, const std::string& file_name,
+             const StreamColours& colours);
+  // Shows everything drawn so far (screen devices draw lazily).
+  void flush();
+  // Ends the stream: writes and closes its file, or closes its window.
+  void end();
+  bool is_open() const { return open_; }
+
+  // Drawing, on the open stream; ignored when none is open.
+  void subpages(int nx, int ny);
+  void advance_page();
+  void viewport(double xmin, double xmax, double ymin, double ymax);
+  void window(double xmin, double xmax, double ymin, double ymax);
+  void colour(int icol0);
+  void axes(double x0, double y0, const char* xopt, double xtick, int nxsub, const char* yopt,
+            double ytick, int nysub);
+  // Texts are drawn literally: PLplot's escape character is doubled.
+  void labels(const std::string& xlabel, const std::string& ylabel, const std::string& top);
+  void text(const char* side, double disp, double pos, double just, const std::string& text);
+  void line_style(int style);
+  void width(double width);
+  // A polyline through the first min(x.size(), y.size()) points.
+  void line(std::span<const float> x, std::span<const float> y);
+
+  // Messages of refused calls since the last take, one per refusal.
+  std::vector<std::string> take_refusals();
+  // The message of the fatal error that ended the last stream, or empty.
+  const std::string& failure() const { return failure_; }
+
+ private:
+  template <class Call>
+  void guarded(Call&& call);
+  void collect_refusal();
+
+  bool open_ = false;
+  std::string failure_;
+  std::vector<std::string> refusals_;
+  // PLplot writes refusals here (plsError) instead of onto the error stream.
+  std::int32_t error_code_ = 0;
+  std::array<char, 4096> error_message_{};
+  // Conversion buffers for plline, kept to avoid allocating per drawing.
+  std::vector<double> xbuf_, ybuf_;
+};
+
+}  // namespace quorvane::display

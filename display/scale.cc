@@ -1,0 +1,67 @@
+#include "display/scale.h"
+
+#include <cmath>
+
+namespace quorvane::display {
+
+namespace {
+// The rounded mantissas a tick step may take.
+constexpr float UNIT[] = {1.0f, 1.2f, 1.6f, 2.0f, 2.5f, 3.0f, 4.0f, 5.0f, 6.0f, 8.0f, 10.0f};
+// Relative range below which the data count as constant.
+constexpr float TOL = 5.0e-6f;
+// Slack for rounding when comparing mantissas and truncating the start.
+constexpr float BIAS = 1.0e-4f;
+}  // namespace
+
+int scale(float smin, float smax, int ntick, float& sstart, float& sstep, float& send) {
+  float lo = smin;
+  float hi = smax;
+  if (!(lo <= hi) || ntick < 2) return 1;  // also refuses NaN
+  const int m = ntick - 1;
+
+  const float a = hi == 0.0f ? 1.0f : std::fabs(hi);
+  if ((hi - lo) / a <= TOL) {
+    if (hi < 0.0f) {
+      hi = 0.0f;
+    } else if (hi == 0.0f) {
+      hi = 1.0f;
+    } else {
+      lo = 0.0f;
+    }
+  }
+
+  const float d = (hi - lo) / static_cast<float>(m);
+  // An infinite range, or one so narrow that its step underflows to zero,
+  // has no power of ten to round to (the mantissa loops would not end).
+  if (!(d > 0.0f) || !std::isfinite(d)) return 1;
+  float u = d;
+  while (u < 1.0f) u *= 10.0f;
+  while (u >= 10.0f) u /= 10.0f;
+  float unit = UNIT[10];
+  for (float candidate : UNIT) {
+    if (u - BIAS <= candidate) {
+      unit = candidate;
+      break;
+    }
+  }
+
+  const float step = d * unit / u;
+  const float span = step * static_cast<float>(m);
+  if (!std::isfinite(span)) return 1;
+  const float q = ((hi + lo - span) / step + 1.0f) * 0.5f;
+  int k = static_cast<int>(q - BIAS);
+  if (q < 0.0f) k -= 1;
+  float start = static_cast<float>(k) * step;
+  if (lo >= 0.0f && span >= hi) start = 0.0f;
+  float end = start + span;
+  if (hi <= 0.0f && span >= -lo) {
+    start = -span;
+    end = 0.0f;
+  }
+  sstart = start;
+  sstep = step;
+  send = end;
+  return 0;
+}
+
+}  // namespace quorvane::display
