@@ -33,6 +33,13 @@ void clear_output(std::span<float> rsig, int npts, int iconstr) {
   std::fill(rsig.begin(), rsig.begin() + static_cast<std::ptrdiff_t>(written), 0.0f);
 }
 
+// Transform length: 8192, or the next power of two for a longer series.
+int grid_length(int npts) {
+  int nfft = kBaseFft;
+  while (nfft < npts) nfft *= 2;
+  return nfft;
+}
+
 std::size_t at(int row, int column, int ld) {
   return static_cast<std::size_t>(column) * static_cast<std::size_t>(ld) +
          static_cast<std::size_t>(row);
@@ -80,8 +87,13 @@ Status check_recon(int nwin, int p, float dt, int npts) {
     return Status::failure(
         text("the time step must be positive for a reconstruction; it is %g", double(dt)));
   }
-  const ReconGrid grid = make_grid(npts, 1, dt);
-  if (!(grid.df > 0.0f) || !std::isfinite(grid.df) || !std::isfinite(grid.tknot)) {
+  // df, the Nyquist frequency and the knot spacing must all be ordinary
+  // numbers for the bin arithmetic to hold.
+  const int nfft = grid_length(npts);
+  const int mstep = (npts - 1) / kMaxKnots + 1;
+  const float df = 1.0f / (dt * static_cast<float>(nfft));
+  if (!std::isnormal(df) || !std::isnormal(0.5f / dt) ||
+      !std::isfinite(static_cast<float>(mstep) * dt)) {
     return Status::failure(
         text("the time step %g is out of range for the reconstruction grid", double(dt)));
   }
@@ -93,10 +105,11 @@ Status check_recon(int nwin, int p, float dt, int npts) {
     return Status::failure(text("the reconstruction holds at most %d tapers; %d were asked for",
                                 kMaxReconTapers, nwin));
   }
-  if (nwin > grid.nknot) {
+  const int nknot = (npts + mstep - 1) / mstep;
+  if (nwin > nknot) {
     return Status::failure(
         text("%d tapers were asked for, but the envelope of %d values has only %d knots", nwin,
-             npts, grid.nknot));
+             npts, nknot));
   }
   if (p < 1) {
     return Status::failure(text("the resolution p must be at least 1; it is %d", p));
@@ -106,8 +119,7 @@ Status check_recon(int nwin, int p, float dt, int npts) {
 
 ReconGrid make_grid(int npts, int nwin, float dt) {
   ReconGrid grid;
-  grid.nfft = kBaseFft;
-  while (grid.nfft < npts) grid.nfft *= 2;
+  grid.nfft = grid_length(npts);
   grid.df = 1.0f / (dt * static_cast<float>(grid.nfft));
   const int i0 = 0;
   const int i1 = static_cast<int>((0.5f / dt + 0.1f * grid.df) / grid.df);
@@ -255,9 +267,11 @@ Status recon(std::span<const float> y, int nwin, int p, float dt, int npts, floa
   EnvelopeInputs inputs;
   transform_series(y, nwin, p, npts, grid, xdm, inputs);
 
-  // At zero frequency the two sidebands of a real signal coincide, which
-  // doubles the envelope.
-  const float amplitude = f < 0.1f * grid.df ? 0.5f : 1.0f;
+  // At zero frequency, and likewise at the Nyquist frequency, the two
+  // sidebands of a real signal fall on one bin, which doubles the envelope.
+  const bool zero = f < 0.1f * grid.df;
+  const bool nyquist = std::abs(f - grid.f1) < 0.1f * grid.df;
+  const float amplitude = zero || nyquist ? 0.5f : 1.0f;
   const int passes = iconstr == 0 ? 3 : 1;
   const std::size_t nknot = static_cast<std::size_t>(grid.nknot);
   // Synthesis runs to the end of the last knot interval, up to mstep - 1
