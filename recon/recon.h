@@ -21,7 +21,10 @@ Status check_recon(int nwin, int p, float dt, int npts);
 // are set to 0, with iconstr = 0 they are left as they are.
 // A singular system (a vanishing pivot or constraint norm) is reported in the
 // returned status; the envelope of that pass is then zero and rsig is still
-// written.
+// written. A call refused by check_recon, or with y or rsig shorter than
+// npts, or with a frequency outside 0..Nyquist, writes zeros where a normal
+// run would have written and returns the reason, so a caller that sums the
+// signals adds nothing for it.
 Status recon(std::span<const float> y, int nwin, int p, float dt, int npts, float bndwdth,
              float freq0, int iconstr, std::span<float> rsig);
 
