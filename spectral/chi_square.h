@@ -1,0 +1,21 @@
+// Percent points of the chi-square distribution.
+#pragma once
+
+#include "spectral/spectrum.h"
+
+namespace quorvane::spectral {
+
+// chsppf: the value below which a chi-square variate with nu degrees of
+// freedom falls with probability p, computed in double precision (gamma
+// function by Stirling's series, the gamma distribution function by its
+// power series, then bracketing and bisection) and returned in single
+// precision.
+// Failure: p outside [0, 1), nu < 1, or a distribution-function series that
+// does not converge in 10000 terms writes the routine's diagnostic lines to
+// sink (when one is given) and returns 0.
+float chsppf(float p, int nu, const MessageSink& sink = {});
+
+// Fortran-style E15.8 form of a value, e.g. " 0.12345678E+03".
+std::string format_e15_8(double value);
+
+}  // namespace quorvane::spectral

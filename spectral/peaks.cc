@@ -1,0 +1,99 @@
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <deque>
+#include <vector>
+
+#include "spectral/spectrum.h"
+
+namespace quorvane::spectral {
+
+namespace {
+
+constexpr int kMaxCandidates = 300;
+constexpr std::size_t kMaxPeaks = 40;
+
+struct Candidate {
+  float frequency;
+  float ratio;
+  float level;
+};
+
+}  // namespace
+
+PeakList findpeaks(float fstart, int isignal, const SpecResults& results) {
+  const int m = results.nf - 1;
+  PeakList list;
+  if (m < 1) return list;
+  const std::size_t um = static_cast<std::size_t>(m);
+  const int nbw = results.nbw;
+
+  // The test ratio of each entry: the raw spectrum over its background, or
+  // the F statistic for harmonic signals. A zero background (a constant
+  // series) gives ratio 0, not a division by zero.
+  std::vector<float> ratio(um, 0.0f);
+  for (std::size_t i = 0; i < um; ++i) {
+    if (isignal == 2) {
+      ratio[i] = results.ftest[i];
+    } else {
+      const float back = results.specback0[i];
+      const float value = back != 0.0f ? results.specraw0[i] / back : 0.0f;
+      ratio[i] = std::isfinite(value) ? value : 0.0f;
+    }
+  }
+  const std::array<float, 4>& conf = results.conf;
+  const float thresholds[3] = {isignal == 2 ? results.fconf[3] : conf[3],
+                               isignal == 2 ? results.fconf[2] : conf[2],
+                               isignal == 2 ? results.fconf[1] : conf[1]};
+  const float pass_levels[3] = {99.0f, 95.0f, 90.0f};
+
+  std::vector<char> flag(um, 0);
+  std::vector<Candidate> found;
+  bool full = false;
+  for (int pass = 0; pass < 3 && !full; ++pass) {
+    // The window of entry i is [i - nbw, i + nbw] clipped to the band; both
+    // ends only move up with i, so a deque of decreasing values (earliest
+    // first among equals) yields the first maximum of each window.
+    std::deque<std::size_t> window;
+    std::size_t next = 0;  // first entry not yet pushed
+    std::size_t lo = 0;
+    for (std::size_t i = 0; i < um && !full; ++i) {
+      const std::size_t want_hi = std::min(um - 1, i + static_cast<std::size_t>(nbw));
+      for (; next <= want_hi; ++next) {
+        while (!window.empty() && ratio[window.back()] < ratio[next]) window.pop_back();
+        window.push_back(next);
+      }
+      lo = i > static_cast<std::size_t>(nbw) ? i - static_cast<std::size_t>(nbw) : 0;
+      while (window.front() < lo) window.pop_front();
+      if (!(ratio[i] > thresholds[pass]) || flag[i]) continue;
+      if (found.size() == kMaxCandidates) {
+        full = true;
+        break;
+      }
+      // The scan starts from entry i itself and moves only to a strictly
+      // larger value, so i wins any tie with the window's maximum.
+      const std::size_t top = window.front();
+      const std::size_t ib = ratio[top] > ratio[i] ? top : i;
+      if (flag[ib]) continue;
+      found.push_back({fstart + static_cast<float>(ib) * results.df, ratio[ib], pass_levels[pass]});
+      const std::size_t flo = ib > static_cast<std::size_t>(nbw) ? ib - static_cast<std::size_t>(nbw) : 0;
+      const std::size_t fhi = std::min(um - 1, ib + static_cast<std::size_t>(nbw));
+      for (std::size_t j = flo; j <= fhi; ++j) flag[j] = 1;
+    }
+  }
+
+  // Largest ratios first, equal ratios in the order found; keep 40; then by
+  // frequency, equal frequencies in that order.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.ratio > b.ratio; });
+  if (found.size() > kMaxPeaks) found.resize(kMaxPeaks);
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.frequency < b.frequency; });
+  for (const Candidate& c : found) {
+    list.sigfreq.push_back(c.frequency);
+    list.sigpct.push_back(c.level);
+  }
+  return list;
+}
+
+}  // namespace quorvane::spectral

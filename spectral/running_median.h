@@ -1,0 +1,16 @@
+// Running median of a sequence over a window clipped at the ends.
+#pragma once
+
+#include <span>
+
+namespace quorvane::spectral {
+
+// out[i] = the lower middle value of x[lo..hi], lo = max(0, i - half),
+// hi = min(n - 1, i + half), for i = 0..n-1 (n = x.size(); out must hold n
+// values). The window is clipped at the ends, not shifted; for an even
+// count the lower of the two middle values is taken. half < 0 is taken as 0.
+// Cost O(n log n) whatever the window, through an order-statistic tree over
+// the ranks of the values.
+void running_median(std::span<const float> x, int half, std::span<float> out);
+
+}  // namespace quorvane::spectral
