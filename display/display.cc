@@ -362,7 +362,9 @@ bool Display::State::menu() {
     std::vector<textio::Value> values;
     if (textio::read_line_fields(option_layout, answer, values) != textio::ReadStatus::Ok ||
         values.empty() || !std::holds_alternative<long long>(values[0])) {
-      console.line(" WARNING: " + reply + " is not a menu option");
+      std::string shown = reply;
+      while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+      console.line(" WARNING: " + shown + " is not a menu option");
       continue;
     }
     const auto iopt = static_cast<int>(std::get<long long>(values[0]));

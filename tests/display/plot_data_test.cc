@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "display/plot_data.h"
 #include "display_session.h"
 
 namespace quorvane::display {
@@ -125,19 +124,6 @@ TEST_F(PlotDataFile, SavingTwiceToOneNameKeepsOnlyTheSecondContent) {
   EXPECT_EQ(directory_.files(), (std::vector<std::string>{"out.dat", "same.dat"}));
 }
 
-TEST_F(PlotDataFile, SeveralFilesMayBeSavedFromOnePlot) {
-  Session session("s\na.dat\ns\nb.dat\nc\n");
-  session.display.display(analysis_.input(5));
-  EXPECT_EQ(read_file("a.dat"), read_file("b.dat"));
-  EXPECT_EQ(read_file("a.dat").substr(0, 4), " ff ");
-}
-
-TEST_F(PlotDataFile, TrailingBlanksOfTheNameAreDropped) {
-  Session session("s\nblank.dat   \nc\n");
-  session.display.display(analysis_.input(3));
-  EXPECT_EQ(directory_.files(), (std::vector<std::string>{"blank.dat"}));
-}
-
 TEST_F(PlotDataFile, AnEmptyNameSavesNothingAndShowsTheMenuAgain) {
   Session session("s\n   \nc\n");
   session.display.display(analysis_.input(3));
@@ -168,19 +154,6 @@ TEST_F(PlotDataFile, AFailedReplacementLeavesTheOldFileAndNoTemporary) {
             std::string::npos);
   EXPECT_EQ(read_file("taken/keep"), "old content\n");
   EXPECT_EQ(directory_.files(), (std::vector<std::string>{"taken"}));
-}
-
-TEST(PlotDataWriter, SaveReplacesAnExistingFileCompletely) {
-  ScratchDirectory directory;
-  std::ofstream("old.dat") << std::string(5000, 'x') << '\n';
-  PlotData data;
-  data.iplot = 3;
-  data.x = {0.5f};
-  data.curves = {{2.0f}};
-  std::string error;
-  ASSERT_TRUE(save_plot_data("old.dat", data, error)) << error;
-  EXPECT_EQ(read_file("old.dat"), " ff           specmed0\n 0.5000       0.20E+01\n");
-  EXPECT_EQ(directory.files(), (std::vector<std::string>{"old.dat"}));
 }
 
 }  // namespace

@@ -2,121 +2,52 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 namespace quorvane::display {
 namespace {
 
-struct Axis {
-  float start, step, end;
+struct Example {
+  float lo, hi, start, step, end;
 };
 
-Axis scaled(float lo, float hi) {
-  Axis a{-1.0f, -1.0f, -1.0f};
-  EXPECT_EQ(scale(lo, hi, 10, a.start, a.step, a.end), 0);
-  return a;
-}
-
-TEST(Scale, PositiveRangeStartsAtZeroWhenTheSpanReachesItsTop) {
-  const Axis a = scaled(0.37f, 123.4f);
-  EXPECT_FLOAT_EQ(a.start, 0.0f);
-  EXPECT_FLOAT_EQ(a.step, 16.0f);
-  EXPECT_FLOAT_EQ(a.end, 144.0f);
-}
-
-TEST(Scale, RangeAcrossZeroIsRoundedToWholeSteps) {
-  const Axis a = scaled(-7.0f, 12.0f);
-  EXPECT_FLOAT_EQ(a.start, -10.0f);
-  EXPECT_FLOAT_EQ(a.step, 2.5f);
-  EXPECT_FLOAT_EQ(a.end, 12.5f);
-}
-
-TEST(Scale, NarrowRangeFarFromZeroHugsTheData) {
-  const Axis a = scaled(95.0f, 105.0f);
-  EXPECT_FLOAT_EQ(a.start, 94.8f);
-  EXPECT_FLOAT_EQ(a.step, 1.2f);
-  EXPECT_FLOAT_EQ(a.end, 105.6f);
-}
-
-TEST(Scale, ConstantDataReachDownToZero) {
-  const Axis a = scaled(5.0f, 5.0f);
-  EXPECT_FLOAT_EQ(a.start, 0.0f);
-  EXPECT_FLOAT_EQ(a.step, 0.6f);
-  EXPECT_FLOAT_EQ(a.end, 5.4f);
-}
-
-TEST(Scale, AllZerosGetTheUnitRange) {
-  const Axis a = scaled(0.0f, 0.0f);
-  EXPECT_FLOAT_EQ(a.start, 0.0f);
-  EXPECT_FLOAT_EQ(a.step, 0.12f);
-  EXPECT_FLOAT_EQ(a.end, 1.08f);
-}
-
-TEST(Scale, ConstantNegativeDataReachUpToZero) {
-  const Axis a = scaled(-5.0f, -5.0f);
-  EXPECT_FLOAT_EQ(a.start, -5.4f);
-  EXPECT_FLOAT_EQ(a.step, 0.6f);
-  EXPECT_FLOAT_EQ(a.end, 0.0f);
-}
-
-TEST(Scale, NegativeRangeEndsAtZeroWhenTheSpanReachesItsBottom) {
-  const Axis a = scaled(-123.4f, -0.37f);
-  EXPECT_FLOAT_EQ(a.start, -144.0f);
-  EXPECT_FLOAT_EQ(a.step, 16.0f);
-  EXPECT_FLOAT_EQ(a.end, 0.0f);
-}
-
-TEST(Scale, TinyAndHugeRangesKeepTheirPowerOfTen) {
-  Axis a = scaled(0.0f, 3.0e-7f);
-  EXPECT_FLOAT_EQ(a.step, 4.0e-8f);
-  EXPECT_FLOAT_EQ(a.start, 0.0f);
-  a = scaled(1.0e20f, 3.0e20f);
-  EXPECT_FLOAT_EQ(a.step, 2.5e19f);
-  EXPECT_FLOAT_EQ(a.start, 7.5e19f);
-}
-
-TEST(Scale, AxesStartOnAWholeStepAndSpanNineSteps) {
-  const float ranges[][2] = {{0.0f, 1.0f},   {-1.0f, 1.0f},  {3.3f, 3.31f}, {-0.02f, 7.7f},
-                             {1e-3f, 9e-3f}, {-8e5f, -7e5f}, {12.5f, 99.9f}, {1.1f, 2.9f}};
-  for (const auto& r : ranges) {
-    const Axis a = scaled(r[0], r[1]);
-    const float steps = a.start / a.step;
-    EXPECT_NEAR(steps, std::round(steps), 1e-3f) << r[0] << " " << r[1];
-    EXPECT_NEAR(a.end - a.start, 9.0f * a.step, 1e-4f * std::abs(a.end - a.start));
-    EXPECT_LE(a.start, r[0]) << r[0] << " " << r[1];
+TEST(Scale, RoundsTheRangeToNineStepsOfARoundNumber) {
+  const Example examples[] = {
+      {0.37f, 123.4f, 0.0f, 16.0f, 144.0f},   // starts at zero once the span reaches the top
+      {-7.0f, 12.0f, -10.0f, 2.5f, 12.5f},    // across zero
+      {95.0f, 105.0f, 94.8f, 1.2f, 105.6f},   // narrow, far from zero
+      {5.0f, 5.0f, 0.0f, 0.6f, 5.4f},         // constant: widened down to zero
+      {0.0f, 0.0f, 0.0f, 0.12f, 1.08f},       // all zeros: the unit range
+      {-5.0f, -5.0f, -5.4f, 0.6f, 0.0f},      // constant negative: up to zero
+      {-123.4f, -0.37f, -144.0f, 16.0f, 0.0f},  // ends at zero
+      {0.0f, 3.0e-7f, 0.0f, 4.0e-8f, 3.6e-7f},
+      {1.1f, 2.9f, 1.0f, 0.2f, 2.8f},  // no whole step fits 1.1: the top is lost
+  };
+  for (const Example& e : examples) {
+    float start = -1.0f, step = -1.0f, end = -1.0f;
+    ASSERT_EQ(scale(e.lo, e.hi, 10, start, step, end), 0) << e.lo << " " << e.hi;
+    EXPECT_FLOAT_EQ(start, e.start) << e.lo << " " << e.hi;
+    EXPECT_FLOAT_EQ(step, e.step) << e.lo << " " << e.hi;
+    EXPECT_FLOAT_EQ(end, e.end) << e.lo << " " << e.hi;
   }
 }
 
-TEST(Scale, ARangeFillingItsNineStepsExactlyMayLoseItsTopStep) {
-  // 1.1 to 2.9 needs the step 0.2 nine times from 1.1, which is no whole
-  // step; the axis keeps the step and starts at 1.0, so the top is clipped.
-  const Axis a = scaled(1.1f, 2.9f);
-  EXPECT_FLOAT_EQ(a.start, 1.0f);
-  EXPECT_FLOAT_EQ(a.step, 0.2f);
-  EXPECT_FLOAT_EQ(a.end, 2.8f);
-}
-
-TEST(Scale, RefusesReversedRangesAndTooFewTicksLeavingTheResultsAlone) {
+TEST(Scale, RefusesRangesItCannotScaleAndLeavesTheResultsAlone) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float refused[][2] = {
+      {2.0f, 1.0f},               // reversed
+      {1000000.0f, -1000000.0f},  // the empty running extrema of a plot without points
+      {0.0f, inf}, {nan, 1.0f},   // no finite step (the rounding would never end)
+      {-3.0e38f, 3.0e38f},        // the span overflows
+      {1.0e-45f, 2.8e-45f},       // the step underflows to zero
+  };
   float start = 7.0f, step = 8.0f, end = 9.0f;
-  EXPECT_EQ(scale(2.0f, 1.0f, 10, start, step, end), 1);
-  EXPECT_EQ(scale(1.0f, 2.0f, 1, start, step, end), 1);
-  // The empty running extrema of a plot without points.
-  EXPECT_EQ(scale(1000000.0f, -1000000.0f, 10, start, step, end), 1);
+  for (const auto& r : refused) EXPECT_EQ(scale(r[0], r[1], 10, start, step, end), 1) << r[0];
+  EXPECT_EQ(scale(1.0f, 2.0f, 1, start, step, end), 1);  // fewer than two ticks
   EXPECT_EQ(start, 7.0f);
   EXPECT_EQ(step, 8.0f);
   EXPECT_EQ(end, 9.0f);
-}
-
-TEST(Scale, RefusesRangesWithoutAFiniteStepInsteadOfLoopingForever) {
-  float start = 7.0f, step = 8.0f, end = 9.0f;
-  const float inf = std::numeric_limits<float>::infinity();
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_EQ(scale(0.0f, inf, 10, start, step, end), 1);
-  EXPECT_EQ(scale(-3.0e38f, 3.0e38f, 10, start, step, end), 1);
-  EXPECT_EQ(scale(nan, 1.0f, 10, start, step, end), 1);
-  EXPECT_EQ(scale(1.0e-45f, 2.8e-45f, 10, start, step, end), 1);
-  EXPECT_EQ(step, 8.0f);
 }
 
 }  // namespace

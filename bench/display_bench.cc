@@ -1,0 +1,97 @@
+// Cost of one result plot of a full-size spectrum (32768 bins): preparing and
+// drawing it through PLplot, and writing its plot-data file.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "display/plot_data.h"
+
+namespace {
+
+using quorvane::display::Display;
+using quorvane::display::PlotData;
+using quorvane::display::PlotInput;
+
+struct Spectrum {
+  explicit Spectrum(int nf) : raw(nf), back(nf) {
+    for (int i = 0; i < nf; ++i) {
+      back[i] = 100.0f / (1.0f + 0.01f * static_cast<float>(i));
+      raw[i] = back[i] * (1.5f + std::sin(0.37f * static_cast<float>(i)));
+    }
+  }
+  PlotInput input(int nf) const {
+    PlotInput in;
+    in.n = nf;
+    in.dx = 0.5f / static_cast<float>(nf);
+    in.specraw0 = in.specmed0 = in.specresh0 = in.harmonic0 = in.ftest = raw;
+    in.specback0 = back;
+    in.conf = {1.0f, 2.3f, 3.0f, 4.6f};
+    in.fconf = {0.7f, 2.4f, 3.2f, 5.2f, 6.0f, 7.0f};
+    in.iplot = 1;
+    in.title = "bench   ";
+    return in;
+  }
+  std::vector<float> raw, back;
+};
+
+// One display call (prepare, draw, menu answered with "c") on `device`.
+void display_on(benchmark::State& state, const char* device) {
+  const int nf = static_cast<int>(state.range(0));
+  setenv("QUORVANE_DEVICE", device, 1);
+  // Plot files go to a scratch directory.
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    state.SkipWithError("no scratch directory");
+    return;
+  }
+  const std::filesystem::path directory = pattern;
+  const std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(directory);
+  Spectrum spectrum(nf);
+  const PlotInput input = spectrum.input(nf);
+  std::istringstream in;
+  std::ostringstream out, err;
+  quorvane::textio::Console console(in, out, err);
+  Display display(console);
+  for (auto _ : state) {
+    in.clear();
+    in.str("c\n");
+    out.str("");
+    err.str("");
+    display.display(input);
+  }
+  state.SetItemsProcessed(state.iterations() * nf);
+  std::filesystem::current_path(old);
+  std::filesystem::remove_all(directory);
+}
+
+void BM_DisplayNull(benchmark::State& state) { display_on(state, "null"); }
+BENCHMARK(BM_DisplayNull)->Arg(1024)->Arg(32768)->Unit(benchmark::kMillisecond);
+
+void BM_DisplayPng(benchmark::State& state) { display_on(state, "pngcairo"); }
+BENCHMARK(BM_DisplayPng)->Arg(1024)->Arg(32768)->Unit(benchmark::kMillisecond);
+
+void BM_WritePlotData(benchmark::State& state) {
+  const int nf = static_cast<int>(state.range(0));
+  Spectrum spectrum(nf);
+  PlotData data;
+  quorvane::display::prepare_plot_data(spectrum.input(nf), data);
+  for (auto _ : state) {
+    std::ostringstream out;
+    quorvane::display::write_plot_data(out, data);
+    benchmark::DoNotOptimize(out.str().size());
+  }
+  state.SetItemsProcessed(state.iterations() * nf);
+}
+BENCHMARK(BM_WritePlotData)->Arg(32768)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
