@@ -175,6 +175,9 @@ void Display::State::prepare(const PlotInput& input) {
 }
 
 void Display::State::draw() {
+  // PLplot asks on the console for a device it does not know; with no usable
+  // device at all (already reported) nothing is drawn.
+  if (std::find(devices.begin(), devices.end(), settings.device) == devices.end()) return;
   std::string file_name;
   if (output.kind == OutputKind::File) {
     file_name = file_stem(title) + "_" + file_suffix(data.iplot) + "." + output.extension;
