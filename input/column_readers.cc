@@ -103,36 +103,48 @@ bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   // Every row of the file as ncol tokens, the header row first. A row may
   // continue on the next line; tokens beyond ncol on a line are ignored; a row
   // cut short by the end of the file is dropped.
+  // The cell table: every row of the file as ncol tokens, row after row, the
+  // header row first. A row may continue on the next line; tokens beyond ncol
+  // on a line are ignored; a row cut short by the end of the file is dropped.
   const auto columns = static_cast<std::size_t>(ncol);
-  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> cells;
   while (true) {
     FreeRead row_read(file);
-    std::vector<std::string> row;
+    std::size_t taken = 0;
     std::string token;
-    while (row.size() < columns && row_read.token(token) == ReadStatus::Ok) row.push_back(token);
-    if (row.size() < columns) break;
-    rows.push_back(std::move(row));
+    while (taken < columns && row_read.token(token) == ReadStatus::Ok) {
+      cells.push_back(token);
+      ++taken;
+    }
+    if (taken < columns) {
+      cells.resize(cells.size() - taken);
+      break;
+    }
   }
-  if (rows.empty()) return true;
+  const std::size_t rows = cells.size() / columns;
+  if (rows == 0) return true;
+  auto cell = [&](std::size_t row, std::size_t column) -> const std::string& {
+    return cells[row * columns + column];
+  };
 
   // Missing cells are dropped: a series is its non-missing cells in row order,
   // starting at the X value of its first one.
   for (std::size_t column = 1; column < columns; ++column) {
     Series series;
-    series.name = name8(rows[0][column]);
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-      const std::string& cell = rows[r][column];
+    series.name = name8(cell(0, column));
+    for (std::size_t r = 1; r < rows; ++r) {
+      const std::string& text = cell(r, column);
       // The sentinel is compared on the cell's first 8 characters; a number
       // is read from the whole cell, so long numbers keep every digit.
-      if (name8(cell) == sentinel) continue;
+      if (name8(text) == sentinel) continue;
       float value = 0.0f;
-      if (!textio::parse_real(cell, value)) {
+      if (!textio::parse_real(text, value)) {
         console.line(" Error reading ys values check sentinel if ******* enter *");
         return false;
       }
       if (series.values.empty()) {
         long long year = 0;
-        if (!textio::parse_integer(rows[r][0], year) || year < INT_MIN || year > INT_MAX) {
+        if (!textio::parse_integer(cell(r, 0), year) || year < INT_MIN || year > INT_MAX) {
           console.write_free({std::string("error reading iyr")});
           return false;
         }

@@ -174,7 +174,8 @@ void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series
         return;
       }
       // 999 ends a series only where no further value follows on the line;
-      // elsewhere it is a ring of 9.99 in hundredths.
+      // elsewhere it is a ring width like any other (0.999 mm in a series
+      // that ends with -9999).
       std::size_t next_field = kRawFirstField + kRawFieldWidth * static_cast<std::size_t>(f + 1);
       std::size_t line_end = kRawFirstField + kRawFieldWidth * static_cast<std::size_t>(count_on_line);
       if (value == 999 && blank_columns(buffer, next_field, line_end)) {
@@ -213,15 +214,24 @@ bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
   // The first line's values stand at their decade positions.
   int pairs = first_line_count(slot.iyr1);
   int skip = 10 - pairs;
-  textio::RecordLayout layout = pair_layout(skip, pairs);
+  const textio::RecordLayout first_line = pair_layout(skip, pairs);
+  const textio::RecordLayout later_lines = pair_layout(0, 10);
+  const textio::RecordLayout* layout = &first_line;
   std::size_t first_pair_column = kPairColumn + kPairWidth * static_cast<std::size_t>(skip);
   while (true) {
     if (!file.next_line(line)) {
       lok = true;
       return true;
     }
-    if (textio::read_line_fields(layout, line, fields) != ReadStatus::Ok) stop_reading(console);
-    for (int p = 0; p < pairs; ++p) {
+    if (textio::read_line_fields(*layout, line, fields) != ReadStatus::Ok) stop_reading(console);
+    // Empty pairs at the end of a short line hold no values.
+    auto blank_pair = [&](int p) {
+      std::size_t column = first_pair_column + kPairWidth * static_cast<std::size_t>(p);
+      return blank_columns(line, column, column + kPairWidth);
+    };
+    int filled = pairs;
+    while (filled > 0 && blank_pair(filled - 1)) --filled;
+    for (int p = 0; p < filled; ++p) {
       float index = 0.0f;
       if (!value_to_float(fields[2 * p], index)) stop_reading(console);
       long long samples = std::get<long long>(fields[2 * p + 1]);
@@ -229,14 +239,11 @@ bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
         lok = false;
         return true;
       }
-      // An empty pair (a short line) holds no value.
-      std::size_t column = first_pair_column + kPairWidth * static_cast<std::size_t>(p);
-      if (blank_columns(line, column, column + kPairWidth)) continue;
       slot.values.push_back(index);
       sample_counts.push_back(static_cast<int>(samples));
     }
     pairs = 10;
-    layout = pair_layout(0, 10);
+    layout = &later_lines;
     first_pair_column = kPairColumn;
   }
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "input/series_table.h"
+#include "input/setup.h"
 #include "textio/console.h"
 #include "textio/line_reader.h"
 
@@ -25,6 +27,44 @@ struct Dialogue {
   std::ostringstream err;
   textio::Console console{in, out, err};
 };
+
+// SeriesInput with the caller's variables, driven by scripted answers.
+struct Session {
+  SeriesInput input;
+  int npts = -1;
+  float dt = -1.0f;
+  std::vector<float> y;
+  std::string title;
+  int ireuse = 0;
+  bool ran_out = false;  // the answers ended before setup returned
+
+  // Runs setup on `path`; returns everything written to the console.
+  std::string run(const std::string& path, const std::string& answers) {
+    Dialogue dialogue(answers);
+    try {
+      input.setup(dialogue.console, 17, path, npts, dt, y, title, ireuse);
+    } catch (const textio::EndOfInput&) {
+      ran_out = true;
+    }
+    return dialogue.out.str();
+  }
+};
+
+// Runs a table reader on `lines` with scripted answers; returns its lok and
+// (in `out`) what it wrote.
+using Reader = bool (*)(textio::Console&, textio::LineReader&, SeriesTable&);
+inline bool read_table(Reader reader, std::vector<std::string> lines, const std::string& answers,
+                 SeriesTable& table, std::string* out = nullptr) {
+  Dialogue dialogue(answers);
+  auto file = textio::LineReader::from_lines(std::move(lines));
+  bool lok = reader(dialogue.console, file, table);
+  if (out) *out = dialogue.out.str();
+  return lok;
+}
+
+inline bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // A directory of its own for the running test, removed afterwards.
 class TempDir {

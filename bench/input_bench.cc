@@ -1,0 +1,79 @@
+// Reading speed of the series readers: the work must grow linearly with the
+// file (single column values, multiple-column rows, raw ring-width decades).
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "input/readers.h"
+#include "textio/console.h"
+#include "textio/line_reader.h"
+
+namespace {
+
+using quorvane::input::RingSeries;
+using quorvane::input::SeriesTable;
+using quorvane::textio::Console;
+using quorvane::textio::LineReader;
+
+void run_reader(benchmark::State& state, const std::vector<std::string>& lines,
+                const std::string& answers,
+                bool (*reader)(Console&, LineReader&, SeriesTable&)) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    LineReader file = LineReader::from_lines(lines);
+    std::istringstream in(answers);
+    std::ostringstream out, err;
+    Console console(in, out, err);
+    SeriesTable table;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(reader(console, file, table));
+    benchmark::DoNotOptimize(table.series.data());
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_rd1col(benchmark::State& state) {
+  std::vector<std::string> lines = {"series", "1000"};
+  for (long i = 0; i < state.range(0); ++i) lines.push_back(std::to_string(i % 997) + ".25");
+  run_reader(state, lines, "", quorvane::input::rd1col);
+}
+BENCHMARK(BM_rd1col)->RangeMultiplier(8)->Range(1 << 12, 1 << 18)->Complexity();
+
+void BM_rdmcol(benchmark::State& state) {
+  std::vector<std::string> lines = {"year a b c d e f g h i"};
+  for (long i = 0; i < state.range(0); ++i) {
+    std::string row = std::to_string(1000 + i);
+    for (int c = 0; c < 9; ++c) row += (c == 4 && i % 7 == 0) ? " *******" : " 1.234";
+    lines.push_back(row);
+  }
+  run_reader(state, lines, "0\n10\n*\n", quorvane::input::rdmcol);
+}
+BENCHMARK(BM_rdmcol)->RangeMultiplier(8)->Range(1 << 10, 1 << 16)->Complexity();
+
+void BM_trrw(benchmark::State& state) {
+  std::vector<std::string> lines;
+  for (long i = 0; i < state.range(0); ++i)
+    lines.push_back("HBM01A  " + std::to_string(1000 + 10 * (i % 900)) +
+                    "   176   225   137   262    84    97   108   247    89   319");
+  lines.push_back("HBM01A  9990   100 -9999");
+  for (auto _ : state) {
+    state.PauseTiming();
+    LineReader file = LineReader::from_lines(lines);
+    std::istringstream in;
+    std::ostringstream out, err;
+    Console console(in, out, err);
+    state.ResumeTiming();
+    int status = 0;
+    RingSeries ring;
+    quorvane::input::trrw(console, file, ring, status);
+    benchmark::DoNotOptimize(ring.values.data());
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_trrw)->RangeMultiplier(8)->Range(1 << 8, 1 << 14)->Complexity();
+
+}  // namespace
+
+BENCHMARK_MAIN();
