@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory_resource>
 #include <span>
 #include <vector>
 
@@ -13,9 +14,12 @@ namespace quorvane::spectral {
 // and imaginary parts of the tapered transform, single precision. Stored
 // entry by entry (the estimators run over the tapers of one entry).
 struct Eigencoefficients {
+  explicit Eigencoefficients(std::pmr::memory_resource* memory = std::pmr::get_default_resource())
+      : yr(memory), yi(memory) {}
+
   int count = 0;  // band entries
   int nwin = 0;   // tapers K
-  std::vector<float> yr, yi;
+  std::pmr::vector<float> yr, yi;
 
   void resize(int entries, int tapers) {
     count = entries;
@@ -27,6 +31,8 @@ struct Eigencoefficients {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(nwin) + static_cast<std::size_t>(k);
   }
 };
+
+// All estimators take K <= 8 tapers.
 
 // hires: S(i) = sum_k w_k (yr^2 + yi^2) with w_k = 1 / (K el(k)) formed in
 // double and rounded to single; the sum in single precision. Writes s[0..count-1].

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory_resource>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -43,9 +44,10 @@ float mse(float r, const MisfitBand& band) {
   return misfit;
 }
 
-float red_noise_grid_fit(const MisfitBand& band, float fallback) {
+float red_noise_grid_fit(const MisfitBand& band, float fallback,
+                         std::pmr::memory_resource* memory) {
   const std::size_t n = band.smed.size();
-  std::vector<float> cs(n), log_smed(n);
+  std::pmr::vector<float> cs(n, memory), log_smed(n, memory);
   for (std::size_t i = 0; i < n; ++i) {
     cs[i] = entry_cos(band, i);
     log_smed[i] = std::log(std::max(std::fabs(band.smed[i]), kFloor));

@@ -2,6 +2,7 @@
 // median-smoothed spectrum and the grid search for the AR(1) coefficient.
 #pragma once
 
+#include <memory_resource>
 #include <span>
 
 namespace quorvane::spectral {
@@ -24,10 +25,12 @@ float mse(float r, const MisfitBand& band);
 // The coefficient r among 0, 0.001, ... (999 values, the step added in
 // single precision) with the smallest misfit; the first minimum wins. A
 // misfit must lie below 1e36 to count; fallback is returned when none does.
+// Work storage comes from memory.
 // Gives exactly the result of evaluating mse at every grid value in order,
 // but precomputes what does not depend on r and abandons an evaluation as
 // soon as its partial sum can no longer beat the best one found (the terms
 // are never negative and a rounded sum of them never decreases).
-float red_noise_grid_fit(const MisfitBand& band, float fallback);
+float red_noise_grid_fit(const MisfitBand& band, float fallback,
+                         std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 }  // namespace quorvane::spectral

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory_resource>
 #include <numeric>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace {
 // find the k-th present rank.
 class RankCounts {
  public:
-  explicit RankCounts(std::size_t n) : tree_(n + 1, 0) {
+  RankCounts(std::size_t n, std::pmr::memory_resource* memory) : tree_(n + 1, 0, memory) {
     top_ = 1;
     while (top_ * 2 <= n) top_ *= 2;
   }
@@ -33,26 +34,27 @@ class RankCounts {
   }
 
  private:
-  std::vector<int> tree_;
+  std::pmr::vector<int> tree_;
   std::size_t top_;
 };
 
 }  // namespace
 
-void running_median(std::span<const float> x, int half, std::span<float> out) {
+void running_median(std::span<const float> x, int half, std::span<float> out,
+                    std::pmr::memory_resource* memory) {
   const std::size_t n = x.size();
   if (n == 0) return;
   const std::size_t h = static_cast<std::size_t>(std::max(half, 0));
   // Rank every value once; equal values get distinct ranks, which leaves the
   // k-th smallest value unchanged.
-  std::vector<std::size_t> by_value(n);
+  std::pmr::vector<std::size_t> by_value(n, memory);
   std::iota(by_value.begin(), by_value.end(), std::size_t{0});
   std::stable_sort(by_value.begin(), by_value.end(),
                    [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
-  std::vector<std::size_t> rank(n);
+  std::pmr::vector<std::size_t> rank(n, memory);
   for (std::size_t r = 0; r < n; ++r) rank[by_value[r]] = r;
 
-  RankCounts window(n);
+  RankCounts window(n, memory);
   std::size_t lo = 0, hi = 0;  // window is [lo, hi)
   for (std::size_t i = 0; i < n; ++i) {
     const std::size_t want_lo = i > h ? i - h : 0;

@@ -1,6 +1,7 @@
 // Running median of a sequence over a window clipped at the ends.
 #pragma once
 
+#include <memory_resource>
 #include <span>
 
 namespace quorvane::spectral {
@@ -10,7 +11,8 @@ namespace quorvane::spectral {
 // values). The window is clipped at the ends, not shifted; for an even
 // count the lower of the two middle values is taken. half < 0 is taken as 0.
 // Cost O(n log n) whatever the window, through an order-statistic tree over
-// the ranks of the values.
-void running_median(std::span<const float> x, int half, std::span<float> out);
+// the ranks of the values; work storage comes from memory.
+void running_median(std::span<const float> x, int half, std::span<float> out,
+                    std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 }  // namespace quorvane::spectral

@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory_resource>
+#include <span>
 #include <thread>
 
 #include "spectral/lapack_tridiagonal.h"
+#include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
 
@@ -36,6 +39,8 @@ using Lanes = double __attribute__((vector_size(16)));
 using LaneMask = long long __attribute__((vector_size(16)));
 constexpr int kLanes = 2;
 constexpr int kMaxShifts = 8;
+
+using Doubles = std::pmr::vector<double>;
 
 struct Matrix {
   const double* d;
@@ -97,11 +102,11 @@ void sturm_counts(const Matrix& m, const double* shifts, int nshift, int* counts
 }
 
 // The count smallest eigenvalues (count <= kMaxShifts), ascending.
-void smallest_eigenvalues(const std::vector<double>& d, const std::vector<double>& e, int count,
+// e2 is work space of at least n values.
+void smallest_eigenvalues(const Doubles& d, const Doubles& e, int count, Doubles& e2,
                           std::vector<double>& values) {
   const std::size_t n = d.size();
   const std::size_t uk = static_cast<std::size_t>(count);
-  std::vector<double> e2(n, 0.0);
   double gl = d[0], gu = d[0], emax2 = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double left = i > 0 ? std::fabs(e[i - 1]) : 0.0;
@@ -179,10 +184,21 @@ void smallest_eigenvalues(const std::vector<double>& d, const std::vector<double
 // an eigenvalue still yields a (huge) solution in the eigenvector's
 // direction.
 struct TridiagonalLu {
-  std::vector<double> a, b, c, d2;
-  std::vector<unsigned char> swapped;
+  Doubles a, b, c, d2;
+  std::pmr::vector<unsigned char> swapped;
 
-  void factor(const std::vector<double>& diag, const std::vector<double>& off, double shift) {
+  explicit TridiagonalLu(std::pmr::memory_resource* memory)
+      : a(memory), b(memory), c(memory), d2(memory), swapped(memory) {}
+
+  void reserve(std::size_t n) {
+    a.resize(n);
+    b.resize(n);
+    c.resize(n);
+    d2.resize(n);
+    swapped.resize(n);
+  }
+
+  void factor(const Doubles& diag, const Doubles& off, double shift) {
     const std::size_t n = diag.size();
     a.resize(n);
     b.assign(n, 0.0);
@@ -227,7 +243,7 @@ struct TridiagonalLu {
     }
   }
 
-  void solve(std::vector<double>& y) const {
+  void solve(Doubles& y) const {
     const std::size_t n = y.size();
     for (std::size_t k = 0; k + 1 < n; ++k) {
       if (swapped[k]) {
@@ -250,8 +266,8 @@ struct TridiagonalLu {
 // Three solves are ample: the shift is within a few units in the last place
 // of the eigenvalue and the neighbouring eigenvalues are O(1) away, so each
 // solve shrinks the other components by a factor of about 1e-8.
-void eigenvector(const std::vector<double>& d, const std::vector<double>& e, double value,
-                 std::uint32_t seed, TridiagonalLu& lu, std::vector<double>& y) {
+void eigenvector(const Doubles& d, const Doubles& e, double value, std::uint32_t seed,
+                 TridiagonalLu& lu, Doubles& y) {
   const std::size_t n = d.size();
   y.resize(n);
   if (n == 1) {
@@ -274,16 +290,30 @@ void eigenvector(const std::vector<double>& d, const std::vector<double>& e, dou
 
 // One half problem: the count smallest eigenpairs of a folded matrix.
 struct HalfProblem {
-  std::vector<double> d, e;  // folded matrix
+  Doubles d, e;  // folded matrix
   int count = 0;
   std::vector<double> values;
-  std::vector<std::vector<double>> vectors;
+  std::pmr::vector<Doubles> vectors;
+  Doubles e2;
+  TridiagonalLu lu;
+
+  explicit HalfProblem(std::pmr::memory_resource* memory)
+      : d(memory), e(memory), vectors(memory), e2(memory), lu(memory) {}
+
+  // All storage is taken before the work starts, by the calling thread (the
+  // work memory hands out pieces from one thread at a time).
+  void prepare() {
+    const std::size_t n = d.size();
+    e2.assign(n, 0.0);
+    lu.reserve(n);
+    vectors.resize(static_cast<std::size_t>(std::max(count, 0)));
+    for (Doubles& v : vectors) v.resize(n);
+    values.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  }
 
   void solve() {
     if (count <= 0) return;
-    smallest_eigenvalues(d, e, count, values);
-    TridiagonalLu lu;  // reused: fresh large buffers cost page faults
-    vectors.resize(static_cast<std::size_t>(count));
+    smallest_eigenvalues(d, e, count, e2, values);
     for (int k = 0; k < count; ++k) {
       eigenvector(d, e, values[static_cast<std::size_t>(k)], static_cast<std::uint32_t>(k + 1), lu,
                   vectors[static_cast<std::size_t>(k)]);
@@ -291,7 +321,7 @@ struct HalfProblem {
   }
 };
 
-bool is_persymmetric(const std::vector<double>& d, const std::vector<double>& e) {
+bool is_persymmetric(std::span<const double> d, std::span<const double> e) {
   const std::size_t n = d.size();
   for (std::size_t i = 0; i < n / 2; ++i) {
     if (d[i] != d[n - 1 - i]) return false;
@@ -304,21 +334,18 @@ bool is_persymmetric(const std::vector<double>& d, const std::vector<double>& e)
 
 }  // namespace
 
-void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
-                                 int count, std::vector<double>& eigenvalues,
-                                 std::vector<double>& z) {
+namespace {
+
+// Solves both half problems and checks the parity order; false when the
+// check fails (the caller then keeps to LAPACK).
+bool solve_folded(std::span<const double> d, std::span<const double> e, int count,
+                  HalfProblem& sym, HalfProblem& anti, std::vector<double>& eigenvalues) {
   const std::size_t n = d.size();
   const std::size_t uk = static_cast<std::size_t>(count);
-  if (n < 2 || count <= 0 || count > 2 * kMaxShifts || !is_persymmetric(d, e)) {
-    smallest_tridiagonal_eigenpairs(d, e, count, static_cast<double>(1.0e-13f), eigenvalues, z);
-    return;
-  }
-
   // Fold: with h = N/2 (rounded down), a symmetric vector is determined by
   // its first ceil(N/2) entries, an antisymmetric one by its first h.
   const std::size_t h = n / 2;
   const bool odd = n % 2 == 1;
-  HalfProblem sym, anti;
   sym.d.assign(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(odd ? h + 1 : h));
   sym.e.assign(e.begin(), e.begin() + static_cast<std::ptrdiff_t>(odd ? h : h - 1));
   anti.d.assign(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h));
@@ -334,6 +361,8 @@ void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector
   sym.count = (count + 1) / 2;  // orders 0, 2, 4, ...
   anti.count = count / 2;       // orders 1, 3, 5, ...
 
+  sym.prepare();
+  anti.prepare();
   if (n >= 2048 && anti.count > 0) {
     std::thread helper([&anti] { anti.solve(); });
     sym.solve();
@@ -344,37 +373,75 @@ void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector
   }
 
   // The orders alternate in parity (a property of the Slepian sequences);
-  // check it on the eigenvalues and keep to LAPACK should it ever fail.
+  // check it on the eigenvalues.
   eigenvalues.assign(uk, 0.0);
   for (std::size_t k = 0; k < uk; ++k) {
     eigenvalues[k] = k % 2 == 0 ? sym.values[k / 2] : anti.values[k / 2];
   }
   for (std::size_t k = 1; k < uk; ++k) {
-    if (!(eigenvalues[k - 1] < eigenvalues[k])) {
-      smallest_tridiagonal_eigenpairs(d, e, count, static_cast<double>(1.0e-13f), eigenvalues, z);
-      return;
-    }
+    if (!(eigenvalues[k - 1] < eigenvalues[k])) return false;
   }
+  return true;
+}
 
-  z.assign(n * uk, 0.0);
-  for (std::size_t k = 0; k < uk; ++k) {
-    const std::vector<double>& y = k % 2 == 0 ? sym.vectors[k / 2] : anti.vectors[k / 2];
-    const double mirror = k % 2 == 0 ? 1.0 : -1.0;
-    double* x = z.data() + k * n;
-    for (std::size_t i = 0; i < h; ++i) {
-      x[i] = y[i];
-      x[n - 1 - i] = mirror * y[i];
-    }
-    if (odd) x[h] = k % 2 == 0 ? std::sqrt(2.0) * y[h] : 0.0;
-    double ssq = 0.0;
-    std::size_t jmax = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      ssq += x[i] * x[i];
-      if (std::fabs(x[i]) > std::fabs(x[jmax])) jmax = i;
-    }
-    const double scale = (x[jmax] < 0.0 ? -1.0 : 1.0) / std::sqrt(ssq);
-    for (std::size_t i = 0; i < n; ++i) x[i] *= scale;
+// Unfolds eigenvector k to full length, normalised like dstein (unit length,
+// largest component positive), and writes it converted to T.
+template <typename T>
+void unfold(const HalfProblem& sym, const HalfProblem& anti, std::size_t n, std::size_t k, T* out) {
+  const Doubles& y = k % 2 == 0 ? sym.vectors[k / 2] : anti.vectors[k / 2];
+  const std::size_t h = n / 2;
+  const bool odd = n % 2 == 1;
+  const double mirror = k % 2 == 0 ? 1.0 : -1.0;
+  auto x = [&](std::size_t i) {
+    if (i < h) return y[i];
+    if (odd && i == h) return k % 2 == 0 ? std::sqrt(2.0) * y[h] : 0.0;
+    return mirror * y[n - 1 - i];
+  };
+  double ssq = 0.0;
+  std::size_t jmax = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double xi = x(i);
+    ssq += xi * xi;
+    if (std::fabs(xi) > std::fabs(x(jmax))) jmax = i;
   }
+  const double scale = (x(jmax) < 0.0 ? -1.0 : 1.0) / std::sqrt(ssq);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<T>(x(i) * scale);
+}
+
+bool fast_path_applies(std::span<const double> d, std::span<const double> e, int count) {
+  return d.size() >= 2 && count > 0 && count <= 2 * kMaxShifts && is_persymmetric(d, e);
+}
+
+}  // namespace
+
+void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
+                                 int count, std::vector<double>& eigenvalues,
+                                 std::vector<double>& z) {
+  const std::size_t n = d.size();
+  WorkArena memory;
+  HalfProblem sym(&memory), anti(&memory);
+  if (!fast_path_applies(d, e, count) || !solve_folded(d, e, count, sym, anti, eigenvalues)) {
+    smallest_tridiagonal_eigenpairs(d, e, count, static_cast<double>(1.0e-13f), eigenvalues, z);
+    return;
+  }
+  z.assign(n * static_cast<std::size_t>(count), 0.0);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) unfold(sym, anti, n, k, z.data() + k * n);
+}
+
+void smallest_slepian_eigenvectors_single(std::span<const double> d, std::span<const double> e,
+                                          int count, float* v, std::pmr::memory_resource* memory) {
+  const std::size_t n = d.size();
+  HalfProblem sym(memory), anti(memory);
+  std::vector<double> eigenvalues;
+  if (!fast_path_applies(d, e, count) || !solve_folded(d, e, count, sym, anti, eigenvalues)) {
+    std::vector<double> z;
+    smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
+                                    std::vector<double>(e.begin(), e.end()), count,
+                                    static_cast<double>(1.0e-13f), eigenvalues, z);
+    for (std::size_t i = 0; i < z.size(); ++i) v[i] = static_cast<float>(z[i]);
+    return;
+  }
+  for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) unfold(sym, anti, n, k, v + k * n);
 }
 
 }  // namespace quorvane::spectral

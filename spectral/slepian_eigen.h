@@ -2,6 +2,8 @@
 // Slepian tridiagonal matrix (the fast taper path).
 #pragma once
 
+#include <memory_resource>
+#include <span>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -13,5 +15,11 @@ namespace quorvane::spectral {
 void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
                                  int count, std::vector<double>& eigenvalues,
                                  std::vector<double>& z);
+
+// The same eigenvectors converted to single precision, written to v (column
+// k at v[k * n], n * count values), without the double eigenvector matrix;
+// work storage comes from memory.
+void smallest_slepian_eigenvectors_single(std::span<const double> d, std::span<const double> e,
+                                          int count, float* v, std::pmr::memory_resource* memory);
 
 }  // namespace quorvane::spectral

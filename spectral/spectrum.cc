@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <memory_resource>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
 #include "spectral/tapers.h"
+#include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
 
@@ -61,25 +63,36 @@ Grid frequency_grid(const SpecSettings& s) {
 
 bool one_of(int value, int first, int last) { return value >= first && value <= last; }
 
-// Run-owned work areas of one spectrum run.
+// Run-owned work areas of one spectrum run, all in the run's memory.
 struct Workspace {
-  std::vector<float> xdm;  // demeaned series
-  Tapers tapers;
+  explicit Workspace(std::pmr::memory_resource* memory)
+      : xdm(memory), v(memory), coefficients(memory), estimate(memory), back(memory) {}
+
+  std::pmr::vector<float> xdm;  // demeaned series
+  std::pmr::vector<float> v;    // tapers, taper k at v[k * npts]
+  std::vector<double> el, dlam;
+  std::vector<float> tapsum;
   Eigencoefficients coefficients;
-  std::vector<float> estimate;
-  std::vector<float> back;  // background before the harmonic-mode copy
+  std::pmr::vector<float> estimate;
+  std::pmr::vector<float> back;  // background before the harmonic-mode copy
+};
+
+// Transform vectors of one thread (nfft values each).
+struct TransformBuffers {
+  std::pmr::vector<double> xr, xi;
 };
 
 // Eigencoefficients of the band for tapers first..last-1: each tapered,
 // zero-padded copy of the series through fft2, bins i0.. of the band,
 // divided by the normalisation factor in double and kept in single.
-void eigencoefficients(const std::vector<float>& xdm, const Tapers& tapers, const Grid& g,
-                       double norm, int first, int last, Eigencoefficients& y) {
-  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
-  std::vector<double> xr(nfft), xi(nfft);
+void eigencoefficients(const std::pmr::vector<float>& xdm, const std::pmr::vector<float>& tapers,
+                       const Grid& g, double norm, int first, int last, TransformBuffers& buffers,
+                       Eigencoefficients& y) {
+  std::pmr::vector<double>& xr = buffers.xr;
+  std::pmr::vector<double>& xi = buffers.xi;
   for (int k = first; k < last; ++k) {
-    const float* v = tapers.column(k);
-    std::fill(xr.begin(), xr.end(), 0.0);
+    const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
+    std::fill(xr.begin() + static_cast<std::ptrdiff_t>(xdm.size()), xr.end(), 0.0);
     std::fill(xi.begin(), xi.end(), 0.0);
     for (std::size_t t = 0; t < xdm.size(); ++t) xr[t] = static_cast<double>(v[t] * xdm[t]);
     fft2(xr, xi);
@@ -108,7 +121,7 @@ float decorrelation_time(float dt, float r) {
 // Line reshaping: bridges the continuum across each detected line and
 // gathers the line's power into the harmonic spectrum. 1-based entry
 // numbers as in the description of the method; entry e lives at index e - 1.
-void reshape(const Grid& g, float fsel, float chithr, const std::vector<float>& back,
+void reshape(const Grid& g, float fsel, float chithr, const std::pmr::vector<float>& back,
              SpecResults& out) {
   const int nfv = g.nfv;
   const int nbw = g.nbw;
@@ -230,7 +243,8 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   const Grid g = frequency_grid(s);
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   const int nwin = s.nwin;
-  Workspace w;
+  WorkArena memory;
+  Workspace w(&memory);
 
   // Demean (single precision) and, for the red-noise hypothesis, the lag-1
   // autocorrelation of the series.
@@ -255,13 +269,6 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   r.df = g.df;
   r.f0 = g.f0;
   r.nbw = g.nbw;
-  const std::size_t length = static_cast<std::size_t>(g.nf);
-  r.specraw0.assign(length, 0.0f);
-  r.specmed0.assign(length, 0.0f);
-  r.specresh0.assign(length, 0.0f);
-  r.harmonic0.assign(length, 0.0f);
-  r.specback0.assign(length, 0.0f);
-  r.ftest.assign(length, 0.0f);
 
   // Confidence ratios of chi-square with 2K degrees of freedom, F levels,
   // and the thresholds of the reshaping.
@@ -280,24 +287,38 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
 
   // Tapers and eigencoefficients; the transforms of large series are shared
   // between two threads (each taper's transform is independent).
-  taper2(s.npts, nwin, static_cast<float>(s.p), w.tapers);
+  w.v.resize(npts * static_cast<std::size_t>(nwin));
+  w.el.resize(static_cast<std::size_t>(nwin));
+  w.dlam.resize(w.el.size());
+  w.tapsum.resize(w.el.size());
+  compute_tapers(s.npts, nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
+                 EigenPath::Fast, &memory);
   const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
                       : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
                                      : 1.0;
   w.coefficients.resize(g.nfv, nwin);
-  if (g.nfft >= 8192 && nwin >= 2) {
+  // The run memory hands out pieces from one thread at a time: both
+  // threads' buffers are taken here.
+  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
+  const bool split_work = g.nfft >= 8192 && nwin >= 2;
+  TransformBuffers buffers[2] = {
+      {std::pmr::vector<double>(nfft, &memory), std::pmr::vector<double>(nfft, &memory)},
+      {std::pmr::vector<double>(split_work ? nfft : 0, &memory),
+       std::pmr::vector<double>(split_work ? nfft : 0, &memory)}};
+  if (split_work) {
     const int split = nwin / 2;
-    std::thread helper([&] { eigencoefficients(w.xdm, w.tapers, g, norm, split, nwin, w.coefficients); });
-    eigencoefficients(w.xdm, w.tapers, g, norm, 0, split, w.coefficients);
+    std::thread helper(
+        [&] { eigencoefficients(w.xdm, w.v, g, norm, split, nwin, buffers[1], w.coefficients); });
+    eigencoefficients(w.xdm, w.v, g, norm, 0, split, buffers[0], w.coefficients);
     helper.join();
   } else {
-    eigencoefficients(w.xdm, w.tapers, g, norm, 0, nwin, w.coefficients);
+    eigencoefficients(w.xdm, w.v, g, norm, 0, nwin, buffers[0], w.coefficients);
   }
 
   // The spectrum estimate.
   w.estimate.assign(nfv, 0.0f);
   if (s.iadapt == 0) {
-    hires(w.coefficients, w.tapers.el, w.estimate);
+    hires(w.coefficients, w.el, w.estimate);
   } else {
     // The series' sum of squares (squares in single, sum in double), on the
     // scale of the eigenspectra.
@@ -308,7 +329,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
     } else if (s.inorm == 2) {
       sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
     }
-    adwait(w.coefficients, w.tapers.el, sig2, w.estimate);
+    adwait(w.coefficients, w.el, sig2, w.estimate);
   }
   for (std::size_t i = 0; i < nfv; ++i) {
     if (!std::isfinite(w.estimate[i])) {
@@ -316,11 +337,25 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
                              " rescale the values.");
     }
   }
+  // From here on nothing can fail: the arrays of the caller's results are
+  // reused (their storage outlives the run), each filled entry overwritten
+  // and the rest of the band length cleared.
+  const std::size_t length = static_cast<std::size_t>(g.nf);
+  for (std::vector<float>* v : {&out.specraw0, &out.specmed0, &out.specresh0, &out.harmonic0,
+                                &out.specback0, &out.ftest}) {
+    v->assign(length, 0.0f);
+  }
+  r.specraw0 = std::move(out.specraw0);
+  r.specmed0 = std::move(out.specmed0);
+  r.specresh0 = std::move(out.specresh0);
+  r.harmonic0 = std::move(out.harmonic0);
+  r.specback0 = std::move(out.specback0);
+  r.ftest = std::move(out.ftest);
   std::copy(w.estimate.begin(), w.estimate.end(), r.specraw0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.specresh0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
 
-  if (nwin > 1) regre(w.coefficients, w.tapers.tapsum, r.ftest);
+  if (nwin > 1) regre(w.coefficients, w.tapsum, r.ftest);
 
   float raw_total = 0.0f;
   for (std::size_t i = 0; i < nfv; ++i) raw_total += r.specraw0[i];
@@ -334,7 +369,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   if (s.irobust == 1 || s.inoise == 2) {
     const int nsm = static_cast<int>(s.fsmooth / g.df);
     running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
-                   std::span<float>(r.specmed0.data(), nfv));
+                   std::span<float>(r.specmed0.data(), nfv), &memory);
     if (s.irobust == 1) {
       float med_total = 0.0f;
       for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
@@ -349,7 +384,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
     band.df = g.df;
     band.f0 = g.f0;
     band.ilogfit = s.ilogfit;
-    r.rho = red_noise_grid_fit(band, rho0);
+    r.rho = red_noise_grid_fit(band, rho0, &memory);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory_resource>
+#include <vector>
 
 #include "spectral/lapack_tridiagonal.h"
 #include "spectral/slepian_eigen.h"
+#include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
 
@@ -18,7 +21,7 @@ constexpr double pi = 3.14159265358979;
 // where e(i) couples rows i - 1 and i (e(0) is unused). Negation turns the
 // best-concentrated sequences (largest eigenvalues) into the smallest ones,
 // which bisection selects by index.
-void slepian_matrix(int n, double cs, std::vector<double>& d, std::vector<double>& e) {
+void slepian_matrix(int n, double cs, std::pmr::vector<double>& d, std::pmr::vector<double>& e) {
   const std::size_t un = static_cast<std::size_t>(n);
   d.resize(un);
   e.resize(un > 0 ? un - 1 : 0);
@@ -31,29 +34,47 @@ void slepian_matrix(int n, double cs, std::vector<double>& d, std::vector<double
   }
 }
 
-void compute_tapers(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+void fill(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
+  out.n = n;
+  out.nwin = nwin;
+  out.v.resize(count);
+  out.el.resize(static_cast<std::size_t>(nwin));
+  out.tapsum.resize(static_cast<std::size_t>(nwin));
+  out.dlam.resize(static_cast<std::size_t>(nwin));
+  WorkArena memory;
+  compute_tapers(n, nwin, npi, out.v, out.el, out.tapsum, out.dlam, path, &memory);
+}
+
+}  // namespace
+
+void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<double> el,
+                    std::span<float> tapsum, std::span<double> dlam, EigenPath path,
+                    std::pmr::memory_resource* memory) {
   const std::size_t un = static_cast<std::size_t>(n);
   const std::size_t uk = static_cast<std::size_t>(nwin);
   const double w = static_cast<double>(npi) / n;
   const double sn = std::sin(2.0 * pi * w);
   const double cs = std::cos(2.0 * pi * w);
 
-  std::vector<double> d, e, eigenvalues, z;
+  // The unit eigenvectors, converted to single precision, go straight into
+  // the taper store; the normalisation below works on them in place.
+  std::pmr::vector<double> d(memory), e(memory);
   slepian_matrix(n, cs, d, e);
   if (path == EigenPath::Reference) {
     // 1.0e-13 as a single-precision constant widened to double.
     const double abstol = static_cast<double>(1.0e-13f);
-    smallest_tridiagonal_eigenpairs(d, e, nwin, abstol, eigenvalues, z);
+    std::vector<double> eigenvalues, z;
+    smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
+                                    std::vector<double>(e.begin(), e.end()), nwin, abstol,
+                                    eigenvalues, z);
+    for (std::size_t i = 0; i < un * uk; ++i) v[i] = static_cast<float>(z[i]);
   } else {
-    smallest_slepian_eigenpairs(d, e, nwin, eigenvalues, z);
+    smallest_slepian_eigenvectors_single(d, e, nwin, v.data(), memory);
   }
 
   // The eigenvalues of the matrix are not concentrations; el takes the larger
   // of two asymptotic approximations of the concentration instead.
-  out.n = n;
-  out.nwin = nwin;
-  out.el.assign(uk, 0.0);
-  out.dlam.assign(uk, 0.0);
   const double cprime = pi * static_cast<double>(npi);
   const double euler_gamma = 0.5772156649;
   std::vector<double> a(uk);
@@ -62,39 +83,29 @@ void compute_tapers(int n, int nwin, float npi, Tapers& out, EigenPath path) {
   const double denom = std::log(8.0 * n * sn) + euler_gamma;
   for (std::size_t k = 0; k < uk; ++k) {
     const double x = -pi * (2.0 * pi * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
-    out.dlam[k] = 1.0 / (1.0 + std::exp(x));
-    out.el[k] = std::max(1.0 - a[k], out.dlam[k]);
+    dlam[k] = 1.0 / (1.0 + std::exp(x));
+    el[k] = std::max(1.0 - a[k], dlam[k]);
   }
 
   // Each taper is scaled so that the sum of its squares is N. The sums are
   // taken in single precision on the single-precision values: the tapers are
   // used in single precision from here on.
-  out.v.assign(un * uk, 0.0f);
-  out.tapsum.assign(uk, 0.0f);
   for (std::size_t k = 0; k < uk; ++k) {
-    float* v = out.v.data() + k * un;
-    const double* zk = z.data() + k * un;
+    float* column = v.data() + k * un;
     float sum = 0.0f;
     float ssq = 0.0f;
     for (std::size_t i = 0; i < un; ++i) {
-      v[i] = static_cast<float>(zk[i]);
-      sum += v[i];
-      ssq += v[i] * v[i];
+      sum += column[i];
+      ssq += column[i] * column[i];
     }
     const float rms = std::sqrt(ssq / static_cast<float>(n));
-    for (std::size_t i = 0; i < un; ++i) v[i] /= rms;
-    out.tapsum[k] = sum / rms;
+    for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
+    tapsum[k] = sum / rms;
   }
 }
 
-}  // namespace
+void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
 
-void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) {
-  compute_tapers(n, nwin, npi, out, path);
-}
-
-void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path) {
-  compute_tapers(n, nwin, npi, out, path);
-}
+void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
 
 }  // namespace quorvane::spectral

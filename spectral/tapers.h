@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory_resource>
+#include <span>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -33,5 +35,13 @@ enum class EigenPath { Fast, Reference };
 // Requires n >= 1, 1 <= nwin <= n.
 void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
 void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
+
+// The same computation into storage the caller provides: v receives the
+// n * nwin taper values (taper k at v[k * n]); el, tapsum and dlam receive
+// nwin values each. Work storage comes from memory. The spectrum engine uses
+// this to keep the tapers in its own run memory.
+void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<double> el,
+                    std::span<float> tapsum, std::span<double> dlam, EigenPath path,
+                    std::pmr::memory_resource* memory);
 
 }  // namespace quorvane::spectral

@@ -82,5 +82,61 @@ TEST(Fft2, AgreesWithNaiveDftOnRandomComplexData) {
   }
 }
 
+// The transform as classically written: twiddle loop outside, blocks inside.
+void classic_fft(std::vector<double>& xr, std::vector<double>& xi) {
+  const std::size_t nn = xr.size();
+  std::size_t j = 1;
+  for (std::size_t i = 1; i < nn; ++i) {
+    if (i < j) {
+      std::swap(xr[i - 1], xr[j - 1]);
+      std::swap(xi[i - 1], xi[j - 1]);
+    }
+    std::size_t k = nn / 2;
+    while (k < j) {
+      j -= k;
+      k /= 2;
+    }
+    j += k;
+  }
+  const int m = static_cast<int>(std::log(static_cast<double>(nn)) / 0.693147);
+  for (int l = 1; l <= m; ++l) {
+    const std::size_t le = std::size_t{1} << l, le1 = le / 2;
+    double ur = 1.0, ui = 0.0;
+    const double wr = std::cos(3.14159265358979 / static_cast<double>(le1));
+    const double wi = std::sin(3.14159265358979 / static_cast<double>(le1));
+    for (std::size_t jj = 1; jj <= le1; ++jj) {
+      for (std::size_t i = jj; i <= nn; i += le) {
+        const std::size_t ip = i + le1;
+        const double tr = xr[ip - 1] * ur - xi[ip - 1] * ui;
+        const double ti = xr[ip - 1] * ui + xi[ip - 1] * ur;
+        xr[ip - 1] = xr[i - 1] - tr;
+        xi[ip - 1] = xi[i - 1] - ti;
+        xr[i - 1] += tr;
+        xi[i - 1] += ti;
+      }
+      const double old = ur;
+      ur = old * wr - ui * wi;
+      ui = old * wi + ui * wr;
+    }
+  }
+}
+
+TEST(Fft2, GivesBitForBitTheResultOfTheClassicLoopNest) {
+  std::mt19937 gen(3);
+  std::normal_distribution<double> normal;
+  for (std::size_t nn : {std::size_t{2}, std::size_t{1024}, std::size_t{2048}, std::size_t{65536}}) {
+    std::vector<double> xr(nn), xi(nn);
+    for (std::size_t m = 0; m < nn; ++m) {
+      xr[m] = normal(gen);
+      xi[m] = m % 3 == 0 ? normal(gen) : 0.0;
+    }
+    std::vector<double> cr = xr, ci = xi;
+    fft2(xr, xi);
+    classic_fft(cr, ci);
+    ASSERT_EQ(xr, cr) << nn;
+    ASSERT_EQ(xi, ci) << nn;
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::spectral
