@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory_resource>
 #include <string>
@@ -84,18 +85,22 @@ struct TransformBuffers {
 
 // Eigencoefficients of the band for tapers first..last-1: each tapered,
 // zero-padded copy of the series through fft2, bins i0.. of the band,
-// divided by the normalisation factor in double and kept in single.
+// divided by the normalisation factor in double and kept in single. The
+// tapered values are placed straight into bit-reversed order (order, from
+// bit_reversal_order), which is what fft2's first step would do.
 void eigencoefficients(const std::pmr::vector<float>& xdm, const std::pmr::vector<float>& tapers,
-                       const Grid& g, double norm, int first, int last, TransformBuffers& buffers,
-                       Eigencoefficients& y) {
+                       const std::pmr::vector<std::uint32_t>& order, const Grid& g, double norm,
+                       int first, int last, TransformBuffers& buffers, Eigencoefficients& y) {
   std::pmr::vector<double>& xr = buffers.xr;
   std::pmr::vector<double>& xi = buffers.xi;
   for (int k = first; k < last; ++k) {
     const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
-    std::fill(xr.begin() + static_cast<std::ptrdiff_t>(xdm.size()), xr.end(), 0.0);
     std::fill(xi.begin(), xi.end(), 0.0);
-    for (std::size_t t = 0; t < xdm.size(); ++t) xr[t] = static_cast<double>(v[t] * xdm[t]);
-    fft2(xr, xi);
+    for (std::size_t i = 0; i < xr.size(); ++i) {
+      const std::size_t t = order[i];
+      xr[i] = t < xdm.size() ? static_cast<double>(v[t] * xdm[t]) : 0.0;
+    }
+    fft2_bit_reversed(xr, xi);
     for (int i = 0; i < g.nfv; ++i) {
       const std::size_t j = static_cast<std::size_t>(g.i0 + i);
       y.yr[y.at(i, k)] = static_cast<float>(xr[j] / norm);
@@ -305,14 +310,17 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
       {std::pmr::vector<double>(nfft, &memory), std::pmr::vector<double>(nfft, &memory)},
       {std::pmr::vector<double>(split_work ? nfft : 0, &memory),
        std::pmr::vector<double>(split_work ? nfft : 0, &memory)}};
+  std::pmr::vector<std::uint32_t> order(nfft, &memory);
+  bit_reversal_order(order);
   if (split_work) {
     const int split = nwin / 2;
-    std::thread helper(
-        [&] { eigencoefficients(w.xdm, w.v, g, norm, split, nwin, buffers[1], w.coefficients); });
-    eigencoefficients(w.xdm, w.v, g, norm, 0, split, buffers[0], w.coefficients);
+    std::thread helper([&] {
+      eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients);
+    });
+    eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients);
     helper.join();
   } else {
-    eigencoefficients(w.xdm, w.v, g, norm, 0, nwin, buffers[0], w.coefficients);
+    eigencoefficients(w.xdm, w.v, order, g, norm, 0, nwin, buffers[0], w.coefficients);
   }
 
   // The spectrum estimate.

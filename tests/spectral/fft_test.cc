@@ -138,5 +138,31 @@ TEST(Fft2, GivesBitForBitTheResultOfTheClassicLoopNest) {
   }
 }
 
+TEST(Fft2, DataPlacedInBitReversedOrderGivesTheSameTransform) {
+  std::mt19937 gen(5);
+  std::normal_distribution<double> normal;
+  for (std::size_t nn : {std::size_t{1}, std::size_t{2}, std::size_t{8}, std::size_t{4096}}) {
+    std::vector<double> xr(nn), xi(nn);
+    for (std::size_t m = 0; m < nn; ++m) {
+      xr[m] = normal(gen);
+      xi[m] = normal(gen);
+    }
+    std::vector<std::uint32_t> order(nn);
+    bit_reversal_order(order);
+    std::vector<double> pr(nn), pi(nn);
+    for (std::size_t m = 0; m < nn; ++m) {
+      pr[order[m]] = xr[m];
+      pi[order[m]] = xi[m];
+    }
+    fft2(xr, xi);
+    fft2_bit_reversed(pr, pi);
+    ASSERT_EQ(pr, xr) << nn;
+    ASSERT_EQ(pi, xi) << nn;
+  }
+  std::vector<std::uint32_t> order(8);
+  bit_reversal_order(order);
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{0, 4, 2, 6, 1, 5, 3, 7}));
+}
+
 }  // namespace
 }  // namespace quorvane::spectral
