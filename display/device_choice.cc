@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string_view>
+
+#ifdef QUORVANE_HAVE_XLIB
+#include <X11/Xlib.h>
+#endif
 
 namespace quorvane::display {
 
@@ -19,7 +24,10 @@ constexpr std::array<std::string_view, 9> kScreenDevices = {
 // supply; PLplot gives up on them without one.
 constexpr std::array<std::string_view, 5> kUnusableDevices = {"mem", "memcairo", "memqt",
                                                               "extcairo", "extqt"};
-// Defaults, in order of preference.
+// Defaults, in order of preference. The cairo window survives a failed
+// connection to the X server; the Xlib one crashes on the next open after
+// one (though it repaints itself when uncovered, which the cairo window does
+// not do while the console waits: a replot restores it).
 constexpr std::array<std::string_view, 2> kScreenDefaults = {"xcairo", "xwin"};
 constexpr std::array<std::string_view, 5> kFileDefaults = {"pngcairo", "pngqt", "svg",
                                                            "svgcairo", "psc"};
@@ -59,6 +67,8 @@ OutputKind output_kind(const std::string& device) {
   return OutputKind::File;
 }
 
+bool reopens_after_failure(const std::string& device) { return device != "xwin"; }
+
 std::string file_extension(const std::string& device) {
   for (const auto& entry : kExtensions) {
     if (entry.device == device) return std::string(entry.extension);
@@ -75,18 +85,43 @@ DeviceChoice file_fallback(const std::vector<std::string>& available) {
   return none;
 }
 
-DeviceChoice choose_device(const std::string& requested, bool have_display,
+ScreenStatus probe_screen() {
+  ScreenStatus status;
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || name[0] == '\0') return status;
+  status.name = name;
+#ifdef QUORVANE_HAVE_XLIB
+  if (::Display* connection = XOpenDisplay(name)) {
+    XCloseDisplay(connection);
+    status.reachable = true;
+  }
+#else
+  status.reachable = true;
+#endif
+  return status;
+}
+
+DeviceChoice choose_device(const std::string& requested, const ScreenStatus& screen,
                            const std::vector<std::string>& available) {
   std::string warning;
   if (!requested.empty()) {
-    if (contains(available, requested) && usable(requested)) return make_choice(requested);
-    warning = contains(available, requested)
-                  ? " plot device " + requested + " cannot be used here"
-                  : " unknown plot device " + requested;
+    if (!contains(available, requested)) {
+      warning = " unknown plot device " + requested;
+    } else if (!usable(requested)) {
+      warning = " plot device " + requested + " cannot be used here";
+    } else if (output_kind(requested) == OutputKind::Screen && !screen.reachable) {
+      warning = screen.name.empty()
+                    ? " plot device " + requested + " needs a display"
+                    : " cannot open display " + screen.name + " for plot device " + requested;
+    } else {
+      return make_choice(requested);
+    }
+  } else if (!screen.name.empty() && !screen.reachable) {
+    warning = " cannot open display " + screen.name;
   }
   DeviceChoice choice;
   bool found = false;
-  if (have_display) {
+  if (screen.reachable) {
     for (auto name : kScreenDefaults) {
       if (contains(available, name)) {
         choice = make_choice(std::string(name));
@@ -96,7 +131,8 @@ DeviceChoice choose_device(const std::string& requested, bool have_display,
     }
   }
   if (!found) choice = file_fallback(available);
-  if (!warning.empty()) choice.warnings.insert(choice.warnings.begin(), warning + "; using " + choice.device);
+  if (!warning.empty())
+    choice.warnings.insert(choice.warnings.begin(), warning + "; using " + choice.device);
   return choice;
 }
 

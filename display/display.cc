@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "display/device_choice.h"
 #include "display/plot_data.h"
@@ -29,6 +31,9 @@ constexpr float kExtremumStart = 1000000.0f;
 // tick step typed far too small would otherwise draw for hours).
 constexpr double kMaxMajorTicks = 1000.0;
 constexpr int kMaxMinorIntervals = 100;
+
+// Further attempts to open a plot window, 20, 40, 80 and 160 ms apart.
+constexpr int kScreenRetries = 4;
 
 const char* file_suffix(int iplot) {
   switch (iplot) {
@@ -114,9 +119,7 @@ Display::Display(textio::Console& console) : state_(std::make_unique<State>(cons
   State& s = *state_;
   s.devices = plot_device_names();
   const char* requested = std::getenv("QUORVANE_DEVICE");
-  const char* screen = std::getenv("DISPLAY");
-  s.output = choose_device(requested != nullptr ? requested : "",
-                           screen != nullptr && screen[0] != '\0', s.devices);
+  s.output = choose_device(requested != nullptr ? requested : "", probe_screen(), s.devices);
   for (const auto& warning : s.output.warnings) console.error_line(warning);
   s.settings.device = s.output.device;
 }
@@ -196,13 +199,23 @@ void Display::State::draw() {
   colours.red = settings.ibgred;
   colours.green = settings.ibggreen;
   colours.blue = settings.ibgblue;
-  if (!plot.begin(settings.device, file_name, colours)) {
+  bool open = plot.begin(settings.device, file_name, colours);
+  // A new connection to the X server now and then fails at once and works
+  // a moment later; try again briefly where the device survives a failure.
+  for (int retry = 0; !open && output.kind == OutputKind::Screen &&
+                      reopens_after_failure(settings.device) && retry < kScreenRetries;
+       ++retry) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 << retry));
+    open = plot.begin(settings.device, file_name, colours);
+  }
+  if (!open) {
     report_refusals();
     if (output.kind == OutputKind::Screen) {
-      // No usable screen after all (DISPLAY names no reachable X server):
-      // the plots of this session go to files instead.
-      console.error_line(" cannot open a plot window (" + plot.failure() + ")");
+      // The screen failed after all (the X server went away since the
+      // start, say): the plots of this session go to files instead.
+      const std::string failure = plot.failure();
       output = file_fallback(devices);
+      console.error_line(" cannot open a plot window (" + failure + "); using " + output.device);
       for (const auto& warning : output.warnings) console.error_line(warning);
       settings.device = output.device;
       draw();
