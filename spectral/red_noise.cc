@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
+#include <functional>
 #include <memory_resource>
+#include <thread>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -91,34 +94,54 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     return sum;
   };
 
-  float best_value = 1e36f;
-  int best_index = -1;
-  auto consider = [&](int j) {
-    const float value = misfit(j, best_value, best_index);
-    if (value < best_value || (value == best_value && best_index >= 0 && j < best_index)) {
-      best_value = value;
-      best_index = j;
+  // The best (misfit, grid index) seen, under the first-minimum rule: a
+  // misfit below 1e36 counts, a smaller one wins, an equal one wins only
+  // from a lower index.
+  struct Best {
+    float value = 1e36f;
+    int index = -1;
+  };
+  auto consider = [&](int j, Best& best) {
+    const float value = misfit(j, best.value, best.index);
+    if (value < best.value || (value == best.value && best.index >= 0 && j < best.index)) {
+      best = {value, j};
     }
   };
-  // A coarse pass finds a low misfit early, so that most of the full pass
-  // stops after a few entries; the outcome does not depend on the order.
+
+  // A coarse pass finds a low misfit early, so that most other evaluations
+  // stop after a few entries; the outcome does not depend on the order.
+  Best best;
   std::vector<char> done(kGridSize, 0);
   for (int j = 0; j < kGridSize; j += 37) {
-    consider(j);
+    consider(j, best);
     done[static_cast<std::size_t>(j)] = 1;
   }
-  if (best_index >= 0) {
-    for (int j = std::max(0, best_index - 36); j <= std::min(kGridSize - 1, best_index + 36); ++j) {
-      if (!done[static_cast<std::size_t>(j)]) {
-        consider(j);
-        done[static_cast<std::size_t>(j)] = 1;
-      }
-    }
-  }
+  // The rest nearest to the coarse minimum first: they tighten the bound.
+  std::vector<int> rest;
   for (int j = 0; j < kGridSize; ++j) {
-    if (!done[static_cast<std::size_t>(j)]) consider(j);
+    if (!done[static_cast<std::size_t>(j)]) rest.push_back(j);
   }
-  return best_index >= 0 ? grid[static_cast<std::size_t>(best_index)] : fallback;
+  const int centre = std::max(best.index, 0);
+  std::stable_sort(rest.begin(), rest.end(),
+                   [&](int a, int b) { return std::abs(a - centre) < std::abs(b - centre); });
+  // Long bands share the rest between two threads, each with its own bound
+  // (any evaluated misfit is a valid bound); the better result wins.
+  Best second = best;
+  auto work = [&](std::size_t first, std::size_t stride, Best& own) {
+    for (std::size_t i = first; i < rest.size(); i += stride) consider(rest[i], own);
+  };
+  if (n >= 4096) {
+    std::thread helper(work, 1, 2, std::ref(second));
+    work(0, 2, best);
+    helper.join();
+    if (second.value < best.value ||
+        (second.value == best.value && second.index >= 0 && second.index < best.index)) {
+      best = second;
+    }
+  } else {
+    work(0, 1, best);
+  }
+  return best.index >= 0 ? grid[static_cast<std::size_t>(best.index)] : fallback;
 }
 
 }  // namespace quorvane::spectral

@@ -263,9 +263,10 @@ struct TridiagonalLu {
 };
 
 // Inverse iteration for one eigenvalue from a fixed pseudo-random start.
-// Three solves are ample: the shift is within a few units in the last place
+// Two solves are ample: the shift is within a few units in the last place
 // of the eigenvalue and the neighbouring eigenvalues are O(1) away, so each
-// solve shrinks the other components by a factor of about 1e-8.
+// solve shrinks the other components by a factor of about 1e-8, and two
+// take them below the rounding of the solves themselves.
 void eigenvector(const Doubles& d, const Doubles& e, double value, std::uint32_t seed,
                  TridiagonalLu& lu, Doubles& y) {
   const std::size_t n = d.size();
@@ -280,7 +281,7 @@ void eigenvector(const Doubles& d, const Doubles& e, double value, std::uint32_t
     state = state * 1664525u + 1013904223u;
     y[i] = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
   }
-  for (int iteration = 0; iteration < 3; ++iteration) {
+  for (int iteration = 0; iteration < 2; ++iteration) {
     double big = 0.0;
     for (double x : y) big = std::max(big, std::fabs(x));
     for (double& x : y) x /= big;
