@@ -187,6 +187,12 @@ Status check_spec(const SpecSettings& s) {
   if (s.p < 1) {
     return Status::failure(" The resolution p must be positive (it is " + std::to_string(s.p) + ").");
   }
+  // The half-bandwidth p / npts must stay below half a cycle per sample.
+  if (2 * static_cast<long long>(s.p) >= s.npts) {
+    return Status::failure(" The resolution p (" + std::to_string(s.p) +
+                           ") must be below half the number of values (" + std::to_string(s.npts) +
+                           ").");
+  }
   if (!one_of(s.inoise, 0, 2) || !one_of(s.irobust, 0, 1) || !one_of(s.ilogfit, 0, 1) ||
       !one_of(s.isignal, 0, 2) || !one_of(s.iadapt, 0, 1) || !one_of(s.isiglev, 1, 6)) {
     return Status::failure(" An analysis option is outside its range (inoise " +

@@ -58,15 +58,37 @@ struct SpecResults {
 // positive, 1 <= nwin <= 8, p positive, a band inside 0..Nyquist holding at
 // least one entry, a smoothing width the band can hold, the series within the
 // engine's capacity). The message names the offending value.
+// Also refused: more tapers than values, p of half the number of values or
+// more (the half-bandwidth would reach the Nyquist frequency), option codes
+// outside their ranges, and, when the median is needed (robust background or
+// locally-white noise), a negative smoothing width or one wider than the
+// band: int(fsmooth / df) above the number of band entries. The series may
+// hold up to 65536 values (a 65536-point transform).
 Status check_spec(const SpecSettings& settings);
 
 // One spectrum run on y[0..npts-1]. Checks the settings first and computes
-// nothing when they are refused.
+// nothing when they are refused; also refuses a y shorter than npts, a value
+// that is not a finite number, and a series whose spectrum overflows single
+// precision. On refusal out is left as it was. On success every member of
+// out is written; the arrays hold nf entries (the last one 0), and their
+// storage is reused when out already has some.
+// Degenerate data never yields a NaN or an infinity:
+// - a constant series (zero variance) has rho0 = 0, an adaptive spectrum of
+//   0 and an F statistic of 0 everywhere;
+// - an entry whose F-test residual is zero gets F = 0 when its line
+//   amplitude is zero too, otherwise the largest finite float;
+// - where the AR(1) background is not finite (a coefficient of +-1, where
+//   numerator and denominator vanish together) it is 0;
+// - tau and tau0 are 1e16 when the coefficient is not inside (0, 1).
+// Threads: long series use a second thread for part of the work.
 Status spec(std::span<const float> y, const SpecSettings& settings, SpecResults& out,
             const MessageSink& sink = {});
 
 // The list of significant peaks: at most 40 entries, ordered by frequency;
-// sigpct holds 99, 95 or 90.
+// sigpct holds 99, 95 or 90. Entries are judged by the raw spectrum over its
+// background (isignal < 2; a zero background gives ratio 0) or by the F
+// statistic (isignal = 2), in windows of nbw entries either side; at most 300
+// candidates are collected and the 40 with the largest ratios kept.
 struct PeakList {
   std::vector<float> sigfreq;
   std::vector<float> sigpct;

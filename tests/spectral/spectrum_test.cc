@@ -87,6 +87,16 @@ TEST(FrequencyGrid, PaddedLengthIsTheNextPowerOfTwoButAtLeast1024) {
   EXPECT_EQ(r.df, 1.0f / 1024.0f);
 }
 
+TEST(FrequencyGrid, LongestSeriesUsesThe65536PointTransform) {
+  SpecSettings s = settings_for(65536);
+  s.nwin = 2;
+  SpecResults r;
+  ASSERT_TRUE(spec(white_noise(65536, 1.0f, 19), s, r));
+  EXPECT_EQ(r.df, 1.0f / 65536.0f);
+  EXPECT_EQ(r.nf, 32769);
+  EXPECT_TRUE(all_finite(r));
+}
+
 TEST(FrequencyGrid, LowerBandLimitSelectsTheFirstBinAtOrAboveIt) {
   SpecSettings s = settings_for(1000);
   s.fmin = 0.1f;
@@ -365,6 +375,8 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
   add("nwin 9", [](SpecSettings& s) { s.nwin = 9; },
       " The number of tapers must be between 1 and 8 (it is 9).");
   add("p 0", [](SpecSettings& s) { s.p = 0; }, " The resolution p must be positive (it is 0).");
+  add("p too large", [](SpecSettings& s) { s.p = 500; },
+      " The resolution p (500) must be below half the number of values (1000).");
   add("fmin negative", [](SpecSettings& s) { s.fmin = -0.1f; },
       " The lower band limit must not be negative (it is -0.1).");
   add("empty band", [](SpecSettings& s) { s.fmin = 0.3f, s.fmax = 0.3f; },
@@ -409,6 +421,15 @@ TEST(CheckSpec, SpecRefusesValuesThatAreNotNumbers) {
   y[41] = std::nanf("");
   SpecResults r;
   EXPECT_EQ(spec(y, settings_for(100), r).message, " Value 42 of the series is not a finite number.");
+}
+
+TEST(CheckSpec, SpecRefusesASeriesWhoseSpectrumOverflowsSinglePrecision) {
+  std::vector<float> y = white_noise(100, 1e30f, 20);
+  SpecResults r;
+  r.nf = -7;
+  EXPECT_EQ(spec(y, settings_for(100), r).message,
+            " The spectrum of this series exceeds the single-precision range; rescale the values.");
+  EXPECT_EQ(r.nf, -7);
 }
 
 // --- The sunspot record -----------------------------------------------------
