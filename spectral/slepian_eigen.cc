@@ -301,8 +301,7 @@ struct HalfProblem {
   explicit HalfProblem(std::pmr::memory_resource* memory)
       : d(memory), e(memory), vectors(memory), e2(memory), lu(memory) {}
 
-  // All storage is taken before the work starts, by the calling thread (the
-  // work memory hands out pieces from one thread at a time).
+  // All storage is taken before the work starts: the solves never allocate.
   void prepare() {
     const std::size_t n = d.size();
     e2.assign(n, 0.0);

@@ -308,8 +308,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
                       : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
                                      : 1.0;
   w.coefficients.resize(g.nfv, nwin);
-  // The run memory hands out pieces from one thread at a time: both
-  // threads' buffers are taken here.
+  // Both threads' buffers are taken before the threads start.
   const std::size_t nfft = static_cast<std::size_t>(g.nfft);
   const bool split_work = g.nfft >= 8192 && nwin >= 2;
   TransformBuffers buffers[2] = {

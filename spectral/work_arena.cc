@@ -20,6 +20,7 @@ WorkArena::~WorkArena() {
 }
 
 void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   void* piece = ::operator new(bytes, std::align_val_t{alignment});
   blocks_.push_back({piece, alignment});
   return piece;
@@ -47,6 +48,11 @@ WorkArena::~WorkArena() {
 }
 
 void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return carve(bytes, alignment);
+}
+
+void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(cursor_);
   const std::size_t pad = cursor_ == nullptr ? 0 : (alignment - at % alignment) % alignment;
   if (cursor_ == nullptr || pad + bytes > left_) {
@@ -68,7 +74,7 @@ void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
 #endif
     cursor_ = start;
     left_ = usable;
-    return do_allocate(bytes, alignment);
+    return carve(bytes, alignment);
   }
   char* result = cursor_ + pad;
   cursor_ = result + bytes;

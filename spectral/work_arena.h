@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory_resource>
+#include <mutex>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -12,7 +13,7 @@ namespace quorvane::spectral {
 // no-op). The blocks are mapped directly and, where the system offers it,
 // backed by 2 MiB pages: on a virtual machine every first touch of a 4 KiB
 // page is expensive, and one run touches several megabytes.
-// Allocate from one thread at a time; the memory may be used from any.
+// Safe to allocate from several threads.
 class WorkArena final : public std::pmr::memory_resource {
  public:
   WorkArena() = default;
@@ -26,11 +27,13 @@ class WorkArena final : public std::pmr::memory_resource {
     std::size_t size;
   };
   void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+  void* carve(std::size_t bytes, std::size_t alignment);
   void do_deallocate(void*, std::size_t, std::size_t) override {}
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
   }
 
+  std::mutex mutex_;
   std::vector<Block> blocks_;
   char* cursor_ = nullptr;
   std::size_t left_ = 0;
