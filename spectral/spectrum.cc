@@ -176,6 +176,15 @@ Status check_spec(const SpecSettings& s) {
   if (!(s.dt > 0.0f) || !std::isfinite(s.dt)) {
     return Status::failure(" The sampling interval must be positive (it is " + show(s.dt) + ").");
   }
+  // The bin spacing of the longest transform and the Rayleigh frequency must
+  // be representable.
+  const float smallest_df = 1.0f / (static_cast<float>(kMaxTransform) * s.dt);
+  const float largest_df = 1.0f / (1024.0f * s.dt);
+  if (!(smallest_df > 0.0f) || !std::isfinite(largest_df) ||
+      !std::isfinite(1.0f / (static_cast<float>(std::max(s.npts, 1)) * s.dt))) {
+    return Status::failure(" The sampling interval " + show(s.dt) +
+                           " is too large or too small for a spectrum.");
+  }
   if (!one_of(s.nwin, 1, kMaxTapers)) {
     return Status::failure(" The number of tapers must be between 1 and 8 (it is " +
                            std::to_string(s.nwin) + ").");

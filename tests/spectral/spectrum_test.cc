@@ -370,6 +370,8 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
       " The sampling interval must be positive (it is 0).");
   add("dt negative", [](SpecSettings& s) { s.dt = -2.0f; },
       " The sampling interval must be positive (it is -2).");
+  add("dt huge", [](SpecSettings& s) { s.dt = 1e36f; },
+      " The sampling interval 1e+36 is too large or too small for a spectrum.");
   add("nwin 0", [](SpecSettings& s) { s.nwin = 0; },
       " The number of tapers must be between 1 and 8 (it is 0).");
   add("nwin 9", [](SpecSettings& s) { s.nwin = 9; },
