@@ -392,20 +392,28 @@ void unfold(const HalfProblem& sym, const HalfProblem& anti, std::size_t n, std:
   const std::size_t h = n / 2;
   const bool odd = n % 2 == 1;
   const double mirror = k % 2 == 0 ? 1.0 : -1.0;
-  auto x = [&](std::size_t i) {
-    if (i < h) return y[i];
-    if (odd && i == h) return k % 2 == 0 ? std::sqrt(2.0) * y[h] : 0.0;
-    return mirror * y[n - 1 - i];
-  };
+  const double centre = odd && k % 2 == 0 ? std::sqrt(2.0) * y[h] : 0.0;
+  // Sum of squares in index order over the full vector; the first largest
+  // magnitude decides the sign.
   double ssq = 0.0;
-  std::size_t jmax = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double xi = x(i);
-    ssq += xi * xi;
-    if (std::fabs(xi) > std::fabs(x(jmax))) jmax = i;
+  double peak = 0.0;
+  double peak_value = 0.0;
+  auto visit = [&](double x) {
+    ssq += x * x;
+    if (std::fabs(x) > peak) {
+      peak = std::fabs(x);
+      peak_value = x;
+    }
+  };
+  for (std::size_t i = 0; i < h; ++i) visit(y[i]);
+  if (odd) visit(centre);
+  for (std::size_t i = h; i-- > 0;) visit(mirror * y[i]);
+  const double scale = (peak_value < 0.0 ? -1.0 : 1.0) / std::sqrt(ssq);
+  for (std::size_t i = 0; i < h; ++i) {
+    out[i] = static_cast<T>(y[i] * scale);
+    out[n - 1 - i] = static_cast<T>(mirror * y[i] * scale);
   }
-  const double scale = (x(jmax) < 0.0 ? -1.0 : 1.0) / std::sqrt(ssq);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<T>(x(i) * scale);
+  if (odd) out[h] = static_cast<T>(centre * scale);
 }
 
 bool fast_path_applies(std::span<const double> d, std::span<const double> e, int count) {
