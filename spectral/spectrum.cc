@@ -64,7 +64,8 @@ Grid frequency_grid(const SpecSettings& s) {
 
 bool one_of(int value, int first, int last) { return value >= first && value <= last; }
 
-// Run-owned work areas of one spectrum run, all in the run's memory.
+// Run-owned work areas of one spectrum run; the large ones live in the run's
+// memory.
 struct Workspace {
   explicit Workspace(std::pmr::memory_resource* memory)
       : xdm(memory), v(memory), coefficients(memory), estimate(memory), back(memory) {}
