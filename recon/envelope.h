@@ -27,9 +27,7 @@ namespace quorvane::recon {
 struct ReconGrid {
   int nfft = 8192;   // transform length: 8192, or the next power of two above a longer series
   int nknot = 0;     // L, number of envelope knots, ceiling(npts / mstep) <= 500
-  int ilo = 1;       // 2·i0 + 1; the band starts at bin i0 = 0
-  int ihi = 0;       // 2·i1 + 2, i1 the Nyquist bin
-  float f0 = 0.0f;   // frequency of bin i0
+  float f0 = 0.0f;   // frequency of bin i0 = 0, where the band starts
   float df = 0.0f;   // bin spacing 1/(dt·nfft)
   float f1 = 0.0f;   // frequency of the Nyquist bin, (nfreq - 1)·df + f0
   int nfreq = 0;     // i1 - i0 + 1 bins in the band

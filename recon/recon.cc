@@ -123,8 +123,6 @@ ReconGrid make_grid(int npts, int nwin, float dt) {
   grid.df = 1.0f / (dt * static_cast<float>(grid.nfft));
   const int i0 = 0;
   const int i1 = static_cast<int>((0.5f / dt + 0.1f * grid.df) / grid.df);
-  grid.ilo = 2 * i0 + 1;
-  grid.ihi = 2 * i1 + 2;
   grid.f0 = static_cast<float>(i0) * grid.df;
   grid.nfreq = i1 - i0 + 1;
   grid.f1 = static_cast<float>(grid.nfreq - 1) * grid.df + grid.f0;
