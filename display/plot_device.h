@@ -47,7 +47,6 @@ class PlotDevice {
   void flush();
   // Ends the stream: writes and closes its file, or closes its window.
   void end();
-  bool is_open() const { return open_; }
 
   // Drawing, on the open stream; ignored when none is open.
   void subpages(int nx, int ny);

@@ -1,23 +1,15 @@
 // Drawing through PLplot: where the plots go, what they carry, and that no
 // PLplot trouble ever prompts or ends the program.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
+#include "display/plot_device.h"
 #include "display_session.h"
 
-namespace quorvane::display {
+namespace quorvane::display::testing {
 namespace {
-
-using testing::read_file;
-using testing::ScopedEnv;
-using testing::ScratchDirectory;
-using testing::Session;
-using testing::SmallAnalysis;
-using testing::SmallReconstruction;
 
 // The texts of an SVG file written by PLplot, which encodes every character
 // as a numeric entity.
@@ -40,206 +32,99 @@ int count(const std::string& text, const std::string& piece) {
   return n;
 }
 
-class Drawing : public ::testing::Test {
- protected:
-  ScopedEnv display_{"DISPLAY", nullptr};
-  ScratchDirectory directory_;
-  SmallAnalysis analysis_;
-  SmallReconstruction recon_;
-};
+class Drawing : public DisplayTest {};
 
 TEST_F(Drawing, EveryPlotKindGoesToItsOwnFileWithItsTitleAndLabels) {
   ScopedEnv device("QUORVANE_DEVICE", "svg");
-  Session session("c\nc\nc\nc\nc\n");
-  for (int kind : {1, 2, 3, 5}) session.display.display(analysis_.input(kind));
-  session.display.display(recon_.input());
+  const struct { int iplot; const char* file; std::vector<const char*> texts; } plots[] = {
+      {1, "sunspots_raw.svg",
+       {"Raw Spectrum with Confidence Limits", "sunspots", "Frequency", "Power", "50%", "90%",
+        "95%", "99%"}},
+      {2, "sunspots_reshaped.svg", {"Specresh", "Harmonic", "Frequency", "Power"}},
+      {3, "sunspots_median.svg", {"SpecMed", "Frequency", "Power"}},
+      {5, "sunspots_ftest.svg", {"F-test", "Frequency", "F-score", "50%", "99%"}},
+      {6, "nino12_recon.svg", {"Reconstruction", "Elapsed time", "Signal and anomaly"}},
+  };
+  Session session("c\nc\nc\nc\nc\nc\n0\nc\n");
+  std::string written;
+  for (const auto& plot : plots) {
+    session.display.display(sample_.input(plot.iplot));
+    written += " plot written to " + std::string(plot.file) + "\n";
+    const std::string text = svg_text(plot.file);
+    for (const char* piece : plot.texts) EXPECT_NE(text.find(piece), std::string::npos) << piece;
+  }
+  EXPECT_EQ(svg_text("sunspots_median.svg").find("sunspots"), std::string::npos);  // kind 1 only
 
-  EXPECT_EQ(directory_.files(),
-            (std::vector<std::string>{"nino12_recon.svg", "sunspots_ftest.svg",
-                                      "sunspots_median.svg", "sunspots_raw.svg",
-                                      "sunspots_reshaped.svg"}));
-  EXPECT_EQ(session.err.str(),
-            " plot written to sunspots_raw.svg\n"
-            " plot written to sunspots_reshaped.svg\n"
-            " plot written to sunspots_median.svg\n"
-            " plot written to sunspots_ftest.svg\n"
-            " plot written to nino12_recon.svg\n");
-
-  const std::string raw = svg_text("sunspots_raw.svg");
-  for (const char* text : {"Raw Spectrum with Confidence Limits", "sunspots", "Frequency", "Power",
-                           "50%", "90%", "95%", "99%"})
-    EXPECT_NE(raw.find(text), std::string::npos) << text;
-  const std::string reshaped = svg_text("sunspots_reshaped.svg");
-  for (const char* text : {"Specresh", "Harmonic", "Frequency", "Power"})
-    EXPECT_NE(reshaped.find(text), std::string::npos) << text;
-  EXPECT_EQ(reshaped.find("sunspots"), std::string::npos);  // only kind 1 names the series
-  EXPECT_NE(svg_text("sunspots_median.svg").find("SpecMed"), std::string::npos);
-  const std::string ftest = svg_text("sunspots_ftest.svg");
-  for (const char* text : {"F-test", "F-score", "Frequency", "50%", "99%"})
-    EXPECT_NE(ftest.find(text), std::string::npos) << text;
-  const std::string recon = svg_text("nino12_recon.svg");
-  for (const char* text : {"Reconstruction", "Elapsed time", "Signal and anomaly"})
-    EXPECT_NE(recon.find(text), std::string::npos) << text;
-}
-
-TEST_F(Drawing, SpectrumPlotsOpenOnTheHalfBandWithTenthTicks) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  PlotInput input = analysis_.input(3);
-  input.x0 = 0.25f;  // a band that does not start at 0
-  input.dx = 0.01f;
-  Session session("c\n");
+  // Series names become safe file names; a file that cannot be written is
+  // reported, and the menu goes on.
+  PlotInput input = sample_.input(3);
+  input.title = "a/b c%d ";
   session.display.display(input);
-  const std::string text = svg_text("sunspots_median.svg");
-  for (const char* tick : {"0.0", "0.1", "0.2", "0.3", "0.4", "0.5"})
-    EXPECT_NE(text.find(tick), std::string::npos) << tick;
+  std::filesystem::create_directory("plot_median.svg");
+  input.title = "        ";
+  session.display.display(input);
+  EXPECT_EQ(session.err.str(), written +
+                                   " plot written to a_b_c_d_median.svg\n"
+                                   " cannot write plot file plot_median.svg: Is a directory\n"
+                                   " cannot write plot file plot_median.svg: Is a directory\n");
+  EXPECT_EQ(directory_.files().size(), 7u);
 }
 
-TEST_F(Drawing, WithoutADisplayPlotsBecomePngFilesAndNothingIsPrompted) {
-  ScopedEnv device("QUORVANE_DEVICE", nullptr);
+TEST_F(Drawing, WithoutAUsableDeviceOrDisplayPlotsBecomePngFilesAndNothingIsPrompted) {
   // PLplot would prompt on the process's own streams: give it an empty
-  // standard input and catch its standard output.
-  std::fflush(stdout);
-  const int saved_in = dup(0), saved_out = dup(1);
-  const int empty = open("/dev/null", O_RDONLY);
-  const int caught = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(empty, 0);
-  dup2(caught, 1);
-  Session session("c\n0\nc\n");
-  session.display.display(analysis_.input(1));
-  session.display.display(recon_.input());
-  std::fflush(stdout);
-  dup2(saved_in, 0);
-  dup2(saved_out, 1);
-  for (int fd : {saved_in, saved_out, empty, caught}) close(fd);
-
-  EXPECT_EQ(read_file("stdout.txt"), "");
-  EXPECT_EQ(directory_.files(),
-            (std::vector<std::string>{"nino12_recon.png", "stdout.txt", "sunspots_raw.png"}));
-  EXPECT_TRUE(is_png("sunspots_raw.png"));
-  EXPECT_TRUE(is_png("nino12_recon.png"));
-  // The redraw rewrote the file; the console shows only the menu.
-  EXPECT_EQ(session.err.str(),
-            " plot written to sunspots_raw.png\n"
-            " plot written to nino12_recon.png\n"
-            " plot written to nino12_recon.png\n");
-  EXPECT_EQ(count(session.out.str(), "enter option number"), 3);
-}
-
-TEST_F(Drawing, RedrawsHappenForOptionsButNotForSavesOrBadReplies) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  Session session("s\nout.dat\nsave\n0\n42\n14\n0.3\n99\nc\n");
-  session.display.display(analysis_.input(3));
-  // The first drawing, then 0, 42, 14 and 99.
-  EXPECT_EQ(count(session.err.str(), " plot written to sunspots_median.svg\n"), 5);
-}
-
-TEST_F(Drawing, AnUnknownDeviceIsReportedOnceAndTheDefaultIsUsed) {
-  ScopedEnv device("QUORVANE_DEVICE", "nosuchdevice");
-  Session session("c\nc\n");
-  session.display.display(analysis_.input(1));
-  session.display.display(analysis_.input(5));
-  EXPECT_EQ(session.err.str(),
-            " unknown plot device nosuchdevice; using pngcairo\n"
-            " plot written to sunspots_raw.png\n"
-            " plot written to sunspots_ftest.png\n");
-  EXPECT_TRUE(is_png("sunspots_ftest.png"));
-
-  // A device that draws into memory the program would have to supply.
-  ScopedEnv memory("QUORVANE_DEVICE", "mem");
-  Session refused("c\n");
-  refused.display.display(analysis_.input(3));
-  EXPECT_EQ(refused.err.str(),
-            " plot device mem cannot be used here; using pngcairo\n"
-            " plot written to sunspots_median.png\n");
-}
-
-TEST_F(Drawing, ANullDeviceDrawsNothingAndWritesNothing) {
-  ScopedEnv device("QUORVANE_DEVICE", "null");
-  Session session("0\nc\n");
-  session.display.display(analysis_.input(2));
-  EXPECT_TRUE(directory_.files().empty());
-  EXPECT_EQ(session.err.str(), "");
-}
-
-TEST_F(Drawing, WithoutAReachableDisplayScreenDevicesAreNeverTried) {
-  {
-    ScopedEnv device("QUORVANE_DEVICE", nullptr);
-    ScopedEnv display("DISPLAY", ":7913");  // no X server there
+  // standard input (for good) and catch its standard output.
+  ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+  ::testing::internal::CaptureStdout();
+  const struct { const char *display, *device, *warning; } cases[] = {
+      {nullptr, nullptr, ""},
+      {nullptr, "nosuchdevice", " unknown plot device nosuchdevice; using pngcairo\n"},
+      {nullptr, "mem", " plot device mem cannot be used here; using pngcairo\n"},  // no canvas
+      {nullptr, "xwin", " plot device xwin needs a display; using pngcairo\n"},
+      {":7913", nullptr, " cannot open display :7913; using pngcairo\n"},  // no X server there
+      {":7913", "xwin", " cannot open display :7913 for plot device xwin; using pngcairo\n"},
+  };
+  for (const auto& c : cases) {
+    ScopedEnv display("DISPLAY", c.display);
+    ScopedEnv device("QUORVANE_DEVICE", c.device);
     Session session("c\nc\n");
-    session.display.display(analysis_.input(1));
-    session.display.display(analysis_.input(3));
-    EXPECT_EQ(session.err.str(),
-              " cannot open display :7913; using pngcairo\n"
-              " plot written to sunspots_raw.png\n"
-              " plot written to sunspots_median.png\n");
+    session.display.display(sample_.input(1));
+    session.display.display(sample_.input(6));
+    EXPECT_EQ(session.err.str(), std::string(c.warning) +
+                                     " plot written to sunspots_raw.png\n"
+                                     " plot written to nino12_recon.png\n");
   }
-  for (const char* screen : {"xwin", "xcairo"}) {
-    ScopedEnv device("QUORVANE_DEVICE", screen);
-    Session asked("c\n");
-    asked.display.display(analysis_.input(5));
-    EXPECT_EQ(asked.err.str(), " plot device " + std::string(screen) +
-                                   " needs a display; using pngcairo\n"
-                                   " plot written to sunspots_ftest.png\n");
-  }
-  ScopedEnv display("DISPLAY", ":7913");
-  ScopedEnv device("QUORVANE_DEVICE", "xwin");
-  Session asked("c\n");
-  EXPECT_EQ(asked.err.str(), " cannot open display :7913 for plot device xwin; using pngcairo\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(directory_.files(), (std::vector<std::string>{"nino12_recon.png", "sunspots_raw.png"}));
+  EXPECT_TRUE(is_png("sunspots_raw.png"));
 }
 
-TEST_F(Drawing, APlotFileThatCannotBeWrittenIsReportedAndTheMenuGoesOn) {
+TEST_F(Drawing, OutOfRangeStylesAndOddWindowsNeverStopTheProgram) {
   ScopedEnv device("QUORVANE_DEVICE", "svg");
-  std::filesystem::create_directory("sunspots_median.svg");
-  Session session("0\nc\n");
-  session.display.display(analysis_.input(3));
-  EXPECT_EQ(session.err.str(),
-            " cannot write plot file sunspots_median.svg: Is a directory\n"
-            " cannot write plot file sunspots_median.svg: Is a directory\n");
-  EXPECT_EQ(count(session.out.str(), "enter option number"), 2);
-}
-
-TEST_F(Drawing, InvalidStylesFromTheMenuAreRefusedByPlplotAndTheProgramGoesOn) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  Session session("2\n44\n6\n0\n7\n-3\n1\n2\n300\n-1\n7\nc\n");
-  session.display.display(analysis_.input(1));
+  // Colours, styles and widths PLplot refuses; the x window 0.5 to 0.5, then
+  // reversed; an empty y window; absurd tick steps and counts (too many
+  // ticks would take for ever to draw). Then a save and a bad reply, which
+  // do not redraw, and 42 and 99, which do.
+  Session session(
+      "2\n44\n6\n0\n7\n-3\n"
+      "15\n0.5\n15\n0.9\n17\n108000\n8\n1e-9\n10\n-5\n9\n1000000000\n11\n-4\n8\n0\n"
+      "1\n2\n300\n-1\n7\ns\nout.dat\nsave\n42\n99\nc\n");
+  session.display.display(sample_.input(3));
   const std::string err = session.err.str();
   EXPECT_NE(err.find(" PLplot: plcol0: Invalid color map entry: 44\n"), std::string::npos) << err;
   EXPECT_NE(err.find(" PLplot: pllsty: Invalid line style\n"), std::string::npos) << err;
-  EXPECT_EQ(count(err, " plot written to sunspots_raw.svg\n"), 5);
-  EXPECT_EQ(count(session.out.str(), "enter option number"), 5);
+  EXPECT_EQ(count(err, " plot written to sunspots_median.svg\n"), 15) << err;
 }
 
-TEST_F(Drawing, EmptyReversedAndOddWindowsAndTicksNeverStopTheProgram) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  // x window 0.5 to 0.5, then reversed; y window empty; absurd tick steps
-  // and counts (too many ticks to draw would take for ever).
-  Session session(
-      "15\n0.5\n15\n0.9\n17\n108000\n8\n1e-9\n10\n-5\n9\n1000000000\n11\n-4\n8\n0\nc\n");
-  session.display.display(analysis_.input(3));
-  EXPECT_EQ(count(session.err.str(), " plot written to sunspots_median.svg\n"), 9);
-  EXPECT_TRUE(std::filesystem::file_size("sunspots_median.svg") > 1000);
-}
-
-TEST_F(Drawing, APlotWithoutPointsDrawsTheFrameOnly) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  Session session("c\nc\n");
-  session.display.display(analysis_.input(1, 1));
-  PlotInput empty = recon_.input();
-  empty.n = 0;
-  session.display.display(empty);
-  EXPECT_NE(svg_text("sunspots_raw.svg").find("Raw Spectrum"), std::string::npos);
-  EXPECT_NE(svg_text("nino12_recon.svg").find("Reconstruction"), std::string::npos);
-}
-
-TEST_F(Drawing, SeriesNamesBecomeSafeFileNames) {
-  ScopedEnv device("QUORVANE_DEVICE", "svg");
-  PlotInput input = analysis_.input(3);
-  Session session("c\nc\n");
-  input.title = "a/b c%d ";
-  session.display.display(input);
-  input.title = "        ";
-  session.display.display(input);
-  EXPECT_EQ(directory_.files(), (std::vector<std::string>{"a_b_c_d_median.svg", "plot_median.svg"}));
+TEST(PlotDevice, AFatalPlplotErrorEndsTheStreamNotTheProgram) {
+  ScratchDirectory directory;
+  PlotDevice plot;
+  // The memory device gives up at once without a program-supplied canvas.
+  EXPECT_FALSE(plot.begin("mem", "", StreamColours{}));
+  EXPECT_NE(plot.failure(), "");
+  plot.line(std::vector<float>{0.0f, 1.0f}, std::vector<float>{0.0f, 1.0f});  // ignored
+  EXPECT_TRUE(plot.begin("svg", "after.svg", StreamColours{})) << plot.failure();
+  plot.end();
+  EXPECT_EQ(plot.failure(), "");
 }
 
 TEST(PlplotLib, StartUpPointsPlplotAtItsFontFiles) {
@@ -252,7 +137,7 @@ TEST(PlplotLib, StartUpPointsPlplotAtItsFontFiles) {
 }
 
 }  // namespace
-}  // namespace quorvane::display
+}  // namespace quorvane::display::testing
 
 // Under the leak checker: fontconfig and libltdl (font and driver loading
 // inside PLplot) keep process-lifetime caches, and PLplot loses one saved
