@@ -1,7 +1,12 @@
-// The input dialogue as a whole: format menu, reading, selection, time step,
-// view and confirmation, compared as complete transcripts.
+// The input dialogue as a whole: format menu, help screens, reading,
+// selection, time step, view and confirmation. One whole transcript per
+// screen; elsewhere the distinctive lines.
 #include "input/setup.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,190 +20,290 @@ namespace {
 
 using namespace testing;
 
+// Writes `lines` (each followed by a line end) to this process's temporary
+// file and returns its path.
+std::string temp_file(const std::vector<std::string>& lines) {
+  auto path = std::filesystem::temp_directory_path() /
+              ("quorvane_input_" + std::to_string(::getpid()) + ".dat");
+  std::ofstream file(path, std::ios::binary);
+  for (const auto& line : lines) file << line << '\n';
+  return path.string();
+}
+
+// SeriesInput with the caller's variables, driven by scripted answers.
+struct Session {
+  SeriesInput input;
+  int npts = -1;
+  float dt = -1.0f;
+  std::vector<float> y;
+  std::string title;
+  int ireuse = 0;
+  bool ran_out = false;  // the answers ended before setup returned
+
+  // Runs setup on `path`; returns everything written to the console.
+  std::string run(const std::string& path, const std::string& answers) {
+    Dialogue dialogue(answers);
+    try {
+      input.setup(dialogue.console, 17, path, npts, dt, y, title, ireuse);
+    } catch (const textio::EndOfInput&) {
+      ran_out = true;
+    }
+    return dialogue.out.str();
+  }
+  // The same on a temporary file of `lines`, removed afterwards.
+  std::string run_on(const std::vector<std::string>& lines, const std::string& answers) {
+    std::string path = temp_file(lines);
+    std::string out = run(path, answers);
+    std::filesystem::remove(path);
+    return out;
+  }
+};
+
+const std::string kFormatMenu =
+    "\n ____    Input Data Format Menu     ____\n"
+    " ________________________________________\n"
+    " Raw ring-widths (decade)             [1] \n"
+    " Chronologies (index)                 [2] \n"
+    " Single Column                        [3]\n"
+    " Two Column                           [4]\n"
+    " Multiple Columns                     [5]\n"
+    " Monthly Climate [TSF]                [6]\n"
+    " Other                                [7]\n"
+    " Enter zero for help                  [0]  \n"
+    " ________________________________________\n"
+    " Enter a value between       [0-7]   : ";
+const std::string kHelpMenu =
+    "\n _____   Input Format Help Menu    _____\n"
+    " Raw ring-widths (decade)             [1] \n"
+    " Chronologies (index)                 [2] \n"
+    " Single Column                        [3]\n"
+    " Two Column                           [4]\n"
+    " Multiple Columns                     [5]\n"
+    " Monthly Climate                      [6]\n"
+    " Other                                [7]\n"
+    " Enter zero when finished             [0]\n"
+    " Enter H for further help\n"
+    " ________________________________________\n"
+    " Enter a value between  [0-7]       : ";
+const std::string kHelpEntry = "\n Select a file type to see an example.\n" + kHelpMenu;
+const std::string kTryAgain = "             Hit RETURN to try again\n";
+const std::string kRead = "\n\n Input data read successfully\n";
+const std::string kSelectionRule =
+    " ____________________________________________________________________\n";
+const std::string kSelectionHead =
+    "\n  _____________________ Series selection menu _____________________\n" + kSelectionRule;
+const std::string kViewQuestion =
+    "\n Do you want to view the data you just selected?\n [T]rue or [F]alse : ";
+const std::string kOk = "\n  OK? [T]rue or [F]alse : ";
 const std::vector<std::string> kTwoSingleColumns = {"abscdef", "1771", "0.1", "0.2", "0.3",
                                                     "bbscdef", "1772", "0.2", "0.4"};
-const std::string kRead = "\n\n Input data read successfully\n";
 const std::string kTwoSeriesMenu = kSelectionHead + "    1) abscdef    2) bbscdef \n" +
                                    kSelectionRule + " Select a series to analyse [1-  2] : ";
 
-TEST(SetupDialogue, AnswerOutsideTheMenuIsWarnedThenASingleColumnFileIsRead) {
-  TempDir dir;
+// A warning for a format outside the menu, the help and back, the view of
+// the chosen series, false to "OK?" to choose again; then a second call
+// chooses from the table kept, without the file.
+TEST(SetupDialogue, FormatMenuViewConfirmationAndReselection) {
   Session session;
-  std::string out = session.run(dir.write("a.dat", kTwoSingleColumns), "9\n\n3\n1\nF\n");
+  std::string out = session.run_on(kTwoSingleColumns, "9\n\n0\n0\n3\n2\nT\nF\n1\nt\n.true.\n");
+  std::string listing = "\n   x       y       dt =   1.0000\n 1772.0 0.2\n 1773.0 0.4\n" + kOk;
   EXPECT_EQ(out, kFormatMenu + "\n\n WARNING: You must enter a value between 0 and 7\n" +
-                     kTryAgain + kFormatMenu + kRead + kTwoSeriesMenu + kViewQuestion);
+                     kTryAgain + kFormatMenu + "\n" + kHelpEntry + kFormatMenu + kRead +
+                     kTwoSeriesMenu + kViewQuestion + listing + kTwoSeriesMenu + kViewQuestion +
+                     "\n   x       y       dt =   1.0000\n 1771.0 0.1\n 1772.0 0.2\n 1773.0 0.3\n" +
+                     kOk);
   EXPECT_EQ(session.npts, 3);
   EXPECT_FLOAT_EQ(session.dt, 1.0f);
   EXPECT_EQ(session.title, "abscdef ");
   EXPECT_EQ(session.y, (std::vector<float>{0.1f, 0.2f, 0.3f}));
-}
 
-TEST(SetupDialogue, ViewListsTheSeriesAndFalseToOkChoosesAgainWithTheSameStep) {
-  TempDir dir;
-  Session session;
-  std::string out = session.run(dir.write("a.dat", kTwoSingleColumns), "3\n2\nT\nF\n2\nt\n.true.\n");
-  std::string listing = "\n   x       y       dt =   1.0000\n 1772.0 0.2\n 1773.0 0.4\n\n"
-                        "  OK? [T]rue or [F]alse : ";
-  EXPECT_EQ(out, kFormatMenu + kRead + kTwoSeriesMenu + kViewQuestion + listing + kTwoSeriesMenu +
-                     kViewQuestion + listing);
-  EXPECT_EQ(session.npts, 2);
-  EXPECT_EQ(session.ireuse, 0);
-}
-
-TEST(SetupDialogue, SelectionOutsideTheTableIsWarnedWithItsNumber) {
-  TempDir dir;
-  std::vector<std::string> lines;
-  for (int k = 1; k <= 10; ++k) lines.insert(lines.end(), {"series" + std::to_string(k), "1900", "1", "2"});
-  Session session;
-  std::string out = session.run(dir.write("ten.dat", lines), "3\n0\n\n11\n\n\n\n10\nF\n");
-  std::string menu = kSelectionHead +
-                     "    1) series1    2) series2    3) series3    4) series4    5) series5 \n"
-                     "    6) series6    7) series7    8) series8    9) series9   10) series10\n" +
-                     kSelectionRule + " Select a series to analyse [1- 10] : ";
-  auto warning = [&](const char* number) {
-    return "\n WARNING: " + std::string(number) + " is not a valid selection\n" + kTryAgain + menu;
-  };
-  EXPECT_EQ(out, kFormatMenu + kRead + menu + warning("  0") + warning(" 11") + warning("  0") +
-                     kViewQuestion);
-  EXPECT_EQ(session.title, "series10");
-}
-
-TEST(SetupDialogue, SevenSeriesFillTwoMenuRows) {
-  TempDir dir;
-  std::vector<std::string> lines;
-  for (int k = 1; k <= 7; ++k) lines.insert(lines.end(), {"s" + std::to_string(k), "1", "1", "2"});
-  Session session;
-  std::string out = session.run(dir.write("seven.dat", lines), "3\n7\nF\n");
-  EXPECT_NE(out.find(kSelectionHead +
-                     "    1) s1         2) s2         3) s3         4) s4         5) s5      \n"
-                     "    6) s6         7) s7      \n" + kSelectionRule),
-            std::string::npos);
-}
-
-TEST(SetupDialogue, ReuseChoosesFromTheTableWithoutReadingTheFileAgain) {
-  TempDir dir;
-  std::string path = dir.write("a.dat", kTwoSingleColumns);
-  Session session;
-  session.run(path, "3\n1\nF\n");
-  std::filesystem::remove(path);  // a second reading would fail
   session.ireuse = 1;
-  EXPECT_EQ(session.run(path, "2\nF\n"), kTwoSeriesMenu + kViewQuestion);
+  EXPECT_EQ(session.run("no longer there", "2\nF\n"), kTwoSeriesMenu + kViewQuestion);
   EXPECT_EQ(session.title, "bbscdef ");
+  EXPECT_EQ(session.y, (std::vector<float>{0.2f, 0.4f}));
   EXPECT_EQ(session.ireuse, 0);
 }
 
-TEST(SetupDialogue, TwoColumnPairsAreListedByTheirYHeaderAndStepByTheirMeanSpacing) {
-  TempDir dir;
+// Numbers outside the menu, and series of fewer than two values, are
+// refused with a warning and the menu again.
+TEST(SetupDialogue, SevenSeriesFillTwoMenuRowsAndInvalidSelectionsAreWarned) {
+  std::vector<std::string> lines = {"s6", "1", "1", "s7", "1"};  // one value, none
+  for (int k = 5; k >= 1; --k)
+    lines.insert(lines.begin(), {"s" + std::to_string(k), "1", "1", "2"});
   Session session;
-  std::string out = session.run(
-      dir.write("two.dat", {"Age      Ti1 (%)", "798.60\t0.81", "804.70\t0.10", "816.90\t0.19",
-                            "Age      Ti2 (%)", "798.60 0.40", "Age      Ti3 (%)", "1 2"}),
-      "4\n0\n1\nT\nT\n");
-  EXPECT_EQ(out, kFormatMenu + "\n\n Enter number of lines to skip from top of file : " + kRead.substr(1) +
-                     kSelectionHead + "   1)  Ti1 (%)\n   2)  Ti2 (%)\n   3)  Ti3 (%)\n" +
-                     kSelectionRule + " Select a series to analyse [1-  3] : " + kViewQuestion +
-                     "\n   x       y       dt =   9.1500\n 798.6 0.81\n 804.7 0.1\n 816.9 0.19\n\n"
-                     "  OK? [T]rue or [F]alse : ");
+  std::string out = session.run_on(lines, "3\n0\n\n8\n\n\n\n6\n\n7\n\n5\nF\n");
+  std::string menu = kSelectionHead +
+                     "    1) s1         2) s2         3) s3         4) s4         5) s5      \n"
+                     "    6) s6         7) s7      \n" +
+                     kSelectionRule + " Select a series to analyse [1-  7] : ";
+  auto warning = [&](const std::string& text) { return "\n " + text + "\n" + kTryAgain + menu; };
+  EXPECT_EQ(out, kFormatMenu + kRead + menu + warning("WARNING:   0 is not a valid selection") +
+                     warning("WARNING:   8 is not a valid selection") +
+                     warning("WARNING:   0 is not a valid selection") +
+                     warning("Series s6 has 1 value; at least 2 are needed.") +
+                     warning("Series s7 has 0 values; at least 2 are needed.") + kViewQuestion);
+  EXPECT_EQ(session.title, "s5      ");
+}
+
+// A series whose x values do not advance is refused.
+TEST(SetupDialogue, TwoColumnPairsAreListedByTheirYHeaderAndStepByTheirMeanSpacing) {
+  Session session;
+  std::string out =
+      session.run_on({"Age      Ti1 (%)", "798.60\t0.81", "804.70\t0.10", "816.90\t0.19",
+                      "Age      Ti2 (%)", "798.60 0.40", "Age      Ti3 (%)", "5 1", "5 2"},
+                     "4\n0\n3\n\n1\nT\nT\n");
+  std::string menu = kSelectionHead + "   1)  Ti1 (%)\n   2)  Ti2 (%)\n   3)  Ti3 (%)\n" +
+                     kSelectionRule + " Select a series to analyse [1-  3] : ";
+  EXPECT_EQ(out, kFormatMenu + "\n\n Enter number of lines to skip from top of file : " +
+                     kRead.substr(1) + menu +
+                     "\n Series Ti3 (%) has a mean time step of 0.0; it must be positive.\n" +
+                     kTryAgain + menu + kViewQuestion +
+                     "\n   x       y       dt =   9.1500\n 798.6 0.81\n 804.7 0.1\n 816.9 0.19\n" +
+                     kOk);
   EXPECT_NEAR(session.dt, 9.15f, 5e-5f);  // single-precision differences near 800
   EXPECT_EQ(session.title, " Ti1 (%)");
 }
 
-TEST(SetupDialogue, MultipleColumnsWithSentinelStar) {
-  TempDir dir;
-  Session session;
-  std::string out = session.run(dir.write("m.dat", help_example_file(5, 1)), "5\n2\n6\n*\n2\nF\n");
-  EXPECT_EQ(out, kFormatMenu + "\n\n Enter number of lines to skip from top of file : \n"
-                     " Enter the total number of columns in your file\n"
-                     " [Program assumes Col_1 contains the X values] : \n"
-                     " Enter the sentinal value or character used to \n"
-                     " pad the records [can not be spaces, if ******* enter *] : " +
-                     kRead.substr(1) + kSelectionHead +
-                     "    1) AB01       2) AB02       3) AB03       4) AB04       5) AB05    \n" +
-                     kSelectionRule + " Select a series to analyse [1-  5] : " + kViewQuestion);
-  EXPECT_EQ(session.npts, 12);  // 1946-1957
-  EXPECT_FLOAT_EQ(session.y[0], 0.717f);
-}
-
-// Reader errors, too few columns and files without series: a message, then
-// the format menu again.
-TEST(SetupDialogue, FailedReadingsGoBackToTheFormatMenu) {
+// Each layout's example file (and the repository's real data) through the
+// whole dialogue: the reader's questions, the series chosen and its time step.
+TEST(SetupDialogue, ExampleFilesGiveTheChosenSeriesAndItsTimeStep) {
   struct Case {
-    std::vector<std::string> file;
-    std::string answers;
-    std::string message;
+    std::vector<std::string> lines;  // or, when empty, the file `path`
+    std::string path, answers;
+    std::vector<std::string> shown;
+    std::string title;
+    int npts;
+    float dt, tolerance, first, last;
   };
+  const std::string examples = std::string(QUORVANE_SOURCE_DIR) + "/examples/";
+  const std::string lskip = " : \n\n Enter number of lines to skip from top of file : ";
   const Case cases[] = {
-      {{"year a b", "1950 1.0 abc"}, "5\n0\n3\n*\n\n",
-       " Error reading ys values check sentinel if ******* enter *\n"},
-      {{"a", "1771", "0.1", "bbscdef", "year?"}, "3\n\n",
-       " Rd1col: Error reading series IYR value\n        Series: bbscdef  Number:     2\n"},
-      {{"year", "1950"}, "5\n0\n1\n\n",
-       " A file of multiple columns needs at least 2 columns: the X column and one series.\n"},
-      {{"h", "1 (", "2 )"}, "7\n0\n(1x,i4,7x,f7.2\n\n", " missing ')' at position 15.\n"},
+      {help_example_file(1), "", "1\n2\nF\n",
+       {" : \n 1 HBM01A  1940 2002 63\n 2 HBM01B  1740 1790 51\n" + kRead.substr(1)},
+       "HBM01B  ", 51, 1.0f, 0.0f, 0.212f, 0.156f},
+      {help_example_file(2), "", "2\n1\nF\n",
+       {" : \n   2 series read successfully\n" + kSelectionHead},
+       "tst1a.  ", 53, 1.0f, 0.0f, 0.356f, 0.895f},
+      {help_example_file(5), "", "5\n2\n6\n*\n2\nF\n",
+       {lskip + "\n Enter the total number of columns in your file\n"
+                " [Program assumes Col_1 contains the X values] : \n"
+                " Enter the sentinal value or character used to \n"
+                " pad the records [can not be spaces, if ******* enter *] : " + kRead.substr(1)},
+       "AB02    ", 12, 1.0f, 0.0f, 0.717f, 1.224f},  // 1946-1957
+      // Zero values per row are asked again.
+      {help_example_file(6), "", "6\n5\n0\n12\n0.01\n1\nT\nT\n",
+       {lskip + " Enter the number of climate variables/line : "
+                " There must be at least 1 variable per line.\n"
+                " Enter the number of climate variables/line : "
+                " If your data are in integer format enter a multiplier\n"
+                " to rescale their values to the proper units. Otherwise\n"
+                " enter a [1.0] : " + kRead.substr(1),
+        "dt =   0.0833\n 1901.0 0.5\n 1901.083 -0.89\n", " 1901.917 -2.35\n 1902.0 0.77\n"},
+       "Cell___1", 48, 1.0f / 12.0f, 1e-5f, 0.5f, -1.64f},
+      {help_example_file(7), "", "7\n5\n(1x,i4,7x,f7.2)\n1\n1\nF\n",
+       {lskip + "\n Enter format [within ( parentheses )] : \n"
+                " Enter number of columns to read: " + kRead.substr(1)},
+       "Col____1", 9, 1.0f, 0.0f, 1.52f, -2.70f},
+      {{}, examples + "nino12.tsf", "6\n3\n12\n0.01\n1\nF\n", {}, "Cell___1", 732, 1.0f / 12.0f,
+       2e-5f, 23.11f, 22.07f},  // 1950 to December 2010
+      {{}, examples + "sunspots.dat", "3\n1\nF\n", {}, "sunspots", 309, 1.0f, 0.0f, 5.0f, 2.9f},
   };
-  TempDir dir;
   for (const Case& c : cases) {
     Session session;
-    std::string out = session.run(dir.write("bad.dat", c.file), c.answers);
+    std::string out =
+        c.lines.empty() ? session.run(c.path, c.answers) : session.run_on(c.lines, c.answers);
+    for (const std::string& text : c.shown) EXPECT_NE(out.find(text), std::string::npos) << text;
+    EXPECT_EQ(session.title, c.title);
+    ASSERT_EQ(session.npts, c.npts) << c.title;
+    EXPECT_NEAR(session.dt, c.dt, c.tolerance) << c.title;
+    EXPECT_FLOAT_EQ(session.y.front(), c.first) << c.title;
+    EXPECT_FLOAT_EQ(session.y.back(), c.last) << c.title;
+  }
+}
+
+// Reader errors, unusable answers and files without series: a message, then
+// the format menu again.
+TEST(SetupDialogue, FailedReadingsGoBackToTheFormatMenu) {
+  const std::string not_read = "\n Input data not read in successfully\n" + kTryAgain;
+  const std::string no_series = "\n\n No series were found in the file.\n" + kTryAgain;
+  const struct {
+    std::vector<std::string> file;
+    std::string answers, message;
+  } cases[] = {
+      {{"year a b", "1950 1.0 abc"}, "5\n0\n3\n*\n\n",
+       " Error reading ys values check sentinel if ******* enter *\n" + not_read},
+      {{"yr a", "19x0 1.0"}, "5\n0\n2\n*\n\n", " error reading iyr\n" + not_read},
+      {{"year", "1950"}, "5\n0\n1\n\n",
+       " A file of multiple columns needs at least 2 columns: the X column and one series.\n" +
+           not_read},
+      {{"a", "1771", "0.1", "bbscdef", "year?"}, "3\n\n",
+       " Rd1col: Error reading series IYR value\n        Series: bbscdef  Number:     2\n" +
+           not_read},
+      {{"x y", "1 2"}, "4\n9\n\n", " Cannot skip 9 lines: the file has only 2.\n" + not_read},
+      {{}, "7\n0\n(1x,i4,7x,f7.2\n\n",
+       " The format (1x,i4,7x,f7.2 cannot be used:\n missing ')' at position 15.\n" + not_read},
+      {{}, "7\n0\n(1x,f5.0,7x,f7.2)\n\n",
+       " The format (1x,f5.0,7x,f7.2) must read the year first, as an integer (I item),\n"
+       " for example (1x,i4,7x,f7.2).\n" + not_read},
+      {{}, "7\n0\n(i4,a7)\n\n",
+       " The format (i4,a7) reads text (an A item); rows hold numbers only.\n" + not_read},
+      {{"HBM01C  1805   100"}, "1\n",
+       " its 5 values are not used.\n\n WARNING: There was an error reading data\n"
+       " Hit RETURN to Try again or bail out now\n"},
+      {{}, "3\n\n", kFormatMenu + no_series},
+      {{"h1", "h2", "h3"}, "2\n\n", " : " + no_series},
+  };
+  for (const auto& c : cases) {
+    Session session;
+    std::string out = session.run_on(c.file, c.answers);
     EXPECT_TRUE(session.ran_out);
-    EXPECT_TRUE(ends_with(out, c.message + "\n Input data not read in successfully\n" + kTryAgain +
-                                   kFormatMenu))
-        << out;
+    EXPECT_TRUE(ends_with(out, c.message + kFormatMenu)) << out;
   }
-  Session session;
-  EXPECT_EQ(session.run(dir.write("empty.dat", {}), "3\n\n"),
-            kFormatMenu + "\n\n No series were found in the file.\n" + kTryAgain + kFormatMenu);
 }
 
-TEST(SetupDialogue, SeriesWithoutTwoValuesOrAForwardStepAreRefusedAtSelection) {
-  TempDir dir;
-  Session session;
-  std::string out = session.run(
-      dir.write("s.dat", {"one", "1900", "5.0", "none", "1900", "pair", "1900", "1", "2"}),
-      "3\n1\n\n2\n\n3\nF\n");
-  EXPECT_NE(out.find(" Select a series to analyse [1-  3] : \n"
-                     " Series one has 1 value; at least 2 are needed.\n" + kTryAgain),
-            std::string::npos);
-  EXPECT_NE(out.find("\n Series none has 0 values; at least 2 are needed.\n"), std::string::npos);
-  EXPECT_EQ(session.title, "pair    ");
-
-  Session flat;
-  out = flat.run(dir.write("two.dat", {"x       y", "5 1", "5 2"}), "4\n0\n1\n\n");
-  EXPECT_NE(out.find(" Series y has a mean time step of 0.0; it must be positive.\n"),
-            std::string::npos);
-  EXPECT_EQ(flat.npts, -1);  // nothing was returned
-  EXPECT_TRUE(flat.ran_out);
+std::string help(const std::string& answers, const std::string& fname = "unused") {
+  Dialogue dialogue(answers);
+  dathlp(dialogue.console, fname);
+  return dialogue.out.str();
 }
 
-TEST(TimeStep, MonthlySeriesStepsByOneTwelfthOfAYear) {
-  TempDir dir;
-  std::vector<std::string> lines = {"header"};
-  for (int year = 1901; year <= 1902; ++year) {
-    std::string row = std::to_string(year);
-    for (int m = 0; m < 12; ++m) row += " " + std::to_string(m);
-    lines.push_back(row);
+TEST(HelpScreens, MenuWarningsAndTheSingleColumnExampleScreen) {
+  std::string warning = "\n You must enter a value between 0 and 7\n\n" + kHelpMenu;
+  EXPECT_EQ(help("8\n9\n3\n\n0\n"),
+            kHelpEntry + warning + warning +
+                "\n Single Column\n\n Example:\n abscdef\n 1771\n 0.1\n 0.2\n"
+                " 0.3\n bbscdef\n 1772\n 0.2\n 0.4\n cbscdef\n 1773\n 0.5\n 0.7\n 0.6\n 0.9\n"
+                " ...\n ..\n und so veite, und so veite, ... \n <Hit Return to continue>\n" +
+                kHelpMenu);
+}
+
+// Every other screen shows its own example and returns to the menu, which an
+// empty answer leaves.
+TEST(HelpScreens, EveryScreenShowsItsExample) {
+  for (int code = 1; code <= 7; ++code) {
+    std::string out = help(std::to_string(code) + "\n\n\n0\n");
+    EXPECT_NE(out.find("\n " + help_example_file(code).at(2) + "\n"), std::string::npos) << code;
+    EXPECT_TRUE(ends_with(out, "<Hit Return to continue>\n" + kHelpMenu)) << code;
   }
-  Session session;
-  std::string out = session.run(dir.write("monthly.dat", lines), "6\n0\n12\n1\n1\nT\nT\n");
-  EXPECT_EQ(session.npts, 24);
-  EXPECT_NEAR(session.dt, 1.0f / 12.0f, 1e-5f);  // x near 1901 in single precision
-  EXPECT_NE(out.find("dt =   0.0833\n 1901.0 0.0\n 1901.083 1.0\n"), std::string::npos);
-  EXPECT_NE(out.find(" 1901.917 11.0\n 1902.0 0.0\n"), std::string::npos);
 }
 
-TEST(TimeStep, ExampleFilesOfTheRepository) {
-  Session nino;
-  nino.run(std::string(QUORVANE_SOURCE_DIR) + "/examples/nino12.tsf", "6\n3\n12\n0.01\n1\nF\n");
-  EXPECT_EQ(nino.title, "Cell___1");
-  EXPECT_EQ(nino.npts, 732);
-  EXPECT_NEAR(nino.dt, 1.0f / 12.0f, 2e-5f);
-  EXPECT_FLOAT_EQ(nino.y[0], 2311.0f * 0.01f);
-  EXPECT_FLOAT_EQ(nino.y[731], 2207.0f * 0.01f);  // December 2010
-
-  Session sunspots;
-  sunspots.run(std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat", "3\n1\nF\n");
-  EXPECT_EQ(sunspots.npts, 309);  // 1700-2008
-  EXPECT_FLOAT_EQ(sunspots.dt, 1.0f);
+TEST(HelpScreens, PreviewShowsTenLinesAtATimeBelowTheRuler) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 25; ++i) lines.push_back("line " + std::to_string(i));
+  std::string path = temp_file(lines);
+  auto shown = [](int from, int to) {
+    std::string text;
+    for (int i = from; i <= to; ++i) text += " >line " + std::to_string(i) + "\n";
+    return text;
+  };
+  const std::string head =
+      kHelpEntry + "\n  We will now show you the first 10 lines of file: " + path + "\n" +
+      " >12345678901234567890123456789012345678901234567890123456789012345678901234567890\n";
+  const std::string more = " Need to see more? [t]rue or [f]alse :";
+  EXPECT_EQ(help("H\nT\nt\n0\n", path),
+            head + shown(1, 10) + more + shown(11, 20) + more + shown(21, 25) + kHelpMenu);
+  EXPECT_EQ(help("help\nF\n0\n", path), head + shown(1, 10) + more + kHelpMenu);
+  std::filesystem::remove(path);
 }
 
 }  // namespace
