@@ -100,9 +100,6 @@ bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   std::string sentinel =
       name8(console.ask_text(" pad the records [can not be spaces, if ******* enter *] : "));
 
-  // Every row of the file as ncol tokens, the header row first. A row may
-  // continue on the next line; tokens beyond ncol on a line are ignored; a row
-  // cut short by the end of the file is dropped.
   // The cell table: every row of the file as ncol tokens, row after row, the
   // header row first. A row may continue on the next line; tokens beyond ncol
   // on a line are ignored; a row cut short by the end of the file is dropped.

@@ -1,5 +1,5 @@
-// The readers of the seven layouts on the help screens' examples, on files
-// that probe their rules, and on random variations of the examples.
+// The readers of the seven layouts on the help screens' examples and on files
+// that probe their rules, and on random variations of those files.
 #include <random>
 #include <string>
 #include <vector>

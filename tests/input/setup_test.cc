@@ -38,15 +38,13 @@ struct Session {
   std::vector<float> y;
   std::string title;
   int ireuse = 0;
-  bool ran_out = false;  // the answers ended before setup returned
 
   // Runs setup on `path`; returns everything written to the console.
   std::string run(const std::string& path, const std::string& answers) {
     Dialogue dialogue(answers);
     try {
       input.setup(dialogue.console, 17, path, npts, dt, y, title, ireuse);
-    } catch (const textio::EndOfInput&) {
-      ran_out = true;
+    } catch (const textio::EndOfInput&) {  // the answers ended before setup returned
     }
     return dialogue.out.str();
   }
@@ -256,7 +254,6 @@ TEST(SetupDialogue, FailedReadingsGoBackToTheFormatMenu) {
   for (const auto& c : cases) {
     Session session;
     std::string out = session.run_on(c.file, c.answers);
-    EXPECT_TRUE(session.ran_out);
     EXPECT_TRUE(ends_with(out, c.message + kFormatMenu)) << out;
   }
 }
