@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <initializer_list>
 #include <vector>
 
 #include "spectral/spectrum.h"
@@ -15,7 +15,6 @@ SpecResults flat_band(int m, int nbw) {
   SpecResults r;
   r.nf = m + 1;
   r.df = 0.001f;
-  r.f0 = 0.0f;
   r.nbw = nbw;
   r.specraw0.assign(static_cast<std::size_t>(m + 1), 0.5f);
   r.specback0.assign(r.specraw0.size(), 1.0f);
@@ -25,87 +24,56 @@ SpecResults flat_band(int m, int nbw) {
   return r;
 }
 
-float frequency(const SpecResults& r, int index) { return r.f0 + static_cast<float>(index) * r.df; }
-
-TEST(FindPeaks, EachPassRecordsItsLevel) {
-  SpecResults r = flat_band(200, 3);
+TEST(FindPeaks, RecordsTheFirstWindowMaximumWithTheLevelOfItsPass) {
+  SpecResults r = flat_band(300, 3);
   r.specraw0[20] = 3.0f;   // above the 99 % ratio
   r.specraw0[60] = 2.5f;   // between 95 and 99 %
   r.specraw0[100] = 1.9f;  // between 90 and 95 %
   r.specraw0[140] = 1.7f;  // not significant
-  const PeakList peaks = findpeaks(r.f0, 0, r);
-  ASSERT_EQ(peaks.sigfreq.size(), 3u);
-  EXPECT_EQ(peaks.sigfreq, (std::vector<float>{frequency(r, 20), frequency(r, 60), frequency(r, 100)}));
-  EXPECT_EQ(peaks.sigpct, (std::vector<float>{99.0f, 95.0f, 90.0f}));
-}
-
-TEST(FindPeaks, TheWindowMaximumIsRecordedAndTheFirstOfEqualMaximaWins) {
-  SpecResults r = flat_band(200, 3);
-  r.specraw0[20] = 3.0f;  // the scan meets 20 first, then the larger 22
-  r.specraw0[22] = 6.0f;
-  r.specraw0[50] = 5.0f;  // equal maxima: the first stays
-  r.specraw0[52] = 5.0f;
-  r.specraw0[81] = 4.0f;  // an equal value before the scanned entry does not replace it
-  r.specraw0[83] = 4.0f;
-  r.specraw0[80] = 0.5f;
-  const PeakList peaks = findpeaks(r.f0, 0, r);
-  EXPECT_EQ(peaks.sigfreq, (std::vector<float>{frequency(r, 22), frequency(r, 50), frequency(r, 81)}));
-}
-
-TEST(FindPeaks, KeepsTheFortyLargestRatiosOrderedByFrequency) {
-  SpecResults r = flat_band(2000, 2);
-  std::vector<int> where;
-  for (int j = 0; j < 60; ++j) {
-    const int index = 10 + 30 * j;
-    // Ratios in a scrambled order so that size and frequency disagree.
-    r.specraw0[static_cast<std::size_t>(index)] = 3.0f + static_cast<float>((j * 37) % 60);
-    where.push_back(index);
-  }
-  const PeakList peaks = findpeaks(r.f0, 0, r);
-  ASSERT_EQ(peaks.sigfreq.size(), 40u);
-  EXPECT_TRUE(std::is_sorted(peaks.sigfreq.begin(), peaks.sigfreq.end()));
-  std::vector<float> expected;
-  for (int index : where) {
-    if (r.specraw0[static_cast<std::size_t>(index)] >= 3.0f + 20.0f) expected.push_back(frequency(r, index));
-  }
-  EXPECT_EQ(peaks.sigfreq, expected);
-}
-
-TEST(FindPeaks, SearchStopsAfterThreeHundredCandidates) {
-  // Every entry is its own window (nbw = 0) and significant; ratios grow
-  // with frequency, so the 40 largest of the first 300 candidates are
-  // entries 260..299, not the last 40 of the band.
-  SpecResults r = flat_band(1000, 0);
-  for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(i)] = 3.0f + 0.01f * static_cast<float>(i);
-  const PeakList peaks = findpeaks(r.f0, 0, r);
-  ASSERT_EQ(peaks.sigfreq.size(), 40u);
-  EXPECT_EQ(peaks.sigfreq.front(), frequency(r, 260));
-  EXPECT_EQ(peaks.sigfreq.back(), frequency(r, 299));
-}
-
-TEST(FindPeaks, HarmonicAssumptionJudgesTheFStatisticAgainstTheFLevels) {
-  SpecResults r = flat_band(300, 3);
-  r.specraw0[40] = 10.0f;  // a strong ratio, but no F
-  r.ftest[100] = 20.0f;    // above the 99 % F level 18
-  r.ftest[200] = 5.0f;     // 90 %
-  const PeakList peaks = findpeaks(r.f0, 2, r);
-  EXPECT_EQ(peaks.sigfreq, (std::vector<float>{frequency(r, 100), frequency(r, 200)}));
-  EXPECT_EQ(peaks.sigpct, (std::vector<float>{99.0f, 90.0f}));
-}
-
-TEST(FindPeaks, ZeroBackgroundGivesNoRatioInsteadOfADivisionByZero) {
-  SpecResults r = flat_band(100, 3);
+  r.specraw0[170] = 3.0f;  // the scan meets 170 first, then the larger 172
+  r.specraw0[172] = 6.0f;
+  r.specraw0[199] = 3.0f;  // two equal larger maxima in its window: the first is recorded
+  r.specraw0[200] = 5.0f;
+  r.specraw0[202] = 5.0f;
+  r.ftest[50] = 20.0f;     // above the 99 % F level 18
+  r.ftest[250] = 5.0f;     // 90 %
+  // Frequencies count from the given start.
+  auto at = [](std::initializer_list<int> entries) {
+    std::vector<float> f;
+    for (int i : entries) f.push_back(0.25f + static_cast<float>(i) * 0.001f);
+    return f;
+  };
+  const PeakList ratios = findpeaks(0.25f, 0, r);
+  EXPECT_EQ(ratios.sigfreq, at({20, 60, 100, 172, 200}));
+  EXPECT_EQ(ratios.sigpct, (std::vector<float>{99, 95, 90, 99, 99}));
+  // Under the harmonic assumption only the F statistic counts.
+  const PeakList harmonic = findpeaks(0.25f, 2, r);
+  EXPECT_EQ(harmonic.sigfreq, at({50, 250}));
+  EXPECT_EQ(harmonic.sigpct, (std::vector<float>{99, 90}));
+  // A zero background gives no ratio instead of a division by zero.
   std::fill(r.specback0.begin(), r.specback0.end(), 0.0f);
-  r.specraw0[30] = 5.0f;
-  EXPECT_TRUE(findpeaks(r.f0, 0, r).sigfreq.empty());
+  EXPECT_TRUE(findpeaks(0.25f, 0, r).sigfreq.empty());
 }
 
-TEST(FindPeaks, FrequenciesCountFromTheGivenStart) {
-  SpecResults r = flat_band(100, 3);
-  r.specraw0[10] = 4.0f;
-  const PeakList peaks = findpeaks(0.25f, 0, r);
-  ASSERT_EQ(peaks.sigfreq.size(), 1u);
-  EXPECT_EQ(peaks.sigfreq[0], 0.25f + 10.0f * 0.001f);
+TEST(FindPeaks, KeepsTheFortyLargestOfThe300FirstCandidatesOrderedByFrequency) {
+  SpecResults r = flat_band(2000, 2);
+  std::vector<float> expected;
+  for (int j = 0; j < 60; ++j) {
+    // Ratios in a scrambled order so that size and frequency disagree.
+    const float ratio = 3.0f + static_cast<float>((j * 37) % 60);
+    r.specraw0[static_cast<std::size_t>(10 + 30 * j)] = ratio;
+    if (ratio >= 23.0f) expected.push_back(static_cast<float>(10 + 30 * j) * r.df);
+  }
+  EXPECT_EQ(findpeaks(0.0f, 0, r).sigfreq, expected);
+  // Every entry its own window (nbw = 0) and significant, ratios growing
+  // with frequency: the search stops after 300 candidates, so the 40 kept
+  // are entries 260..299, not the last 40 of the band.
+  r = flat_band(1000, 0);
+  for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(i)] = 3.0f + 0.01f * static_cast<float>(i);
+  const PeakList capped = findpeaks(0.0f, 0, r);
+  ASSERT_EQ(capped.sigfreq.size(), 40u);
+  EXPECT_EQ(capped.sigfreq.front(), 260 * r.df);
+  EXPECT_EQ(capped.sigfreq.back(), 299 * r.df);
 }
 
 }  // namespace

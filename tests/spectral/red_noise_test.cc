@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -12,16 +13,13 @@ namespace {
 // The grid search evaluated the plain way: every grid value in order, the
 // first strictly smaller misfit wins.
 float plain_grid_fit(const MisfitBand& band, float fallback) {
-  float best = 1e36f;
-  float rho = fallback;
-  float r = 0.0f;
-  for (int j = 0; j < 999; ++j) {
+  float best = 1e36f, rho = fallback, r = 0.0f;
+  for (int j = 0; j < 999; ++j, r += 0.001f) {
     const float misfit = mse(r, band);
     if (misfit < best) {
       best = misfit;
       rho = r;
     }
-    r += 0.001f;
   }
   return rho;
 }
@@ -39,56 +37,32 @@ std::vector<float> ar1_like_spectrum(int n, float coefficient, float noise, unsi
   return s;
 }
 
+MisfitBand band_of(const std::vector<float>& smed, float s0, int ilogfit) {
+  return MisfitBand{s0, smed, 0.5f, 0.5f / static_cast<float>(smed.size()), 0.0f, ilogfit};
+}
+
 TEST(RedNoiseFit, PrunedSearchGivesExactlyThePlainResult) {
+  const std::vector<float> zeros(300, 0.0f), huge(10, 1e30f);
   for (int ilogfit : {0, 1}) {
     for (float coefficient : {0.0f, 0.3f, 0.805f, 0.97f}) {
       for (int n : {40, 512, 4097}) {
         const std::vector<float> smed = ar1_like_spectrum(n, coefficient, 0.3f, static_cast<unsigned>(n));
-        MisfitBand band;
-        float total = 0.0f;
-        for (float v : smed) total += v;
-        band.s0 = total / static_cast<float>(n);
-        band.smed = smed;
-        band.df = 0.5f / static_cast<float>(n);
-        band.f0 = 0.0f;
-        band.fmax = 0.5f;
-        band.ilogfit = ilogfit;
+        const float mean = std::accumulate(smed.begin(), smed.end(), 0.0f) / static_cast<float>(n);
+        const MisfitBand band = band_of(smed, mean, ilogfit);
         const float fast = red_noise_grid_fit(band, -1.0f);
         EXPECT_EQ(fast, plain_grid_fit(band, -1.0f))
             << "ilogfit " << ilogfit << " coefficient " << coefficient << " n " << n;
-        if (n > 500 && ilogfit == 1) {
-          EXPECT_NEAR(fast, coefficient, 0.05f);
-        }
+        if (n > 500 && ilogfit == 1) { EXPECT_NEAR(fast, coefficient, 0.05f); }
       }
     }
+    // A zero spectrum against a zero model: all misfits tie at 0 and the
+    // first grid value stays.
+    EXPECT_EQ(red_noise_grid_fit(band_of(zeros, 0.0f, ilogfit), 0.7f), 0.0f);
+    EXPECT_EQ(plain_grid_fit(band_of(zeros, 0.0f, ilogfit), 0.7f), 0.0f);
   }
-}
-
-TEST(RedNoiseFit, EqualMisfitsKeepTheFirstGridValue) {
-  // A zero spectrum against a zero model: every misfit is 0, so r = 0 stays.
-  const std::vector<float> smed(300, 0.0f);
-  MisfitBand band;
-  band.s0 = 0.0f;
-  band.smed = smed;
-  band.df = 1.0f / 600.0f;
-  band.fmax = 0.5f;
-  for (int ilogfit : {0, 1}) {
-    band.ilogfit = ilogfit;
-    EXPECT_EQ(red_noise_grid_fit(band, 0.7f), 0.0f);
-    EXPECT_EQ(plain_grid_fit(band, 0.7f), 0.0f);
-  }
-}
-
-TEST(RedNoiseFit, NoMisfitBelowTheStartValueKeepsTheFallback) {
-  const std::vector<float> smed(10, 1e30f);
-  MisfitBand band;
-  band.s0 = 1.0f;
-  band.smed = smed;
-  band.df = 0.05f;
-  band.ilogfit = 0;
-  // (1e30)^2 overflows: every misfit is infinite.
-  EXPECT_EQ(red_noise_grid_fit(band, 0.25f), 0.25f);
-  EXPECT_EQ(plain_grid_fit(band, 0.25f), 0.25f);
+  // (1e30)^2 overflows: no misfit counts and the fallback stays.
+  EXPECT_EQ(red_noise_grid_fit(band_of(huge, 1.0f, 0), 0.25f), 0.25f);
+  EXPECT_EQ(plain_grid_fit(band_of(huge, 1.0f, 0), 0.25f), 0.25f);
 }
 
 }  // namespace
