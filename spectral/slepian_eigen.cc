@@ -8,9 +8,9 @@
 #include <memory_resource>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "spectral/lapack_tridiagonal.h"
-#include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
 
@@ -385,9 +385,8 @@ bool solve_folded(std::span<const double> d, std::span<const double> e, int coun
 }
 
 // Unfolds eigenvector k to full length, normalised like dstein (unit length,
-// largest component positive), and writes it converted to T.
-template <typename T>
-void unfold(const HalfProblem& sym, const HalfProblem& anti, std::size_t n, std::size_t k, T* out) {
+// largest component positive), and writes it in single precision.
+void unfold(const HalfProblem& sym, const HalfProblem& anti, std::size_t n, std::size_t k, float* out) {
   const Doubles& y = k % 2 == 0 ? sym.vectors[k / 2] : anti.vectors[k / 2];
   const std::size_t h = n / 2;
   const bool odd = n % 2 == 1;
@@ -410,10 +409,10 @@ void unfold(const HalfProblem& sym, const HalfProblem& anti, std::size_t n, std:
   for (std::size_t i = h; i-- > 0;) visit(mirror * y[i]);
   const double scale = (peak_value < 0.0 ? -1.0 : 1.0) / std::sqrt(ssq);
   for (std::size_t i = 0; i < h; ++i) {
-    out[i] = static_cast<T>(y[i] * scale);
-    out[n - 1 - i] = static_cast<T>(mirror * y[i] * scale);
+    out[i] = static_cast<float>(y[i] * scale);
+    out[n - 1 - i] = static_cast<float>(mirror * y[i] * scale);
   }
-  if (odd) out[h] = static_cast<T>(centre * scale);
+  if (odd) out[h] = static_cast<float>(centre * scale);
 }
 
 bool fast_path_applies(std::span<const double> d, std::span<const double> e, int count) {
@@ -421,20 +420,6 @@ bool fast_path_applies(std::span<const double> d, std::span<const double> e, int
 }
 
 }  // namespace
-
-void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
-                                 int count, std::vector<double>& eigenvalues,
-                                 std::vector<double>& z) {
-  const std::size_t n = d.size();
-  WorkArena memory;
-  HalfProblem sym(&memory), anti(&memory);
-  if (!fast_path_applies(d, e, count) || !solve_folded(d, e, count, sym, anti, eigenvalues)) {
-    smallest_tridiagonal_eigenpairs(d, e, count, static_cast<double>(1.0e-13f), eigenvalues, z);
-    return;
-  }
-  z.assign(n * static_cast<std::size_t>(count), 0.0);
-  for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) unfold(sym, anti, n, k, z.data() + k * n);
-}
 
 void smallest_slepian_eigenvectors_single(std::span<const double> d, std::span<const double> e,
                                           int count, float* v, std::pmr::memory_resource* memory) {

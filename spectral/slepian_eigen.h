@@ -4,21 +4,19 @@
 
 #include <memory_resource>
 #include <span>
-#include <vector>
 
 namespace quorvane::spectral {
 
-// Same contract as smallest_tridiagonal_eigenpairs (lapack_tridiagonal.h):
-// eigenvalues 1..count in ascending order and their unit-norm eigenvectors,
-// column k at z[k * n]. d has n entries, e has n - 1 (e[i] couples rows i and
-// i + 1); the matrix must be unreduced (no zero in e).
-void smallest_slepian_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
-                                 int count, std::vector<double>& eigenvalues,
-                                 std::vector<double>& z);
-
-// The same eigenvectors converted to single precision, written to v (column
-// k at v[k * n], n * count values), without the double eigenvector matrix;
-// work storage comes from memory.
+// The eigenvectors of eigenvalues 1..count (ascending) of the symmetric
+// tridiagonal matrix with diagonal d (n entries) and off-diagonal e (n - 1
+// entries; e[i] couples rows i and i + 1; no zero in e), as
+// smallest_tridiagonal_eigenpairs (lapack_tridiagonal.h) finds them: unit
+// length, largest component positive. They are converted to single
+// precision and written to v (column k at v[k * n], n * count values),
+// without a double eigenvector matrix; work storage comes from memory.
+// Matrices outside the reach of the folded method (not persymmetric, too
+// many eigenpairs asked, eigenvalues not alternating in parity) are handed to
+// LAPACK.
 void smallest_slepian_eigenvectors_single(std::span<const double> d, std::span<const double> e,
                                           int count, float* v, std::pmr::memory_resource* memory);
 
