@@ -109,7 +109,8 @@ struct Display::State {
   void draw();
   void draw_panel(const char* top, float vpor_bottom);
   void draw_curves();
-  void level_curve(std::size_t k, int colour, double disp, const char* label);
+  void curve(std::size_t k, int width, int colour);
+  void level_curves(const std::array<int, 4>& colours);
   bool menu();
   void save_dialog();
   void report_refusals();
@@ -242,7 +243,7 @@ void Display::State::draw() {
   }
 }
 
-// Frame, axes and labels of one panel.
+// Frame, axes and labels of one panel; its curves follow in the line style.
 void Display::State::draw_panel(const char* top, float vpor_bottom) {
   const DrawnAxis x = drawn_axis(settings.xmin, settings.xmax, settings.xtick, settings.nxsub);
   const DrawnAxis y = drawn_axis(settings.ymin, settings.ymax, settings.ytick, settings.nysub);
@@ -257,73 +258,59 @@ void Display::State::draw_panel(const char* top, float vpor_bottom) {
   } else {
     plot.labels("Frequency", data.iplot == 5 ? "F-score" : "Power", top);
   }
+  plot.line_style(settings.lstyle);
 }
 
-// A confidence level of kind 1 or 5: its label inside the top of the frame,
-// then the curve, both in the level's colour.
-void Display::State::level_curve(std::size_t k, int colour, double disp, const char* label) {
-  plot.width(settings.lwidth);
+void Display::State::curve(std::size_t k, int width, int colour) {
+  plot.width(width);
   plot.colour(colour);
-  plot.text("t", disp, 0.9, 0.0, label);
   plot.line(data.x, data.curves[k]);
+}
+
+// The 50, 90, 95 and 99 % levels of kind 1 or 5 (curves 1 to 4): each label
+// inside the top of the frame, then the curve, both in the level's colour.
+void Display::State::level_curves(const std::array<int, 4>& colours) {
+  static constexpr std::array<double, 4> kDisplacement = {-4.5, -3.0, -1.5, -0.01};
+  static constexpr std::array<const char*, 4> kLabel = {"50%", "90%", "95%", "99%"};
+  for (std::size_t k = 0; k < 4; ++k) {
+    plot.width(settings.lwidth);
+    plot.colour(colours[k]);
+    plot.text("t", kDisplacement[k], 0.9, 0.0, kLabel[k]);
+    plot.line(data.x, data.curves[k + 1]);
+  }
 }
 
 void Display::State::draw_curves() {
   plot.subpages(1, data.iplot == 2 ? 2 : 1);
+  const int main_colour = settings.icolor[0];
   switch (data.iplot) {
     case 1:
       draw_panel("Raw Spectrum with Confidence Limits", 0.15f);
       plot.text("t", 0.1, 0.45, 0.0, title);
-      plot.line_style(settings.lstyle);
-      plot.width(2);
-      plot.colour(settings.icolor[0]);
-      plot.line(data.x, data.curves[0]);
-      level_curve(1, 9, -4.5, "50%");
-      level_curve(2, 11, -3.0, "90%");
-      level_curve(3, 3, -1.5, "95%");
-      level_curve(4, 1, -0.01, "99%");
+      curve(0, 2, main_colour);
+      level_curves({9, 11, 3, 1});
       break;
     case 2:
       draw_panel("Specresh", 0.2f);
-      plot.line_style(settings.lstyle);
-      plot.width(2);
-      plot.colour(settings.icolor[0]);
-      plot.line(data.x, data.curves[0]);
+      curve(0, 2, main_colour);
       plot.width(1);
       draw_panel("Harmonic", 0.2f);
-      plot.line_style(settings.lstyle);
-      plot.width(settings.lwidth);
-      plot.colour(settings.icolor[1]);
-      plot.line(data.x, data.curves[1]);
+      curve(1, settings.lwidth, settings.icolor[1]);
       break;
     case 3:
       draw_panel("SpecMed", 0.2f);
-      plot.line_style(settings.lstyle);
-      plot.width(settings.lwidth);
-      plot.colour(settings.icolor[0]);
-      plot.line(data.x, data.curves[0]);
+      curve(0, settings.lwidth, main_colour);
       plot.width(1);
       break;
     case 5:
       draw_panel("F-test", 0.2f);
-      plot.line_style(settings.lstyle);
-      plot.width(2);
-      plot.colour(settings.icolor[0]);
-      plot.line(data.x, data.curves[0]);
-      level_curve(1, 9, -4.5, "50%");
-      level_curve(2, 3, -3.0, "90%");
-      level_curve(3, 11, -1.5, "95%");
-      level_curve(4, 1, -0.01, "99%");
+      curve(0, 2, main_colour);
+      level_curves({9, 3, 11, 1});
       break;
     case 6:
       draw_panel("Reconstruction", 0.2f);
-      plot.line_style(settings.lstyle);
-      plot.width(settings.lwidth);
-      plot.colour(settings.icolor[0]);
-      plot.line(data.x, data.curves[0]);
-      plot.width(settings.lwidth);
-      plot.colour(1);
-      plot.line(data.x, data.curves[1]);
+      curve(0, settings.lwidth, main_colour);
+      curve(1, settings.lwidth, 1);
       plot.width(1);
       break;
     default:

@@ -6,6 +6,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "display/display.h"
 #include "driver/analysis_record.h"
@@ -29,6 +30,12 @@ constexpr int kInputUnit = 17;
 constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
 
 std::string text(std::string_view s) { return std::string(s); }
+
+// The menu text of a three-way option: code 0, code 1, any other code.
+std::string_view by_code(int code, std::string_view zero, std::string_view one,
+                         std::string_view other) {
+  return code == 0 ? zero : code == 1 ? one : other;
+}
 
 class Program {
  public:
@@ -132,13 +139,8 @@ class Program {
     console_.write("(1x,'1) variance/resolution tradeoff:')");
     console_.write("(6x,'Resolution = ',i6)", {static_cast<long long>(r.p)});
     console_.write("(6x,'Number of tapers = ',i6)", {static_cast<long long>(r.nwin)});
-    if (r.inoise == 0) {
-      say("2) null hypothesis: red noise");
-    } else if (r.inoise == 1) {
-      say("2) null hypothesis: white noise");
-    } else {
-      say("2) null hypothesis: locally-white noise");
-    }
+    say(by_code(r.inoise, "2) null hypothesis: red noise", "2) null hypothesis: white noise",
+                "2) null hypothesis: locally-white noise"));
     if (r.isignal != 2) {
       if (r.irobust == 0) {
         say("    * raw noise background estimation");
@@ -151,22 +153,12 @@ class Program {
         }
       }
     }
-    if (r.isignal == 0) {
-      say("3) signal assumption: harmonic or narrowband");
-    } else if (r.isignal == 1) {
-      say("3) signal assumption: narrowband");
-    } else {
-      say("3) signal assumption: harmonic");
-    }
+    say(by_code(r.isignal, "3) signal assumption: harmonic or narrowband",
+                "3) signal assumption: narrowband", "3) signal assumption: harmonic"));
     say("4) spectrum: ");
     say(r.iadapt == 1 ? "    * adaptive estimate" : "    * high-resolution estimate");
-    if (r.inorm == 0) {
-      say("    * no normalization");
-    } else if (r.inorm == 1) {
-      say("    * normalize by  N ");
-    } else {
-      say("    * normalize by 1/dt");
-    }
+    say(by_code(r.inorm, "    * no normalization", "    * normalize by  N ",
+                "    * normalize by 1/dt"));
     if (r.ireshape == 0) {
       say("    * unreshaped");
     } else {
@@ -331,28 +323,24 @@ class Program {
 
   void display_dialog() {
     AnalysisRecord& r = record_;
+    const std::array<std::pair<std::string_view, int*>, 5> toggles = {{
+        {"   (1) raw spectrum                : ", &r.ishowraw},
+        {"   (2) reshaped & harmonic spectra : ", &r.ishowresh},
+        {"   (3) median smoothed background  : ", &r.ishowmed},
+        {"   (4) 50% 90% 95% 99% conf levels : ", &r.ishowconf},
+        {"   (5) F-test spectrum             : ", &r.ishowf},
+    }};
     while (true) {
       say("   display options (toggle)");
-      console_.write_free({text("   (1) raw spectrum                : "),
-                           static_cast<long long>(r.ishowraw)});
-      console_.write_free({text("   (2) reshaped & harmonic spectra : "),
-                           static_cast<long long>(r.ishowresh)});
-      console_.write_free({text("   (3) median smoothed background  : "),
-                           static_cast<long long>(r.ishowmed)});
-      console_.write_free({text("   (4) 50% 90% 95% 99% conf levels : "),
-                           static_cast<long long>(r.ishowconf)});
-      console_.write_free({text("   (5) F-test spectrum             : "),
-                           static_cast<long long>(r.ishowf)});
+      for (const auto& [label, toggle] : toggles) {
+        console_.write_free({text(label), static_cast<long long>(*toggle)});
+      }
       say("   option to change: (0=continue)");
       long long answer = ask_response();
       if (answer == 0) return;
-      switch (answer) {
-        case 1: r.ishowraw = 1 - r.ishowraw; break;
-        case 2: r.ishowresh = 1 - r.ishowresh; break;
-        case 3: r.ishowmed = 1 - r.ishowmed; break;
-        case 4: r.ishowconf = 1 - r.ishowconf; break;
-        case 5: r.ishowf = 1 - r.ishowf; break;
-        default: break;
+      if (answer >= 1 && answer <= 5) {
+        int& toggle = *toggles[static_cast<std::size_t>(answer - 1)].second;
+        toggle = 1 - toggle;
       }
       if (r.isignal == 2) {
         r.ishowmed = 0;

@@ -70,41 +70,42 @@ long long Console::ask_fixed_integer(std::string_view question, int width) {
   }
 }
 
-long long Console::ask_integer(std::string_view question) {
+namespace {
+
+// Asks `question` until `read` takes a value from one free-format read; the
+// end of the input ends the dialogue.
+template <typename T, typename Read>
+T ask_free(Console& console, std::string_view question, std::string_view warning, Read read) {
   while (true) {
-    prompt(question);
-    FreeRead read(*this);
-    long long value = 0;
-    ReadStatus status = read.integer(value);
+    console.prompt(question);
+    FreeRead answer(console);
+    T value{};
+    ReadStatus status = read(answer, value);
     if (status == ReadStatus::End) throw EndOfInput();
     if (status == ReadStatus::Ok) return value;
-    line(kNotAWholeNumber);
+    console.line(warning);
   }
+}
+
+}  // namespace
+
+long long Console::ask_integer(std::string_view question) {
+  return ask_free<long long>(*this, question, kNotAWholeNumber,
+                             [](FreeRead& answer, long long& value) { return answer.integer(value); });
 }
 
 float Console::ask_real(std::string_view question) {
-  while (true) {
-    prompt(question);
-    FreeRead read(*this);
-    float value = 0.0f;
-    ReadStatus status = read.real(value);
-    if (status == ReadStatus::End) throw EndOfInput();
-    if (status == ReadStatus::Ok) return value;
-    line(kNotANumber);
-  }
+  return ask_free<float>(*this, question, kNotANumber,
+                         [](FreeRead& answer, float& value) { return answer.real(value); });
 }
 
 bool Console::ask_logical(std::string_view question) {
-  while (true) {
-    prompt(question);
-    FreeRead read(*this);
+  return ask_free<bool>(*this, question, kNotALogical, [](FreeRead& answer, bool& value) {
     std::string token;
-    ReadStatus status = read.token(token);
-    if (status == ReadStatus::End) throw EndOfInput();
-    bool value = false;
-    if (parse_logical(token, value)) return value;
-    line(kNotALogical);
-  }
+    ReadStatus status = answer.token(token);
+    if (status != ReadStatus::Ok) return status;
+    return parse_logical(token, value) ? ReadStatus::Ok : ReadStatus::Error;
+  });
 }
 
 std::string Console::ask_text(std::string_view question) {
