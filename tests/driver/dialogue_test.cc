@@ -30,6 +30,10 @@ Session run(const std::string& input) {
 // The dialogue that reads the sunspot series and declines to view it.
 std::string sunspots() { return kSunspots + "\n3\n1\nf\n"; }
 
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // Everything written after the first occurrence of `marker`.
 std::string after(const std::string& text, const std::string& marker) {
   auto at = text.find(marker);
@@ -68,17 +72,17 @@ const char* const kDefaultMenu =
 TEST(StartUp, BannerThenFilePromptUntilAnExistingFileIsNamed) {
   Session r = run("no/such/file.dat\n\n" + sunspots() + "8\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("\n\n Program: Quorvane v15 ~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n\n     ", 0), 0u);
-  EXPECT_NE(r.out.find(" ~~~~~~~~~~~~~~~~~~~~~~~~ Feb.01,2013 ~~~~~~~~~~~~~~~~~~~~~~\n"
-                       "\n"
-                       " Enter Time Series File : \n"
-                       " WARNING: File > no/such/file.dat              <does not exist\n"
-                       "\n"
-                       " Hit return to continue\n"
-                       " Enter Time Series File : "),
-            std::string::npos);
-  EXPECT_EQ(after(r.out, "[T]rue or [F]alse : "),
-            std::string(kDefaultMenu) + "\n quitting...\n");
+  EXPECT_EQ(r.out.rfind("\n\n Program: Quorvane v15 ~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n\n     ", 0),
+            0u);
+  EXPECT_PRED2(contains, r.out,
+               " ~~~~~~~~~~~~~~~~~~~~~~~~ Feb.01,2013 ~~~~~~~~~~~~~~~~~~~~~~\n"
+               "\n"
+               " Enter Time Series File : \n"
+               " WARNING: File > no/such/file.dat              <does not exist\n"
+               "\n"
+               " Hit return to continue\n"
+               " Enter Time Series File : ");
+  EXPECT_EQ(after(r.out, "[T]rue or [F]alse : "), std::string(kDefaultMenu) + "\n quitting...\n");
 }
 
 TEST(StartUp, EndOfInputAtAnyPromptStopsWithAMessage) {
@@ -94,9 +98,9 @@ TEST(StartUp, EndOfInputAtAnyPromptStopsWithAMessage) {
 TEST(MainMenu, UnreadableAnswersAreAskedAgain) {
   Session r = run(sunspots() + "menu\n8\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find(" option (continue=0) :>>  Please enter a whole number.\n"
-                       " option (continue=0) :>> \n quitting...\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               " option (continue=0) :>>  Please enter a whole number.\n"
+               " option (continue=0) :>> \n quitting...\n");
 }
 
 TEST(MainMenu, ResolutionDialogSetsTapersAndBandwidth) {
@@ -120,143 +124,142 @@ std::string last_menu(const std::string& out) {
 TEST(MainMenu, NoiseDialogRefusesAnOutOfBoundsWidthAndShowsTheChoice) {
   Session r = run(sunspots() + "2\n1\n0\n8\n");
   std::string menu = last_menu(r.out);
-  EXPECT_NE(menu.find(" 2) null hypothesis: white noise\n"
-                      "     * raw noise background estimation\n"
-                      " 3) signal"),
-            std::string::npos);
+  EXPECT_PRED2(contains, menu,
+               " 2) null hypothesis: white noise\n"
+               "     * raw noise background estimation\n"
+               " 3) signal");
 
   r = run(sunspots() + "2\n0\n1\n0.3\n0.01\n0.05\n0\n8\n");
-  EXPECT_NE(r.out.find("    null hypothesis:\n"
-                       "    (0) red noise\n"
-                       "    (1) white noise\n"
-                       "    (2) locally-white noise\n"
-                       "    enter Response :>>     background estimation:\n"
-                       "    (0) raw\n"
-                       "    (1) robust\n"
-                       "    enter Response :>>     median smoothing width\n"
-                       "    choose: 0.01294498 < f < 0.25\n"
-                       "    enter Response :>>     your frequency width is out of bounds!\n"
-                       "    median smoothing width\n"
-                       "    choose: 0.01294498 < f < 0.25\n"
-                       "    enter Response :>>     your frequency width is out of bounds!\n"
-                       "    median smoothing width\n"
-                       "    choose: 0.01294498 < f < 0.25\n"
-                       "    enter Response :>>     red noise background fit:\n"
-                       "    (0) linear\n"
-                       "    (1) log\n"
-                       "    enter Response :>> \n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    null hypothesis:\n"
+               "    (0) red noise\n"
+               "    (1) white noise\n"
+               "    (2) locally-white noise\n"
+               "    enter Response :>>     background estimation:\n"
+               "    (0) raw\n"
+               "    (1) robust\n"
+               "    enter Response :>>     median smoothing width\n"
+               "    choose: 0.01294498 < f < 0.25\n"
+               "    enter Response :>>     your frequency width is out of bounds!\n"
+               "    median smoothing width\n"
+               "    choose: 0.01294498 < f < 0.25\n"
+               "    enter Response :>>     your frequency width is out of bounds!\n"
+               "    median smoothing width\n"
+               "    choose: 0.01294498 < f < 0.25\n"
+               "    enter Response :>>     red noise background fit:\n"
+               "    (0) linear\n"
+               "    (1) log\n"
+               "    enter Response :>> \n");
   menu = last_menu(r.out);
-  EXPECT_NE(menu.find("          & fsmooth = 0.05\n     (min misfit noise background)\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, menu, "          & fsmooth = 0.05\n     (min misfit noise background)\n");
 }
 
 TEST(MainMenu, HarmonicAssumptionForcesLocallyWhiteNoiseAndHidesBackgroundPlots) {
   Session r = run(sunspots() + "3\n2\n2\n8\n");
-  EXPECT_NE(r.out.find("    signal assumption\n"
-                       "    (0) harmonic or narrowband\n"
-                       "    (1) narrowband\n"
-                       "    (2) harmonic\n"
-                       "    enter Response :>> "),
-            std::string::npos);
-  EXPECT_NE(r.out.find(" option (continue=0) :>>     harmonic signal-only detection requires\n"
-                       "    a \"locally-white noise\" assumption...\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    signal assumption\n"
+               "    (0) harmonic or narrowband\n"
+               "    (1) narrowband\n"
+               "    (2) harmonic\n"
+               "    enter Response :>> ");
+  EXPECT_PRED2(contains, r.out,
+               " option (continue=0) :>>     harmonic signal-only detection requires\n"
+               "    a \"locally-white noise\" assumption...\n");
   std::string menu = last_menu(r.out);
-  EXPECT_NE(menu.find(" 2) null hypothesis: locally-white noise\n"
-                      " 3) signal assumption: harmonic\n"),
-            std::string::npos);
-  EXPECT_NE(menu.find(" 6) display:\n"
-                      "   \t *  F-test spectrum\n"
-                      "   \t *   & 50% 90% 95% 99% sig levels\n"
-                      "     * raw spectrum\n"
-                      "     * reshaped & harmonic spectra\n"
-                      " 8) to exit program\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, menu,
+               " 2) null hypothesis: locally-white noise\n"
+               " 3) signal assumption: harmonic\n");
+  EXPECT_PRED2(contains, menu,
+               " 6) display:\n"
+               "   \t *  F-test spectrum\n"
+               "   \t *   & 50% 90% 95% 99% sig levels\n"
+               "     * raw spectrum\n"
+               "     * reshaped & harmonic spectra\n"
+               " 8) to exit program\n");
 }
 
 TEST(MainMenu, SpectrumDialogWithALevelOutsideTheListAskedAgain) {
   Session r = run(sunspots() + "4\n0\n1\n1\n7\n3\n0.05\n0.4\n8\n");
-  EXPECT_NE(r.out.find("    (0) high-resolution or (1) adaptive estimate\n"
-                       "    enter Response :>>     normalization:\n"
-                       "    (0) none (1) N  (2) 1/dt\n"
-                       "    enter Response :>>     reshaping (yes=1)?\n"
-                       "    enter Response :>>     sig. level for harmonic peak detection/reshaping\n"
-                       "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
-                       "    enter Response :>>     please choose a level from 0 to 5\n"
-                       "    sig. level for harmonic peak detection/reshaping\n"
-                       "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
-                       "    enter Response :>>     fmin:\n"
-                       "    enter Response :>>     fmax:\n"
-                       "    enter Response :>> \n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    (0) high-resolution or (1) adaptive estimate\n"
+               "    enter Response :>>     normalization:\n"
+               "    (0) none (1) N  (2) 1/dt\n"
+               "    enter Response :>>     reshaping (yes=1)?\n"
+               "    enter Response :>>     sig. level for harmonic peak detection/reshaping\n"
+               "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
+               "    enter Response :>>     please choose a level from 0 to 5\n"
+               "    sig. level for harmonic peak detection/reshaping\n"
+               "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
+               "    enter Response :>>     fmin:\n"
+               "    enter Response :>>     fmax:\n"
+               "    enter Response :>> \n");
   std::string menu = last_menu(r.out);
-  EXPECT_NE(menu.find("          & fsmooth = 0.07\n"), std::string::npos);
-  EXPECT_NE(menu.find("     * high-resolution estimate\n"
-                      "     * normalize by  N \n"
-                      "     * reshaped at threshold = 99.0 %\n"
-                      "     * frequency range: 0.05 0.4\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, menu, "          & fsmooth = 0.07\n");
+  EXPECT_PRED2(contains, menu,
+               "     * high-resolution estimate\n"
+               "     * normalize by  N \n"
+               "     * reshaped at threshold = 99.0 %\n"
+               "     * frequency range: 0.05 0.4\n");
 
   r = run(sunspots() + "4\n1\n2\n0\n0\n0.5\n8\n");
   menu = last_menu(r.out);
-  EXPECT_NE(menu.find("     * adaptive estimate\n"
-                      "     * normalize by 1/dt\n"
-                      "     * unreshaped\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, menu,
+               "     * adaptive estimate\n"
+               "     * normalize by 1/dt\n"
+               "     * unreshaped\n");
 }
 
 TEST(MainMenu, DisplayTogglesFlipAndRespectTheSignalAssumption) {
   Session r = run(sunspots() + "6\n1\n2\n3\n4\n5\n0\n8\n");
-  EXPECT_NE(r.out.find("    display options (toggle)\n"
-                       "    (1) raw spectrum                : 1\n"
-                       "    (2) reshaped & harmonic spectra : 1\n"
-                       "    (3) median smoothed background  : 1\n"
-                       "    (4) 50% 90% 95% 99% conf levels : 1\n"
-                       "    (5) F-test spectrum             : 1\n"
-                       "    option to change: (0=continue)\n"
-                       "    enter Response :>>     display options (toggle)\n"
-                       "    (1) raw spectrum                : 0\n"),
-            std::string::npos);
-  EXPECT_NE(last_menu(r.out).find(" 6) no display:\n 8) to exit program\n"), std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    display options (toggle)\n"
+               "    (1) raw spectrum                : 1\n"
+               "    (2) reshaped & harmonic spectra : 1\n"
+               "    (3) median smoothed background  : 1\n"
+               "    (4) 50% 90% 95% 99% conf levels : 1\n"
+               "    (5) F-test spectrum             : 1\n"
+               "    option to change: (0=continue)\n"
+               "    enter Response :>>     display options (toggle)\n"
+               "    (1) raw spectrum                : 0\n");
+  EXPECT_PRED2(contains, last_menu(r.out), " 6) no display:\n 8) to exit program\n");
 
   // With a narrowband assumption the reshaped and F-test plots stay off.
   r = run(sunspots() + "3\n1\n6\n9\n0\n8\n");
-  EXPECT_NE(last_menu(r.out).find(" 6) display:\n"
-                                  "     * raw spectrum\n"
-                                  "     * median smoothed spectrum\n"
-                                  "     * 50% 90% 95% 99% sig levels\n"
-                                  " 8) to exit program\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, last_menu(r.out),
+               " 6) display:\n"
+               "     * raw spectrum\n"
+               "     * median smoothed spectrum\n"
+               "     * 50% 90% 95% 99% sig levels\n"
+               " 8) to exit program\n");
 }
 
 TEST(SignalsDialog, EmptyListTakesAFrequencyAndTheConstraint) {
   // Leaving the empty list with 0 goes straight back to the menu.
   Session r = run(sunspots() + "5\n0\n8\n");
-  EXPECT_NE(r.out.find("    4) signals to reconstruct: 0\n"
-                       "    no signals to reconstruct\n"
-                       "    ( 1 )    enter your own frequency?\n"
-                       "    select (toggle) 0=continue\n"
-                       "    enter Response :>> \n MAIN MENU"),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    4) signals to reconstruct: 0\n"
+               "    no signals to reconstruct\n"
+               "    ( 1 )    enter your own frequency?\n"
+               "    select (toggle) 0=continue\n"
+               "    enter Response :>> \n MAIN MENU");
 
   // A frequency outside 0..Nyquist or not a number is asked again; the
   // constraint must be one of the four. The stale results then bring a
   // spectrum run, which replaces the list.
   r = run(sunspots() + "1\n2\n3\n5\n1\n-0.1\n0.7\nabc\n0.2\n5\n1\nc\nc\nc\nc\n8\n");
-  EXPECT_NE(r.out.find("    frequency?\n"
-                       "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
-                       "    frequency?\n"
-                       "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
-                       "    frequency?\n"
-                       "    enter Response :>>  Please enter a number.\n"
-                       "    enter Response :>>     constraint option:\n"
-                       "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
-                       "    enter Response :>>     please choose a constraint from 0 to 3\n"
-                       "    constraint option:\n"
-                       "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
-                       "    enter Response :>> "),
-            std::string::npos);
+  EXPECT_PRED2(contains, r.out,
+               "    frequency?\n"
+               "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
+               "    frequency?\n"
+               "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
+               "    frequency?\n"
+               "    enter Response :>>  Please enter a number.\n"
+               "    enter Response :>>     constraint option:\n"
+               "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
+               "    enter Response :>>     please choose a constraint from 0 to 3\n"
+               "    constraint option:\n"
+               "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
+               "    enter Response :>> ");
   EXPECT_EQ(r.status, 0);
 }
 
@@ -264,16 +267,15 @@ TEST(SignalsDialog, TableListsPeaksWithTrendRowsAndRefusesEntriesOutsideIt) {
   Session r = run(sunspots() + "0\nc\nc\nc\nc\n5\n1\n99\n0\n0\nc\n8\n");
   ASSERT_EQ(r.status, 0) << r.err;
   std::string table = after(r.out, "    4) signals to reconstruct: ");
-  EXPECT_NE(table.find("    signal frequency signif% reconstruct\n"
-                       "  1)   TREND         95%     0\n"),
-            std::string::npos)
+  EXPECT_PRED2(contains, table,
+               "    signal frequency signif% reconstruct\n"
+               "  1)   TREND         95%     0\n")
       << table.substr(0, 400);
-  EXPECT_NE(table.find("    0.0869       99%     0\n"), std::string::npos);
-  EXPECT_NE(table.find("    0.1006       99%     0\n"), std::string::npos);
-  EXPECT_NE(table.find("  1)   TREND         95%     1\n"), std::string::npos);
-  EXPECT_NE(table.find("    please choose an entry from 0 to"), std::string::npos);
-  EXPECT_NE(table.find(")    ADD NEW frequency\n    select (toggle) 0=continue\n"),
-            std::string::npos);
+  EXPECT_PRED2(contains, table, "    0.0869       99%     0\n");
+  EXPECT_PRED2(contains, table, "    0.1006       99%     0\n");
+  EXPECT_PRED2(contains, table, "  1)   TREND         95%     1\n");
+  EXPECT_PRED2(contains, table, "    please choose an entry from 0 to");
+  EXPECT_PRED2(contains, table, ")    ADD NEW frequency\n    select (toggle) 0=continue\n");
 }
 
 TEST(SignalsDialog, SecondContinueWithCurrentResultsDoesNothingUntilTheDialogWasUsed) {
@@ -291,7 +293,7 @@ TEST(Reselection, ItemSevenChoosesAgainWithoutAskingForTheFile) {
   std::string rest = after(r.out, "    enter Response :>> \n");
   EXPECT_EQ(rest.find("Enter Time Series File"), std::string::npos);
   EXPECT_EQ(rest.find("Input Data Format Menu"), std::string::npos);
-  EXPECT_NE(rest.find("Series selection menu"), std::string::npos);
+  EXPECT_PRED2(contains, rest, "Series selection menu");
   // The settings are back to their defaults.
   EXPECT_EQ(last_menu(r.out), std::string(kDefaultMenu).substr(1) + "\n quitting...\n");
 }
