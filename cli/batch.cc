@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <filesystem>
 #include <fmt/format.h>
@@ -67,31 +67,48 @@ bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& e
   return false;
 }
 
-// Runs `work(i)` for i = 0..count-1 on `jobs` threads; calls `progress(done)`
-// on the calling thread about every 200 ms and once at the end.
+// Runs `work(i)` for i = 0..count-1 on `jobs` threads while the calling
+// thread reports `progress(done)` after each item and at least every 200 ms.
+// With one job the calling thread does the work and reports after each item.
 template <class Work, class Progress>
 void run_in_parallel(std::size_t count, int jobs, Work work, Progress progress) {
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> done{0};
-  const auto worker = [&] {
-    for (std::size_t i = next++; i < count; i = next++) {
+  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(jobs), count);
+  if (threads <= 1) {
+    for (std::size_t i = 0; i < count; ++i) {
       work(i);
+      progress(i + 1);
+    }
+    return;
+  }
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::size_t next = 0, done = 0;
+  const auto worker = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (next < count) {
+      const std::size_t i = next++;
+      lock.unlock();
+      work(i);
+      lock.lock();
       ++done;
+      finished.notify_one();
     }
   };
-  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(jobs), count);
   std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
-  if (threads <= 1) {
-    worker();
-  } else {
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
     while (done < count) {
-      progress(done.load());
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const std::size_t reported = done;
+      lock.unlock();
+      progress(reported);
+      lock.lock();
+      finished.wait_for(lock, std::chrono::milliseconds(200),
+                        [&] { return done != reported; });
     }
   }
   for (auto& thread : pool) thread.join();
-  progress(done.load());
+  progress(count);
 }
 
 }  // namespace

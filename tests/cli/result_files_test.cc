@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -124,6 +125,50 @@ TEST(ResultFiles, AFileAppearsOnlyComplete) {
 TEST(ResultFiles, CsvTextHasAHeaderAndOneLinePerValue) {
   EXPECT_EQ(csv_text({{"t", {1.0f, 2.5f}}, {"y", {0.1f, -3.0f}}}), "t,y\n1,0.1\n2.5,-3\n");
   EXPECT_EQ(csv_text({{"t", {}}}), "t\n");
+}
+
+}  // namespace
+}  // namespace quorvane::cli
+
+namespace quorvane::cli {
+namespace {
+
+using namespace testing;
+
+// The plots a run draws follow the dialogue's display toggles: the
+// harmonic assumption has no median or confidence-level plot.
+TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::vector<std::string> plots;
+  };
+  const std::vector<Case> cases = {
+      {{"--reconstruct", "trend"},
+       {"sunspots_raw.svg", "sunspots_reshaped.svg", "sunspots_median.svg", "sunspots_ftest.svg",
+        "sunspots_recon.svg"}},
+      {{"--signal", "harmonic"}, {"sunspots_reshaped.svg", "sunspots_ftest.svg"}},
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = fresh_folder("plots");
+    std::vector<std::string> args = {"analyse", example("sunspots.dat"), "--layout", "single",
+                                     "--plots", "svg", "--out", folder.string(), "--quiet"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const BatchRun run = run_batch(args);
+    ASSERT_EQ(run.status, kAllAnalysed) << run.err;
+    std::vector<std::string> drawn;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename();
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".svg") {
+        drawn.push_back(name);
+        EXPECT_NE(file_text(entry.path()).find("<svg"), std::string::npos) << name;
+      }
+    }
+    std::sort(drawn.begin(), drawn.end());
+    std::vector<std::string> expected = c.plots;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(drawn, expected);
+    fs::remove_all(folder);
+  }
 }
 
 }  // namespace
