@@ -197,3 +197,10 @@ TEST(Summary, NamesThatAreNotUtf8StillGiveValidJson) {
 
 }  // namespace
 }  // namespace quorvane::cli
+
+// Under the leak checker: fontconfig and libltdl (font and driver loading
+// inside PLplot's file devices) keep caches for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n"
+         "leak:libltdl.so\n";
+}
