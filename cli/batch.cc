@@ -42,7 +42,8 @@ input::ReadOptions read_options(const InputOptions& in) {
 bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
   std::error_code code;
   if (!std::filesystem::is_regular_file(in.file, code)) {
-    error = "cannot read " + in.file + ": no such file";
+    error = "cannot read " + in.file + ": " +
+            (std::filesystem::exists(in.file, code) ? "not a file" : "no such file");
     return false;
   }
   // The readers' own lines (echoed text, the line that failed) explain a
@@ -159,17 +160,17 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     err << "quorvane: " << error << "\n";
     return kUsageError;
   }
+  if (options.output.plots != "none" && display::file_device(options.output.plots).empty()) {
+    err << "quorvane: --plots: this PLplot has no device that writes " << options.output.plots
+        << " files\n";
+    return kUsageError;
+  }
   const std::string& folder = options.output.out;
   std::error_code code;
   std::filesystem::create_directories(folder, code);
   if (code || !std::filesystem::is_directory(folder, code)) {
     err << "quorvane: --out: cannot create the folder " << folder
         << (code ? ": " + code.message() : std::string()) << "\n";
-    return kUsageError;
-  }
-  if (options.output.plots != "none" && display::file_device(options.output.plots).empty()) {
-    err << "quorvane: --plots: this PLplot has no device that writes " << options.output.plots
-        << " files\n";
     return kUsageError;
   }
   if (options.output.jobs == 0)
