@@ -37,9 +37,11 @@ void BM_AnalyseAllSeries(benchmark::State& state) {
   const fs::path folder =
       fs::temp_directory_path() / ("quorvane_cli_bench_" + std::to_string(::getpid()));
   const fs::path file = thirty_cores(folder);
-  const std::vector<std::string> args = {"analyse", file.string(), "--layout", "rwl", "--series",
-                                         "all", "--jobs", std::to_string(state.range(0)),
-                                         "--out", (folder / "results").string(), "--quiet"};
+  std::vector<std::string> args = {"analyse", file.string(), "--layout", "rwl", "--series", "all"};
+  for (const std::string& more : {std::string("--jobs"), std::to_string(state.range(0)),
+                                  std::string("--out"), (folder / "results").string()})
+    args.push_back(more);
+  args.push_back("--quiet");
   for (auto _ : state) {
     std::ostringstream out, err;
     const int status = quorvane::cli::run_command_line(args, out, err);

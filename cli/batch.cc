@@ -1,11 +1,11 @@
 #include "cli/batch.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
-#include <fmt/format.h>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -104,8 +104,7 @@ void run_in_parallel(std::size_t count, int jobs, Work work, Progress progress) 
       lock.unlock();
       progress(reported);
       lock.lock();
-      finished.wait_for(lock, std::chrono::milliseconds(200),
-                        [&] { return done != reported; });
+      finished.wait_for(lock, std::chrono::milliseconds(200), [&] { return done != reported; });
     }
   }
   for (auto& thread : pool) thread.join();
@@ -132,8 +131,8 @@ bool select_series(const input::SeriesTable& table, const std::vector<std::strin
       if (number >= 1 && number <= count) found = number - 1;
     }
     if (found == count) {
-      error = fmt::format("--series: no series {} in the file (it holds {}: numbers 1 to {})",
-                          item, count, count);
+      error = fmt::format("--series: no series {} in the file (it holds {}: numbers 1 to {})", item,
+                          count, count);
       return false;
     }
     indices.push_back(found);
@@ -201,8 +200,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
       [&](std::size_t done) {
         if (!show_progress) return;
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        err << fmt::format("\r {} / {} series done, {:.1f} s", done, chosen.size(),
-                           elapsed.count())
+        err << fmt::format("\r {} / {} series done, {:.1f} s", done, chosen.size(), elapsed.count())
             << (done == chosen.size() ? "\n" : "") << std::flush;
       });
 

@@ -1,10 +1,9 @@
 #include "cli/files.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fmt/format.h>
 
 #include <algorithm>
 #include <cctype>
@@ -76,7 +75,8 @@ bool write_file_atomically(const std::string& path, const std::string& content,
   const int write_errno = errno;
   const bool closed = ::close(fd) == 0;
   if (written != content.size() || !closed) {
-    error = "cannot write " + path + ": " + std::strerror(written != content.size() ? write_errno : errno);
+    error = "cannot write " + path + ": " +
+            std::strerror(written != content.size() ? write_errno : errno);
     std::remove(temporary.c_str());
     return false;
   }

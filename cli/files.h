@@ -23,8 +23,7 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles);
 // first, which then replaces `path`, so that an interrupted run leaves
 // either the old file or the complete new one. Returns false with `error`
 // set when the file cannot be written; the temporary file is then removed.
-bool write_file_atomically(const std::string& path, const std::string& content,
-                           std::string& error);
+bool write_file_atomically(const std::string& path, const std::string& content, std::string& error);
 
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the

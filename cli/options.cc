@@ -1,7 +1,6 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
-
 #include <cctype>
 #include <cmath>
 #include <map>
@@ -50,7 +49,8 @@ const CLI::Validator kFinite(
 const CLI::Validator kPositive(
     [](std::string& text) {
       float value = 0.0f;
-      if (!parse_number(text, value) || value <= 0.0f) return "'" + text + "' is not a positive number";
+      if (!parse_number(text, value) || value <= 0.0f)
+        return "'" + text + "' is not a positive number";
       return std::string();
     },
     "");
@@ -67,7 +67,9 @@ const CLI::Validator kBand(
     "");
 
 const CLI::Validator kNotEmpty(
-    [](std::string& text) { return text.empty() ? std::string("the value is empty") : std::string(); },
+    [](std::string& text) {
+      return text.empty() ? std::string("the value is empty") : std::string();
+    },
     "");
 
 // Turns one of the names of `codes` (in any letter case) into its code.
@@ -89,7 +91,10 @@ CLI::Validator named_codes(const CodeMap& codes) {
 // Input: the layout and the answers the dialogue asks for it.
 void add_input_options(CLI::App& app, Options& o) {
   const std::string group = "Input";
-  app.add_option("FILE", o.input.file, "The series file")->required()->type_name("")->check(kNotEmpty);
+  app.add_option("FILE", o.input.file, "The series file")
+      ->required()
+      ->type_name("")
+      ->check(kNotEmpty);
   CodeMap layouts;
   for (std::size_t i = 0; i < layout_names().size(); ++i) {
     layouts[layout_names()[i]] = static_cast<int>(i) + 1;
@@ -102,18 +107,21 @@ void add_input_options(CLI::App& app, Options& o) {
       ->transform(named_codes(layouts))
       ->type_name("LAYOUT")
       ->group(group);
-  app.add_option_function<int>("--skip", [&o](const int& v) { o.input.skip = v; },
-                               "Lines to skip at the top (two, multi, monthly, rows; default 0)")
+  app.add_option_function<int>(
+         "--skip", [&o](const int& v) { o.input.skip = v; },
+         "Lines to skip at the top (two, multi, monthly, rows; default 0)")
       ->check(CLI::Range(0, 1000000).description(""))
       ->type_name("N")
       ->group(group);
-  app.add_option_function<int>("--per-line", [&o](const int& v) { o.input.per_line = v; },
-                               "Values per line (monthly; default 12)")
+  app.add_option_function<int>(
+         "--per-line", [&o](const int& v) { o.input.per_line = v; },
+         "Values per line (monthly; default 12)")
       ->check(CLI::Range(1, 99).description(""))
       ->type_name("N")
       ->group(group);
-  app.add_option_function<float>("--multiplier", [&o](const float& v) { o.input.multiplier = v; },
-                                 "Factor that brings the values to their units (monthly; default 1.0)")
+  app.add_option_function<float>(
+         "--multiplier", [&o](const float& v) { o.input.multiplier = v; },
+         "Factor that brings the values to their units (monthly; default 1.0)")
       ->check(kFinite)
       ->type_name("X")
       ->group(group);
@@ -129,9 +137,10 @@ void add_input_options(CLI::App& app, Options& o) {
       ->check(kNotEmpty)
       ->type_name("LAYOUT")
       ->group(group);
-  app.add_option_function<int>("--columns", [&o](const int& v) { o.input.columns = v; },
-                               "Columns including X (multi) or values read per line (rows); "
-                               "required for both")
+  app.add_option_function<int>(
+         "--columns", [&o](const int& v) { o.input.columns = v; },
+         "Columns including X (multi) or values read per line (rows); "
+         "required for both")
       ->check(CLI::Range(1, 100000).description(""))
       ->type_name("N")
       ->group(group);
@@ -157,13 +166,15 @@ void add_input_options(CLI::App& app, Options& o) {
 void add_analysis_options(CLI::App& app, Options& o) {
   const std::string group = "Analysis";
   AnalysisOptions& a = o.analysis;
-  app.add_option_function<int>("--resolution", [&a](const int& v) { a.resolution = v; },
-                               "Resolution P in multiples of the Rayleigh frequency (default 2)")
+  app.add_option_function<int>(
+         "--resolution", [&a](const int& v) { a.resolution = v; },
+         "Resolution P in multiples of the Rayleigh frequency (default 2)")
       ->check(CLI::Range(1, 1000000).description(""))
       ->type_name("P")
       ->group(group);
-  app.add_option_function<int>("--tapers", [&a](const int& v) { a.tapers = v; },
-                               "Number of tapers K, 1..8 (default 2P-1, so 3)")
+  app.add_option_function<int>(
+         "--tapers", [&a](const int& v) { a.tapers = v; },
+         "Number of tapers K, 1..8 (default 2P-1, so 3)")
       ->check(CLI::Range(1, 8).description(""))
       ->type_name("K")
       ->group(group);
@@ -171,7 +182,8 @@ void add_analysis_options(CLI::App& app, Options& o) {
                                     const CodeMap& codes, const std::string& help) {
     std::string type;
     for (const auto& [word, code] : codes) type += (type.empty() ? "" : "|") + word;
-    app.add_option_function<int>(name, [&target](const int& v) { target = v; }, help)
+    app.add_option_function<int>(
+           name, [&target](const int& v) { target = v; }, help)
         ->type_name(type)
         ->transform(named_codes(codes))
         ->group(group);
@@ -182,9 +194,10 @@ void add_analysis_options(CLI::App& app, Options& o) {
   coded("--background", a.background, {{"raw", 0}, {"robust", 1}},
         "Noise background from the raw spectrum or its running median: raw or robust "
         "(default robust)");
-  app.add_option_function<float>("--smoothing", [&a](const float& v) { a.smoothing = v; },
-                                 "Median smoothing width in frequency, from the bandwidth to half "
-                                 "the band (default a fifth of the band, at least the bandwidth)")
+  app.add_option_function<float>(
+         "--smoothing", [&a](const float& v) { a.smoothing = v; },
+         "Median smoothing width in frequency, from the bandwidth to half "
+         "the band (default a fifth of the band, at least the bandwidth)")
       ->check(kPositive)
       ->type_name("WIDTH")
       ->group(group);
@@ -253,24 +266,26 @@ void add_recon_options(CLI::App& app, Options& o) {
           ""))
       ->type_name("peaks|trend|F1,F2,...")
       ->group(group);
-  app.add_option_function<float>("--recon-level",
-                                 [&r](const float& v) {
-                                   r.level = v;
-                                   r.level_given = true;
-                                 },
-                                 "Least significance in percent of the peaks reconstructed "
-                                 "(with --reconstruct peaks; default 99)")
+  app.add_option_function<float>(
+         "--recon-level",
+         [&r](const float& v) {
+           r.level = v;
+           r.level_given = true;
+         },
+         "Least significance in percent of the peaks reconstructed "
+         "(with --reconstruct peaks; default 99)")
       ->check(kFinite)
       ->check(CLI::Range(0.0f, 100.0f).description(""))
       ->type_name("PERCENT")
       ->group(group);
-  app.add_option_function<int>("--constraint",
-                               [&r](const int& v) {
-                                 r.constraint = v;
-                                 r.constraint_given = true;
-                               },
-                               "Envelope constraint: misfit, norm, slope or rough (least misfit, "
-                               "norm, slope, roughness; default misfit)")
+  app.add_option_function<int>(
+         "--constraint",
+         [&r](const int& v) {
+           r.constraint = v;
+           r.constraint_given = true;
+         },
+         "Envelope constraint: misfit, norm, slope or rough (least misfit, "
+         "norm, slope, roughness; default misfit)")
       ->transform(named_codes({{"misfit", 0}, {"norm", 1}, {"slope", 2}, {"rough", 3}}))
       ->type_name("misfit|norm|slope|rough")
       ->group(group);
@@ -303,7 +318,8 @@ void add_output_options(CLI::App& app, Options& o) {
 std::string contradiction(const Options& o) {
   const InputOptions& in = o.input;
   const std::string layout = "--layout " + layout_names()[static_cast<std::size_t>(in.layout - 1)];
-  const auto only_for = [&](bool given, const std::string& option, std::initializer_list<int> layouts,
+  const auto only_for = [&](bool given, const std::string& option,
+                            std::initializer_list<int> layouts,
                             const std::string& which) -> std::string {
     if (!given) return {};
     for (int l : layouts)
@@ -311,7 +327,8 @@ std::string contradiction(const Options& o) {
     return option + " applies to " + which + " only, not to " + layout;
   };
   for (const std::string& message :
-       {only_for(in.skip.has_value(), "--skip", {4, 5, 6, 7}, "--layout two, multi, monthly and rows"),
+       {only_for(in.skip.has_value(), "--skip", {4, 5, 6, 7},
+                 "--layout two, multi, monthly and rows"),
         only_for(in.per_line.has_value(), "--per-line", {6}, "--layout monthly"),
         only_for(in.multiplier.has_value(), "--multiplier", {6}, "--layout monthly"),
         only_for(in.sentinel.has_value(), "--sentinel", {5}, "--layout multi"),

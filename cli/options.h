@@ -17,7 +17,8 @@ namespace quorvane::cli {
 
 struct InputOptions {
   std::string file;
-  int layout = 0;  // 1..7: raw ring widths, chronology, single, two, multiple columns, monthly, rows
+  int layout =
+      0;  // 1..7: raw ring widths, chronology, single, two, multiple columns, monthly, rows
   std::optional<int> skip;                   // lines above the data (layouts 4 to 7)
   std::optional<int> per_line;               // monthly: values per line
   std::optional<float> multiplier;           // monthly: factor to the values' units
@@ -31,16 +32,16 @@ struct InputOptions {
 
 // Option codes as in the analysis record; empty: the dialogue's default.
 struct AnalysisOptions {
-  std::optional<int> resolution;  // p
-  std::optional<int> tapers;      // nwin
-  std::optional<int> noise;       // inoise
-  std::optional<int> background;  // irobust
-  std::optional<float> smoothing; // fsmooth
-  std::optional<int> fit;         // ilogfit
-  std::optional<int> signal;      // isignal
-  std::optional<int> estimate;    // iadapt
-  std::optional<int> normalize;   // inorm
-  std::optional<int> reshape;     // isiglev 1..6, or 0 for no reshaping
+  std::optional<int> resolution;                // p
+  std::optional<int> tapers;                    // nwin
+  std::optional<int> noise;                     // inoise
+  std::optional<int> background;                // irobust
+  std::optional<float> smoothing;               // fsmooth
+  std::optional<int> fit;                       // ilogfit
+  std::optional<int> signal;                    // isignal
+  std::optional<int> estimate;                  // iadapt
+  std::optional<int> normalize;                 // inorm
+  std::optional<int> reshape;                   // isiglev 1..6, or 0 for no reshaping
   std::optional<std::pair<float, float>> band;  // fmin, fmax
 };
 

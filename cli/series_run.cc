@@ -79,7 +79,8 @@ std::string select_signals(const ReconOptions& recon, AnalysisRecord& r) {
     return true;
   };
   switch (recon.mode) {
-    case ReconOptions::Mode::None: break;
+    case ReconOptions::Mode::None:
+      break;
     case ReconOptions::Mode::Peaks:
       for (int i = 0; i < r.nsig; ++i) {
         const auto k = static_cast<std::size_t>(i);
@@ -252,7 +253,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   const display::PlotInput input = driver::reconstruction_plot(r);
   display::PlotData sum;
   display::prepare_plot_data(input, sum);
-  std::vector<Column> columns = {{"time", series.time}, {"series", r.y}, {"anomaly", sum.curves[1]}};
+  std::vector<Column> columns = {
+      {"time", series.time}, {"series", r.y}, {"anomaly", sum.curves[1]}};
   for (auto& column : signals) {
     column.values.resize(series.time.size());
     columns.push_back(std::move(column));

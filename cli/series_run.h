@@ -25,12 +25,12 @@ struct PeakRow {
 
 // What one series gave; everything the summary reports about it.
 struct SeriesResult {
-  std::string name;         // the series name, trailing blanks dropped
-  std::size_t number = 0;   // 1-based position in the file
+  std::string name;        // the series name, trailing blanks dropped
+  std::size_t number = 0;  // 1-based position in the file
   bool ok = false;
-  std::string message;      // why it failed
+  std::string message;             // why it failed
   std::vector<std::string> notes;  // the engine's diagnostic lines
-  bool analysed = false;    // the values below are filled
+  bool analysed = false;           // the values below are filled
   int npts = 0;
   float dt = 0.0f;
   float first_time = 0.0f;

@@ -1,8 +1,7 @@
 #include "cli/summary.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/files.h"
@@ -33,7 +32,9 @@ Json input_block(const InputOptions& in) {
   block["layout"] = layout_names()[static_cast<std::size_t>(in.layout - 1)];
   Json parameters = Json::object();
   switch (in.layout) {
-    case 4: parameters["skip"] = in.skip.value_or(0); break;
+    case 4:
+      parameters["skip"] = in.skip.value_or(0);
+      break;
     case 5:
       parameters["skip"] = in.skip.value_or(0);
       parameters["columns"] = in.columns.value_or(0);
@@ -49,7 +50,8 @@ Json input_block(const InputOptions& in) {
       parameters["record_layout"] = in.record_layout.value_or("");
       parameters["columns"] = in.columns.value_or(0);
       break;
-    default: break;
+    default:
+      break;
   }
   block["parameters"] = parameters;
   Json series = Json::array();
@@ -64,12 +66,16 @@ Json settings_block(const Options& o) {
   const ReconOptions& r = o.recon;
   Json recon;
   switch (r.mode) {
-    case ReconOptions::Mode::None: recon = nullptr; break;
+    case ReconOptions::Mode::None:
+      recon = nullptr;
+      break;
     case ReconOptions::Mode::Peaks:
       recon["signals"] = "peaks";
       recon["level"] = number(r.level);
       break;
-    case ReconOptions::Mode::Trend: recon["signals"] = "trend"; break;
+    case ReconOptions::Mode::Trend:
+      recon["signals"] = "trend";
+      break;
     case ReconOptions::Mode::Frequencies: {
       Json list = Json::array();
       for (float f : r.frequencies) list.push_back(number(f));

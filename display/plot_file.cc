@@ -38,12 +38,18 @@ constexpr std::array<FormatDevices, 3> kFormatDevices = {{
 
 const char* file_suffix(int iplot) {
   switch (iplot) {
-    case 1: return "raw";
-    case 2: return "reshaped";
-    case 3: return "median";
-    case 5: return "ftest";
-    case 6: return "recon";
-    default: return "plot";
+    case 1:
+      return "raw";
+    case 2:
+      return "reshaped";
+    case 3:
+      return "median";
+    case 5:
+      return "ftest";
+    case 6:
+      return "recon";
+    default:
+      return "plot";
   }
 }
 

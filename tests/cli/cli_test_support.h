@@ -22,8 +22,8 @@ inline std::string example(const std::string& name) {
 
 // A fresh, empty folder of this test process under the temporary folder.
 inline fs::path fresh_folder(const std::string& name) {
-  fs::path folder = fs::temp_directory_path() /
-                    ("quorvane_cli_" + std::to_string(::getpid()) + "_" + name);
+  fs::path folder =
+      fs::temp_directory_path() / ("quorvane_cli_" + std::to_string(::getpid()) + "_" + name);
   fs::remove_all(folder);
   return folder;
 }

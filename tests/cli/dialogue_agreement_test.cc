@@ -92,10 +92,10 @@ TEST_P(DialogueAgreement, BatchResultsEqualTheDialoguesSavedPlotData) {
                                     static_cast<double>(p[0]), rounded, std::string("%"), 0LL});
     EXPECT_NE(transcript.find(line.text + "\n"), std::string::npos) << line.text;
   }
-  const textio::Record add = textio::write_record(
-      textio::RecordLayout::fixed("(a1,i2,a22)"),
-      {std::string("   ("), static_cast<long long>(peaks.rows.size()) + 1,
-       std::string(")    ADD NEW frequency")});
+  const textio::Record add =
+      textio::write_record(textio::RecordLayout::fixed("(a1,i2,a22)"),
+                           {std::string("   ("), static_cast<long long>(peaks.rows.size()) + 1,
+                            std::string(")    ADD NEW frequency")});
   EXPECT_NE(transcript.find(add.text + "\n"), std::string::npos) << "list length";
 
   // Spectrum columns at the plot-data files' precision, line for line.
@@ -130,10 +130,10 @@ TEST_P(DialogueAgreement, BatchResultsEqualTheDialoguesSavedPlotData) {
   ASSERT_LT(sum, recon.header.size());
   for (std::size_t i = 0; i < recon.rows.size(); ++i) {
     const float elapsed = static_cast<float>(i) * dt;
-    EXPECT_EQ(textio::free_line({static_cast<double>(elapsed),
-                                 static_cast<double>(recon.rows[i][sum]),
-                                 static_cast<double>(recon.rows[i][anomaly])}),
-              saved[i + 1])
+    EXPECT_EQ(
+        textio::free_line({static_cast<double>(elapsed), static_cast<double>(recon.rows[i][sum]),
+                           static_cast<double>(recon.rows[i][anomaly])}),
+        saved[i + 1])
         << i;
   }
   EXPECT_EQ(recon.rows.front()[time], e.first_time);
@@ -144,15 +144,14 @@ TEST_P(DialogueAgreement, BatchResultsEqualTheDialoguesSavedPlotData) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, DialogueAgreement,
-    ::testing::Values(Example{example("sunspots.dat"), {"--layout", "single"}, "3\n", "sunspots",
-                              1700.0f, 1.0f},
-                      Example{example("nino12.tsf"),
-                              {"--layout", "monthly", "--skip", "3", "--per-line", "12",
-                               "--multiplier", "0.01"},
-                              "6\n3\n12\n0.01\n",
-                              "Cell___1",
-                              1950.0f,
-                              1.0f / 12.0f}),
+    ::testing::Values(
+        Example{example("sunspots.dat"), {"--layout", "single"}, "3\n", "sunspots", 1700.0f, 1.0f},
+        Example{example("nino12.tsf"),
+                {"--layout", "monthly", "--skip", "3", "--per-line", "12", "--multiplier", "0.01"},
+                "6\n3\n12\n0.01\n",
+                "Cell___1",
+                1950.0f,
+                1.0f / 12.0f}),
     [](const ::testing::TestParamInfo<Example>& info) {
       return info.param.stem == "sunspots" ? std::string("Sunspots") : std::string("Nino12");
     });

@@ -3,9 +3,8 @@
 // costing the others their results.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "tests/cli/cli_test_support.h"
@@ -22,12 +21,11 @@ fs::path write_cores(const fs::path& folder) {
   fs::create_directories(folder);
   const fs::path file = folder / "cores.rwl";
   std::ofstream out(file);
-  write_ring_widths(out, {synthetic_core("ABC01", 1801, 160, 11.0f, 1),
-                          synthetic_core("ABC02", 1795, 200, 23.0f, 2),
-                          synthetic_core("SHORT", 1806, 4, 5.0f, 3),
-                          synthetic_core("DUP", 1850, 120, 7.0f, 4),
-                          synthetic_core("DUP", 1851, 130, 9.0f, 5),
-                          synthetic_core("AB/9", 1900, 90, 13.0f, 6)});
+  write_ring_widths(
+      out,
+      {synthetic_core("ABC01", 1801, 160, 11.0f, 1), synthetic_core("ABC02", 1795, 200, 23.0f, 2),
+       synthetic_core("SHORT", 1806, 4, 5.0f, 3), synthetic_core("DUP", 1850, 120, 7.0f, 4),
+       synthetic_core("DUP", 1851, 130, 9.0f, 5), synthetic_core("AB/9", 1900, 90, 13.0f, 6)});
   return file;
 }
 
@@ -131,9 +129,9 @@ TEST(ManySeries, ASettingTheSeriesCannotHoldFailsThatSeriesOnly) {
   const fs::path file = write_cores(folder);
   // 0.3 lies above the Nyquist frequency of no series (dt = 1), so every
   // series reconstructs it; 0.6 lies above all of them.
-  const BatchRun fine = run_batch({"analyse", file.string(), "--layout", "rwl", "--series",
-                                   "ABC01", "--reconstruct", "0.3,0", "--out",
-                                   (folder / "fine").string(), "--quiet"});
+  const BatchRun fine =
+      run_batch({"analyse", file.string(), "--layout", "rwl", "--series", "ABC01", "--reconstruct",
+                 "0.3,0", "--out", (folder / "fine").string(), "--quiet"});
   EXPECT_EQ(fine.status, kAllAnalysed) << fine.err;
   const Csv recon = read_csv(folder / "fine" / "ABC01.recon.csv");
   EXPECT_EQ(recon.header,
@@ -142,9 +140,9 @@ TEST(ManySeries, ASettingTheSeriesCannotHoldFailsThatSeriesOnly) {
   EXPECT_EQ(recon.rows.front()[0], 1801.0f);
   EXPECT_EQ(recon.rows.back()[0], 1960.0f);
 
-  const BatchRun above = run_batch({"analyse", file.string(), "--layout", "rwl", "--series",
-                                    "ABC01", "--reconstruct", "0.6", "--out",
-                                    (folder / "above").string(), "--quiet"});
+  const BatchRun above =
+      run_batch({"analyse", file.string(), "--layout", "rwl", "--series", "ABC01", "--reconstruct",
+                 "0.6", "--out", (folder / "above").string(), "--quiet"});
   EXPECT_EQ(above.status, kSomeFailed);
   EXPECT_NE(above.err.find("Nyquist"), std::string::npos) << above.err;
   // The spectrum was analysed and stays written.

@@ -1,5 +1,7 @@
 // The option table of `quorvane analyse`: every option's accepted forms and
 // its refusals.
+#include "cli/options.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include <sstream>
 
 #include "cli/batch.h"
-#include "cli/options.h"
 
 namespace quorvane::cli {
 namespace {
@@ -46,61 +47,77 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
       {"rwl", {}, [](const Options& o) { return o.input.layout == 1 && o.input.series.empty(); }},
       {"3", {}, [](const Options& o) { return o.input.layout == 3; }},
       {"Monthly", {}, [](const Options& o) { return o.input.layout == 6 && !o.input.per_line; }},
-      {"monthly", {"--skip", "3", "--per-line=12", "--multiplier", "0.01"},
+      {"monthly",
+       {"--skip", "3", "--per-line=12", "--multiplier", "0.01"},
        [](const Options& o) {
          return o.input.skip == 3 && o.input.per_line == 12 && o.input.multiplier == 0.01f;
        }},
-      {"multi", {"--columns", "4", "--sentinel", "-999"},
+      {"multi",
+       {"--columns", "4", "--sentinel", "-999"},
        [](const Options& o) { return o.input.columns == 4 && o.input.sentinel == "-999"; }},
-      {"rows", {"--record-layout", "(1x,i4,12f7.2)", "--columns", "12"},
+      {"rows",
+       {"--record-layout", "(1x,i4,12f7.2)", "--columns", "12"},
        [](const Options& o) { return o.input.record_layout == "(1x,i4,12f7.2)"; }},
       {"two", {"--skip", "0"}, [](const Options& o) { return o.input.skip == 0; }},
       {"rwl", {"--series", "all"}, [](const Options& o) { return o.input.series.empty(); }},
-      {"rwl", {"--series", "2,ABC01,7"},
+      {"rwl",
+       {"--series", "2,ABC01,7"},
        [](const Options& o) {
          return o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
        }},
-      {"single", {"--resolution", "3", "--tapers", "5"},
+      {"single",
+       {"--resolution", "3", "--tapers", "5"},
        [](const Options& o) { return o.analysis.resolution == 3 && o.analysis.tapers == 5; }},
-      {"single", {"--resolution", "4", "--tapers", "8"},
+      {"single",
+       {"--resolution", "4", "--tapers", "8"},
        [](const Options& o) { return o.analysis.tapers == 8; }},
-      {"single", {"--noise", "white", "--background", "raw"},
+      {"single",
+       {"--noise", "white", "--background", "raw"},
        [](const Options& o) { return o.analysis.noise == 1 && o.analysis.background == 0; }},
-      {"single", {"--noise", "local", "--smoothing", "0.05"},
+      {"single",
+       {"--noise", "local", "--smoothing", "0.05"},
        [](const Options& o) { return o.analysis.noise == 2 && o.analysis.smoothing == 0.05f; }},
       {"single", {"--fit", "linear"}, [](const Options& o) { return o.analysis.fit == 0; }},
       {"single", {"--signal", "harmonic"}, [](const Options& o) { return o.analysis.signal == 2; }},
-      {"single", {"--signal", "harmonic", "--noise", "local"},
+      {"single",
+       {"--signal", "harmonic", "--noise", "local"},
        [](const Options& o) { return o.analysis.noise == 2; }},
-      {"single", {"--signal", "narrowband", "--estimate", "hires", "--normalize", "dt"},
+      {"single",
+       {"--signal", "narrowband", "--estimate", "hires", "--normalize", "dt"},
        [](const Options& o) {
          return o.analysis.signal == 1 && o.analysis.estimate == 0 && o.analysis.normalize == 2;
        }},
       {"single", {"--reshape", "99.5"}, [](const Options& o) { return o.analysis.reshape == 5; }},
       {"single", {"--reshape", "off"}, [](const Options& o) { return o.analysis.reshape == 0; }},
-      {"single", {"--band", "0.05:0.25"},
-       [](const Options& o) {
-         return o.analysis.band == std::make_pair(0.05f, 0.25f);
-       }},
-      {"single", {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough"},
+      {"single",
+       {"--band", "0.05:0.25"},
+       [](const Options& o) { return o.analysis.band == std::make_pair(0.05f, 0.25f); }},
+      {"single",
+       {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough"},
        [](const Options& o) {
          return o.recon.mode == M::Peaks && o.recon.level == 95.0f && o.recon.constraint == 3;
        }},
-      {"single", {"--reconstruct", "peaks"},
+      {"single",
+       {"--reconstruct", "peaks"},
        [](const Options& o) { return o.recon.level == 99.0f && o.recon.constraint == 0; }},
-      {"single", {"--reconstruct", "trend", "--constraint", "slope"},
+      {"single",
+       {"--reconstruct", "trend", "--constraint", "slope"},
        [](const Options& o) { return o.recon.mode == M::Trend && o.recon.constraint == 2; }},
-      {"single", {"--reconstruct", "0.1,0.0909,0"},
+      {"single",
+       {"--reconstruct", "0.1,0.0909,0"},
        [](const Options& o) {
          return o.recon.mode == M::Frequencies &&
                 o.recon.frequencies == std::vector<float>{0.1f, 0.0909f, 0.0f};
        }},
-      {"single", {"--out", "results/a", "--plots", "svg", "--jobs", "2", "--quiet"},
+      {"single",
+       {"--out", "results/a", "--plots", "svg", "--jobs", "2", "--quiet"},
        [](const Options& o) {
          return o.output.out == "results/a" && o.output.plots == "svg" && o.output.jobs == 2 &&
                 o.output.quiet;
        }},
-      {"single", {}, [](const Options& o) {
+      {"single",
+       {},
+       [](const Options& o) {
          return o.output.out == "." && o.output.plots == "none" && o.output.jobs == 0 &&
                 !o.output.quiet && o.recon.mode == M::None;
        }},
@@ -217,10 +234,11 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
   EXPECT_FALSE(p.outcome.run);
   EXPECT_EQ(p.outcome.exit_status, 0);
   for (const char* option :
-       {"--layout", "--skip", "--per-line", "--multiplier", "--sentinel", "--record-layout",
-        "--columns", "--series", "--resolution", "--tapers", "--noise", "--background",
-        "--smoothing", "--fit", "--signal", "--estimate", "--normalize", "--reshape", "--band",
-        "--reconstruct", "--recon-level", "--constraint", "--out", "--plots", "--jobs",
+       {"--layout",        "--skip",       "--per-line",  "--multiplier", "--sentinel",
+        "--record-layout", "--columns",    "--series",    "--resolution", "--tapers",
+        "--noise",         "--background", "--smoothing", "--fit",        "--signal",
+        "--estimate",      "--normalize",  "--reshape",   "--band",       "--reconstruct",
+        "--recon-level",   "--constraint", "--out",       "--plots",      "--jobs",
         "--quiet"}) {
     const std::size_t at = p.out.find(std::string(option) + " ");
     ASSERT_NE(at, std::string::npos) << option;

@@ -1,7 +1,6 @@
 // The result files: numbers that read back exactly, names that are safe and
 // distinct, and files that appear only when complete.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,9 +24,9 @@ using namespace testing;
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(ResultFiles, EveryFloatReadsBackFromItsTextBitForBit) {
-  const float cases[] = {0.0f,           -0.0f,          0.1f,    1.0f / 3.0f,  1e-45f,
-                         FLT_MIN,        FLT_MAX,        -FLT_MAX, 16777217.0f, 123456.79f,
-                         1.17549421e-38f, 3.0e-5f,        1e10f,   0.00097656250f};
+  const float cases[] = {0.0f,    -0.0f,         0.1f,        1.0f / 3.0f, 1e-45f,          FLT_MIN,
+                         FLT_MAX, -FLT_MAX,      16777217.0f, 123456.79f,  1.17549421e-38f, 3.0e-5f,
+                         1e10f,   0.00097656250f};
   for (float value : cases) {
     const std::string text = number_text(value);
     EXPECT_TRUE(same_bits(std::strtof(text.c_str(), nullptr), value)) << text;
@@ -41,15 +40,14 @@ TEST(ResultFiles, EveryFloatReadsBackFromItsTextBitForBit) {
 
 TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
   const fs::path folder = fresh_folder("roundtrip");
-  const BatchRun run = run_batch({"analyse", example("sunspots.dat"), "--layout", "single",
-                                  "--out", folder.string(), "--quiet"});
+  const BatchRun run = run_batch({"analyse", example("sunspots.dat"), "--layout", "single", "--out",
+                                  folder.string(), "--quiet"});
   ASSERT_EQ(run.status, kAllAnalysed) << run.err;
   const Csv csv = read_csv(folder / "sunspots.spectrum.csv");
-  EXPECT_EQ(csv.header,
-            (std::vector<std::string>{"frequency", "period", "estimate", "reshaped", "harmonic",
-                                      "median", "background", "level50", "level90", "level95",
-                                      "level99", "F", "F50", "F90", "F95", "F99", "F99.5",
-                                      "F99.9"}));
+  EXPECT_EQ(csv.header, (std::vector<std::string>{"frequency", "period", "estimate", "reshaped",
+                                                  "harmonic", "median", "background", "level50",
+                                                  "level90", "level95", "level99", "F", "F50",
+                                                  "F90", "F95", "F99", "F99.5", "F99.9"}));
 
   // The same analysis through the driver's own steps.
   input::SeriesTable table;
@@ -73,7 +71,7 @@ TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
   // One row per filled band entry, every float as the engine left it.
   ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(s.nf - 1));
   const std::vector<std::pair<std::string, const std::vector<float>*>> arrays = {
-      {"estimate", &s.specraw0}, {"reshaped", &s.specresh0}, {"harmonic", &s.harmonic0},
+      {"estimate", &s.specraw0}, {"reshaped", &s.specresh0},   {"harmonic", &s.harmonic0},
       {"median", &s.specmed0},   {"background", &s.specback0}, {"F", &s.ftest}};
   for (const auto& [name, values] : arrays) {
     const std::size_t c = csv.column(name);
@@ -152,8 +150,9 @@ TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
   };
   for (const auto& c : cases) {
     const fs::path folder = fresh_folder("plots");
-    std::vector<std::string> args = {"analyse", example("sunspots.dat"), "--layout", "single",
-                                     "--plots", "svg", "--out", folder.string(), "--quiet"};
+    std::vector<std::string> args = {
+        "analyse", example("sunspots.dat"), "--layout", "single", "--plots", "svg",
+        "--out",   folder.string(),         "--quiet"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const BatchRun run = run_batch(args);
     ASSERT_EQ(run.status, kAllAnalysed) << run.err;
