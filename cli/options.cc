@@ -72,6 +72,23 @@ const CLI::Validator kNotEmpty(
     },
     "");
 
+// Breaks a description into lines of at most `width` characters at blanks,
+// so that the help fits a terminal beside the option column. A default stays
+// on one line with its value.
+std::string wrapped(const std::string& text, std::size_t width) {
+  std::string result, line, word, value;
+  std::istringstream words(text);
+  while (words >> word) {
+    if ((word == "default" || word == "(default") && words >> value) word += " " + value;
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      result += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return result + line;
+}
+
 // Turns one of the names of `codes` (in any letter case) into its code.
 CLI::Validator named_codes(const CodeMap& codes) {
   std::string choices;
@@ -403,6 +420,8 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
   add_analysis_options(*analyse, options);
   add_recon_options(*analyse, options);
   add_output_options(*analyse, options);
+  for (CLI::Option* option : analyse->get_options())
+    option->description(wrapped(option->get_description(), 60));
 
   if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyse") {
     err << "quorvane: unknown command '" << args[0] << "': the command is analyse\n"

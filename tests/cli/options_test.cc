@@ -240,13 +240,15 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
         "--estimate",      "--normalize",  "--reshape",   "--band",       "--reconstruct",
         "--recon-level",   "--constraint", "--out",       "--plots",      "--jobs",
         "--quiet"}) {
-    const std::size_t at = p.out.find(std::string(option) + " ");
+    const std::size_t at = p.out.find("  " + std::string(option) + " ");
     ASSERT_NE(at, std::string::npos) << option;
-    const std::string line = p.out.substr(at, p.out.find('\n', p.out.find('\n', at) + 1) - at);
+    // The option's entry runs to the next option or the end of its group.
+    const std::size_t end = std::min(p.out.find("\n  -", at), p.out.find("\n\n", at));
+    const std::string entry = p.out.substr(at, end - at);
     if (std::string(option) != "--quiet") {
-      EXPECT_TRUE(line.find("default") != std::string::npos ||
-                  line.find("required") != std::string::npos)
-          << option << ": " << line;
+      EXPECT_TRUE(entry.find("default") != std::string::npos ||
+                  entry.find("required") != std::string::npos)
+          << entry;
     }
   }
   EXPECT_EQ(parse({"analyse", "--help"}).out, p.out);
