@@ -23,8 +23,8 @@ struct AnalysisRecord {
   std::vector<float> y;  // the series, y[0..npts-1]
   std::string title;     // series name
   float ymean = 0.0f;    // series mean
-  // Reuse flag of the series input before a call, plot kind before a plot.
-  int iplot = 0;
+  int ireuse = 0;         // 1: the next series input chooses from the file already read
+  int iplot = 0;          // kind of the plot being drawn
 
   // Analysis settings (defaults set after every series input).
   int p = 0;              // resolution in multiples of the Rayleigh frequency

@@ -23,9 +23,6 @@ using textio::Value;
 // The answer prompt of every setting dialog.
 constexpr std::string_view kResponse = "    enter Response :>> ";
 
-// The unit on which the series input opens the file.
-constexpr int kInputUnit = 17;
-
 // Significance levels in percent, by isiglev 1..6.
 constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
 
@@ -44,7 +41,7 @@ class Program {
   void run() {
     banner();
     ask_file();
-    record_.iplot = 0;
+    record_.ireuse = 0;
     input_series();
     while (main_menu()) {
     }
@@ -93,8 +90,12 @@ class Program {
 
   // Series input (first input or re-selection), then the defaults.
   void input_series() {
-    input_.setup(console_, kInputUnit, record_.fname, record_.npts, record_.dt, record_.y,
-                 record_.title, record_.iplot);
+    input::ChosenSeries chosen = input_.setup(console_, record_.fname, record_.ireuse == 1);
+    record_.ireuse = 0;
+    record_.npts = static_cast<int>(chosen.y.size());
+    record_.dt = chosen.dt;
+    record_.y = std::move(chosen.y);
+    record_.title = std::move(chosen.title);
     set_defaults();
   }
 
@@ -172,7 +173,7 @@ class Program {
       return false;
     }
     if (iopt == 7) {
-      r.iplot = 1;
+      r.ireuse = 1;
       input_series();
       return true;
     }

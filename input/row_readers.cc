@@ -2,6 +2,7 @@
 // and rows read with a record layout typed by the user (rdrows). A block is
 // one header line followed by rows that begin with a year; a row that does
 // not read ends the block and its line is read again as the next header.
+#include <cmath>
 #include <string>
 #include <variant>
 #include <vector>
@@ -20,6 +21,33 @@ namespace {
 
 bool is_blank(const std::string& line) {
   return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+// Every column of a row must begin within some line of the file: a column
+// that starts past the end of every line could only ever read as 0. Says
+// which column cannot be read and returns false otherwise.
+bool columns_fit_the_lines(textio::Console& messages, const textio::LineReader& file,
+                           const textio::RecordLayout& layout, long long ncol) {
+  const std::size_t longest = file.longest_line_left();
+  // Each column takes at least one character, so a count beyond the file's
+  // characters is refused before its places are worked out.
+  const std::size_t characters = file.characters_left();
+  if (static_cast<unsigned long long>(ncol) > characters) {
+    messages.line(" " + std::to_string(ncol) + " columns cannot fit in this file;");
+    messages.line(" it has " + std::to_string(characters) + " characters.");
+    return false;
+  }
+  const auto places = textio::field_places(layout, 1 + static_cast<std::size_t>(ncol));
+  for (std::size_t j = 1; j < places.size(); ++j) {
+    if (places[j].column >= longest) {
+      messages.line(" Column " + std::to_string(j) + " of a row starts at character " +
+                    std::to_string(places[j].column + 1) + ",");
+      messages.line(" past the end of every line of the file (the longest has " +
+                    std::to_string(longest) + " characters).");
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -82,7 +110,7 @@ bool read_monthly(textio::Console& messages, textio::LineReader& file, long long
   table.nvar = static_cast<int>(nvar);
 
   std::string header;
-  std::vector<float> row(static_cast<std::size_t>(nvar));
+  std::vector<float> row;
   while (file.next_line(header)) {
     Series series;
     std::size_t rows = 0;
@@ -93,16 +121,27 @@ bool read_monthly(textio::Console& messages, textio::LineReader& file, long long
       FreeRead row_read(file);
       int year = 0;
       status = row_read.integer(year);
-      for (std::size_t m = 0; status == ReadStatus::Ok && m < row.size(); ++m)
-        status = row_read.real(row[m]);
+      row.clear();
+      for (long long m = 0; status == ReadStatus::Ok && m < nvar; ++m) {
+        float value = 0.0f;
+        status = row_read.real(value);
+        row.push_back(value * mult);
+      }
       if (status != ReadStatus::Ok) break;
+      for (float value : row) {
+        if (!std::isfinite(value)) {
+          messages.line(" Line " + std::to_string(file.position()) +
+                        ": a value times the multiplier " + textio::free_real(mult) +
+                        " is too large for single precision.");
+          return false;
+        }
+      }
       if (rows == 0) series.iyr1 = year;
       series.values.insert(series.values.end(), row.begin(), row.end());
       ++rows;
     }
     series.name = numbered_name("Cell____", static_cast<int>(table.series.size() + 1));
     series.iyrn = last_year(series.iyr1, rows);
-    for (float& value : series.values) value *= mult;
     table.series.push_back(std::move(series));
     end_block(file, status);
   }
@@ -122,12 +161,18 @@ bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   return read_rows(console, file, layout, ncol, table);
 }
 
-bool read_rows(textio::Console& /*messages*/, textio::LineReader& file,
+bool read_rows(textio::Console& messages, textio::LineReader& file,
                const textio::RecordLayout& layout, long long ncol, SeriesTable& table) {
   table.series.clear();
   if (ncol < 1) return true;
+  if (!columns_fit_the_lines(messages, file, layout, ncol)) return false;
 
   const auto columns = static_cast<std::size_t>(ncol);
+  // Fields past the end of a line read as blanks; a layout that reads more
+  // values than the rest of the file has characters is reading mostly
+  // nothing, and would otherwise fill memory from a short file.
+  const std::size_t value_budget = file.characters_left();
+  std::size_t values_taken = 0;
   table.series.resize(columns);
   std::string line;
   std::vector<textio::Value> values;
@@ -150,6 +195,12 @@ bool read_rows(textio::Console& /*messages*/, textio::LineReader& file,
       if (!numbers) {
         file.back();
         break;
+      }
+      values_taken += columns;
+      if (values_taken > value_budget) {
+        messages.line(" The rows give more values than the file has characters:");
+        messages.line(" check the format and the number of columns.");
+        return false;
       }
       for (std::size_t j = 0; j < columns; ++j) table.series[j].values.push_back(row[j]);
       ++rows;

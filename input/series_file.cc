@@ -154,6 +154,11 @@ bool read_series_file(const std::string& path, const ReadOptions& options, Serie
     error = "the file " + path + " cannot be opened";
     return false;
   }
+  return read_series(file, options, table, messages, error);
+}
+
+bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
+                 textio::Console& messages, std::string& error) {
   // The readers write to a console of their own that has no answers to give:
   // a reader that tried to ask would meet the end of its input at once.
   std::istringstream no_answers;

@@ -9,6 +9,7 @@
 
 #include "input/series_table.h"
 #include "textio/console.h"
+#include "textio/line_reader.h"
 
 namespace quorvane::input {
 
@@ -32,6 +33,11 @@ struct ReadOptions {
 // opened, a reader failed, no series), and `table` as it was.
 bool read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
                       textio::Console& messages, std::string& error);
+
+// The same on a file already open (or lines given in memory): reads from its
+// current line to its end.
+bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
+                 textio::Console& messages, std::string& error);
 
 // One series of the table, ready for analysis.
 struct ChosenSeries {

@@ -162,11 +162,10 @@ void selection_menu(Console& console, const SeriesTable& table, int width) {
 SeriesInput::SeriesInput() : table_(std::make_unique<Table>()) {}
 SeriesInput::~SeriesInput() = default;
 
-void SeriesInput::setup(Console& console, int /*iunit*/, const std::string& fname, int& npts,
-                        float& dt, std::vector<float>& y, std::string& title, int& ireuse) {
+ChosenSeries SeriesInput::setup(Console& console, const std::string& fname, bool reuse) {
   SeriesTable& table = table_->table;
   // Re-selection needs a table; without one the file is read first.
-  if (ireuse != 1 || table.series.empty()) read_file(console, fname, table);
+  if (!reuse || table.series.empty()) read_file(console, fname, table);
 
   const std::size_t nser = table.series.size();
   const int width = selection_width(nser);
@@ -203,12 +202,7 @@ void SeriesInput::setup(Console& console, int /*iunit*/, const std::string& fnam
       console.blank_line();
       if (!console.ask_logical("  OK? [T]rue or [F]alse : ")) continue;
     }
-    npts = static_cast<int>(chosen.y.size());
-    dt = chosen.dt;
-    y = std::move(chosen.y);
-    title = std::move(chosen.title);
-    ireuse = 0;
-    return;
+    return chosen;
   }
 }
 

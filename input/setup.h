@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "input/series_file.h"
 #include "textio/console.h"
 
 namespace quorvane::input {
@@ -18,13 +19,12 @@ class SeriesInput {
   SeriesInput(const SeriesInput&) = delete;
   SeriesInput& operator=(const SeriesInput&) = delete;
 
-  // Runs the input dialogue on file `fname` and returns the chosen series:
-  // its values y[0..npts-1] (y is resized to npts), the time step dt and the
-  // name. With ireuse = 1 the format menu is skipped and the series is chosen
-  // from the table already read. ireuse is 0 on return. Returns only once a
+  // Runs the input dialogue on file `fname` and returns the chosen series
+  // (its values, time axis, mean time step and name). With `reuse` the
+  // format menu is skipped and the series is chosen from the table already
+  // read (the file is read first when there is none). Returns only once a
   // series has been chosen and accepted (or throws EndOfInput/ProgramStop).
-  void setup(textio::Console& console, int iunit, const std::string& fname, int& npts, float& dt,
-             std::vector<float>& y, std::string& title, int& ireuse);
+  ChosenSeries setup(textio::Console& console, const std::string& fname, bool reuse);
 
  private:
   struct Table;

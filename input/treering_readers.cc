@@ -97,6 +97,15 @@ void datar(textio::Console& console, textio::LineReader& file, std::string& text
       count = -999;
       return;
     }
+    // Every value takes at least a character of the file; a count beyond
+    // them is not a count of this file's values (and would read fields of
+    // nothing into memory).
+    if (stated > 0 && static_cast<unsigned long long>(stated) > file.characters_left()) {
+      console.line(" >> sbr datar:  the header states " + std::to_string(stated) +
+                   " values, more than the rest of the file can hold");
+      count = -999;
+      return;
+    }
     std::vector<Value> read;
     ReadStatus status = textio::read_record(std::get<textio::RecordLayout>(parsed), file,
                                             stated > 0 ? static_cast<std::size_t>(stated) : 0,

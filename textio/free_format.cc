@@ -61,11 +61,13 @@ std::vector<std::string> free_tokens(std::string_view line) {
 
 bool parse_integer(std::string_view text, long long& value) {
   if (text.empty()) return false;
+  // from_chars takes a '-' but no '+'; a '+' is passed over only when a
+  // digit follows, so that "+-156" (two signs) is not a number.
   std::size_t start = text[0] == '+' ? 1 : 0;
   if (start == text.size()) return false;
   const char* first = text.data() + start;
   const char* last = text.data() + text.size();
-  if (*first == '+') return false;
+  if (start == 1 && !std::isdigit(static_cast<unsigned char>(*first))) return false;
   auto [ptr, ec] = std::from_chars(first, last, value);
   return ec == std::errc() && ptr == last;
 }

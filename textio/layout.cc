@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <algorithm>
 #include <stdexcept>
 
@@ -17,6 +16,10 @@ namespace {
 // Expanding repeat counts must stay bounded: a typed layout such as
 // "(9999(9999i1))" would otherwise exhaust memory.
 constexpr std::size_t kMaxItems = 100000;
+// The longest line a layout may describe. Far beyond any data file's lines,
+// it bounds the work and memory of one line written or read, whatever widths
+// and counts a typed layout states.
+constexpr std::size_t kMaxLineWidth = 100000;
 
 bool is_data(ItemKind kind) {
   return kind == ItemKind::Text || kind == ItemKind::Integer || kind == ItemKind::Fixed ||
@@ -34,6 +37,20 @@ class Parser {
     if (!group(items, reversion, /*top_level=*/true)) return error_;
     skip_blanks();
     if (pos_ != text_.size()) return error("text after the closing ')'");
+    // When the values outlast the items the layout starts again at its last
+    // top-level group; a restart that reads or writes no value would never
+    // end, so that group must hold a data item.
+    bool any_data = std::any_of(items.begin(), items.end(),
+                                [](const LayoutItem& item) { return is_data(item.kind); });
+    bool data_after_restart = std::any_of(items.begin() + static_cast<std::ptrdiff_t>(reversion),
+                                          items.end(),
+                                          [](const LayoutItem& item) { return is_data(item.kind); });
+    if (any_data && !data_after_restart)
+      return error_at(reversion_position_, "the layout repeats from a group without data items");
+    std::size_t at = 0;
+    if (!fits_a_line(items, at)) return error_at(at, "a line of the layout would be longer than " +
+                                                           std::to_string(kMaxLineWidth) +
+                                                           " characters");
     return RecordLayout{};
   }
 
@@ -82,18 +99,22 @@ class Parser {
       std::vector<LayoutItem> inner;
       std::size_t inner_reversion = 0;
       if (!group(inner, inner_reversion, false)) return false;
+      if (inner.empty()) return fail_at(start, "an empty group");
       int times = repeat < 0 ? 1 : repeat;
       if (times == 0) return fail_at(start, "a repeat count must be at least 1");
       for (int t = 0; t < times; ++t) {
         if (items.size() + inner.size() > kMaxItems) return fail_at(start, "layout too long");
         items.insert(items.end(), inner.begin(), inner.end());
       }
-      if (top_level) reversion = group_start;
+      if (top_level) {
+        reversion = group_start;
+        reversion_position_ = start;
+      }
       return true;
     }
     if (c == '\'' || c == '"') {
       if (repeat >= 0) return fail_at(start, "a repeat count cannot stand before a text");
-      LayoutItem literal{ItemKind::Literal, 0, 0, {}};
+      LayoutItem literal{ItemKind::Literal, 0, 0, {}, 0};
       if (!quoted(literal.text)) return false;
       return push(items, literal, 1, start);
     }
@@ -102,22 +123,22 @@ class Parser {
       ++pos_;
       if (pos_ + static_cast<std::size_t>(repeat) > text_.size())
         return fail_at(start, "nH text runs past the end of the layout");
-      LayoutItem literal{ItemKind::Literal, 0, 0, std::string(text_.substr(pos_, repeat))};
+      LayoutItem literal{ItemKind::Literal, 0, 0, std::string(text_.substr(pos_, repeat)), 0};
       pos_ += repeat;
       return push(items, literal, 1, start);
     }
     if (c == 'X') {
       ++pos_;
       int count = repeat < 0 ? 1 : repeat;
-      return push(items, {ItemKind::Skip, count, 0, {}}, 1, start);
+      return push(items, {ItemKind::Skip, count, 0, {}, 0}, 1, start);
     }
     if (c == '/') {
       ++pos_;
-      return push(items, {ItemKind::NewLine, 0, 0, {}}, repeat < 0 ? 1 : repeat, start);
+      return push(items, {ItemKind::NewLine, 0, 0, {}, 0}, repeat < 0 ? 1 : repeat, start);
     }
     if (c == '$' || c == '\\') {
       ++pos_;
-      return push(items, {ItemKind::NoAdvance, 0, 0, {}}, 1, start);
+      return push(items, {ItemKind::NoAdvance, 0, 0, {}, 0}, 1, start);
     }
     if (c == ':') {
       ++pos_;
@@ -129,7 +150,7 @@ class Parser {
       int column = 0;
       if (!number(column)) return false;
       if (column < 1) return fail_at(start, "a tab column must be at least 1");
-      return push(items, {ItemKind::Tab, column, 0, {}}, 1, start);
+      return push(items, {ItemKind::Tab, column, 0, {}, 0}, 1, start);
     }
     LayoutItem data;
     switch (c) {
@@ -176,7 +197,29 @@ class Parser {
     if (times < 1) return fail_at(start, "a repeat count must be at least 1");
     if (items.size() + static_cast<std::size_t>(times) > kMaxItems)
       return fail_at(start, "layout too long");
-    items.insert(items.end(), static_cast<std::size_t>(times), item);
+    LayoutItem placed = item;
+    placed.position = start;
+    items.insert(items.end(), static_cast<std::size_t>(times), placed);
+    return true;
+  }
+
+  // Walks the items as the writer does, column by column; false with `at`
+  // the position of the item that takes a line past kMaxLineWidth.
+  bool fits_a_line(const std::vector<LayoutItem>& items, std::size_t& at) const {
+    std::size_t column = 0;
+    for (const LayoutItem& item : items) {
+      switch (item.kind) {
+        case ItemKind::NewLine: column = 0; break;
+        case ItemKind::Tab: column = static_cast<std::size_t>(item.width) - 1; break;
+        case ItemKind::Literal: column += item.text.size(); break;
+        case ItemKind::NoAdvance: break;
+        default: column += static_cast<std::size_t>(item.width); break;
+      }
+      if (column > kMaxLineWidth) {
+        at = item.position;
+        return false;
+      }
+    }
     return true;
   }
 
@@ -229,15 +272,29 @@ class Parser {
     fail(std::move(message));
     return error_;
   }
+  LayoutError error_at(std::size_t at, std::string message) {
+    fail_at(at, std::move(message));
+    return error_;
+  }
 
   std::string_view text_;
   std::size_t pos_ = 0;
   LayoutError error_;
+  std::size_t reversion_position_ = 0;  // where the last top-level group begins
 };
 
 std::string right_justify(std::string text, int width) {
   if (static_cast<int>(text.size()) > width) return std::string(width, '*');
   return std::string(width - text.size(), ' ') + text;
+}
+
+// printf's %.*E of a finite value, however many digits are asked for.
+std::string scientific(double value, int digits) {
+  int size = std::snprintf(nullptr, 0, "%.*E", digits, value);
+  std::string text(static_cast<std::size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(), "%.*E", digits, value);
+  text.pop_back();
+  return text;
 }
 
 std::string non_finite(double value, int width) {
@@ -303,13 +360,12 @@ std::string format_value(const LayoutItem& item, const Value& value) {
   }
 }
 
-std::string field_of(std::string_view line, std::size_t column, int width) {
-  std::string field;
-  for (int i = 0; i < width; ++i) {
-    std::size_t at = column + static_cast<std::size_t>(i);
-    field += at < line.size() ? line[at] : ' ';
-  }
-  return field;
+// The part of a field that lies on the line. Columns beyond the end of the
+// line are blanks, which a numeric field ignores; only the line's own
+// characters are looked at, however wide the field.
+std::string_view field_on_line(std::string_view line, std::size_t column, int width) {
+  if (column >= line.size()) return {};
+  return line.substr(column, std::min(line.size() - column, static_cast<std::size_t>(width)));
 }
 
 std::string without_blanks(std::string_view field) {
@@ -319,39 +375,45 @@ std::string without_blanks(std::string_view field) {
   return out;
 }
 
-// A real field: with a point it reads as written; without one, its last d
-// mantissa digits are decimals ("176" in f4.3 is 0.176).
+bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// A real field: [sign] digits [. digits] [exponent], the exponent being a
+// letter E or D with an optionally signed number, or a signed number alone
+// (as the exponent form writes exponents of three digits: 0.100+151). With a
+// point the mantissa reads as written; without one, its last d digits are
+// decimals ("176" in f4.3 is 0.176).
 bool parse_real_field(std::string_view field, int decimals, double& value) {
   std::string text = without_blanks(field);
   if (text.empty()) {
     value = 0.0;
     return true;
   }
-  if (text.find('.') != std::string::npos || decimals == 0) return parse_real(text, value);
-  // Split off an exponent: a letter E/D, or a sign after the first character.
-  std::size_t exponent_at = std::string::npos;
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == '+' || c == '-') {
-      exponent_at = i;
-      break;
-    }
-  }
-  std::string mantissa = text.substr(0, exponent_at);
-  std::string exponent = exponent_at == std::string::npos ? "" : text.substr(exponent_at);
+  std::size_t i = 0;
   std::string sign;
-  if (!mantissa.empty() && (mantissa[0] == '+' || mantissa[0] == '-')) {
-    sign = mantissa.substr(0, 1);
-    mantissa.erase(0, 1);
+  if (text[i] == '+' || text[i] == '-') sign = text[i++];
+  std::string mantissa;
+  bool point = false;
+  while (i < text.size() && (is_digit(text[i]) || (text[i] == '.' && !point))) {
+    point = point || text[i] == '.';
+    mantissa += text[i++];
   }
-  if (mantissa.empty()) return false;
-  for (char c : mantissa)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  if (static_cast<int>(mantissa.size()) <= decimals)
-    mantissa.insert(0, static_cast<std::size_t>(decimals) + 1 - mantissa.size(), '0');
-  mantissa.insert(mantissa.size() - static_cast<std::size_t>(decimals), ".");
-  if (!exponent.empty() && std::isalpha(static_cast<unsigned char>(exponent[0])))
-    exponent.erase(0, 1);
+  if (mantissa.find_first_of("0123456789") == std::string::npos) return false;
+  std::string exponent;
+  if (i < text.size()) {
+    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    if (c == 'E' || c == 'D') ++i;
+    else if (c != '+' && c != '-') return false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) exponent += text[i++];
+    std::size_t digits_start = i;
+    while (i < text.size() && is_digit(text[i])) exponent += text[i++];
+    // An exponent letter or sign must be followed by digits ("15e" is not a number).
+    if (i == digits_start || i != text.size()) return false;
+  }
+  if (!point && decimals > 0) {
+    if (static_cast<int>(mantissa.size()) <= decimals)
+      mantissa.insert(0, static_cast<std::size_t>(decimals) + 1 - mantissa.size(), '0');
+    mantissa.insert(mantissa.size() - static_cast<std::size_t>(decimals), ".");
+  }
   std::string full = sign + mantissa;
   if (!exponent.empty()) full += "E" + exponent;
   return parse_real(full, value);
@@ -365,11 +427,13 @@ bool read_field(const LayoutItem& item, std::string_view line, std::size_t& colu
       column = std::max(column, line.size());
       return true;
     }
-    value = field_of(line, column, item.width);
+    std::string text(field_on_line(line, column, item.width));
+    text.resize(static_cast<std::size_t>(item.width), ' ');
+    value = std::move(text);
     column += static_cast<std::size_t>(item.width);
     return true;
   }
-  std::string field = field_of(line, column, item.width);
+  std::string_view field = field_on_line(line, column, item.width);
   column += static_cast<std::size_t>(item.width);
   if (item.kind == ItemKind::Integer) {
     std::string text = without_blanks(field);
@@ -455,9 +519,7 @@ std::string format_exponent(double value, int width, int decimals) {
   } else {
     // %E rounds to `decimals` significant digits: d.ddd E x, that is
     // 0.dddd times 10^(x + 1).
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*E", decimals - 1, std::fabs(value));
-    std::string text = buffer;
+    std::string text = scientific(std::fabs(value), decimals - 1);
     std::size_t e = text.find('E');
     for (std::size_t i = 0; i < e; ++i)
       if (std::isdigit(static_cast<unsigned char>(text[i]))) mantissa_digits += text[i];
@@ -490,14 +552,16 @@ std::string format_general(double value, int width, int decimals) {
   // four trailing blanks where the exponent would stand.
   int k = 0;
   if (value != 0.0) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*E", decimals - 1, std::fabs(value));
-    k = std::atoi(std::strchr(buffer, 'E') + 1) + 1;
+    std::string text = scientific(std::fabs(value), decimals - 1);
+    k = std::atoi(text.c_str() + text.find('E') + 1) + 1;
   }
   if (value == 0.0 || (k >= 0 && k <= decimals)) {
     if (width < 5) return std::string(width, '*');
     std::string fixed = format_fixed(value, width - 4, value == 0.0 ? decimals - 1 : decimals - k);
     if (fixed.find('*') != std::string::npos) return std::string(width, '*');
+    // With no decimals left the number is written with a point ("190."):
+    // without one, a reader would take its last d digits as decimals.
+    if (value != 0.0 && k == decimals) return fixed + ".   ";
     return fixed + "    ";
   }
   return format_exponent(value, width, decimals);
@@ -518,6 +582,7 @@ Record write_record(const RecordLayout& layout, const std::vector<Value>& values
       text += line.take();
       text += '\n';
       pos = layout.reversion_index();
+      if (pos >= items.size()) break;  // a layout that parse would refuse
     }
     const LayoutItem& item = items[pos];
     if (is_data(item.kind)) {
@@ -557,6 +622,7 @@ ReadStatus read_record(const RecordLayout& layout, LineSource& source, std::size
       if (!source.next_line(line)) return ReadStatus::End;
       column = 0;
       pos = layout.reversion_index();
+      if (pos >= items.size()) return ReadStatus::Error;  // a layout that parse would refuse
     }
     const LayoutItem& item = items[pos++];
     if (is_data(item.kind)) {
@@ -571,6 +637,33 @@ ReadStatus read_record(const RecordLayout& layout, LineSource& source, std::size
     }
   }
   return ReadStatus::Ok;
+}
+
+std::vector<FieldPlace> field_places(const RecordLayout& layout, std::size_t count) {
+  std::vector<FieldPlace> places;
+  const auto& items = layout.items();
+  if (!layout.has_data_items()) return places;
+  FieldPlace at;
+  std::size_t pos = 0;
+  while (places.size() < count) {
+    if (pos == items.size()) {
+      ++at.line;
+      at.column = 0;
+      pos = layout.reversion_index();
+      if (pos >= items.size()) break;
+    }
+    const LayoutItem& item = items[pos++];
+    if (is_data(item.kind)) {
+      places.push_back(at);
+      at.column += static_cast<std::size_t>(item.width);
+    } else if (item.kind == ItemKind::NewLine) {
+      ++at.line;
+      at.column = 0;
+    } else {
+      position_input(item, at.column);
+    }
+  }
+  return places;
 }
 
 ReadStatus read_line_fields(const RecordLayout& layout, std::string_view line,

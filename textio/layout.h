@@ -44,6 +44,7 @@ struct LayoutItem {
   int width = 0;
   int decimals = 0;
   std::string text;  // for Literal
+  std::size_t position = 0;  // where the item begins in the layout text
 };
 
 // A malformed layout: what is wrong and the 0-based position in the layout
@@ -56,7 +57,11 @@ struct LayoutError {
 class RecordLayout {
  public:
   // Parses `text`, which must be enclosed in parentheses; blanks between
-  // items are allowed. Returns the layout or the error.
+  // items are allowed. Returns the layout or the error. Refused besides
+  // plain syntax errors: an empty group; a layout with data items whose last
+  // top-level group has none (a restart there would read or write no value);
+  // a line longer than 100000 characters, which bounds the work of every
+  // line written or read with the layout.
   static std::variant<RecordLayout, LayoutError> parse(std::string_view text);
 
   // Parses a layout known to be well formed (the program's own fixed layouts);
@@ -111,6 +116,18 @@ enum class ReadStatus { Ok, Error, End };
 // `values` receives the values read so far in every case.
 ReadStatus read_record(const RecordLayout& layout, LineSource& source, std::size_t count,
                        std::vector<Value>& values);
+
+// Where a data field of a read begins: the line of the read (0 for its first
+// line) and the 0-based column on that line.
+struct FieldPlace {
+  std::size_t line = 0;
+  std::size_t column = 0;
+};
+
+// The places of the first `count` data fields that read_record would read
+// with `layout`, without reading anything. An A item without a width is
+// taken to end where it begins.
+std::vector<FieldPlace> field_places(const RecordLayout& layout, std::size_t count);
 
 // Reads the items of `layout` from one given line (no reversion onto further
 // lines); used for fixed-layout answers such as "(i3)" and for decade lines.

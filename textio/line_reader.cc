@@ -1,5 +1,6 @@
 #include "textio/line_reader.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace quorvane::textio {
@@ -31,6 +32,18 @@ bool LineReader::next_line(std::string& line) {
 
 void LineReader::back() {
   if (position_ > 0) --position_;
+}
+
+std::size_t LineReader::longest_line_left() const {
+  std::size_t longest = 0;
+  for (std::size_t i = position_; i < lines_.size(); ++i) longest = std::max(longest, lines_[i].size());
+  return longest;
+}
+
+std::size_t LineReader::characters_left() const {
+  std::size_t characters = 0;
+  for (std::size_t i = position_; i < lines_.size(); ++i) characters += lines_[i].size() + 1;
+  return characters;
 }
 
 LineReader LineReader::from_lines(std::vector<std::string> lines) {

@@ -35,6 +35,12 @@ class LineReader : public LineSource {
   bool at_end() const { return position_ >= lines_.size(); }
   // Number of lines read so far (the index of the next line).
   std::size_t position() const { return position_; }
+  // What the lines not yet read hold: the length of the longest, and their
+  // characters with each line end counted as one. Readers bound the values
+  // they take by these, so that a layout cannot conjure more values than
+  // the file has characters.
+  std::size_t longest_line_left() const;
+  std::size_t characters_left() const;
 
   // For tests: a reader over given lines.
   static LineReader from_lines(std::vector<std::string> lines);

@@ -124,14 +124,11 @@ TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
       SeriesInput input;
       Dialogue dialogue(std::to_string(c.given.iform) + "\n" + c.answers + std::to_string(k + 1) +
                         "\nF\n");
-      int npts = 0, ireuse = 0;
-      float dt = 0.0f;
-      std::vector<float> y;
-      std::string title;
-      input.setup(dialogue.console, 17, path, npts, dt, y, title, ireuse);
-      EXPECT_EQ(chosen.y, y);
-      EXPECT_EQ(chosen.dt, dt);
-      EXPECT_EQ(chosen.title, title);
+      ChosenSeries asked = input.setup(dialogue.console, path, false);
+      EXPECT_EQ(chosen.y, asked.y);
+      EXPECT_EQ(chosen.dt, asked.dt);
+      EXPECT_EQ(chosen.title, asked.title);
+      EXPECT_EQ(chosen.time, asked.time);
       EXPECT_NE(dialogue.out.str().find(messages.out.str()), std::string::npos);
     }
   }

@@ -30,20 +30,24 @@ std::string temp_file(const std::vector<std::string>& lines) {
   return path.string();
 }
 
-// SeriesInput with the caller's variables, driven by scripted answers.
+// SeriesInput and the series it last returned, driven by scripted answers.
 struct Session {
   SeriesInput input;
   int npts = -1;
   float dt = -1.0f;
   std::vector<float> y;
   std::string title;
-  int ireuse = 0;
+  bool reuse = false;  // the next run chooses from the table already read
 
   // Runs setup on `path`; returns everything written to the console.
   std::string run(const std::string& path, const std::string& answers) {
     Dialogue dialogue(answers);
     try {
-      input.setup(dialogue.console, 17, path, npts, dt, y, title, ireuse);
+      ChosenSeries chosen = input.setup(dialogue.console, path, reuse);
+      npts = static_cast<int>(chosen.y.size());
+      dt = chosen.dt;
+      y = std::move(chosen.y);
+      title = std::move(chosen.title);
     } catch (const textio::EndOfInput&) {  // the answers ended before setup returned
     }
     return dialogue.out.str();
@@ -115,11 +119,10 @@ TEST(SetupDialogue, FormatMenuViewConfirmationAndReselection) {
   EXPECT_EQ(session.title, "abscdef ");
   EXPECT_EQ(session.y, (std::vector<float>{0.1f, 0.2f, 0.3f}));
 
-  session.ireuse = 1;
+  session.reuse = true;
   EXPECT_EQ(session.run("no longer there", "2\nF\n"), kTwoSeriesMenu + kViewQuestion);
   EXPECT_EQ(session.title, "bbscdef ");
   EXPECT_EQ(session.y, (std::vector<float>{0.2f, 0.4f}));
-  EXPECT_EQ(session.ireuse, 0);
 }
 
 // Numbers outside the menu, and series of fewer than two values, are

@@ -50,6 +50,11 @@ TEST(FreeFormat, NumberSyntax) {
   EXPECT_FALSE(parse_real("nan", d));
   EXPECT_FALSE(parse_real("1e", d));
   EXPECT_TRUE(parse_integer("+12", i));
+  EXPECT_FALSE(parse_integer("+-156", i));  // two signs
+  EXPECT_FALSE(parse_integer("++1", i));
+  EXPECT_FALSE(parse_integer("-+1", i));
+  EXPECT_FALSE(parse_real("+-1.5", d));
+  EXPECT_FALSE(parse_real("15e", d));
   EXPECT_FALSE(parse_integer("3.5", i));
   EXPECT_FALSE(parse_integer("99999999999999999999", i));
   EXPECT_TRUE(parse_logical(".true.", b));
@@ -73,6 +78,12 @@ TEST(FreeFormat, OutputIsCompact) {
 TEST(ConsoleQuestions, AskAgainAfterAnUnreadableAnswer) {
   Session s("abc\n\n 42 7\n");
   EXPECT_EQ(s.console.ask_integer(" n: "), 42);
+  EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ");
+}
+
+TEST(ConsoleQuestions, TwoSignsAreAskedAgain) {
+  Session s("+-3\n+3\n");
+  EXPECT_EQ(s.console.ask_integer(" n: "), 3);
   EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ");
 }
 

@@ -126,3 +126,97 @@ TEST(LayoutReader, ReadsValuesAcrossLinesByReversion) {
 
 }  // namespace
 }  // namespace quorvane::textio
+
+namespace quorvane::textio {
+namespace {
+
+LayoutError refusal(std::string_view text) {
+  auto parsed = RecordLayout::parse(text);
+  EXPECT_TRUE(std::holds_alternative<LayoutError>(parsed)) << text;
+  return std::holds_alternative<LayoutError>(parsed) ? std::get<LayoutError>(parsed)
+                                                     : LayoutError{};
+}
+
+// A layout that would restart at a group without values (reading or writing
+// past its items, or never ending) is refused, naming where the group is.
+TEST(LayoutParser, RefusesRestartsThatReadNoValueAndLinesBeyondAnyFile) {
+  const struct {
+    const char* layout;
+    std::size_t position;
+    const char* message;
+  } cases[] = {
+      {"(i4())", 3, "an empty group"},
+      {"(i4,f7.2,())", 9, "an empty group"},
+      {"(i4,2('x',1x))", 4, "the layout repeats from a group without data items"},
+      {"(i4,9999f999999.1)", 4, "a line of the layout would be longer than 100000 characters"},
+      {"(i4,50000x,i4,50000x)", 14, "a line of the layout would be longer than 100000 characters"},
+      {"(t100002,i1)", 1, "a line of the layout would be longer than 100000 characters"},
+  };
+  for (const auto& c : cases) {
+    LayoutError error = refusal(c.layout);
+    EXPECT_EQ(error.position, c.position) << c.layout;
+    EXPECT_EQ(error.message, c.message) << c.layout;
+  }
+  // A group of texts is fine where no restart can reach it, and so is a
+  // layout without values; a line of exactly the limit is allowed.
+  for (const char* fine : {"(2('x'),i4)", "(1x,3('-'))", "(/1x,'Program'/)", "(99996x,i4)"})
+    EXPECT_TRUE(std::holds_alternative<RecordLayout>(RecordLayout::parse(fine))) << fine;
+}
+
+// Fields beyond the end of a line read as blanks without being built, so a
+// wide field costs no more than the line it reads.
+TEST(LayoutReader, FieldsPastTheEndOfTheLineReadAsBlanks) {
+  std::vector<Value> values;
+  auto layout = RecordLayout::fixed("(i4,5f9999.1,a6)");
+  ASSERT_EQ(read_line_fields(layout, "1901 1.5", values), ReadStatus::Ok);
+  ASSERT_EQ(values.size(), 7u);
+  EXPECT_DOUBLE_EQ(std::get<double>(values[1]), 1.5);
+  EXPECT_DOUBLE_EQ(std::get<double>(values[5]), 0.0);
+  EXPECT_EQ(std::get<std::string>(values[6]), "      ");
+}
+
+// Numbers in fields and in free format: one sign at most, and an exponent
+// letter or sign only with digits after it.
+TEST(LayoutReader, SignsAndExponentsMustBeComplete) {
+  const struct {
+    const char* layout;
+    const char* line;
+    bool reads;
+    double value;
+  } cases[] = {
+      {"(i5)", " +-15", false, 0},     {"(i5)", "  +15", true, 15},
+      {"(i5)", "  -15", true, -15},    {"(f7.2)", "   +-15", false, 0},
+      {"(f7.2)", "    15e", false, 0}, {"(f7.2)", "    15d", false, 0},
+      {"(f7.2)", "    02E", false, 0}, {"(f7.2)", "   1.5e", false, 0},
+      {"(f7.2)", "   15e+", false, 0}, {"(f7.2)", "   15e1", true, 1.5},
+      {"(f7.2)", "   15-1", true, 0.015}, {"(f7.2)", "  1.5d2", true, 150},
+      {"(e12.3)", "   0.100+151", true, 1e150}, {"(e12.3)", "    0.10-119", true, 1e-120},
+      {"(f7.2)", "  1.5.0", false, 0}, {"(f7.2)", "      .", false, 0},
+      {"(f7.2)", "   -.50", true, -0.5}, {"(f7.2)", "       ", true, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<Value> values;
+    ReadStatus status = read_line_fields(RecordLayout::fixed(c.layout), c.line, values);
+    EXPECT_EQ(status == ReadStatus::Ok, c.reads) << c.layout << " '" << c.line << "'";
+    if (status != ReadStatus::Ok || !c.reads) continue;
+    if (const auto* i = std::get_if<long long>(&values[0])) {
+      EXPECT_EQ(*i, static_cast<long long>(c.value)) << c.line;
+    } else {
+      EXPECT_DOUBLE_EQ(std::get<double>(values[0]), c.value) << c.line;
+    }
+  }
+}
+
+TEST(LayoutReader, FieldPlacesFollowTheLayoutAcrossLines) {
+  auto places = field_places(RecordLayout::fixed("(1x,i4,2f7.2/t3,i2)"), 6);
+  ASSERT_EQ(places.size(), 6u);
+  const std::size_t expected[][2] = {{0, 1}, {0, 5}, {0, 12}, {1, 2}, {2, 1}, {2, 5}};
+  for (std::size_t k = 0; k < places.size(); ++k) {
+    EXPECT_EQ(places[k].line, expected[k][0]) << k;
+    EXPECT_EQ(places[k].column, expected[k][1]) << k;
+  }
+  EXPECT_TRUE(field_places(RecordLayout::fixed("('text')"), 3).empty());
+}
+
+}  // namespace
+}  // namespace quorvane::textio

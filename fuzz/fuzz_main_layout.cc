@@ -1,0 +1,9 @@
+// libFuzzer entry of the layout target (see targets.h).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return quorvane::fuzz::layout_target(data, size);
+}

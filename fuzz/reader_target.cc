@@ -1,0 +1,68 @@
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "fuzz/targets.h"
+#include "input/series_file.h"
+#include "textio/console.h"
+#include "textio/line_reader.h"
+
+namespace quorvane::fuzz {
+
+int reader_target(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kHeader = 6;
+  if (size < kHeader) return 0;
+  const float multipliers[] = {1.0f, 0.01f, 1e30f, -0.5f};
+  input::ReadOptions options;
+  options.iform = 1 + data[0] % 7;
+  options.lskip = data[1] % 4;
+  options.ncol = (data[2] | data[3] << 8) % 10000;
+  options.nvar = data[4] % 100;
+  options.mult = multipliers[data[5] % 4];
+  std::vector<std::string> lines = split_lines(
+      std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
+  if (lines.size() < 2) return 0;
+  options.rfmt = lines[0];
+  options.sentinel = lines[1];
+  lines.erase(lines.begin(), lines.begin() + 2);
+  std::size_t characters = 0;
+  for (const auto& line : lines) characters += line.size() + 1;
+
+  auto file = textio::LineReader::from_lines(lines);
+  std::istringstream in;
+  std::ostringstream out, err;
+  textio::Console messages(in, out, err);
+  input::SeriesTable table;
+  std::string error;
+  if (!input::read_series(file, options, table, messages, error)) {
+    require(!error.empty(), "a failed reading without a reason");
+    require(table.series.empty(), "a failed reading changed the table");
+    return 0;
+  }
+  require(!table.series.empty(), "a reading without series reported as read");
+  require(err.str().empty(), "the reading wrote to the error stream");
+  std::size_t values = 0;
+  for (std::size_t k = 0; k < table.series.size(); ++k) {
+    const input::Series& series = table.series[k];
+    require(series.name.size() == 8, "a series name of " + std::to_string(series.name.size()) +
+                                         " characters");
+    require(series.x.empty() || series.x.size() == series.values.size(),
+            "x and y of different lengths");
+    for (float value : series.values) require(std::isfinite(value), "a value not finite");
+    values += series.values.size();
+    input::ChosenSeries chosen;
+    if (input::choose_series(table, k, chosen, error)) {
+      require(chosen.y.size() >= 2 && chosen.time.size() == chosen.y.size(),
+              "a chosen series without its time axis");
+      require(std::isfinite(chosen.dt) && chosen.dt > 0.0f, "a chosen step not positive");
+    }
+  }
+  require(values <= characters, std::to_string(values) + " values from " +
+                                    std::to_string(characters) + " characters");
+  return 0;
+}
+
+}  // namespace quorvane::fuzz
