@@ -4,7 +4,7 @@
 
 #include <span>
 
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::recon {
 

@@ -1,7 +1,9 @@
 // Percent points of the chi-square distribution.
 #pragma once
 
-#include "spectral/spectrum.h"
+#include "common/status.h"
+
+#include <string>
 
 namespace quorvane::spectral {
 
