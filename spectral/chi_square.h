@@ -3,8 +3,6 @@
 
 #include "common/status.h"
 
-#include <string>
-
 namespace quorvane::spectral {
 
 // chsppf: the value below which a chi-square variate with nu degrees of
@@ -16,8 +14,5 @@ namespace quorvane::spectral {
 // does not converge in 10000 terms writes the routine's diagnostic lines to
 // sink (when one is given) and returns 0.
 float chsppf(float p, int nu, const MessageSink& sink = {});
-
-// Fortran-style E15.8 form of a value, e.g. " 0.12345678E+03".
-std::string format_e15_8(double value);
 
 }  // namespace quorvane::spectral
