@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <memory_resource>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "spectral/chi_square.h"
@@ -16,6 +15,7 @@
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
 #include "spectral/tapers.h"
+#include "spectral/two_halves.h"
 #include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
@@ -260,11 +260,9 @@ void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
   bit_reversal_order(order);
   if (split_work) {
     const int split = nwin / 2;
-    std::thread helper([&] {
-      eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients);
-    });
-    eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients);
-    helper.join();
+    run_two_halves(
+        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients); },
+        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients); });
   } else {
     eigencoefficients(w.xdm, w.v, order, g, norm, 0, nwin, buffers[0], w.coefficients);
   }
