@@ -411,22 +411,8 @@ Status check_spec(const SpecSettings& s) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
-  if (!one_of(s.nwin, 1, kMaxTapers)) {
-    return Status::failure(" The number of tapers must be between 1 and 8 (it is " +
-                           std::to_string(s.nwin) + ").");
-  }
-  if (s.nwin > s.npts) {
-    return Status::failure(" The number of tapers (" + std::to_string(s.nwin) +
-                           ") exceeds the number of values (" + std::to_string(s.npts) + ").");
-  }
-  if (s.p < 1) {
-    return Status::failure(" The resolution p must be positive (it is " + std::to_string(s.p) + ").");
-  }
-  // The half-bandwidth p / npts must stay below half a cycle per sample.
-  if (2 * static_cast<long long>(s.p) >= s.npts) {
-    return Status::failure(" The resolution p (" + std::to_string(s.p) +
-                           ") must be below half the number of values (" + std::to_string(s.npts) +
-                           ").");
+  if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
+    return status;
   }
   if (!one_of(s.inoise, 0, 2) || !one_of(s.irobust, 0, 1) || !one_of(s.ilogfit, 0, 1) ||
       !one_of(s.isignal, 0, 2) || !one_of(s.iadapt, 0, 1) || !one_of(s.isiglev, 1, 6)) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <memory_resource>
+#include <string>
 #include <vector>
 
 #include "spectral/lapack_tridiagonal.h"
@@ -47,6 +48,26 @@ void fill(int n, int nwin, float npi, Tapers& out, EigenPath path) {
 }
 
 }  // namespace
+
+Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
+  if (nwin < 1 || nwin > max_tapers) {
+    return Status::failure(" The number of tapers must be between 1 and " +
+                           std::to_string(max_tapers) + " (it is " + std::to_string(nwin) + ").");
+  }
+  if (nwin > npts) {
+    return Status::failure(" The number of tapers (" + std::to_string(nwin) +
+                           ") exceeds the number of values (" + std::to_string(npts) + ").");
+  }
+  if (p < 1) {
+    return Status::failure(" The resolution p must be positive (it is " + std::to_string(p) + ").");
+  }
+  if (2 * static_cast<long long>(p) >= npts) {
+    return Status::failure(" The resolution p (" + std::to_string(p) +
+                           ") must be below half the number of values (" + std::to_string(npts) +
+                           ").");
+  }
+  return Status::success();
+}
 
 void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<double> el,
                     std::span<float> tapsum, std::span<double> dlam, EigenPath path,

@@ -6,7 +6,16 @@
 #include <span>
 #include <vector>
 
+#include "common/status.h"
+
 namespace quorvane::spectral {
+
+// Checks the taper arguments of a run of either engine on npts values:
+// 1 <= nwin <= max_tapers, nwin <= npts, p >= 1, and 2 p < npts, so that the
+// half-bandwidth p / npts stays below half a cycle per sample (at or above
+// it the concentration band would reach the Nyquist frequency and the
+// tapers lose their meaning). The message names the offending value.
+Status check_taper_arguments(int npts, int nwin, int p, int max_tapers);
 
 // K tapers of length N for time-bandwidth product npi.
 struct Tapers {
