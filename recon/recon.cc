@@ -128,7 +128,7 @@ ReconGrid make_grid(int npts, int nwin, float dt) {
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
                       std::vector<float>& xdm, EnvelopeInputs& out) {
   spectral::Tapers tapers;
-  spectral::taper1(npts, nwin, static_cast<float>(p), tapers);
+  spectral::taper2(npts, nwin, static_cast<float>(p), tapers);
 
   float sum = 0.0f;
   for (int i = 0; i < npts; ++i) sum += y[static_cast<std::size_t>(i)];

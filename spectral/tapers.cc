@@ -35,18 +35,6 @@ void slepian_matrix(int n, double cs, std::pmr::vector<double>& d, std::pmr::vec
   }
 }
 
-void fill(int n, int nwin, float npi, Tapers& out, EigenPath path) {
-  const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
-  out.n = n;
-  out.nwin = nwin;
-  out.v.resize(count);
-  out.el.resize(static_cast<std::size_t>(nwin));
-  out.tapsum.resize(static_cast<std::size_t>(nwin));
-  out.dlam.resize(static_cast<std::size_t>(nwin));
-  WorkArena memory;
-  compute_tapers(n, nwin, npi, out.v, out.el, out.tapsum, out.dlam, path, &memory);
-}
-
 }  // namespace
 
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
@@ -125,8 +113,16 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   }
 }
 
-void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
-
-void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
+void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
+  out.n = n;
+  out.nwin = nwin;
+  out.v.resize(count);
+  out.el.resize(static_cast<std::size_t>(nwin));
+  out.tapsum.resize(static_cast<std::size_t>(nwin));
+  out.dlam.resize(static_cast<std::size_t>(nwin));
+  WorkArena memory;
+  compute_tapers(n, nwin, npi, out.v, out.el, out.tapsum, out.dlam, path, &memory);
+}
 
 }  // namespace quorvane::spectral
