@@ -23,9 +23,6 @@ namespace {
 const std::string kMenuIndent(15, ' ');
 const std::string kQuestionIndent(13, ' ');
 
-// Running extrema start here, so that any data point replaces them.
-constexpr float kExtremumStart = 1000000.0f;
-
 // The longest window, in major ticks or minor intervals per major tick, that
 // is drawn with the ticks asked for; beyond it PLplot chooses its own (a
 // tick step typed far too small would otherwise draw for hours).

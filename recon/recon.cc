@@ -16,6 +16,10 @@ namespace {
 constexpr int kBaseFft = 8192;   // grid of every series up to this length
 constexpr int kMaxKnots = 500;
 constexpr int kWeightSteps = 51;  // 0, 0.02, ..., 1 for each misfit weight
+// A weight triple's misfit must lie below this to be chosen: a margin of 100
+// below the float range, so that a misfit near overflow (or NaN) is never
+// chosen and the search keeps the default weights (1, 0, 0) instead.
+constexpr float kMisfitCeiling = 1.0e36f;
 
 template <typename... Args>
 std::string text(const char* format, Args... args) {
@@ -213,7 +217,7 @@ MisfitWeights least_misfit(std::span<const float> r1, std::span<const float> r2,
     for (std::size_t c = 0; c < kBlock; ++c) misfit[first + c] = sum[c];
   }
   MisfitWeights best;
-  float least = 1.0e36f;
+  float least = kMisfitCeiling;
   for (std::size_t c = 0; c < count; ++c) {
     if (misfit[c] < least) {
       least = misfit[c];

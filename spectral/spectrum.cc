@@ -26,6 +26,11 @@ namespace {
 constexpr int kMaxTransform = 65536;
 constexpr int kMaxTapers = 8;
 
+// The pi of the AR(1) background curve: the float nearest pi, as the curve is
+// evaluated in single precision. (The red-noise misfit uses one float step
+// less, see red_noise.cc; the curves agree to that step.)
+constexpr float kBackgroundPi = 3.1415927f;
+
 // Short general form of a value for messages.
 std::string show(double value) {
   char buffer[32];
@@ -363,8 +368,6 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, float rho0, SpecResults
 
 // The noise background into back and r.specback0 (zero for harmonic
 // signals, whose background is the reshaped spectrum, set after reshaping).
-// The constant is single-precision pi as the background has always used it
-// (the misfit uses 3.1415925).
 void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<float>& back,
                       SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
@@ -372,7 +375,7 @@ void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<flo
   if (s.isignal == 2) return;
   for (std::size_t i = 0; i < nfv; ++i) {
     const float f = static_cast<float>(i) * g.df + g.f0;
-    const float cs = std::cos(3.1415927f * f / s.fmax);
+    const float cs = std::cos(kBackgroundPi * f / s.fmax);
     float level = 0.0f;
     if (s.inoise == 2) {
       level = r.conf[0] * r.specmed0[i];
