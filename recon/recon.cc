@@ -148,15 +148,12 @@ void transform_series(std::span<const float> y, int nwin, int p, int npts, const
   const std::size_t stored = static_cast<std::size_t>(out.nbins) * static_cast<std::size_t>(nwin);
   out.yr.resize(stored);
   out.yi.resize(stored);
-  std::vector<double> re(static_cast<std::size_t>(grid.nfft));
-  std::vector<double> im(static_cast<std::size_t>(grid.nfft));
+  const spectral::FftPlan plan(static_cast<std::size_t>(grid.nfft));
+  std::vector<double> re(plan.size()), im(plan.size());
   for (int k = 0; k < nwin; ++k) {
-    std::fill(re.begin(), re.end(), 0.0);
-    std::fill(im.begin(), im.end(), 0.0);
-    for (int i = 0; i < npts; ++i) {
-      re[static_cast<std::size_t>(i)] = xdm[static_cast<std::size_t>(i)] * tapers.at(i, k);
-    }
-    spectral::fft2(re, im);
+    const float* v = tapers.column(k);
+    plan.transform_real(
+        xdm.size(), [&](std::size_t t) { return static_cast<double>(xdm[t] * v[t]); }, re, im);
     for (int j = 0; j < out.nbins; ++j) {
       out.yr[at(j, k, out.nbins)] = static_cast<float>(re[static_cast<std::size_t>(j)]);
       out.yi[at(j, k, out.nbins)] = static_cast<float>(im[static_cast<std::size_t>(j)]);

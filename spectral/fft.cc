@@ -65,6 +65,10 @@ void bit_reversal_order(std::span<std::uint32_t> order) {
   }
 }
 
+FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory) : order_(nn, memory) {
+  bit_reversal_order(order_);
+}
+
 void fft2(std::span<double> xr, std::span<double> xi) {
   const std::size_t nn = xr.size();
   if (nn < 2) return;

@@ -1,8 +1,12 @@
 // The system's discrete Fourier transform.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <span>
+#include <vector>
 
 namespace quorvane::spectral {
 
@@ -31,5 +35,35 @@ void fft2_bit_reversed(std::span<double> xr, std::span<double> xi);
 // order[m] = the index where fft2's bit-reversal permutation moves element m
 // (order.size() a power of two). The permutation is its own inverse.
 void bit_reversal_order(std::span<std::uint32_t> order);
+
+// A transform length with its bit-reversal order, computed once and shared
+// by every transform of a run in either engine: each transform places its
+// input straight into transform order and so skips fft2's exchange pass,
+// with exactly fft2's result.
+class FftPlan {
+ public:
+  // nn must be a power of two; the order is kept in memory.
+  explicit FftPlan(std::size_t nn,
+                   std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+
+  std::size_t size() const { return order_.size(); }
+
+  // fft2 of the real sequence x(0..count-1) zero-padded to size(), where
+  // value(t) gives x(t) as a double. xr and xi (size() values each) receive
+  // the transform; count must not exceed size().
+  template <typename Value>
+  void transform_real(std::size_t count, const Value& value, std::span<double> xr,
+                      std::span<double> xi) const {
+    std::fill(xi.begin(), xi.end(), 0.0);
+    for (std::size_t i = 0; i < xr.size(); ++i) {
+      const std::size_t t = order_[i];
+      xr[i] = t < count ? value(t) : 0.0;
+    }
+    fft2_bit_reversed(xr, xi);
+  }
+
+ private:
+  std::pmr::vector<std::uint32_t> order_;
+};
 
 }  // namespace quorvane::spectral
