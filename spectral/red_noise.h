@@ -1,5 +1,6 @@
 // The red-noise (AR(1)) background: the misfit of the model to the
-// median-smoothed spectrum and the grid search for the AR(1) coefficient.
+// median-smoothed spectrum and the grid search for the AR(1) coefficient,
+// the robust background of Mann and Lees (1996), Climatic Change 33.
 #pragma once
 
 #include <memory_resource>
