@@ -177,8 +177,8 @@ void Display::State::prepare(const PlotInput& input) {
     settings.xmin = sstart;
     settings.xmax = send;
   } else {
-    // Spectra open on the whole band, 0 to the Nyquist frequency, in five
-    // major intervals: 0 to 0.5 by 0.1 for a yearly series.
+    // Spectra open on the whole band, 0 to the Nyquist frequency: 0 to 0.5
+    // by 0.1 for a yearly series, 0 to 6 by 1 for a monthly one.
     float nyquist = 0.5f / input.dt;
     if (!(nyquist > 0.0f) || !std::isfinite(nyquist)) nyquist = 0.5f;
     settings.xmin = 0.0f;
