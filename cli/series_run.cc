@@ -183,7 +183,7 @@ bool SeriesRun::plot(const display::PlotInput& input) {
   const std::string& format = options_.output.plots;
   const std::string device = display::file_device(format);
   if (device.empty()) return fail("this PLplot has no device that writes " + format + " files");
-  const std::string name = stem_ + "_" + display::file_suffix(input.iplot) + "." + format;
+  const std::string name = stem_ + "_" + display::file_suffix(input.kind) + "." + format;
   std::string error;
   if (!display::draw_plot_file(input, device, folder_ + "/" + name, error))
     return fail("plot " + name + " not drawn: " + error);

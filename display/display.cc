@@ -25,9 +25,6 @@ namespace {
 const std::string kMenuIndent(15, ' ');
 const std::string kQuestionIndent(13, ' ');
 
-// Running extrema start here, so that any data point replaces them.
-constexpr float kExtremumStart = 1000000.0f;
-
 // The longest window, in major ticks or minor intervals per major tick, that
 // is drawn with the ticks asked for; beyond it PLplot chooses its own (a
 // tick step typed far too small would otherwise draw for hours).
@@ -59,6 +56,29 @@ DrawnAxis drawn_axis(float lo, float hi, float tick, int nsub) {
   if (axis.tick > 0.0 && std::fabs(axis.hi - axis.lo) / axis.tick > kMaxMajorTicks) axis.tick = 0.0;
   if (axis.nsub < 0 || axis.nsub > kMaxMinorIntervals) axis.nsub = 0;
   return axis;
+}
+
+// Whether a tick step is one significant digit times a power of ten.
+bool one_digit_step(float step) {
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+  return std::fabs(mantissa - std::round(mantissa)) < 1e-3;
+}
+
+// The major tick step of the default frequency window 0 to nyquist: the step
+// of scale for five major intervals (0.1 for a yearly series), or for six
+// where five would need a step of two significant digits. PLplot labels the
+// ticks with the decimals the step's leading digit needs, so steps of 1.2
+// would be labelled 1, 2, 4, 5 and misplace every peak read off the axis; a
+// monthly series gets steps of 1 cycle per year instead.
+float frequency_tick(float nyquist) {
+  float tick = nyquist / 5.0f;
+  for (int ntick : {6, 7}) {
+    float start = 0.0f, step = 0.0f, end = 0.0f;
+    if (scale(0.0f, nyquist, ntick, start, step, end) != 0) break;
+    if (ntick == 6) tick = step;
+    if (one_digit_step(step)) return step;
+  }
+  return tick;
 }
 
 // The reply to the menu as the menu reads it: its first two characters,
@@ -107,7 +127,7 @@ Display::Display(textio::Console& console) : state_(std::make_unique<State>(cons
 Display::~Display() = default;
 
 void Display::display(const PlotInput& input) {
-  if (!is_plot_kind(input.iplot)) return;
+  if (!is_plot_kind(input.kind)) return;
   State& s = *state_;
   s.title = input.title;
   s.istate = 0;
@@ -154,7 +174,7 @@ void Display::State::prepare(const PlotInput& input) {
   float sstart = kExtremumStart;
   float send = -kExtremumStart;
 
-  if (data.iplot == 6) {
+  if (data.kind == 6) {
     for (float t : data.x) {
       settings.xmin = std::min(settings.xmin, t);
       settings.xmax = std::max(settings.xmax, t);
@@ -163,10 +183,13 @@ void Display::State::prepare(const PlotInput& input) {
     settings.xmin = sstart;
     settings.xmax = send;
   } else {
-    // Spectra always open on the whole band of a unit sampling interval.
+    // Spectra open on the whole band, 0 to the Nyquist frequency: 0 to 0.5
+    // by 0.1 for a yearly series, 0 to 6 by 1 for a monthly one.
+    float nyquist = 0.5f / input.dt;
+    if (!(nyquist > 0.0f) || !std::isfinite(nyquist)) nyquist = 0.5f;
     settings.xmin = 0.0f;
-    settings.xmax = 0.5f;
-    settings.xtick = 0.1f;
+    settings.xmax = nyquist;
+    settings.xtick = frequency_tick(nyquist);
   }
   settings.nxsub = 5;
 
@@ -179,7 +202,7 @@ void Display::State::prepare(const PlotInput& input) {
   sstart = kExtremumStart;
   send = -kExtremumStart;
   scale(settings.ymin, settings.ymax, 10, sstart, settings.ytick, send);
-  settings.ymin = data.iplot == 5 ? 0.0f : sstart;
+  settings.ymin = data.kind == 5 ? 0.0f : sstart;
   settings.ymax = send;
   settings.nysub = 5;
 }
@@ -192,7 +215,7 @@ void Display::State::draw() {
   if (output.kind == OutputKind::File) {
     file_name = !fixed_file.empty()
                     ? fixed_file
-                    : file_stem(title) + "_" + file_suffix(data.iplot) + "." + output.extension;
+                    : file_stem(title) + "_" + file_suffix(data.kind) + "." + output.extension;
     // PLplot retries and then gives up on a file it cannot create; find out
     // first, and say why.
     std::FILE* probe = std::fopen(file_name.c_str(), "wb");
@@ -261,10 +284,10 @@ void Display::State::draw_panel(const char* top, float vpor_bottom) {
   plot.colour(settings.iframe);
   plot.axes(x.lo, y.lo, "abinst", x.tick, x.nsub, "abinstv", y.tick, y.nsub);
   plot.colour(settings.itext);
-  if (data.iplot == 6) {
+  if (data.kind == 6) {
     plot.labels("Elapsed time", "Signal and anomaly", top);
   } else {
-    plot.labels("Frequency", data.iplot == 5 ? "F-score" : "Power", top);
+    plot.labels("Frequency", data.kind == 5 ? "F-score" : "Power", top);
   }
   plot.line_style(settings.lstyle);
 }
@@ -289,9 +312,9 @@ void Display::State::level_curves(const std::array<int, 4>& colours) {
 }
 
 void Display::State::draw_curves() {
-  plot.subpages(1, data.iplot == 2 ? 2 : 1);
+  plot.subpages(1, data.kind == 2 ? 2 : 1);
   const int main_colour = settings.icolor[0];
-  switch (data.iplot) {
+  switch (data.kind) {
     case 1:
       draw_panel("Raw Spectrum with Confidence Limits", 0.15f);
       plot.text("t", 0.1, 0.45, 0.0, title);

@@ -36,8 +36,8 @@ constexpr std::array<FormatDevices, 3> kFormatDevices = {{
 
 }  // namespace
 
-const char* file_suffix(int iplot) {
-  switch (iplot) {
+const char* file_suffix(int kind) {
+  switch (kind) {
     case 1:
       return "raw";
     case 2:
@@ -81,8 +81,8 @@ std::string file_device(const std::string& format) {
 
 bool draw_plot_file(const PlotInput& input, const std::string& device, const std::string& path,
                     std::string& error) {
-  if (!is_plot_kind(input.iplot)) {
-    error = "plot kind " + std::to_string(input.iplot) + " is not drawn";
+  if (!is_plot_kind(input.kind)) {
+    error = "plot kind " + std::to_string(input.kind) + " is not drawn";
     return false;
   }
   // A name of the writing process and a counter keeps the temporary files

@@ -13,15 +13,15 @@ namespace quorvane::display {
 // nothing is left.
 std::string file_stem(const std::string& title);
 
-// The part of a plot file name that names plot kind `iplot`: raw, reshaped,
+// The part of a plot file name that names plot kind `kind`: raw, reshaped,
 // median, ftest, recon (plot for any other kind).
-const char* file_suffix(int iplot);
+const char* file_suffix(int kind);
 
 // The PLplot file device that writes `format` ("png", "svg" or "pdf"), the
 // first of the preferred ones this PLplot offers; empty when none is.
 std::string file_device(const std::string& format);
 
-// Draws plot input.iplot in the default style with file device `device`
+// Draws plot input.kind in the default style with file device `device`
 // into `path`. The drawing goes to a temporary file beside `path`, which
 // replaces it only once complete, so a failed or interrupted drawing never
 // leaves a partial file. Drawings from several threads take turns (PLplot

@@ -76,7 +76,7 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
   return s;
 }
 
-Status run_spectrum(AnalysisRecord& r, const spectral::MessageSink& sink) {
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink) {
   Status status = spectral::spec(r.y, spec_settings(r), r.spectra, sink);
   if (!status) return status;
   spectral::PeakList peaks = spectral::findpeaks(r.spectra.f0, r.isignal, r.spectra);
@@ -102,11 +102,13 @@ std::vector<int> spectrum_plot_kinds(const AnalysisRecord& r) {
 display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
   const spectral::SpecResults& s = r.spectra;
   display::PlotInput plot;
+  plot.kind = kind;
   plot.n = s.nf;
   // The abscissa starts at the frequency of the first band entry, which
   // lies on the transform grid and so may differ slightly from fmin.
-  plot.x0 = s.f0;
-  plot.dx = s.df;
+  plot.fmin = s.f0;
+  plot.df = s.df;
+  plot.dt = r.dt;
   plot.specraw0 = s.specraw0;
   plot.specmed0 = s.specmed0;
   plot.specresh0 = s.specresh0;
@@ -115,7 +117,6 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
   plot.ftest = s.ftest;
   plot.conf = s.conf;
   plot.fconf = s.fconf;
-  plot.iplot = kind;
   plot.title = r.title;
   plot.y = r.y;
   plot.signal = r.signal;
@@ -123,7 +124,7 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
 }
 
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
-                            const spectral::MessageSink& sink) {
+                            const MessageSink& sink) {
   Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
   if (!check) return check;
   const auto n = static_cast<std::size_t>(r.npts);
@@ -144,10 +145,10 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
 
 display::PlotInput reconstruction_plot(const AnalysisRecord& r) {
   display::PlotInput input;
+  input.kind = 6;
   input.n = r.npts;
-  input.x0 = r.ymean;
-  input.dx = r.dt;
-  input.iplot = 6;
+  input.ymean = r.ymean;
+  input.dt = r.dt;
   input.title = r.title;
   input.y = r.y;
   input.signal = r.signal;

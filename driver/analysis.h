@@ -12,7 +12,7 @@
 #include "display/display.h"
 #include "driver/analysis_record.h"
 #include "spectral/spectrum.h"
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::driver {
 
@@ -45,7 +45,7 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r);
 // signals list with the significant peaks (at most nsigmax, none selected).
 // The engine's diagnostic lines go to `sink`. On refusal returns the reason
 // and leaves r.spectra and the signals list as they were.
-Status run_spectrum(AnalysisRecord& r, const spectral::MessageSink& sink);
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink);
 
 // The spectrum plots a run draws, in drawing order, as the display toggles
 // of `r` choose them (kinds 1 raw with levels, 2 reshaped and harmonic,
@@ -64,7 +64,7 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
 // Returns the refusal of the whole run (too few values, too many tapers)
 // with r.signal and r.rsig untouched.
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
-                            const spectral::MessageSink& sink);
+                            const MessageSink& sink);
 
 // The input of the reconstruction plot: the sum r.signal over the series
 // anomaly. Refers to the record's arrays.

@@ -432,10 +432,7 @@ class Program {
     plot(reconstruction_plot(r));
   }
 
-  void plot(const display::PlotInput& input) {
-    record_.iplot = input.iplot;
-    display_.display(input);
-  }
+  void plot(const display::PlotInput& input) { display_.display(input); }
 
   Console& console_;
   AnalysisRecord record_;

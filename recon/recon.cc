@@ -16,6 +16,10 @@ namespace {
 constexpr int kBaseFft = 8192;   // grid of every series up to this length
 constexpr int kMaxKnots = 500;
 constexpr int kWeightSteps = 51;  // 0, 0.02, ..., 1 for each misfit weight
+// A weight triple's misfit must lie below this to be chosen: a margin of 100
+// below the float range, so that a misfit near overflow (or NaN) is never
+// chosen and the search keeps the default weights (1, 0, 0) instead.
+constexpr float kMisfitCeiling = 1.0e36f;
 
 template <typename... Args>
 std::string text(const char* format, Args... args) {
@@ -97,22 +101,14 @@ Status check_recon(int nwin, int p, float dt, int npts) {
     return Status::failure(
         text("the time step %g is out of range for the reconstruction grid", double(dt)));
   }
-  if (nwin < 1) {
-    return Status::failure(
-        text("a reconstruction needs at least 1 taper; %d were asked for", nwin));
-  }
-  if (nwin > kMaxReconTapers) {
-    return Status::failure(text("the reconstruction holds at most %d tapers; %d were asked for",
-                                kMaxReconTapers, nwin));
+  if (Status status = spectral::check_taper_arguments(npts, nwin, p, kMaxReconTapers); !status) {
+    return status;
   }
   const int nknot = (npts + mstep - 1) / mstep;
   if (nwin > nknot) {
     return Status::failure(
         text("%d tapers were asked for, but the envelope of %d values has only %d knots", nwin,
              npts, nknot));
-  }
-  if (p < 1) {
-    return Status::failure(text("the resolution p must be at least 1; it is %d", p));
   }
   return Status::success();
 }
@@ -136,7 +132,7 @@ ReconGrid make_grid(int npts, int nwin, float dt) {
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
                       std::vector<float>& xdm, EnvelopeInputs& out) {
   spectral::Tapers tapers;
-  spectral::taper1(npts, nwin, static_cast<float>(p), tapers);
+  spectral::taper2(npts, nwin, static_cast<float>(p), tapers);
 
   float sum = 0.0f;
   for (int i = 0; i < npts; ++i) sum += y[static_cast<std::size_t>(i)];
@@ -152,15 +148,12 @@ void transform_series(std::span<const float> y, int nwin, int p, int npts, const
   const std::size_t stored = static_cast<std::size_t>(out.nbins) * static_cast<std::size_t>(nwin);
   out.yr.resize(stored);
   out.yi.resize(stored);
-  std::vector<double> re(static_cast<std::size_t>(grid.nfft));
-  std::vector<double> im(static_cast<std::size_t>(grid.nfft));
+  const spectral::FftPlan plan(static_cast<std::size_t>(grid.nfft));
+  std::vector<double> re(plan.size()), im(plan.size());
   for (int k = 0; k < nwin; ++k) {
-    std::fill(re.begin(), re.end(), 0.0);
-    std::fill(im.begin(), im.end(), 0.0);
-    for (int i = 0; i < npts; ++i) {
-      re[static_cast<std::size_t>(i)] = xdm[static_cast<std::size_t>(i)] * tapers.at(i, k);
-    }
-    spectral::fft2(re, im);
+    const float* v = tapers.column(k);
+    plan.transform_real(
+        xdm.size(), [&](std::size_t t) { return static_cast<double>(xdm[t] * v[t]); }, re, im);
     for (int j = 0; j < out.nbins; ++j) {
       out.yr[at(j, k, out.nbins)] = static_cast<float>(re[static_cast<std::size_t>(j)]);
       out.yi[at(j, k, out.nbins)] = static_cast<float>(im[static_cast<std::size_t>(j)]);
@@ -221,7 +214,7 @@ MisfitWeights least_misfit(std::span<const float> r1, std::span<const float> r2,
     for (std::size_t c = 0; c < kBlock; ++c) misfit[first + c] = sum[c];
   }
   MisfitWeights best;
-  float least = 1.0e36f;
+  float least = kMisfitCeiling;
   for (std::size_t c = 0; c < count; ++c) {
     if (misfit[c] < least) {
       least = misfit[c];

@@ -3,17 +3,12 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <span>
-#include <string_view>
 #include <vector>
 
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::spectral {
-
-// Diagnostic lines of the chi-square routine go to a sink the caller gives.
-using MessageSink = std::function<void(std::string_view line)>;
 
 // The analysis settings that the engine reads (option codes as in the
 // analysis record).
