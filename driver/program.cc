@@ -424,7 +424,8 @@ class Program {
 
   void reconstruction_run() {
     AnalysisRecord& r = record_;
-    Status status = reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); });
+    Status status =
+        reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); });
     if (!status) {
       console_.line(status.message);
       return;
