@@ -500,7 +500,7 @@ class Program {
       console_.line(status.message);
       return;
     }
-    spectral::PeakList peaks = spectral::findpeaks(r.spectra.f0, r.isignal, r.spectra);
+    spectral::PeakList peaks = spectral::findpeaks(r.isignal, r.spectra);
     const std::size_t found = std::min<std::size_t>(peaks.sigfreq.size(), nsigmax);
     for (std::size_t i = 0; i < found; ++i) {
       r.sigfreq[i] = peaks.sigfreq[i];

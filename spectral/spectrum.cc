@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "spectral/chi_square.h"
+#include "spectral/concentrations.h"
 #include "spectral/estimators.h"
 #include "spectral/fft.h"
+#include "spectral/jackknife.h"
+#include "spectral/montecarlo.h"
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
 #include "spectral/tapers.h"
@@ -45,10 +48,11 @@ struct Grid {
 
 Grid frequency_grid(const SpecSettings& s) {
   Grid g;
-  // The padded length: 2^b, b the number of halvings that take npts - 1 to
-  // zero (the smallest power of two not below npts), but at least 1024.
+  // The padded length: 2^b, b the number of halvings that take
+  // pad * npts - 1 to zero (the smallest power of two not below pad * npts),
+  // but at least 1024.
   int b = 0;
-  for (int rest = s.npts - 1; rest > 0; rest /= 2) ++b;
+  for (long long rest = static_cast<long long>(s.pad) * s.npts - 1; rest > 0; rest /= 2) ++b;
   g.nfft = std::max(1 << b, 1024);
   g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
   g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
@@ -186,6 +190,16 @@ Status check_spec(const SpecSettings& s) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
+  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8) {
+    return Status::failure(" The padding factor must be 1, 2, 4 or 8 (it is " +
+                           std::to_string(s.pad) + ").");
+  }
+  if (const int nfft = frequency_grid(s).nfft; nfft > kMaxTransform) {
+    return Status::failure(" Padding " + std::to_string(s.npts) + " values by " +
+                           std::to_string(s.pad) + " needs a " + std::to_string(nfft) +
+                           "-point transform; the spectrum engine does at most " +
+                           std::to_string(kMaxTransform) + ".");
+  }
   if (!one_of(s.nwin, 1, kMaxTapers)) {
     return Status::failure(" The number of tapers must be between 1 and 8 (it is " +
                            std::to_string(s.nwin) + ").");
@@ -224,6 +238,25 @@ Status check_spec(const SpecSettings& s) {
   if (s.fmax > nyquist * (1.0f + 4.0e-7f)) {
     return Status::failure(" The upper band limit " + show(s.fmax) +
                            " lies above the Nyquist frequency " + show(nyquist) + ".");
+  }
+  if (s.jackknife && s.nwin < 2) {
+    return Status::failure(" The jackknife interval needs at least 2 tapers (there is 1).");
+  }
+  if (s.median_bias_correction && s.irobust == 0 && s.inoise != 2) {
+    return Status::failure(" The median bias correction applies to the median-smoothed spectrum,"
+                           " which the raw background does not use.");
+  }
+  if (s.surrogates < 0) {
+    return Status::failure(" The number of surrogates must not be negative (it is " +
+                           std::to_string(s.surrogates) + ").");
+  }
+  if (s.jobs < 1) {
+    return Status::failure(" The number of jobs must be positive (it is " +
+                           std::to_string(s.jobs) + ").");
+  }
+  if (s.surrogates > 0 && s.isignal == 2) {
+    return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
+                           " harmonic-only analysis judges lines by the F-test alone.");
   }
   const Grid g = frequency_grid(s);
   if (g.nfv < 1) {
@@ -275,14 +308,15 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   w.xdm.resize(npts);
   for (std::size_t t = 0; t < npts; ++t) w.xdm[t] = y[t] - mean;
   float rho0 = 0.0f;
-  if (s.inoise == 0) {
+  float var = 0.0f;
+  if (s.inoise == 0 || s.surrogates > 0) {
     float ssq = 0.0f, lag = 0.0f;
     for (std::size_t t = 0; t < npts; ++t) ssq += w.xdm[t] * w.xdm[t];
     for (std::size_t t = 1; t < npts; ++t) lag += w.xdm[t - 1] * w.xdm[t];
-    const float var = ssq / static_cast<float>(s.npts);
+    var = ssq / static_cast<float>(s.npts);
     const float c1 = lag / static_cast<float>(s.npts - 1);
     // A constant series has no autocorrelation to speak of: 0, not 0/0.
-    rho0 = var > 0.0f ? c1 / var : 0.0f;
+    if (s.inoise == 0) rho0 = var > 0.0f ? c1 / var : 0.0f;
   }
 
   SpecResults r;
@@ -314,6 +348,9 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   w.tapsum.resize(w.el.size());
   compute_tapers(s.npts, nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
                  EigenPath::Fast, &memory);
+  if (s.exact_concentrations) {
+    taper_concentrations(s.npts, nwin, static_cast<float>(s.p), w.v, w.el);
+  }
   const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
                       : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
                                      : 1.0;
@@ -340,18 +377,20 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
 
   // The spectrum estimate.
   w.estimate.assign(nfv, 0.0f);
-  if (s.iadapt == 0) {
-    hires(w.coefficients, w.el, w.estimate);
-  } else {
-    // The series' sum of squares (squares in single, sum in double), on the
-    // scale of the eigenspectra.
-    double sig2 = 0.0;
+  // The series' sum of squares (squares in single, sum in double), on the
+  // scale of the eigenspectra: the variance scale of the adaptive estimate.
+  double sig2 = 0.0;
+  if (s.iadapt != 0) {
     for (std::size_t t = 0; t < npts; ++t) sig2 += static_cast<double>(w.xdm[t] * w.xdm[t]);
     if (s.inorm == 1) {
       sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
     } else if (s.inorm == 2) {
       sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
     }
+  }
+  if (s.iadapt == 0) {
+    hires(w.coefficients, w.el, w.estimate);
+  } else {
     adwait(w.coefficients, w.el, sig2, w.estimate);
   }
   for (std::size_t i = 0; i < nfv; ++i) {
@@ -359,6 +398,11 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
       return Status::failure(" The spectrum of this series exceeds the single-precision range;"
                              " rescale the values.");
     }
+  }
+  std::array<std::vector<float>, 4> montecarlo_conf;
+  if (s.surrogates > 0) {
+    Status status = montecarlo_levels(s, rho0, var, s.surrogates, s.seed, s.jobs, montecarlo_conf);
+    if (!status) return status;
   }
   // From here on nothing can fail: the arrays of the caller's results are
   // reused (their storage outlives the run), each filled entry overwritten
@@ -374,6 +418,15 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   r.harmonic0 = std::move(out.harmonic0);
   r.specback0 = std::move(out.specback0);
   r.ftest = std::move(out.ftest);
+  r.montecarlo_conf = std::move(montecarlo_conf);
+  if (s.jackknife) {
+    r.jackknife_lower.assign(length, 0.0f);
+    r.jackknife_upper.assign(length, 0.0f);
+    jackknife_interval(w.coefficients, w.el, s.iadapt != 0, sig2,
+                       std::span<const float>(w.estimate.data(), nfv),
+                       std::span<float>(r.jackknife_lower.data(), nfv),
+                       std::span<float>(r.jackknife_upper.data(), nfv));
+  }
   std::copy(w.estimate.begin(), w.estimate.end(), r.specraw0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.specresh0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
@@ -393,6 +446,13 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
     const int nsm = static_cast<int>(s.fsmooth / g.df);
     running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
                    std::span<float>(r.specmed0.data(), nfv), &memory);
+    if (s.median_bias_correction) {
+      // The median of an estimate distributed as (mean / nu) chi-square(nu),
+      // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
+      // for K = 3), so median / conf[0] estimates the mean level that the
+      // background and its chi-square levels stand for.
+      for (std::size_t i = 0; i < nfv; ++i) r.specmed0[i] /= r.conf[0];
+    }
     if (s.irobust == 1) {
       float med_total = 0.0f;
       for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
@@ -421,7 +481,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
     const float cs = std::cos(3.1415927f * f / s.fmax);
     float back = 0.0f;
     if (s.inoise == 2) {
-      back = r.conf[0] * r.specmed0[i];
+      back = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
     } else if (s.irobust == 1) {
       back = ar1_level(r.s0, r.rho, cs);
     } else {
