@@ -1,7 +1,9 @@
 #include "spectral/jackknife.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -73,7 +75,9 @@ void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, 
     const double half = t * std::sqrt(scale * spread);
     const double centre = std::log(static_cast<double>(estimate[i]));
     lower[i] = static_cast<float>(std::exp(centre - half));
-    upper[i] = static_cast<float>(std::exp(centre + half));
+    // An upper end beyond single precision is kept at its largest value.
+    upper[i] = static_cast<float>(std::min(std::exp(centre + half),
+                                           static_cast<double>(std::numeric_limits<float>::max())));
   }
 }
 
