@@ -28,13 +28,13 @@ struct Spectrum {
   }
   PlotInput input(int nf) const {
     PlotInput in;
+    in.kind = 1;
     in.n = nf;
-    in.dx = 0.5f / static_cast<float>(nf);
+    in.df = 0.5f / static_cast<float>(nf);
     in.specraw0 = in.specmed0 = in.specresh0 = in.harmonic0 = in.ftest = raw;
     in.specback0 = back;
     in.conf = {1.0f, 2.3f, 3.0f, 4.6f};
     in.fconf = {0.7f, 2.4f, 3.2f, 5.2f, 6.0f, 7.0f};
-    in.iplot = 1;
     in.title = "bench   ";
     return in;
   }

@@ -35,8 +35,8 @@ constexpr int kMaxMinorIntervals = 100;
 // Further attempts to open a plot window, 20, 40, 80 and 160 ms apart.
 constexpr int kScreenRetries = 4;
 
-const char* file_suffix(int iplot) {
-  switch (iplot) {
+const char* file_suffix(int kind) {
+  switch (kind) {
     case 1: return "raw";
     case 2: return "reshaped";
     case 3: return "median";
@@ -81,6 +81,29 @@ DrawnAxis drawn_axis(float lo, float hi, float tick, int nsub) {
   if (axis.tick > 0.0 && std::fabs(axis.hi - axis.lo) / axis.tick > kMaxMajorTicks) axis.tick = 0.0;
   if (axis.nsub < 0 || axis.nsub > kMaxMinorIntervals) axis.nsub = 0;
   return axis;
+}
+
+// Whether a tick step is one significant digit times a power of ten.
+bool one_digit_step(float step) {
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+  return std::fabs(mantissa - std::round(mantissa)) < 1e-3;
+}
+
+// The major tick step of the default frequency window 0 to nyquist: the step
+// of scale for five major intervals (0.1 for a yearly series), or for six
+// where five would need a step of two significant digits. PLplot labels the
+// ticks with the decimals the step's leading digit needs, so steps of 1.2
+// would be labelled 1, 2, 4, 5 and misplace every peak read off the axis; a
+// monthly series gets steps of 1 cycle per year instead.
+float frequency_tick(float nyquist) {
+  float tick = nyquist / 5.0f;
+  for (int ntick : {6, 7}) {
+    float start = 0.0f, step = 0.0f, end = 0.0f;
+    if (scale(0.0f, nyquist, ntick, start, step, end) != 0) break;
+    if (ntick == 6) tick = step;
+    if (one_digit_step(step)) return step;
+  }
+  return tick;
 }
 
 // The reply to the menu as the menu reads it: its first two characters,
@@ -128,7 +151,7 @@ Display::Display(textio::Console& console) : state_(std::make_unique<State>(cons
 Display::~Display() = default;
 
 void Display::display(const PlotInput& input) {
-  if (!is_plot_kind(input.iplot)) return;
+  if (!is_plot_kind(input.kind)) return;
   State& s = *state_;
   s.title = input.title;
   s.istate = 0;
@@ -148,7 +171,7 @@ void Display::State::prepare(const PlotInput& input) {
   float sstart = kExtremumStart;
   float send = -kExtremumStart;
 
-  if (data.iplot == 6) {
+  if (data.kind == 6) {
     for (float t : data.x) {
       settings.xmin = std::min(settings.xmin, t);
       settings.xmax = std::max(settings.xmax, t);
@@ -157,10 +180,13 @@ void Display::State::prepare(const PlotInput& input) {
     settings.xmin = sstart;
     settings.xmax = send;
   } else {
-    // Spectra always open on the whole band of a unit sampling interval.
+    // Spectra open on the whole band, 0 to the Nyquist frequency, in five
+    // major intervals: 0 to 0.5 by 0.1 for a yearly series.
+    float nyquist = 0.5f / input.dt;
+    if (!(nyquist > 0.0f) || !std::isfinite(nyquist)) nyquist = 0.5f;
     settings.xmin = 0.0f;
-    settings.xmax = 0.5f;
-    settings.xtick = 0.1f;
+    settings.xmax = nyquist;
+    settings.xtick = frequency_tick(nyquist);
   }
   settings.nxsub = 5;
 
@@ -173,7 +199,7 @@ void Display::State::prepare(const PlotInput& input) {
   sstart = kExtremumStart;
   send = -kExtremumStart;
   scale(settings.ymin, settings.ymax, 10, sstart, settings.ytick, send);
-  settings.ymin = data.iplot == 5 ? 0.0f : sstart;
+  settings.ymin = data.kind == 5 ? 0.0f : sstart;
   settings.ymax = send;
   settings.nysub = 5;
 }
@@ -184,7 +210,7 @@ void Display::State::draw() {
   if (std::find(devices.begin(), devices.end(), settings.device) == devices.end()) return;
   std::string file_name;
   if (output.kind == OutputKind::File) {
-    file_name = file_stem(title) + "_" + file_suffix(data.iplot) + "." + output.extension;
+    file_name = file_stem(title) + "_" + file_suffix(data.kind) + "." + output.extension;
     // PLplot retries and then gives up on a file it cannot create; find out
     // first, and say why.
     std::FILE* probe = std::fopen(file_name.c_str(), "wb");
@@ -253,10 +279,10 @@ void Display::State::draw_panel(const char* top, float vpor_bottom) {
   plot.colour(settings.iframe);
   plot.axes(x.lo, y.lo, "abinst", x.tick, x.nsub, "abinstv", y.tick, y.nsub);
   plot.colour(settings.itext);
-  if (data.iplot == 6) {
+  if (data.kind == 6) {
     plot.labels("Elapsed time", "Signal and anomaly", top);
   } else {
-    plot.labels("Frequency", data.iplot == 5 ? "F-score" : "Power", top);
+    plot.labels("Frequency", data.kind == 5 ? "F-score" : "Power", top);
   }
   plot.line_style(settings.lstyle);
 }
@@ -281,9 +307,9 @@ void Display::State::level_curves(const std::array<int, 4>& colours) {
 }
 
 void Display::State::draw_curves() {
-  plot.subpages(1, data.iplot == 2 ? 2 : 1);
+  plot.subpages(1, data.kind == 2 ? 2 : 1);
   const int main_colour = settings.icolor[0];
-  switch (data.iplot) {
+  switch (data.kind) {
     case 1:
       draw_panel("Raw Spectrum with Confidence Limits", 0.15f);
       plot.text("t", 0.1, 0.45, 0.0, title);

@@ -11,18 +11,22 @@
 
 namespace quorvane::display {
 
-// What one plot shows. For the spectrum kinds (1 raw spectrum with
-// confidence levels, 2 reshaped and harmonic, 3 median smoothed, 5 F-test)
-// n = nf, x0 = fmin, dx = df, and n - 1 points are drawn; for the
-// reconstruction (kind 6) n = npts, x0 = the series mean, dx = dt.
+// What one plot shows: kind 1 raw spectrum with confidence levels, 2
+// reshaped and harmonic spectra, 3 median smoothed, 5 F-test, 6 the
+// reconstruction over the series anomaly. The spectrum kinds draw n - 1
+// points (n = nf) from fmin in steps of df; the reconstruction draws n = npts
+// points at times 0, dt, 2 dt, ...
 struct PlotInput {
+  int kind = 0;
   int n = 0;
-  float x0 = 0.0f;
-  float dx = 0.0f;
+  float fmin = 0.0f;   // spectrum kinds: frequency of the first point
+  float df = 0.0f;     // spectrum kinds: frequency step
+  float dt = 1.0f;     // sampling interval: the time step of the reconstruction,
+                       // and the spectra open on 0 to the Nyquist frequency 1/(2 dt)
+  float ymean = 0.0f;  // reconstruction: series mean, subtracted from y
   std::span<const float> specraw0, specmed0, specresh0, harmonic0, specback0, ftest;
   std::array<float, 4> conf{};
   std::array<float, 6> fconf{};
-  int iplot = 0;
   std::string title;  // series name
   std::span<const float> y, signal;
 };
@@ -36,7 +40,7 @@ class Display {
   Display(const Display&) = delete;
   Display& operator=(const Display&) = delete;
 
-  // Draws plot input.iplot, then runs the plot options menu until the user
+  // Draws plot input.kind, then runs the plot options menu until the user
   // continues. Kinds other than 1, 2, 3, 5 and 6 draw nothing and return at
   // once. Plotting trouble is reported on the error stream and never ends
   // the program; the end of the input throws textio::EndOfInput.

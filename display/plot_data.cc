@@ -18,8 +18,8 @@ namespace quorvane::display {
 
 namespace {
 
-std::size_t curve_count(int iplot) {
-  switch (iplot) {
+std::size_t curve_count(int kind) {
+  switch (kind) {
     case 1: return 5;
     case 2: return 2;
     case 3: return 1;
@@ -36,8 +36,8 @@ std::size_t available(std::size_t wanted, std::initializer_list<std::span<const 
   return wanted;
 }
 
-const char* header(int iplot) {
-  switch (iplot) {
+const char* header(int kind) {
+  switch (kind) {
     case 1:
       return " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
              " specback0*conf(3)  specback0*conf(4)";
@@ -59,17 +59,17 @@ struct TemporaryFile {
 
 }  // namespace
 
-bool is_plot_kind(int iplot) { return curve_count(iplot) != 0; }
+bool is_plot_kind(int kind) { return curve_count(kind) != 0; }
 
 void prepare_plot_data(const PlotInput& input, PlotData& data) {
-  data.iplot = input.iplot;
-  data.curves.resize(curve_count(input.iplot));
+  data.kind = input.kind;
+  data.curves.resize(curve_count(input.kind));
   std::size_t n = 0;
-  if (input.iplot == 6) {
+  if (input.kind == 6) {
     n = available(static_cast<std::size_t>(std::max(input.n, 0)), {input.y, input.signal});
   } else if (input.n > 1) {
     const auto wanted = static_cast<std::size_t>(input.n - 1);
-    switch (input.iplot) {
+    switch (input.kind) {
       case 1: n = available(wanted, {input.specraw0, input.specback0}); break;
       case 2: n = available(wanted, {input.specresh0, input.harmonic0}); break;
       case 3: n = available(wanted, {input.specmed0}); break;
@@ -81,11 +81,11 @@ void prepare_plot_data(const PlotInput& input, PlotData& data) {
   for (auto& curve : data.curves) curve.resize(n);
 
   for (std::size_t i = 0; i < n; ++i) {
-    const float step = static_cast<float>(i) * input.dx;
-    data.x[i] = input.iplot == 6 ? step : input.x0 + step;
+    data.x[i] = input.kind == 6 ? static_cast<float>(i) * input.dt
+                                : input.fmin + static_cast<float>(i) * input.df;
   }
   for (std::size_t i = 0; i < n; ++i) {
-    switch (input.iplot) {
+    switch (input.kind) {
       case 1:
         data.curves[0][i] = input.specraw0[i];
         for (std::size_t k = 0; k < 4; ++k) data.curves[k + 1][i] = input.specback0[i] * input.conf[k];
@@ -103,7 +103,7 @@ void prepare_plot_data(const PlotInput& input, PlotData& data) {
         break;
       case 6:
         data.curves[0][i] = input.signal[i];
-        data.curves[1][i] = input.y[i] - input.x0;
+        data.curves[1][i] = input.y[i] - input.ymean;
         break;
       default:
         break;
@@ -112,10 +112,10 @@ void prepare_plot_data(const PlotInput& input, PlotData& data) {
 }
 
 void write_plot_data(std::ostream& out, const PlotData& data) {
-  out << header(data.iplot) << '\n';
+  out << header(data.kind) << '\n';
   std::string line;
   for (std::size_t i = 0; i < data.x.size(); ++i) {
-    if (data.iplot == 6) {
+    if (data.kind == 6) {
       line = textio::free_line({static_cast<double>(data.x[i]),
                                 static_cast<double>(data.curves[0][i]),
                                 static_cast<double>(data.curves[1][i])});

@@ -16,17 +16,17 @@ namespace quorvane::display {
 // constant F-test levels; kind 6: signal and the series anomaly). Every
 // curve has x.size() points. Redraws and saves use these arrays unchanged.
 struct PlotData {
-  int iplot = 0;
+  int kind = 0;
   std::vector<float> x;
   std::vector<std::vector<float>> curves;
 };
 
 // True for the plot kinds that display draws (1, 2, 3, 5 and 6).
-bool is_plot_kind(int iplot);
+bool is_plot_kind(int kind);
 
-// Fills `data` for input.iplot: n - 1 points for the spectrum kinds,
-// x(i) = x0 + (i-1)*dx; n points for the reconstruction, t(i) = (i-1)*dx and
-// anomaly y(i) - x0. All in single precision. The count is limited to what
+// Fills `data` for input.kind: n - 1 points for the spectrum kinds,
+// x(i) = fmin + (i-1)*df; n points for the reconstruction, t(i) = (i-1)*dt and
+// anomaly y(i) - ymean. All in single precision. The count is limited to what
 // the input arrays hold, so short arrays never cause reads beyond their end.
 // Reuses the storage already in `data`.
 void prepare_plot_data(const PlotInput& input, PlotData& data);

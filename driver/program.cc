@@ -472,11 +472,13 @@ class Program {
     const AnalysisRecord& r = record_;
     const spectral::SpecResults& s = r.spectra;
     display::PlotInput plot;
+    plot.kind = kind;
     plot.n = s.nf;
     // The abscissa starts at the frequency of the first band entry, which
     // lies on the transform grid and so may differ slightly from fmin.
-    plot.x0 = s.f0;
-    plot.dx = s.df;
+    plot.fmin = s.f0;
+    plot.df = s.df;
+    plot.dt = r.dt;
     plot.specraw0 = s.specraw0;
     plot.specmed0 = s.specmed0;
     plot.specresh0 = s.specresh0;
@@ -485,7 +487,6 @@ class Program {
     plot.ftest = s.ftest;
     plot.conf = s.conf;
     plot.fconf = s.fconf;
-    plot.iplot = kind;
     plot.title = r.title;
     plot.y = r.y;
     plot.signal = r.signal;
@@ -535,20 +536,17 @@ class Program {
       for (std::size_t j = 0; j < n; ++j) r.signal[j] += r.rsig[j];
     }
     display::PlotInput input;
+    input.kind = 6;
     input.n = r.npts;
-    input.x0 = r.ymean;
-    input.dx = r.dt;
-    input.iplot = 6;
+    input.ymean = r.ymean;
+    input.dt = r.dt;
     input.title = r.title;
     input.y = r.y;
     input.signal = r.signal;
     plot(input);
   }
 
-  void plot(const display::PlotInput& input) {
-    record_.iplot = input.iplot;
-    display_.display(input);
-  }
+  void plot(const display::PlotInput& input) { display_.display(input); }
 
   Console& console_;
   AnalysisRecord record_;

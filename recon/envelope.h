@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "recon/lapack_qr.h"
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::recon {
 

@@ -97,22 +97,14 @@ Status check_recon(int nwin, int p, float dt, int npts) {
     return Status::failure(
         text("the time step %g is out of range for the reconstruction grid", double(dt)));
   }
-  if (nwin < 1) {
-    return Status::failure(
-        text("a reconstruction needs at least 1 taper; %d were asked for", nwin));
-  }
-  if (nwin > kMaxReconTapers) {
-    return Status::failure(text("the reconstruction holds at most %d tapers; %d were asked for",
-                                kMaxReconTapers, nwin));
+  if (Status status = spectral::check_taper_arguments(npts, nwin, p, kMaxReconTapers); !status) {
+    return status;
   }
   const int nknot = (npts + mstep - 1) / mstep;
   if (nwin > nknot) {
     return Status::failure(
         text("%d tapers were asked for, but the envelope of %d values has only %d knots", nwin,
              npts, nknot));
-  }
-  if (p < 1) {
-    return Status::failure(text("the resolution p must be at least 1; it is %d", p));
   }
   return Status::success();
 }
@@ -136,7 +128,7 @@ ReconGrid make_grid(int npts, int nwin, float dt) {
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
                       std::vector<float>& xdm, EnvelopeInputs& out) {
   spectral::Tapers tapers;
-  spectral::taper1(npts, nwin, static_cast<float>(p), tapers);
+  spectral::taper2(npts, nwin, static_cast<float>(p), tapers);
 
   float sum = 0.0f;
   for (int i = 0; i < npts; ++i) sum += y[static_cast<std::size_t>(i)];

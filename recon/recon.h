@@ -4,14 +4,14 @@
 
 #include <span>
 
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::recon {
 
 // Checks that a reconstruction with these values is possible (at least 2
-// values, dt positive, 1 <= nwin within the taper store and not above the
-// number of envelope knots, p positive). The message names the offending
-// value.
+// values, dt positive, the taper arguments the spectrum engine also checks,
+// spectral::check_taper_arguments, with at most 16 tapers, and no more
+// tapers than envelope knots). The message names the offending value.
 Status check_recon(int nwin, int p, float dt, int npts);
 
 // Rebuilds the signal at frequency freq0 (the trend when freq0 < bndwdth)

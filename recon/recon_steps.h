@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "recon/envelope.h"
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::recon {
 

@@ -1,21 +1,13 @@
 #include "spectral/chi_square.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
+
+#include "textio/layout.h"
 
 namespace quorvane::spectral {
 
 namespace {
-
-std::string format_i(int value, int width) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%*d", width, value);
-  std::string text = buffer;
-  // A number wider than its field is written as asterisks.
-  return static_cast<int>(text.size()) > width ? std::string(static_cast<std::size_t>(width), '*')
-                                                : text;
-}
 
 void emit(const MessageSink& sink, const std::string& line) {
   if (sink) sink(line);
@@ -63,45 +55,27 @@ bool gamma_cdf(double x, double a, double gamma_a, double& g) {
 
 }  // namespace
 
-std::string format_e15_8(double value) {
-  if (!std::isfinite(value)) return std::string(15, '*');
-  if (value == 0.0) return " 0.00000000E+00";
-  char buffer[40];
-  // d.dddddddE+xx holds the same eight significant digits as 0.ddddddddE+yy
-  // with yy = xx + 1.
-  std::snprintf(buffer, sizeof buffer, "%.7E", std::fabs(value));
-  const std::string text = buffer;
-  const std::size_t epos = text.find('E');
-  const int exponent = std::stoi(text.substr(epos + 1)) + 1;
-  std::string digits = text.substr(0, 1) + text.substr(2, 7);
-  char exp_text[16];
-  std::snprintf(exp_text, sizeof exp_text, "%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-  std::string out = std::string(value < 0.0 ? "-" : " ") + "0." + digits + "E" + exp_text;
-  if (out.size() > 15) return std::string(15, '*');
-  return std::string(15 - out.size(), ' ') + out;
-}
-
 float chsppf(float p, int nu, const MessageSink& sink) {
   if (p < 0.0f || p >= 1.0f || std::isnan(p)) {
     emit(sink, " ***** fatal error--the first");
     emit(sink, " input argument to the chsppf subroutine");
     emit(sink, " is outside the allowable (0,1) interval *****)");
     emit(sink, " ***** the value of the argument is ");
-    emit(sink, " " + format_e15_8(p) + " *****");
+    emit(sink, " " + textio::format_exponent(p, 15, 8) + " *****");
     return 0.0f;
   }
   if (nu < 1) {
     emit(sink, " ***** fatal error--the second");
     emit(sink, " input argument to the chsppf subroutine");
     emit(sink, " is non-positive *****");
-    emit(sink, " ** the value of the argument is " + format_i(nu, 8) + " ***");
+    emit(sink, " ** the value of the argument is " + textio::format_integer(nu, 8) + " ***");
     return 0.0f;
   }
   auto iteration_failure = [&]() {
     emit(sink, std::string(" *****error in internal operations in the chsppf ") +
-                   "subroutine--the number of iterations exceeds " + format_i(kMaxSeriesTerms, 7));
-    emit(sink, " " + std::string("     the input value of p     is ") + format_e15_8(p));
-    emit(sink, " " + std::string("     the input value of nu    is ") + format_i(nu, 8));
+                   "subroutine--the number of iterations exceeds " + textio::format_integer(kMaxSeriesTerms, 7));
+    emit(sink, " " + std::string("     the input value of p     is ") + textio::format_exponent(p, 15, 8));
+    emit(sink, " " + std::string("     the input value of nu    is ") + textio::format_integer(nu, 8));
     emit(sink, " " + std::string("     the output value of ppf has been set to 0.0"));
     return 0.0f;
   };

@@ -1,7 +1,7 @@
 // Percent points of the chi-square distribution.
 #pragma once
 
-#include "spectral/spectrum.h"
+#include "common/status.h"
 
 namespace quorvane::spectral {
 
@@ -14,8 +14,5 @@ namespace quorvane::spectral {
 // does not converge in 10000 terms writes the routine's diagnostic lines to
 // sink (when one is given) and returns 0.
 float chsppf(float p, int nu, const MessageSink& sink = {});
-
-// Fortran-style E15.8 form of a value, e.g. " 0.12345678E+03".
-std::string format_e15_8(double value);
 
 }  // namespace quorvane::spectral

@@ -50,7 +50,10 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
   SpecSettings plain = settings;
   plain.surrogates = 0;
   plain.jackknife = false;
-  if (Status status = check_spec(plain); !status) return status;
+  // Every surrogate has the series' length, so they all share one set of
+  // tapers.
+  RunTapers tapers;
+  if (Status status = spec_tapers(plain, tapers); !status) return status;
 
   // Ratios of surrogate m at ratios[m * nfv + i]; each job writes only the
   // rows of the surrogates it takes.
@@ -59,7 +62,7 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
   {
     RandomStream random(seed, 0);
     ar1_surrogate(rho, variance, random, series);
-    if (Status status = spec(series, plain, first); !status) return status;
+    if (Status status = spec(series, plain, tapers, first); !status) return status;
   }
   const std::size_t nfv = static_cast<std::size_t>(first.nf - 1);
   const std::size_t count = static_cast<std::size_t>(surrogates);
@@ -89,7 +92,7 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
     for (std::size_t m = next++; m < count; m = next++) {
       RandomStream random(seed, m);
       ar1_surrogate(rho, variance, random, x);
-      Status status = spec(x, plain, r);
+      Status status = spec(x, plain, tapers, r);
       if (!status) {
         const std::lock_guard<std::mutex> hold(failure_lock);
         if (failure) failure = std::move(status);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "spectral/spectrum.h"
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::spectral {
 

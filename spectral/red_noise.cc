@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdlib>
 #include <limits>
-#include <functional>
 #include <memory_resource>
-#include <thread>
 #include <vector>
+
+#include "spectral/two_halves.h"
 
 namespace quorvane::spectral {
 
@@ -131,9 +131,7 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     for (std::size_t i = first; i < rest.size(); i += stride) consider(rest[i], own);
   };
   if (n >= 4096) {
-    std::thread helper(work, 1, 2, std::ref(second));
-    work(0, 2, best);
-    helper.join();
+    run_two_halves([&] { work(0, 2, best); }, [&] { work(1, 2, second); });
     if (second.value < best.value ||
         (second.value == best.value && second.index >= 0 && second.index < best.index)) {
       best = second;

@@ -7,10 +7,10 @@
 #include <limits>
 #include <memory_resource>
 #include <span>
-#include <thread>
 #include <vector>
 
 #include "spectral/lapack_tridiagonal.h"
+#include "spectral/two_halves.h"
 
 namespace quorvane::spectral {
 
@@ -364,9 +364,7 @@ bool solve_folded(std::span<const double> d, std::span<const double> e, int coun
   sym.prepare();
   anti.prepare();
   if (n >= 2048 && anti.count > 0) {
-    std::thread helper([&anti] { anti.solve(); });
-    sym.solve();
-    helper.join();
+    run_two_halves([&sym] { sym.solve(); }, [&anti] { anti.solve(); });
   } else {
     sym.solve();
     anti.solve();

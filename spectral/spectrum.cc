@@ -1,13 +1,13 @@
 #include "spectral/spectrum.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory_resource>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "spectral/chi_square.h"
@@ -19,6 +19,7 @@
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
 #include "spectral/tapers.h"
+#include "spectral/two_halves.h"
 #include "spectral/work_arena.h"
 
 namespace quorvane::spectral {
@@ -165,6 +166,273 @@ void reshape(const Grid& g, float fsel, float chithr, const std::pmr::vector<flo
   }
 }
 
+// The stages of one spectrum run, in the order spec() calls them. Each reads
+// what the earlier ones left in the workspace or the results; none can fail
+// after the estimate has been checked for overflow.
+
+// Refuses a series shorter than npts or holding a value that is not finite.
+Status check_series(std::span<const float> y, const SpecSettings& s) {
+  if (y.size() < static_cast<std::size_t>(s.npts)) {
+    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
+                           std::to_string(s.npts) + ".");
+  }
+  for (std::size_t t = 0; t < static_cast<std::size_t>(s.npts); ++t) {
+    if (!std::isfinite(y[t])) {
+      return Status::failure(" Value " + std::to_string(t + 1) +
+                             " of the series is not a finite number.");
+    }
+  }
+  return Status::success();
+}
+
+// The series less its mean, all in single precision.
+void demean(std::span<const float> y, const SpecSettings& s, std::pmr::vector<float>& xdm) {
+  const std::size_t npts = static_cast<std::size_t>(s.npts);
+  float total = 0.0f;
+  for (std::size_t t = 0; t < npts; ++t) total += y[t];
+  const float mean = total / static_cast<float>(s.npts);
+  xdm.resize(npts);
+  for (std::size_t t = 0; t < npts; ++t) xdm[t] = y[t] - mean;
+}
+
+// The lag-1 autocorrelation of the demeaned series, the starting point of
+// the red-noise hypothesis; 0 for the other hypotheses.
+float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSettings& s) {
+  if (s.inoise != 0) return 0.0f;
+  const std::size_t npts = xdm.size();
+  float ssq = 0.0f, lag = 0.0f;
+  for (std::size_t t = 0; t < npts; ++t) ssq += xdm[t] * xdm[t];
+  for (std::size_t t = 1; t < npts; ++t) lag += xdm[t - 1] * xdm[t];
+  const float var = ssq / static_cast<float>(s.npts);
+  const float c1 = lag / static_cast<float>(s.npts - 1);
+  // A constant series has no autocorrelation to speak of: 0, not 0/0.
+  return var > 0.0f ? c1 / var : 0.0f;
+}
+
+// The variance of the demeaned series, summed as for the autocorrelation.
+float series_variance(const std::pmr::vector<float>& xdm) {
+  float ssq = 0.0f;
+  for (float x : xdm) ssq += x * x;
+  return ssq / static_cast<float>(xdm.size());
+}
+
+// The thresholds the line reshaping applies to the F statistic and to the
+// ratio of the raw spectrum over its background.
+struct ReshapeThresholds {
+  float fsel = 0.0f;
+  float chithr = 0.0f;
+};
+
+// Confidence ratios of chi-square with 2K degrees of freedom and the F
+// levels into r; returns the reshaping thresholds at the chosen level.
+ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& sink,
+                                    SpecResults& r) {
+  const int nu = 2 * s.nwin;
+  const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
+  for (std::size_t j = 0; j < 4; ++j) r.conf[j] = chsppf(levels[j], nu, sink) / static_cast<float>(nu);
+  ReshapeThresholds t;
+  if (s.nwin > 1) {
+    r.fconf = f_levels(s.nwin);
+    t.fsel = r.fconf[static_cast<std::size_t>(s.isiglev - 1)];
+  }
+  if (s.ireshape == 1 && s.isignal != 2) {
+    t.chithr = r.conf[static_cast<std::size_t>(std::clamp(s.isiglev, 1, 4) - 1)];
+  }
+  return t;
+}
+
+// The run's tapers, kept in the run memory: computed, or copied from tapers
+// computed once for many runs. Exact concentrations replace the asymptotic
+// ones when the settings ask for them.
+void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
+                std::pmr::memory_resource* memory) {
+  const std::size_t nwin = static_cast<std::size_t>(s.nwin);
+  if (given != nullptr) {
+    w.v.assign(given->v.begin(), given->v.end());
+    w.el = given->el;
+    w.tapsum = given->tapsum;
+    return;
+  }
+  w.v.resize(static_cast<std::size_t>(s.npts) * nwin);
+  w.el.resize(nwin);
+  w.dlam.resize(nwin);
+  w.tapsum.resize(nwin);
+  compute_tapers(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
+                 EigenPath::Fast, memory);
+  if (s.exact_concentrations) {
+    taper_concentrations(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el);
+  }
+}
+
+// The eigencoefficients of every taper; the transforms of large series are
+// shared between two threads (each taper's transform is independent).
+void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
+                            std::pmr::memory_resource* memory) {
+  const int nwin = s.nwin;
+  const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
+                      : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
+                                     : 1.0;
+  w.coefficients.resize(g.nfv, nwin);
+  // Both threads' buffers are taken before the threads start.
+  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
+  const bool split_work = g.nfft >= 8192 && nwin >= 2;
+  TransformBuffers buffers[2] = {
+      {std::pmr::vector<double>(nfft, memory), std::pmr::vector<double>(nfft, memory)},
+      {std::pmr::vector<double>(split_work ? nfft : 0, memory),
+       std::pmr::vector<double>(split_work ? nfft : 0, memory)}};
+  std::pmr::vector<std::uint32_t> order(nfft, memory);
+  bit_reversal_order(order);
+  if (split_work) {
+    const int split = nwin / 2;
+    run_two_halves(
+        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients); },
+        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients); });
+  } else {
+    eigencoefficients(w.xdm, w.v, order, g, norm, 0, nwin, buffers[0], w.coefficients);
+  }
+}
+
+// The variance scale of the adaptive estimate: the series' sum of squares
+// (squares in single, sum in double) on the scale of the eigenspectra.
+double variance_scale(const SpecSettings& s, const Workspace& w) {
+  double sig2 = 0.0;
+  for (float x : w.xdm) sig2 += static_cast<double>(x * x);
+  if (s.inorm == 1) {
+    sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
+  } else if (s.inorm == 2) {
+    sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  }
+  return sig2;
+}
+
+// The high-resolution or adaptive spectrum estimate into w.estimate; refuses
+// an estimate that overflows single precision.
+Status spectrum_estimate(const SpecSettings& s, const Grid& g, Workspace& w) {
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  w.estimate.assign(nfv, 0.0f);
+  if (s.iadapt == 0) {
+    hires(w.coefficients, w.el, w.estimate);
+  } else {
+    adwait(w.coefficients, w.el, variance_scale(s, w), w.estimate);
+  }
+  for (float value : w.estimate) {
+    if (!std::isfinite(value)) {
+      return Status::failure(" The spectrum of this series exceeds the single-precision range;"
+                             " rescale the values.");
+    }
+  }
+  return Status::success();
+}
+
+// Moves the caller's result arrays into r, each cleared to the band length
+// (their storage outlives the run), and starts the raw, reshaped and
+// harmonic spectra from the estimate.
+void take_result_arrays(const Grid& g, const Workspace& w, SpecResults& out, SpecResults& r) {
+  const std::size_t length = static_cast<std::size_t>(g.nf);
+  for (std::vector<float>* v : {&out.specraw0, &out.specmed0, &out.specresh0, &out.harmonic0,
+                                &out.specback0, &out.ftest}) {
+    v->assign(length, 0.0f);
+  }
+  r.specraw0 = std::move(out.specraw0);
+  r.specmed0 = std::move(out.specmed0);
+  r.specresh0 = std::move(out.specresh0);
+  r.harmonic0 = std::move(out.harmonic0);
+  r.specback0 = std::move(out.specback0);
+  r.ftest = std::move(out.ftest);
+  std::copy(w.estimate.begin(), w.estimate.end(), r.specraw0.begin());
+  std::copy(w.estimate.begin(), w.estimate.end(), r.specresh0.begin());
+  std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
+}
+
+// The 95 % jackknife interval of the estimate, over the band length.
+void jackknife_stage(const SpecSettings& s, const Grid& g, const Workspace& w, SpecResults& r) {
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  r.jackknife_lower.assign(static_cast<std::size_t>(g.nf), 0.0f);
+  r.jackknife_upper.assign(static_cast<std::size_t>(g.nf), 0.0f);
+  jackknife_interval(w.coefficients, w.el, s.iadapt != 0, s.iadapt != 0 ? variance_scale(s, w) : 0.0,
+                     std::span<const float>(w.estimate.data(), nfv),
+                     std::span<float>(r.jackknife_lower.data(), nfv),
+                     std::span<float>(r.jackknife_upper.data(), nfv));
+}
+
+// Mean level s0raw of the raw spectrum over the band.
+void raw_level(const Grid& g, SpecResults& r) {
+  float raw_total = 0.0f;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(g.nfv); ++i) raw_total += r.specraw0[i];
+  r.s0raw = raw_total / static_cast<float>(g.nfv);
+  r.s0 = r.s0raw;
+}
+
+// Running median of the raw spectrum: for the robust background, and for
+// the locally-white hypothesis, whose background is the median itself. The
+// robust background takes its level s0 from the median.
+void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
+                  std::pmr::memory_resource* memory) {
+  if (s.irobust != 1 && s.inoise != 2) return;
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  const int nsm = static_cast<int>(s.fsmooth / g.df);
+  running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
+                 std::span<float>(r.specmed0.data(), nfv), memory);
+  if (s.median_bias_correction) {
+    // The median of an estimate distributed as (mean / nu) chi-square(nu),
+    // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
+    // for K = 3), so median / conf[0] estimates the mean level that the
+    // background and its chi-square levels stand for.
+    for (std::size_t i = 0; i < nfv; ++i) r.specmed0[i] /= r.conf[0];
+  }
+  if (s.irobust == 1) {
+    float med_total = 0.0f;
+    for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
+    r.s0 = med_total / static_cast<float>(g.nfv);
+  }
+}
+
+// The AR(1) coefficient rho (the robust fit to the median, or rho0) and
+// both decorrelation times.
+void red_noise_fit(const SpecSettings& s, const Grid& g, float rho0, SpecResults& r,
+                   std::pmr::memory_resource* memory) {
+  r.rho0 = rho0;
+  r.rho = rho0;
+  if (s.irobust == 1 && s.inoise != 2) {
+    MisfitBand band;
+    band.s0 = r.s0;
+    band.smed = std::span<const float>(r.specmed0.data(), static_cast<std::size_t>(g.nfv));
+    band.fmax = s.fmax;
+    band.df = g.df;
+    band.f0 = g.f0;
+    band.ilogfit = s.ilogfit;
+    r.rho = red_noise_grid_fit(band, rho0, memory);
+  }
+  r.tau = decorrelation_time(s.dt, r.rho);
+  r.tau0 = decorrelation_time(s.dt, r.rho0);
+}
+
+// The noise background into back and r.specback0 (zero for harmonic
+// signals, whose background is the reshaped spectrum, set after reshaping).
+// The constant is single-precision pi as the background has always used it
+// (the misfit uses 3.1415925).
+void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<float>& back,
+                      SpecResults& r) {
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  back.assign(nfv, 0.0f);
+  if (s.isignal == 2) return;
+  for (std::size_t i = 0; i < nfv; ++i) {
+    const float f = static_cast<float>(i) * g.df + g.f0;
+    const float cs = std::cos(3.1415927f * f / s.fmax);
+    float level = 0.0f;
+    if (s.inoise == 2) {
+      // The corrected median is itself the mean level.
+      level = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
+    } else if (s.irobust == 1) {
+      level = ar1_level(r.s0, r.rho, cs);
+    } else {
+      level = ar1_level(r.s0raw, r.rho0, cs);
+    }
+    back[i] = level;
+    r.specback0[i] = level;
+  }
+}
+
 }  // namespace
 
 Status check_spec(const SpecSettings& s) {
@@ -200,22 +468,8 @@ Status check_spec(const SpecSettings& s) {
                            "-point transform; the spectrum engine does at most " +
                            std::to_string(kMaxTransform) + ".");
   }
-  if (!one_of(s.nwin, 1, kMaxTapers)) {
-    return Status::failure(" The number of tapers must be between 1 and 8 (it is " +
-                           std::to_string(s.nwin) + ").");
-  }
-  if (s.nwin > s.npts) {
-    return Status::failure(" The number of tapers (" + std::to_string(s.nwin) +
-                           ") exceeds the number of values (" + std::to_string(s.npts) + ").");
-  }
-  if (s.p < 1) {
-    return Status::failure(" The resolution p must be positive (it is " + std::to_string(s.p) + ").");
-  }
-  // The half-bandwidth p / npts must stay below half a cycle per sample.
-  if (2 * static_cast<long long>(s.p) >= s.npts) {
-    return Status::failure(" The resolution p (" + std::to_string(s.p) +
-                           ") must be below half the number of values (" + std::to_string(s.npts) +
-                           ").");
+  if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
+    return status;
   }
   if (!one_of(s.inoise, 0, 2) || !one_of(s.irobust, 0, 1) || !one_of(s.ilogfit, 0, 1) ||
       !one_of(s.isignal, 0, 2) || !one_of(s.iadapt, 0, 1) || !one_of(s.isiglev, 1, 6)) {
@@ -279,223 +533,80 @@ Status check_spec(const SpecSettings& s) {
   return Status::success();
 }
 
-Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
-            const MessageSink& sink) {
-  if (Status status = check_spec(s); !status) return status;
-  if (y.size() < static_cast<std::size_t>(s.npts)) {
-    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
-                           std::to_string(s.npts) + ".");
-  }
-  const std::size_t npts = static_cast<std::size_t>(s.npts);
-  for (std::size_t t = 0; t < npts; ++t) {
-    if (!std::isfinite(y[t])) {
-      return Status::failure(" Value " + std::to_string(t + 1) +
-                             " of the series is not a finite number.");
-    }
-  }
+namespace {
 
+// One run with the tapers computed here (given null) or given.
+Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers* given,
+                SpecResults& out, const MessageSink& sink) {
+  if (Status status = check_spec(s); !status) return status;
+  if (given != nullptr && (given->npts != s.npts || given->nwin != s.nwin || given->p != s.p ||
+                           given->exact_concentrations != s.exact_concentrations)) {
+    return Status::failure(" The tapers given were computed for other settings.");
+  }
+  if (Status status = check_series(y, s); !status) return status;
   const Grid g = frequency_grid(s);
-  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
-  const int nwin = s.nwin;
   WorkArena memory;
   Workspace w(&memory);
-
-  // Demean (single precision) and, for the red-noise hypothesis, the lag-1
-  // autocorrelation of the series.
-  float total = 0.0f;
-  for (std::size_t t = 0; t < npts; ++t) total += y[t];
-  const float mean = total / static_cast<float>(s.npts);
-  w.xdm.resize(npts);
-  for (std::size_t t = 0; t < npts; ++t) w.xdm[t] = y[t] - mean;
-  float rho0 = 0.0f;
-  float var = 0.0f;
-  if (s.inoise == 0 || s.surrogates > 0) {
-    float ssq = 0.0f, lag = 0.0f;
-    for (std::size_t t = 0; t < npts; ++t) ssq += w.xdm[t] * w.xdm[t];
-    for (std::size_t t = 1; t < npts; ++t) lag += w.xdm[t - 1] * w.xdm[t];
-    var = ssq / static_cast<float>(s.npts);
-    const float c1 = lag / static_cast<float>(s.npts - 1);
-    // A constant series has no autocorrelation to speak of: 0, not 0/0.
-    if (s.inoise == 0) rho0 = var > 0.0f ? c1 / var : 0.0f;
-  }
-
   SpecResults r;
   r.nf = g.nf;
   r.df = g.df;
   r.f0 = g.f0;
   r.nbw = g.nbw;
 
-  // Confidence ratios of chi-square with 2K degrees of freedom, F levels,
-  // and the thresholds of the reshaping.
-  const int nu = 2 * nwin;
-  const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
-  for (std::size_t j = 0; j < 4; ++j) r.conf[j] = chsppf(levels[j], nu, sink) / static_cast<float>(nu);
-  float fsel = 0.0f;
-  if (nwin > 1) {
-    r.fconf = f_levels(nwin);
-    fsel = r.fconf[static_cast<std::size_t>(s.isiglev - 1)];
-  }
-  float chithr = 0.0f;
-  if (s.ireshape == 1 && s.isignal != 2) {
-    chithr = r.conf[static_cast<std::size_t>(std::clamp(s.isiglev, 1, 4) - 1)];
-  }
-
-  // Tapers and eigencoefficients; the transforms of large series are shared
-  // between two threads (each taper's transform is independent).
-  w.v.resize(npts * static_cast<std::size_t>(nwin));
-  w.el.resize(static_cast<std::size_t>(nwin));
-  w.dlam.resize(w.el.size());
-  w.tapsum.resize(w.el.size());
-  compute_tapers(s.npts, nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
-                 EigenPath::Fast, &memory);
-  if (s.exact_concentrations) {
-    taper_concentrations(s.npts, nwin, static_cast<float>(s.p), w.v, w.el);
-  }
-  const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-                      : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
-                                     : 1.0;
-  w.coefficients.resize(g.nfv, nwin);
-  // Both threads' buffers are taken before the threads start.
-  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
-  const bool split_work = g.nfft >= 8192 && nwin >= 2;
-  TransformBuffers buffers[2] = {
-      {std::pmr::vector<double>(nfft, &memory), std::pmr::vector<double>(nfft, &memory)},
-      {std::pmr::vector<double>(split_work ? nfft : 0, &memory),
-       std::pmr::vector<double>(split_work ? nfft : 0, &memory)}};
-  std::pmr::vector<std::uint32_t> order(nfft, &memory);
-  bit_reversal_order(order);
-  if (split_work) {
-    const int split = nwin / 2;
-    std::thread helper([&] {
-      eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients);
-    });
-    eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients);
-    helper.join();
-  } else {
-    eigencoefficients(w.xdm, w.v, order, g, norm, 0, nwin, buffers[0], w.coefficients);
-  }
-
-  // The spectrum estimate.
-  w.estimate.assign(nfv, 0.0f);
-  // The series' sum of squares (squares in single, sum in double), on the
-  // scale of the eigenspectra: the variance scale of the adaptive estimate.
-  double sig2 = 0.0;
-  if (s.iadapt != 0) {
-    for (std::size_t t = 0; t < npts; ++t) sig2 += static_cast<double>(w.xdm[t] * w.xdm[t]);
-    if (s.inorm == 1) {
-      sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
-    } else if (s.inorm == 2) {
-      sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
-    }
-  }
-  if (s.iadapt == 0) {
-    hires(w.coefficients, w.el, w.estimate);
-  } else {
-    adwait(w.coefficients, w.el, sig2, w.estimate);
-  }
-  for (std::size_t i = 0; i < nfv; ++i) {
-    if (!std::isfinite(w.estimate[i])) {
-      return Status::failure(" The spectrum of this series exceeds the single-precision range;"
-                             " rescale the values.");
-    }
-  }
-  std::array<std::vector<float>, 4> montecarlo_conf;
+  demean(y, s, w.xdm);
+  const float rho0 = lag1_autocorrelation(w.xdm, s);
+  const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
+  run_tapers(s, given, w, &memory);
+  band_eigencoefficients(s, g, w, &memory);
+  if (Status status = spectrum_estimate(s, g, w); !status) return status;
   if (s.surrogates > 0) {
-    Status status = montecarlo_levels(s, rho0, var, s.surrogates, s.seed, s.jobs, montecarlo_conf);
+    Status status = montecarlo_levels(s, rho0, series_variance(w.xdm), s.surrogates, s.seed,
+                                      s.jobs, r.montecarlo_conf);
     if (!status) return status;
   }
-  // From here on nothing can fail: the arrays of the caller's results are
-  // reused (their storage outlives the run), each filled entry overwritten
-  // and the rest of the band length cleared.
-  const std::size_t length = static_cast<std::size_t>(g.nf);
-  for (std::vector<float>* v : {&out.specraw0, &out.specmed0, &out.specresh0, &out.harmonic0,
-                                &out.specback0, &out.ftest}) {
-    v->assign(length, 0.0f);
-  }
-  r.specraw0 = std::move(out.specraw0);
-  r.specmed0 = std::move(out.specmed0);
-  r.specresh0 = std::move(out.specresh0);
-  r.harmonic0 = std::move(out.harmonic0);
-  r.specback0 = std::move(out.specback0);
-  r.ftest = std::move(out.ftest);
-  r.montecarlo_conf = std::move(montecarlo_conf);
-  if (s.jackknife) {
-    r.jackknife_lower.assign(length, 0.0f);
-    r.jackknife_upper.assign(length, 0.0f);
-    jackknife_interval(w.coefficients, w.el, s.iadapt != 0, sig2,
-                       std::span<const float>(w.estimate.data(), nfv),
-                       std::span<float>(r.jackknife_lower.data(), nfv),
-                       std::span<float>(r.jackknife_upper.data(), nfv));
-  }
-  std::copy(w.estimate.begin(), w.estimate.end(), r.specraw0.begin());
-  std::copy(w.estimate.begin(), w.estimate.end(), r.specresh0.begin());
-  std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
-
-  if (nwin > 1) regre(w.coefficients, w.tapsum, r.ftest);
-
-  float raw_total = 0.0f;
-  for (std::size_t i = 0; i < nfv; ++i) raw_total += r.specraw0[i];
-  r.s0raw = raw_total / static_cast<float>(g.nfv);
-  r.s0 = r.s0raw;
-  r.rho0 = rho0;
-  r.rho = rho0;
-
-  // Running median: for the robust background, and for the locally-white
-  // hypothesis, whose background is the median itself.
-  if (s.irobust == 1 || s.inoise == 2) {
-    const int nsm = static_cast<int>(s.fsmooth / g.df);
-    running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
-                   std::span<float>(r.specmed0.data(), nfv), &memory);
-    if (s.median_bias_correction) {
-      // The median of an estimate distributed as (mean / nu) chi-square(nu),
-      // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
-      // for K = 3), so median / conf[0] estimates the mean level that the
-      // background and its chi-square levels stand for.
-      for (std::size_t i = 0; i < nfv; ++i) r.specmed0[i] /= r.conf[0];
-    }
-    if (s.irobust == 1) {
-      float med_total = 0.0f;
-      for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
-      r.s0 = med_total / static_cast<float>(g.nfv);
-    }
-  }
-  if (s.irobust == 1 && s.inoise != 2) {
-    MisfitBand band;
-    band.s0 = r.s0;
-    band.smed = std::span<const float>(r.specmed0.data(), nfv);
-    band.fmax = s.fmax;
-    band.df = g.df;
-    band.f0 = g.f0;
-    band.ilogfit = s.ilogfit;
-    r.rho = red_noise_grid_fit(band, rho0, &memory);
-  }
-  r.tau = decorrelation_time(s.dt, r.rho);
-  r.tau0 = decorrelation_time(s.dt, r.rho0);
-
-  // Background; the constant is single-precision pi as the background has
-  // always used it (the misfit uses 3.1415925).
-  w.back.assign(nfv, 0.0f);
-  for (std::size_t i = 0; i < nfv; ++i) {
-    if (s.isignal == 2) continue;
-    const float f = static_cast<float>(i) * g.df + g.f0;
-    const float cs = std::cos(3.1415927f * f / s.fmax);
-    float back = 0.0f;
-    if (s.inoise == 2) {
-      back = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
-    } else if (s.irobust == 1) {
-      back = ar1_level(r.s0, r.rho, cs);
-    } else {
-      back = ar1_level(r.s0raw, r.rho0, cs);
-    }
-    w.back[i] = back;
-    r.specback0[i] = back;
-  }
-
+  // From here on nothing can fail, so the caller's arrays may be taken.
+  take_result_arrays(g, w, out, r);
+  if (s.jackknife) jackknife_stage(s, g, w, r);
+  if (s.nwin > 1) regre(w.coefficients, w.tapsum, r.ftest);
+  raw_level(g, r);
+  median_level(s, g, r, &memory);
+  red_noise_fit(s, g, rho0, r, &memory);
+  noise_background(s, g, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
-  if (s.ireshape == 1 && nwin > 1 && g.nbw <= g.nfv) reshape(g, fsel, chithr, w.back, r);
-  if (s.isignal == 2) std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
-
+  if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
+    reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);
+  }
+  if (s.isignal == 2) {
+    std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
+  }
   out = std::move(r);
+  return Status::success();
+}
+
+}  // namespace
+
+Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
+            const MessageSink& sink) {
+  return run_spec(y, s, nullptr, out, sink);
+}
+
+Status spec(std::span<const float> y, const SpecSettings& s, const RunTapers& tapers,
+            SpecResults& out, const MessageSink& sink) {
+  return run_spec(y, s, &tapers, out, sink);
+}
+
+Status spec_tapers(const SpecSettings& s, RunTapers& out) {
+  if (Status status = check_spec(s); !status) return status;
+  WorkArena memory;
+  Workspace w(&memory);
+  run_tapers(s, nullptr, w, &memory);
+  out.npts = s.npts;
+  out.nwin = s.nwin;
+  out.p = s.p;
+  out.exact_concentrations = s.exact_concentrations;
+  out.v.assign(w.v.begin(), w.v.end());
+  out.el = w.el;
+  out.tapsum = w.tapsum;
   return Status::success();
 }
 

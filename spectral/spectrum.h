@@ -4,17 +4,12 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
-#include <string_view>
 #include <vector>
 
-#include "spectral/status.h"
+#include "common/status.h"
 
 namespace quorvane::spectral {
-
-// Diagnostic lines of the chi-square routine go to a sink the caller gives.
-using MessageSink = std::function<void(std::string_view line)>;
 
 // The analysis settings that the engine reads (option codes as in the
 // analysis record).
@@ -119,6 +114,26 @@ Status check_spec(const SpecSettings& settings);
 // Carlo surrogates share settings.jobs threads.
 Status spec(std::span<const float> y, const SpecSettings& settings, SpecResults& out,
             const MessageSink& sink = {});
+
+// The tapers of runs with these settings (their length, number, resolution
+// and concentrations), computed once for callers that analyse many series
+// of the same length, such as Monte Carlo surrogates.
+struct RunTapers {
+  int npts = 0, nwin = 0, p = 0;
+  bool exact_concentrations = false;
+  std::vector<float> v;       // taper k at v[k * npts]
+  std::vector<double> el;     // concentrations
+  std::vector<float> tapsum;  // sums of the taper values
+};
+
+// Computes the tapers of settings that check_spec accepts into out; on
+// refusal out is left as it was.
+Status spec_tapers(const SpecSettings& settings, RunTapers& out);
+
+// spec with tapers from spec_tapers: the same results, without computing
+// the tapers again. Also refuses tapers computed for other settings.
+Status spec(std::span<const float> y, const SpecSettings& settings, const RunTapers& tapers,
+            SpecResults& out, const MessageSink& sink = {});
 
 // The list of significant peaks: at most max_peaks entries, ordered by
 // frequency (entry i at results.f0 + i * df); sigpct holds 99, 95 or 90.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <memory_resource>
+#include <string>
 #include <vector>
 
 #include "spectral/lapack_tridiagonal.h"
@@ -34,19 +35,27 @@ void slepian_matrix(int n, double cs, std::pmr::vector<double>& d, std::pmr::vec
   }
 }
 
-void fill(int n, int nwin, float npi, Tapers& out, EigenPath path) {
-  const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
-  out.n = n;
-  out.nwin = nwin;
-  out.v.resize(count);
-  out.el.resize(static_cast<std::size_t>(nwin));
-  out.tapsum.resize(static_cast<std::size_t>(nwin));
-  out.dlam.resize(static_cast<std::size_t>(nwin));
-  WorkArena memory;
-  compute_tapers(n, nwin, npi, out.v, out.el, out.tapsum, out.dlam, path, &memory);
-}
-
 }  // namespace
+
+Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
+  if (nwin < 1 || nwin > max_tapers) {
+    return Status::failure(" The number of tapers must be between 1 and " +
+                           std::to_string(max_tapers) + " (it is " + std::to_string(nwin) + ").");
+  }
+  if (nwin > npts) {
+    return Status::failure(" The number of tapers (" + std::to_string(nwin) +
+                           ") exceeds the number of values (" + std::to_string(npts) + ").");
+  }
+  if (p < 1) {
+    return Status::failure(" The resolution p must be positive (it is " + std::to_string(p) + ").");
+  }
+  if (2 * static_cast<long long>(p) >= npts) {
+    return Status::failure(" The resolution p (" + std::to_string(p) +
+                           ") must be below half the number of values (" + std::to_string(npts) +
+                           ").");
+  }
+  return Status::success();
+}
 
 void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<double> el,
                     std::span<float> tapsum, std::span<double> dlam, EigenPath path,
@@ -104,8 +113,16 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   }
 }
 
-void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
-
-void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path) { fill(n, nwin, npi, out, path); }
+void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) {
+  const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
+  out.n = n;
+  out.nwin = nwin;
+  out.v.resize(count);
+  out.el.resize(static_cast<std::size_t>(nwin));
+  out.tapsum.resize(static_cast<std::size_t>(nwin));
+  out.dlam.resize(static_cast<std::size_t>(nwin));
+  WorkArena memory;
+  compute_tapers(n, nwin, npi, out.v, out.el, out.tapsum, out.dlam, path, &memory);
+}
 
 }  // namespace quorvane::spectral

@@ -6,7 +6,16 @@
 #include <span>
 #include <vector>
 
+#include "common/status.h"
+
 namespace quorvane::spectral {
+
+// Checks the taper arguments of a run of either engine on npts values:
+// 1 <= nwin <= max_tapers, nwin <= npts, p >= 1, and 2 p < npts, so that the
+// half-bandwidth p / npts stays below half a cycle per sample (at or above
+// it the concentration band would reach the Nyquist frequency and the
+// tapers lose their meaning). The message names the offending value.
+Status check_taper_arguments(int npts, int nwin, int p, int max_tapers);
 
 // K tapers of length N for time-bandwidth product npi.
 struct Tapers {
@@ -30,11 +39,10 @@ struct Tapers {
 // path.
 enum class EigenPath { Fast, Reference };
 
-// Tapers for the spectrum engine and for the reconstruction. Both compute the
-// same tapers; they differ only in the capacities their callers allow.
-// Requires n >= 1, 1 <= nwin <= n.
+// The K = nwin tapers of length n for time-bandwidth product npi, for the
+// spectrum engine and the reconstruction alike (each checks its own
+// capacities first). Requires n >= 1, 1 <= nwin <= n.
 void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
-void taper1(int n, int nwin, float npi, Tapers& out, EigenPath path = EigenPath::Fast);
 
 // The same computation into storage the caller provides: v receives the
 // n * nwin taper values (taper k at v[k * n]); el, tapsum and dlam receive

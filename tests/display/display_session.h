@@ -89,15 +89,15 @@ struct Sample {
   std::vector<float> y{1.0f, 3.0f, 2.5f, 1.5f};
   std::vector<float> signal{-0.75f, 0.5f, 1.0f, 0.0f};
 
-  PlotInput input(int iplot, int n = 4) const {
-    PlotInput in{.n = n, .x0 = 0.0f, .dx = 0.125f, .specraw0 = specraw0, .specmed0 = specmed0,
-                 .specresh0 = specresh0, .harmonic0 = harmonic0, .specback0 = specback0,
-                 .ftest = ftest, .conf = {1.0f, 2.0f, 3.0f, 4.0f},
-                 .fconf = {1.5f, 2.5f, 3.5f, 4.5f, 9.0f, 9.0f}, .iplot = iplot,
-                 .title = "sunspots", .y = y, .signal = signal};
-    if (iplot == 6) {
-      in.x0 = 2.0f;
-      in.dx = 1.0f;
+  PlotInput input(int kind, int n = 4) const {
+    PlotInput in{.kind = kind, .n = n, .fmin = 0.0f, .df = 0.125f, .specraw0 = specraw0,
+                 .specmed0 = specmed0, .specresh0 = specresh0, .harmonic0 = harmonic0,
+                 .specback0 = specback0, .ftest = ftest, .conf = {1.0f, 2.0f, 3.0f, 4.0f},
+                 .fconf = {1.5f, 2.5f, 3.5f, 4.5f, 9.0f, 9.0f}, .title = "sunspots", .y = y,
+                 .signal = signal};
+    if (kind == 6) {
+      in.ymean = 2.0f;
+      in.dt = 1.0f;
       in.title = "nino12  ";
     }
     return in;

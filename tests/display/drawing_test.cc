@@ -36,7 +36,7 @@ class Drawing : public DisplayTest {};
 
 TEST_F(Drawing, EveryPlotKindGoesToItsOwnFileWithItsTitleAndLabels) {
   ScopedEnv device("QUORVANE_DEVICE", "svg");
-  const struct { int iplot; const char* file; std::vector<const char*> texts; } plots[] = {
+  const struct { int kind; const char* file; std::vector<const char*> texts; } plots[] = {
       {1, "sunspots_raw.svg",
        {"Raw Spectrum with Confidence Limits", "sunspots", "Frequency", "Power", "50%", "90%",
         "95%", "99%"}},
@@ -48,7 +48,7 @@ TEST_F(Drawing, EveryPlotKindGoesToItsOwnFileWithItsTitleAndLabels) {
   Session session("c\nc\nc\nc\nc\nc\n0\nc\n");
   std::string written;
   for (const auto& plot : plots) {
-    session.display.display(sample_.input(plot.iplot));
+    session.display.display(sample_.input(plot.kind));
     written += " plot written to " + std::string(plot.file) + "\n";
     const std::string text = svg_text(plot.file);
     for (const char* piece : plot.texts) EXPECT_NE(text.find(piece), std::string::npos) << piece;
@@ -68,6 +68,26 @@ TEST_F(Drawing, EveryPlotKindGoesToItsOwnFileWithItsTitleAndLabels) {
                                    " cannot write plot file plot_median.svg: Is a directory\n"
                                    " cannot write plot file plot_median.svg: Is a directory\n");
   EXPECT_EQ(directory_.files().size(), 7u);
+}
+
+// The labels of the frequency axis as PLplot draws them: the ticks of a
+// monthly series' window, 0 to 6 cycles per year, read 0 to 6 in whole
+// cycles (steps of 1.2 would be labelled 1, 2, 4, 5 and misplace the annual
+// cycle), and the yearly window reads 0 to 0.5 in tenths.
+TEST_F(Drawing, TheFrequencyAxisIsLabelledAtItsTicksUpToTheNyquistFrequency) {
+  ScopedEnv device("QUORVANE_DEVICE", "svg");
+  const struct { float dt; const char* labels; } cases[] = {
+      {1.0f / 12.0f, "0123456" "0.0"},  // then the first label of the value axis
+      {1.0f, "0.00.10.20.30.40.5" "0.0"},
+  };
+  for (const auto& c : cases) {
+    Session session("c\n");
+    PlotInput input = sample_.input(3);
+    input.dt = c.dt;
+    session.display.display(input);
+    EXPECT_EQ(svg_text("sunspots_median.svg").rfind(c.labels, 0), 0u)
+        << "dt " << c.dt << ": " << svg_text("sunspots_median.svg");
+  }
 }
 
 TEST_F(Drawing, WithoutAUsableDeviceOrDisplayPlotsBecomePngFilesAndNothingIsPrompted) {

@@ -102,8 +102,8 @@ TEST_F(OptionsMenu, EveryQuestionAndReplyInOneTranscript) {
   }
   Session session(answers + "c\n");
   PlotInput input = sample_.input(3);
-  input.x0 = 0.25f;
-  input.dx = 0.01f;
+  input.fmin = 0.25f;
+  input.df = 0.01f;
   session.display.display(input);
   session.display.display(input);
   session.display.display(sample_.input(5));
@@ -116,6 +116,32 @@ TEST_F(OptionsMenu, EveryQuestionAndReplyInOneTranscript) {
             " 0.2600       0.25E+00\n"
             " 0.2700       0.10E+06\n");
   EXPECT_EQ(directory_.files(), std::vector<std::string>{"saved.dat"});
+}
+
+// The frequency window opens on the whole band, 0 to the Nyquist frequency
+// 1/(2 dt), with ticks at a step of one significant digit, so that a peak
+// can be read off the labelled axis.
+TEST_F(OptionsMenu, TheFrequencyWindowOpensOnZeroToTheNyquistFrequency) {
+  const struct { float dt; const char *tick, *xmax; } cases[] = {
+      {1.0f, "0.1", "0.5"},            // yearly
+      {1.0f / 12.0f, "1.0", "6.0"},    // monthly: the annual cycle on a tick
+      {0.25f, "0.4", "2.0"},           // quarterly
+      {1.0f / 24.0f, "2.0", "12.0"},   // half-monthly: 2, not 2.5
+      {2.0f, "0.05", "0.25"},          // one value every two years
+      {0.0f, "0.1", "0.5"},            // no usable interval: the yearly window
+  };
+  for (const auto& c : cases) {
+    Session session("8\n1\n14\n1\n15\n1\nc\n");
+    PlotInput input = sample_.input(1);
+    input.dt = c.dt;
+    session.display.display(input);
+    const std::string out = session.out.str();
+    for (const std::string& shown : {"change x axis major tics from: " + std::string(c.tick),
+                                     "change x axis max value from: " + std::string(c.xmax),
+                                     std::string("change x axis min value from: 0.0")}) {
+      EXPECT_NE(out.find(kQ + shown + "\n"), std::string::npos) << "dt " << c.dt << ": " << shown;
+    }
+  }
 }
 
 TEST_F(OptionsMenu, ContinueLettersAndAnEmptyReplyEndTheMenu) {
@@ -137,8 +163,8 @@ class PlotDataFile : public DisplayTest {};
 
 TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
   PlotInput far = sample_.input(3);  // the last frequency does not fit its 7 columns
-  far.x0 = 99.5f;
-  far.dx = 0.25f;
+  far.fmin = 99.5f;
+  far.df = 0.25f;
   const struct { PlotInput input; const char* file; } cases[] = {
       {sample_.input(1),
        " ff  specraw0  specback0*conf(1)  specback0*conf(2)"

@@ -232,10 +232,17 @@ TEST(Recon, BadArgumentsAreRefusedBeforeAnyWork) {
   };
   struct Case { int nwin, p; float dt; int npts; const char* words; };
   for (Case c :
-       {Case{5, 3, 1.0f, 309, ""}, Case{16, 3, 1.0f, 1000, ""}, Case{2, 1, 1.0f, 2, ""},
+       {Case{5, 3, 1.0f, 309, ""}, Case{16, 3, 1.0f, 1000, ""}, Case{2, 1, 1.0f, 3, ""},
         Case{3, 2, 1.0f, 1, "at least 2 values"}, Case{3, 2, 1.0f, kMaxReconPoints + 1, "at most"},
-        Case{0, 2, 1.0f, 300, "at least 1 taper"}, Case{17, 2, 1.0f, 1000, "at most 16 tapers"},
-        Case{5, 2, 1.0f, 4, "only 4 knots"}, Case{3, 0, 1.0f, 300, "resolution p"}}) {
+        Case{0, 2, 1.0f, 300, "between 1 and 16 (it is 0)"},
+        Case{17, 2, 1.0f, 1000, "between 1 and 16 (it is 17)"},
+        Case{5, 2, 1.0f, 4, "exceeds the number of values (4)"},
+        Case{3, 0, 1.0f, 300, "resolution p must be positive"},
+        // The half-bandwidth p / npts must stay below half a cycle per
+        // sample, as in the spectrum engine.
+        Case{3, 149, 1.0f, 300, ""}, Case{3, 150, 1.0f, 300, "p (150) must be below half"},
+        Case{3, 200, 1.0f, 300, "p (200) must be below half"},
+        Case{2, 1, 1.0f, 2, "p (1) must be below half"}}) {
     expect(check_recon(c.nwin, c.p, c.dt, c.npts), c.words);
   }
   for (float dt : {0.0f, -1.0f, std::nanf(""), std::numeric_limits<float>::infinity(), 1.0e-45f,
