@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 #include "display/device_choice.h"
 #include "display/plot_data.h"
 #include "display/plot_device.h"
+#include "display/plot_file.h"
 #include "display/plot_options.h"
 #include "display/scale.h"
 #include "textio/layout.h"
@@ -34,30 +36,6 @@ constexpr int kMaxMinorIntervals = 100;
 
 // Further attempts to open a plot window, 20, 40, 80 and 160 ms apart.
 constexpr int kScreenRetries = 4;
-
-const char* file_suffix(int kind) {
-  switch (kind) {
-    case 1: return "raw";
-    case 2: return "reshaped";
-    case 3: return "median";
-    case 5: return "ftest";
-    case 6: return "recon";
-    default: return "plot";
-  }
-}
-
-// The series name as a file-name stem: trailing blanks dropped, anything
-// but letters, digits, '-', '_' and '.' replaced by '_'.
-std::string file_stem(const std::string& title) {
-  std::string stem = title;
-  while (!stem.empty() && (stem.back() == ' ' || stem.back() == '\0')) stem.pop_back();
-  for (char& c : stem) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '_' || c == '.';
-    if (!plain) c = '_';
-  }
-  return stem.empty() ? "plot" : stem;
-}
 
 // One axis as handed to PLplot: a window PLplot accepts (finite, not empty;
 // a reversed one is fine) and ticks it can draw in reasonable time.
@@ -126,6 +104,7 @@ struct Display::State {
   int istate = 0;
   PlotData data;
   std::string title;
+  std::string fixed_file;  // the file to draw into instead of the one named after the series
   PlotDevice plot;
 
   void prepare(const PlotInput& input);
@@ -162,6 +141,33 @@ void Display::display(const PlotInput& input) {
     if (!s.menu()) break;
   }
   s.plot.end();  // closes the window of a screen device
+}
+
+bool Display::draw_file(const PlotInput& input, const std::string& device,
+                        const std::string& file_name, std::string& error) {
+  std::istringstream no_answers;
+  std::ostringstream messages;
+  textio::Console console(no_answers, messages, messages);
+  State s(console);
+  s.devices = plot_device_names();
+  s.output.device = device;
+  s.output.kind = OutputKind::File;
+  s.output.extension = file_extension(device);
+  s.title = input.title;
+  s.fixed_file = file_name;
+  s.prepare(input);
+  s.draw();
+  s.plot.end();
+  // draw() reports a failure as a message and success as "plot written to".
+  const std::string text = messages.str();
+  if (text.find(" plot written to ") != std::string::npos) return true;
+  if (text.empty()) {
+    error = "the device " + device + " is not available";
+  } else {
+    error = text.substr(text.find_first_not_of(' '));
+    while (!error.empty() && error.back() == '\n') error.pop_back();
+  }
+  return false;
 }
 
 // Resets the settings, fills the work arrays and sets the axis windows.
@@ -210,7 +216,9 @@ void Display::State::draw() {
   if (std::find(devices.begin(), devices.end(), settings.device) == devices.end()) return;
   std::string file_name;
   if (output.kind == OutputKind::File) {
-    file_name = file_stem(title) + "_" + file_suffix(data.kind) + "." + output.extension;
+    file_name = !fixed_file.empty()
+                    ? fixed_file
+                    : file_stem(title) + "_" + file_suffix(data.kind) + "." + output.extension;
     // PLplot retries and then gives up on a file it cannot create; find out
     // first, and say why.
     std::FILE* probe = std::fopen(file_name.c_str(), "wb");

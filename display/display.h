@@ -46,6 +46,13 @@ class Display {
   // the program; the end of the input throws textio::EndOfInput.
   void display(const PlotInput& input);
 
+  // Draws plot input.kind in the default style with file device `device`
+  // into `file_name`, without the options menu and without a console. Not
+  // safe to call from two threads at once (PLplot keeps one global state).
+  // Returns false with `error` set when nothing was written.
+  static bool draw_file(const PlotInput& input, const std::string& device,
+                        const std::string& file_name, std::string& error);
+
  private:
   struct State;
   std::unique_ptr<State> state_;

@@ -1,12 +1,21 @@
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "cli/batch.h"
 #include "display/display.h"
 #include "driver/program.h"
 
-int main() {
+// Without arguments the program runs the dialogue on the console; with
+// arguments it runs the command line, which asks nothing.
+int main(int argc, char** argv) {
   // PLplot finds its font files through PLPLOT_LIB; set it before anything
   // else, replacing whatever the environment holds.
   quorvane::display::set_plplot_lib();
+  if (argc > 1) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return quorvane::cli::run_command_line(args, std::cout, std::cerr);
+  }
   std::ios::sync_with_stdio(false);
   return quorvane::driver::run_quorvane(std::cin, std::cout, std::cerr);
 }

@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "display/display.h"
+#include "driver/analysis.h"
 #include "driver/analysis_record.h"
 #include "input/setup.h"
-#include "recon/recon.h"
 #include "spectral/spectrum.h"
 
 namespace quorvane::driver {
@@ -98,38 +98,7 @@ class Program {
     set_defaults();
   }
 
-  void set_defaults() {
-    AnalysisRecord& r = record_;
-    r.y.resize(static_cast<std::size_t>(std::max(r.npts, 0)));
-    float sum = 0.0f;
-    for (int i = 0; i < r.npts; ++i) sum += r.y[static_cast<std::size_t>(i)];
-    // The series input accepts only series of at least two values with a
-    // positive time step, so these divisions are safe.
-    r.ymean = sum / static_cast<float>(r.npts);
-    r.icomputed = 0;
-    r.p = 2;
-    r.nwin = 3;
-    r.fmax = 0.5f / r.dt;
-    r.bndwdth = 4.0f / (r.dt * static_cast<float>(r.npts));
-    r.fmin = 0.0f;
-    r.frange = r.fmax - r.fmin;
-    r.inorm = 0;
-    r.iadapt = 1;
-    r.ireshape = 1;
-    r.isiglev = 3;
-    r.siglev = 95.0f;
-    r.inoise = 0;
-    r.irobust = 1;
-    r.fsmooth = std::max(r.frange / 5.0f, r.bndwdth);
-    r.ilogfit = 1;
-    r.isignal = 0;
-    r.irecon = 0;
-    r.iuse.fill(0);
-    r.sigpct.fill(0.0f);
-    r.sigfreq.fill(0.0f);
-    r.nsig = 0;
-    r.ishowraw = r.ishowresh = r.ishowmed = r.ishowconf = r.ishowf = 1;
-  }
+  void set_defaults() { driver::set_defaults(record_); }
 
   void show_menu() {
     const AnalysisRecord& r = record_;
@@ -238,8 +207,7 @@ class Program {
     r.p = clamp_int(ask_response());
     console_.write_free({text("   number of tapers (suggested = "), 2LL * r.p - 1, text(" ) ")});
     r.nwin = clamp_int(ask_response());
-    r.bndwdth = 2.0f * static_cast<float>(r.p) / (static_cast<float>(r.npts) * r.dt);
-    r.fsmooth = std::max(r.fsmooth, r.bndwdth);
+    apply_resolution(r);
   }
 
   void noise_dialog() {
@@ -283,11 +251,7 @@ class Program {
     say("   (1) narrowband");
     say("   (2) harmonic");
     r.isignal = clamp_int(ask_response());
-    if (r.isignal == 2) {
-      r.inoise = 2;
-      r.ishowmed = 0;
-      r.ishowconf = 0;
-    }
+    apply_signal(r);
   }
 
   void spectrum_dialog() {
@@ -317,8 +281,7 @@ class Program {
     r.fmin = ask_response_real();
     say("   fmax:");
     r.fmax = ask_response_real();
-    r.frange = r.fmax - r.fmin;
-    r.fsmooth = std::max(r.frange / 5.0f, r.bndwdth);
+    apply_band(r);
   }
 
   void display_dialog() {
@@ -447,103 +410,25 @@ class Program {
     }
   }
 
-  spectral::SpecSettings spec_settings() const {
-    const AnalysisRecord& r = record_;
-    spectral::SpecSettings s;
-    s.nwin = r.nwin;
-    s.p = r.p;
-    s.dt = r.dt;
-    s.npts = r.npts;
-    s.fmin = r.fmin;
-    s.fmax = r.fmax;
-    s.inoise = r.inoise;
-    s.irobust = r.irobust;
-    s.ilogfit = r.ilogfit;
-    s.fsmooth = r.fsmooth;
-    s.isignal = r.isignal;
-    s.iadapt = r.iadapt;
-    s.inorm = r.inorm;
-    s.ireshape = r.ireshape;
-    s.isiglev = r.isiglev;
-    return s;
-  }
-
-  display::PlotInput spectrum_plot(int kind) const {
-    const AnalysisRecord& r = record_;
-    const spectral::SpecResults& s = r.spectra;
-    display::PlotInput plot;
-    plot.kind = kind;
-    plot.n = s.nf;
-    // The abscissa starts at the frequency of the first band entry, which
-    // lies on the transform grid and so may differ slightly from fmin.
-    plot.fmin = s.f0;
-    plot.df = s.df;
-    plot.dt = r.dt;
-    plot.specraw0 = s.specraw0;
-    plot.specmed0 = s.specmed0;
-    plot.specresh0 = s.specresh0;
-    plot.harmonic0 = s.harmonic0;
-    plot.specback0 = s.specback0;
-    plot.ftest = s.ftest;
-    plot.conf = s.conf;
-    plot.fconf = s.fconf;
-    plot.title = r.title;
-    plot.y = r.y;
-    plot.signal = r.signal;
-    return plot;
-  }
-
   void spectrum_run() {
     AnalysisRecord& r = record_;
-    Status status = spectral::spec(r.y, spec_settings(), r.spectra,
-                                   [this](std::string_view line) { console_.line(line); });
+    Status status = run_spectrum(r, [this](std::string_view line) { console_.line(line); });
     if (!status) {
       console_.line(status.message);
       return;
     }
-    spectral::PeakList peaks = spectral::findpeaks(r.isignal, r.spectra);
-    const std::size_t found = std::min<std::size_t>(peaks.sigfreq.size(), nsigmax);
-    for (std::size_t i = 0; i < found; ++i) {
-      r.sigfreq[i] = peaks.sigfreq[i];
-      r.sigpct[i] = peaks.sigpct[i];
-    }
-    r.nsig = static_cast<int>(found);
-    r.iuse.fill(0);
-    if (r.ishowraw == 1 && r.ishowconf == 1) plot(spectrum_plot(1));
-    if (r.ishowresh == 1) plot(spectrum_plot(2));
-    if (r.ishowmed == 1) plot(spectrum_plot(3));
-    if (r.ishowf == 1) plot(spectrum_plot(5));
+    for (int kind : spectrum_plot_kinds(r)) plot(spectrum_plot(r, kind));
     r.icomputed = 1;
   }
 
   void reconstruction_run() {
     AnalysisRecord& r = record_;
-    Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
-    if (!check) {
-      console_.line(check.message);
+    Status status = reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); });
+    if (!status) {
+      console_.line(status.message);
       return;
     }
-    const auto n = static_cast<std::size_t>(r.npts);
-    r.rsig.assign(n, 0.0f);
-    r.signal.assign(n, 0.0f);
-    for (int i = 0; i < r.nsig; ++i) {
-      const auto k = static_cast<std::size_t>(i);
-      if (r.iuse[k] != 1) continue;
-      r.freq0 = r.sigfreq[k];
-      Status status = recon::recon(r.y, r.nwin, r.p, r.dt, r.npts, r.bndwdth, r.freq0, r.iconstr,
-                                   r.rsig);
-      if (!status) console_.line(status.message);
-      for (std::size_t j = 0; j < n; ++j) r.signal[j] += r.rsig[j];
-    }
-    display::PlotInput input;
-    input.kind = 6;
-    input.n = r.npts;
-    input.ymean = r.ymean;
-    input.dt = r.dt;
-    input.title = r.title;
-    input.y = r.y;
-    input.signal = r.signal;
-    plot(input);
+    plot(reconstruction_plot(r));
   }
 
   void plot(const display::PlotInput& input) { display_.display(input); }

@@ -59,6 +59,11 @@ bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   table.series.clear();
   long long lskip = ask_lskip(console);
   if (!skip_lines(console, file, lskip)) return false;
+  return read_two_columns(console, file, table);
+}
+
+bool read_two_columns(textio::Console& /*messages*/, textio::LineReader& file, SeriesTable& table) {
+  table.series.clear();
   std::string header;
   while (file.next_line(header)) {
     // "(2a)": columns 1-8 name the x column, columns 9-16 the y column.
@@ -91,14 +96,24 @@ bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   console.blank_line();
   console.line(" Enter the total number of columns in your file");
   long long ncol = console.ask_fixed_integer(" [Program assumes Col_1 contains the X values] : ", 4);
-  if (ncol < 2) {
-    console.line(" A file of multiple columns needs at least 2 columns: the X column and one series.");
-    return false;
-  }
+  if (!usable_column_count(console, ncol)) return false;
   console.blank_line();
   console.line(" Enter the sentinal value or character used to ");
-  std::string sentinel =
-      name8(console.ask_text(" pad the records [can not be spaces, if ******* enter *] : "));
+  std::string sentinel = console.ask_text(" pad the records [can not be spaces, if ******* enter *] : ");
+  return read_multiple_columns(console, file, ncol, sentinel, table);
+}
+
+bool usable_column_count(textio::Console& messages, long long ncol) {
+  if (ncol >= 2) return true;
+  messages.line(" A file of multiple columns needs at least 2 columns: the X column and one series.");
+  return false;
+}
+
+bool read_multiple_columns(textio::Console& console, textio::LineReader& file, long long ncol,
+                           const std::string& typed_sentinel, SeriesTable& table) {
+  table.series.clear();
+  if (!usable_column_count(console, ncol)) return false;
+  const std::string sentinel = name8(typed_sentinel);
 
   // The cell table: every row of the file as ncol tokens, row after row, the
   // header row first. A row may continue on the next line; tokens beyond ncol

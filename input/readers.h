@@ -1,16 +1,36 @@
 // The readers of the seven input layouts. Each takes the console (for its
 // questions and messages) and the file, already open; none of them opens or
 // closes the file.
+//
+// Every reader that asks questions is split in two: the dialogue reader asks
+// them (rd2col, rdmcol, rdmet, rdrows) and then calls a reading function
+// that takes the answers as arguments, writes only messages and never reads
+// from its console. The reading functions are what read_series_file calls.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "input/series_table.h"
 #include "textio/console.h"
+#include "textio/layout.h"
 #include "textio/line_reader.h"
 
 namespace quorvane::input {
+
+// Why a tree-ring reading cannot go on. The dialogue ends the program on
+// these (stop_reading); read_series_file returns false with describe()'s text.
+enum class ReadStop { None, TooManyTextLines, UnreadableDecadeLine };
+
+// Writes the stop message of `stop` (not None) to the error stream and stops
+// the program: "sbr trrw:  over 25 text lines", or " Error reading data" and
+// " Program terminating".
+[[noreturn]] void stop_reading(textio::Console& console, ReadStop stop);
+
+// A sentence saying why the reading stopped, `line` being the number of
+// lines read from the file.
+std::string describe(ReadStop stop, std::size_t line);
 
 // Column and block readers (codes 3-7). Each fills `table.series` from the
 // whole file (replacing what was there) and returns lok: true when the file
@@ -33,6 +53,28 @@ bool rdmet(textio::Console& console, textio::LineReader& file, SeriesTable& tabl
 // and gives false.
 bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& table);
 
+// The reading functions behind the dialogue readers, from the file's current
+// line (the lines to skip are already skipped). Same results as above.
+bool read_two_columns(textio::Console& messages, textio::LineReader& file, SeriesTable& table);
+// ncol counts the X column; a count below 2 is refused with a message.
+bool read_multiple_columns(textio::Console& messages, textio::LineReader& file, long long ncol,
+                           const std::string& sentinel, SeriesTable& table);
+// nvar below 1 is refused with a message.
+bool read_monthly(textio::Console& messages, textio::LineReader& file, long long nvar, float mult,
+                  SeriesTable& table);
+// `layout` has passed usable_row_layout; ncol below 1 reads no series.
+bool read_rows(textio::Console& messages, textio::LineReader& file,
+               const textio::RecordLayout& layout, long long ncol, SeriesTable& table);
+
+// Checks the answers of the dialogue readers before any reading; each says
+// what is wrong on the console and returns false when they cannot be used.
+bool usable_column_count(textio::Console& messages, long long ncol);
+bool usable_values_per_line(textio::Console& messages, long long nvar);
+// Parses `rfmt` into `layout` and checks that it can read the rows: the year
+// first, as an integer, and numbers only.
+bool usable_row_layout(textio::Console& messages, const std::string& rfmt,
+                       textio::RecordLayout& layout);
+
 // One raw ring-width series as `trrw` returns it.
 struct RingSeries {
   std::string id;       // 8 characters
@@ -49,6 +91,10 @@ struct RingSeries {
 // echoed to the console; more than 25 of them in one call stop the program
 // with "sbr trrw:  over 25 text lines" (textio::ProgramStop).
 void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series, int& status);
+// trrw without the stop: where trrw would stop the program, sets `stop`,
+// gives the series count -999 and status -999, and returns.
+void next_ring_series(textio::Console& messages, textio::LineReader& file, RingSeries& series,
+                      int& status, ReadStop& stop);
 
 // datar: one series in the self-describing layout: a header line giving the
 // count in columns 3-10, the first year in columns 13-20 and an 8-character
@@ -68,5 +114,16 @@ void datar(textio::Console& console, textio::LineReader& file, std::string& text
 // with " Error reading data" / " Program terminating".
 bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
            std::vector<int>& sample_counts, int nhead, bool& lok);
+// aindx without the stop: where aindx would stop the program, sets `stop` and
+// lok and returns false. It writes no messages.
+bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& sample_counts,
+                     int nhead, bool& lok, ReadStop& stop);
+
+// Whole tree-ring files, one call of the readers above per series until the
+// end of the file or a stop (then `stop` is set). Raw ring widths list every
+// series on `messages` as it is read and return whether any series was found.
+bool read_raw_ring_widths(textio::Console& messages, textio::LineReader& file, SeriesTable& table,
+                          ReadStop& stop);
+void read_chronologies(textio::LineReader& file, SeriesTable& table, ReadStop& stop);
 
 }  // namespace quorvane::input

@@ -22,8 +22,8 @@ bool is_blank(const std::string& line) {
   return line.find_first_not_of(" \t") == std::string::npos;
 }
 
-// Checks that a typed record layout can read the rows: the year first, as an
-// integer, and numbers only. Says what is wrong and returns false otherwise.
+}  // namespace
+
 bool usable_row_layout(textio::Console& console, const std::string& rfmt,
                        textio::RecordLayout& layout) {
   auto parsed = textio::RecordLayout::parse(rfmt);
@@ -53,22 +53,33 @@ bool usable_row_layout(textio::Console& console, const std::string& rfmt,
   return true;
 }
 
-}  // namespace
-
 bool rdmet(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
   table.series.clear();
   long long lskip = ask_lskip(console);
   long long nvar = 0;
   while (true) {
     nvar = console.ask_fixed_integer(" Enter the number of climate variables/line : ", 2);
-    if (nvar >= 1) break;
-    console.line(" There must be at least 1 variable per line.");
+    if (usable_values_per_line(console, nvar)) break;
   }
   console.line(" If your data are in integer format enter a multiplier");
   console.line(" to rescale their values to the proper units. Otherwise");
   float mult = console.ask_real(" enter a [1.0] : ");
   table.nvar = static_cast<int>(nvar);
   if (!skip_lines(console, file, lskip)) return false;
+  return read_monthly(console, file, nvar, mult, table);
+}
+
+bool usable_values_per_line(textio::Console& messages, long long nvar) {
+  if (nvar >= 1) return true;
+  messages.line(" There must be at least 1 variable per line.");
+  return false;
+}
+
+bool read_monthly(textio::Console& messages, textio::LineReader& file, long long nvar, float mult,
+                  SeriesTable& table) {
+  table.series.clear();
+  if (!usable_values_per_line(messages, nvar)) return false;
+  table.nvar = static_cast<int>(nvar);
 
   std::string header;
   std::vector<float> row(static_cast<std::size_t>(nvar));
@@ -108,6 +119,12 @@ bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   console.blank_line();
   long long ncol = console.ask_fixed_integer(" Enter number of columns to read: ", 4);
   if (!skip_lines(console, file, lskip)) return false;
+  return read_rows(console, file, layout, ncol, table);
+}
+
+bool read_rows(textio::Console& /*messages*/, textio::LineReader& file,
+               const textio::RecordLayout& layout, long long ncol, SeriesTable& table) {
+  table.series.clear();
   if (ncol < 1) return true;
 
   const auto columns = static_cast<std::size_t>(ncol);

@@ -3,7 +3,6 @@
 #include "input/setup.h"
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,8 +11,8 @@
 #include "input/help_screens.h"
 #include "input/reader_support.h"
 #include "input/readers.h"
+#include "input/series_file.h"
 #include "input/series_table.h"
-#include "textio/free_format.h"
 #include "textio/layout.h"
 #include "textio/line_reader.h"
 
@@ -30,8 +29,6 @@ namespace {
 constexpr std::string_view kTryAgain = "             Hit RETURN to try again";
 constexpr std::string_view kRule68 =
     " ____________________________________________________________________";
-// Chronology files have three heading lines before every series.
-constexpr int kChronologyHeadingLines = 3;
 
 void format_menu(Console& console) {
   console.blank_line();
@@ -48,53 +45,10 @@ void format_menu(Console& console) {
   console.line(" ________________________________________");
 }
 
-std::string trimmed(const std::string& text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 void no_series(Console& console) {
   console.blank_line();
   console.line(" No series were found in the file.");
   console.pause(kTryAgain);
-}
-
-// Raw ring widths: one trrw call per series until the end of the file, each
-// series listed as it is read. False when no series was found.
-bool read_raw_ring_widths(Console& console, textio::LineReader& file, SeriesTable& table) {
-  int status = 0;
-  RingSeries ring;
-  trrw(console, file, ring, status);
-  while (status > 0) {
-    // A self-describing series whose header was never found has count -999.
-    if (ring.count >= 0) {
-      Series series;
-      series.name = name8(ring.id);
-      series.iyr1 = ring.first_year;
-      series.values = std::move(ring.values);
-      series.iyrn = last_year(series.iyr1, series.values.size());
-      console.write_free({static_cast<long long>(table.series.size() + 1), series.name,
-                          static_cast<long long>(series.iyr1), static_cast<long long>(series.iyrn),
-                          static_cast<long long>(series.values.size())});
-      table.series.push_back(std::move(series));
-    }
-    trrw(console, file, ring, status);
-  }
-  return !table.series.empty();
-}
-
-// Chronologies: one aindx call per series until the end of the file.
-void read_chronologies(Console& console, textio::LineReader& file, SeriesTable& table) {
-  bool lok = false;
-  std::vector<int> sample_counts;
-  while (!lok) {
-    Series slot;
-    if (aindx(console, file, slot, sample_counts, kChronologyHeadingLines, lok)) {
-      slot.iyrn = last_year(slot.iyr1, slot.values.size());
-      table.series.push_back(std::move(slot));
-    }
-  }
 }
 
 // The format menu and the reading of the file, until a reading gives at
@@ -123,9 +77,11 @@ void read_file(Console& console, const std::string& fname, SeriesTable& table) {
     }
     SeriesTable fresh;
     fresh.iform = static_cast<int>(iform);
+    ReadStop stop = ReadStop::None;
     if (iform == 1) {
-      bool found = read_raw_ring_widths(console, file, fresh);
+      bool found = read_raw_ring_widths(console, file, fresh, stop);
       file.close();
+      if (stop != ReadStop::None) stop_reading(console, stop);
       if (!found) {
         console.blank_line();
         console.line(" WARNING: There was an error reading data");
@@ -135,8 +91,9 @@ void read_file(Console& console, const std::string& fname, SeriesTable& table) {
       console.blank_line();
       console.line(" Input data read successfully");
     } else if (iform == 2) {
-      read_chronologies(console, file, fresh);
+      read_chronologies(file, fresh, stop);
       file.close();
+      if (stop != ReadStop::None) stop_reading(console, stop);
       if (fresh.series.empty()) {
         no_series(console);
         continue;
@@ -200,58 +157,6 @@ void selection_menu(Console& console, const SeriesTable& table, int width) {
   console.line(kRule68);
 }
 
-// The time axis of series k: consecutive years from its first year, the
-// file's x values for two columns, year + (m-1)/nvar for monthly rows.
-std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
-  const std::size_t npts = series.values.size();
-  if (table.iform == 4) return series.x;
-  std::vector<float> x(npts);
-  if (table.iform == 6) {
-    const int nvar = std::max(table.nvar, 1);
-    const float step = 1.0f / static_cast<float>(nvar);
-    long long year = series.iyr1;
-    float fraction = 0.0f;
-    for (std::size_t i = 0; i < npts; ++i) {
-      x[i] = static_cast<float>(year) + fraction;
-      fraction += step;
-      if ((i + 1) % static_cast<std::size_t>(nvar) == 0) {
-        fraction = 0.0f;
-        ++year;
-      }
-    }
-  } else {
-    for (std::size_t i = 0; i < npts; ++i)
-      x[i] = static_cast<float>(static_cast<long long>(series.iyr1) + static_cast<long long>(i));
-  }
-  return x;
-}
-
-// Mean spacing of x, summed in single precision from 0 (0 for fewer than two
-// values).
-float mean_step(const std::vector<float>& x) {
-  if (x.size() < 2) return 0.0f;
-  float sum = 0.0f;
-  for (std::size_t i = 1; i < x.size(); ++i) sum += x[i] - x[i - 1];
-  return sum / static_cast<float>(x.size() - 1);
-}
-
-// A series that cannot be analysed is refused with a message.
-bool analysable(Console& console, const std::string& name, std::size_t npts, float dt) {
-  if (npts < 2) {
-    console.blank_line();
-    console.line(" Series " + name + " has " + std::to_string(npts) +
-                 (npts == 1 ? " value" : " values") + "; at least 2 are needed.");
-    return false;
-  }
-  if (!(std::isfinite(dt) && dt > 0.0f)) {
-    console.blank_line();
-    console.line(" Series " + name + " has a mean time step of " + textio::free_real(dt) +
-                 "; it must be positive.");
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 SeriesInput::SeriesInput() : table_(std::make_unique<Table>()) {}
@@ -280,10 +185,11 @@ void SeriesInput::setup(Console& console, int /*iunit*/, const std::string& fnam
       console.pause(kTryAgain);
       continue;
     }
-    const Series& chosen = table.series[static_cast<std::size_t>(isel - 1)];
-    const std::vector<float> x = time_axis(table, chosen);
-    const float step = mean_step(x);
-    if (!analysable(console, trimmed(chosen.name), chosen.values.size(), step)) {
+    ChosenSeries chosen;
+    std::string refusal;
+    if (!choose_series(table, static_cast<std::size_t>(isel - 1), chosen, refusal)) {
+      console.blank_line();
+      console.line(" " + refusal);
       console.pause(kTryAgain);
       continue;
     }
@@ -291,16 +197,16 @@ void SeriesInput::setup(Console& console, int /*iunit*/, const std::string& fnam
     console.blank_line();
     console.line(" Do you want to view the data you just selected?");
     if (console.ask_logical(" [T]rue or [F]alse : ")) {
-      console.write("(/1x,'  x       y       dt = ',f8.4)", {static_cast<double>(step)});
-      for (std::size_t i = 0; i < x.size(); ++i)
-        console.write_free({static_cast<double>(x[i]), static_cast<double>(chosen.values[i])});
+      console.write("(/1x,'  x       y       dt = ',f8.4)", {static_cast<double>(chosen.dt)});
+      for (std::size_t i = 0; i < chosen.time.size(); ++i)
+        console.write_free({static_cast<double>(chosen.time[i]), static_cast<double>(chosen.y[i])});
       console.blank_line();
       if (!console.ask_logical("  OK? [T]rue or [F]alse : ")) continue;
     }
-    npts = static_cast<int>(chosen.values.size());
-    dt = step;
-    y = chosen.values;
-    title = chosen.name;
+    npts = static_cast<int>(chosen.y.size());
+    dt = chosen.dt;
+    y = std::move(chosen.y);
+    title = std::move(chosen.title);
     ireuse = 0;
     return;
   }

@@ -56,12 +56,21 @@ textio::RecordLayout pair_layout(int skip, int pairs) {
                                      std::to_string(pairs) + "(f4.3,i3))");
 }
 
-[[noreturn]] void stop_reading(textio::Console& console) {
+}  // namespace
+
+void stop_reading(textio::Console& console, ReadStop stop) {
+  if (stop == ReadStop::TooManyTextLines) console.stop("sbr trrw:  over 25 text lines");
   console.error_line(" Error reading data");
   console.stop(" Program terminating");
 }
 
-}  // namespace
+std::string describe(ReadStop stop, std::size_t line) {
+  const std::string where = "line " + std::to_string(line);
+  if (stop == ReadStop::TooManyTextLines)
+    return "more than 25 text lines before a decade line (at " + where +
+           "): this is not a raw ring-width file";
+  return where + " is not a chronology decade line";
+}
 
 void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,
            std::vector<float>& values, int& first_year) {
@@ -109,6 +118,13 @@ void datar(textio::Console& console, textio::LineReader& file, std::string& text
 }
 
 void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series, int& status) {
+  ReadStop stop = ReadStop::None;
+  next_ring_series(console, file, series, status, stop);
+  if (stop != ReadStop::None) stop_reading(console, stop);
+}
+
+void next_ring_series(textio::Console& console, textio::LineReader& file, RingSeries& series,
+                      int& status, ReadStop& stop) {
   const textio::RecordLayout usual = textio::RecordLayout::fixed("(a8,i4,10i6)");
   const textio::RecordLayout year5 = textio::RecordLayout::fixed("(a7,i5,10i6)");
   const textio::RecordLayout year6 = textio::RecordLayout::fixed("(a6,i6,10i6)");
@@ -146,7 +162,13 @@ void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series
     // Column 8 or 7 holding '-' marks a wider (negative) year field.
     const textio::RecordLayout& layout = buffer[7] == '-' ? year5 : buffer[6] == '-' ? year6 : usual;
     if (textio::read_line_fields(layout, buffer, fields) != ReadStatus::Ok) {
-      if (++text_lines > kMaxTextLines) console.stop("sbr trrw:  over 25 text lines");
+      if (++text_lines > kMaxTextLines) {
+        stop = ReadStop::TooManyTextLines;
+        series.values.clear();
+        series.count = -999;
+        status = -999;
+        return;
+      }
       std::string text = trimmed_right(buffer);
       if (text_lines == 1) {
         console.write("(/1x,'title of data:'/1x,a)", {text});
@@ -189,6 +211,20 @@ void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series
 
 bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
            std::vector<int>& sample_counts, int nhead, bool& lok) {
+  ReadStop stop = ReadStop::None;
+  bool found = next_chronology(file, slot, sample_counts, nhead, lok, stop);
+  if (stop != ReadStop::None) stop_reading(console, stop);
+  return found;
+}
+
+bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& sample_counts,
+                     int nhead, bool& lok, ReadStop& stop) {
+  // An unreadable line ends the reading: no further series can be trusted.
+  auto unreadable = [&] {
+    stop = ReadStop::UnreadableDecadeLine;
+    lok = true;
+    return false;
+  };
   std::string line;
   for (int h = 0; h < nhead; ++h) {
     if (!file.next_line(line)) {
@@ -203,7 +239,7 @@ bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
   std::vector<Value> fields;
   if (textio::read_line_fields(textio::RecordLayout::fixed("(a6,i4,T81,a8)"), line, fields) !=
       ReadStatus::Ok) {
-    stop_reading(console);
+    return unreadable();
   }
   file.back();
 
@@ -223,7 +259,7 @@ bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
       lok = true;
       return true;
     }
-    if (textio::read_line_fields(*layout, line, fields) != ReadStatus::Ok) stop_reading(console);
+    if (textio::read_line_fields(*layout, line, fields) != ReadStatus::Ok) return unreadable();
     // Empty pairs at the end of a short line hold no values.
     auto blank_pair = [&](int p) {
       std::size_t column = first_pair_column + kPairWidth * static_cast<std::size_t>(p);
@@ -233,7 +269,7 @@ bool aindx(textio::Console& console, textio::LineReader& file, Series& slot,
     while (filled > 0 && blank_pair(filled - 1)) --filled;
     for (int p = 0; p < filled; ++p) {
       float index = 0.0f;
-      if (!value_to_float(fields[2 * p], index)) stop_reading(console);
+      if (!value_to_float(fields[2 * p], index)) return unreadable();
       long long samples = std::get<long long>(fields[2 * p + 1]);
       if (std::get<double>(fields[2 * p]) == 9.99 && samples == 0) {
         lok = false;

@@ -1,0 +1,230 @@
+#include "cli/batch.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <chrono>
+#include <filesystem>
+#include <fmt/format.h>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli/files.h"
+#include "cli/series_run.h"
+#include "cli/summary.h"
+#include "display/plot_file.h"
+#include "input/series_file.h"
+
+namespace quorvane::cli {
+
+namespace {
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+input::ReadOptions read_options(const InputOptions& in) {
+  input::ReadOptions r;
+  r.iform = in.layout;
+  r.lskip = in.skip.value_or(0);
+  r.ncol = in.columns.value_or(0);
+  r.sentinel = in.sentinel.value_or("*");
+  r.nvar = in.per_line.value_or(12);
+  r.mult = in.multiplier.value_or(1.0f);
+  r.rfmt = in.record_layout.value_or("");
+  return r;
+}
+
+// Reads the whole file; false with the reason.
+bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(in.file, code)) {
+    error = "cannot read " + in.file + ": no such file";
+    return false;
+  }
+  // The readers' own lines (echoed text, the line that failed) explain a
+  // failure; a reader has no questions to ask here.
+  std::istringstream no_answers;
+  std::ostringstream lines;
+  textio::Console messages(no_answers, lines, lines);
+  bool read = false;
+  try {
+    read = input::read_series_file(in.file, read_options(in), table, messages, error);
+  } catch (const textio::ProgramStop& stop) {
+    error = stop.message;
+  } catch (const textio::EndOfInput&) {
+    error = "the reader needed an answer that the options do not give";
+  }
+  if (read) return true;
+  error = "cannot read " + in.file + " as --layout " +
+          layout_names()[static_cast<std::size_t>(in.layout - 1)] + ": " + trimmed(error);
+  const std::string detail = lines.str();
+  if (!detail.empty()) error += "\n" + detail;
+  while (!error.empty() && error.back() == '\n') error.pop_back();
+  return false;
+}
+
+// Runs `work(i)` for i = 0..count-1 on `jobs` threads while the calling
+// thread reports `progress(done)` after each item and at least every 200 ms.
+// With one job the calling thread does the work and reports after each item.
+template <class Work, class Progress>
+void run_in_parallel(std::size_t count, int jobs, Work work, Progress progress) {
+  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(jobs), count);
+  if (threads <= 1) {
+    for (std::size_t i = 0; i < count; ++i) {
+      work(i);
+      progress(i + 1);
+    }
+    return;
+  }
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::size_t next = 0, done = 0;
+  const auto worker = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (next < count) {
+      const std::size_t i = next++;
+      lock.unlock();
+      work(i);
+      lock.lock();
+      ++done;
+      finished.notify_one();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (done < count) {
+      const std::size_t reported = done;
+      lock.unlock();
+      progress(reported);
+      lock.lock();
+      finished.wait_for(lock, std::chrono::milliseconds(200),
+                        [&] { return done != reported; });
+    }
+  }
+  for (auto& thread : pool) thread.join();
+  progress(count);
+}
+
+}  // namespace
+
+bool select_series(const input::SeriesTable& table, const std::vector<std::string>& wanted,
+                   std::vector<std::size_t>& indices, std::string& error) {
+  indices.clear();
+  const std::size_t count = table.series.size();
+  if (wanted.empty()) {
+    for (std::size_t i = 0; i < count; ++i) indices.push_back(i);
+    return true;
+  }
+  for (const auto& item : wanted) {
+    std::size_t found = count;
+    for (std::size_t i = 0; i < count && found == count; ++i)
+      if (trimmed(table.series[i].name) == trimmed(item)) found = i;
+    if (found == count && item.find_first_not_of("0123456789") == std::string::npos &&
+        item.size() < 10) {
+      const std::size_t number = std::stoul(item);
+      if (number >= 1 && number <= count) found = number - 1;
+    }
+    if (found == count) {
+      error = fmt::format("--series: no series {} in the file (it holds {}: numbers 1 to {})",
+                          item, count, count);
+      return false;
+    }
+    indices.push_back(found);
+  }
+  return true;
+}
+
+int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options options;
+  const ParseOutcome outcome = parse_command_line(args, options, out, err);
+  if (!outcome.run) return outcome.exit_status;
+  return run_analyse(std::move(options), out, err);
+}
+
+int run_analyse(Options options, std::ostream& out, std::ostream& err) {
+  input::SeriesTable table;
+  std::string error;
+  if (!read_file(options.input, table, error)) {
+    err << "quorvane: " << error << "\n";
+    return kUsageError;
+  }
+  std::vector<std::size_t> chosen;
+  if (!select_series(table, options.input.series, chosen, error)) {
+    err << "quorvane: " << error << "\n";
+    return kUsageError;
+  }
+  const std::string& folder = options.output.out;
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (code || !std::filesystem::is_directory(folder, code)) {
+    err << "quorvane: --out: cannot create the folder " << folder
+        << (code ? ": " + code.message() : std::string()) << "\n";
+    return kUsageError;
+  }
+  if (options.output.plots != "none" && display::file_device(options.output.plots).empty()) {
+    err << "quorvane: --plots: this PLplot has no device that writes " << options.output.plots
+        << " files\n";
+    return kUsageError;
+  }
+  if (options.output.jobs == 0)
+    options.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+  std::vector<std::string> titles;
+  for (std::size_t index : chosen) titles.push_back(table.series[index].name);
+  const std::vector<std::string> stems = unique_stems(titles);
+
+  // A progress line only for a person watching: several series and a
+  // terminal on the error stream.
+  const bool show_progress = !options.output.quiet && chosen.size() > 1 && &err == &std::cerr &&
+                             ::isatty(STDERR_FILENO) == 1;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<SeriesResult> results(chosen.size());
+  run_in_parallel(
+      chosen.size(), options.output.jobs,
+      [&](std::size_t i) {
+        try {
+          results[i] = analyse_series(table, chosen[i], stems[i], options, folder);
+        } catch (const std::exception& failure) {
+          results[i].number = chosen[i] + 1;
+          results[i].name = trimmed(table.series[chosen[i]].name);
+          results[i].ok = false;
+          results[i].message = std::string("the analysis stopped: ") + failure.what();
+        }
+      },
+      [&](std::size_t done) {
+        if (!show_progress) return;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        err << fmt::format("\r {} / {} series done, {:.1f} s", done, chosen.size(),
+                           elapsed.count())
+            << (done == chosen.size() ? "\n" : "") << std::flush;
+      });
+
+  int status = kAllAnalysed;
+  for (const auto& result : results) {
+    if (result.ok) continue;
+    status = kSomeFailed;
+    err << "quorvane: series " << result.number << " (" << result.name
+        << ") failed: " << result.message << "\n";
+  }
+  if (!write_file_atomically(folder + "/summary.json", summary_text(options, results), error)) {
+    err << "quorvane: " << error << "\n";
+    status = kSomeFailed;
+  }
+  if (!options.output.quiet) {
+    for (const auto& result : results) {
+      if (!result.ok) continue;
+      out << fmt::format("{}: {} values, {} peaks, {} files in {}\n", result.name, result.npts,
+                         result.peaks.size(), result.files.size(), folder);
+    }
+  }
+  out.flush();
+  return status;
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,37 @@
+// `quorvane analyse`: every chosen series of one file analysed without
+// questions, in parallel, into CSV files and one summary.json.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "input/series_table.h"
+
+namespace quorvane::cli {
+
+// Exit statuses of the command line.
+inline constexpr int kAllAnalysed = 0;
+inline constexpr int kSomeFailed = 1;
+inline constexpr int kUsageError = 2;
+
+// Runs the command line given by `args` (the arguments after the program
+// name): --help, --version or analyse. Results go to files; `out` gets help,
+// the version and, unless --quiet, one line per series; `err` gets the
+// errors and, when it is a terminal, a progress line. Returns the exit
+// status: 0 when every chosen series was analysed, 1 when some failed (the
+// others' files are still written), 2 for a usage error (nothing written).
+int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Runs an analysis with parsed options; as run_command_line.
+int run_analyse(Options options, std::ostream& out, std::ostream& err);
+
+// The 0-based table indices of the series `wanted` names: all series when
+// it is empty, else each item in order as a 1-based number or a name
+// (compared without trailing blanks). False with `error` naming the first
+// item that matches no series.
+bool select_series(const input::SeriesTable& table, const std::vector<std::string>& wanted,
+                   std::vector<std::size_t>& indices, std::string& error);
+
+}  // namespace quorvane::cli

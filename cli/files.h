@@ -1,0 +1,38 @@
+// Result files of the command line: names made safe and unique, numbers in
+// their shortest exact form, and files that appear only when complete.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorvane::cli {
+
+// The shortest decimal text that reads back as exactly `value` ("0.1",
+// "1e-05", "inf", "nan").
+std::string number_text(float value);
+
+// File-name stems for the series `titles`, in order: each series name made
+// safe for a file name (as the dialogue names its plot files, with a leading
+// '.' replaced so that no file is hidden), and a numeric suffix ("_2",
+// "_3", ...) on a stem already taken. Stems differing only in letter case
+// count as taken, so that no two series share files on a file system that
+// ignores case.
+std::vector<std::string> unique_stems(const std::vector<std::string>& titles);
+
+// Writes `content` to `path`: to a new temporary file in the same folder
+// first, which then replaces `path`, so that an interrupted run leaves
+// either the old file or the complete new one. Returns false with `error`
+// set when the file cannot be written; the temporary file is then removed.
+bool write_file_atomically(const std::string& path, const std::string& content,
+                           std::string& error);
+
+// One table of numbers as CSV text: a header row, then one row per index,
+// each column's values in shortest exact form. Every column must hold the
+// same number of values.
+struct Column {
+  std::string header;
+  std::vector<float> values;
+};
+std::string csv_text(const std::vector<Column>& columns);
+
+}  // namespace quorvane::cli

@@ -1,0 +1,422 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <ostream>
+#include <sstream>
+
+namespace quorvane::cli {
+
+namespace {
+
+using CodeMap = std::map<std::string, int>;
+
+// Splits "a,b,c" into its items; an empty item is kept, so the caller can
+// refuse it.
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> items;
+  std::string item;
+  std::istringstream stream(text);
+  while (std::getline(stream, item, separator)) items.push_back(item);
+  if (!text.empty() && text.back() == separator) items.emplace_back();
+  if (text.empty()) items.emplace_back();
+  return items;
+}
+
+// A finite number written in full: no trailing characters.
+bool parse_number(const std::string& text, float& value) {
+  if (text.empty()) return false;
+  std::size_t used = 0;
+  try {
+    value = std::stof(text, &used);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return used == text.size() && std::isfinite(value);
+}
+
+// Validators return an empty text for a good value, else the reason; CLI11
+// puts the option's name in front.
+const CLI::Validator kFinite(
+    [](std::string& text) {
+      float value = 0.0f;
+      return parse_number(text, value) ? std::string() : "'" + text + "' is not a finite number";
+    },
+    "");
+
+const CLI::Validator kPositive(
+    [](std::string& text) {
+      float value = 0.0f;
+      if (!parse_number(text, value) || value <= 0.0f) return "'" + text + "' is not a positive number";
+      return std::string();
+    },
+    "");
+
+const CLI::Validator kBand(
+    [](std::string& text) {
+      const auto items = split(text, ':');
+      float fmin = 0.0f, fmax = 0.0f;
+      if (items.size() != 2 || !parse_number(items[0], fmin) || !parse_number(items[1], fmax))
+        return "'" + text + "' is not FMIN:FMAX (two numbers)";
+      if (fmin < 0.0f || fmax <= fmin) return "'" + text + "' needs 0 <= FMIN < FMAX";
+      return std::string();
+    },
+    "");
+
+const CLI::Validator kNotEmpty(
+    [](std::string& text) { return text.empty() ? std::string("the value is empty") : std::string(); },
+    "");
+
+// Turns one of the names of `codes` (in any letter case) into its code.
+CLI::Validator named_codes(const CodeMap& codes) {
+  std::string choices;
+  for (const auto& [word, code] : codes) choices += (choices.empty() ? "" : ", ") + word;
+  return CLI::Validator(
+      [codes, choices](std::string& text) {
+        std::string lower = text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto found = codes.find(lower);
+        if (found == codes.end()) return "'" + text + "' is not one of " + choices;
+        text = std::to_string(found->second);
+        return std::string();
+      },
+      "");
+}
+
+// Input: the layout and the answers the dialogue asks for it.
+void add_input_options(CLI::App& app, Options& o) {
+  const std::string group = "Input";
+  app.add_option("FILE", o.input.file, "The series file")->required()->type_name("")->check(kNotEmpty);
+  CodeMap layouts;
+  for (std::size_t i = 0; i < layout_names().size(); ++i) {
+    layouts[layout_names()[i]] = static_cast<int>(i) + 1;
+    layouts[std::to_string(i + 1)] = static_cast<int>(i) + 1;
+  }
+  app.add_option("--layout", o.input.layout,
+                 "Layout of FILE, 1..7 or rwl (raw ring widths, decade lines), crn "
+                 "(chronology), single, two, multi (columns), monthly, rows (required)")
+      ->required()
+      ->transform(named_codes(layouts))
+      ->type_name("LAYOUT")
+      ->group(group);
+  app.add_option_function<int>("--skip", [&o](const int& v) { o.input.skip = v; },
+                               "Lines to skip at the top (two, multi, monthly, rows; default 0)")
+      ->check(CLI::Range(0, 1000000).description(""))
+      ->type_name("N")
+      ->group(group);
+  app.add_option_function<int>("--per-line", [&o](const int& v) { o.input.per_line = v; },
+                               "Values per line (monthly; default 12)")
+      ->check(CLI::Range(1, 99).description(""))
+      ->type_name("N")
+      ->group(group);
+  app.add_option_function<float>("--multiplier", [&o](const float& v) { o.input.multiplier = v; },
+                                 "Factor that brings the values to their units (monthly; default 1.0)")
+      ->check(kFinite)
+      ->type_name("X")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--sentinel", [&o](const std::string& v) { o.input.sentinel = v; },
+         "Marker of a missing cell, * for a field of asterisks (multi; default *)")
+      ->check(kNotEmpty)
+      ->type_name("TEXT")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--record-layout", [&o](const std::string& v) { o.input.record_layout = v; },
+         "Layout of one line in parentheses, such as '(1x,i4,12f7.2)' (rows; required there)")
+      ->check(kNotEmpty)
+      ->type_name("LAYOUT")
+      ->group(group);
+  app.add_option_function<int>("--columns", [&o](const int& v) { o.input.columns = v; },
+                               "Columns including X (multi) or values read per line (rows); "
+                               "required for both")
+      ->check(CLI::Range(1, 100000).description(""))
+      ->type_name("N")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--series",
+         [&o](const std::string& v) {
+           o.input.series.clear();
+           if (v != "all") o.input.series = split(v, ',');
+         },
+         "all, or series numbers (from 1) and names separated by commas (default all)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            for (const auto& item : split(text, ','))
+              if (item.empty()) return "'" + text + "' holds an empty series name";
+            return std::string();
+          },
+          ""))
+      ->type_name("all|N|NAME[,...]")
+      ->group(group);
+}
+
+// Analysis: the settings of main menu items 1 to 4.
+void add_analysis_options(CLI::App& app, Options& o) {
+  const std::string group = "Analysis";
+  AnalysisOptions& a = o.analysis;
+  app.add_option_function<int>("--resolution", [&a](const int& v) { a.resolution = v; },
+                               "Resolution P in multiples of the Rayleigh frequency (default 2)")
+      ->check(CLI::Range(1, 1000000).description(""))
+      ->type_name("P")
+      ->group(group);
+  app.add_option_function<int>("--tapers", [&a](const int& v) { a.tapers = v; },
+                               "Number of tapers K, 1..8 (default 2P-1, so 3)")
+      ->check(CLI::Range(1, 8).description(""))
+      ->type_name("K")
+      ->group(group);
+  const auto coded = [&app, &group](const std::string& name, std::optional<int>& target,
+                                    const CodeMap& codes, const std::string& help) {
+    std::string type;
+    for (const auto& [word, code] : codes) type += (type.empty() ? "" : "|") + word;
+    app.add_option_function<int>(name, [&target](const int& v) { target = v; }, help)
+        ->type_name(type)
+        ->transform(named_codes(codes))
+        ->group(group);
+  };
+  coded("--noise", a.noise, {{"red", 0}, {"white", 1}, {"local", 2}},
+        "Null hypothesis: red, white or local (locally-white) noise (default red; local with "
+        "--signal harmonic)");
+  coded("--background", a.background, {{"raw", 0}, {"robust", 1}},
+        "Noise background from the raw spectrum or its running median: raw or robust "
+        "(default robust)");
+  app.add_option_function<float>("--smoothing", [&a](const float& v) { a.smoothing = v; },
+                                 "Median smoothing width in frequency, from the bandwidth to half "
+                                 "the band (default a fifth of the band, at least the bandwidth)")
+      ->check(kPositive)
+      ->type_name("WIDTH")
+      ->group(group);
+  coded("--fit", a.fit, {{"linear", 0}, {"log", 1}},
+        "Red-noise background fit: linear or log misfit (default log)");
+  coded("--signal", a.signal, {{"both", 0}, {"narrowband", 1}, {"harmonic", 2}},
+        "Signal assumption: both (harmonic or narrowband), narrowband or harmonic (default both)");
+  coded("--estimate", a.estimate, {{"hires", 0}, {"adaptive", 1}},
+        "Spectrum estimate: adaptive or hires (high-resolution) (default adaptive)");
+  coded("--normalize", a.normalize, {{"none", 0}, {"n", 1}, {"dt", 2}},
+        "Normalisation: none, n (by N) or dt (by 1/dt) (default none)");
+  coded("--reshape", a.reshape,
+        {{"off", 0}, {"50", 1}, {"90", 2}, {"95", 3}, {"99", 4}, {"99.5", 5}, {"99.9", 6}},
+        "Reshape at lines detected at 50, 90, 95, 99, 99.5 or 99.9 %, or off (default 95)");
+  app.add_option_function<std::string>(
+         "--band",
+         [&a](const std::string& v) {
+           const auto items = split(v, ':');
+           float fmin = 0.0f, fmax = 0.0f;
+           parse_number(items[0], fmin);
+           parse_number(items[1], fmax);
+           a.band = std::make_pair(fmin, fmax);
+         },
+         "Frequency band FMIN:FMAX (default 0 to the Nyquist frequency 0.5/dt)")
+      ->check(kBand)
+      ->type_name("FMIN:FMAX")
+      ->group(group);
+}
+
+// Reconstruction: which signals, and the constraint on their envelopes.
+void add_recon_options(CLI::App& app, Options& o) {
+  const std::string group = "Reconstruction";
+  ReconOptions& r = o.recon;
+  app.add_option_function<std::string>(
+         "--reconstruct",
+         [&r](const std::string& v) {
+           r.frequencies.clear();
+           if (v == "peaks") {
+             r.mode = ReconOptions::Mode::Peaks;
+           } else if (v == "trend") {
+             r.mode = ReconOptions::Mode::Trend;
+           } else {
+             r.mode = ReconOptions::Mode::Frequencies;
+             for (const auto& item : split(v, ',')) {
+               float f = 0.0f;
+               parse_number(item, f);
+               r.frequencies.push_back(f);
+             }
+           }
+         },
+         "peaks (every non-trend peak at or above --recon-level), trend, or frequencies "
+         "F1,F2,... (default: no reconstruction)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            if (text == "peaks" || text == "trend") return std::string();
+            const auto items = split(text, ',');
+            // The signals list holds 100 entries.
+            if (items.size() > 100) return std::string("more than 100 frequencies");
+            for (const auto& item : items) {
+              float f = 0.0f;
+              if (!parse_number(item, f) || f < 0.0f)
+                return "'" + item + "' is not peaks, trend or a frequency of 0 or more";
+            }
+            return std::string();
+          },
+          ""))
+      ->type_name("peaks|trend|F1,F2,...")
+      ->group(group);
+  app.add_option_function<float>("--recon-level",
+                                 [&r](const float& v) {
+                                   r.level = v;
+                                   r.level_given = true;
+                                 },
+                                 "Least significance in percent of the peaks reconstructed "
+                                 "(with --reconstruct peaks; default 99)")
+      ->check(CLI::Range(0.0f, 100.0f).description(""))
+      ->type_name("PERCENT")
+      ->group(group);
+  app.add_option_function<int>("--constraint",
+                               [&r](const int& v) {
+                                 r.constraint = v;
+                                 r.constraint_given = true;
+                               },
+                               "Envelope constraint: misfit, norm, slope or rough (least misfit, "
+                               "norm, slope, roughness; default misfit)")
+      ->transform(named_codes({{"misfit", 0}, {"norm", 1}, {"slope", 2}, {"rough", 3}}))
+      ->type_name("misfit|norm|slope|rough")
+      ->group(group);
+}
+
+void add_output_options(CLI::App& app, Options& o) {
+  const std::string group = "Output";
+  app.add_option("--out", o.output.out,
+                 "Folder of the result files, created when missing (default the current folder)")
+      ->check(kNotEmpty)
+      ->type_name("DIR")
+      ->group(group);
+  app.add_option("--plots", o.output.plots,
+                 "Draw the dialogue's plots to files: none, png, svg or pdf (default none)")
+      ->check(CLI::IsMember({"none", "png", "svg", "pdf"}).description(""))
+      ->type_name("none|png|svg|pdf")
+      ->group(group);
+  app.add_option("--jobs", o.output.jobs,
+                 "Series analysed at the same time (default the number of cores)")
+      ->check(CLI::Range(1, 1024).description(""))
+      ->type_name("N")
+      ->group(group);
+  app.add_flag("--quiet", o.output.quiet,
+               "Nothing on the standard output and no progress line; errors only")
+      ->group(group);
+}
+
+// Options that each make sense alone but not together, or that a layout
+// needs. Returns the message, naming the options, or empty.
+std::string contradiction(const Options& o) {
+  const InputOptions& in = o.input;
+  const std::string layout = "--layout " + layout_names()[static_cast<std::size_t>(in.layout - 1)];
+  const auto only_for = [&](bool given, const std::string& option, std::initializer_list<int> layouts,
+                            const std::string& which) -> std::string {
+    if (!given) return {};
+    for (int l : layouts)
+      if (l == in.layout) return {};
+    return option + " applies to " + which + " only, not to " + layout;
+  };
+  for (const std::string& message :
+       {only_for(in.skip.has_value(), "--skip", {4, 5, 6, 7}, "--layout two, multi, monthly and rows"),
+        only_for(in.per_line.has_value(), "--per-line", {6}, "--layout monthly"),
+        only_for(in.multiplier.has_value(), "--multiplier", {6}, "--layout monthly"),
+        only_for(in.sentinel.has_value(), "--sentinel", {5}, "--layout multi"),
+        only_for(in.record_layout.has_value(), "--record-layout", {7}, "--layout rows"),
+        only_for(in.columns.has_value(), "--columns", {5, 7}, "--layout multi and rows")}) {
+    if (!message.empty()) return message;
+  }
+  if (in.layout == 5 && !in.columns) return "--layout multi needs --columns (columns including X)";
+  if (in.layout == 5 && *in.columns < 2)
+    return "--columns must be at least 2 with --layout multi (the X column and one series)";
+  if (in.layout == 7 && !in.record_layout) return "--layout rows needs --record-layout";
+  if (in.layout == 7 && !in.columns) return "--layout rows needs --columns";
+
+  const AnalysisOptions& a = o.analysis;
+  if (a.resolution && !a.tapers && 2 * *a.resolution - 1 > 8)
+    return "--resolution " + std::to_string(*a.resolution) + " suggests " +
+           std::to_string(2 * *a.resolution - 1) + " tapers, more than 8: give --tapers";
+  if (a.signal == 2) {
+    // Harmonic detection judges the F statistic against locally-white noise;
+    // the dialogue does not offer the background settings with it.
+    if (a.noise && *a.noise != 2) return "--noise cannot be red or white with --signal harmonic";
+    if (a.background) return "--background cannot be used with --signal harmonic";
+    if (a.smoothing) return "--smoothing cannot be used with --signal harmonic";
+    if (a.fit) return "--fit cannot be used with --signal harmonic";
+  }
+  if (a.background == 0 && a.smoothing)
+    return "--smoothing cannot be used with --background raw (nothing is smoothed)";
+  if (a.fit && a.background == 0) return "--fit cannot be used with --background raw";
+  if (a.fit && a.noise && *a.noise != 0) return "--fit applies to red noise only (--noise red)";
+
+  const ReconOptions& r = o.recon;
+  if (r.level_given && r.mode != ReconOptions::Mode::Peaks)
+    return "--recon-level needs --reconstruct peaks";
+  if (r.constraint_given && r.mode == ReconOptions::Mode::None)
+    return "--constraint needs --reconstruct";
+  return {};
+}
+
+const char* kVersion = "quorvane " QUORVANE_VERSION;
+
+std::string help_text(const CLI::App& analyse) {
+  std::ostringstream text;
+  text << kVersion << ": multitaper spectral analysis of evenly sampled time series\n\n"
+       << "Usage:\n"
+       << "  quorvane                         the interactive dialogue on the console\n"
+       << "  quorvane analyse FILE [options]  analyse series of FILE without questions\n"
+       << "  quorvane --help | --version\n\n"
+       << "Each analysis option defaults to what the dialogue starts from for the series.\n"
+       << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n\n"
+       << analyse.help("quorvane");
+  return text.str();
+}
+
+}  // namespace
+
+const std::vector<std::string>& layout_names() {
+  static const std::vector<std::string> names = {"rwl",   "crn",     "single", "two",
+                                                 "multi", "monthly", "rows"};
+  return names;
+}
+
+ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& options,
+                                std::ostream& out, std::ostream& err) {
+  CLI::App app{"Multitaper spectral analysis", "quorvane"};
+  app.set_help_flag("-h,--help", "Show every option with its default");
+  bool version = false;
+  app.add_flag("--version", version, "Show the program version");
+  CLI::App* analyse = app.add_subcommand("analyse", "Analyse series of FILE without questions");
+  analyse->set_help_flag("-h,--help", "Show every option with its default");
+  analyse->get_formatter()->column_width(34);
+  add_input_options(*analyse, options);
+  add_analysis_options(*analyse, options);
+  add_recon_options(*analyse, options);
+  add_output_options(*analyse, options);
+
+  if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyse") {
+    err << "quorvane: unknown command '" << args[0] << "': the command is analyse\n"
+        << "Run 'quorvane --help' for the options.\n";
+    return {false, 2};
+  }
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    out << help_text(*analyse);
+    return {false, 0};
+  } catch (const CLI::ParseError& error) {
+    err << "quorvane: " << error.what() << "\n"
+        << "Run 'quorvane --help' for the options.\n";
+    return {false, 2};
+  }
+  if (version) {
+    out << kVersion << "\n";
+    return {false, 0};
+  }
+  if (!analyse->parsed()) {
+    err << "quorvane: give the command analyse, or no arguments for the dialogue\n"
+        << "Run 'quorvane --help' for the options.\n";
+    return {false, 2};
+  }
+  if (std::string message = contradiction(options); !message.empty()) {
+    err << "quorvane: " << message << "\nRun 'quorvane --help' for the options.\n";
+    return {false, 2};
+  }
+  return {true, 0};
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,87 @@
+// The options of `quorvane analyse`: what each one holds, the table that
+// parses them, and the checks of options that contradict each other.
+//
+// Every analysis option left out takes the value the dialogue would start
+// from for the chosen series; those values depend on the series, so an
+// option that is not given stays empty here and the defaults are applied per
+// series (see cli/batch.h).
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvane::cli {
+
+struct InputOptions {
+  std::string file;
+  int layout = 0;  // 1..7: raw ring widths, chronology, single, two, multiple columns, monthly, rows
+  std::optional<int> skip;                   // lines above the data (layouts 4 to 7)
+  std::optional<int> per_line;               // monthly: values per line
+  std::optional<float> multiplier;           // monthly: factor to the values' units
+  std::optional<std::string> sentinel;       // multiple columns: marker of a missing cell
+  std::optional<std::string> record_layout;  // rows: the layout of one line
+  std::optional<int> columns;                // multiple columns (with X) or rows: columns read
+  // The series to analyse: empty for all, else 1-based numbers or names,
+  // in the order given.
+  std::vector<std::string> series;
+};
+
+// Option codes as in the analysis record; empty: the dialogue's default.
+struct AnalysisOptions {
+  std::optional<int> resolution;  // p
+  std::optional<int> tapers;      // nwin
+  std::optional<int> noise;       // inoise
+  std::optional<int> background;  // irobust
+  std::optional<float> smoothing; // fsmooth
+  std::optional<int> fit;         // ilogfit
+  std::optional<int> signal;      // isignal
+  std::optional<int> estimate;    // iadapt
+  std::optional<int> normalize;   // inorm
+  std::optional<int> reshape;     // isiglev 1..6, or 0 for no reshaping
+  std::optional<std::pair<float, float>> band;  // fmin, fmax
+};
+
+struct ReconOptions {
+  enum class Mode { None, Peaks, Trend, Frequencies };
+  Mode mode = Mode::None;
+  std::vector<float> frequencies;  // Mode::Frequencies, in the order given
+  float level = 99.0f;             // Mode::Peaks: least significance in percent
+  int constraint = 0;              // iconstr
+  bool level_given = false;
+  bool constraint_given = false;
+};
+
+struct OutputOptions {
+  std::string out = ".";
+  std::string plots = "none";  // none, png, svg or pdf
+  int jobs = 0;                // worker threads; 0 until resolved to the number of cores
+  bool quiet = false;
+};
+
+struct Options {
+  InputOptions input;
+  AnalysisOptions analysis;
+  ReconOptions recon;
+  OutputOptions output;
+};
+
+// What the command line asks for.
+struct ParseOutcome {
+  bool run = false;     // analyse with the options parsed
+  int exit_status = 0;  // when not run: 0 after --help or --version, 2 for a usage error
+};
+
+// Parses the arguments after the program name. Writes --help and --version
+// to `out`; a usage error goes to `err` as one message naming the option,
+// followed by a hint to --help. `options` is complete only when the outcome
+// says to run.
+ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& options,
+                                std::ostream& out, std::ostream& err);
+
+// The names of the input layouts, by code 1..7.
+const std::vector<std::string>& layout_names();
+
+}  // namespace quorvane::cli

@@ -1,0 +1,60 @@
+// The analysis of one series of the file without questions: the settings of
+// the options applied the way the dialogue's menus apply them, the spectrum
+// run, the peak list, the reconstruction asked for, and the result files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/files.h"
+#include "cli/options.h"
+#include "driver/analysis_record.h"
+#include "input/series_table.h"
+
+namespace quorvane::cli {
+
+// One entry of the peaks file.
+struct PeakRow {
+  float frequency = 0.0f;
+  float period = 0.0f;        // 1/frequency (inf at frequency 0)
+  float significance = 0.0f;  // percent: 99, 95 or 90
+  float ratio = 0.0f;         // raw spectrum over the background at the peak (0 where that is 0)
+  float f = 0.0f;             // harmonic F statistic at the peak
+  bool trend = false;         // below the bandwidth: the secular trend
+};
+
+// What one series gave; everything the summary reports about it.
+struct SeriesResult {
+  std::string name;         // the series name, trailing blanks dropped
+  std::size_t number = 0;   // 1-based position in the file
+  bool ok = false;
+  std::string message;      // why it failed
+  std::vector<std::string> notes;  // the engine's diagnostic lines
+  bool analysed = false;    // the values below are filled
+  int npts = 0;
+  float dt = 0.0f;
+  float first_time = 0.0f;
+  driver::AnalysisRecord settings;  // settings members only: those used
+  float rho = 0.0f;
+  std::vector<PeakRow> peaks;
+  std::vector<float> reconstructed;  // frequencies reconstructed, in order
+  std::vector<std::string> files;    // written, relative to the output folder
+};
+
+// Analyses series `index` (0-based) of `table` with `options` and writes its
+// files into `folder` as <stem>.spectrum.csv, <stem>.peaks.csv,
+// <stem>.recon.csv (when asked) and the plots (when asked). Files are
+// written only for a series whose spectrum ran; a failure later (a file that
+// cannot be written, a frequency the series cannot hold) keeps the files
+// already written and marks the series failed. Safe to call from several
+// threads for different series.
+SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
+                            const std::string& stem, const Options& options,
+                            const std::string& folder);
+
+// The spectrum file's columns, by band entry: frequency, period, the
+// estimate, reshaped, harmonic, median-smoothed and background spectra, the
+// 50/90/95/99 % levels, F and its levels.
+std::vector<Column> spectrum_columns(const driver::AnalysisRecord& r);
+
+}  // namespace quorvane::cli

@@ -1,0 +1,157 @@
+#include "cli/summary.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <string>
+
+#include "cli/files.h"
+
+namespace quorvane::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A float as JSON: the double that prints as the float's shortest text, so
+// the summary shows "0.1" where the float holds 0.1f.
+Json number(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  return std::stod(number_text(value));
+}
+
+std::string name_of(int code, std::initializer_list<const char*> names) {
+  int i = 0;
+  for (const char* name : names)
+    if (i++ == code) return name;
+  return std::to_string(code);
+}
+
+Json input_block(const InputOptions& in) {
+  Json block;
+  block["file"] = in.file;
+  block["layout"] = layout_names()[static_cast<std::size_t>(in.layout - 1)];
+  Json parameters = Json::object();
+  switch (in.layout) {
+    case 4: parameters["skip"] = in.skip.value_or(0); break;
+    case 5:
+      parameters["skip"] = in.skip.value_or(0);
+      parameters["columns"] = in.columns.value_or(0);
+      parameters["sentinel"] = in.sentinel.value_or("*");
+      break;
+    case 6:
+      parameters["skip"] = in.skip.value_or(0);
+      parameters["per_line"] = in.per_line.value_or(12);
+      parameters["multiplier"] = number(in.multiplier.value_or(1.0f));
+      break;
+    case 7:
+      parameters["skip"] = in.skip.value_or(0);
+      parameters["record_layout"] = in.record_layout.value_or("");
+      parameters["columns"] = in.columns.value_or(0);
+      break;
+    default: break;
+  }
+  block["parameters"] = parameters;
+  Json series = Json::array();
+  for (const auto& s : in.series) series.push_back(s);
+  block["series"] = in.series.empty() ? Json("all") : series;
+  return block;
+}
+
+// The run's settings that do not depend on the series.
+Json settings_block(const Options& o) {
+  Json block;
+  const ReconOptions& r = o.recon;
+  Json recon;
+  switch (r.mode) {
+    case ReconOptions::Mode::None: recon = nullptr; break;
+    case ReconOptions::Mode::Peaks:
+      recon["signals"] = "peaks";
+      recon["level"] = number(r.level);
+      break;
+    case ReconOptions::Mode::Trend: recon["signals"] = "trend"; break;
+    case ReconOptions::Mode::Frequencies: {
+      Json list = Json::array();
+      for (float f : r.frequencies) list.push_back(number(f));
+      recon["signals"] = list;
+      break;
+    }
+  }
+  if (r.mode != ReconOptions::Mode::None)
+    recon["constraint"] = name_of(r.constraint, {"misfit", "norm", "slope", "rough"});
+  block["reconstruction"] = recon;
+  block["plots"] = o.output.plots;
+  // Further groups of settings join here as blocks of their own.
+  return block;
+}
+
+// The analysis settings one series was run with.
+Json series_settings(const driver::AnalysisRecord& r) {
+  Json block;
+  block["resolution"] = r.p;
+  block["tapers"] = r.nwin;
+  block["band"] = {number(r.fmin), number(r.fmax)};
+  block["noise"] = name_of(r.inoise, {"red", "white", "local"});
+  block["background"] = name_of(r.irobust, {"raw", "robust"});
+  block["smoothing"] = number(r.fsmooth);
+  block["fit"] = name_of(r.ilogfit, {"linear", "log"});
+  block["signal"] = name_of(r.isignal, {"both", "narrowband", "harmonic"});
+  block["estimate"] = name_of(r.iadapt, {"hires", "adaptive"});
+  block["normalize"] = name_of(r.inorm, {"none", "n", "dt"});
+  block["reshape"] = r.ireshape == 1 ? Json(number(r.siglev)) : Json("off");
+  return block;
+}
+
+Json series_block(const SeriesResult& s) {
+  Json block;
+  block["name"] = s.name;
+  block["number"] = s.number;
+  block["status"] = s.ok ? "ok" : "failed";
+  if (!s.ok) block["message"] = s.message;
+  if (s.npts > 0) {
+    block["npts"] = s.npts;
+    block["dt"] = number(s.dt);
+    block["first_time"] = number(s.first_time);
+    block["settings"] = series_settings(s.settings);
+    block["bandwidth"] = number(s.settings.bndwdth);
+  }
+  if (s.analysed) {
+    block["rho"] = number(s.rho);
+    Json peaks = Json::array();
+    for (const auto& p : s.peaks) {
+      Json peak;
+      peak["frequency"] = number(p.frequency);
+      peak["period"] = number(p.period);
+      peak["significance"] = number(p.significance);
+      peak["ratio"] = number(p.ratio);
+      peak["F"] = number(p.f);
+      peak["trend"] = p.trend;
+      peaks.push_back(peak);
+    }
+    block["peaks"] = peaks;
+    if (!s.reconstructed.empty()) {
+      Json list = Json::array();
+      for (float f : s.reconstructed) list.push_back(number(f));
+      block["reconstructed"] = list;
+    }
+  }
+  if (!s.notes.empty()) block["notes"] = s.notes;
+  block["files"] = s.files;
+  return block;
+}
+
+}  // namespace
+
+std::string summary_text(const Options& options, const std::vector<SeriesResult>& results) {
+  Json summary;
+  summary["program"] = "quorvane";
+  summary["version"] = QUORVANE_VERSION;
+  summary["input"] = input_block(options.input);
+  summary["settings"] = settings_block(options);
+  Json series = Json::array();
+  for (const auto& result : results) series.push_back(series_block(result));
+  summary["series"] = series;
+  return summary.dump(2) + "\n";
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,73 @@
+// The steps of one analysis that the dialogue and the command line share:
+// the default settings of a new series, the rules by which one setting
+// follows another, the spectrum run with its signals list, the sum of the
+// reconstructed signals, and the plots each run draws. The dialogue asks its
+// questions and calls these; the command line calls them with its options,
+// so that both give the same numbers for the same settings.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "display/display.h"
+#include "driver/analysis_record.h"
+#include "spectral/spectrum.h"
+#include "common/status.h"
+
+namespace quorvane::driver {
+
+// Sets every analysis setting of `r` to its default for the series in r.y
+// (npts values, time step dt; npts >= 2 and dt > 0): resolution 2 with 3
+// tapers, the whole band up to the Nyquist frequency, red noise with a
+// robust background smoothed over a fifth of the band (at least the
+// bandwidth), log misfit, adaptive estimate, reshaping at 95 %, every plot
+// on. Also computes the series mean, empties the signals list and marks the
+// results stale. The reconstruction constraint is left as it is.
+void set_defaults(AnalysisRecord& r);
+
+// After r.p changed: the bandwidth 2p/(npts dt), and a smoothing width
+// raised to it when narrower.
+void apply_resolution(AnalysisRecord& r);
+
+// After r.fmin or r.fmax changed: the band width, and a smoothing width of a
+// fifth of it, at least the bandwidth.
+void apply_band(AnalysisRecord& r);
+
+// After r.isignal changed: the harmonic assumption tests against
+// locally-white noise, and the median and confidence-level plots, which it
+// has no use for, are turned off.
+void apply_signal(AnalysisRecord& r);
+
+// The engine settings of the record's analysis settings.
+spectral::SpecSettings spec_settings(const AnalysisRecord& r);
+
+// Runs the spectrum with the record's settings into r.spectra and fills the
+// signals list with the significant peaks (at most nsigmax, none selected).
+// The engine's diagnostic lines go to `sink`. On refusal returns the reason
+// and leaves r.spectra and the signals list as they were.
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink);
+
+// The spectrum plots a run draws, in drawing order, as the display toggles
+// of `r` choose them (kinds 1 raw with levels, 2 reshaped and harmonic,
+// 3 median, 5 F-test).
+std::vector<int> spectrum_plot_kinds(const AnalysisRecord& r);
+
+// The input of spectrum plot `kind` from the last spectrum run of `r`; it
+// refers to the record's arrays, which must outlive it.
+display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
+
+// Reconstructs every entry of the signals list selected in r.iuse, in list
+// order, with the record's tapers, resolution and constraint: each into
+// r.rsig (then `each_signal` is called with the entry's index) and their sum
+// into r.signal (npts values, zero when nothing is selected). An entry the
+// reconstruction refuses adds nothing and its message goes to `sink`.
+// Returns the refusal of the whole run (too few values, too many tapers)
+// with r.signal and r.rsig untouched.
+Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
+                            const MessageSink& sink);
+
+// The input of the reconstruction plot: the sum r.signal over the series
+// anomaly. Refers to the record's arrays.
+display::PlotInput reconstruction_plot(const AnalysisRecord& r);
+
+}  // namespace quorvane::driver

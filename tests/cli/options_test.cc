@@ -1,0 +1,244 @@
+// The option table of `quorvane analyse`: every option's accepted forms and
+// its refusals.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "cli/batch.h"
+#include "cli/options.h"
+
+namespace quorvane::cli {
+namespace {
+
+struct Parsed {
+  ParseOutcome outcome;
+  Options options;
+  std::string out, err;
+};
+
+Parsed parse(std::vector<std::string> args) {
+  Parsed p;
+  std::ostringstream out, err;
+  p.outcome = parse_command_line(args, p.options, out, err);
+  p.out = out.str();
+  p.err = err.str();
+  return p;
+}
+
+// A valid command for `layout` with `extra` options after it.
+std::vector<std::string> command(const std::string& layout, std::vector<std::string> extra) {
+  std::vector<std::string> args = {"analyse", "series.dat", "--layout", layout};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+struct Accepted {
+  std::string layout;
+  std::vector<std::string> extra;
+  std::function<bool(const Options&)> holds;
+};
+
+TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
+  using M = ReconOptions::Mode;
+  const std::vector<Accepted> cases = {
+      {"rwl", {}, [](const Options& o) { return o.input.layout == 1 && o.input.series.empty(); }},
+      {"3", {}, [](const Options& o) { return o.input.layout == 3; }},
+      {"Monthly", {}, [](const Options& o) { return o.input.layout == 6 && !o.input.per_line; }},
+      {"monthly", {"--skip", "3", "--per-line=12", "--multiplier", "0.01"},
+       [](const Options& o) {
+         return o.input.skip == 3 && o.input.per_line == 12 && o.input.multiplier == 0.01f;
+       }},
+      {"multi", {"--columns", "4", "--sentinel", "-999"},
+       [](const Options& o) { return o.input.columns == 4 && o.input.sentinel == "-999"; }},
+      {"rows", {"--record-layout", "(1x,i4,12f7.2)", "--columns", "12"},
+       [](const Options& o) { return o.input.record_layout == "(1x,i4,12f7.2)"; }},
+      {"two", {"--skip", "0"}, [](const Options& o) { return o.input.skip == 0; }},
+      {"rwl", {"--series", "all"}, [](const Options& o) { return o.input.series.empty(); }},
+      {"rwl", {"--series", "2,ABC01,7"},
+       [](const Options& o) {
+         return o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
+       }},
+      {"single", {"--resolution", "3", "--tapers", "5"},
+       [](const Options& o) { return o.analysis.resolution == 3 && o.analysis.tapers == 5; }},
+      {"single", {"--resolution", "4", "--tapers", "8"},
+       [](const Options& o) { return o.analysis.tapers == 8; }},
+      {"single", {"--noise", "white", "--background", "raw"},
+       [](const Options& o) { return o.analysis.noise == 1 && o.analysis.background == 0; }},
+      {"single", {"--noise", "local", "--smoothing", "0.05"},
+       [](const Options& o) { return o.analysis.noise == 2 && o.analysis.smoothing == 0.05f; }},
+      {"single", {"--fit", "linear"}, [](const Options& o) { return o.analysis.fit == 0; }},
+      {"single", {"--signal", "harmonic"}, [](const Options& o) { return o.analysis.signal == 2; }},
+      {"single", {"--signal", "harmonic", "--noise", "local"},
+       [](const Options& o) { return o.analysis.noise == 2; }},
+      {"single", {"--signal", "narrowband", "--estimate", "hires", "--normalize", "dt"},
+       [](const Options& o) {
+         return o.analysis.signal == 1 && o.analysis.estimate == 0 && o.analysis.normalize == 2;
+       }},
+      {"single", {"--reshape", "99.5"}, [](const Options& o) { return o.analysis.reshape == 5; }},
+      {"single", {"--reshape", "off"}, [](const Options& o) { return o.analysis.reshape == 0; }},
+      {"single", {"--band", "0.05:0.25"},
+       [](const Options& o) {
+         return o.analysis.band == std::make_pair(0.05f, 0.25f);
+       }},
+      {"single", {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough"},
+       [](const Options& o) {
+         return o.recon.mode == M::Peaks && o.recon.level == 95.0f && o.recon.constraint == 3;
+       }},
+      {"single", {"--reconstruct", "peaks"},
+       [](const Options& o) { return o.recon.level == 99.0f && o.recon.constraint == 0; }},
+      {"single", {"--reconstruct", "trend", "--constraint", "slope"},
+       [](const Options& o) { return o.recon.mode == M::Trend && o.recon.constraint == 2; }},
+      {"single", {"--reconstruct", "0.1,0.0909,0"},
+       [](const Options& o) {
+         return o.recon.mode == M::Frequencies &&
+                o.recon.frequencies == std::vector<float>{0.1f, 0.0909f, 0.0f};
+       }},
+      {"single", {"--out", "results/a", "--plots", "svg", "--jobs", "2", "--quiet"},
+       [](const Options& o) {
+         return o.output.out == "results/a" && o.output.plots == "svg" && o.output.jobs == 2 &&
+                o.output.quiet;
+       }},
+      {"single", {}, [](const Options& o) {
+         return o.output.out == "." && o.output.plots == "none" && o.output.jobs == 0 &&
+                !o.output.quiet && o.recon.mode == M::None;
+       }},
+  };
+  for (const auto& c : cases) {
+    const auto args = command(c.layout, c.extra);
+    const Parsed p = parse(args);
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    EXPECT_TRUE(p.outcome.run) << shown << "\n" << p.err;
+    EXPECT_TRUE(p.err.empty()) << shown;
+    if (p.outcome.run) {
+      EXPECT_TRUE(c.holds(p.options)) << shown;
+    }
+  }
+}
+
+struct Refused {
+  std::vector<std::string> args;
+  std::string named;  // the option the message must name
+};
+
+std::vector<Refused> refusals() {
+  return {
+      {{"analyse", "f.dat"}, "--layout"},
+      {{"analyse", "--layout", "single"}, "FILE"},
+      {command("8", {}), "--layout"},
+      {command("csv", {}), "--layout"},
+      {command("single", {"--bogus"}), "--bogus"},
+      {command("single", {"--tapers"}), "--tapers"},
+      {command("single", {"--tapers", "9"}), "--tapers"},
+      {command("single", {"--tapers", "0"}), "--tapers"},
+      {command("single", {"--tapers", "three"}), "--tapers"},
+      {command("single", {"--resolution", "2.5"}), "--resolution"},
+      {command("single", {"--resolution", "5"}), "--resolution"},
+      {command("single", {"--noise", "pink"}), "--noise"},
+      {command("single", {"--background", "median"}), "--background"},
+      {command("single", {"--smoothing", "-1"}), "--smoothing"},
+      {command("single", {"--smoothing", "nan"}), "--smoothing"},
+      {command("single", {"--fit", "cubic"}), "--fit"},
+      {command("single", {"--signal", "chirp"}), "--signal"},
+      {command("single", {"--estimate", "best"}), "--estimate"},
+      {command("single", {"--normalize", "2"}), "--normalize"},
+      {command("single", {"--reshape", "80"}), "--reshape"},
+      {command("single", {"--band", "0.3:0.1"}), "--band"},
+      {command("single", {"--band", "0.1"}), "--band"},
+      {command("single", {"--band", "-0.1:0.2"}), "--band"},
+      {command("single", {"--band", "a:b"}), "--band"},
+      {command("single", {"--reconstruct", "everything"}), "--reconstruct"},
+      {command("single", {"--reconstruct", "0.1,-0.2"}), "--reconstruct"},
+      {command("single", {"--reconstruct", "0.1,,0.2"}), "--reconstruct"},
+      {command("single", {"--recon-level", "95"}), "--recon-level"},
+      {command("single", {"--reconstruct", "trend", "--recon-level", "95"}), "--recon-level"},
+      {command("single", {"--reconstruct", "peaks", "--recon-level", "101"}), "--recon-level"},
+      {command("single", {"--constraint", "norm"}), "--constraint"},
+      {command("single", {"--reconstruct", "peaks", "--constraint", "smooth"}), "--constraint"},
+      {command("single", {"--plots", "gif"}), "--plots"},
+      {command("single", {"--jobs", "0"}), "--jobs"},
+      {command("single", {"--out", ""}), "--out"},
+      {command("single", {"--series", "1,,2"}), "--series"},
+      // Options of another layout, and what a layout needs.
+      {command("single", {"--skip", "2"}), "--skip"},
+      {command("rwl", {"--per-line", "12"}), "--per-line"},
+      {command("two", {"--multiplier", "2"}), "--multiplier"},
+      {command("monthly", {"--sentinel", "*"}), "--sentinel"},
+      {command("multi", {"--columns", "3", "--record-layout", "(i4)"}), "--record-layout"},
+      {command("crn", {"--columns", "3"}), "--columns"},
+      {command("multi", {}), "--columns"},
+      {command("multi", {"--columns", "1"}), "--columns"},
+      {command("rows", {"--columns", "3"}), "--record-layout"},
+      {command("rows", {"--record-layout", "(i4,f8.2)"}), "--columns"},
+      {command("monthly", {"--per-line", "0"}), "--per-line"},
+      {command("monthly", {"--multiplier", "inf"}), "--multiplier"},
+      {command("two", {"--skip", "-1"}), "--skip"},
+      // Settings that contradict each other.
+      {command("single", {"--signal", "harmonic", "--noise", "red"}), "--noise"},
+      {command("single", {"--signal", "harmonic", "--background", "raw"}), "--background"},
+      {command("single", {"--signal", "harmonic", "--smoothing", "0.1"}), "--smoothing"},
+      {command("single", {"--background", "raw", "--smoothing", "0.1"}), "--smoothing"},
+      {command("single", {"--noise", "white", "--fit", "log"}), "--fit"},
+      {{"frobnicate"}, "analyse"},
+  };
+}
+
+TEST(Options, EveryRefusalIsAUsageErrorNamingTheOption) {
+  for (const auto& c : refusals()) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    const Parsed p = parse(c.args);
+    EXPECT_FALSE(p.outcome.run) << shown;
+    EXPECT_EQ(p.outcome.exit_status, kUsageError) << shown;
+    EXPECT_NE(p.err.find(c.named), std::string::npos) << shown << "\n" << p.err;
+    EXPECT_TRUE(p.out.empty()) << shown;
+  }
+}
+
+TEST(Options, ARefusedCommandWritesNothing) {
+  const auto folder = std::filesystem::temp_directory_path() / "quorvane_refused_options";
+  std::filesystem::remove_all(folder);
+  const std::string example = std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat";
+  for (auto c : refusals()) {
+    if (c.args.size() >= 2) c.args[1] = example;
+    c.args.push_back("--out");
+    c.args.push_back(folder.string());
+    std::ostringstream out, err;
+    EXPECT_EQ(run_command_line(c.args, out, err), kUsageError) << c.named;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << c.named;
+  }
+}
+
+TEST(Options, HelpListsEveryOptionWithItsDefault) {
+  const Parsed p = parse({"--help"});
+  EXPECT_FALSE(p.outcome.run);
+  EXPECT_EQ(p.outcome.exit_status, 0);
+  for (const char* option :
+       {"--layout", "--skip", "--per-line", "--multiplier", "--sentinel", "--record-layout",
+        "--columns", "--series", "--resolution", "--tapers", "--noise", "--background",
+        "--smoothing", "--fit", "--signal", "--estimate", "--normalize", "--reshape", "--band",
+        "--reconstruct", "--recon-level", "--constraint", "--out", "--plots", "--jobs",
+        "--quiet"}) {
+    const std::size_t at = p.out.find(std::string(option) + " ");
+    ASSERT_NE(at, std::string::npos) << option;
+    const std::string line = p.out.substr(at, p.out.find('\n', p.out.find('\n', at) + 1) - at);
+    if (std::string(option) != "--quiet") {
+      EXPECT_TRUE(line.find("default") != std::string::npos ||
+                  line.find("required") != std::string::npos)
+          << option << ": " << line;
+    }
+  }
+  EXPECT_EQ(parse({"analyse", "--help"}).out, p.out);
+}
+
+TEST(Options, VersionNamesTheProgramAndItsVersion) {
+  const Parsed p = parse({"--version"});
+  EXPECT_FALSE(p.outcome.run);
+  EXPECT_EQ(p.outcome.exit_status, 0);
+  EXPECT_EQ(p.out, "quorvane 15.0\n");
+}
+
+}  // namespace
+}  // namespace quorvane::cli

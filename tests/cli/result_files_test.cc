@@ -1,0 +1,175 @@
+// The result files: numbers that read back exactly, names that are safe and
+// distinct, and files that appear only when complete.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "cli/files.h"
+#include "driver/analysis.h"
+#include "input/series_file.h"
+#include "tests/cli/cli_test_support.h"
+
+namespace quorvane::cli {
+namespace {
+
+using namespace testing;
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(ResultFiles, EveryFloatReadsBackFromItsTextBitForBit) {
+  const float cases[] = {0.0f,           -0.0f,          0.1f,    1.0f / 3.0f,  1e-45f,
+                         FLT_MIN,        FLT_MAX,        -FLT_MAX, 16777217.0f, 123456.79f,
+                         1.17549421e-38f, 3.0e-5f,        1e10f,   0.00097656250f};
+  for (float value : cases) {
+    const std::string text = number_text(value);
+    EXPECT_TRUE(same_bits(std::strtof(text.c_str(), nullptr), value)) << text;
+    // A float never needs more than 9 significant digits.
+    EXPECT_LE(text.size(), 15u) << text;
+  }
+  EXPECT_EQ(number_text(0.1f), "0.1");
+  EXPECT_EQ(number_text(1700.0f), "1700");
+  EXPECT_EQ(number_text(std::numeric_limits<float>::infinity()), "inf");
+}
+
+TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
+  const fs::path folder = fresh_folder("roundtrip");
+  const BatchRun run = run_batch({"analyse", example("sunspots.dat"), "--layout", "single",
+                                  "--out", folder.string(), "--quiet"});
+  ASSERT_EQ(run.status, kAllAnalysed) << run.err;
+  const Csv csv = read_csv(folder / "sunspots.spectrum.csv");
+  EXPECT_EQ(csv.header,
+            (std::vector<std::string>{"frequency", "period", "estimate", "reshaped", "harmonic",
+                                      "median", "background", "level50", "level90", "level95",
+                                      "level99", "F", "F50", "F90", "F95", "F99", "F99.5",
+                                      "F99.9"}));
+
+  // The same analysis through the driver's own steps.
+  input::SeriesTable table;
+  std::istringstream none;
+  std::ostringstream lines;
+  textio::Console messages(none, lines, lines);
+  std::string error;
+  input::ReadOptions options;
+  options.iform = 3;
+  ASSERT_TRUE(input::read_series_file(example("sunspots.dat"), options, table, messages, error));
+  input::ChosenSeries series;
+  ASSERT_TRUE(input::choose_series(table, 0, series, error));
+  driver::AnalysisRecord r;
+  r.y = series.y;
+  r.npts = static_cast<int>(series.y.size());
+  r.dt = series.dt;
+  driver::set_defaults(r);
+  ASSERT_TRUE(driver::run_spectrum(r, {}).ok);
+  const spectral::SpecResults& s = r.spectra;
+
+  // One row per filled band entry, every float as the engine left it.
+  ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(s.nf - 1));
+  const std::vector<std::pair<std::string, const std::vector<float>*>> arrays = {
+      {"estimate", &s.specraw0}, {"reshaped", &s.specresh0}, {"harmonic", &s.harmonic0},
+      {"median", &s.specmed0},   {"background", &s.specback0}, {"F", &s.ftest}};
+  for (const auto& [name, values] : arrays) {
+    const std::size_t c = csv.column(name);
+    for (std::size_t i = 0; i < csv.rows.size(); ++i)
+      ASSERT_TRUE(same_bits(csv.rows[i][c], (*values)[i])) << name << " " << i;
+  }
+  for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+    ASSERT_TRUE(same_bits(csv.rows[i][0], s.f0 + static_cast<float>(i) * s.df)) << i;
+    ASSERT_TRUE(same_bits(csv.rows[i][csv.column("level99")], s.specback0[i] * s.conf[3])) << i;
+    ASSERT_TRUE(same_bits(csv.rows[i][csv.column("F99.9")], s.fconf[5])) << i;
+  }
+  // The first entry lies at frequency 0: an infinite period.
+  EXPECT_EQ(csv.cells[0][1], "inf");
+  fs::remove_all(folder);
+}
+
+TEST(ResultFiles, StemsAreSafeAndDistinctEvenIgnoringCase) {
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+      {{"ABC01   ", "ABC02   "}, {"ABC01", "ABC02"}},
+      {{"DUP     ", "DUP     ", "DUP     "}, {"DUP", "DUP_2", "DUP_3"}},
+      {{"Core", "CORE"}, {"Core", "CORE_2"}},
+      {{"a/b c*d ", "../x    ", "        "}, {"a_b_c_d", "_._x", "plot"}},
+      // A suffixed stem may itself be a later series' name.
+      {{"X", "X", "X_2"}, {"X", "X_2", "X_2_2"}},
+  };
+  for (const auto& [titles, stems] : cases) EXPECT_EQ(unique_stems(titles), stems);
+}
+
+TEST(ResultFiles, AFileAppearsOnlyComplete) {
+  const fs::path folder = fresh_folder("atomic");
+  fs::create_directories(folder);
+  const fs::path path = folder / "table.csv";
+  std::string error;
+  ASSERT_TRUE(write_file_atomically(path.string(), "old\n", error)) << error;
+  ASSERT_TRUE(write_file_atomically(path.string(), "a,b\n1,2\n", error)) << error;
+  EXPECT_EQ(file_text(path), "a,b\n1,2\n");
+  // Ordinary permissions, not those of a private temporary file.
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_NE(info.st_mode & S_IRGRP, 0u);
+  // Nothing else is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+  // A folder that does not exist: refused with the reason, nothing created.
+  EXPECT_FALSE(write_file_atomically((folder / "missing" / "t.csv").string(), "x", error));
+  EXPECT_NE(error.find("missing"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(folder / "missing"));
+  fs::remove_all(folder);
+}
+
+TEST(ResultFiles, CsvTextHasAHeaderAndOneLinePerValue) {
+  EXPECT_EQ(csv_text({{"t", {1.0f, 2.5f}}, {"y", {0.1f, -3.0f}}}), "t,y\n1,0.1\n2.5,-3\n");
+  EXPECT_EQ(csv_text({{"t", {}}}), "t\n");
+}
+
+}  // namespace
+}  // namespace quorvane::cli
+
+namespace quorvane::cli {
+namespace {
+
+using namespace testing;
+
+// The plots a run draws follow the dialogue's display toggles: the
+// harmonic assumption has no median or confidence-level plot.
+TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::vector<std::string> plots;
+  };
+  const std::vector<Case> cases = {
+      {{"--reconstruct", "trend"},
+       {"sunspots_raw.svg", "sunspots_reshaped.svg", "sunspots_median.svg", "sunspots_ftest.svg",
+        "sunspots_recon.svg"}},
+      {{"--signal", "harmonic"}, {"sunspots_reshaped.svg", "sunspots_ftest.svg"}},
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = fresh_folder("plots");
+    std::vector<std::string> args = {"analyse", example("sunspots.dat"), "--layout", "single",
+                                     "--plots", "svg", "--out", folder.string(), "--quiet"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const BatchRun run = run_batch(args);
+    ASSERT_EQ(run.status, kAllAnalysed) << run.err;
+    std::vector<std::string> drawn;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename();
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".svg") {
+        drawn.push_back(name);
+        EXPECT_NE(file_text(entry.path()).find("<svg"), std::string::npos) << name;
+      }
+    }
+    std::sort(drawn.begin(), drawn.end());
+    std::vector<std::string> expected = c.plots;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(drawn, expected);
+    fs::remove_all(folder);
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::cli
