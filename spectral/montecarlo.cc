@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "spectral/surrogates.h"
@@ -86,25 +88,37 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
   std::atomic<std::size_t> next{1};
   std::mutex failure_lock;
   Status failure = Status::success();
+  auto give_up = [&](Status status) {
+    const std::lock_guard<std::mutex> hold(failure_lock);
+    if (failure) failure = std::move(status);
+    next = count;
+  };
+  // An exception (memory running out) must not escape a helper thread,
+  // where it would end the program: it refuses the levels instead.
   auto work = [&] {
-    SpecResults r;
-    std::vector<float> x(static_cast<std::size_t>(settings.npts));
-    for (std::size_t m = next++; m < count; m = next++) {
-      RandomStream random(seed, m);
-      ar1_surrogate(rho, variance, random, x);
-      Status status = spec(x, plain, tapers, r);
-      if (!status) {
-        const std::lock_guard<std::mutex> hold(failure_lock);
-        if (failure) failure = std::move(status);
-        next = count;
-        return;
+    try {
+      SpecResults r;
+      std::vector<float> x(static_cast<std::size_t>(settings.npts));
+      for (std::size_t m = next++; m < count; m = next++) {
+        RandomStream random(seed, m);
+        ar1_surrogate(rho, variance, random, x);
+        if (Status status = spec(x, plain, tapers, r); !status) return give_up(std::move(status));
+        store(r, m);
       }
-      store(r, m);
+    } catch (const std::exception& error) {
+      give_up(Status::failure(std::string(" The Monte Carlo levels stopped: ") + error.what()));
     }
   };
   const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);
   std::vector<std::thread> helpers;
-  for (std::size_t j = 1; j < threads; ++j) helpers.emplace_back(work);
+  for (std::size_t j = 1; j < threads; ++j) {
+    // Without another thread the ones running take its share.
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work();
   for (std::thread& helper : helpers) helper.join();
   if (!failure) return failure;

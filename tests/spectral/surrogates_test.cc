@@ -24,27 +24,6 @@ TEST(RandomStream, RepeatsForTheSameSeedAndStreamAndDiffersOtherwise) {
   EXPECT_NE(first_values(3, 7), first_values(7, 3));
 }
 
-TEST(RandomStream, DrawsUniformAndStandardNormalValues) {
-  RandomStream random(2024, 0);
-  constexpr int kDraws = 200000;
-  double sum = 0.0, squares = 0.0, normal_sum = 0.0, normal_squares = 0.0, beyond_two = 0.0;
-  for (int i = 0; i < kDraws; ++i) {
-    const double u = random.uniform();
-    ASSERT_TRUE(u > 0.0 && u < 1.0) << u;
-    sum += u;
-    squares += u * u;
-    const double z = random.normal();
-    normal_sum += z;
-    normal_squares += z * z;
-    if (std::fabs(z) > 2.0) beyond_two += 1.0;
-  }
-  EXPECT_NEAR(sum / kDraws, 0.5, 0.003);
-  EXPECT_NEAR(squares / kDraws, 1.0 / 3.0, 0.003);
-  EXPECT_NEAR(normal_sum / kDraws, 0.0, 0.01);
-  EXPECT_NEAR(normal_squares / kDraws, 1.0, 0.01);
-  EXPECT_NEAR(beyond_two / kDraws, 0.0455, 0.002);  // two-sided 2-sigma tail
-}
-
 TEST(Ar1Surrogate, HasTheAskedCoefficientAndVarianceFromTheFirstValue) {
   struct Case {
     double rho, variance;
