@@ -25,9 +25,6 @@ namespace {
 const std::string kMenuIndent(15, ' ');
 const std::string kQuestionIndent(13, ' ');
 
-// Running extrema start here, so that any data point replaces them.
-constexpr float kExtremumStart = 1000000.0f;
-
 // The longest window, in major ticks or minor intervals per major tick, that
 // is drawn with the ticks asked for; beyond it PLplot chooses its own (a
 // tick step typed far too small would otherwise draw for hours).
@@ -186,8 +183,8 @@ void Display::State::prepare(const PlotInput& input) {
     settings.xmin = sstart;
     settings.xmax = send;
   } else {
-    // Spectra open on the whole band, 0 to the Nyquist frequency, in five
-    // major intervals: 0 to 0.5 by 0.1 for a yearly series.
+    // Spectra open on the whole band, 0 to the Nyquist frequency: 0 to 0.5
+    // by 0.1 for a yearly series, 0 to 6 by 1 for a monthly one.
     float nyquist = 0.5f / input.dt;
     if (!(nyquist > 0.0f) || !std::isfinite(nyquist)) nyquist = 0.5f;
     settings.xmin = 0.0f;

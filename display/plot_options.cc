@@ -94,8 +94,8 @@ void reset_settings(PlotSettings& settings, const std::string& device) {
   settings.itext = 15;
   settings.iframe = 15;
   // The window starts as empty running extrema that the data then widen.
-  settings.xmin = settings.ymin = 1000000.0f;
-  settings.xmax = settings.ymax = -1000000.0f;
+  settings.xmin = settings.ymin = kExtremumStart;
+  settings.xmax = settings.ymax = -kExtremumStart;
 }
 
 void pltstyle(int iopt, PlotSettings& settings, textio::Console& console) {

@@ -28,9 +28,15 @@ struct PlotSettings {
   int nzsub = 0;
 };
 
+// Where the running extrema of a plot's window start: minima at +1e6 and
+// maxima at -1e6, an empty window that any data value within that range
+// replaces. (A spectrum whose values all exceed 1e6 keeps 1e6 as its lower
+// extreme; its value axis still covers the data.)
+inline constexpr float kExtremumStart = 1000000.0f;
+
 // Restores the default style and device, and sets the window to the running
-// extrema start values (minima 1000000, maxima -1000000). Tick settings are
-// kept.
+// extrema start values (minima kExtremumStart, maxima -kExtremumStart). Tick
+// settings are kept.
 void reset_settings(PlotSettings& settings, const std::string& device);
 
 // Asks the question of menu option `iopt` (1 to 17) on the console and stores

@@ -16,6 +16,10 @@ namespace {
 constexpr int kBaseFft = 8192;   // grid of every series up to this length
 constexpr int kMaxKnots = 500;
 constexpr int kWeightSteps = 51;  // 0, 0.02, ..., 1 for each misfit weight
+// A weight triple's misfit must lie below this to be chosen: a margin of 100
+// below the float range, so that a misfit near overflow (or NaN) is never
+// chosen and the search keeps the default weights (1, 0, 0) instead.
+constexpr float kMisfitCeiling = 1.0e36f;
 
 template <typename... Args>
 std::string text(const char* format, Args... args) {
@@ -144,15 +148,12 @@ void transform_series(std::span<const float> y, int nwin, int p, int npts, const
   const std::size_t stored = static_cast<std::size_t>(out.nbins) * static_cast<std::size_t>(nwin);
   out.yr.resize(stored);
   out.yi.resize(stored);
-  std::vector<double> re(static_cast<std::size_t>(grid.nfft));
-  std::vector<double> im(static_cast<std::size_t>(grid.nfft));
+  const spectral::FftPlan plan(static_cast<std::size_t>(grid.nfft));
+  std::vector<double> re(plan.size()), im(plan.size());
   for (int k = 0; k < nwin; ++k) {
-    std::fill(re.begin(), re.end(), 0.0);
-    std::fill(im.begin(), im.end(), 0.0);
-    for (int i = 0; i < npts; ++i) {
-      re[static_cast<std::size_t>(i)] = xdm[static_cast<std::size_t>(i)] * tapers.at(i, k);
-    }
-    spectral::fft2(re, im);
+    const float* v = tapers.column(k);
+    plan.transform_real(
+        xdm.size(), [&](std::size_t t) { return static_cast<double>(xdm[t] * v[t]); }, re, im);
     for (int j = 0; j < out.nbins; ++j) {
       out.yr[at(j, k, out.nbins)] = static_cast<float>(re[static_cast<std::size_t>(j)]);
       out.yi[at(j, k, out.nbins)] = static_cast<float>(im[static_cast<std::size_t>(j)]);
@@ -213,7 +214,7 @@ MisfitWeights least_misfit(std::span<const float> r1, std::span<const float> r2,
     for (std::size_t c = 0; c < kBlock; ++c) misfit[first + c] = sum[c];
   }
   MisfitWeights best;
-  float least = 1.0e36f;
+  float least = kMisfitCeiling;
   for (std::size_t c = 0; c < count; ++c) {
     if (misfit[c] < least) {
       least = misfit[c];

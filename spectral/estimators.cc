@@ -89,7 +89,8 @@ void regre(const Eigencoefficients& y, std::span<const float> tapsum, std::span<
 
 std::array<float, 6> f_levels(int nwin) {
   // Quantiles of F(2, 2K - 2), that is (nu2 / 2) ((1 - level)^(-2 / nu2) - 1)
-  // with nu2 = 2K - 2, rounded as the program has always tabulated them.
+  // with nu2 = 2K - 2, to the digits of printed F tables (three decimals below
+  // 1, two above): the thresholds users look up and compare against.
   static constexpr float table[7][6] = {
       {1.0f, 9.0f, 19.0f, 99.0f, 199.0f, 999.0f},
       {0.828f, 4.32f, 6.94f, 18.0f, 26.28f, 61.25f},

@@ -1,5 +1,7 @@
 // Multitaper estimators on the eigencoefficients of one band: the
-// high-resolution and adaptive spectra, and the harmonic F-test.
+// high-resolution and adaptive spectra, and the harmonic F-test, in the
+// formulation of Thomson (1982), Proc. IEEE 70, also set out in Percival and
+// Walden (1993), Spectral Analysis for Physical Applications, chs. 7 and 10.
 #pragma once
 
 #include <array>

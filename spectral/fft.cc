@@ -65,6 +65,10 @@ void bit_reversal_order(std::span<std::uint32_t> order) {
   }
 }
 
+FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory) : order_(nn, memory) {
+  bit_reversal_order(order_);
+}
+
 void fft2(std::span<double> xr, std::span<double> xi) {
   const std::size_t nn = xr.size();
   if (nn < 2) return;
@@ -93,7 +97,6 @@ void fft2_bit_reversed(std::span<double> xr, std::span<double> xi) {
   // The stage count uses 0.693147, a little below ln 2, so the quotient sits
   // just above the exact count for every power of two and truncates to it.
   const int stages = static_cast<int>(std::log(static_cast<double>(nn)) / 0.693147);
-  constexpr double pi = 3.14159265358979;
   // The twiddles of a stage are generated in order by the recurrence, a
   // chunk at a time, and each chunk is applied to every block of the stage.
   // The butterflies of a stage are independent, so this order, which walks
@@ -106,8 +109,8 @@ void fft2_bit_reversed(std::span<double> xr, std::span<double> xi) {
     const std::size_t le1 = le / 2;
     double ur = 1.0;
     double ui = 0.0;
-    const double wr = std::cos(pi / static_cast<double>(le1));
-    const double wi = std::sin(pi / static_cast<double>(le1));
+    const double wr = std::cos(kPi15 / static_cast<double>(le1));
+    const double wi = std::sin(kPi15 / static_cast<double>(le1));
     for (std::size_t j0 = 0; j0 < le1; j0 += chunk) {
       const std::size_t count = std::min(chunk, le1 - j0);
       for (std::size_t c = 0; c < count; ++c) {

@@ -7,6 +7,13 @@
 
 namespace quorvane::spectral {
 
+// The absolute bisection tolerance for the eigenvalues of the Slepian taper
+// matrix: 1.0e-13 as a single-precision constant widened to double
+// (9.9999998e-14). Inverse iteration starts from the eigenvalues where
+// bisection stopped, so this value, rounding included, is part of the
+// tapers' last bits; the fast solver stops at the same place.
+inline constexpr double kEigenTolerance = static_cast<double>(1.0e-13f);
+
 // Eigenvalues 1..count (in ascending order) of the symmetric tridiagonal
 // matrix with diagonal d (n entries) and off-diagonal e (n - 1 entries; e[i]
 // couples rows i and i + 1), found by bisection with absolute tolerance

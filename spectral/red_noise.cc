@@ -14,8 +14,17 @@ namespace quorvane::spectral {
 
 namespace {
 
-// The constant as the misfit has always used it (not single-precision pi).
+// The pi of the misfit's model curve: 3.1415925, one float step below the
+// background's single-precision pi. The step changes the misfit values in
+// their last bits (though not the fitted coefficient in any case checked);
+// the value is kept so that every misfit, and so every tie the grid search
+// resolves, stays bit for bit what it is.
 constexpr float kMisfitPi = 3.1415925f;
+// A grid point's misfit must lie below this to count: a margin of 100 below
+// the float range, so that a misfit near overflow gives no fit rather than a
+// meaningless one, and finite, so the pruning bound that starts from it stays
+// an ordinary number.
+constexpr float kMisfitCeiling = 1e36f;
 constexpr float kFloor = 1e-12f;
 constexpr int kGridSize = 999;
 
@@ -95,10 +104,10 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
   };
 
   // The best (misfit, grid index) seen, under the first-minimum rule: a
-  // misfit below 1e36 counts, a smaller one wins, an equal one wins only
-  // from a lower index.
+  // misfit below kMisfitCeiling counts, a smaller one wins, an equal one
+  // wins only from a lower index.
   struct Best {
-    float value = 1e36f;
+    float value = kMisfitCeiling;
     int index = -1;
   };
   auto consider = [&](int j, Best& best) {

@@ -1,5 +1,6 @@
 // The red-noise (AR(1)) background: the misfit of the model to the
-// median-smoothed spectrum and the grid search for the AR(1) coefficient.
+// median-smoothed spectrum and the grid search for the AR(1) coefficient,
+// the robust background of Mann and Lees (1996), Climatic Change 33.
 #pragma once
 
 #include <memory_resource>
@@ -24,7 +25,8 @@ float mse(float r, const MisfitBand& band);
 
 // The coefficient r among 0, 0.001, ... (999 values, the step added in
 // single precision) with the smallest misfit; the first minimum wins. A
-// misfit must lie below 1e36 to count; fallback is returned when none does.
+// misfit must lie below 1e36 to count (one whose squared differences come
+// near the float range gives no usable fit); fallback is returned when none does.
 // Work storage comes from memory.
 // Gives exactly the result of evaluating mse at every grid value in order,
 // but precomputes what does not depend on r and abandons an evaluation as

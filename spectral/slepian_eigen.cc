@@ -150,11 +150,10 @@ void smallest_eigenvalues(const Doubles& d, const Doubles& e, int count, Doubles
     narrow(kMaxShifts);
     covered = counts[kMaxShifts - 1] >= count || shifts[kMaxShifts - 1] >= gu;
   }
-  // Multisection to the tolerance of dstebz (abstol is 1.0e-13 as a
-  // single-precision constant widened to double): a sweep with eight shifts
-  // costs about what a sweep with two does, so the open brackets share the
-  // eight shifts, several points each.
-  const double abstol = static_cast<double>(1.0e-13f);
+  // Multisection to the tolerance of dstebz (kEigenTolerance): a sweep with
+  // eight shifts costs about what a sweep with two does, so the open brackets
+  // share the eight shifts, several points each.
+  const double abstol = kEigenTolerance;
   std::vector<std::size_t> open;
   for (;;) {
     open.clear();
@@ -428,7 +427,7 @@ void smallest_slepian_eigenvectors_single(std::span<const double> d, std::span<c
     std::vector<double> z;
     smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
                                     std::vector<double>(e.begin(), e.end()), count,
-                                    static_cast<double>(1.0e-13f), eigenvalues, z);
+                                    kEigenTolerance, eigenvalues, z);
     for (std::size_t i = 0; i < z.size(); ++i) v[i] = static_cast<float>(z[i]);
     return;
   }

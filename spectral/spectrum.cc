@@ -30,6 +30,11 @@ namespace {
 constexpr int kMaxTransform = 65536;
 constexpr int kMaxTapers = 8;
 
+// The pi of the AR(1) background curve: the float nearest pi, as the curve is
+// evaluated in single precision. (The red-noise misfit uses one float step
+// less, see red_noise.cc; the curves agree to that step.)
+constexpr float kBackgroundPi = 3.1415927f;
+
 // Short general form of a value for messages.
 std::string show(double value) {
   char buffer[32];
@@ -90,23 +95,17 @@ struct TransformBuffers {
 };
 
 // Eigencoefficients of the band for tapers first..last-1: each tapered,
-// zero-padded copy of the series through fft2, bins i0.. of the band,
-// divided by the normalisation factor in double and kept in single. The
-// tapered values are placed straight into bit-reversed order (order, from
-// bit_reversal_order), which is what fft2's first step would do.
+// zero-padded copy of the series through the transform, bins i0.. of the
+// band, divided by the normalisation factor in double and kept in single.
 void eigencoefficients(const std::pmr::vector<float>& xdm, const std::pmr::vector<float>& tapers,
-                       const std::pmr::vector<std::uint32_t>& order, const Grid& g, double norm,
-                       int first, int last, TransformBuffers& buffers, Eigencoefficients& y) {
+                       const FftPlan& plan, const Grid& g, double norm, int first, int last,
+                       TransformBuffers& buffers, Eigencoefficients& y) {
   std::pmr::vector<double>& xr = buffers.xr;
   std::pmr::vector<double>& xi = buffers.xi;
   for (int k = first; k < last; ++k) {
     const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
-    std::fill(xi.begin(), xi.end(), 0.0);
-    for (std::size_t i = 0; i < xr.size(); ++i) {
-      const std::size_t t = order[i];
-      xr[i] = t < xdm.size() ? static_cast<double>(v[t] * xdm[t]) : 0.0;
-    }
-    fft2_bit_reversed(xr, xi);
+    plan.transform_real(
+        xdm.size(), [&](std::size_t t) { return static_cast<double>(v[t] * xdm[t]); }, xr, xi);
     for (int i = 0; i < g.nfv; ++i) {
       const std::size_t j = static_cast<std::size_t>(g.i0 + i);
       y.yr[y.at(i, k)] = static_cast<float>(xr[j] / norm);
@@ -280,15 +279,14 @@ void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
       {std::pmr::vector<double>(nfft, memory), std::pmr::vector<double>(nfft, memory)},
       {std::pmr::vector<double>(split_work ? nfft : 0, memory),
        std::pmr::vector<double>(split_work ? nfft : 0, memory)}};
-  std::pmr::vector<std::uint32_t> order(nfft, memory);
-  bit_reversal_order(order);
+  const FftPlan plan(nfft, memory);
   if (split_work) {
     const int split = nwin / 2;
     run_two_halves(
-        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, 0, split, buffers[0], w.coefficients); },
-        [&] { eigencoefficients(w.xdm, w.v, order, g, norm, split, nwin, buffers[1], w.coefficients); });
+        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, 0, split, buffers[0], w.coefficients); },
+        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, split, nwin, buffers[1], w.coefficients); });
   } else {
-    eigencoefficients(w.xdm, w.v, order, g, norm, 0, nwin, buffers[0], w.coefficients);
+    eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers[0], w.coefficients);
   }
 }
 
@@ -409,8 +407,6 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, float rho0, SpecResults
 
 // The noise background into back and r.specback0 (zero for harmonic
 // signals, whose background is the reshaped spectrum, set after reshaping).
-// The constant is single-precision pi as the background has always used it
-// (the misfit uses 3.1415925).
 void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<float>& back,
                       SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
@@ -418,7 +414,7 @@ void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<flo
   if (s.isignal == 2) return;
   for (std::size_t i = 0; i < nfv; ++i) {
     const float f = static_cast<float>(i) * g.df + g.f0;
-    const float cs = std::cos(3.1415927f * f / s.fmax);
+    const float cs = std::cos(kBackgroundPi * f / s.fmax);
     float level = 0.0f;
     if (s.inoise == 2) {
       // The corrected median is itself the mean level.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "spectral/fft.h"
 #include "spectral/lapack_tridiagonal.h"
 #include "spectral/slepian_eigen.h"
 #include "spectral/work_arena.h"
@@ -14,8 +15,6 @@
 namespace quorvane::spectral {
 
 namespace {
-
-constexpr double pi = 3.14159265358979;
 
 // The negated Slepian tridiagonal matrix of order n for half-bandwidth w:
 //   d(i) = -((n-1)/2 - i)^2 cos(2 pi w),  e(i) = -i (n - i) / 2  (i = 0..n-1),
@@ -63,19 +62,17 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   const std::size_t un = static_cast<std::size_t>(n);
   const std::size_t uk = static_cast<std::size_t>(nwin);
   const double w = static_cast<double>(npi) / n;
-  const double sn = std::sin(2.0 * pi * w);
-  const double cs = std::cos(2.0 * pi * w);
+  const double sn = std::sin(2.0 * kPi15 * w);
+  const double cs = std::cos(2.0 * kPi15 * w);
 
   // The unit eigenvectors, converted to single precision, go straight into
   // the taper store; the normalisation below works on them in place.
   std::pmr::vector<double> d(memory), e(memory);
   slepian_matrix(n, cs, d, e);
   if (path == EigenPath::Reference) {
-    // 1.0e-13 as a single-precision constant widened to double.
-    const double abstol = static_cast<double>(1.0e-13f);
     std::vector<double> eigenvalues, z;
     smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
-                                    std::vector<double>(e.begin(), e.end()), nwin, abstol,
+                                    std::vector<double>(e.begin(), e.end()), nwin, kEigenTolerance,
                                     eigenvalues, z);
     for (std::size_t i = 0; i < un * uk; ++i) v[i] = static_cast<float>(z[i]);
   } else {
@@ -83,15 +80,23 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   }
 
   // The eigenvalues of the matrix are not concentrations; el takes the larger
-  // of two asymptotic approximations of the concentration instead.
-  const double cprime = pi * static_cast<double>(npi);
+  // of two asymptotic approximations of the concentration instead, the
+  // standard large-N forms for the eigenvalues of the discrete prolate
+  // spheroidal sequences (Slepian 1978, Bell Syst. Tech. J. 57; Percival and
+  // Walden 1993, Spectral Analysis for Physical Applications, ch. 8). With
+  // NW = npi, c = pi NW and k counted from 0:
+  //   1 - lambda_k ~ 4 sqrt(pi c) (8c)^k / k! exp(-2c), close for the
+  //     well-concentrated first tapers (a[k] below), and
+  //   lambda_k ~ 1 / (1 + exp(-pi^2 (2NW - k - 1/2) / (ln(8 N sin 2 pi W) + gamma))),
+  //     Euler's gamma, close for k near 2NW (dlam below).
+  const double cprime = kPi15 * static_cast<double>(npi);
   const double euler_gamma = 0.5772156649;
   std::vector<double> a(uk);
-  a[0] = 4.0 * std::sqrt(pi * cprime) * std::exp(-2.0 * cprime);
+  a[0] = 4.0 * std::sqrt(kPi15 * cprime) * std::exp(-2.0 * cprime);
   for (std::size_t k = 0; k + 1 < uk; ++k) a[k + 1] = a[k] * 8.0 * cprime / static_cast<double>(k + 1);
   const double denom = std::log(8.0 * n * sn) + euler_gamma;
   for (std::size_t k = 0; k < uk; ++k) {
-    const double x = -pi * (2.0 * pi * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
+    const double x = -kPi15 * (2.0 * kPi15 * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
     dlam[k] = 1.0 / (1.0 + std::exp(x));
     el[k] = std::max(1.0 - a[k], dlam[k]);
   }

@@ -8,25 +8,18 @@
 #include <sys/mman.h>
 #endif
 
-namespace quorvane::spectral {
-
 #if defined(__SANITIZE_ADDRESS__)
+#define QUORVANE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVANE_ASAN 1
+#endif
+#endif
+#if defined(QUORVANE_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
 
-// Under the address sanitizer every piece is a separate allocation, so that
-// reads and writes past its end are caught (a block records the alignment
-// in place of the size).
-WorkArena::~WorkArena() {
-  for (const Block& block : blocks_) ::operator delete(block.base, std::align_val_t{block.size});
-}
-
-void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  void* piece = ::operator new(bytes, std::align_val_t{alignment});
-  blocks_.push_back({piece, alignment});
-  return piece;
-}
-
-#else
+namespace quorvane::spectral {
 
 namespace {
 
@@ -35,10 +28,27 @@ constexpr std::size_t kMinBlock = std::size_t{4} << 20;
 
 std::size_t round_up(std::size_t value, std::size_t unit) { return (value + unit - 1) / unit * unit; }
 
+// Under the address sanitizer the arena keeps its blocks and its arithmetic,
+// but everything not handed out is poisoned: the free rest of a block, the
+// alignment gaps, a red zone after every piece (so that running off the end
+// of one piece is caught before it reaches the next) and every piece handed
+// back. Elsewhere these are no-ops and pieces lie back to back.
+#if defined(QUORVANE_ASAN)
+constexpr std::size_t kRedZone = 32;
+void poison(const void* at, std::size_t bytes) { ASAN_POISON_MEMORY_REGION(at, bytes); }
+void unpoison(const void* at, std::size_t bytes) { ASAN_UNPOISON_MEMORY_REGION(at, bytes); }
+#else
+constexpr std::size_t kRedZone = 0;
+void poison(const void*, std::size_t) {}
+void unpoison(const void*, std::size_t) {}
+#endif
+
 }  // namespace
 
 WorkArena::~WorkArena() {
   for (const Block& block : blocks_) {
+    // Memory mapped here later must not look poisoned.
+    unpoison(block.base, block.size);
 #if defined(__linux__)
     munmap(block.base, block.size);
 #else
@@ -52,11 +62,18 @@ void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
   return carve(bytes, alignment);
 }
 
+void WorkArena::do_deallocate(void* piece, std::size_t bytes, std::size_t) {
+  // The memory returns with the arena; until then a piece handed back is
+  // only marked, so that a use after it is caught under the sanitizer.
+  poison(piece, bytes);
+}
+
 void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(cursor_);
   const std::size_t pad = cursor_ == nullptr ? 0 : (alignment - at % alignment) % alignment;
-  if (cursor_ == nullptr || pad + bytes > left_) {
-    const std::size_t usable = round_up(std::max(bytes + alignment, kMinBlock), kHugePage);
+  if (cursor_ == nullptr || pad + bytes + kRedZone > left_) {
+    const std::size_t usable =
+        round_up(std::max(bytes + alignment + kRedZone, kMinBlock), kHugePage);
 #if defined(__linux__)
     // Map one huge page more than needed so that the usable part can start
     // on a huge-page boundary.
@@ -64,6 +81,7 @@ void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
     void* base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) throw std::bad_alloc();
     blocks_.push_back({base, mapped});
+    poison(base, mapped);
     char* start = reinterpret_cast<char*>(round_up(reinterpret_cast<std::uintptr_t>(base), kHugePage));
 #if defined(MADV_HUGEPAGE)
     madvise(start, usable, MADV_HUGEPAGE);
@@ -71,17 +89,17 @@ void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
 #else
     char* start = static_cast<char*>(::operator new(usable, std::align_val_t{kHugePage}));
     blocks_.push_back({start, usable});
+    poison(start, usable);
 #endif
     cursor_ = start;
     left_ = usable;
     return carve(bytes, alignment);
   }
   char* result = cursor_ + pad;
-  cursor_ = result + bytes;
-  left_ -= pad + bytes;
+  unpoison(result, bytes);
+  cursor_ = result + bytes + kRedZone;
+  left_ -= pad + bytes + kRedZone;
   return result;
 }
-
-#endif
 
 }  // namespace quorvane::spectral

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <complex>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -124,6 +126,25 @@ TEST(Fft2, GivesBitForBitTheClassicResultAlsoFromBitReversedData) {
     fft2_bit_reversed(pr, pi);
     ASSERT_TRUE(xr == cr && xi == ci) << "fft2, nn " << nn;
     ASSERT_TRUE(pr == cr && pi == ci) << "fft2_bit_reversed, nn " << nn;
+  }
+}
+
+TEST(FftPlan, TransformOfARealSequenceIsFft2OfItZeroPadded) {
+  std::mt19937 gen(4);
+  std::normal_distribution<double> normal;
+  for (const auto& [nn, count] : {std::pair<std::size_t, std::size_t>{1, 1}, {8, 5}, {1024, 1000},
+                                  {8192, 8192}, {8192, 300}}) {
+    const FftPlan plan(nn);
+    ASSERT_EQ(plan.size(), nn);
+    std::vector<double> x(count);
+    for (double& v : x) v = normal(gen);
+    std::vector<double> expected_r(nn, 0.0), expected_i(nn, 0.0);
+    std::copy(x.begin(), x.end(), expected_r.begin());
+    fft2(expected_r, expected_i);
+    // Stale values in the output vectors must not leak into the result.
+    std::vector<double> xr(nn, 7.0), xi(nn, 7.0);
+    plan.transform_real(count, [&](std::size_t t) { return x[t]; }, xr, xi);
+    ASSERT_TRUE(xr == expected_r && xi == expected_i) << "nn " << nn << " count " << count;
   }
 }
 

@@ -30,5 +30,24 @@ TEST(WorkArena, HandsOutAlignedDisjointPiecesAcrossBlocks) {
   EXPECT_TRUE(aligned(arena.allocate(64, 64), 64));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// The arena's own pieces are checked like any other allocation: a write just
+// past the end of a piece, or into a piece handed back, is reported.
+TEST(WorkArenaDeathTest, UnderTheAddressSanitizerOverrunsAndStaleUsesAreReported) {
+  const auto write_at = [](std::size_t offset, bool hand_back) {
+    WorkArena arena;
+    static_cast<void>(arena.allocate(40, 8));
+    // A whole number of alignment units, so that no alignment gap follows.
+    auto* piece = static_cast<volatile char*>(arena.allocate(96, 8));
+    static_cast<void>(arena.allocate(96, 8));  // a neighbour right after it
+    if (hand_back) arena.deallocate(const_cast<char*>(piece), 96, 8);
+    piece[offset] = 1;
+  };
+  write_at(95, false);  // the last byte of the piece is its own
+  EXPECT_DEATH(write_at(96, false), "AddressSanitizer");
+  EXPECT_DEATH(write_at(0, true), "AddressSanitizer");
+}
+#endif
+
 }  // namespace
 }  // namespace quorvane::spectral
