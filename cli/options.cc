@@ -315,6 +315,7 @@ void add_recon_options(CLI::App& app, Options& o) {
                                  },
                                  "Least significance in percent of the peaks reconstructed "
                                  "(with --reconstruct peaks; default 99)")
+      ->check(kFinite)
       ->check(CLI::Range(0.0f, 100.0f).description(""))
       ->type_name("PERCENT")
       ->group(group);

@@ -164,7 +164,9 @@ std::string summary_text(const Options& options, const std::vector<SeriesResult>
   Json series = Json::array();
   for (const auto& result : results) series.push_back(series_block(result));
   summary["series"] = series;
-  return summary.dump(2) + "\n";
+  // Series names and file names come from the input file byte for byte and
+  // need not be UTF-8; such bytes are shown as U+FFFD rather than refused.
+  return summary.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace quorvane::cli

@@ -40,6 +40,9 @@ std::string plot_data_line(float frequency, const std::vector<float>& values) {
   return line;
 }
 
+// Test names show the example, not the bytes of the parameter.
+void PrintTo(const Example& example, std::ostream* out) { *out << example.stem; }
+
 class DialogueAgreement : public ::testing::TestWithParam<Example> {};
 
 TEST_P(DialogueAgreement, BatchResultsEqualTheDialoguesSavedPlotData) {

@@ -155,6 +155,7 @@ std::vector<Refused> refusals() {
       {command("single", {"--recon-level", "95"}), "--recon-level"},
       {command("single", {"--reconstruct", "trend", "--recon-level", "95"}), "--recon-level"},
       {command("single", {"--reconstruct", "peaks", "--recon-level", "101"}), "--recon-level"},
+      {command("single", {"--reconstruct", "peaks", "--recon-level", "nan"}), "--recon-level"},
       {command("single", {"--constraint", "norm"}), "--constraint"},
       {command("single", {"--reconstruct", "peaks", "--constraint", "smooth"}), "--constraint"},
       {command("single", {"--plots", "gif"}), "--plots"},

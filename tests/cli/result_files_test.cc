@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "cli/files.h"
+#include "cli/summary.h"
 #include "driver/analysis.h"
 #include "input/series_file.h"
 #include "tests/cli/cli_test_support.h"
@@ -173,3 +175,32 @@ TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
 
 }  // namespace
 }  // namespace quorvane::cli
+
+namespace quorvane::cli {
+namespace {
+
+TEST(Summary, NamesThatAreNotUtf8StillGiveValidJson) {
+  Options options;
+  options.input.file = "cores\xF1.rwl";
+  options.input.layout = 1;
+  SeriesResult result;
+  result.name = "Ni\xF1o";
+  result.number = 1;
+  result.ok = false;
+  result.message = "too short";
+  const std::string text = summary_text(options, {result});
+  const auto summary = nlohmann::json::parse(text);
+  EXPECT_EQ(summary["series"][0]["name"], "Ni\xEF\xBF\xBDo");
+  EXPECT_EQ(summary["series"][0]["status"], "failed");
+  EXPECT_EQ(summary["series"][0]["message"], "too short");
+}
+
+}  // namespace
+}  // namespace quorvane::cli
+
+// Under the leak checker: fontconfig and libltdl (font and driver loading
+// inside PLplot's file devices) keep caches for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n"
+         "leak:libltdl.so\n";
+}
