@@ -1,5 +1,6 @@
 // Speed of the spectrum engine: a complete analysis run (spec + findpeaks)
-// with the default settings, and the two taper paths on their own.
+// with the default settings, the two taper paths on their own, and a run
+// with Monte Carlo levels.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ void BM_SpecAndPeaks(benchmark::State& state) {
   for (auto _ : state) {
     SpecResults r;
     const quorvane::Status status = spec(y, s, r);
-    PeakList peaks = findpeaks(r.f0, s.isignal, r);
+    PeakList peaks = findpeaks(s.isignal, r);
     benchmark::DoNotOptimize(status);
     benchmark::DoNotOptimize(peaks);
   }
@@ -75,6 +76,29 @@ BENCHMARK(BM_Tapers)
     ->ArgsProduct({{1000, 8192, 32768}, {3, 8}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A whole run with Monte Carlo levels: the series and M surrogates of
+// 4096 values through the default chain, shared by the given jobs.
+void BM_SpecMonteCarlo(benchmark::State& state) {
+  constexpr int n = 4096;
+  const std::vector<float> y = test_series(n);
+  SpecSettings s = default_settings(n, 3);
+  s.surrogates = static_cast<int>(state.range(0));
+  s.jobs = static_cast<int>(state.range(1));
+  s.seed = 1;
+  for (auto _ : state) {
+    SpecResults r;
+    const quorvane::Status status = spec(y, s, r);
+    benchmark::DoNotOptimize(status);
+    benchmark::DoNotOptimize(r.montecarlo_conf[3].data());
+  }
+}
+BENCHMARK(BM_SpecMonteCarlo)
+    ->Args({1000, 1})
+    ->Args({1000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 

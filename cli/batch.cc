@@ -174,6 +174,12 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   }
   if (options.output.jobs == 0)
     options.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // Series run side by side first; threads left over share the surrogates.
+  // The levels do not depend on this split.
+  const std::size_t side_by_side =
+      std::max<std::size_t>(1, std::min(static_cast<std::size_t>(options.output.jobs), chosen.size()));
+  options.significance.jobs =
+      std::max(1, options.output.jobs / static_cast<int>(side_by_side));
 
   std::vector<std::string> titles;
   for (std::size_t index : chosen) titles.push_back(table.series[index].name);

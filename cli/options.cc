@@ -244,6 +244,61 @@ void add_analysis_options(CLI::App& app, Options& o) {
       ->group(group);
 }
 
+// Significance: which levels judge the peaks, how many peaks are listed, and
+// the refinements of the spectrum behind them.
+void add_significance_options(CLI::App& app, Options& o) {
+  const std::string group = "Significance";
+  SignificanceOptions& g = o.significance;
+  app.add_flag("--median-bias-correction", g.median_bias_correction,
+               "Divide the running median by the median-to-mean ratio of the estimate before "
+               "the background is fitted, so that the chi-square levels hold (default off)")
+      ->group(group);
+  app.add_option_function<int>("--concentrations", [&g](const int& v) { g.exact_concentrations = v == 1; },
+                               "Taper concentrations: asymptotic (formula) or exact (of the "
+                               "computed tapers) (default asymptotic)")
+      ->transform(named_codes({{"asymptotic", 0}, {"exact", 1}}))
+      ->type_name("asymptotic|exact")
+      ->group(group);
+  app.add_option("--pad", g.pad,
+                 "Transform length the next power of two at or above FACTOR times the series "
+                 "length, at least 1024: 1, 2, 4 or 8 (default 1)")
+      ->check(CLI::IsMember({1, 2, 4, 8}).description(""))
+      ->type_name("FACTOR")
+      ->group(group);
+  app.add_option_function<int>("--significance", [&g](const int& v) { g.montecarlo = v == 1; },
+                               "Levels of the peaks: chisquare or montecarlo (quantiles of AR(1) "
+                               "surrogates) (default chisquare)")
+      ->transform(named_codes({{"chisquare", 0}, {"montecarlo", 1}}))
+      ->type_name("chisquare|montecarlo")
+      ->group(group);
+  app.add_option_function<int>("--surrogates",
+                               [&g](const int& v) {
+                                 g.surrogates = v;
+                                 g.surrogates_given = true;
+                               },
+                               "Surrogate series of --significance montecarlo (default 1000)")
+      ->check(CLI::Range(1, 100000).description(""))
+      ->type_name("M")
+      ->group(group);
+  app.add_option_function<std::uint64_t>("--seed",
+                                         [&g](const std::uint64_t& v) {
+                                           g.seed = v;
+                                           g.seed_given = true;
+                                         },
+                                         "Random seed of --significance montecarlo (default 1); "
+                                         "the same seed gives the same files for any --jobs")
+      ->type_name("S")
+      ->group(group);
+  app.add_flag("--jackknife", g.jackknife,
+               "95 % jackknife interval of the spectrum as two more columns of the spectrum "
+               "file (default off)")
+      ->group(group);
+  app.add_option("--max-peaks", g.max_peaks, "Most peaks listed, 0..100 (default 40)")
+      ->check(CLI::Range(0, 100).description(""))
+      ->type_name("N")
+      ->group(group);
+}
+
 // Reconstruction: which signals, and the constraint on their envelopes.
 void add_recon_options(CLI::App& app, Options& o) {
   const std::string group = "Reconstruction";
@@ -376,6 +431,22 @@ std::string contradiction(const Options& o) {
   if (a.fit && a.background == 0) return "--fit cannot be used with --background raw";
   if (a.fit && a.noise && *a.noise != 0) return "--fit applies to red noise only (--noise red)";
 
+  const SignificanceOptions& g = o.significance;
+  if ((g.surrogates_given || g.seed_given) && !g.montecarlo)
+    return std::string(g.surrogates_given ? "--surrogates" : "--seed") +
+           " needs --significance montecarlo";
+  if (a.signal == 2) {
+    // Lines of a harmonic analysis are judged by the F-test, whose levels
+    // are exact; the background levels play no part.
+    if (g.montecarlo) return "--significance montecarlo cannot be used with --signal harmonic";
+    if (g.median_bias_correction)
+      return "--median-bias-correction cannot be used with --signal harmonic";
+  }
+  if (g.median_bias_correction && a.background == 0 && a.noise.value_or(0) != 2)
+    return "--median-bias-correction cannot be used with --background raw (no median is fitted)";
+  const int tapers = a.tapers.value_or(a.resolution ? 2 * *a.resolution - 1 : 3);
+  if (g.jackknife && tapers < 2) return "--jackknife needs at least 2 tapers";
+
   const ReconOptions& r = o.recon;
   if (r.level_given && r.mode != ReconOptions::Mode::Peaks)
     return "--recon-level needs --reconstruct peaks";
@@ -418,6 +489,7 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
   analyse->get_formatter()->column_width(34);
   add_input_options(*analyse, options);
   add_analysis_options(*analyse, options);
+  add_significance_options(*analyse, options);
   add_recon_options(*analyse, options);
   add_output_options(*analyse, options);
   for (CLI::Option* option : analyse->get_options())

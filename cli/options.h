@@ -7,6 +7,7 @@
 // series (see cli/batch.h).
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -45,6 +46,24 @@ struct AnalysisOptions {
   std::optional<std::pair<float, float>> band;  // fmin, fmax
 };
 
+// How significant peaks are judged, and what more the spectrum run gives.
+// The defaults are the dialogue's run.
+struct SignificanceOptions {
+  bool median_bias_correction = false;
+  bool exact_concentrations = false;
+  int pad = 1;                 // 1, 2, 4 or 8
+  bool montecarlo = false;     // levels from AR(1) surrogates instead of chi-square
+  int surrogates = 1000;
+  std::uint64_t seed = 1;
+  bool surrogates_given = false;
+  bool seed_given = false;
+  bool jackknife = false;
+  int max_peaks = 40;
+  // Threads that share one series' surrogates: --jobs divided among the
+  // series analysed at the same time (set when the run starts).
+  int jobs = 1;
+};
+
 struct ReconOptions {
   enum class Mode { None, Peaks, Trend, Frequencies };
   Mode mode = Mode::None;
@@ -65,6 +84,7 @@ struct OutputOptions {
 struct Options {
   InputOptions input;
   AnalysisOptions analysis;
+  SignificanceOptions significance;
   ReconOptions recon;
   OutputOptions output;
 };

@@ -212,8 +212,18 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  Status status =
-      driver::run_spectrum(r, [this](std::string_view line) { result_.notes.emplace_back(line); });
+  const SignificanceOptions& g = options_.significance;
+  driver::RunRefinements refinements;
+  refinements.pad = g.pad;
+  refinements.exact_concentrations = g.exact_concentrations;
+  refinements.median_bias_correction = g.median_bias_correction;
+  refinements.jackknife = g.jackknife;
+  refinements.surrogates = g.montecarlo ? g.surrogates : 0;
+  refinements.seed = g.seed;
+  refinements.jobs = g.jobs;
+  refinements.max_peaks = g.max_peaks;
+  Status status = driver::run_spectrum(
+      r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements);
   result_.settings = r;
   result_.settings.spectra = {};
   result_.settings.y.clear();
@@ -286,6 +296,17 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
   };
   const auto constant = [n](float value) { return std::vector<float>(n, value); };
   const spectral::SpecResults& s = r.spectra;
+  // The levels the peaks were judged by: Monte Carlo levels, one ratio per
+  // entry, when the run has them; else the plot's chi-square levels.
+  std::array<std::vector<float>, 4> levels;
+  for (std::size_t j = 0; j < 4; ++j) {
+    if (s.montecarlo_conf[j].size() >= n) {
+      levels[j].resize(n);
+      for (std::size_t i = 0; i < n; ++i) levels[j][i] = s.specback0[i] * s.montecarlo_conf[j][i];
+    } else {
+      levels[j] = raw.curves[j + 1];
+    }
+  }
   std::vector<Column> columns = {
       {"frequency", raw.x},
       {"period", period},
@@ -294,10 +315,10 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
       {"harmonic", reshaped.curves[1]},
       {"median", median.curves[0]},
       {"background", band(s.specback0)},
-      {"level50", raw.curves[1]},
-      {"level90", raw.curves[2]},
-      {"level95", raw.curves[3]},
-      {"level99", raw.curves[4]},
+      {"level50", levels[0]},
+      {"level90", levels[1]},
+      {"level95", levels[2]},
+      {"level99", levels[3]},
       {"F", ftest.curves[0]},
       {"F50", constant(s.fconf[0])},
       {"F90", constant(s.fconf[1])},
@@ -306,6 +327,10 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
       {"F99.5", constant(s.fconf[4])},
       {"F99.9", constant(s.fconf[5])},
   };
+  if (s.jackknife_lower.size() >= n && s.jackknife_upper.size() >= n) {
+    columns.push_back({"jackknife_lower", band(s.jackknife_lower)});
+    columns.push_back({"jackknife_upper", band(s.jackknife_upper)});
+  }
   // Further per-frequency results join here as more columns of n values.
   return columns;
 }

@@ -87,6 +87,19 @@ Json settings_block(const Options& o) {
     recon["constraint"] = name_of(r.constraint, {"misfit", "norm", "slope", "rough"});
   block["reconstruction"] = recon;
   block["plots"] = o.output.plots;
+  const SignificanceOptions& g = o.significance;
+  Json significance;
+  significance["levels"] = g.montecarlo ? "montecarlo" : "chisquare";
+  if (g.montecarlo) {
+    significance["surrogates"] = g.surrogates;
+    significance["seed"] = g.seed;
+  }
+  significance["median_bias_correction"] = g.median_bias_correction;
+  significance["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
+  significance["pad"] = g.pad;
+  significance["jackknife"] = g.jackknife;
+  significance["max_peaks"] = g.max_peaks;
+  block["significance"] = significance;
   // Further groups of settings join here as blocks of their own.
   return block;
 }

@@ -76,10 +76,19 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
   return s;
 }
 
-Status run_spectrum(AnalysisRecord& r, const MessageSink& sink) {
-  Status status = spectral::spec(r.y, spec_settings(r), r.spectra, sink);
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinements& refinements) {
+  spectral::SpecSettings settings = spec_settings(r);
+  settings.pad = refinements.pad;
+  settings.exact_concentrations = refinements.exact_concentrations;
+  settings.median_bias_correction = refinements.median_bias_correction;
+  settings.jackknife = refinements.jackknife;
+  settings.surrogates = refinements.surrogates;
+  settings.seed = refinements.seed;
+  settings.jobs = refinements.jobs;
+  Status status = spectral::spec(r.y, settings, r.spectra, sink);
   if (!status) return status;
-  spectral::PeakList peaks = spectral::findpeaks(r.spectra.f0, r.isignal, r.spectra);
+  spectral::PeakList peaks =
+      spectral::findpeaks(r.isignal, r.spectra, std::min(refinements.max_peaks, nsigmax));
   const std::size_t found = std::min<std::size_t>(peaks.sigfreq.size(), nsigmax);
   for (std::size_t i = 0; i < found; ++i) {
     r.sigfreq[i] = peaks.sigfreq[i];

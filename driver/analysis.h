@@ -6,6 +6,7 @@
 // so that both give the same numbers for the same settings.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -41,11 +42,26 @@ void apply_signal(AnalysisRecord& r);
 // The engine settings of the record's analysis settings.
 spectral::SpecSettings spec_settings(const AnalysisRecord& r);
 
-// Runs the spectrum with the record's settings into r.spectra and fills the
-// signals list with the significant peaks (at most nsigmax, none selected).
-// The engine's diagnostic lines go to `sink`. On refusal returns the reason
-// and leaves r.spectra and the signals list as they were.
-Status run_spectrum(AnalysisRecord& r, const MessageSink& sink);
+// What a spectrum run may do beyond the record's settings (the command
+// line's significance options); the defaults give the dialogue's run.
+struct RunRefinements {
+  int pad = 1;
+  bool exact_concentrations = false;
+  bool median_bias_correction = false;
+  bool jackknife = false;
+  int surrogates = 0;  // Monte Carlo levels when positive
+  std::uint64_t seed = 0;
+  int jobs = 1;        // threads shared by the surrogates
+  int max_peaks = spectral::kDefaultMaxPeaks;  // capped at nsigmax
+};
+
+// Runs the spectrum with the record's settings (and the refinements) into
+// r.spectra and fills the signals list with the significant peaks (at most
+// max_peaks and nsigmax, none selected). The engine's diagnostic lines go
+// to `sink`. On refusal returns the reason and leaves r.spectra and the
+// signals list as they were.
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink,
+                    const RunRefinements& refinements = {});
 
 // The spectrum plots a run draws, in drawing order, as the display toggles
 // of `r` choose them (kinds 1 raw with levels, 2 reshaped and harmonic,

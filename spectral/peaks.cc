@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <deque>
@@ -10,8 +11,7 @@ namespace quorvane::spectral {
 
 namespace {
 
-constexpr int kMaxCandidates = 300;
-constexpr std::size_t kMaxPeaks = 40;
+constexpr std::size_t kMinCandidates = 300;
 
 struct Candidate {
   float frequency;
@@ -21,10 +21,12 @@ struct Candidate {
 
 }  // namespace
 
-PeakList findpeaks(float fstart, int isignal, const SpecResults& results) {
+PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   const int m = results.nf - 1;
   PeakList list;
-  if (m < 1) return list;
+  if (m < 1 || max_peaks < 1) return list;
+  const std::size_t keep = static_cast<std::size_t>(max_peaks);
+  const std::size_t max_candidates = std::max(kMinCandidates, keep);
   const std::size_t um = static_cast<std::size_t>(m);
   const int nbw = results.nbw;
 
@@ -41,10 +43,17 @@ PeakList findpeaks(float fstart, int isignal, const SpecResults& results) {
       ratio[i] = std::isfinite(value) ? value : 0.0f;
     }
   }
-  const std::array<float, 4>& conf = results.conf;
-  const float thresholds[3] = {isignal == 2 ? results.fconf[3] : conf[3],
-                               isignal == 2 ? results.fconf[2] : conf[2],
-                               isignal == 2 ? results.fconf[1] : conf[1]};
+  // Pass 0, 1, 2 tests the 99, 95 and 90 % level: index 3, 2, 1 of the
+  // levels, which are the same for every entry unless Monte Carlo levels
+  // give one per entry.
+  const std::array<std::vector<float>, 4>& by_entry = results.montecarlo_conf;
+  const bool per_entry = isignal != 2 && by_entry[1].size() >= um && by_entry[2].size() >= um &&
+                         by_entry[3].size() >= um;
+  auto threshold = [&](int pass, std::size_t i) {
+    const std::size_t level = static_cast<std::size_t>(3 - pass);
+    if (isignal == 2) return results.fconf[level];
+    return per_entry ? by_entry[level][i] : results.conf[level];
+  };
   const float pass_levels[3] = {99.0f, 95.0f, 90.0f};
 
   std::vector<char> flag(um, 0);
@@ -65,8 +74,8 @@ PeakList findpeaks(float fstart, int isignal, const SpecResults& results) {
       }
       lo = i > static_cast<std::size_t>(nbw) ? i - static_cast<std::size_t>(nbw) : 0;
       while (window.front() < lo) window.pop_front();
-      if (!(ratio[i] > thresholds[pass]) || flag[i]) continue;
-      if (found.size() == kMaxCandidates) {
+      if (!(ratio[i] > threshold(pass, i)) || flag[i]) continue;
+      if (found.size() == max_candidates) {
         full = true;
         break;
       }
@@ -75,18 +84,18 @@ PeakList findpeaks(float fstart, int isignal, const SpecResults& results) {
       const std::size_t top = window.front();
       const std::size_t ib = ratio[top] > ratio[i] ? top : i;
       if (flag[ib]) continue;
-      found.push_back({fstart + static_cast<float>(ib) * results.df, ratio[ib], pass_levels[pass]});
+      found.push_back({results.f0 + static_cast<float>(ib) * results.df, ratio[ib], pass_levels[pass]});
       const std::size_t flo = ib > static_cast<std::size_t>(nbw) ? ib - static_cast<std::size_t>(nbw) : 0;
       const std::size_t fhi = std::min(um - 1, ib + static_cast<std::size_t>(nbw));
       for (std::size_t j = flo; j <= fhi; ++j) flag[j] = 1;
     }
   }
 
-  // Largest ratios first, equal ratios in the order found; keep 40; then by
-  // frequency, equal frequencies in that order.
+  // Largest ratios first, equal ratios in the order found; keep max_peaks;
+  // then by frequency, equal frequencies in that order.
   std::stable_sort(found.begin(), found.end(),
                    [](const Candidate& a, const Candidate& b) { return a.ratio > b.ratio; });
-  if (found.size() > kMaxPeaks) found.resize(kMaxPeaks);
+  if (found.size() > keep) found.resize(keep);
   std::stable_sort(found.begin(), found.end(),
                    [](const Candidate& a, const Candidate& b) { return a.frequency < b.frequency; });
   for (const Candidate& c : found) {

@@ -1,6 +1,7 @@
 #include "spectral/spectrum.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,11 @@
 #include <vector>
 
 #include "spectral/chi_square.h"
+#include "spectral/concentrations.h"
 #include "spectral/estimators.h"
 #include "spectral/fft.h"
+#include "spectral/jackknife.h"
+#include "spectral/montecarlo.h"
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
 #include "spectral/tapers.h"
@@ -50,10 +54,11 @@ struct Grid {
 
 Grid frequency_grid(const SpecSettings& s) {
   Grid g;
-  // The padded length: 2^b, b the number of halvings that take npts - 1 to
-  // zero (the smallest power of two not below npts), but at least 1024.
+  // The padded length: 2^b, b the number of halvings that take
+  // pad * npts - 1 to zero (the smallest power of two not below pad * npts),
+  // but at least 1024.
   int b = 0;
-  for (int rest = s.npts - 1; rest > 0; rest /= 2) ++b;
+  for (long long rest = static_cast<long long>(s.pad) * s.npts - 1; rest > 0; rest /= 2) ++b;
   g.nfft = std::max(1 << b, 1024);
   g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
   g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
@@ -203,6 +208,13 @@ float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSetting
   return var > 0.0f ? c1 / var : 0.0f;
 }
 
+// The variance of the demeaned series, summed as for the autocorrelation.
+float series_variance(const std::pmr::vector<float>& xdm) {
+  float ssq = 0.0f;
+  for (float x : xdm) ssq += x * x;
+  return ssq / static_cast<float>(xdm.size());
+}
+
 // The thresholds the line reshaping applies to the F statistic and to the
 // ratio of the raw spectrum over its background.
 struct ReshapeThresholds {
@@ -228,15 +240,27 @@ ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& si
   return t;
 }
 
-// The run's tapers, kept in the run memory.
-void run_tapers(const SpecSettings& s, Workspace& w, std::pmr::memory_resource* memory) {
+// The run's tapers, kept in the run memory: computed, or copied from tapers
+// computed once for many runs. Exact concentrations replace the asymptotic
+// ones when the settings ask for them.
+void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
+                std::pmr::memory_resource* memory) {
   const std::size_t nwin = static_cast<std::size_t>(s.nwin);
+  if (given != nullptr) {
+    w.v.assign(given->v.begin(), given->v.end());
+    w.el = given->el;
+    w.tapsum = given->tapsum;
+    return;
+  }
   w.v.resize(static_cast<std::size_t>(s.npts) * nwin);
   w.el.resize(nwin);
   w.dlam.resize(nwin);
   w.tapsum.resize(nwin);
   compute_tapers(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
                  EigenPath::Fast, memory);
+  if (s.exact_concentrations) {
+    taper_concentrations(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el);
+  }
 }
 
 // The eigencoefficients of every taper; the transforms of large series are
@@ -266,6 +290,19 @@ void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
   }
 }
 
+// The variance scale of the adaptive estimate: the series' sum of squares
+// (squares in single, sum in double) on the scale of the eigenspectra.
+double variance_scale(const SpecSettings& s, const Workspace& w) {
+  double sig2 = 0.0;
+  for (float x : w.xdm) sig2 += static_cast<double>(x * x);
+  if (s.inorm == 1) {
+    sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
+  } else if (s.inorm == 2) {
+    sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  }
+  return sig2;
+}
+
 // The high-resolution or adaptive spectrum estimate into w.estimate; refuses
 // an estimate that overflows single precision.
 Status spectrum_estimate(const SpecSettings& s, const Grid& g, Workspace& w) {
@@ -274,16 +311,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, Workspace& w) {
   if (s.iadapt == 0) {
     hires(w.coefficients, w.el, w.estimate);
   } else {
-    // The series' sum of squares (squares in single, sum in double), on the
-    // scale of the eigenspectra.
-    double sig2 = 0.0;
-    for (float x : w.xdm) sig2 += static_cast<double>(x * x);
-    if (s.inorm == 1) {
-      sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
-    } else if (s.inorm == 2) {
-      sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
-    }
-    adwait(w.coefficients, w.el, sig2, w.estimate);
+    adwait(w.coefficients, w.el, variance_scale(s, w), w.estimate);
   }
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
@@ -314,6 +342,17 @@ void take_result_arrays(const Grid& g, const Workspace& w, SpecResults& out, Spe
   std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
 }
 
+// The 95 % jackknife interval of the estimate, over the band length.
+void jackknife_stage(const SpecSettings& s, const Grid& g, const Workspace& w, SpecResults& r) {
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  r.jackknife_lower.assign(static_cast<std::size_t>(g.nf), 0.0f);
+  r.jackknife_upper.assign(static_cast<std::size_t>(g.nf), 0.0f);
+  jackknife_interval(w.coefficients, w.el, s.iadapt != 0, s.iadapt != 0 ? variance_scale(s, w) : 0.0,
+                     std::span<const float>(w.estimate.data(), nfv),
+                     std::span<float>(r.jackknife_lower.data(), nfv),
+                     std::span<float>(r.jackknife_upper.data(), nfv));
+}
+
 // Mean level s0raw of the raw spectrum over the band.
 void raw_level(const Grid& g, SpecResults& r) {
   float raw_total = 0.0f;
@@ -332,6 +371,13 @@ void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
   const int nsm = static_cast<int>(s.fsmooth / g.df);
   running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
                  std::span<float>(r.specmed0.data(), nfv), memory);
+  if (s.median_bias_correction) {
+    // The median of an estimate distributed as (mean / nu) chi-square(nu),
+    // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
+    // for K = 3), so median / conf[0] estimates the mean level that the
+    // background and its chi-square levels stand for.
+    for (std::size_t i = 0; i < nfv; ++i) r.specmed0[i] /= r.conf[0];
+  }
   if (s.irobust == 1) {
     float med_total = 0.0f;
     for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
@@ -371,7 +417,8 @@ void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<flo
     const float cs = std::cos(kBackgroundPi * f / s.fmax);
     float level = 0.0f;
     if (s.inoise == 2) {
-      level = r.conf[0] * r.specmed0[i];
+      // The corrected median is itself the mean level.
+      level = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
     } else if (s.irobust == 1) {
       level = ar1_level(r.s0, r.rho, cs);
     } else {
@@ -407,6 +454,16 @@ Status check_spec(const SpecSettings& s) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
+  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8) {
+    return Status::failure(" The padding factor must be 1, 2, 4 or 8 (it is " +
+                           std::to_string(s.pad) + ").");
+  }
+  if (const int nfft = frequency_grid(s).nfft; nfft > kMaxTransform) {
+    return Status::failure(" Padding " + std::to_string(s.npts) + " values by " +
+                           std::to_string(s.pad) + " needs a " + std::to_string(nfft) +
+                           "-point transform; the spectrum engine does at most " +
+                           std::to_string(kMaxTransform) + ".");
+  }
   if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
     return status;
   }
@@ -432,6 +489,25 @@ Status check_spec(const SpecSettings& s) {
     return Status::failure(" The upper band limit " + show(s.fmax) +
                            " lies above the Nyquist frequency " + show(nyquist) + ".");
   }
+  if (s.jackknife && s.nwin < 2) {
+    return Status::failure(" The jackknife interval needs at least 2 tapers (there is 1).");
+  }
+  if (s.median_bias_correction && s.irobust == 0 && s.inoise != 2) {
+    return Status::failure(" The median bias correction applies to the median-smoothed spectrum,"
+                           " which the raw background does not use.");
+  }
+  if (s.surrogates < 0) {
+    return Status::failure(" The number of surrogates must not be negative (it is " +
+                           std::to_string(s.surrogates) + ").");
+  }
+  if (s.jobs < 1) {
+    return Status::failure(" The number of jobs must be positive (it is " +
+                           std::to_string(s.jobs) + ").");
+  }
+  if (s.surrogates > 0 && s.isignal == 2) {
+    return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
+                           " harmonic-only analysis judges lines by the F-test alone.");
+  }
   const Grid g = frequency_grid(s);
   if (g.nfv < 1) {
     return Status::failure(" The band from " + show(s.fmin) + " to " + show(s.fmax) +
@@ -453,9 +529,16 @@ Status check_spec(const SpecSettings& s) {
   return Status::success();
 }
 
-Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
-            const MessageSink& sink) {
+namespace {
+
+// One run with the tapers computed here (given null) or given.
+Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers* given,
+                SpecResults& out, const MessageSink& sink) {
   if (Status status = check_spec(s); !status) return status;
+  if (given != nullptr && (given->npts != s.npts || given->nwin != s.nwin || given->p != s.p ||
+                           given->exact_concentrations != s.exact_concentrations)) {
+    return Status::failure(" The tapers given were computed for other settings.");
+  }
   if (Status status = check_series(y, s); !status) return status;
   const Grid g = frequency_grid(s);
   WorkArena memory;
@@ -469,11 +552,17 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
   demean(y, s, w.xdm);
   const float rho0 = lag1_autocorrelation(w.xdm, s);
   const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
-  run_tapers(s, w, &memory);
+  run_tapers(s, given, w, &memory);
   band_eigencoefficients(s, g, w, &memory);
   if (Status status = spectrum_estimate(s, g, w); !status) return status;
+  if (s.surrogates > 0) {
+    Status status = montecarlo_levels(s, rho0, series_variance(w.xdm), s.surrogates, s.seed,
+                                      s.jobs, r.montecarlo_conf);
+    if (!status) return status;
+  }
   // From here on nothing can fail, so the caller's arrays may be taken.
   take_result_arrays(g, w, out, r);
+  if (s.jackknife) jackknife_stage(s, g, w, r);
   if (s.nwin > 1) regre(w.coefficients, w.tapsum, r.ftest);
   raw_level(g, r);
   median_level(s, g, r, &memory);
@@ -487,6 +576,33 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
     std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
   }
   out = std::move(r);
+  return Status::success();
+}
+
+}  // namespace
+
+Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
+            const MessageSink& sink) {
+  return run_spec(y, s, nullptr, out, sink);
+}
+
+Status spec(std::span<const float> y, const SpecSettings& s, const RunTapers& tapers,
+            SpecResults& out, const MessageSink& sink) {
+  return run_spec(y, s, &tapers, out, sink);
+}
+
+Status spec_tapers(const SpecSettings& s, RunTapers& out) {
+  if (Status status = check_spec(s); !status) return status;
+  WorkArena memory;
+  Workspace w(&memory);
+  run_tapers(s, nullptr, w, &memory);
+  out.npts = s.npts;
+  out.nwin = s.nwin;
+  out.p = s.p;
+  out.exact_concentrations = s.exact_concentrations;
+  out.v.assign(w.v.begin(), w.v.end());
+  out.el = w.el;
+  out.tapsum = w.tapsum;
   return Status::success();
 }
 

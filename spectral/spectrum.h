@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -28,6 +29,22 @@ struct SpecSettings {
   int inorm = 0;       // 0 none, 1 N, 2 1/dt
   int ireshape = 1;    // 1 yes
   int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
+
+  // Refinements of the levels and of the estimate; the defaults leave every
+  // result as above.
+  int pad = 1;  // transform length factor 1, 2, 4 or 8 (see check_spec)
+  // Concentrations of the computed tapers (taper_concentrations) instead of
+  // the asymptotic formula, wherever the estimate weighs the tapers.
+  bool exact_concentrations = false;
+  // The running median divided by the median-to-mean ratio of the estimate
+  // before the background is taken from it.
+  bool median_bias_correction = false;
+  bool jackknife = false;  // 95 % jackknife interval of the spectrum
+  // Monte Carlo levels from this many AR(1) surrogates (0: chi-square
+  // levels only), their random seed, and the threads that share them.
+  int surrogates = 0;
+  std::uint64_t seed = 0;
+  int jobs = 1;
 };
 
 // Everything one spectrum run returns. The frequency-indexed arrays hold the
@@ -46,6 +63,12 @@ struct SpecResults {
   std::array<float, 4> conf{};   // chi-square ratios at 50, 90, 95, 99 %
   std::array<float, 6> fconf{};  // F levels at 50, 90, 95, 99, 99.5, 99.9 %
   int nbw = 0;                   // bandwidth 2W in bins
+  // With the jackknife: the 95 % interval of the spectrum estimate (specraw0);
+  // empty otherwise.
+  std::vector<float> jackknife_lower, jackknife_upper;
+  // With Monte Carlo levels: the ratio to specback0 of the 50, 90, 95 and
+  // 99 % levels at each entry; empty otherwise (conf holds for every entry).
+  std::array<std::vector<float>, 4> montecarlo_conf;
   float s0raw = 0.0f, s0 = 0.0f, rho0 = 0.0f, rho = 0.0f, tau0 = 0.0f, tau = 0.0f;
 };
 
@@ -59,6 +82,12 @@ struct SpecResults {
 // locally-white noise), a negative smoothing width or one wider than the
 // band: int(fsmooth / df) above the number of band entries. The series may
 // hold up to 65536 values (a 65536-point transform).
+// The transform length is max(smallest power of two >= pad * npts, 1024);
+// refused: pad other than 1, 2, 4, 8 and a padded length above 65536; the
+// jackknife with one taper; a median bias correction without a median (raw
+// background and red or white noise); negative surrogates, jobs below 1,
+// and Monte Carlo levels for a harmonic-only analysis (isignal 2), whose
+// peaks are judged by the F-test alone.
 Status check_spec(const SpecSettings& settings);
 
 // One spectrum run on y[0..npts-1]. Checks the settings first and computes
@@ -75,19 +104,50 @@ Status check_spec(const SpecSettings& settings);
 // - where the AR(1) background is not finite (a coefficient of +-1, where
 //   numerator and denominator vanish together) it is 0;
 // - tau and tau0 are 1e16 when the coefficient is not inside (0, 1).
-// Threads: long series use a second thread for part of the work.
+// With the median bias correction specmed0 holds the corrected median, an
+// estimate of the local mean level; the locally-white background is then
+// that corrected median itself (otherwise conf[0] times the median).
+// Monte Carlo levels (montecarlo_levels) use the coefficient rho0 (0, so
+// white surrogates, unless inoise is 0) and the series' variance; a refusal
+// there refuses the run. The reshaping keeps the chi-square threshold.
+// Threads: long series use a second thread for part of the work; Monte
+// Carlo surrogates share settings.jobs threads.
 Status spec(std::span<const float> y, const SpecSettings& settings, SpecResults& out,
             const MessageSink& sink = {});
 
-// The list of significant peaks: at most 40 entries, ordered by frequency;
-// sigpct holds 99, 95 or 90. Entries are judged by the raw spectrum over its
-// background (isignal < 2; a zero background gives ratio 0) or by the F
-// statistic (isignal = 2), in windows of nbw entries either side; at most 300
-// candidates are collected and the 40 with the largest ratios kept.
+// The tapers of runs with these settings (their length, number, resolution
+// and concentrations), computed once for callers that analyse many series
+// of the same length, such as Monte Carlo surrogates.
+struct RunTapers {
+  int npts = 0, nwin = 0, p = 0;
+  bool exact_concentrations = false;
+  std::vector<float> v;       // taper k at v[k * npts]
+  std::vector<double> el;     // concentrations
+  std::vector<float> tapsum;  // sums of the taper values
+};
+
+// Computes the tapers of settings that check_spec accepts into out; on
+// refusal out is left as it was.
+Status spec_tapers(const SpecSettings& settings, RunTapers& out);
+
+// spec with tapers from spec_tapers: the same results, without computing
+// the tapers again. Also refuses tapers computed for other settings.
+Status spec(std::span<const float> y, const SpecSettings& settings, const RunTapers& tapers,
+            SpecResults& out, const MessageSink& sink = {});
+
+// The list of significant peaks: at most max_peaks entries, ordered by
+// frequency (entry i at results.f0 + i * df); sigpct holds 99, 95 or 90.
+// Entries are judged by the raw spectrum over its background (isignal < 2;
+// a zero background gives ratio 0) against conf, or against the entry's
+// montecarlo_conf when the results hold Monte Carlo levels, or by the F
+// statistic (isignal = 2) against fconf, in windows of nbw entries either
+// side; at most max(300, max_peaks) candidates are collected and the
+// max_peaks with the largest ratios kept. max_peaks below 1 gives no peaks.
 struct PeakList {
   std::vector<float> sigfreq;
   std::vector<float> sigpct;
 };
-PeakList findpeaks(float fstart, int isignal, const SpecResults& results);
+constexpr int kDefaultMaxPeaks = 40;
+PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks = kDefaultMaxPeaks);
 
 }  // namespace quorvane::spectral

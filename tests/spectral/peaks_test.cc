@@ -37,22 +37,23 @@ TEST(FindPeaks, RecordsTheFirstWindowMaximumWithTheLevelOfItsPass) {
   r.specraw0[202] = 5.0f;
   r.ftest[50] = 20.0f;     // above the 99 % F level 18
   r.ftest[250] = 5.0f;     // 90 %
-  // Frequencies count from the given start.
+  r.f0 = 0.25f;
+  // Frequencies count from the first entry's.
   auto at = [](std::initializer_list<int> entries) {
     std::vector<float> f;
     for (int i : entries) f.push_back(0.25f + static_cast<float>(i) * 0.001f);
     return f;
   };
-  const PeakList ratios = findpeaks(0.25f, 0, r);
+  const PeakList ratios = findpeaks(0, r);
   EXPECT_EQ(ratios.sigfreq, at({20, 60, 100, 172, 200}));
   EXPECT_EQ(ratios.sigpct, (std::vector<float>{99, 95, 90, 99, 99}));
   // Under the harmonic assumption only the F statistic counts.
-  const PeakList harmonic = findpeaks(0.25f, 2, r);
+  const PeakList harmonic = findpeaks(2, r);
   EXPECT_EQ(harmonic.sigfreq, at({50, 250}));
   EXPECT_EQ(harmonic.sigpct, (std::vector<float>{99, 90}));
   // A zero background gives no ratio instead of a division by zero.
   std::fill(r.specback0.begin(), r.specback0.end(), 0.0f);
-  EXPECT_TRUE(findpeaks(0.25f, 0, r).sigfreq.empty());
+  EXPECT_TRUE(findpeaks(0, r).sigfreq.empty());
 }
 
 TEST(FindPeaks, KeepsTheFortyLargestOfThe300FirstCandidatesOrderedByFrequency) {
@@ -64,16 +65,60 @@ TEST(FindPeaks, KeepsTheFortyLargestOfThe300FirstCandidatesOrderedByFrequency) {
     r.specraw0[static_cast<std::size_t>(10 + 30 * j)] = ratio;
     if (ratio >= 23.0f) expected.push_back(static_cast<float>(10 + 30 * j) * r.df);
   }
-  EXPECT_EQ(findpeaks(0.0f, 0, r).sigfreq, expected);
+  EXPECT_EQ(findpeaks(0, r).sigfreq, expected);
   // Every entry its own window (nbw = 0) and significant, ratios growing
   // with frequency: the search stops after 300 candidates, so the 40 kept
   // are entries 260..299, not the last 40 of the band.
   r = flat_band(1000, 0);
   for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(i)] = 3.0f + 0.01f * static_cast<float>(i);
-  const PeakList capped = findpeaks(0.0f, 0, r);
+  const PeakList capped = findpeaks(0, r);
   ASSERT_EQ(capped.sigfreq.size(), 40u);
   EXPECT_EQ(capped.sigfreq.front(), 260 * r.df);
   EXPECT_EQ(capped.sigfreq.back(), 299 * r.df);
+}
+
+TEST(FindPeaks, KeepsAsManyPeaksAsAskedAndExaminesAtLeastThatManyCandidates) {
+  // 1000 significant entries, each its own window, ratios growing with
+  // frequency.
+  SpecResults r = flat_band(1000, 0);
+  for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(i)] = 3.0f + 0.01f * static_cast<float>(i);
+  struct Case {
+    int max_peaks;
+    std::size_t count;
+    int first, last;  // entries of the lowest and highest peak kept
+  };
+  for (const Case& c : {Case{0, 0, 0, 0}, Case{-3, 0, 0, 0}, Case{1, 1, 299, 299},
+                        Case{10, 10, 290, 299}, Case{500, 500, 0, 499}, Case{2000, 1000, 0, 999}}) {
+    SCOPED_TRACE(c.max_peaks);
+    const PeakList peaks = findpeaks(0, r, c.max_peaks);
+    ASSERT_EQ(peaks.sigfreq.size(), c.count);
+    if (c.count == 0) continue;
+    EXPECT_EQ(peaks.sigfreq.front(), static_cast<float>(c.first) * r.df);
+    EXPECT_EQ(peaks.sigfreq.back(), static_cast<float>(c.last) * r.df);
+  }
+}
+
+TEST(FindPeaks, JudgesEachEntryByItsOwnMonteCarloLevels) {
+  SpecResults r = flat_band(300, 3);
+  r.specraw0[50] = 2.0f;
+  r.specraw0[150] = 2.0f;
+  r.specraw0[250] = 2.0f;
+  // Levels twice as high in the upper half of the band: the same ratio 2 is
+  // significant at 99 % below, at 90 % around entry 150, and not at all
+  // above.
+  for (std::size_t j = 0; j < 4; ++j) r.montecarlo_conf[j].assign(301, 0.0f);
+  for (std::size_t i = 0; i < 300; ++i) {
+    const float scale = i < 100 ? 1.0f : i < 200 ? 1.15f : 2.0f;
+    r.montecarlo_conf[1][i] = 1.7f * scale;
+    r.montecarlo_conf[2][i] = 1.8f * scale;
+    r.montecarlo_conf[3][i] = 1.9f * scale;
+  }
+  const PeakList peaks = findpeaks(0, r);
+  EXPECT_EQ(peaks.sigfreq, (std::vector<float>{50 * r.df, 150 * r.df}));
+  EXPECT_EQ(peaks.sigpct, (std::vector<float>{99, 90}));
+  // The F-test of a harmonic analysis keeps its own levels.
+  r.ftest[250] = 20.0f;
+  EXPECT_EQ(findpeaks(2, r).sigfreq, std::vector<float>{250 * r.df});
 }
 
 }  // namespace

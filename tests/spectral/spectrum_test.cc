@@ -118,9 +118,9 @@ TEST(HarmonicLines, SinusoidOnABinIsDetectedAt99PercentWithALargeF) {
   EXPECT_GT(r.ftest[100], 10.0f * 61.25f);
   // The spectrum of the line is flat across the bandwidth, so the
   // background-ratio search places it within half a bandwidth of the bin.
-  EXPECT_TRUE(has_peak(findpeaks(r.f0, s.isignal, r), 100.0f / 1024.0f, (r.nbw / 2) / 1024.0f, 99.0f));
+  EXPECT_TRUE(has_peak(findpeaks(s.isignal, r), 100.0f / 1024.0f, (r.nbw / 2) / 1024.0f, 99.0f));
   // The F statistic peaks on the bin itself.
-  EXPECT_TRUE(has_peak(findpeaks(r.f0, 2, r), 100.0f / 1024.0f, 0.0f, 99.0f));
+  EXPECT_TRUE(has_peak(findpeaks(2, r), 100.0f / 1024.0f, 0.0f, 99.0f));
 }
 
 TEST(HarmonicLines, ReshapingBridgesTheLineAndMovesItsPowerIntoTheHarmonicSpectrum) {
@@ -159,8 +159,8 @@ TEST(HarmonicLines, OneTaperRunsWithoutFTestOrReshaping) {
     ASSERT_EQ(r.specresh0[i], r.specraw0[i]);
     ASSERT_EQ(r.harmonic0[i], r.specraw0[i]);
   }
-  EXPECT_TRUE(findpeaks(r.f0, 2, r).sigfreq.empty());
-  EXPECT_FALSE(findpeaks(r.f0, 0, r).sigfreq.empty());  // the line still stands out
+  EXPECT_TRUE(findpeaks(2, r).sigfreq.empty());
+  EXPECT_FALSE(findpeaks(0, r).sigfreq.empty());  // the line still stands out
 }
 
 TEST(Background, Ar1SeriesGivesItsCoefficientAndDecorrelationTime) {
@@ -198,7 +198,7 @@ TEST(Background, ConstantAndAlternatingSeriesGiveFiniteResultsUnderEveryOption) 
       SpecResults r;
       ASSERT_TRUE(spec(y, s, r));
       EXPECT_TRUE(all_finite(r)) << "constant " << constant << " option " << option;
-      const PeakList peaks = findpeaks(r.f0, s.isignal, r);
+      const PeakList peaks = findpeaks(s.isignal, r);
       if (constant) {
         EXPECT_EQ(r.tau0, 1e16f);
         EXPECT_TRUE(peaks.sigfreq.empty()) << option;
@@ -277,7 +277,7 @@ TEST(Sunspots, DefaultRunFindsTheElevenYearCycleAsTwo99PercentPeaks) {
   SpecResults r;
   ASSERT_TRUE(spec(y, s, r));
   EXPECT_NEAR(r.rho, 0.805f, 0.0005f);
-  const PeakList peaks = findpeaks(r.f0, s.isignal, r);
+  const PeakList peaks = findpeaks(s.isignal, r);
   EXPECT_TRUE(has_peak(peaks, 0.0869f, 0.00005f, 99.0f));  // as printed to four decimals
   EXPECT_TRUE(has_peak(peaks, 0.1006f, 0.00005f, 99.0f));
   ASSERT_FALSE(peaks.sigfreq.empty());

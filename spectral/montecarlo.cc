@@ -1,0 +1,139 @@
+#include "spectral/montecarlo.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "spectral/surrogates.h"
+
+namespace quorvane::spectral {
+
+namespace {
+
+// Every surrogate ratio is kept until the quantiles are taken: at most
+// 2^27 of them (512 MB).
+constexpr std::size_t kMaxSurrogateValues = std::size_t{1} << 27;
+
+}  // namespace
+
+float empirical_quantile(std::span<const float> sorted, double q) {
+  const std::size_t m = sorted.size();
+  const double h = static_cast<double>(m + 1) * q;
+  if (h <= 1.0) return sorted.front();
+  if (h >= static_cast<double>(m)) return sorted.back();
+  const std::size_t below = static_cast<std::size_t>(h);  // 1-based rank
+  const double fraction = h - static_cast<double>(below);
+  const double low = sorted[below - 1];
+  const double high = sorted[below];
+  return static_cast<float>(low + fraction * (high - low));
+}
+
+Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
+                         std::uint64_t seed, int jobs,
+                         std::array<std::vector<float>, 4>& levels) {
+  if (surrogates < 1) {
+    return Status::failure(" The number of surrogates must be positive (it is " +
+                           std::to_string(surrogates) + ").");
+  }
+  if (jobs < 1) {
+    return Status::failure(" The number of jobs must be positive (it is " + std::to_string(jobs) +
+                           ").");
+  }
+  if (!(std::fabs(rho) < 1.0f) || !(variance >= 0.0f) || !std::isfinite(variance)) {
+    return Status::failure(" No AR(1) surrogate has coefficient " + std::to_string(rho) +
+                           " and variance " + std::to_string(variance) + ".");
+  }
+  SpecSettings plain = settings;
+  plain.surrogates = 0;
+  plain.jackknife = false;
+  // Every surrogate has the series' length, so they all share one set of
+  // tapers.
+  RunTapers tapers;
+  if (Status status = spec_tapers(plain, tapers); !status) return status;
+
+  // Ratios of surrogate m at ratios[m * nfv + i]; each job writes only the
+  // rows of the surrogates it takes.
+  SpecResults first;
+  std::vector<float> series(static_cast<std::size_t>(settings.npts));
+  {
+    RandomStream random(seed, 0);
+    ar1_surrogate(rho, variance, random, series);
+    if (Status status = spec(series, plain, tapers, first); !status) return status;
+  }
+  const std::size_t nfv = static_cast<std::size_t>(first.nf - 1);
+  const std::size_t count = static_cast<std::size_t>(surrogates);
+  if (count * nfv > kMaxSurrogateValues) {
+    return Status::failure(" " + std::to_string(surrogates) + " surrogates of " +
+                           std::to_string(nfv) + " frequencies are more than the engine keeps;"
+                           " use at most " + std::to_string(kMaxSurrogateValues / nfv) +
+                           " surrogates.");
+  }
+  std::vector<float> ratios(count * nfv);
+  auto store = [&](const SpecResults& r, std::size_t m) {
+    float* row = ratios.data() + m * nfv;
+    for (std::size_t i = 0; i < nfv; ++i) {
+      const float back = r.specback0[i];
+      const float value = back != 0.0f ? r.specraw0[i] / back : 0.0f;
+      row[i] = std::isfinite(value) ? value : 0.0f;
+    }
+  };
+  store(first, 0);
+
+  std::atomic<std::size_t> next{1};
+  std::mutex failure_lock;
+  Status failure = Status::success();
+  auto give_up = [&](Status status) {
+    const std::lock_guard<std::mutex> hold(failure_lock);
+    if (failure) failure = std::move(status);
+    next = count;
+  };
+  // An exception (memory running out) must not escape a helper thread,
+  // where it would end the program: it refuses the levels instead.
+  auto work = [&] {
+    try {
+      SpecResults r;
+      std::vector<float> x(static_cast<std::size_t>(settings.npts));
+      for (std::size_t m = next++; m < count; m = next++) {
+        RandomStream random(seed, m);
+        ar1_surrogate(rho, variance, random, x);
+        if (Status status = spec(x, plain, tapers, r); !status) return give_up(std::move(status));
+        store(r, m);
+      }
+    } catch (const std::exception& error) {
+      give_up(Status::failure(std::string(" The Monte Carlo levels stopped: ") + error.what()));
+    }
+  };
+  const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);
+  std::vector<std::thread> helpers;
+  for (std::size_t j = 1; j < threads; ++j) {
+    // Without another thread the ones running take its share.
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (!failure) return failure;
+
+  const double quantiles[4] = {0.5, 0.9, 0.95, 0.99};
+  std::array<std::vector<float>, 4> result;
+  for (std::vector<float>& level : result) level.assign(nfv + 1, 0.0f);
+  std::vector<float> column(count);
+  for (std::size_t i = 0; i < nfv; ++i) {
+    for (std::size_t m = 0; m < count; ++m) column[m] = ratios[m * nfv + i];
+    std::sort(column.begin(), column.end());
+    for (std::size_t j = 0; j < 4; ++j) result[j][i] = empirical_quantile(column, quantiles[j]);
+  }
+  levels = std::move(result);
+  return Status::success();
+}
+
+}  // namespace quorvane::spectral

@@ -1,0 +1,116 @@
+#include "spectral/montecarlo.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstddef>
+#include <numeric>
+#include <vector>
+
+#include "spectral/surrogates.h"
+
+namespace quorvane::spectral {
+namespace {
+
+TEST(EmpiricalQuantile, TakesRankMPlusOneTimesQBetweenTheExtremes) {
+  std::vector<float> hundred(99);
+  std::iota(hundred.begin(), hundred.end(), 1.0f);  // 1..99
+  const std::vector<float> four = {10.0f, 20.0f, 30.0f, 40.0f};
+  struct Case {
+    const std::vector<float>* sorted;
+    double q;
+    float expected;
+  };
+  for (const Case& c : {Case{&hundred, 0.5, 50.0f}, Case{&hundred, 0.9, 90.0f},
+                        Case{&hundred, 0.95, 95.0f}, Case{&hundred, 0.99, 99.0f},
+                        Case{&four, 0.5, 25.0f},     // rank 2.5: halfway between 20 and 30
+                        Case{&four, 0.1, 10.0f},     // below rank 1: the smallest
+                        Case{&four, 0.99, 40.0f}}) {  // above rank M: the largest
+    EXPECT_FLOAT_EQ(empirical_quantile(*c.sorted, c.q), c.expected) << c.q;
+  }
+  EXPECT_EQ(empirical_quantile(std::vector<float>{7.0f}, 0.5), 7.0f);
+}
+
+SpecSettings short_red_noise_settings() {
+  SpecSettings s;
+  s.npts = 300;
+  s.fsmooth = 0.1f;
+  return s;
+}
+
+TEST(MonteCarloLevels, AreTheSameForAnyNumberOfJobsAndChangeWithTheSeed) {
+  const SpecSettings s = short_red_noise_settings();
+  std::array<std::vector<float>, 4> one, two, three, other;
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 1, one).ok);
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 2, two).ok);
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 3, three).ok);
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 6, 2, other).ok);
+  EXPECT_EQ(one, two);
+  EXPECT_EQ(one, three);
+  EXPECT_NE(one, other);
+  // nf entries, the last one 0; levels rise with the percentage.
+  SpecResults r;
+  std::vector<float> y(300);
+  RandomStream random(1, 1);
+  ar1_surrogate(0.6, 2.0, random, y);
+  ASSERT_TRUE(spec(y, s, r).ok);
+  for (const std::vector<float>& level : one) {
+    ASSERT_EQ(level.size(), static_cast<std::size_t>(r.nf));
+    EXPECT_EQ(level.back(), 0.0f);
+  }
+  for (std::size_t i = 0; i + 1 < one[0].size(); ++i) {
+    EXPECT_GT(one[0][i], 0.0f) << i;
+    EXPECT_LE(one[0][i], one[1][i]) << i;
+    EXPECT_LE(one[1][i], one[2][i]) << i;
+    EXPECT_LE(one[2][i], one[3][i]) << i;
+  }
+}
+
+TEST(MonteCarloLevels, OfManySurrogatesMatchTheChiSquareLevelsOfTheRawWhiteBackground) {
+  // White surrogates against the flat raw background: the adaptive estimate
+  // of white noise is close to (mean / 2K) chi-square(2K), so the band
+  // average of each Monte Carlo level is close to the chi-square ratio.
+  SpecSettings s = short_red_noise_settings();
+  s.npts = 1024;
+  s.inoise = 1;
+  s.irobust = 0;
+  std::array<std::vector<float>, 4> levels;
+  ASSERT_TRUE(montecarlo_levels(s, 0.0f, 1.0f, 199, 3, 2, levels).ok);
+  SpecResults r;
+  std::vector<float> y(1024);
+  RandomStream random(4, 4);
+  ar1_surrogate(0.0, 1.0, random, y);
+  ASSERT_TRUE(spec(y, s, r).ok);
+  // Away from the band ends, where the spectrum has only half the degrees
+  // of freedom.
+  for (std::size_t j = 0; j < 4; ++j) {
+    double sum = 0.0;
+    int count = 0;
+    for (int i = r.nbw; i < r.nf - 1 - r.nbw; ++i, ++count) sum += levels[j][static_cast<std::size_t>(i)];
+    EXPECT_NEAR(sum / count, r.conf[j], 0.06 * r.conf[j]) << j;
+  }
+}
+
+TEST(MonteCarloLevels, RefuseImpossibleRequestsAndLeaveTheLevelsAsTheyWere) {
+  const SpecSettings s = short_red_noise_settings();
+  SpecSettings bad_band = s;
+  bad_band.fmax = 0.7f;
+  struct Case {
+    const SpecSettings* settings;
+    float rho, variance;
+    int surrogates, jobs;
+  };
+  for (const Case& c : {Case{&s, 0.5f, 1.0f, 0, 1}, Case{&s, 0.5f, 1.0f, 10, 0},
+                        Case{&s, 1.0f, 1.0f, 10, 1}, Case{&s, 0.5f, -1.0f, 10, 1},
+                        Case{&bad_band, 0.5f, 1.0f, 10, 1}, Case{&s, 0.5f, 1.0f, 1 << 20, 1}}) {
+    std::array<std::vector<float>, 4> levels;
+    levels[0] = {1.0f, 2.0f};
+    const Status status = montecarlo_levels(*c.settings, c.rho, c.variance, c.surrogates, 1, c.jobs, levels);
+    EXPECT_FALSE(status.ok);
+    EXPECT_FALSE(status.message.empty());
+    EXPECT_EQ(levels[0], (std::vector<float>{1.0f, 2.0f}));
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::spectral

@@ -1,0 +1,251 @@
+// The refinements of the spectrum run: padding, exact concentrations,
+// median bias correction, jackknife interval and Monte Carlo levels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "spectral/spectrum.h"
+#include "spectral/surrogates.h"
+
+namespace quorvane::spectral {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+SpecSettings settings_for(int npts) {
+  SpecSettings s;
+  s.npts = npts;
+  s.fsmooth = 0.1f;
+  return s;
+}
+
+std::vector<float> ar1_noise(int n, double rho, std::uint64_t seed, double variance = 1.0) {
+  std::vector<float> y(static_cast<std::size_t>(n));
+  RandomStream random(seed, 0);
+  ar1_surrogate(rho, variance, random, y);
+  return y;
+}
+
+TEST(Padding, MultipliesTheTransformLengthAndTheBandwidthInBins) {
+  struct Case {
+    int npts, pad, nfft;
+  };
+  for (const Case& c : {Case{1000, 1, 1024}, Case{1000, 2, 2048}, Case{1000, 8, 8192},
+                        Case{100, 8, 1024}, Case{1025, 1, 2048}, Case{5000, 4, 32768},
+                        Case{8192, 8, 65536}}) {
+    SCOPED_TRACE(testing::Message() << c.npts << " values, pad " << c.pad);
+    SpecSettings s = settings_for(c.npts);
+    s.pad = c.pad;
+    SpecResults r;
+    ASSERT_TRUE(spec(ar1_noise(c.npts, 0.3, 1), s, r).ok);
+    EXPECT_EQ(r.df, 1.0f / static_cast<float>(c.nfft));
+    EXPECT_EQ(r.nf, c.nfft / 2 + 1);
+    EXPECT_EQ(r.nbw, static_cast<int>(2.0f * 2.0f * (1.0f / c.npts) / r.df));
+  }
+}
+
+TEST(Padding, LetsTheFTestFindALineHalfABinOffTheGrid) {
+  // 1024 values: without padding the bins lie 1/1024 apart and the line at
+  // 100.5/1024 falls between two of them.
+  constexpr int kN = 1024;
+  const double f = 100.5 / kN;
+  std::vector<float> y = ar1_noise(kN, 0.0, 8, 0.01);
+  for (int t = 0; t < kN; ++t) y[static_cast<std::size_t>(t)] += static_cast<float>(std::sin(2.0 * kPi * f * t));
+  for (int pad : {1, 2}) {
+    SCOPED_TRACE(testing::Message() << "pad " << pad);
+    SpecSettings s = settings_for(kN);
+    s.pad = pad;
+    SpecResults r;
+    ASSERT_TRUE(spec(y, s, r).ok);
+    // The largest F statistic within one original bin of the line.
+    float largest = 0.0f;
+    for (int i = 0; i < r.nf - 1; ++i) {
+      if (std::fabs(r.f0 + static_cast<float>(i) * r.df - f) <= 1.0 / kN) {
+        largest = std::max(largest, r.ftest[static_cast<std::size_t>(i)]);
+      }
+    }
+    std::printf("line half a bin off the grid, pad %d: largest F %.1f (99 %% level %.1f)\n", pad,
+                static_cast<double>(largest), static_cast<double>(r.fconf[3]));
+    if (pad == 1) {
+      EXPECT_LT(largest, r.fconf[3]);
+    } else {
+      EXPECT_GT(largest, r.fconf[3]);
+    }
+  }
+}
+
+TEST(SpecRefinements, RefuseCombinationsThatMeanNothingAndLeaveTheResultsAlone) {
+  struct Case {
+    const char* what;
+    SpecSettings settings;
+  };
+  std::vector<Case> cases;
+  auto add = [&](const char* what, auto change) {
+    SpecSettings s = settings_for(10000);
+    change(s);
+    cases.push_back({what, s});
+  };
+  add("pad 3", [](SpecSettings& s) { s.pad = 3; });
+  add("pad 0", [](SpecSettings& s) { s.pad = 0; });
+  add("padded beyond the largest transform", [](SpecSettings& s) { s.pad = 8; });
+  add("jackknife of one taper", [](SpecSettings& s) { s.nwin = 1; s.jackknife = true; });
+  add("median correction without a median",
+      [](SpecSettings& s) { s.irobust = 0; s.median_bias_correction = true; });
+  add("Monte Carlo levels of a harmonic analysis", [](SpecSettings& s) { s.isignal = 2; s.surrogates = 10; });
+  add("negative surrogates", [](SpecSettings& s) { s.surrogates = -1; });
+  add("no jobs", [](SpecSettings& s) { s.jobs = 0; });
+  const std::vector<float> y = ar1_noise(10000, 0.5, 2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SpecResults r;
+    r.nf = 7;
+    const Status status = spec(y, c.settings, r);
+    EXPECT_FALSE(status.ok);
+    EXPECT_FALSE(status.message.empty());
+    EXPECT_EQ(r.nf, 7);
+  }
+  // The locally-white background is the median itself, so the correction
+  // applies there whatever the background option says.
+  SpecSettings s = settings_for(10000);
+  s.irobust = 0;
+  s.inoise = 2;
+  s.median_bias_correction = true;
+  SpecResults r;
+  EXPECT_TRUE(spec(y, s, r).ok);
+}
+
+TEST(MedianBiasCorrection, RaisesTheMedianToTheMeanLevelTheBackgroundStandsFor) {
+  const std::vector<float> y = ar1_noise(2048, 0.5, 3);
+  for (int inoise : {0, 2}) {
+    SCOPED_TRACE(testing::Message() << "inoise " << inoise);
+    SpecSettings s = settings_for(2048);
+    s.inoise = inoise;
+    SpecResults plain, corrected;
+    ASSERT_TRUE(spec(y, s, plain).ok);
+    s.median_bias_correction = true;
+    ASSERT_TRUE(spec(y, s, corrected).ok);
+    EXPECT_EQ(corrected.specraw0, plain.specraw0);
+    for (int i = 0; i < plain.nf - 1; ++i) {
+      const std::size_t at = static_cast<std::size_t>(i);
+      ASSERT_EQ(corrected.specmed0[at], plain.specmed0[at] / plain.conf[0]) << i;
+      // Locally-white: the corrected median itself, not conf[0] times it.
+      if (inoise == 2) {
+        ASSERT_EQ(corrected.specback0[at], corrected.specmed0[at]) << i;
+      }
+    }
+    if (inoise == 0) {
+      EXPECT_NEAR(corrected.s0, plain.s0 / plain.conf[0], 1e-3 * corrected.s0);
+      EXPECT_NEAR(corrected.rho, plain.rho, 0.01);  // the shape is unchanged
+    }
+  }
+}
+
+TEST(ExactConcentrations, ReweighTheAdaptiveEstimateButNotTheFTest) {
+  // Strongly red noise: at high frequencies the broadband leakage that the
+  // adaptive weights guard against depends on 1 - concentration.
+  const std::vector<float> y = ar1_noise(4096, 0.9, 4);
+  SpecSettings s = settings_for(4096);
+  SpecResults asymptotic, exact;
+  ASSERT_TRUE(spec(y, s, asymptotic).ok);
+  s.exact_concentrations = true;
+  ASSERT_TRUE(spec(y, s, exact).ok);
+  EXPECT_EQ(exact.ftest, asymptotic.ftest);
+  int moved = 0, high = 0;
+  for (int i = (exact.nf - 1) / 2; i < exact.nf - 1; ++i, ++high) {
+    const std::size_t at = static_cast<std::size_t>(i);
+    if (std::fabs(exact.specraw0[at] / asymptotic.specraw0[at] - 1.0f) > 0.05f) ++moved;
+  }
+  std::printf("exact concentrations move %d of %d high-frequency entries by more than 5 %%\n",
+              moved, high);
+  EXPECT_GT(moved, high / 50);
+}
+
+TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
+  // White noise of variance 1: on the scale of the eigenspectra (no
+  // normalisation, tapers with a sum of squares N) its level is N.
+  constexpr int kN = 16384;
+  const std::vector<float> y = ar1_noise(kN, 0.0, 5);
+  for (int iadapt : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "iadapt " << iadapt);
+    SpecSettings s = settings_for(kN);
+    s.iadapt = iadapt;
+    s.jackknife = true;
+    SpecResults r;
+    ASSERT_TRUE(spec(y, s, r).ok);
+    ASSERT_EQ(r.jackknife_lower.size(), static_cast<std::size_t>(r.nf));
+    ASSERT_EQ(r.jackknife_upper.size(), static_cast<std::size_t>(r.nf));
+    int covered = 0;
+    const int m = r.nf - 1;
+    for (int i = 0; i < m; ++i) {
+      const std::size_t at = static_cast<std::size_t>(i);
+      ASSERT_LE(r.jackknife_lower[at], r.specraw0[at]) << i;
+      ASSERT_GE(r.jackknife_upper[at], r.specraw0[at]) << i;
+      if (r.jackknife_lower[at] <= kN && kN <= r.jackknife_upper[at]) ++covered;
+    }
+    const double coverage = static_cast<double>(covered) / m;
+    std::printf("jackknife coverage of the white-noise level (iadapt %d): %.1f %%\n", iadapt,
+                100.0 * coverage);
+    EXPECT_GE(coverage, 0.90);
+    EXPECT_LE(coverage, 0.99);
+  }
+  // Without the option there is no interval; a constant series has a zero
+  // spectrum and a zero-width interval.
+  SpecSettings s = settings_for(1000);
+  SpecResults r;
+  ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
+  EXPECT_TRUE(r.jackknife_lower.empty());
+  s.jackknife = true;
+  ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
+  EXPECT_TRUE(std::all_of(r.jackknife_upper.begin(), r.jackknife_upper.end(), [](float v) { return v == 0.0f; }));
+}
+
+TEST(MonteCarloSpec, GivesByteIdenticalResultsWhateverTheNumberOfJobs) {
+  const std::vector<float> y = ar1_noise(600, 0.7, 6);
+  SpecSettings s = settings_for(600);
+  s.surrogates = 30;
+  s.seed = 77;
+  SpecResults one, two;
+  ASSERT_TRUE(spec(y, s, one).ok);
+  s.jobs = 2;
+  ASSERT_TRUE(spec(y, s, two).ok);
+  for (std::size_t j = 0; j < 4; ++j) {
+    ASSERT_EQ(one.montecarlo_conf[j].size(), static_cast<std::size_t>(one.nf));
+    EXPECT_EQ(one.montecarlo_conf[j], two.montecarlo_conf[j]);
+  }
+  EXPECT_EQ(one.specback0, two.specback0);
+  // Without the option there are no per-entry levels.
+  s.surrogates = 0;
+  ASSERT_TRUE(spec(y, s, one).ok);
+  EXPECT_TRUE(one.montecarlo_conf[3].empty());
+}
+
+TEST(SharedTapers, GiveTheResultsOfAPlainRunAndMustMatchTheSettings) {
+  const std::vector<float> y = ar1_noise(700, 0.4, 9);
+  SpecSettings s = settings_for(700);
+  s.exact_concentrations = true;
+  RunTapers tapers;
+  ASSERT_TRUE(spec_tapers(s, tapers).ok);
+  SpecResults plain, shared;
+  ASSERT_TRUE(spec(y, s, plain).ok);
+  ASSERT_TRUE(spec(y, s, tapers, shared).ok);
+  EXPECT_EQ(shared.specraw0, plain.specraw0);
+  EXPECT_EQ(shared.specback0, plain.specback0);
+  EXPECT_EQ(shared.ftest, plain.ftest);
+  // Tapers of another length, count or concentration choice are refused.
+  for (auto change : {+[](SpecSettings& t) { t.npts = 701; }, +[](SpecSettings& t) { t.nwin = 4; },
+                      +[](SpecSettings& t) { t.exact_concentrations = false; }}) {
+    SpecSettings other = s;
+    change(other);
+    shared.nf = 3;
+    EXPECT_FALSE(spec(ar1_noise(701, 0.4, 9), other, tapers, shared).ok);
+    EXPECT_EQ(shared.nf, 3);
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::spectral
