@@ -26,6 +26,9 @@ struct PlotInput {
   float ymean = 0.0f;  // reconstruction: series mean, subtracted from y
   std::span<const float> specraw0, specmed0, specresh0, harmonic0, specback0, ftest;
   std::array<float, 4> conf{};
+  // Per-frequency level ratios (Monte Carlo levels) that replace conf in the
+  // raw spectrum's level curves when they hold a value for every point.
+  std::array<std::span<const float>, 4> level_ratios{};
   std::array<float, 6> fconf{};
   std::string title;  // series name
   std::span<const float> y, signal;

@@ -88,7 +88,11 @@ void prepare_plot_data(const PlotInput& input, PlotData& data) {
     switch (input.kind) {
       case 1:
         data.curves[0][i] = input.specraw0[i];
-        for (std::size_t k = 0; k < 4; ++k) data.curves[k + 1][i] = input.specback0[i] * input.conf[k];
+        for (std::size_t k = 0; k < 4; ++k) {
+          const std::span<const float> ratios = input.level_ratios[k];
+          const float ratio = ratios.size() > i ? ratios[i] : input.conf[k];
+          data.curves[k + 1][i] = input.specback0[i] * ratio;
+        }
         break;
       case 2:
         data.curves[0][i] = input.specresh0[i];

@@ -125,6 +125,7 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
   plot.specback0 = s.specback0;
   plot.ftest = s.ftest;
   plot.conf = s.conf;
+  for (std::size_t k = 0; k < plot.level_ratios.size(); ++k) plot.level_ratios[k] = s.montecarlo_conf[k];
   plot.fconf = s.fconf;
   plot.title = r.title;
   plot.y = r.y;

@@ -213,6 +213,23 @@ TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
   EXPECT_EQ(directory_.files(), std::vector<std::string>{"out.dat"});
 }
 
+TEST_F(PlotDataFile, PerFrequencyLevelsReplaceTheConstantRatios) {
+  // Monte Carlo levels: one ratio per frequency and level; the curves are
+  // the background times each frequency's own ratio.
+  const std::vector<float> ratios[4] = {{1.0f, 2.0f, 4.0f}, {1.0f, 1.0f, 1.0f},
+                                        {3.0f, 3.0f, 3.0f}, {0.5f, 0.5f, 8.0f}};
+  PlotInput input = sample_.input(1);
+  for (std::size_t k = 0; k < 4; ++k) input.level_ratios[k] = ratios[k];
+  Session session("s\nout.dat\nc\n");
+  session.display.display(input);
+  EXPECT_EQ(read_file("out.dat"),
+            " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
+            " specback0*conf(3)  specback0*conf(4)\n"
+            " 0.0000       0.12E+03      0.10E+02      0.10E+02      0.30E+02      0.50E+01\n"
+            " 0.1250       0.50E+00      0.40E+02      0.20E+02      0.60E+02      0.10E+02\n"
+            " 0.2500       0.20E-02      0.20E+01      0.50E+00      0.15E+01      0.40E+01\n");
+}
+
 TEST_F(PlotDataFile, AFailedSaveIsReportedAndLeavesTheOldFileIntact) {
   std::ofstream("old.dat") << "old content\n";
   Session session("s\nold.dat\nc\n");
