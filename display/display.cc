@@ -378,7 +378,7 @@ bool Display::State::menu() {
       "|           [s]ave data   <[c]ontinue>         |",
       "|______________________________________________|",
   };
-  const auto option_layout = textio::RecordLayout::fixed("(i2)");
+  const textio::RecordLayout& option_layout = textio::BuiltinLayout("(i2)").layout();
   for (;;) {
     console.blank_line();
     console.blank_line();

@@ -46,11 +46,14 @@ bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& tab
 // data columns become series.
 bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& table);
 // rdmet: monthly climate blocks, one series per block; asks for the lines to
-// skip, the values per row (also stored in table.nvar) and a multiplier.
+// skip, the values per row (also stored in table.nvar) and a multiplier. A
+// value that the multiplier takes beyond single precision is reported with
+// its line and gives false.
 bool rdmet(textio::Console& console, textio::LineReader& file, SeriesTable& table);
 // rdrows: rows read with a record layout typed by the user, one series per
-// value position, running through all blocks; a malformed layout is reported
-// and gives false.
+// value position, running through all blocks. A malformed layout, a column
+// that begins past the end of every line, or rows that would give more
+// values than the file has characters are reported and give false.
 bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& table);
 
 // The reading functions behind the dialogue readers, from the file's current
@@ -100,7 +103,9 @@ void next_ring_series(textio::Console& messages, textio::LineReader& file, RingS
 // count in columns 3-10, the first year in columns 13-20 and an 8-character
 // record layout from column 23, then the values read with that layout.
 // Lines before the header are copied into `text` (unless they begin with
-// "n" and two blanks). count is -999 when the file ends before a header, and
+// "n" and two blanks). count is -999 when the file ends before a header or
+// the header cannot be used (a malformed layout, a count beyond what the rest
+// of the file can hold; both reported), and
 // the number of values actually read when the values end early or fail to
 // read (after a message).
 void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,

@@ -133,25 +133,36 @@ int selection_width(std::size_t nser) {
   return std::max<int>(3, static_cast<int>(std::to_string(nser).size()));
 }
 
-void selection_menu(Console& console, const SeriesTable& table, int width) {
-  const std::string number = "i" + std::to_string(width);
+// The layouts of the selection menu, whose number fields are `width` wide;
+// parsed once for each pass through the selection.
+struct SelectionLayouts {
+  explicit SelectionLayouts(int width)
+      : one_per_line(textio::RecordLayout::fixed("(1x," + number(width) + ",')',1x,a)")),
+        five_per_line(textio::RecordLayout::fixed("(1x,5(1x," + number(width) + ",')',1x,a))")),
+        prompt(textio::RecordLayout::fixed("(1x,'Select a series to analyse [1-'," +
+                                           number(width) + ",'] : ',$)")),
+        warning(textio::RecordLayout::fixed("(/1x,'WARNING: '," + number(width) +
+                                            ",' is not a valid selection')")) {}
+  static std::string number(int width) { return "i" + std::to_string(width); }
+  textio::RecordLayout one_per_line, five_per_line, prompt, warning;
+};
+
+void selection_menu(Console& console, const SeriesTable& table, const SelectionLayouts& layouts) {
   console.blank_line();
   console.line("  _____________________ Series selection menu _____________________");
   console.line(kRule68);
   const auto& series = table.series;
   if (table.iform == 4) {
-    const std::string layout = "(1x," + number + ",')',1x,a)";
     for (std::size_t k = 0; k < series.size(); ++k)
-      console.write(layout, {static_cast<long long>(k + 1), series[k].name});
+      console.write(layouts.one_per_line, {static_cast<long long>(k + 1), series[k].name});
   } else {
-    const std::string layout = "(1x,5(1x," + number + ",')',1x,a))";
     for (std::size_t first = 0; first < series.size(); first += 5) {
       std::vector<textio::Value> row;
       for (std::size_t k = first; k < std::min(first + 5, series.size()); ++k) {
         row.emplace_back(static_cast<long long>(k + 1));
         row.emplace_back(series[k].name);
       }
-      console.write(layout, row);
+      console.write(layouts.five_per_line, row);
     }
   }
   console.line(kRule68);
@@ -169,18 +180,14 @@ ChosenSeries SeriesInput::setup(Console& console, const std::string& fname, bool
 
   const std::size_t nser = table.series.size();
   const int width = selection_width(nser);
+  const SelectionLayouts layouts(width);
   const std::string prompt =
-      textio::write_record(textio::RecordLayout::fixed("(1x,'Select a series to analyse [1-',i" +
-                                                       std::to_string(width) + ",'] : ',$)"),
-                           {static_cast<long long>(nser)})
-          .text;
-  const std::string warning =
-      "(/1x,'WARNING: ',i" + std::to_string(width) + ",' is not a valid selection')";
+      textio::write_record(layouts.prompt, {static_cast<long long>(nser)}).text;
   while (true) {
-    selection_menu(console, table, width);
+    selection_menu(console, table, layouts);
     long long isel = console.ask_fixed_integer(prompt, width);
     if (isel < 1 || isel > static_cast<long long>(nser)) {
-      console.write(warning, {isel});
+      console.write(layouts.warning, {isel});
       console.pause(kTryAgain);
       continue;
     }

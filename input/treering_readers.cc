@@ -49,12 +49,28 @@ int first_line_count(int year) {
   return remainder == 0 ? 10 : -remainder;
 }
 
-// The chronology decade layout after the id and year: `skip` pairs passed
-// over, then `pairs` pairs read, as in (31x,7(f4.3,i3)) for a first year 1953.
-textio::RecordLayout pair_layout(int skip, int pairs) {
-  return textio::RecordLayout::fixed("(" + std::to_string(10 + 7 * skip) + "x," +
-                                     std::to_string(pairs) + "(f4.3,i3))");
+// The chronology decade layout after the id and year: `skip` pairs (0 to 9)
+// passed over, then the rest of the ten pairs read, as in (31x,7(f4.3,i3))
+// for a first year 1953. The ten layouts are made once.
+const textio::RecordLayout& pair_layout(int skip) {
+  static const std::vector<textio::RecordLayout> layouts = [] {
+    std::vector<textio::RecordLayout> made;
+    for (int s = 0; s < 10; ++s)
+      made.push_back(textio::RecordLayout::fixed("(" + std::to_string(10 + 7 * s) + "x," +
+                                                 std::to_string(10 - s) + "(f4.3,i3))"));
+    return made;
+  }();
+  return layouts[static_cast<std::size_t>(skip)];
 }
+
+// Self-describing header: the count, the first year and the record layout.
+constexpr textio::BuiltinLayout kSelfDescribingHeader = "(2(2x,i8),t23,a8)";
+// Raw decade lines; a '-' in column 8 or 7 marks a wider (negative) year.
+constexpr textio::BuiltinLayout kRawDecade = "(a8,i4,10i6)";
+constexpr textio::BuiltinLayout kRawDecadeYear5 = "(a7,i5,10i6)";
+constexpr textio::BuiltinLayout kRawDecadeYear6 = "(a6,i6,10i6)";
+// The first decade line of a chronology: id, year and label.
+constexpr textio::BuiltinLayout kChronologyStart = "(a6,i4,T81,a8)";
 
 }  // namespace
 
@@ -74,7 +90,7 @@ std::string describe(ReadStop stop, std::size_t line) {
 
 void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,
            std::vector<float>& values, int& first_year) {
-  const auto header = textio::RecordLayout::fixed("(2(2x,i8),t23,a8)");
+  const textio::RecordLayout& header = kSelfDescribingHeader.layout();
   values.clear();
   std::string line;
   std::vector<Value> fields;
@@ -134,9 +150,9 @@ void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series
 
 void next_ring_series(textio::Console& console, textio::LineReader& file, RingSeries& series,
                       int& status, ReadStop& stop) {
-  const textio::RecordLayout usual = textio::RecordLayout::fixed("(a8,i4,10i6)");
-  const textio::RecordLayout year5 = textio::RecordLayout::fixed("(a7,i5,10i6)");
-  const textio::RecordLayout year6 = textio::RecordLayout::fixed("(a6,i6,10i6)");
+  const textio::RecordLayout& usual = kRawDecade.layout();
+  const textio::RecordLayout& year5 = kRawDecadeYear5.layout();
+  const textio::RecordLayout& year6 = kRawDecadeYear6.layout();
   series = RingSeries{};
   series.id.assign(8, ' ');
   status = (status > 0 ? status : 0) + 1;
@@ -246,7 +262,7 @@ bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& s
     return false;
   }
   std::vector<Value> fields;
-  if (textio::read_line_fields(textio::RecordLayout::fixed("(a6,i4,T81,a8)"), line, fields) !=
+  if (textio::read_line_fields(kChronologyStart.layout(), line, fields) !=
       ReadStatus::Ok) {
     return unreadable();
   }
@@ -259,9 +275,7 @@ bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& s
   // The first line's values stand at their decade positions.
   int pairs = first_line_count(slot.iyr1);
   int skip = 10 - pairs;
-  const textio::RecordLayout first_line = pair_layout(skip, pairs);
-  const textio::RecordLayout later_lines = pair_layout(0, 10);
-  const textio::RecordLayout* layout = &first_line;
+  const textio::RecordLayout* layout = &pair_layout(skip);
   std::size_t first_pair_column = kPairColumn + kPairWidth * static_cast<std::size_t>(skip);
   while (true) {
     if (!file.next_line(line)) {
@@ -288,7 +302,7 @@ bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& s
       sample_counts.push_back(static_cast<int>(samples));
     }
     pairs = 10;
-    layout = &later_lines;
+    layout = &pair_layout(0);
     first_pair_column = kPairColumn;
   }
 }

@@ -32,8 +32,12 @@ void Console::write(const Record& record) {
   }
 }
 
-void Console::write(std::string_view layout, const std::vector<Value>& values) {
-  write(write_record(RecordLayout::fixed(layout), values));
+void Console::write(const RecordLayout& layout, const std::vector<Value>& values) {
+  write(write_record(layout, values));
+}
+
+void Console::write(BuiltinLayout layout, const std::vector<Value>& values) {
+  write(write_record(layout.layout(), values));
 }
 
 void Console::write_free(const std::vector<Value>& items) { line(free_line(items)); }

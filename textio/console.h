@@ -50,7 +50,8 @@ class Console : public LineSource {
   // Writes a record built with a layout (see layout.h); prompts ending in '$'
   // stay on their line.
   void write(const Record& record);
-  void write(std::string_view layout, const std::vector<Value>& values = {});
+  void write(const RecordLayout& layout, const std::vector<Value>& values = {});
+  void write(BuiltinLayout layout, const std::vector<Value>& values = {});
   // Writes a free-format line (one leading blank, see free_format.h).
   void write_free(const std::vector<Value>& items);
   // Writes a line to the error stream.

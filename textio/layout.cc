@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "textio/free_format.h"
 #include "textio/line_reader.h"
@@ -13,275 +15,7 @@
 namespace quorvane::textio {
 namespace {
 
-// Expanding repeat counts must stay bounded: a typed layout such as
-// "(9999(9999i1))" would otherwise exhaust memory.
-constexpr std::size_t kMaxItems = 100000;
-// The longest line a layout may describe. Far beyond any data file's lines,
-// it bounds the work and memory of one line written or read, whatever widths
-// and counts a typed layout states.
-constexpr std::size_t kMaxLineWidth = 100000;
-
-bool is_data(ItemKind kind) {
-  return kind == ItemKind::Text || kind == ItemKind::Integer || kind == ItemKind::Fixed ||
-         kind == ItemKind::Exponent || kind == ItemKind::General;
-}
-
-class Parser {
- public:
-  explicit Parser(std::string_view text) : text_(text) {}
-
-  std::variant<RecordLayout, LayoutError> run(std::vector<LayoutItem>& items,
-                                              std::size_t& reversion) {
-    skip_blanks();
-    if (!take('(')) return error("a layout must begin with '('");
-    if (!group(items, reversion, /*top_level=*/true)) return error_;
-    skip_blanks();
-    if (pos_ != text_.size()) return error("text after the closing ')'");
-    // When the values outlast the items the layout starts again at its last
-    // top-level group; a restart that reads or writes no value would never
-    // end, so that group must hold a data item.
-    bool any_data = std::any_of(items.begin(), items.end(),
-                                [](const LayoutItem& item) { return is_data(item.kind); });
-    bool data_after_restart = std::any_of(items.begin() + static_cast<std::ptrdiff_t>(reversion),
-                                          items.end(),
-                                          [](const LayoutItem& item) { return is_data(item.kind); });
-    if (any_data && !data_after_restart)
-      return error_at(reversion_position_, "the layout repeats from a group without data items");
-    std::size_t at = 0;
-    if (!fits_a_line(items, at)) return error_at(at, "a line of the layout would be longer than " +
-                                                           std::to_string(kMaxLineWidth) +
-                                                           " characters");
-    return RecordLayout{};
-  }
-
- private:
-  // Parses the inside of a group up to and including its ')'.
-  bool group(std::vector<LayoutItem>& items, std::size_t& reversion, bool top_level) {
-    bool expect_item = true;
-    while (true) {
-      skip_blanks();
-      if (pos_ >= text_.size()) return fail("missing ')'");
-      char c = text_[pos_];
-      if (c == ')') {
-        ++pos_;
-        return true;
-      }
-      if (c == ',') {
-        if (expect_item) return fail("empty item before ','");
-        ++pos_;
-        expect_item = true;
-        continue;
-      }
-      if (!expect_item && c != '/' && c != '$' && c != ':' && c != '\'' && c != '"' &&
-          c != '(' && !std::isdigit(static_cast<unsigned char>(c)) &&
-          std::toupper(static_cast<unsigned char>(c)) != 'X') {
-        return fail("',' missing between items");
-      }
-      if (!item(items, reversion, top_level)) return false;
-      // '/', '$' and ':' separate items by themselves.
-      char last = text_[pos_ - 1];
-      expect_item = (last == '/' || last == '$' || last == ':');
-    }
-  }
-
-  bool item(std::vector<LayoutItem>& items, std::size_t& reversion, bool top_level) {
-    std::size_t start = pos_;
-    int repeat = -1;
-    if (std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-      if (!number(repeat)) return false;
-      skip_blanks();
-      if (pos_ >= text_.size()) return fail("missing ')'");
-    }
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_])));
-    if (c == '(') {
-      ++pos_;
-      std::size_t group_start = items.size();
-      std::vector<LayoutItem> inner;
-      std::size_t inner_reversion = 0;
-      if (!group(inner, inner_reversion, false)) return false;
-      if (inner.empty()) return fail_at(start, "an empty group");
-      int times = repeat < 0 ? 1 : repeat;
-      if (times == 0) return fail_at(start, "a repeat count must be at least 1");
-      for (int t = 0; t < times; ++t) {
-        if (items.size() + inner.size() > kMaxItems) return fail_at(start, "layout too long");
-        items.insert(items.end(), inner.begin(), inner.end());
-      }
-      if (top_level) {
-        reversion = group_start;
-        reversion_position_ = start;
-      }
-      return true;
-    }
-    if (c == '\'' || c == '"') {
-      if (repeat >= 0) return fail_at(start, "a repeat count cannot stand before a text");
-      LayoutItem literal{ItemKind::Literal, 0, 0, {}, 0};
-      if (!quoted(literal.text)) return false;
-      return push(items, literal, 1, start);
-    }
-    if (c == 'H') {
-      if (repeat < 1) return fail_at(start, "nH needs a count");
-      ++pos_;
-      if (pos_ + static_cast<std::size_t>(repeat) > text_.size())
-        return fail_at(start, "nH text runs past the end of the layout");
-      LayoutItem literal{ItemKind::Literal, 0, 0, std::string(text_.substr(pos_, repeat)), 0};
-      pos_ += repeat;
-      return push(items, literal, 1, start);
-    }
-    if (c == 'X') {
-      ++pos_;
-      int count = repeat < 0 ? 1 : repeat;
-      return push(items, {ItemKind::Skip, count, 0, {}, 0}, 1, start);
-    }
-    if (c == '/') {
-      ++pos_;
-      return push(items, {ItemKind::NewLine, 0, 0, {}, 0}, repeat < 0 ? 1 : repeat, start);
-    }
-    if (c == '$' || c == '\\') {
-      ++pos_;
-      return push(items, {ItemKind::NoAdvance, 0, 0, {}, 0}, 1, start);
-    }
-    if (c == ':') {
-      ++pos_;
-      return true;
-    }
-    if (c == 'T') {
-      ++pos_;
-      skip_blanks();
-      int column = 0;
-      if (!number(column)) return false;
-      if (column < 1) return fail_at(start, "a tab column must be at least 1");
-      return push(items, {ItemKind::Tab, column, 0, {}, 0}, 1, start);
-    }
-    LayoutItem data;
-    switch (c) {
-      case 'A': data.kind = ItemKind::Text; break;
-      case 'I': data.kind = ItemKind::Integer; break;
-      case 'F': data.kind = ItemKind::Fixed; break;
-      case 'E': data.kind = ItemKind::Exponent; break;
-      case 'G': data.kind = ItemKind::General; break;
-      default: return fail("unknown item '" + std::string(1, text_[pos_]) + "'");
-    }
-    ++pos_;
-    skip_blanks();
-    bool has_width = pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]));
-    if (has_width) {
-      if (!number(data.width)) return false;
-      if (data.width < 1) return fail_at(start, "a field width must be at least 1");
-    } else if (data.kind != ItemKind::Text) {
-      return fail("a field width is needed");
-    }
-    skip_blanks();
-    if (pos_ < text_.size() && text_[pos_] == '.') {
-      if (data.kind == ItemKind::Text) return fail("a text field has no decimals");
-      ++pos_;
-      skip_blanks();
-      if (!number(data.decimals)) return false;
-      if (data.decimals >= data.width && data.kind != ItemKind::Integer)
-        return fail_at(start, "more decimals than the field is wide");
-    } else if (data.kind == ItemKind::Fixed || data.kind == ItemKind::Exponent ||
-               data.kind == ItemKind::General) {
-      return fail("a real field needs its decimals, as in f7.2");
-    }
-    // An exponent width such as e15.8e3 is accepted and ignored.
-    if (data.kind == ItemKind::Exponent && pos_ < text_.size() &&
-        std::toupper(static_cast<unsigned char>(text_[pos_])) == 'E') {
-      ++pos_;
-      int ignored = 0;
-      if (!number(ignored)) return false;
-    }
-    if (data.kind == ItemKind::Integer) data.decimals = 0;
-    return push(items, data, repeat < 0 ? 1 : repeat, start);
-  }
-
-  bool push(std::vector<LayoutItem>& items, const LayoutItem& item, int times, std::size_t start) {
-    if (times < 1) return fail_at(start, "a repeat count must be at least 1");
-    if (items.size() + static_cast<std::size_t>(times) > kMaxItems)
-      return fail_at(start, "layout too long");
-    LayoutItem placed = item;
-    placed.position = start;
-    items.insert(items.end(), static_cast<std::size_t>(times), placed);
-    return true;
-  }
-
-  // Walks the items as the writer does, column by column; false with `at`
-  // the position of the item that takes a line past kMaxLineWidth.
-  bool fits_a_line(const std::vector<LayoutItem>& items, std::size_t& at) const {
-    std::size_t column = 0;
-    for (const LayoutItem& item : items) {
-      switch (item.kind) {
-        case ItemKind::NewLine: column = 0; break;
-        case ItemKind::Tab: column = static_cast<std::size_t>(item.width) - 1; break;
-        case ItemKind::Literal: column += item.text.size(); break;
-        case ItemKind::NoAdvance: break;
-        default: column += static_cast<std::size_t>(item.width); break;
-      }
-      if (column > kMaxLineWidth) {
-        at = item.position;
-        return false;
-      }
-    }
-    return true;
-  }
-
-  bool quoted(std::string& out) {
-    char quote = text_[pos_++];
-    while (pos_ < text_.size()) {
-      char c = text_[pos_++];
-      if (c == quote) {
-        if (pos_ < text_.size() && text_[pos_] == quote) {  // doubled quote
-          out += quote;
-          ++pos_;
-          continue;
-        }
-        return true;
-      }
-      out += c;
-    }
-    return fail("unterminated text");
-  }
-
-  bool number(int& value) {
-    std::size_t start = pos_;
-    long long v = 0;
-    while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-      v = v * 10 + (text_[pos_] - '0');
-      if (v > 1000000) return fail_at(start, "number too large");
-      ++pos_;
-    }
-    if (pos_ == start) return fail("a number is needed");
-    value = static_cast<int>(v);
-    return true;
-  }
-
-  void skip_blanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
-  }
-  bool take(char c) {
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-  bool fail(std::string message) { return fail_at(pos_, std::move(message)); }
-  bool fail_at(std::size_t at, std::string message) {
-    error_ = LayoutError{at, std::move(message)};
-    return false;
-  }
-  LayoutError error(std::string message) {
-    fail(std::move(message));
-    return error_;
-  }
-  LayoutError error_at(std::size_t at, std::string message) {
-    fail_at(at, std::move(message));
-    return error_;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  LayoutError error_;
-  std::size_t reversion_position_ = 0;  // where the last top-level group begins
-};
+using detail::is_data;
 
 std::string right_justify(std::string text, int width) {
   if (static_cast<int>(text.size()) > width) return std::string(width, '*');
@@ -462,9 +196,8 @@ void position_input(const LayoutItem& item, std::size_t& column) {
 
 std::variant<RecordLayout, LayoutError> RecordLayout::parse(std::string_view text) {
   RecordLayout layout;
-  Parser parser(text);
-  auto result = parser.run(layout.items_, layout.reversion_);
-  if (std::holds_alternative<LayoutError>(result)) return result;
+  detail::LayoutParser parser(text);
+  if (!parser.run(layout.items_, layout.reversion_)) return parser.error();
   return layout;
 }
 
@@ -483,6 +216,17 @@ bool RecordLayout::has_data_items() const {
   for (const auto& item : items_)
     if (is_data(item.kind)) return true;
   return false;
+}
+
+const RecordLayout& BuiltinLayout::layout() const {
+  // Each built-in layout is parsed on its first use and kept for the run;
+  // the texts are string literals, so their addresses name them.
+  static std::mutex guard;
+  static std::unordered_map<const char*, RecordLayout> parsed;
+  std::lock_guard<std::mutex> lock(guard);
+  auto found = parsed.find(text_);
+  if (found == parsed.end()) found = parsed.emplace(text_, RecordLayout::fixed(text_)).first;
+  return found->second;
 }
 
 std::string format_integer(long long value, int width) {

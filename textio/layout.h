@@ -22,37 +22,11 @@
 #include <variant>
 #include <vector>
 
+#include "textio/layout_parser.h"
+
 namespace quorvane::textio {
 
 class LineSource;
-
-enum class ItemKind {
-  Skip,       // nX
-  Literal,    // 'text', "text" or nH
-  Text,       // A or Aw (width 0 = the value's own length)
-  Integer,    // Iw
-  Fixed,      // Fw.d
-  Exponent,   // Ew.d
-  General,    // Gw.d
-  Tab,        // Tn (width = column, 1-based)
-  NewLine,    // /
-  NoAdvance,  // $
-};
-
-struct LayoutItem {
-  ItemKind kind = ItemKind::Literal;
-  int width = 0;
-  int decimals = 0;
-  std::string text;  // for Literal
-  std::size_t position = 0;  // where the item begins in the layout text
-};
-
-// A malformed layout: what is wrong and the 0-based position in the layout
-// text where it was noticed.
-struct LayoutError {
-  std::size_t position = 0;
-  std::string message;
-};
 
 class RecordLayout {
  public:
@@ -78,6 +52,31 @@ class RecordLayout {
  private:
   std::vector<LayoutItem> items_;
   std::size_t reversion_ = 0;
+};
+
+// A layout written into the program's source, such as
+// "(1x,'Select a series [1-',i3,'] : ',$)". A string literal converts to it
+// implicitly, and the conversion runs the parser while the program is
+// compiled: a malformed built-in layout does not compile (the compiler then
+// reports that the constructor is not a constant expression). The parsed
+// layout is made once, on first use, and kept for the run.
+class BuiltinLayout {
+ public:
+#if QUORVANE_LAYOUTS_CHECKED_WHEN_COMPILED
+  consteval BuiltinLayout(const char* text) : text_(text) {  // NOLINT: implicit by design
+    std::vector<LayoutItem> items;
+    std::size_t reversion = 0;
+    detail::LayoutParser parser{std::string_view(text)};
+    if (!parser.run(items, reversion)) throw "malformed built-in record layout";
+  }
+#else
+  constexpr BuiltinLayout(const char* text) : text_(text) {}  // NOLINT: implicit by design
+#endif
+  const RecordLayout& layout() const;
+  const char* text() const { return text_; }
+
+ private:
+  const char* text_;
 };
 
 // A value handed to or taken from a record: integers, reals and texts.

@@ -14,12 +14,15 @@ bool LineReader::open(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines_.push_back(std::move(line));
   }
+  index_lines();
   open_ = true;
   return true;
 }
 
 void LineReader::close() {
   lines_.clear();
+  characters_from_.clear();
+  longest_from_.clear();
   position_ = 0;
   open_ = false;
 }
@@ -34,21 +37,27 @@ void LineReader::back() {
   if (position_ > 0) --position_;
 }
 
+void LineReader::index_lines() {
+  characters_from_.assign(lines_.size() + 1, 0);
+  longest_from_.assign(lines_.size() + 1, 0);
+  for (std::size_t i = lines_.size(); i-- > 0;) {
+    characters_from_[i] = characters_from_[i + 1] + lines_[i].size() + 1;
+    longest_from_[i] = std::max(longest_from_[i + 1], lines_[i].size());
+  }
+}
+
 std::size_t LineReader::longest_line_left() const {
-  std::size_t longest = 0;
-  for (std::size_t i = position_; i < lines_.size(); ++i) longest = std::max(longest, lines_[i].size());
-  return longest;
+  return position_ < longest_from_.size() ? longest_from_[position_] : 0;
 }
 
 std::size_t LineReader::characters_left() const {
-  std::size_t characters = 0;
-  for (std::size_t i = position_; i < lines_.size(); ++i) characters += lines_[i].size() + 1;
-  return characters;
+  return position_ < characters_from_.size() ? characters_from_[position_] : 0;
 }
 
 LineReader LineReader::from_lines(std::vector<std::string> lines) {
   LineReader reader;
   reader.lines_ = std::move(lines);
+  reader.index_lines();
   reader.open_ = true;
   return reader;
 }

@@ -38,7 +38,7 @@ class LineReader : public LineSource {
   // What the lines not yet read hold: the length of the longest, and their
   // characters with each line end counted as one. Readers bound the values
   // they take by these, so that a layout cannot conjure more values than
-  // the file has characters.
+  // the file has characters. Both take constant time.
   std::size_t longest_line_left() const;
   std::size_t characters_left() const;
 
@@ -46,7 +46,13 @@ class LineReader : public LineSource {
   static LineReader from_lines(std::vector<std::string> lines);
 
  private:
+  void index_lines();
+
   std::vector<std::string> lines_;
+  // From line i to the end: the characters (line ends counted) and the
+  // longest line; one entry more than there are lines.
+  std::vector<std::size_t> characters_from_;
+  std::vector<std::size_t> longest_from_;
   std::size_t position_ = 0;
   bool open_ = false;
 };

@@ -130,3 +130,27 @@ TEST(ConsoleQuestions, StopWritesToTheErrorStream) {
 
 }  // namespace
 }  // namespace quorvane::textio
+
+namespace quorvane::textio {
+namespace {
+
+TEST(LineReader, TellsWhatTheLinesNotYetReadHold) {
+  auto file = LineReader::from_lines({"abc", "", "a much longer line", "xy"});
+  EXPECT_EQ(file.characters_left(), 4u + 1u + 19u + 3u);
+  EXPECT_EQ(file.longest_line_left(), 18u);
+  std::string line;
+  file.next_line(line);
+  file.next_line(line);
+  file.next_line(line);
+  EXPECT_EQ(file.characters_left(), 3u);
+  EXPECT_EQ(file.longest_line_left(), 2u);
+  file.back();
+  EXPECT_EQ(file.longest_line_left(), 18u);
+  file.next_line(line);
+  file.next_line(line);
+  EXPECT_EQ(file.characters_left(), 0u);
+  EXPECT_EQ(file.longest_line_left(), 0u);
+}
+
+}  // namespace
+}  // namespace quorvane::textio

@@ -220,3 +220,36 @@ TEST(LayoutReader, FieldPlacesFollowTheLayoutAcrossLines) {
 
 }  // namespace
 }  // namespace quorvane::textio
+
+namespace quorvane::textio {
+namespace {
+
+// The parser runs while the program compiles, so the program's own layouts
+// are checked before it can run; the same parser refuses the same layouts.
+#if QUORVANE_LAYOUTS_CHECKED_WHEN_COMPILED
+constexpr bool well_formed(std::string_view text) {
+  std::vector<LayoutItem> items;
+  std::size_t reversion = 0;
+  detail::LayoutParser parser(text);
+  return parser.run(items, reversion);
+}
+static_assert(well_formed("(1x,'Select a series to analyse [1-',i3,'] : ',$)"));
+static_assert(well_formed("(10x,10(f4.3,i3))"));
+static_assert(!well_formed("(i4())"));
+static_assert(!well_formed("(1x,f7)"));
+static_assert(!well_formed("(i4,2('x'))"));
+#endif
+
+TEST(BuiltinLayouts, AreParsedOnceAndReadAsParsed) {
+  constexpr BuiltinLayout decade = "(a8,i4,10i6)";
+  const RecordLayout& first = decade.layout();
+  EXPECT_EQ(&decade.layout(), &first);
+  EXPECT_EQ(&BuiltinLayout("(a8,i4,10i6)").layout(), &first);  // the same literal
+  auto parsed = std::get<RecordLayout>(RecordLayout::parse("(a8,i4,10i6)"));
+  EXPECT_EQ(first.items().size(), parsed.items().size());
+  EXPECT_EQ(write_record(first, {std::string("HBM01A"), 1940LL, 176LL}).text,
+            "  HBM01A1940   176");
+}
+
+}  // namespace
+}  // namespace quorvane::textio
