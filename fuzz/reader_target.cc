@@ -13,11 +13,15 @@
 namespace quorvane::fuzz {
 
 int reader_target(const std::uint8_t* data, std::size_t size) {
+  return size == 0 ? 0 : reader_target_for(1 + data[0] % 7, data, size);
+}
+
+int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kHeader = 6;
   if (size < kHeader) return 0;
   const float multipliers[] = {1.0f, 0.01f, 1e30f, -0.5f};
   input::ReadOptions options;
-  options.iform = 1 + data[0] % 7;
+  options.iform = iform;
   options.lskip = data[1] % 4;
   options.ncol = (data[2] | data[3] << 8) % 10000;
   options.nvar = data[4] % 100;

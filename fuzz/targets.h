@@ -42,6 +42,11 @@ int free_format_target(const std::uint8_t* data, std::size_t size);
 // the file's characters.
 int reader_target(const std::uint8_t* data, std::size_t size);
 
+// The reader target with the layout fixed to `iform` (1 to 7) whatever
+// byte 0 holds, so that each reader gets a fuzzing run of its own from the
+// same corpus.
+int reader_target_for(int iform, const std::uint8_t* data, std::size_t size);
+
 // Bytes 0-1 give the length n of the file (modulo the input's size); the
 // next n bytes are the file and the rest is standard input for the whole
 // dialogue, after the file's name. The dialogue must end (by quitting or at
