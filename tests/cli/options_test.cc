@@ -67,28 +67,32 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
          return o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
        }},
       {"single",
-       {"--resolution", "4", "--tapers", "8"},
-       [](const Options& o) { return o.analysis.resolution == 4 && o.analysis.tapers == 8; }},
+       {"--resolution", "4", "--tapers", "8", "--noise", "local", "--smoothing", "0.05", "--signal",
+        "narrowband", "--estimate", "hires", "--normalize", "dt", "--reshape", "99.5", "--band",
+        "0.05:0.25"},
+       [](const Options& o) {
+         const AnalysisOptions& a = o.analysis;
+         return a.resolution == 4 && a.tapers == 8 && a.noise == 2 && a.smoothing == 0.05f &&
+                a.signal == 1 && a.estimate == 0 && a.normalize == 2 && a.reshape == 5 &&
+                a.band == std::make_pair(0.05f, 0.25f);
+       }},
       {"single",
-       {"--noise", "white", "--background", "raw"},
-       [](const Options& o) { return o.analysis.noise == 1 && o.analysis.background == 0; }},
-      {"single",
-       {"--noise", "local", "--smoothing", "0.05"},
-       [](const Options& o) { return o.analysis.noise == 2 && o.analysis.smoothing == 0.05f; }},
+       {"--noise", "white", "--background", "raw", "--reshape", "off"},
+       [](const Options& o) {
+         return o.analysis.noise == 1 && o.analysis.background == 0 && o.analysis.reshape == 0;
+       }},
       {"single", {"--fit", "linear"}, [](const Options& o) { return o.analysis.fit == 0; }},
       {"single",
        {"--signal", "harmonic", "--noise", "local"},
        [](const Options& o) { return o.analysis.signal == 2 && o.analysis.noise == 2; }},
       {"single",
-       {"--signal", "narrowband", "--estimate", "hires", "--normalize", "dt"},
+       {"--significance", "montecarlo", "--surrogates", "99", "--seed", "5", "--jackknife", "--pad",
+        "4", "--concentrations", "exact", "--max-peaks", "0", "--median-bias-correction"},
        [](const Options& o) {
-         return o.analysis.signal == 1 && o.analysis.estimate == 0 && o.analysis.normalize == 2;
+         const SignificanceOptions& g = o.significance;
+         return g.montecarlo && g.surrogates == 99 && g.seed == 5 && g.jackknife && g.pad == 4 &&
+                g.exact_concentrations && g.max_peaks == 0 && g.median_bias_correction;
        }},
-      {"single", {"--reshape", "99.5"}, [](const Options& o) { return o.analysis.reshape == 5; }},
-      {"single", {"--reshape", "off"}, [](const Options& o) { return o.analysis.reshape == 0; }},
-      {"single",
-       {"--band", "0.05:0.25"},
-       [](const Options& o) { return o.analysis.band == std::make_pair(0.05f, 0.25f); }},
       {"single",
        {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough"},
        [](const Options& o) {
