@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <numeric>
 #include <random>
@@ -12,6 +11,8 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "tests/recon/recon_test_support.h"
 
 namespace quorvane::spectral {
 namespace {
@@ -271,12 +272,7 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
 }
 
 TEST(Sunspots, DefaultRunFindsTheElevenYearCycleAsTwo99PercentPeaks) {
-  std::ifstream in(std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat");
-  std::string line;
-  std::getline(in, line);  // name
-  std::getline(in, line);  // first year
-  std::vector<float> y;
-  for (float v; in >> v;) y.push_back(v);
+  const std::vector<float> y = recon::testing::sunspots();
   ASSERT_EQ(y.size(), 309u);
   const SpecSettings s = settings_for(309);
   SpecResults r;
