@@ -80,8 +80,9 @@ TEST(FindPeaks, KeepsAsManyPeaksAsAskedAndExaminesAtLeastThatManyCandidates) {
     int first, last;  // entries of the lowest and highest peak kept
   };
   EXPECT_EQ(findpeaks(0, r).sigfreq, findpeaks(0, r, 40).sigfreq);
-  for (const Case& c : {Case{0, 0, 0, 0}, Case{-3, 0, 0, 0}, Case{1, 1, 299, 299}, Case{40, 40, 260, 299},
-                        Case{10, 10, 290, 299}, Case{500, 500, 0, 499}, Case{2000, 1000, 0, 999}}) {
+  for (const Case& c : {Case{0, 0, 0, 0}, Case{-3, 0, 0, 0}, Case{1, 1, 299, 299},
+                        Case{40, 40, 260, 299}, Case{10, 10, 290, 299}, Case{500, 500, 0, 499},
+                        Case{2000, 1000, 0, 999}}) {
     SCOPED_TRACE(c.max_peaks);
     const PeakList peaks = findpeaks(0, r, c.max_peaks);
     ASSERT_EQ(peaks.sigfreq.size(), c.count);

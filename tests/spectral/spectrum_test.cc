@@ -79,7 +79,8 @@ TEST(FrequencyGrid, TransformLengthBandAndBandwidthFollowTheLengthStepPaddingAnd
         {300, 1.0f / 12.0f, 0.0f, 1, 1024, 0, 13}, {1000, 1.0f, 0.0f, 2, 2048, 0, 8},
         {1000, 1.0f, 0.0f, 8, 8192, 0, 32}, {100, 1.0f, 0.0f, 8, 1024, 0, 40},
         {5000, 1.0f, 0.0f, 4, 32768, 0, 26}, {8192, 1.0f, 0.0f, 8, 65536, 0, 32}}) {
-    SCOPED_TRACE(testing::Message() << "npts " << npts << " dt " << dt << " fmin " << fmin << " pad " << pad);
+    SCOPED_TRACE(testing::Message() << "npts " << npts << " dt " << dt << " fmin " << fmin
+                                    << " pad " << pad);
     SpecSettings s = settings_for(npts, dt);
     s.fmin = fmin;
     s.pad = pad;
