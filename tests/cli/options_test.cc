@@ -44,7 +44,6 @@ struct Accepted {
 TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
   using M = ReconOptions::Mode;
   const std::vector<Accepted> cases = {
-      {"rwl", {}, [](const Options& o) { return o.input.layout == 1 && o.input.series.empty(); }},
       {"3", {}, [](const Options& o) { return o.input.layout == 3; }},
       {"Monthly", {}, [](const Options& o) { return o.input.layout == 6 && !o.input.per_line; }},
       {"monthly",
@@ -59,39 +58,41 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
        {"--record-layout", "(1x,i4,12f7.2)", "--columns", "12"},
        [](const Options& o) { return o.input.record_layout == "(1x,i4,12f7.2)"; }},
       {"two", {"--skip", "0"}, [](const Options& o) { return o.input.skip == 0; }},
-      {"rwl", {"--series", "all"}, [](const Options& o) { return o.input.series.empty(); }},
+      {"rwl",
+       {"--series", "all"},
+       [](const Options& o) { return o.input.layout == 1 && o.input.series.empty(); }},
       {"rwl",
        {"--series", "2,ABC01,7"},
        [](const Options& o) {
          return o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
        }},
       {"single",
-       {"--resolution", "3", "--tapers", "5"},
-       [](const Options& o) { return o.analysis.resolution == 3 && o.analysis.tapers == 5; }},
+       {"--resolution", "4", "--tapers", "8", "--noise", "local", "--smoothing", "0.05", "--signal",
+        "narrowband", "--estimate", "hires", "--normalize", "dt", "--reshape", "99.5", "--band",
+        "0.05:0.25"},
+       [](const Options& o) {
+         const AnalysisOptions& a = o.analysis;
+         return a.resolution == 4 && a.tapers == 8 && a.noise == 2 && a.smoothing == 0.05f &&
+                a.signal == 1 && a.estimate == 0 && a.normalize == 2 && a.reshape == 5 &&
+                a.band == std::make_pair(0.05f, 0.25f);
+       }},
       {"single",
-       {"--resolution", "4", "--tapers", "8"},
-       [](const Options& o) { return o.analysis.tapers == 8; }},
-      {"single",
-       {"--noise", "white", "--background", "raw"},
-       [](const Options& o) { return o.analysis.noise == 1 && o.analysis.background == 0; }},
-      {"single",
-       {"--noise", "local", "--smoothing", "0.05"},
-       [](const Options& o) { return o.analysis.noise == 2 && o.analysis.smoothing == 0.05f; }},
+       {"--noise", "white", "--background", "raw", "--reshape", "off"},
+       [](const Options& o) {
+         return o.analysis.noise == 1 && o.analysis.background == 0 && o.analysis.reshape == 0;
+       }},
       {"single", {"--fit", "linear"}, [](const Options& o) { return o.analysis.fit == 0; }},
-      {"single", {"--signal", "harmonic"}, [](const Options& o) { return o.analysis.signal == 2; }},
       {"single",
        {"--signal", "harmonic", "--noise", "local"},
-       [](const Options& o) { return o.analysis.noise == 2; }},
+       [](const Options& o) { return o.analysis.signal == 2 && o.analysis.noise == 2; }},
       {"single",
-       {"--signal", "narrowband", "--estimate", "hires", "--normalize", "dt"},
+       {"--significance", "montecarlo", "--surrogates", "99", "--seed", "5", "--jackknife", "--pad",
+        "4", "--concentrations", "exact", "--max-peaks", "0", "--median-bias-correction"},
        [](const Options& o) {
-         return o.analysis.signal == 1 && o.analysis.estimate == 0 && o.analysis.normalize == 2;
+         const SignificanceOptions& g = o.significance;
+         return g.montecarlo && g.surrogates == 99 && g.seed == 5 && g.jackknife && g.pad == 4 &&
+                g.exact_concentrations && g.max_peaks == 0 && g.median_bias_correction;
        }},
-      {"single", {"--reshape", "99.5"}, [](const Options& o) { return o.analysis.reshape == 5; }},
-      {"single", {"--reshape", "off"}, [](const Options& o) { return o.analysis.reshape == 0; }},
-      {"single",
-       {"--band", "0.05:0.25"},
-       [](const Options& o) { return o.analysis.band == std::make_pair(0.05f, 0.25f); }},
       {"single",
        {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough"},
        [](const Options& o) {
@@ -119,7 +120,7 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
        {},
        [](const Options& o) {
          return o.output.out == "." && o.output.plots == "none" && o.output.jobs == 0 &&
-                !o.output.quiet && o.recon.mode == M::None;
+                !o.output.quiet && o.recon.mode == M::None && o.input.series.empty();
        }},
   };
   for (const auto& c : cases) {
@@ -199,12 +200,35 @@ std::vector<Refused> refusals() {
       {command("single", {"--signal", "harmonic", "--smoothing", "0.1"}), "--smoothing"},
       {command("single", {"--background", "raw", "--smoothing", "0.1"}), "--smoothing"},
       {command("single", {"--noise", "white", "--fit", "log"}), "--fit"},
+      // Significance options that mean nothing in the run asked for.
+      {command("single", {"--surrogates", "100"}), "--surrogates"},
+      {command("single", {"--seed", "4"}), "--seed"},
+      {command("single", {"--significance", "montecarlo", "--signal", "harmonic"}),
+       "--significance"},
+      {command("single", {"--median-bias-correction", "--signal", "harmonic"}),
+       "--median-bias-correction"},
+      {command("single", {"--median-bias-correction", "--background", "raw"}),
+       "--median-bias-correction"},
+      {command("single", {"--median-bias-correction", "--background", "raw", "--noise", "white"}),
+       "--median-bias-correction"},
+      {command("single", {"--jackknife", "--tapers", "1"}), "--jackknife"},
+      {command("single", {"--jackknife", "--resolution", "1"}), "--jackknife"},
+      {command("single", {"--pad", "3"}), "--pad"},
+      {command("single", {"--max-peaks", "101"}), "--max-peaks"},
+      {command("single", {"--surrogates", "0", "--significance", "montecarlo"}), "--surrogates"},
+      {command("single", {"--concentrations", "approximate"}), "--concentrations"},
+      {command("single", {"--significance", "bootstrap"}), "--significance"},
       {{"frobnicate"}, "analyse"},
   };
 }
 
-TEST(Options, EveryRefusalIsAUsageErrorNamingTheOption) {
-  for (const auto& c : refusals()) {
+// Refused by the parser and by the whole command line, which then writes
+// nothing, not even the output folder.
+TEST(Options, EveryRefusalIsAUsageErrorNamingTheOptionThatWritesNothing) {
+  const auto folder = std::filesystem::temp_directory_path() / "quorvane_refused_options";
+  std::filesystem::remove_all(folder);
+  const std::string example = std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat";
+  for (auto c : refusals()) {
     std::string shown;
     for (const auto& a : c.args) shown += a + " ";
     const Parsed p = parse(c.args);
@@ -212,24 +236,15 @@ TEST(Options, EveryRefusalIsAUsageErrorNamingTheOption) {
     EXPECT_EQ(p.outcome.exit_status, kUsageError) << shown;
     EXPECT_NE(p.err.find(c.named), std::string::npos) << shown << "\n" << p.err;
     EXPECT_TRUE(p.out.empty()) << shown;
-  }
-}
-
-TEST(Options, ARefusedCommandWritesNothing) {
-  const auto folder = std::filesystem::temp_directory_path() / "quorvane_refused_options";
-  std::filesystem::remove_all(folder);
-  const std::string example = std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat";
-  for (auto c : refusals()) {
     if (c.args.size() >= 2) c.args[1] = example;
-    c.args.push_back("--out");
-    c.args.push_back(folder.string());
+    c.args.insert(c.args.end(), {"--out", folder.string()});
     std::ostringstream out, err;
-    EXPECT_EQ(run_command_line(c.args, out, err), kUsageError) << c.named;
-    EXPECT_FALSE(std::filesystem::exists(folder)) << c.named;
+    EXPECT_EQ(run_command_line(c.args, out, err), kUsageError) << shown;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << shown;
   }
 }
 
-TEST(Options, HelpListsEveryOptionWithItsDefault) {
+TEST(Options, HelpListsEveryOptionWithItsDefaultAndVersionNamesTheProgram) {
   const Parsed p = parse({"--help"});
   EXPECT_FALSE(p.outcome.run);
   EXPECT_EQ(p.outcome.exit_status, 0);
@@ -239,26 +254,25 @@ TEST(Options, HelpListsEveryOptionWithItsDefault) {
         "--noise",         "--background", "--smoothing", "--fit",        "--signal",
         "--estimate",      "--normalize",  "--reshape",   "--band",       "--reconstruct",
         "--recon-level",   "--constraint", "--out",       "--plots",      "--jobs",
-        "--quiet"}) {
+        "--quiet",         "--median-bias-correction",    "--concentrations", "--pad",
+        "--significance",  "--surrogates", "--seed",      "--jackknife",  "--max-peaks"}) {
     const std::size_t at = p.out.find("  " + std::string(option) + " ");
     ASSERT_NE(at, std::string::npos) << option;
     // The option's entry runs to the next option or the end of its group.
     const std::size_t end = std::min(p.out.find("\n  -", at), p.out.find("\n\n", at));
     const std::string entry = p.out.substr(at, end - at);
-    if (std::string(option) != "--quiet") {
+    const std::string name = option;  // flags have no default to name
+    if (name != "--quiet" && name != "--median-bias-correction" && name != "--jackknife") {
       EXPECT_TRUE(entry.find("default") != std::string::npos ||
                   entry.find("required") != std::string::npos)
           << entry;
     }
   }
   EXPECT_EQ(parse({"analyse", "--help"}).out, p.out);
-}
-
-TEST(Options, VersionNamesTheProgramAndItsVersion) {
-  const Parsed p = parse({"--version"});
-  EXPECT_FALSE(p.outcome.run);
-  EXPECT_EQ(p.outcome.exit_status, 0);
-  EXPECT_EQ(p.out, "quorvane 15.0\n");
+  const Parsed version = parse({"--version"});
+  EXPECT_FALSE(version.outcome.run);
+  EXPECT_EQ(version.outcome.exit_status, 0);
+  EXPECT_EQ(version.out, "quorvane 15.0\n");
 }
 
 }  // namespace

@@ -165,6 +165,12 @@ TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
   PlotInput far = sample_.input(3);  // the last frequency does not fit its 7 columns
   far.fmin = 99.5f;
   far.df = 0.25f;
+  // Monte Carlo levels: one ratio per frequency and level; the curves are
+  // the background times each frequency's own ratio.
+  const std::vector<float> ratios[4] = {{1.0f, 2.0f, 4.0f}, {1.0f, 1.0f, 1.0f},
+                                        {3.0f, 3.0f, 3.0f}, {0.5f, 0.5f, 8.0f}};
+  PlotInput montecarlo = sample_.input(1);
+  for (std::size_t k = 0; k < 4; ++k) montecarlo.level_ratios[k] = ratios[k];
   const struct { PlotInput input; const char* file; } cases[] = {
       {sample_.input(1),
        " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
@@ -198,6 +204,12 @@ TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
        "99.5000       0.30E+01\n"
        "99.7500       0.25E+00\n"
        "*******       0.10E+06\n"},
+      {montecarlo,
+       " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
+       " specback0*conf(3)  specback0*conf(4)\n"
+       " 0.0000       0.12E+03      0.10E+02      0.10E+02      0.30E+02      0.50E+01\n"
+       " 0.1250       0.50E+00      0.40E+02      0.20E+02      0.60E+02      0.10E+02\n"
+       " 0.2500       0.20E-02      0.20E+01      0.50E+00      0.15E+01      0.40E+01\n"},
       {sample_.input(1, 1),  // a band of one bin: the header only
        " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
        " specback0*conf(3)  specback0*conf(4)\n"},
@@ -211,23 +223,6 @@ TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
   }
   // Each save replaced the file of the one before and left no temporary.
   EXPECT_EQ(directory_.files(), std::vector<std::string>{"out.dat"});
-}
-
-TEST_F(PlotDataFile, PerFrequencyLevelsReplaceTheConstantRatios) {
-  // Monte Carlo levels: one ratio per frequency and level; the curves are
-  // the background times each frequency's own ratio.
-  const std::vector<float> ratios[4] = {{1.0f, 2.0f, 4.0f}, {1.0f, 1.0f, 1.0f},
-                                        {3.0f, 3.0f, 3.0f}, {0.5f, 0.5f, 8.0f}};
-  PlotInput input = sample_.input(1);
-  for (std::size_t k = 0; k < 4; ++k) input.level_ratios[k] = ratios[k];
-  Session session("s\nout.dat\nc\n");
-  session.display.display(input);
-  EXPECT_EQ(read_file("out.dat"),
-            " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
-            " specback0*conf(3)  specback0*conf(4)\n"
-            " 0.0000       0.12E+03      0.10E+02      0.10E+02      0.30E+02      0.50E+01\n"
-            " 0.1250       0.50E+00      0.40E+02      0.20E+02      0.60E+02      0.10E+02\n"
-            " 0.2500       0.20E-02      0.20E+01      0.50E+00      0.15E+01      0.40E+01\n");
 }
 
 TEST_F(PlotDataFile, AFailedSaveIsReportedAndLeavesTheOldFileIntact) {

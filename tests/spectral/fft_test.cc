@@ -44,26 +44,7 @@ Data random_data(std::size_t nn, unsigned seed, bool real) {
   return x;
 }
 
-TEST(Fft2, MatchesClosedFormsAndTheNaiveDft) {
-  Data impulse(1024);
-  impulse[0] = 1.0;
-  EXPECT_EQ(transform(impulse), Data(1024, 1.0));
-
-  // exp(-2 pi i k0 m / nn) lands wholly on bin k0: the exponent is positive.
-  for (std::size_t nn : {8u, 1024u, 32768u}) {
-    const std::size_t k0 = nn / 8 + 3;
-    Data x(nn), expected(nn);
-    for (std::size_t m = 0; m < nn; ++m) x[m] = std::conj(root(m * k0, nn));
-    expected[k0 % nn] = double(nn);
-    EXPECT_LT(max_difference(transform(x), expected), 1e-9 * double(nn)) << nn;
-  }
-
-  const Data real = transform(random_data(1024, 7, true));
-  EXPECT_LT(std::fabs(real[0].imag()) + std::fabs(real[512].imag()), 1e-10);
-  for (std::size_t j = 1; j < 1024; ++j) {
-    EXPECT_LT(std::abs(real[1024 - j] - std::conj(real[j])), 1e-10) << j;
-  }
-
+TEST(Fft2, MatchesTheNaiveDftWithAPositiveExponent) {
   for (std::size_t nn : {1u, 2u, 4u, 64u, 512u}) {
     const Data x = random_data(nn, static_cast<unsigned>(nn), false);
     Data expected(nn);
@@ -72,6 +53,12 @@ TEST(Fft2, MatchesClosedFormsAndTheNaiveDft) {
     }
     EXPECT_LT(max_difference(transform(x), expected), 1e-11 * double(nn)) << nn;
   }
+  // At a long length: exp(-2 pi i k0 m / nn) lands wholly on bin k0.
+  const std::size_t nn = 32768, k0 = nn / 8 + 3;
+  Data x(nn), expected(nn);
+  for (std::size_t m = 0; m < nn; ++m) x[m] = std::conj(root(m * k0, nn));
+  expected[k0] = double(nn);
+  EXPECT_LT(max_difference(transform(x), expected), 1e-9 * double(nn));
 }
 
 // The transform as classically written: bit reversal by exchange, then per

@@ -31,24 +31,6 @@ std::vector<float> ar1_noise(int n, double rho, std::uint64_t seed, double varia
   return y;
 }
 
-TEST(Padding, MultipliesTheTransformLengthAndTheBandwidthInBins) {
-  struct Case {
-    int npts, pad, nfft;
-  };
-  for (const Case& c : {Case{1000, 1, 1024}, Case{1000, 2, 2048}, Case{1000, 8, 8192},
-                        Case{100, 8, 1024}, Case{1025, 1, 2048}, Case{5000, 4, 32768},
-                        Case{8192, 8, 65536}}) {
-    SCOPED_TRACE(testing::Message() << c.npts << " values, pad " << c.pad);
-    SpecSettings s = settings_for(c.npts);
-    s.pad = c.pad;
-    SpecResults r;
-    ASSERT_TRUE(spec(ar1_noise(c.npts, 0.3, 1), s, r).ok);
-    EXPECT_EQ(r.df, 1.0f / static_cast<float>(c.nfft));
-    EXPECT_EQ(r.nf, c.nfft / 2 + 1);
-    EXPECT_EQ(r.nbw, static_cast<int>(2.0f * 2.0f * (1.0f / c.npts) / r.df));
-  }
-}
-
 TEST(Padding, LetsTheFTestFindALineHalfABinOffTheGrid) {
   // 1024 values: without padding the bins lie 1/1024 apart and the line at
   // 100.5/1024 falls between two of them.
@@ -202,26 +184,6 @@ TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
   s.jackknife = true;
   ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
   EXPECT_TRUE(std::all_of(r.jackknife_upper.begin(), r.jackknife_upper.end(), [](float v) { return v == 0.0f; }));
-}
-
-TEST(MonteCarloSpec, GivesByteIdenticalResultsWhateverTheNumberOfJobs) {
-  const std::vector<float> y = ar1_noise(600, 0.7, 6);
-  SpecSettings s = settings_for(600);
-  s.surrogates = 30;
-  s.seed = 77;
-  SpecResults one, two;
-  ASSERT_TRUE(spec(y, s, one).ok);
-  s.jobs = 2;
-  ASSERT_TRUE(spec(y, s, two).ok);
-  for (std::size_t j = 0; j < 4; ++j) {
-    ASSERT_EQ(one.montecarlo_conf[j].size(), static_cast<std::size_t>(one.nf));
-    EXPECT_EQ(one.montecarlo_conf[j], two.montecarlo_conf[j]);
-  }
-  EXPECT_EQ(one.specback0, two.specback0);
-  // Without the option there are no per-entry levels.
-  s.surrogates = 0;
-  ASSERT_TRUE(spec(y, s, one).ok);
-  EXPECT_TRUE(one.montecarlo_conf[3].empty());
 }
 
 TEST(SharedTapers, GiveTheResultsOfAPlainRunAndMustMatchTheSettings) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <numeric>
 #include <random>
@@ -12,6 +11,8 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "tests/recon/recon_test_support.h"
 
 namespace quorvane::spectral {
 namespace {
@@ -67,25 +68,31 @@ std::vector<float> sinusoid_in_noise(std::initializer_list<int> bins, unsigned s
   return y;
 }
 
-TEST(FrequencyGrid, TransformLengthAndBandFollowTheLengthStepAndLimits) {
-  // The transform is the next power of two, but at least 1024; fmin = 0.1
-  // starts at the first bin at or above it.
-  for (const auto& [npts, dt, fmin, nfft, i0] :
-       {std::tuple{1000, 1.0f, 0.0f, 1024, 0}, {1025, 1.0f, 0.0f, 2048, 0}, {20, 1.0f, 0.0f, 1024, 0},
-        {65536, 1.0f, 0.0f, 65536, 0}, {1000, 1.0f, 0.1f, 1024, 102}, {500, 0.25f, 0.0f, 1024, 0},
-        {300, 1.0f / 12.0f, 0.0f, 1024, 0}}) {
-    SCOPED_TRACE(testing::Message() << "npts " << npts << " dt " << dt << " fmin " << fmin);
+TEST(FrequencyGrid, TransformLengthBandAndBandwidthFollowTheLengthStepPaddingAndLimits) {
+  // The transform is the next power of two, but at least 1024, times the
+  // padding; fmin = 0.1 starts at the first bin at or above it. The
+  // bandwidth in bins is int(2 p nfft / npts).
+  for (const auto& [npts, dt, fmin, pad, nfft, i0, nbw] :
+       {std::tuple{1000, 1.0f, 0.0f, 1, 1024, 0, 4}, {1025, 1.0f, 0.0f, 1, 2048, 0, 7},
+        {20, 1.0f, 0.0f, 1, 1024, 0, 204}, {65536, 1.0f, 0.0f, 1, 65536, 0, 4},
+        {1000, 1.0f, 0.1f, 1, 1024, 102, 4}, {500, 0.25f, 0.0f, 1, 1024, 0, 8},
+        {300, 1.0f / 12.0f, 0.0f, 1, 1024, 0, 13}, {1000, 1.0f, 0.0f, 2, 2048, 0, 8},
+        {1000, 1.0f, 0.0f, 8, 8192, 0, 32}, {100, 1.0f, 0.0f, 8, 1024, 0, 40},
+        {5000, 1.0f, 0.0f, 4, 32768, 0, 26}, {8192, 1.0f, 0.0f, 8, 65536, 0, 32}}) {
+    SCOPED_TRACE(testing::Message() << "npts " << npts << " dt " << dt << " fmin " << fmin
+                                    << " pad " << pad);
     SpecSettings s = settings_for(npts, dt);
     s.fmin = fmin;
+    s.pad = pad;
     SpecResults r;
     ASSERT_TRUE(spec(white_noise(npts, 1.0f, 1), s, r));
     EXPECT_EQ(r.df, 1.0f / (static_cast<float>(nfft) * dt));
     EXPECT_EQ(r.f0, static_cast<float>(i0) * r.df);
     EXPECT_EQ(r.nf, nfft / 2 - i0 + 1);  // up to the Nyquist frequency
+    EXPECT_EQ(r.nbw, nbw);
     EXPECT_TRUE(all_finite(r));
     EXPECT_GT(r.specraw0[static_cast<std::size_t>(r.nf - 2)], 0.0f);
     EXPECT_EQ(r.specraw0[static_cast<std::size_t>(r.nf - 1)], 0.0f);  // the last entry is never filled
-    if (npts == 1000) { EXPECT_EQ(r.nbw, 4); }  // int(2 p nfft / npts) = int(4.096)
   }
 }
 
@@ -266,12 +273,7 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
 }
 
 TEST(Sunspots, DefaultRunFindsTheElevenYearCycleAsTwo99PercentPeaks) {
-  std::ifstream in(std::string(QUORVANE_SOURCE_DIR) + "/examples/sunspots.dat");
-  std::string line;
-  std::getline(in, line);  // name
-  std::getline(in, line);  // first year
-  std::vector<float> y;
-  for (float v; in >> v;) y.push_back(v);
+  const std::vector<float> y = recon::testing::sunspots();
   ASSERT_EQ(y.size(), 309u);
   const SpecSettings s = settings_for(309);
   SpecResults r;
