@@ -65,12 +65,8 @@ std::string summary(const std::vector<Series>& found) {
   return text;
 }
 
-// A line whose column 80 marks the self-describing layout, and its header:
-// count in columns 3-10, first year in columns 13-20, layout from column 23.
-std::string marked(std::string text) {
-  text.resize(79, ' ');
-  return text + '#';
-}
+// The header of a self-describing series: count in columns 3-10, first year
+// in columns 13-20, layout from column 23.
 std::string datar_header(const std::string& count, const std::string& layout) {
   return "n " + std::string(8 - count.size(), ' ') + count + "      1850  " + layout;
 }

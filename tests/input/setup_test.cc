@@ -3,10 +3,6 @@
 // screen; elsewhere the distinctive lines.
 #include "input/setup.h"
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,16 +15,6 @@ namespace quorvane::input {
 namespace {
 
 using namespace testing;
-
-// Writes `lines` (each followed by a line end) to this process's temporary
-// file and returns its path.
-std::string temp_file(const std::vector<std::string>& lines) {
-  auto path = std::filesystem::temp_directory_path() /
-              ("quorvane_input_" + std::to_string(::getpid()) + ".dat");
-  std::ofstream file(path, std::ios::binary);
-  for (const auto& line : lines) file << line << '\n';
-  return path.string();
-}
 
 // SeriesInput and the series it last returned, driven by scripted answers.
 struct Session {
@@ -52,40 +38,30 @@ struct Session {
     }
     return dialogue.out.str();
   }
-  // The same on a temporary file of `lines`, removed afterwards.
+  // The same on a temporary file of `lines`.
   std::string run_on(const std::vector<std::string>& lines, const std::string& answers) {
-    std::string path = temp_file(lines);
-    std::string out = run(path, answers);
-    std::filesystem::remove(path);
-    return out;
+    return run(TempFile(lines).path(), answers);
   }
 };
 
-const std::string kFormatMenu =
-    "\n ____    Input Data Format Menu     ____\n"
-    " ________________________________________\n"
+// The layouts as both menus list them; the sixth line differs.
+const std::string kLayouts =
     " Raw ring-widths (decade)             [1] \n"
     " Chronologies (index)                 [2] \n"
     " Single Column                        [3]\n"
     " Two Column                           [4]\n"
-    " Multiple Columns                     [5]\n"
-    " Monthly Climate [TSF]                [6]\n"
-    " Other                                [7]\n"
-    " Enter zero for help                  [0]  \n"
-    " ________________________________________\n"
+    " Multiple Columns                     [5]\n";
+const std::string kMenuRule = " ________________________________________\n";
+const std::string kOther = " Other                                [7]\n";
+const std::string kFormatMenu =
+    "\n ____    Input Data Format Menu     ____\n" + kMenuRule + kLayouts +
+    " Monthly Climate [TSF]                [6]\n" + kOther +
+    " Enter zero for help                  [0]  \n" + kMenuRule +
     " Enter a value between       [0-7]   : ";
 const std::string kHelpMenu =
-    "\n _____   Input Format Help Menu    _____\n"
-    " Raw ring-widths (decade)             [1] \n"
-    " Chronologies (index)                 [2] \n"
-    " Single Column                        [3]\n"
-    " Two Column                           [4]\n"
-    " Multiple Columns                     [5]\n"
-    " Monthly Climate                      [6]\n"
-    " Other                                [7]\n"
-    " Enter zero when finished             [0]\n"
-    " Enter H for further help\n"
-    " ________________________________________\n"
+    "\n _____   Input Format Help Menu    _____\n" + kLayouts +
+    " Monthly Climate                      [6]\n" + kOther +
+    " Enter zero when finished             [0]\n Enter H for further help\n" + kMenuRule +
     " Enter a value between  [0-7]       : ";
 const std::string kHelpEntry = "\n Select a file type to see an example.\n" + kHelpMenu;
 const std::string kTryAgain = "             Hit RETURN to try again\n";
@@ -290,7 +266,8 @@ TEST(HelpScreens, EveryScreenShowsItsExample) {
 TEST(HelpScreens, PreviewShowsTenLinesAtATimeBelowTheRuler) {
   std::vector<std::string> lines;
   for (int i = 1; i <= 25; ++i) lines.push_back("line " + std::to_string(i));
-  std::string path = temp_file(lines);
+  const TempFile file(lines);
+  const std::string& path = file.path();
   auto shown = [](int from, int to) {
     std::string text;
     for (int i = from; i <= to; ++i) text += " >line " + std::to_string(i) + "\n";
@@ -303,7 +280,6 @@ TEST(HelpScreens, PreviewShowsTenLinesAtATimeBelowTheRuler) {
   EXPECT_EQ(help("H\nT\nt\n0\n", path),
             head + shown(1, 10) + more + shown(11, 20) + more + shown(21, 25) + kHelpMenu);
   EXPECT_EQ(help("help\nF\n0\n", path), head + shown(1, 10) + more + kHelpMenu);
-  std::filesystem::remove(path);
 }
 
 }  // namespace
