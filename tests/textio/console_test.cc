@@ -38,30 +38,32 @@ TEST(FreeFormat, ReadTakesAsManyLinesAsItNeedsAndStopsAtText) {
   EXPECT_EQ(last.real(value), ReadStatus::End);
 }
 
+// Reals take an exponent letter E or D; no number takes two signs, an
+// exponent without digits, or a value beyond its type.
 TEST(FreeFormat, NumberSyntax) {
-  double d = 0;
-  long long i = 0;
-  bool b = false;
-  EXPECT_TRUE(parse_real("1.5D3", d));
-  EXPECT_EQ(d, 1500.0);
-  EXPECT_TRUE(parse_real(".5", d));
-  EXPECT_TRUE(parse_real("-7.", d));
-  EXPECT_FALSE(parse_real("1.5x", d));
-  EXPECT_FALSE(parse_real("nan", d));
-  EXPECT_FALSE(parse_real("1e", d));
-  EXPECT_TRUE(parse_integer("+12", i));
-  EXPECT_FALSE(parse_integer("+-156", i));  // two signs
-  EXPECT_FALSE(parse_integer("++1", i));
-  EXPECT_FALSE(parse_integer("-+1", i));
-  EXPECT_FALSE(parse_real("+-1.5", d));
-  EXPECT_FALSE(parse_real("15e", d));
-  EXPECT_FALSE(parse_integer("3.5", i));
-  EXPECT_FALSE(parse_integer("99999999999999999999", i));
-  EXPECT_TRUE(parse_logical(".true.", b));
-  EXPECT_TRUE(b);
-  EXPECT_TRUE(parse_logical("f", b));
-  EXPECT_FALSE(b);
-  EXPECT_FALSE(parse_logical("yes", b));
+  const struct {
+    char kind;  // 'r'eal, 'i'nteger or 'l'ogical
+    const char* text;
+    bool accepted;
+    double value;
+  } cases[] = {
+      {'r', "1.5D3", true, 1500}, {'r', ".5", true, 0.5},   {'r', "-7.", true, -7},
+      {'r', "1.5x", false, 0},    {'r', "nan", false, 0},   {'r', "1e", false, 0},
+      {'r', "+-1.5", false, 0},   {'r', "15e", false, 0},   {'i', "+12", true, 12},
+      {'i', "+-156", false, 0},   {'i', "++1", false, 0},   {'i', "-+1", false, 0},
+      {'i', "3.5", false, 0},     {'i', "99999999999999999999", false, 0},
+      {'l', ".true.", true, 1},   {'l', "f", true, 0},      {'l', "yes", false, 0},
+  };
+  for (const auto& c : cases) {
+    double value = 0;
+    long long whole = 0;
+    bool logical = false;
+    const bool accepted = c.kind == 'r'   ? parse_real(c.text, value)
+                          : c.kind == 'i' ? parse_integer(c.text, whole)
+                                          : parse_logical(c.text, logical);
+    EXPECT_EQ(accepted, c.accepted) << c.text;
+    EXPECT_EQ(accepted ? value + static_cast<double>(whole) + logical : 0, c.value) << c.text;
+  }
 }
 
 TEST(FreeFormat, OutputIsCompact) {
@@ -75,16 +77,13 @@ TEST(FreeFormat, OutputIsCompact) {
             "    ( 2 )    enter");
 }
 
+// Text, an empty line and two signs are not whole numbers: asked again.
 TEST(ConsoleQuestions, AskAgainAfterAnUnreadableAnswer) {
-  Session s("abc\n\n 42 7\n");
-  EXPECT_EQ(s.console.ask_integer(" n: "), 42);
-  EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ");
-}
-
-TEST(ConsoleQuestions, TwoSignsAreAskedAgain) {
-  Session s("+-3\n+3\n");
-  EXPECT_EQ(s.console.ask_integer(" n: "), 3);
-  EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ");
+  for (const char* answers : {"abc\n\n 42 7\n", "+-3\n+42\n"}) {
+    Session s(answers);
+    EXPECT_EQ(s.console.ask_integer(" n: "), 42) << answers;
+    EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ") << answers;
+  }
 }
 
 TEST(ConsoleQuestions, FixedIntegerReadsOnlyItsColumns) {
@@ -127,12 +126,6 @@ TEST(ConsoleQuestions, StopWritesToTheErrorStream) {
   EXPECT_EQ(s.err.str(), "sbr trrw:  over 25 text lines\n");
   EXPECT_EQ(s.out.str(), "");
 }
-
-}  // namespace
-}  // namespace quorvane::textio
-
-namespace quorvane::textio {
-namespace {
 
 TEST(LineReader, TellsWhatTheLinesNotYetReadHold) {
   auto file = LineReader::from_lines({"abc", "", "a much longer line", "xy"});

@@ -77,25 +77,27 @@ TEST(LayoutRoundTrip, EveryDescriptorReadsBackWhatItWrote) {
   EXPECT_GT(checked, 5000);
 }
 
-TEST(LayoutRoundTrip, GeneralFormWithNoDecimalsLeftKeepsItsPoint) {
-  EXPECT_EQ(format_general(190.0, 7, 3), "190.   ");
-  EXPECT_EQ(format_general(-99.96, 9, 3), " -100.   ");
-  EXPECT_EQ(format_general(1.5, 12, 4), "   1.500    ");  // unchanged where a point was written
-  bool ok = false;
-  auto back = read_back("(g7.3)", format_general(190.0, 7, 3), ok);
-  ASSERT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(as_double(back[0]), 190.0);
-}
-
-TEST(LayoutRoundTrip, ThreeDigitExponentsReadBack) {
-  EXPECT_EQ(format_exponent(1.0e150, 12, 3), "   0.100+151");
-  bool ok = false;
-  auto back = read_back("(e12.3)", "   0.100+151", ok);
-  ASSERT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(as_double(back[0]), 1.0e150);
-  // Many digits asked of the exponent and general forms.
-  EXPECT_EQ(format_exponent(1.0, 80, 70), "    0.1" + std::string(69, '0') + "E+01");
-  EXPECT_EQ(format_general(2.0, 90, 80).size(), 90u);
+// The forms at the edges: a general form with no decimals left keeps its
+// point, and an exponent of three digits takes the place of its letter.
+TEST(LayoutRoundTrip, EdgeFormsReadBackAsWritten) {
+  const struct {
+    const char* layout;
+    double value;
+    const char* text;
+    double read;
+  } cases[] = {
+      {"(g7.3)", 190.0, "190.   ", 190.0},
+      {"(g9.3)", -99.96, " -100.   ", -100.0},
+      {"(e12.3)", 1.0e150, "   0.100+151", 1.0e150},
+      {"(e14.2)", 1.0e-120, "      0.10-119", 1.0e-120},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(write_record(RecordLayout::fixed(c.layout), {c.value}).text, c.text) << c.layout;
+    bool ok = false;
+    auto back = read_back(c.layout, c.text, ok);
+    ASSERT_TRUE(ok) << c.layout;
+    EXPECT_DOUBLE_EQ(as_double(back[0]), c.read) << c.layout;
+  }
 }
 
 }  // namespace
