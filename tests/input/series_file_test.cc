@@ -23,46 +23,75 @@ namespace {
 
 using namespace testing;
 
-std::string example(const char* name) { return std::string(QUORVANE_SOURCE_DIR) + "/examples/" + name; }
+std::string example(const char* name) {
+  return std::string(QUORVANE_SOURCE_DIR) + "/examples/" + name;
+}
 
 // A file (an example of the repository or the lines of a help screen's
-// example), the dialogue's answers after the format code, and the same
-// answers as options.
+// example), the dialogue's answers after the format code, the same answers
+// as options, and one series of the file: its number, title, length, time
+// step, first and last values, and lines the dialogue shows on the way.
 struct SameAnswers {
-  std::string name;
-  std::string path;                // empty: the lines below
+  std::string path;  // empty: the lines below
   std::vector<std::string> lines;
   std::string answers;
   ReadOptions given;
-  std::size_t series;              // series the file holds
+  std::size_t series;  // series the file holds
+  std::size_t chosen;
+  std::string title;
+  std::size_t npts;
+  float dt, first, last;
+  std::vector<std::string> shown{};
 };
 
 std::vector<SameAnswers> same_answer_cases() {
-  const ReadOptions monthly{.iform = 6, .lskip = 5, .nvar = 12, .mult = 0.01f};
+  const std::string lskip = " : \n\n Enter number of lines to skip from top of file : ";
+  const std::string read = "\n Input data read successfully\n";
   return {
-      {"sunspots", example("sunspots.dat"), {}, "", {.iform = 3}, 1},
-      {"nino12", example("nino12.tsf"), {}, "3\n12\n0.01\n",
-       {.iform = 6, .lskip = 3, .nvar = 12, .mult = 0.01f}, 1},
-      {"raw ring widths", "", help_example_file(1), "", {.iform = 1}, 2},
-      {"chronologies", "", help_example_file(2), "", {.iform = 2}, 2},
-      {"single column", "", help_example_file(3), "", {.iform = 3}, 3},
-      {"two columns", "", help_example_file(4), "0\n", {.iform = 4}, 2},
-      {"multiple columns *", "", help_example_file(5, 1), "2\n6\n*\n",
-       {.iform = 5, .lskip = 2, .ncol = 6, .sentinel = "*"}, 5},
-      {"multiple columns -9.9", "", help_example_file(5, 2), "2\n5\n-9.9\n",
-       {.iform = 5, .lskip = 2, .ncol = 5, .sentinel = "-9.9"}, 4},
-      {"monthly", "", help_example_file(6), "5\n12\n0.01\n", monthly, 2},
-      {"rows", "", help_example_file(7), "5\n(1x,i4,7x,f7.2)\n1\n",
-       {.iform = 7, .lskip = 5, .ncol = 1, .rfmt = "(1x,i4,7x,f7.2)"}, 1},
+      {example("sunspots.dat"), {}, "", {.iform = 3}, 1, 1, "sunspots", 309, 1, 5.0f, 2.9f},
+      {example("nino12.tsf"), {}, "3\n12\n0.01\n", {.iform = 6, .lskip = 3, .mult = 0.01f}, 1,
+       1, "Cell___1", 732, 1.0f / 12, 23.11f, 22.07f},  // 1950 to December 2010
+      {"", help_example_file(1), "", {.iform = 1}, 2, 2, "HBM01B  ", 51, 1, 0.212f, 0.156f,
+       {" : \n 1 HBM01A  1940 2002 63\n 2 HBM01B  1740 1790 51\n" + read}},
+      {"", help_example_file(2), "", {.iform = 2}, 2, 1, "tst1a.  ", 53, 1, 0.356f, 0.895f,
+       {" : \n   2 series read successfully\n\n  _____________________ Series selection"}},
+      {"", help_example_file(3), "", {.iform = 3}, 3, 3, "cbscdef ", 4, 1, 0.5f, 0.9f},
+      {"", help_example_file(4), "0\n", {.iform = 4}, 2, 2, " Ti2 (%)", 8, 13.5f, 0.40f, 0.83f},
+      {"", help_example_file(5, 1), "2\n6\n*\n",
+       {.iform = 5, .lskip = 2, .ncol = 6, .sentinel = "*"}, 5, 2, "AB02    ", 12, 1, 0.717f,
+       1.224f,  // 1946-1957
+       {lskip + "\n Enter the total number of columns in your file\n"
+                " [Program assumes Col_1 contains the X values] : \n"
+                " Enter the sentinal value or character used to \n"
+                " pad the records [can not be spaces, if ******* enter *] : " + read}},
+      {"", help_example_file(5, 2), "2\n5\n-9.9\n",
+       {.iform = 5, .lskip = 2, .ncol = 5, .sentinel = "-9.9"}, 4, 3, "ZZ03    ", 12, 1, 20.9f,
+       20.2f},  // 1941-1953 without 1948
+      // Zero values per row are asked again.
+      {"", help_example_file(6), "5\n0\n12\n0.01\n", {.iform = 6, .lskip = 5, .mult = 0.01f}, 2,
+       1, "Cell___1", 48, 1.0f / 12, 0.5f, -1.64f,
+       {lskip + " Enter the number of climate variables/line : "
+                " There must be at least 1 variable per line.\n"
+                " Enter the number of climate variables/line : "
+                " If your data are in integer format enter a multiplier\n"
+                " to rescale their values to the proper units. Otherwise\n"
+                " enter a [1.0] : " + read,
+        "dt =   0.0833\n 1901.0 0.5\n 1901.083 -0.89\n", " 1901.917 -2.35\n 1902.0 0.77\n"}},
+      {"", help_example_file(7), "5\n(1x,i4,7x,f7.2)\n1\n",
+       {.iform = 7, .lskip = 5, .ncol = 1, .rfmt = "(1x,i4,7x,f7.2)"}, 1, 1, "Col____1", 9, 1,
+       1.52f, -2.70f,
+       {lskip + "\n Enter format [within ( parentheses )] : \n"
+                " Enter number of columns to read: " + read}},
   };
 }
 
-// Every series of the file, chosen in the dialogue and from the table that
-// read_series_file fills, is the same series with the same time step; and
-// what the reading writes is what the dialogue writes while it reads.
+// Every series of the file, chosen in the dialogue (which shows it) and from
+// the table that read_series_file fills, is the same series with the same
+// time step; and what the reading writes is what the dialogue writes while
+// it reads.
 TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
   for (const SameAnswers& c : same_answer_cases()) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.path.empty() ? c.lines.at(0) : c.path);
     std::unique_ptr<TempFile> temp;
     if (c.path.empty()) temp = std::make_unique<TempFile>(c.lines);
     const std::string path = c.path.empty() ? temp->path() : c.path;
@@ -84,13 +113,21 @@ TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
 
       SeriesInput input;
       Dialogue dialogue(std::to_string(c.given.iform) + "\n" + c.answers + std::to_string(k + 1) +
-                        "\nF\n");
+                        "\nT\nT\n");
       ChosenSeries asked = input.setup(dialogue.console, path, false);
       EXPECT_EQ(chosen.y, asked.y);
       EXPECT_EQ(chosen.dt, asked.dt);
       EXPECT_EQ(chosen.title, asked.title);
       EXPECT_EQ(chosen.time, asked.time);
-      EXPECT_NE(dialogue.out.str().find(messages.out.str()), std::string::npos);
+      const std::string out = dialogue.out.str();
+      EXPECT_NE(out.find(messages.out.str()), std::string::npos);
+      if (k + 1 != c.chosen) continue;
+      for (const std::string& text : c.shown) EXPECT_NE(out.find(text), std::string::npos) << text;
+      EXPECT_EQ(asked.title, c.title);
+      ASSERT_EQ(asked.y.size(), c.npts);
+      EXPECT_NEAR(asked.dt, c.dt, 2e-5f);  // single-precision steps near the year 2000
+      EXPECT_FLOAT_EQ(asked.y.front(), c.first);
+      EXPECT_FLOAT_EQ(asked.y.back(), c.last);
     }
   }
 }

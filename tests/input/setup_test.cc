@@ -141,63 +141,6 @@ TEST(SetupDialogue, TwoColumnPairsAreListedByTheirYHeaderAndStepByTheirMeanSpaci
   EXPECT_EQ(session.title, " Ti1 (%)");
 }
 
-// Each layout's example file (and the repository's real data) through the
-// whole dialogue: the reader's questions, the series chosen and its time step.
-TEST(SetupDialogue, ExampleFilesGiveTheChosenSeriesAndItsTimeStep) {
-  struct Case {
-    std::vector<std::string> lines;  // or, when empty, the file `path`
-    std::string path, answers;
-    std::vector<std::string> shown;
-    std::string title;
-    int npts;
-    float dt, tolerance, first, last;
-  };
-  const std::string examples = std::string(QUORVANE_SOURCE_DIR) + "/examples/";
-  const std::string lskip = " : \n\n Enter number of lines to skip from top of file : ";
-  const Case cases[] = {
-      {help_example_file(1), "", "1\n2\nF\n",
-       {" : \n 1 HBM01A  1940 2002 63\n 2 HBM01B  1740 1790 51\n" + kRead.substr(1)},
-       "HBM01B  ", 51, 1.0f, 0.0f, 0.212f, 0.156f},
-      {help_example_file(2), "", "2\n1\nF\n",
-       {" : \n   2 series read successfully\n" + kSelectionHead},
-       "tst1a.  ", 53, 1.0f, 0.0f, 0.356f, 0.895f},
-      {help_example_file(5), "", "5\n2\n6\n*\n2\nF\n",
-       {lskip + "\n Enter the total number of columns in your file\n"
-                " [Program assumes Col_1 contains the X values] : \n"
-                " Enter the sentinal value or character used to \n"
-                " pad the records [can not be spaces, if ******* enter *] : " + kRead.substr(1)},
-       "AB02    ", 12, 1.0f, 0.0f, 0.717f, 1.224f},  // 1946-1957
-      // Zero values per row are asked again.
-      {help_example_file(6), "", "6\n5\n0\n12\n0.01\n1\nT\nT\n",
-       {lskip + " Enter the number of climate variables/line : "
-                " There must be at least 1 variable per line.\n"
-                " Enter the number of climate variables/line : "
-                " If your data are in integer format enter a multiplier\n"
-                " to rescale their values to the proper units. Otherwise\n"
-                " enter a [1.0] : " + kRead.substr(1),
-        "dt =   0.0833\n 1901.0 0.5\n 1901.083 -0.89\n", " 1901.917 -2.35\n 1902.0 0.77\n"},
-       "Cell___1", 48, 1.0f / 12.0f, 1e-5f, 0.5f, -1.64f},
-      {help_example_file(7), "", "7\n5\n(1x,i4,7x,f7.2)\n1\n1\nF\n",
-       {lskip + "\n Enter format [within ( parentheses )] : \n"
-                " Enter number of columns to read: " + kRead.substr(1)},
-       "Col____1", 9, 1.0f, 0.0f, 1.52f, -2.70f},
-      {{}, examples + "nino12.tsf", "6\n3\n12\n0.01\n1\nF\n", {}, "Cell___1", 732, 1.0f / 12.0f,
-       2e-5f, 23.11f, 22.07f},  // 1950 to December 2010
-      {{}, examples + "sunspots.dat", "3\n1\nF\n", {}, "sunspots", 309, 1.0f, 0.0f, 5.0f, 2.9f},
-  };
-  for (const Case& c : cases) {
-    Session session;
-    std::string out =
-        c.lines.empty() ? session.run(c.path, c.answers) : session.run_on(c.lines, c.answers);
-    for (const std::string& text : c.shown) EXPECT_NE(out.find(text), std::string::npos) << text;
-    EXPECT_EQ(session.title, c.title);
-    ASSERT_EQ(session.npts, c.npts) << c.title;
-    EXPECT_NEAR(session.dt, c.dt, c.tolerance) << c.title;
-    EXPECT_FLOAT_EQ(session.y.front(), c.first) << c.title;
-    EXPECT_FLOAT_EQ(session.y.back(), c.last) << c.title;
-  }
-}
-
 // Reader errors, unusable answers and files without series: a message, then
 // the format menu again.
 TEST(SetupDialogue, FailedReadingsGoBackToTheFormatMenu) {
