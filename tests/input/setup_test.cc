@@ -19,7 +19,6 @@ using namespace testing;
 // SeriesInput and the series it last returned, driven by scripted answers.
 struct Session {
   SeriesInput input;
-  int npts = -1;
   float dt = -1.0f;
   std::vector<float> y;
   std::string title;
@@ -30,7 +29,6 @@ struct Session {
     Dialogue dialogue(answers);
     try {
       ChosenSeries chosen = input.setup(dialogue.console, path, reuse);
-      npts = static_cast<int>(chosen.y.size());
       dt = chosen.dt;
       y = std::move(chosen.y);
       title = std::move(chosen.title);
@@ -90,7 +88,6 @@ TEST(SetupDialogue, FormatMenuViewConfirmationAndReselection) {
                      kTwoSeriesMenu + kViewQuestion + listing + kTwoSeriesMenu + kViewQuestion +
                      "\n   x       y       dt =   1.0000\n 1771.0 0.1\n 1772.0 0.2\n 1773.0 0.3\n" +
                      kOk);
-  EXPECT_EQ(session.npts, 3);
   EXPECT_FLOAT_EQ(session.dt, 1.0f);
   EXPECT_EQ(session.title, "abscdef ");
   EXPECT_EQ(session.y, (std::vector<float>{0.1f, 0.2f, 0.3f}));
