@@ -214,13 +214,13 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   }
   const SignificanceOptions& g = options_.significance;
   driver::RunRefinements refinements;
-  refinements.pad = g.pad;
-  refinements.exact_concentrations = g.exact_concentrations;
-  refinements.median_bias_correction = g.median_bias_correction;
-  refinements.jackknife = g.jackknife;
-  refinements.surrogates = g.montecarlo ? g.surrogates : 0;
-  refinements.seed = g.seed;
-  refinements.jobs = g.jobs;
+  refinements.engine.pad = g.pad;
+  refinements.engine.exact_concentrations = g.exact_concentrations;
+  refinements.engine.median_bias_correction = g.median_bias_correction;
+  refinements.engine.jackknife = g.jackknife;
+  refinements.engine.surrogates = g.montecarlo ? g.surrogates : 0;
+  refinements.engine.seed = g.seed;
+  refinements.engine.jobs = g.jobs;
   refinements.max_peaks = g.max_peaks;
   Status status = driver::run_spectrum(
       r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements);

@@ -78,13 +78,7 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
 
 Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinements& refinements) {
   spectral::SpecSettings settings = spec_settings(r);
-  settings.pad = refinements.pad;
-  settings.exact_concentrations = refinements.exact_concentrations;
-  settings.median_bias_correction = refinements.median_bias_correction;
-  settings.jackknife = refinements.jackknife;
-  settings.surrogates = refinements.surrogates;
-  settings.seed = refinements.seed;
-  settings.jobs = refinements.jobs;
+  static_cast<spectral::SpecRefinements&>(settings) = refinements.engine;
   Status status = spectral::spec(r.y, settings, r.spectra, sink);
   if (!status) return status;
   spectral::PeakList peaks =

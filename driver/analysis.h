@@ -45,13 +45,7 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r);
 // What a spectrum run may do beyond the record's settings (the command
 // line's significance options); the defaults give the dialogue's run.
 struct RunRefinements {
-  int pad = 1;
-  bool exact_concentrations = false;
-  bool median_bias_correction = false;
-  bool jackknife = false;
-  int surrogates = 0;  // Monte Carlo levels when positive
-  std::uint64_t seed = 0;
-  int jobs = 1;        // threads shared by the surrogates
+  spectral::SpecRefinements engine;            // padding, concentrations, levels
   int max_peaks = spectral::kDefaultMaxPeaks;  // capped at nsigmax
 };
 

@@ -11,9 +11,27 @@
 
 namespace quorvane::spectral {
 
+// Refinements of the levels and of the estimate beyond the dialogue's
+// settings; the defaults leave every result as the settings alone give it.
+struct SpecRefinements {
+  int pad = 1;  // transform length factor 1, 2, 4 or 8 (see check_spec)
+  // Concentrations of the computed tapers (taper_concentrations) instead of
+  // the asymptotic formula, wherever the estimate weighs the tapers.
+  bool exact_concentrations = false;
+  // The running median divided by the median-to-mean ratio of the estimate
+  // before the background is taken from it.
+  bool median_bias_correction = false;
+  bool jackknife = false;  // 95 % jackknife interval of the spectrum
+  // Monte Carlo levels from this many AR(1) surrogates (0: chi-square
+  // levels only), their random seed, and the threads that share them.
+  int surrogates = 0;
+  std::uint64_t seed = 0;
+  int jobs = 1;
+};
+
 // The analysis settings that the engine reads (option codes as in the
-// analysis record).
-struct SpecSettings {
+// analysis record), with the refinements.
+struct SpecSettings : SpecRefinements {
   int nwin = 3;        // number of tapers K
   int p = 2;           // resolution, multiples of the Rayleigh frequency
   float dt = 1.0f;     // sampling interval
@@ -29,22 +47,6 @@ struct SpecSettings {
   int inorm = 0;       // 0 none, 1 N, 2 1/dt
   int ireshape = 1;    // 1 yes
   int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
-
-  // Refinements of the levels and of the estimate; the defaults leave every
-  // result as above.
-  int pad = 1;  // transform length factor 1, 2, 4 or 8 (see check_spec)
-  // Concentrations of the computed tapers (taper_concentrations) instead of
-  // the asymptotic formula, wherever the estimate weighs the tapers.
-  bool exact_concentrations = false;
-  // The running median divided by the median-to-mean ratio of the estimate
-  // before the background is taken from it.
-  bool median_bias_correction = false;
-  bool jackknife = false;  // 95 % jackknife interval of the spectrum
-  // Monte Carlo levels from this many AR(1) surrogates (0: chi-square
-  // levels only), their random seed, and the threads that share them.
-  int surrogates = 0;
-  std::uint64_t seed = 0;
-  int jobs = 1;
 };
 
 // Everything one spectrum run returns. The frequency-indexed arrays hold the
