@@ -1,0 +1,58 @@
+// How much memory a piece of work may take, checked before the work starts,
+// so that a record too long for this machine is refused with a message
+// instead of ending in an allocation failure or a swap storm.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "common/status.h"
+
+namespace quorvane {
+
+// The memory the system can give without swapping: MemAvailable of
+// /proc/meminfo, in bytes; nothing where the system does not say.
+inline std::optional<std::uint64_t> available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key, unit;
+  std::uint64_t kib = 0;
+  while (meminfo >> key >> kib) {
+    std::getline(meminfo, unit);
+    if (key == "MemAvailable:") return kib * 1024;
+  }
+  return std::nullopt;
+}
+
+// A byte count for a message: "1.3 GB", "240 MB", "12 kB" (powers of 1000,
+// as memory is quoted to users).
+inline std::string describe_bytes(std::uint64_t bytes) {
+  std::ostringstream text;
+  text.precision(bytes >= 1000000000 ? 2 : 3);
+  if (bytes >= 1000000000) {
+    text << static_cast<double>(bytes) / 1e9 << " GB";
+  } else if (bytes >= 1000000) {
+    text << static_cast<double>(bytes) / 1e6 << " MB";
+  } else {
+    text << static_cast<double>(bytes) / 1e3 << " kB";
+  }
+  return text.str();
+}
+
+// Refuses work that needs more than the memory available, leaving an eighth
+// of it for the rest of the program and the system. what names the work
+// ("A spectrum of 10000000 values"). available is the memory to judge
+// against; the default asks the system, and where it cannot say, the work
+// goes ahead.
+inline Status check_memory(std::uint64_t needed, std::string_view what,
+                           std::optional<std::uint64_t> available = available_memory()) {
+  if (!available || needed <= *available - *available / 8) return Status::success();
+  return Status::failure(" " + std::string(what) + " needs about " + describe_bytes(needed) +
+                         " of memory; this machine has " + describe_bytes(*available) +
+                         " available.");
+}
+
+}  // namespace quorvane
