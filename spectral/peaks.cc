@@ -11,8 +11,6 @@ namespace quorvane::spectral {
 
 namespace {
 
-constexpr std::size_t kMinCandidates = 300;
-
 struct Candidate {
   float frequency;
   float ratio;
@@ -26,7 +24,6 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   PeakList list;
   if (m < 1 || max_peaks < 1) return list;
   const std::size_t keep = static_cast<std::size_t>(max_peaks);
-  const std::size_t max_candidates = std::max(kMinCandidates, keep);
   const std::size_t um = static_cast<std::size_t>(m);
   const int nbw = results.nbw;
 
@@ -56,17 +53,20 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   };
   const float pass_levels[3] = {99.0f, 95.0f, 90.0f};
 
+  // Every candidate of every pass is collected before the strongest are
+  // kept: on a long record the weaker lines at low frequencies would
+  // otherwise fill any fixed number of places before the strongest lines
+  // further up the band are reached.
   std::vector<char> flag(um, 0);
   std::vector<Candidate> found;
-  bool full = false;
-  for (int pass = 0; pass < 3 && !full; ++pass) {
+  for (int pass = 0; pass < 3; ++pass) {
     // The window of entry i is [i - nbw, i + nbw] clipped to the band; both
     // ends only move up with i, so a deque of decreasing values (earliest
     // first among equals) yields the first maximum of each window.
     std::deque<std::size_t> window;
     std::size_t next = 0;  // first entry not yet pushed
     std::size_t lo = 0;
-    for (std::size_t i = 0; i < um && !full; ++i) {
+    for (std::size_t i = 0; i < um; ++i) {
       const std::size_t want_hi = std::min(um - 1, i + static_cast<std::size_t>(nbw));
       for (; next <= want_hi; ++next) {
         while (!window.empty() && ratio[window.back()] < ratio[next]) window.pop_back();
@@ -75,10 +75,6 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
       lo = i > static_cast<std::size_t>(nbw) ? i - static_cast<std::size_t>(nbw) : 0;
       while (window.front() < lo) window.pop_front();
       if (!(ratio[i] > threshold(pass, i)) || flag[i]) continue;
-      if (found.size() == max_candidates) {
-        full = true;
-        break;
-      }
       // The scan starts from entry i itself and moves only to a strictly
       // larger value, so i wins any tie with the window's maximum.
       const std::size_t top = window.front();

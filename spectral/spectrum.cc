@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/memory.h"
 #include "spectral/chi_square.h"
 #include "spectral/concentrations.h"
 #include "spectral/estimators.h"
@@ -26,8 +27,14 @@ namespace quorvane::spectral {
 
 namespace {
 
-// The largest transform the engine does, and so the longest series.
-constexpr int kMaxTransform = 65536;
+// Work memory of the taper computation, in bytes per value of the series
+// (the eigenvector solve in double precision).
+constexpr std::uint64_t kTaperWorkBytes = 48;
+
+// The largest transform the engine's indexing holds, and so the longest
+// series (each transform vector then takes 8 GiB; the memory check refuses
+// far shorter series on most machines).
+constexpr int kMaxTransform = 1 << 30;
 constexpr int kMaxTapers = 8;
 
 // The pi of the AR(1) background curve: the float nearest pi, as the curve is
@@ -52,14 +59,17 @@ struct Grid {
   int nray = 0, nbw = 0;
 };
 
+// The padded length: 2^b, b the number of halvings that take pad * npts - 1
+// to zero (the smallest power of two not below pad * npts), but at least 1024.
+long long transform_length(int npts, int pad) {
+  int b = 0;
+  for (long long rest = static_cast<long long>(pad) * npts - 1; rest > 0; rest /= 2) ++b;
+  return std::max(1LL << b, 1024LL);
+}
+
 Grid frequency_grid(const SpecSettings& s) {
   Grid g;
-  // The padded length: 2^b, b the number of halvings that take
-  // pad * npts - 1 to zero (the smallest power of two not below pad * npts),
-  // but at least 1024.
-  int b = 0;
-  for (long long rest = static_cast<long long>(s.pad) * s.npts - 1; rest > 0; rest /= 2) ++b;
-  g.nfft = std::max(1 << b, 1024);
+  g.nfft = static_cast<int>(transform_length(s.npts, s.pad));
   g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
   g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
   g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
@@ -78,11 +88,12 @@ bool one_of(int value, int first, int last) { return value >= first && value <= 
 // memory.
 struct Workspace {
   explicit Workspace(std::pmr::memory_resource* memory)
-      : xdm(memory), v(memory), coefficients(memory), estimate(memory), back(memory) {}
+      : xdm(memory), own_v(memory), coefficients(memory), estimate(memory), back(memory) {}
 
-  std::pmr::vector<float> xdm;  // demeaned series
-  std::pmr::vector<float> v;    // tapers, taper k at v[k * npts]
-  std::vector<double> el, dlam;
+  std::pmr::vector<float> xdm;    // demeaned series
+  std::span<const float> v;       // tapers, taper k at v[k * npts]
+  std::pmr::vector<float> own_v;  // the tapers when computed for this run only
+  std::vector<double> el;
   std::vector<float> tapsum;
   Eigencoefficients coefficients;
   std::pmr::vector<float> estimate;
@@ -97,7 +108,7 @@ struct TransformBuffers {
 // Eigencoefficients of the band for tapers first..last-1: each tapered,
 // zero-padded copy of the series through the transform, bins i0.. of the
 // band, divided by the normalisation factor in double and kept in single.
-void eigencoefficients(const std::pmr::vector<float>& xdm, const std::pmr::vector<float>& tapers,
+void eigencoefficients(const std::pmr::vector<float>& xdm, std::span<const float> tapers,
                        const FftPlan& plan, const Grid& g, double norm, int first, int last,
                        TransformBuffers& buffers, Eigencoefficients& y) {
   std::pmr::vector<double>& xr = buffers.xr;
@@ -240,27 +251,32 @@ ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& si
   return t;
 }
 
-// The run's tapers, kept in the run memory: computed, or copied from tapers
-// computed once for many runs. Exact concentrations replace the asymptotic
-// ones when the settings ask for them.
+// Computes the tapers of the settings into v (npts * nwin values), with
+// their concentrations (exact ones when the settings ask for them) and sums.
+void make_tapers(const SpecSettings& s, std::span<float> v, std::vector<double>& el,
+                 std::vector<float>& tapsum, std::pmr::memory_resource* memory) {
+  const std::size_t nwin = static_cast<std::size_t>(s.nwin);
+  std::vector<double> dlam(nwin);
+  el.resize(nwin);
+  tapsum.resize(nwin);
+  compute_tapers(s.npts, s.nwin, static_cast<float>(s.p), v, el, tapsum, dlam, EigenPath::Fast,
+                 memory);
+  if (s.exact_concentrations) taper_concentrations(s.npts, s.nwin, static_cast<float>(s.p), v, el);
+}
+
+// The run's tapers: computed into the run memory, or used where they lie
+// when computed once for many runs.
 void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
                 std::pmr::memory_resource* memory) {
-  const std::size_t nwin = static_cast<std::size_t>(s.nwin);
   if (given != nullptr) {
-    w.v.assign(given->v.begin(), given->v.end());
+    w.v = given->v;
     w.el = given->el;
     w.tapsum = given->tapsum;
     return;
   }
-  w.v.resize(static_cast<std::size_t>(s.npts) * nwin);
-  w.el.resize(nwin);
-  w.dlam.resize(nwin);
-  w.tapsum.resize(nwin);
-  compute_tapers(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el, w.tapsum, w.dlam,
-                 EigenPath::Fast, memory);
-  if (s.exact_concentrations) {
-    taper_concentrations(s.npts, s.nwin, static_cast<float>(s.p), w.v, w.el);
-  }
+  w.own_v.resize(static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin));
+  make_tapers(s, w.own_v, w.el, w.tapsum, memory);
+  w.v = w.own_v;
 }
 
 // The eigencoefficients of every taper; the transforms of large series are
@@ -445,24 +461,25 @@ Status check_spec(const SpecSettings& s) {
   if (!(s.dt > 0.0f) || !std::isfinite(s.dt)) {
     return Status::failure(" The sampling interval must be positive (it is " + show(s.dt) + ").");
   }
-  // The bin spacing of the longest transform and the Rayleigh frequency must
-  // be representable.
-  const float smallest_df = 1.0f / (static_cast<float>(kMaxTransform) * s.dt);
+  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8) {
+    return Status::failure(" The padding factor must be 1, 2, 4 or 8 (it is " +
+                           std::to_string(s.pad) + ").");
+  }
+  const long long padded = transform_length(s.npts, s.pad);
+  if (padded > kMaxTransform) {
+    return Status::failure(" Padding " + std::to_string(s.npts) + " values by " +
+                           std::to_string(s.pad) + " needs a " + std::to_string(padded) +
+                           "-point transform; the spectrum engine does at most " +
+                           std::to_string(kMaxTransform) + ".");
+  }
+  // The bin spacings of the run's transform and of the shortest one, and
+  // the Rayleigh frequency, must be representable.
+  const float smallest_df = 1.0f / (static_cast<float>(padded) * s.dt);
   const float largest_df = 1.0f / (1024.0f * s.dt);
   if (!(smallest_df > 0.0f) || !std::isfinite(largest_df) ||
       !std::isfinite(1.0f / (static_cast<float>(std::max(s.npts, 1)) * s.dt))) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
-  }
-  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8) {
-    return Status::failure(" The padding factor must be 1, 2, 4 or 8 (it is " +
-                           std::to_string(s.pad) + ").");
-  }
-  if (const int nfft = frequency_grid(s).nfft; nfft > kMaxTransform) {
-    return Status::failure(" Padding " + std::to_string(s.npts) + " values by " +
-                           std::to_string(s.pad) + " needs a " + std::to_string(nfft) +
-                           "-point transform; the spectrum engine does at most " +
-                           std::to_string(kMaxTransform) + ".");
   }
   if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
     return status;
@@ -531,17 +548,28 @@ Status check_spec(const SpecSettings& s) {
 
 namespace {
 
-// One run with the tapers computed here (given null) or given.
+bool tapers_fit(const RunTapers& tapers, const SpecSettings& s) {
+  return tapers.npts == s.npts && tapers.nwin == s.nwin && tapers.p == s.p &&
+         tapers.exact_concentrations == s.exact_concentrations &&
+         tapers.v.size() == static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin);
+}
+
+Status check_memory_for(const SpecSettings& s, bool tapers_given) {
+  return check_memory(spec_memory(s, tapers_given),
+                      "A spectrum of " + std::to_string(s.npts) + " values");
+}
+
+// One run with the tapers computed here (given null) or given, its work
+// arrays taken from memory.
 Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers* given,
-                SpecResults& out, const MessageSink& sink) {
+                WorkArena& memory, SpecResults& out, const MessageSink& sink) {
   if (Status status = check_spec(s); !status) return status;
-  if (given != nullptr && (given->npts != s.npts || given->nwin != s.nwin || given->p != s.p ||
-                           given->exact_concentrations != s.exact_concentrations)) {
+  if (given != nullptr && !tapers_fit(*given, s)) {
     return Status::failure(" The tapers given were computed for other settings.");
   }
   if (Status status = check_series(y, s); !status) return status;
+  if (Status status = check_memory_for(s, given != nullptr); !status) return status;
   const Grid g = frequency_grid(s);
-  WorkArena memory;
   Workspace w(&memory);
   SpecResults r;
   r.nf = g.nf;
@@ -583,27 +611,85 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
 
 Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
             const MessageSink& sink) {
-  return run_spec(y, s, nullptr, out, sink);
+  WorkArena memory;
+  return run_spec(y, s, nullptr, memory, out, sink);
 }
 
 Status spec(std::span<const float> y, const SpecSettings& s, const RunTapers& tapers,
             SpecResults& out, const MessageSink& sink) {
-  return run_spec(y, s, &tapers, out, sink);
+  WorkArena memory;
+  return run_spec(y, s, &tapers, memory, out, sink);
 }
 
-Status spec_tapers(const SpecSettings& s, RunTapers& out) {
+namespace {
+
+Status tapers_into(const SpecSettings& s, RunTapers& out, WorkArena& memory) {
   if (Status status = check_spec(s); !status) return status;
-  WorkArena memory;
-  Workspace w(&memory);
-  run_tapers(s, nullptr, w, &memory);
-  out.npts = s.npts;
-  out.nwin = s.nwin;
-  out.p = s.p;
-  out.exact_concentrations = s.exact_concentrations;
-  out.v.assign(w.v.begin(), w.v.end());
-  out.el = w.el;
-  out.tapsum = w.tapsum;
+  RunTapers made;
+  made.v.resize(static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin));
+  make_tapers(s, made.v, made.el, made.tapsum, &memory);
+  made.npts = s.npts;
+  made.nwin = s.nwin;
+  made.p = s.p;
+  made.exact_concentrations = s.exact_concentrations;
+  out = std::move(made);
   return Status::success();
+}
+
+}  // namespace
+
+Status spec_tapers(const SpecSettings& s, RunTapers& out) {
+  WorkArena memory;
+  return tapers_into(s, out, memory);
+}
+
+SpecSession::SpecSession() : memory_(std::make_unique<WorkArena>()) {}
+SpecSession::~SpecSession() = default;
+SpecSession::SpecSession(SpecSession&&) noexcept = default;
+SpecSession& SpecSession::operator=(SpecSession&&) noexcept = default;
+
+void SpecSession::keep_tapers(RunTapers tapers) { tapers_ = std::move(tapers); }
+
+void SpecSession::forget_tapers() { tapers_ = RunTapers{}; }
+
+bool SpecSession::holds_tapers_for(const SpecSettings& s) const { return tapers_fit(tapers_, s); }
+
+Status spec(std::span<const float> y, const SpecSettings& s, SpecSession& session,
+            SpecResults& out, const MessageSink& sink) {
+  if (!session.memory_) session.memory_ = std::make_unique<WorkArena>();
+  if (!session.holds_tapers_for(s)) {
+    // Checked before the tapers, which are the first large piece of work.
+    if (Status status = check_spec(s); !status) return status;
+    if (Status status = check_series(y, s); !status) return status;
+    if (Status status = check_memory_for(s, false); !status) return status;
+    session.forget_tapers();
+    if (Status status = tapers_into(s, session.tapers_, *session.memory_); !status) return status;
+  }
+  return run_spec(y, s, &session.tapers_, *session.memory_, out, sink);
+}
+
+std::uint64_t spec_memory(const SpecSettings& s, bool tapers_given) {
+  // Bytes per value of the series, of the transform and of the band, as the
+  // run's stages hold them at once, rounded up.
+  const std::uint64_t n = static_cast<std::uint64_t>(std::max(s.npts, 0));
+  const std::uint64_t k = static_cast<std::uint64_t>(std::max(s.nwin, 0));
+  const std::uint64_t nfft = static_cast<std::uint64_t>(transform_length(std::max(s.npts, 1), std::max(s.pad, 1)));
+  const std::uint64_t band = nfft / 2 + 1;
+  std::uint64_t bytes = 4 * n;  // the demeaned series
+  if (!tapers_given) bytes += 4 * n * k + kTaperWorkBytes * n;
+  bytes += 36 * nfft;       // two threads' transform vectors and the bit-reversal order
+  bytes += 8 * band * k;    // eigencoefficients
+  bytes += 60 * band;       // estimate, result arrays, median ranks, misfit tables
+  if (s.jackknife) bytes += 8 * band;
+  if (s.surrogates > 0) {
+    const std::uint64_t jobs = static_cast<std::uint64_t>(std::max(s.jobs, 1));
+    SpecSettings plain = s;
+    plain.surrogates = 0;
+    plain.jackknife = false;
+    bytes += 4 * n * k + 16 * band + 4 * static_cast<std::uint64_t>(s.surrogates) * band +
+             jobs * spec_memory(plain, true);
+  }
+  return bytes;
 }
 
 }  // namespace quorvane::spectral

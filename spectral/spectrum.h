@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -82,10 +83,10 @@ struct SpecResults {
 // more (the half-bandwidth would reach the Nyquist frequency), option codes
 // outside their ranges, and, when the median is needed (robust background or
 // locally-white noise), a negative smoothing width or one wider than the
-// band: int(fsmooth / df) above the number of band entries. The series may
-// hold up to 65536 values (a 65536-point transform).
+// band: int(fsmooth / df) above the number of band entries. The length of
+// the series is bounded by the memory of the machine (see spec), not here.
 // The transform length is max(smallest power of two >= pad * npts, 1024);
-// refused: pad other than 1, 2, 4, 8 and a padded length above 65536; the
+// refused: pad other than 1, 2, 4, 8 and a padded length above 2^30; the
 // jackknife with one taper; a median bias correction without a median (raw
 // background and red or white noise); negative surrogates, jobs below 1,
 // and Monte Carlo levels for a harmonic-only analysis (isignal 2), whose
@@ -94,8 +95,9 @@ Status check_spec(const SpecSettings& settings);
 
 // One spectrum run on y[0..npts-1]. Checks the settings first and computes
 // nothing when they are refused; also refuses a y shorter than npts, a value
-// that is not a finite number, and a series whose spectrum overflows single
-// precision. On refusal out is left as it was. On success every member of
+// that is not a finite number, a run that needs more memory than the
+// machine has available (spec_memory; the message says how much), and a
+// series whose spectrum overflows single precision. On refusal out is left as it was. On success every member of
 // out is written; the arrays hold nf entries (the last one 0), and their
 // storage is reused when out already has some.
 // Degenerate data never yields a NaN or an infinity:
@@ -137,14 +139,50 @@ Status spec_tapers(const SpecSettings& settings, RunTapers& out);
 Status spec(std::span<const float> y, const SpecSettings& settings, const RunTapers& tapers,
             SpecResults& out, const MessageSink& sink = {});
 
+// The memory a run with these settings takes at most, in bytes (less the
+// tapers when they are given): it grows in proportion to the series, the
+// transform and the band, by the number of tapers.
+std::uint64_t spec_memory(const SpecSettings& settings, bool tapers_given = false);
+
+class WorkArena;
+
+// What one analysis keeps from one spectrum run to the next: the tapers of
+// its last run, used again while the runs keep the same length, number of
+// tapers, resolution and kind of concentrations (the same series analysed
+// again with another band or background), and the run memory, which stays
+// mapped and touched for the next run. For one thread at a time.
+class SpecSession {
+ public:
+  SpecSession();
+  ~SpecSession();
+  SpecSession(SpecSession&&) noexcept;
+  SpecSession& operator=(SpecSession&&) noexcept;
+
+  // Tapers computed elsewhere (by spec_tapers), for the runs they fit.
+  void keep_tapers(RunTapers tapers);
+  void forget_tapers();
+  bool holds_tapers_for(const SpecSettings& settings) const;
+
+ private:
+  friend Status spec(std::span<const float> y, const SpecSettings& settings,
+                     SpecSession& session, SpecResults& out, const MessageSink& sink);
+  RunTapers tapers_;
+  std::unique_ptr<WorkArena> memory_;
+};
+
+// spec within a session: the same results, with the session's tapers when
+// they fit (otherwise computed and kept in the session) and its memory.
+Status spec(std::span<const float> y, const SpecSettings& settings, SpecSession& session,
+            SpecResults& out, const MessageSink& sink = {});
+
 // The list of significant peaks: at most max_peaks entries, ordered by
 // frequency (entry i at results.f0 + i * df); sigpct holds 99, 95 or 90.
 // Entries are judged by the raw spectrum over its background (isignal < 2;
 // a zero background gives ratio 0) against conf, or against the entry's
 // montecarlo_conf when the results hold Monte Carlo levels, or by the F
 // statistic (isignal = 2) against fconf, in windows of nbw entries either
-// side; at most max(300, max_peaks) candidates are collected and the
-// max_peaks with the largest ratios kept. max_peaks below 1 gives no peaks.
+// side; of all candidates, the max_peaks with the largest ratios are kept
+// (equal ratios in the order found). max_peaks below 1 gives no peaks.
 struct PeakList {
   std::vector<float> sigfreq;
   std::vector<float> sigpct;

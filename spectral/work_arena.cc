@@ -59,19 +59,79 @@ WorkArena::~WorkArena() {
 
 void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  if (void* piece = reuse(bytes, alignment)) return piece;
   return carve(bytes, alignment);
 }
 
 void WorkArena::do_deallocate(void* piece, std::size_t bytes, std::size_t) {
-  // The memory returns with the arena; until then a piece handed back is
-  // only marked, so that a use after it is caught under the sanitizer.
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // The piece's red zone goes back with it; the gap that aligned it stays
+  // unused until the block is unmapped.
   poison(piece, bytes);
+  char* begin = static_cast<char*>(piece);
+  give_back(begin, begin + bytes + kRedZone);
+}
+
+void WorkArena::give_back(char* begin, char* end) {
+  // Merge with the neighbours; a stretch that ends at the cursor rejoins the
+  // unused rest of the current block.
+  auto after = std::lower_bound(free_.begin(), free_.end(), begin,
+                                [](const Range& range, char* at) { return range.begin < at; });
+  if (after != free_.begin() && std::prev(after)->end == begin) {
+    --after;
+    begin = after->begin;
+    after = free_.erase(after);
+  }
+  if (after != free_.end() && after->begin == end) {
+    end = after->end;
+    after = free_.erase(after);
+  }
+  if (end == cursor_) {
+    left_ += static_cast<std::size_t>(end - begin);
+    cursor_ = begin;
+    return;
+  }
+  free_.insert(after, Range{begin, end});
+}
+
+void* WorkArena::reuse(std::size_t bytes, std::size_t alignment) {
+  // The smallest stretch that holds the piece, so that large stretches stay
+  // whole for large requests.
+  auto best = free_.end();
+  std::size_t best_size = 0;
+  for (auto range = free_.begin(); range != free_.end(); ++range) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(range->begin);
+    const std::size_t pad = (alignment - at % alignment) % alignment;
+    const std::size_t size = static_cast<std::size_t>(range->end - range->begin);
+    if (pad + bytes + kRedZone <= size && (best == free_.end() || size < best_size)) {
+      best = range;
+      best_size = size;
+    }
+  }
+  if (best == free_.end()) return nullptr;
+  const Range range = *best;
+  free_.erase(best);
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(range.begin);
+  char* piece = range.begin + (alignment - at % alignment) % alignment;
+  char* rest = piece + bytes + kRedZone;
+  if (rest < range.end) give_back(rest, range.end);
+  unpoison(piece, bytes);
+  return piece;
 }
 
 void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(cursor_);
   const std::size_t pad = cursor_ == nullptr ? 0 : (alignment - at % alignment) % alignment;
   if (cursor_ == nullptr || pad + bytes + kRedZone > left_) {
+    // The unused rest of the current block stays available for smaller
+    // pieces.
+    if (cursor_ != nullptr && left_ > 0) {
+      char* rest = cursor_;
+      char* end = cursor_ + left_;
+      cursor_ = nullptr;
+      left_ = 0;
+      give_back(rest, end);
+    }
     const std::size_t usable =
         round_up(std::max(bytes + alignment + kRedZone, kMinBlock), kHugePage);
 #if defined(__linux__)

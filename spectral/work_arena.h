@@ -9,10 +9,13 @@
 namespace quorvane::spectral {
 
 // A memory resource that hands out pieces of a few large blocks and gives
-// them all back when it is destroyed (handing back a single piece frees
-// nothing). The blocks are mapped directly and, where the system offers it,
-// backed by 2 MiB pages: on a virtual machine every first touch of a 4 KiB
-// page is expensive, and one run touches several megabytes.
+// the blocks back when it is destroyed. A piece handed back is handed out
+// again to a later request it can hold: a run's stages follow one another,
+// and memory a finished stage used is already mapped and touched, while
+// fresh memory costs a page fault and the clearing of every page on its
+// first touch (on a virtual machine about as much as a transform of the same
+// size). The blocks are mapped directly and, where the system offers it,
+// backed by 2 MiB pages.
 // Safe to allocate from several threads. Under the address sanitizer the
 // same blocks and arithmetic are used, with everything outside the pieces in
 // use poisoned, so overruns and uses of a piece handed back are reported.
@@ -28,8 +31,15 @@ class WorkArena final : public std::pmr::memory_resource {
     void* base;
     std::size_t size;
   };
+  // A stretch of a block handed back and not yet handed out again.
+  struct Range {
+    char* begin;
+    char* end;
+  };
   void* do_allocate(std::size_t bytes, std::size_t alignment) override;
   void* carve(std::size_t bytes, std::size_t alignment);
+  void* reuse(std::size_t bytes, std::size_t alignment);
+  void give_back(char* begin, char* end);
   void do_deallocate(void* piece, std::size_t bytes, std::size_t alignment) override;
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
@@ -37,6 +47,7 @@ class WorkArena final : public std::pmr::memory_resource {
 
   std::mutex mutex_;
   std::vector<Block> blocks_;
+  std::vector<Range> free_;  // by address, none adjacent to another or to the cursor
   char* cursor_ = nullptr;
   std::size_t left_ = 0;
 };

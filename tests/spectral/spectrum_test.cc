@@ -220,8 +220,8 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
   const std::pair<void (*)(SpecSettings&), const char*> cases[] = {
       {[](SpecSettings& s) { s.npts = 1; }, " The series has 1 value; at least 2 are needed for a spectrum."},
       {[](SpecSettings& s) { s.npts = 0; }, " The series has 0 values; at least 2 are needed for a spectrum."},
-      {[](SpecSettings& s) { s.npts = 65537; },
-       " The series has 65537 values; the spectrum engine takes at most 65536."},
+      {[](SpecSettings& s) { s.npts = (1 << 30) + 1; },
+       " The series has 1073741825 values; the spectrum engine takes at most 1073741824."},
       {[](SpecSettings& s) { s.dt = 0.0f; }, " The sampling interval must be positive (it is 0)."},
       {[](SpecSettings& s) { s.dt = -2.0f; }, " The sampling interval must be positive (it is -2)."},
       {[](SpecSettings& s) { s.dt = 1e36f; },
