@@ -76,10 +76,12 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
   return s;
 }
 
-Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinements& refinements) {
+Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinements& refinements,
+                    spectral::SpecSession* session) {
   spectral::SpecSettings settings = spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) = refinements.engine;
-  Status status = spectral::spec(r.y, settings, r.spectra, sink);
+  Status status = session != nullptr ? spectral::spec(r.y, settings, *session, r.spectra, sink)
+                                     : spectral::spec(r.y, settings, r.spectra, sink);
   if (!status) return status;
   spectral::PeakList peaks =
       spectral::findpeaks(r.isignal, r.spectra, std::min(refinements.max_peaks, nsigmax));

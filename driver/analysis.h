@@ -53,9 +53,11 @@ struct RunRefinements {
 // r.spectra and fills the signals list with the significant peaks (at most
 // max_peaks and nsigmax, none selected). The engine's diagnostic lines go
 // to `sink`. On refusal returns the reason and leaves r.spectra and the
-// signals list as they were.
+// signals list as they were. With a session, the run uses its tapers and
+// memory (the same results; see spectral::SpecSession).
 Status run_spectrum(AnalysisRecord& r, const MessageSink& sink,
-                    const RunRefinements& refinements = {});
+                    const RunRefinements& refinements = {},
+                    spectral::SpecSession* session = nullptr);
 
 // The spectrum plots a run draws, in drawing order, as the display toggles
 // of `r` choose them (kinds 1 raw with levels, 2 reshaped and harmonic,

@@ -413,7 +413,8 @@ class Program {
 
   void spectrum_run() {
     AnalysisRecord& r = record_;
-    Status status = run_spectrum(r, [this](std::string_view line) { console_.line(line); });
+    Status status =
+        run_spectrum(r, [this](std::string_view line) { console_.line(line); }, {}, &session_);
     if (!status) {
       console_.line(status.message);
       return;
@@ -437,6 +438,9 @@ class Program {
 
   Console& console_;
   AnalysisRecord record_;
+  // Keeps the tapers and run memory from one spectrum run to the next: a
+  // series analysed again with other settings does not compute them again.
+  spectral::SpecSession session_;
   input::SeriesInput input_;
   display::Display display_;
 };

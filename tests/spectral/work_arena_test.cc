@@ -30,6 +30,21 @@ TEST(WorkArena, HandsOutAlignedDisjointPiecesAcrossBlocks) {
   EXPECT_TRUE(aligned(arena.allocate(64, 64), 64));
 }
 
+TEST(WorkArena, HandsPiecesHandedBackOutAgainWholeOrJoined) {
+  WorkArena arena;
+  void* first = arena.allocate(1 << 20, 64);
+  arena.deallocate(first, 1 << 20, 64);
+  void* smaller = arena.allocate(1 << 19, 64);
+  EXPECT_EQ(smaller, first);  // the stretch handed back, not fresh memory
+  void* second = arena.allocate(1 << 19, 64);
+  void* held = arena.allocate(100, 8);  // keeps the two from rejoining the unused rest
+  arena.deallocate(smaller, 1 << 19, 64);
+  arena.deallocate(second, 1 << 19, 64);
+  // Neighbours handed back join into one stretch that holds the whole again.
+  EXPECT_EQ(arena.allocate((1 << 20) - 4096, 64), first);
+  EXPECT_NE(held, nullptr);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 // The arena's own pieces are checked like any other allocation: a write just
 // past the end of a piece, or into a piece handed back, is reported.
