@@ -2,7 +2,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <deque>
+#include <cstdint>
 #include <vector>
 
 #include "spectral/spectrum.h"
@@ -53,6 +53,26 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   };
   const float pass_levels[3] = {99.0f, 95.0f, 90.0f};
 
+  // The first maximum of each entry's window [i - nbw, i + nbw], clipped to
+  // the band: both ends only move up with i, so a queue of decreasing
+  // values (earliest first among equals) yields it in one sweep. The ratios
+  // are the same in every pass, and so are the maxima.
+  std::vector<std::uint32_t> top(um), queue(um);
+  {
+    std::size_t head = 0, tail = 0;  // queue[head..tail)
+    std::size_t next = 0;            // first entry not yet queued
+    const std::size_t half = static_cast<std::size_t>(std::max(nbw, 0));
+    for (std::size_t i = 0; i < um; ++i) {
+      for (const std::size_t hi = std::min(um - 1, i + half); next <= hi; ++next) {
+        while (tail > head && ratio[queue[tail - 1]] < ratio[next]) --tail;
+        queue[tail++] = static_cast<std::uint32_t>(next);
+      }
+      const std::size_t lo = i > half ? i - half : 0;
+      while (queue[head] < lo) ++head;
+      top[i] = queue[head];
+    }
+  }
+
   // Every candidate of every pass is collected before the strongest are
   // kept: on a long record the weaker lines at low frequencies would
   // otherwise fill any fixed number of places before the strongest lines
@@ -60,25 +80,11 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   std::vector<char> flag(um, 0);
   std::vector<Candidate> found;
   for (int pass = 0; pass < 3; ++pass) {
-    // The window of entry i is [i - nbw, i + nbw] clipped to the band; both
-    // ends only move up with i, so a deque of decreasing values (earliest
-    // first among equals) yields the first maximum of each window.
-    std::deque<std::size_t> window;
-    std::size_t next = 0;  // first entry not yet pushed
-    std::size_t lo = 0;
     for (std::size_t i = 0; i < um; ++i) {
-      const std::size_t want_hi = std::min(um - 1, i + static_cast<std::size_t>(nbw));
-      for (; next <= want_hi; ++next) {
-        while (!window.empty() && ratio[window.back()] < ratio[next]) window.pop_back();
-        window.push_back(next);
-      }
-      lo = i > static_cast<std::size_t>(nbw) ? i - static_cast<std::size_t>(nbw) : 0;
-      while (window.front() < lo) window.pop_front();
       if (!(ratio[i] > threshold(pass, i)) || flag[i]) continue;
       // The scan starts from entry i itself and moves only to a strictly
       // larger value, so i wins any tie with the window's maximum.
-      const std::size_t top = window.front();
-      const std::size_t ib = ratio[top] > ratio[i] ? top : i;
+      const std::size_t ib = ratio[top[i]] > ratio[i] ? top[i] : i;
       if (flag[ib]) continue;
       found.push_back({results.f0 + static_cast<float>(ib) * results.df, ratio[ib], pass_levels[pass]});
       const std::size_t flo = ib > static_cast<std::size_t>(nbw) ? ib - static_cast<std::size_t>(nbw) : 0;
