@@ -95,14 +95,17 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
   };
   // An exception (memory running out) must not escape a helper thread,
   // where it would end the program: it refuses the levels instead.
+  // Each thread keeps its run memory from one surrogate to the next.
   auto work = [&] {
     try {
       SpecResults r;
+      SpecSession session;
+      session.keep_tapers(tapers);
       std::vector<float> x(static_cast<std::size_t>(settings.npts));
       for (std::size_t m = next++; m < count; m = next++) {
         RandomStream random(seed, m);
         ar1_surrogate(rho, variance, random, x);
-        if (Status status = spec(x, plain, tapers, r); !status) return give_up(std::move(status));
+        if (Status status = spec(x, plain, session, r); !status) return give_up(std::move(status));
         store(r, m);
       }
     } catch (const std::exception& error) {
