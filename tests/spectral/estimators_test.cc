@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "spectral/fft.h"
+#include "spectral/jackknife.h"
 #include "spectral/spectrum.h"
 #include "spectral/tapers.h"
 
@@ -166,6 +167,36 @@ TEST(Estimators, EveryEntryGetsWhatItGivesAlone) {
         ASSERT_EQ(std::bit_cast<std::uint32_t>(f[static_cast<std::size_t>(i)]),
                   std::bit_cast<std::uint32_t>(f_alone[0]))
             << "K " << nwin << " entry " << i << " of " << count;
+      }
+    }
+  }
+}
+
+// The jackknife interval is computed a block of entries at a time and on two
+// threads; every entry's interval must be what that entry gives alone.
+TEST(Estimators, EveryJackknifeIntervalIsWhatTheEntryGivesAlone) {
+  const std::vector<double> el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6};
+  const int count = 2 * 2048 + 5;  // whole blocks on two threads and a short one
+  for (int nwin : {3, 7}) {
+    const std::span<const double> used = std::span(el).first(static_cast<std::size_t>(nwin));
+    const Eigencoefficients y = varied_entries(count, nwin);
+    for (bool adaptive : {false, true}) {
+      std::vector<float> estimate(static_cast<std::size_t>(count)), lower(estimate), upper(estimate);
+      if (adaptive) {
+        adwait(y, used, 3.5, estimate);
+      } else {
+        hires(y, used, estimate);
+      }
+      jackknife_interval(y, used, adaptive, 3.5, estimate, lower, upper);
+      for (int i = 0; i < count; ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        float lower_alone[1], upper_alone[1];
+        jackknife_interval(single_entry(y, i), used, adaptive, 3.5, std::span(&estimate[at], 1),
+                           lower_alone, upper_alone);
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(lower[at]), std::bit_cast<std::uint32_t>(lower_alone[0]))
+            << "K " << nwin << " entry " << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(upper[at]), std::bit_cast<std::uint32_t>(upper_alone[0]))
+            << "K " << nwin << " entry " << i;
       }
     }
   }
