@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory_resource>
 #include <vector>
 
@@ -23,13 +24,13 @@ std::uint32_t order_key(float value) {
 // by index (as a stable sort gives): a least-significant-digit radix sort on
 // the order keys in three passes of 11, 11 and 10 bits. `spare` is scratch
 // of n indices. A pass whose digit is the same for every value is skipped.
-void sort_by_value(std::span<const float> x, std::span<std::uint32_t> sorted,
-                   std::span<std::uint32_t> spare) {
+template <typename Index>
+void sort_by_value(std::span<const float> x, std::span<Index> sorted, std::span<Index> spare) {
   constexpr int kPasses = 3;
   constexpr int kBits = 11;
   constexpr std::size_t kBuckets = std::size_t{1} << kBits;
   const std::size_t n = x.size();
-  std::vector<std::array<std::uint32_t, kBuckets>> counts(kPasses);
+  std::vector<std::array<Index, kBuckets>> counts(kPasses);
   for (auto& c : counts) c.fill(0);
   for (const float v : x) {
     const std::uint32_t key = order_key(v);
@@ -39,26 +40,26 @@ void sort_by_value(std::span<const float> x, std::span<std::uint32_t> sorted,
   }
   // Passes alternate between the two buffers; the first reads the identity
   // order without storing it.
-  std::span<std::uint32_t> from = spare, to = sorted;
+  std::span<Index> from = spare, to = sorted;
   bool identity = true;
   for (int pass = 0; pass < kPasses; ++pass) {
     auto& c = counts[static_cast<std::size_t>(pass)];
     const int shift = pass * kBits;
-    if (std::find(c.begin(), c.end(), static_cast<std::uint32_t>(n)) != c.end()) continue;
-    std::uint32_t start = 0;
+    if (std::find(c.begin(), c.end(), static_cast<Index>(n)) != c.end()) continue;
+    Index start = 0;
     for (auto& count : c) {
-      const std::uint32_t next = start + count;
+      const Index next = start + count;
       count = start;
       start = next;
     }
     if (identity) {
       for (std::size_t i = 0; i < n; ++i) {
-        to[c[(order_key(x[i]) >> shift) & (kBuckets - 1)]++] = static_cast<std::uint32_t>(i);
+        to[c[(order_key(x[i]) >> shift) & (kBuckets - 1)]++] = static_cast<Index>(i);
       }
       identity = false;
     } else {
       for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t index = from[i];
+        const Index index = from[i];
         to[c[(order_key(x[index]) >> shift) & (kBuckets - 1)]++] = index;
       }
     }
@@ -66,7 +67,7 @@ void sort_by_value(std::span<const float> x, std::span<std::uint32_t> sorted,
   }
   // The result is in `from`; bring it to `sorted`.
   if (identity) {
-    for (std::size_t i = 0; i < n; ++i) sorted[i] = static_cast<std::uint32_t>(i);
+    for (std::size_t i = 0; i < n; ++i) sorted[i] = static_cast<Index>(i);
   } else if (from.data() != sorted.data()) {
     std::copy(from.begin(), from.end(), sorted.begin());
   }
@@ -156,19 +157,17 @@ class RankSet {
   int levels_ = 0;
 };
 
-}  // namespace
-
-void running_median(std::span<const float> x, int half, std::span<float> out,
-                    std::pmr::memory_resource* memory) {
+// The running median with ranks and indices of type Index, wide enough for n.
+template <typename Index>
+void running_median_with(std::span<const float> x, std::size_t h, std::span<float> out,
+                         std::pmr::memory_resource* memory) {
   const std::size_t n = x.size();
-  if (n == 0) return;
-  const std::size_t h = static_cast<std::size_t>(std::max(half, 0));
   // Rank every value once; equal values get distinct ranks in index order,
   // which leaves the k-th smallest value unchanged and, of a +0 and a -0,
   // picks the same one as a stable sort would.
-  std::pmr::vector<std::uint32_t> by_value(n, memory), rank(n, memory);
-  sort_by_value(x, by_value, rank);
-  for (std::size_t r = 0; r < n; ++r) rank[by_value[r]] = static_cast<std::uint32_t>(r);
+  std::pmr::vector<Index> by_value(n, memory), rank(n, memory);
+  sort_by_value<Index>(x, by_value, rank);
+  for (std::size_t r = 0; r < n; ++r) rank[by_value[r]] = static_cast<Index>(r);
 
   // The window's ranks, and its median rank `median` with the count of the
   // window's ranks below it. One step moves the median by at most one
@@ -213,6 +212,20 @@ void running_median(std::span<const float> x, int half, std::span<float> out,
       ++below;
     }
     out[i] = x[by_value[median]];
+  }
+}
+
+}  // namespace
+
+void running_median(std::span<const float> x, int half, std::span<float> out,
+                    std::pmr::memory_resource* memory) {
+  if (x.empty()) return;
+  const std::size_t h = static_cast<std::size_t>(std::max(half, 0));
+  // 32-bit ranks halve the memory of all bands but the impossibly long.
+  if (x.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    running_median_with<std::uint32_t>(x, h, out, memory);
+  } else {
+    running_median_with<std::size_t>(x, h, out, memory);
   }
 }
 
