@@ -1,7 +1,11 @@
 #include "spectral/estimators.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
+
+#include "spectral/two_halves.h"
 
 namespace quorvane::spectral {
 
@@ -21,47 +25,151 @@ void hires(const Eigencoefficients& y, std::span<const double> el, std::span<flo
   }
 }
 
+namespace {
+
+// Entries side by side, one per lane of a 16-byte vector: each lane does
+// exactly the operations the entry would do alone (element-wise IEEE
+// arithmetic, no fused multiply-add), so the results are those of one entry
+// at a time while the divisions, which dominate, run in parallel.
+constexpr int kDoubleLanes = 2;
+constexpr int kFloatLanes = 4;
+using DoubleLanes = double __attribute__((vector_size(16)));
+using MaskLanes = long long __attribute__((vector_size(16)));
+using FloatLanes = float __attribute__((vector_size(16)));
+
+DoubleLanes splat(double value) { return DoubleLanes{} + value; }
+FloatLanes splat(float value) { return FloatLanes{} + value; }
+
+DoubleLanes absolute(DoubleLanes x) {
+  return reinterpret_cast<DoubleLanes>(reinterpret_cast<MaskLanes>(x) & 0x7fffffffffffffffLL);
+}
+
+// Entries at least this many go to two threads.
+constexpr int kThreadedCount = 8192;
+
+// Runs body(first, last) over entries [0, count), in two halves on two
+// threads for long bands. Each half writes only its own entries.
+template <typename Body>
+void over_entries(int count, Body body) {
+  if (count >= kThreadedCount) {
+    const int middle = count / 2 / kFloatLanes * kFloatLanes;
+    run_two_halves([&] { body(0, middle); }, [&] { body(middle, count); });
+  } else {
+    body(0, count);
+  }
+}
+
+// The adaptive estimate of one entry from its eigenspectra sk[0..K-1].
+double adaptive_entry(const double* sk, int nwin, std::span<const double> el, const double* bias,
+                      const double* sqrt_el) {
+  double estimate = nwin > 1 ? (sk[0] + sk[1]) / 2.0 : sk[0];
+  for (int iteration = 0; iteration < 20 && estimate != 0.0; ++iteration) {
+    double num = 0.0, den = 0.0;
+    for (int k = 0; k < nwin; ++k) {
+      const double elk = el[static_cast<std::size_t>(k)];
+      const double d = sqrt_el[k] * estimate / (elk * estimate + bias[k]);
+      num += d * d * sk[k];
+      den += d * d;
+    }
+    const double next = num / den;
+    if (std::fabs(next - estimate) / estimate < 0.0003) break;
+    estimate = next;
+  }
+  return estimate;
+}
+
+// The same for kDoubleLanes entries at once. A lane stops where its entry would
+// stop: its estimate stays once the relative change is small, or once it is
+// zero; the others go on.
+DoubleLanes adaptive_lanes(const DoubleLanes* sk, int nwin, std::span<const double> el,
+                           const double* bias, const double* sqrt_el) {
+  DoubleLanes estimate = nwin > 1 ? (sk[0] + sk[1]) / 2.0 : sk[0];
+  MaskLanes active = estimate != 0.0;
+  for (int iteration = 0; iteration < 20; ++iteration) {
+    bool any = false;
+    for (int lane = 0; lane < kDoubleLanes; ++lane) any = any || active[lane] != 0;
+    if (!any) break;
+    DoubleLanes num = splat(0.0), den = splat(0.0);
+    for (int k = 0; k < nwin; ++k) {
+      const double elk = el[static_cast<std::size_t>(k)];
+      const DoubleLanes d = sqrt_el[k] * estimate / (elk * estimate + bias[k]);
+      num += d * d * sk[k];
+      den += d * d;
+    }
+    const DoubleLanes next = num / den;
+    const MaskLanes settled = absolute(next - estimate) / estimate < 0.0003;
+    const MaskLanes moves = active & ~settled;
+    estimate = moves ? next : estimate;
+    active = moves & (next != 0.0);
+  }
+  return estimate;
+}
+
+}  // namespace
+
 void adwait(const Eigencoefficients& y, std::span<const double> el, double sig2,
             std::span<float> s) {
   const int nwin = y.nwin;
-  double bias[8], sqrt_el[8], sk[8];
+  if (sig2 == 0.0) {
+    std::fill(s.begin(), s.begin() + y.count, 0.0f);
+    return;
+  }
+  double bias[8], sqrt_el[8];
   for (int k = 0; k < nwin; ++k) {
     bias[k] = 1.0 - el[static_cast<std::size_t>(k)];
     sqrt_el[k] = std::sqrt(el[static_cast<std::size_t>(k)]);
   }
-  for (int i = 0; i < y.count; ++i) {
-    if (sig2 == 0.0) {
-      s[static_cast<std::size_t>(i)] = 0.0f;
-      continue;
-    }
-    for (int k = 0; k < nwin; ++k) {
-      const std::size_t at = y.at(i, k);
-      const float power = y.yr[at] * y.yr[at] + y.yi[at] * y.yi[at];
-      sk[k] = power / sig2;
-    }
-    double estimate = nwin > 1 ? (sk[0] + sk[1]) / 2.0 : sk[0];
-    for (int iteration = 0; iteration < 20 && estimate != 0.0; ++iteration) {
-      double num = 0.0, den = 0.0;
+  auto power = [&](int i, int k) {
+    const std::size_t at = y.at(i, k);
+    return y.yr[at] * y.yr[at] + y.yi[at] * y.yi[at];
+  };
+  over_entries(y.count, [&](int first, int last) {
+    int i = first;
+    for (; i + kDoubleLanes <= last; i += kDoubleLanes) {
+      DoubleLanes sk[8];
       for (int k = 0; k < nwin; ++k) {
-        const double elk = el[static_cast<std::size_t>(k)];
-        const double d = sqrt_el[k] * estimate / (elk * estimate + bias[k]);
-        num += d * d * sk[k];
-        den += d * d;
+        for (int lane = 0; lane < kDoubleLanes; ++lane) sk[k][lane] = power(i + lane, k);
+        sk[k] /= sig2;
       }
-      const double next = num / den;
-      if (std::fabs(next - estimate) / estimate < 0.0003) break;
-      estimate = next;
+      const DoubleLanes estimate = adaptive_lanes(sk, nwin, el, bias, sqrt_el);
+      for (int lane = 0; lane < kDoubleLanes; ++lane) {
+        const float value = static_cast<float>(sig2 * estimate[lane]);
+        s[static_cast<std::size_t>(i + lane)] = std::fabs(value);
+      }
     }
-    s[static_cast<std::size_t>(i)] = std::fabs(static_cast<float>(sig2 * estimate));
-  }
+    for (; i < last; ++i) {
+      double sk[8];
+      for (int k = 0; k < nwin; ++k) sk[k] = power(i, k) / sig2;
+      const double estimate = adaptive_entry(sk, nwin, el, bias, sqrt_el);
+      s[static_cast<std::size_t>(i)] = std::fabs(static_cast<float>(sig2 * estimate));
+    }
+  });
 }
+
+namespace {
+
+// The F statistic from the explained and residual sums of one entry.
+float f_statistic(float explained, float sse) {
+  float f = 0.0f;
+  if (sse > 0.0f) {
+    f = explained / sse;
+  } else if (explained > 0.0f) {
+    f = std::numeric_limits<float>::max();
+  }
+  if (!std::isfinite(f)) f = std::numeric_limits<float>::max();
+  return f;
+}
+
+}  // namespace
 
 void regre(const Eigencoefficients& y, std::span<const float> tapsum, std::span<float> ftest) {
   const int nwin = y.nwin;
   float ssq = 0.0f;
-  for (int k = 0; k < nwin; ++k) ssq += tapsum[static_cast<std::size_t>(k)] * tapsum[static_cast<std::size_t>(k)];
+  for (int k = 0; k < nwin; ++k) {
+    ssq += tapsum[static_cast<std::size_t>(k)] * tapsum[static_cast<std::size_t>(k)];
+  }
   const float dof = static_cast<float>(nwin - 1);
-  for (int i = 0; i < y.count; ++i) {
+  auto one_entry = [&](int i) {
     float amr = 0.0f, ami = 0.0f;
     for (int k = 0; k < nwin; ++k) {
       const std::size_t at = y.at(i, k);
@@ -76,15 +184,41 @@ void regre(const Eigencoefficients& y, std::span<const float> tapsum, std::span<
       sse += er * er + ei * ei;
     }
     const float explained = (amr * amr + ami * ami) * dof * ssq;
-    float f = 0.0f;
-    if (sse > 0.0f) {
-      f = explained / sse;
-    } else if (explained > 0.0f) {
-      f = std::numeric_limits<float>::max();
+    ftest[static_cast<std::size_t>(i)] = f_statistic(explained, sse);
+  };
+  // The same for kFloatLanes entries at once, lane by lane the same operations.
+  auto lanes = [&](int i) {
+    FloatLanes yr[8], yi[8];
+    for (int k = 0; k < nwin; ++k) {
+      for (int lane = 0; lane < kFloatLanes; ++lane) {
+        const std::size_t at = y.at(i + lane, k);
+        yr[k][lane] = y.yr[at];
+        yi[k][lane] = y.yi[at];
+      }
     }
-    if (!std::isfinite(f)) f = std::numeric_limits<float>::max();
-    ftest[static_cast<std::size_t>(i)] = f;
-  }
+    FloatLanes amr = splat(0.0f), ami = splat(0.0f);
+    for (int k = 0; k < nwin; ++k) {
+      const float t = tapsum[static_cast<std::size_t>(k)];
+      amr += yr[k] * t / ssq;
+      ami += yi[k] * t / ssq;
+    }
+    FloatLanes sse = splat(0.0f);
+    for (int k = 0; k < nwin; ++k) {
+      const float t = tapsum[static_cast<std::size_t>(k)];
+      const FloatLanes er = yr[k] - t * amr;
+      const FloatLanes ei = yi[k] - t * ami;
+      sse += er * er + ei * ei;
+    }
+    const FloatLanes explained = (amr * amr + ami * ami) * dof * ssq;
+    for (int lane = 0; lane < kFloatLanes; ++lane) {
+      ftest[static_cast<std::size_t>(i + lane)] = f_statistic(explained[lane], sse[lane]);
+    }
+  };
+  over_entries(y.count, [&](int first, int last) {
+    int i = first;
+    for (; i + kFloatLanes <= last; i += kFloatLanes) lanes(i);
+    for (; i < last; ++i) one_entry(i);
+  });
 }
 
 std::array<float, 6> f_levels(int nwin) {

@@ -34,7 +34,9 @@ struct Eigencoefficients {
   }
 };
 
-// All estimators take K <= 8 tapers.
+// All estimators take K <= 8 tapers. Each entry's result depends on that
+// entry alone; adwait and regre share bands of 8192 entries and more with a
+// second thread.
 
 // hires: S(i) = sum_k w_k (yr^2 + yi^2) with w_k = 1 / (K el(k)) formed in
 // double and rounded to single; the sum in single precision. Writes s[0..count-1].

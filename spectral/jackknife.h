@@ -19,6 +19,8 @@ namespace quorvane::spectral {
 // Writes lower[0..count-1] and upper[0..count-1]; an entry where the
 // estimate or one of the S_k is zero gets lower = upper = estimate.
 // Requires 2 <= K <= 8 and el, estimate, lower, upper of the sizes above.
+// Work storage is a few blocks of entries; long bands are shared with a
+// second thread.
 void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, bool adaptive,
                         double sig2, std::span<const float> estimate, std::span<float> lower,
                         std::span<float> upper);

@@ -1,10 +1,12 @@
 #include "spectral/red_noise.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <memory_resource>
 #include <vector>
 
@@ -37,6 +39,26 @@ float entry_cos(const MisfitBand& band, std::size_t i) {
   return std::cos(kMisfitPi * f / band.fmax);
 }
 
+// A (misfit, grid index) pair as one unsigned number whose order is the
+// first-minimum rule: a smaller misfit wins, an equal one wins from a lower
+// index. Misfits are sums of squares, so +0, positive, infinite or NaN, and
+// the bits of such floats order as the values do (NaN above everything, so
+// it never wins).
+std::uint64_t ranked(float misfit, int index) {
+  return (std::uint64_t{std::bit_cast<std::uint32_t>(misfit)} << 32) |
+         static_cast<std::uint32_t>(index);
+}
+
+// Nothing found yet: a misfit must lie below kMisfitCeiling to count, and
+// the pair (kMisfitCeiling, 0) is below (kMisfitCeiling, any index).
+const std::uint64_t kNoFit = ranked(kMisfitCeiling, 0);
+
+// Entries summed between two looks at the bound: looking costs as much as
+// the arithmetic of an entry. The first look comes sooner, since most grid
+// values are far off and lose within a few entries.
+constexpr std::size_t kFirstChunk = 8;
+constexpr std::size_t kChunk = 64;
+
 }  // namespace
 
 float mse(float r, const MisfitBand& band) {
@@ -59,10 +81,19 @@ float mse(float r, const MisfitBand& band) {
 float red_noise_grid_fit(const MisfitBand& band, float fallback,
                          std::pmr::memory_resource* memory) {
   const std::size_t n = band.smed.size();
+  // Long bands share every step between two threads.
+  const bool two_threads = n >= 4096;
   std::pmr::vector<float> cs(n, memory), log_smed(n, memory);
-  for (std::size_t i = 0; i < n; ++i) {
-    cs[i] = entry_cos(band, i);
-    log_smed[i] = std::log(std::max(std::fabs(band.smed[i]), kFloor));
+  auto prepare = [&](std::size_t first, std::size_t last) {
+    for (std::size_t i = first; i < last; ++i) {
+      cs[i] = entry_cos(band, i);
+      log_smed[i] = std::log(std::max(std::fabs(band.smed[i]), kFloor));
+    }
+  };
+  if (two_threads) {
+    run_two_halves([&] { prepare(0, n / 2); }, [&] { prepare(n / 2, n); });
+  } else {
+    prepare(0, n);
   }
   std::vector<float> grid(kGridSize);
   float r = 0.0f;
@@ -71,85 +102,105 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     r += 0.001f;
   }
 
-  // Misfit of grid entry j, or +infinity once its partial sum shows that it
-  // cannot replace (best_value, best_index) under the first-minimum rule.
-  auto misfit = [&](int j, float best_value, int best_index) {
-    const float rj = grid[static_cast<std::size_t>(j)];
+  // The misfit of grid value rj over entries [start, stop), at most kChunk
+  // of them, added to sum in entry order with the operations of mse. The
+  // models of a chunk are formed before their logarithms, so that the
+  // divisions run side by side.
+  auto add_entries = [&](float rj, std::size_t start, std::size_t stop, float sum) {
     const float numerator = band.s0 * (1.0f - rj * rj);
     const float r2 = rj * rj;
     const float two_r = 2.0f * rj;
-    float sum = 0.0f;
-    // Checking every entry would cost as much as the arithmetic; every 64
-    // entries is enough to stop early.
-    for (std::size_t start = 0; start < n; start += 64) {
-      const std::size_t stop = std::min(n, start + 64);
-      if (band.ilogfit == 0) {
-        for (std::size_t i = start; i < stop; ++i) {
-          const float model = numerator / (1.0f - two_r * cs[i] + r2);
-          const float diff = band.smed[i] - model;
-          sum += diff * diff;
-        }
-      } else {
-        for (std::size_t i = start; i < stop; ++i) {
-          const float model = numerator / (1.0f - two_r * cs[i] + r2);
-          const float diff = log_smed[i] - std::log(std::max(std::fabs(model), kFloor));
-          sum += diff * diff;
-        }
+    if (band.ilogfit == 0) {
+      for (std::size_t i = start; i < stop; ++i) {
+        const float diff = band.smed[i] - numerator / (1.0f - two_r * cs[i] + r2);
+        sum += diff * diff;
       }
-      if (sum > best_value || (sum == best_value && j > best_index)) {
-        return std::numeric_limits<float>::infinity();
-      }
+      return sum;
+    }
+    float model[kChunk];
+    for (std::size_t i = start; i < stop; ++i) {
+      model[i - start] = std::max(std::fabs(numerator / (1.0f - two_r * cs[i] + r2)), kFloor);
+    }
+    for (std::size_t i = start; i < stop; ++i) {
+      const float diff = log_smed[i] - std::log(model[i - start]);
+      sum += diff * diff;
     }
     return sum;
   };
 
-  // The best (misfit, grid index) seen, under the first-minimum rule: a
-  // misfit below kMisfitCeiling counts, a smaller one wins, an equal one
-  // wins only from a lower index.
-  struct Best {
-    float value = kMisfitCeiling;
-    int index = -1;
-  };
-  auto consider = [&](int j, Best& best) {
-    const float value = misfit(j, best.value, best.index);
-    if (value < best.value || (value == best.value && best.index >= 0 && j < best.index)) {
-      best = {value, j};
+  // Evaluates grid index j and makes it the best if it ranks below it. An
+  // evaluation stops once its partial sum ranks above the best: the terms
+  // are never negative and a rounded sum of them never decreases, so it
+  // could not win any more. Every look reads the latest best of either
+  // thread, shared through one atomic (any evaluated misfit is a valid
+  // bound), which only stops losers sooner: the winner ranks below every
+  // other misfit, so it is never stopped, whatever the timing.
+  std::atomic<std::uint64_t> best{kNoFit};
+  auto evaluate = [&](int j) {
+    const float rj = grid[static_cast<std::size_t>(j)];
+    float sum = 0.0f;
+    for (std::size_t start = 0; start < n;) {
+      const std::size_t stop = std::min(n, start + (start == 0 ? kFirstChunk : kChunk));
+      sum = add_entries(rj, start, stop, sum);
+      start = stop;
+      if (ranked(sum, j) > best.load(std::memory_order_relaxed)) return;
+    }
+    const std::uint64_t mine = ranked(sum, j);
+    std::uint64_t seen = best.load(std::memory_order_relaxed);
+    while (mine < seen && !best.compare_exchange_weak(seen, mine, std::memory_order_relaxed)) {
     }
   };
 
-  // A coarse pass finds a low misfit early, so that most other evaluations
-  // stop after a few entries; the outcome does not depend on the order.
-  Best best;
-  std::vector<char> done(kGridSize, 0);
-  for (int j = 0; j < kGridSize; j += 37) {
-    consider(j, best);
-    done[static_cast<std::size_t>(j)] = 1;
-  }
-  // The rest nearest to the coarse minimum first: they tighten the bound.
-  std::vector<int> rest;
-  for (int j = 0; j < kGridSize; ++j) {
-    if (!done[static_cast<std::size_t>(j)]) rest.push_back(j);
-  }
-  const int centre = std::max(best.index, 0);
-  std::stable_sort(rest.begin(), rest.end(),
-                   [&](int a, int b) { return std::abs(a - centre) < std::abs(b - centre); });
-  // Long bands share the rest between two threads, each with its own bound
-  // (any evaluated misfit is a valid bound); the better result wins.
-  Best second = best;
-  auto work = [&](std::size_t first, std::size_t stride, Best& own) {
-    for (std::size_t i = first; i < rest.size(); i += stride) consider(rest[i], own);
+  // The order of evaluation decides only the speed: nearest first to the
+  // minimum of a rough misfit (every 8th grid value, then its neighbours,
+  // over about 256 entries spread across the band), so that the bound is
+  // tight from the start and most evaluations stop within a few entries.
+  const std::size_t stride = std::max<std::size_t>(1, n / 256);
+  auto rough_misfit = [&](int j) {
+    const float rj = grid[static_cast<std::size_t>(j)];
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < n; i += stride) sum = add_entries(rj, i, i + 1, sum);
+    return sum;
   };
-  if (n >= 4096) {
-    run_two_halves([&] { work(0, 2, best); }, [&] { work(1, 2, second); });
-    if (second.value < best.value ||
-        (second.value == best.value && second.index >= 0 && second.index < best.index)) {
-      best = second;
+  auto rough_minimum = [&](int first, int last, int step, int start) {
+    int at = start;
+    float lowest = rough_misfit(start);
+    for (int j = first; j <= last; j += step) {
+      const float value = rough_misfit(j);
+      if (value < lowest) {
+        lowest = value;
+        at = j;
+      }
     }
-  } else {
-    work(0, 1, best);
+    return at;
+  };
+  const int coarse = rough_minimum(8, kGridSize - 1, 8, 0);
+  const int centre =
+      rough_minimum(std::max(coarse - 7, 0), std::min(coarse + 7, kGridSize - 1), 1, coarse);
+  std::vector<int> order;
+  order.reserve(kGridSize);
+  order.push_back(centre);
+  for (int d = 1; d < kGridSize; ++d) {
+    if (centre - d >= 0) order.push_back(centre - d);
+    if (centre + d < kGridSize) order.push_back(centre + d);
   }
-  return best.index >= 0 ? grid[static_cast<std::size_t>(best.index)] : fallback;
+
+  // Each thread takes the next index of the order; which thread evaluates
+  // which index changes nothing but the time.
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t k = next.fetch_add(1, std::memory_order_relaxed); k < order.size();
+         k = next.fetch_add(1, std::memory_order_relaxed)) {
+      evaluate(order[k]);
+    }
+  };
+  if (two_threads) {
+    run_two_halves(work, work);
+  } else {
+    work();
+  }
+  const std::uint64_t found = best.load();
+  return found == kNoFit ? fallback : grid[static_cast<std::size_t>(found & 0xffffffffu)];
 }
 
 }  // namespace quorvane::spectral
-

@@ -27,11 +27,13 @@ float mse(float r, const MisfitBand& band);
 // single precision) with the smallest misfit; the first minimum wins. A
 // misfit must lie below 1e36 to count (one whose squared differences come
 // near the float range gives no usable fit); fallback is returned when none does.
-// Work storage comes from memory.
+// Work storage comes from memory (two floats per band entry); bands of 4096
+// entries and more are shared with a second thread.
 // Gives exactly the result of evaluating mse at every grid value in order,
-// but precomputes what does not depend on r and abandons an evaluation as
-// soon as its partial sum can no longer beat the best one found (the terms
-// are never negative and a rounded sum of them never decreases).
+// but precomputes what does not depend on r, evaluates the grid nearest
+// first to a rough minimum and abandons an evaluation as soon as its partial
+// sum can no longer beat the best one found (the terms are never negative
+// and a rounded sum of them never decreases).
 float red_noise_grid_fit(const MisfitBand& band, float fallback,
                          std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 

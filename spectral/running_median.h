@@ -10,8 +10,10 @@ namespace quorvane::spectral {
 // hi = min(n - 1, i + half), for i = 0..n-1 (n = x.size(); out must hold n
 // values). The window is clipped at the ends, not shifted; for an even
 // count the lower of the two middle values is taken. half < 0 is taken as 0.
-// Cost O(n log n) whatever the window, through an order-statistic tree over
-// the ranks of the values; work storage comes from memory.
+// Cost O(n log n) at most whatever the window (values ranked by a radix sort,
+// the window's ranks kept in a bitmap with summary words above it, the
+// median moved rank by rank); work storage comes from memory, two indices
+// (32-bit ones below 2^32 values) and a bit per value.
 void running_median(std::span<const float> x, int half, std::span<float> out,
                     std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 

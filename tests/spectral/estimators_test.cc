@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <vector>
 
 #include "spectral/fft.h"
+#include "spectral/jackknife.h"
 #include "spectral/spectrum.h"
 #include "spectral/tapers.h"
 
@@ -101,6 +104,100 @@ TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
     for (std::size_t i = 0; i < estimate.size(); ++i) {
       ASSERT_EQ(r.specraw0[i], estimate[i]) << "K " << nwin << " entry " << i;
       ASSERT_EQ(r.ftest[i], ftest[i]) << "K " << nwin << " entry " << i;
+    }
+  }
+}
+
+// Eigencoefficients of count entries whose scales differ by many orders of
+// magnitude, so that the adaptive iteration ends after different numbers of
+// steps in neighbouring entries, with zero entries and an exact line among
+// them.
+Eigencoefficients varied_entries(int count, int nwin) {
+  std::mt19937 gen(static_cast<unsigned>(count + nwin));
+  std::normal_distribution<float> normal;
+  std::uniform_int_distribution<int> exponent(-20, 20);
+  Eigencoefficients y;
+  y.resize(count, nwin);
+  for (int i = 0; i < count; ++i) {
+    const float scale = std::ldexp(1.0f, exponent(gen));
+    // A leading taper far above the others makes a lane converge late.
+    const float lead = i % 3 == 0 ? 1e3f : 1.0f;
+    for (int k = 0; k < nwin; ++k) {
+      const float boost = k == 0 ? lead : 1.0f;
+      y.yr[y.at(i, k)] = i % 7 == 5 ? 0.0f : scale * boost * normal(gen);
+      y.yi[y.at(i, k)] = i % 7 == 5 ? 0.0f : scale * normal(gen);
+    }
+  }
+  return y;
+}
+
+Eigencoefficients single_entry(const Eigencoefficients& y, int i) {
+  Eigencoefficients one;
+  one.resize(1, y.nwin);
+  for (int k = 0; k < y.nwin; ++k) {
+    one.yr[one.at(0, k)] = y.yr[y.at(i, k)];
+    one.yi[one.at(0, k)] = y.yi[y.at(i, k)];
+  }
+  return one;
+}
+
+// Long bands are computed several entries at a time and on two threads; the
+// estimate and the F statistic of every entry must be what that entry gives
+// alone, bit for bit, whatever its neighbours do.
+TEST(Estimators, EveryEntryGetsWhatItGivesAlone) {
+  const std::vector<double> el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6, 0.3};
+  for (int nwin : {2, 3, 7, 8}) {
+    const std::vector<float> tapsum{9.0f, 0.0f, 7.5f, 0.5f, 6.0f, 0.0f, 5.0f, 0.25f};
+    for (int count : {5, 8192 + 3}) {
+      Eigencoefficients y = varied_entries(count, nwin);
+      // An exact line: the eigencoefficients are the taper sums themselves.
+      for (int k = 0; k < nwin; ++k) y.yr[y.at(1, k)] = tapsum[static_cast<std::size_t>(k)];
+      for (int k = 0; k < nwin; ++k) y.yi[y.at(1, k)] = 0.0f;
+      std::vector<float> adaptive(static_cast<std::size_t>(count)), f(adaptive.size());
+      adwait(y, std::span(el).first(static_cast<std::size_t>(nwin)), 3.5, adaptive);
+      regre(y, std::span(tapsum).first(static_cast<std::size_t>(nwin)), f);
+      for (int i = 0; i < count; ++i) {
+        const Eigencoefficients one = single_entry(y, i);
+        float alone[1], f_alone[1];
+        adwait(one, std::span(el).first(static_cast<std::size_t>(nwin)), 3.5, alone);
+        regre(one, std::span(tapsum).first(static_cast<std::size_t>(nwin)), f_alone);
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(adaptive[static_cast<std::size_t>(i)]),
+                  std::bit_cast<std::uint32_t>(alone[0]))
+            << "K " << nwin << " entry " << i << " of " << count;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(f[static_cast<std::size_t>(i)]),
+                  std::bit_cast<std::uint32_t>(f_alone[0]))
+            << "K " << nwin << " entry " << i << " of " << count;
+      }
+    }
+  }
+}
+
+// The jackknife interval is computed a block of entries at a time and on two
+// threads; every entry's interval must be what that entry gives alone.
+TEST(Estimators, EveryJackknifeIntervalIsWhatTheEntryGivesAlone) {
+  const std::vector<double> el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6};
+  const int count = 2 * 2048 + 5;  // whole blocks on two threads and a short one
+  for (int nwin : {3, 7}) {
+    const std::span<const double> used = std::span(el).first(static_cast<std::size_t>(nwin));
+    const Eigencoefficients y = varied_entries(count, nwin);
+    for (bool adaptive : {false, true}) {
+      std::vector<float> estimate(static_cast<std::size_t>(count)), lower(estimate), upper(estimate);
+      if (adaptive) {
+        adwait(y, used, 3.5, estimate);
+      } else {
+        hires(y, used, estimate);
+      }
+      jackknife_interval(y, used, adaptive, 3.5, estimate, lower, upper);
+      for (int i = 0; i < count; ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        float lower_alone[1], upper_alone[1];
+        jackknife_interval(single_entry(y, i), used, adaptive, 3.5, std::span(&estimate[at], 1),
+                           lower_alone, upper_alone);
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(lower[at]), std::bit_cast<std::uint32_t>(lower_alone[0]))
+            << "K " << nwin << " entry " << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(upper[at]), std::bit_cast<std::uint32_t>(upper_alone[0]))
+            << "K " << nwin << " entry " << i;
+      }
     }
   }
 }

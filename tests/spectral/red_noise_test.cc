@@ -65,5 +65,43 @@ TEST(RedNoiseFit, PrunedSearchGivesExactlyThePlainResult) {
   EXPECT_EQ(plain_grid_fit(band_of(huge, 1.0f, 0), 0.25f), 0.25f);
 }
 
+// The search evaluates the grid in an order of its own, on two threads for
+// long bands; the order decides only the speed. Spectra built to mislead a
+// rough start, and ties that any thread could reach first, give the plain
+// result.
+TEST(RedNoiseFit, TheOrderOfTheSearchNeverChangesTheResult) {
+  const int n = 8192;
+  // Every 32nd entry (what a sparse look at the band would see) follows a
+  // coefficient of 0.2, the rest 0.9.
+  const std::vector<float> low = ar1_like_spectrum(n, 0.2f, 0.1f, 1);
+  std::vector<float> misleading = ar1_like_spectrum(n, 0.9f, 0.1f, 2);
+  for (std::size_t i = 0; i < misleading.size(); i += 32) misleading[i] = low[i];
+  const float mean = std::accumulate(misleading.begin(), misleading.end(), 0.0f) / static_cast<float>(n);
+  const std::vector<float> zeros(static_cast<std::size_t>(n), 0.0f);
+  std::vector<float> with_nan = low;
+  with_nan[4000] = std::nanf("");
+  struct Case {
+    const char* what;
+    MisfitBand band;
+    float expected;  // NaN: the plain result
+  };
+  for (int ilogfit : {0, 1}) {
+    const Case cases[] = {
+        {"misleading", band_of(misleading, mean, ilogfit), std::nanf("")},
+        // Every misfit ties at zero: the first grid value wins.
+        {"all ties", band_of(zeros, 0.0f, ilogfit), 0.0f},
+        // No misfit is a number: none counts.
+        {"NaN entry", band_of(with_nan, 1.0f, ilogfit), 0.5f},
+    };
+    for (const Case& c : cases) {
+      const float expected = std::isnan(c.expected) ? plain_grid_fit(c.band, 0.5f) : c.expected;
+      if (std::isnan(c.expected)) { EXPECT_GT(expected, 0.6f) << "the full band must win"; }
+      for (int repeat = 0; repeat < 3; ++repeat) {
+        EXPECT_EQ(red_noise_grid_fit(c.band, 0.5f), expected) << c.what << " ilogfit " << ilogfit;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::spectral
