@@ -14,28 +14,6 @@
 
 namespace quorvane::spectral {
 
-namespace {
-
-// The negated Slepian tridiagonal matrix of order n for half-bandwidth w:
-//   d(i) = -((n-1)/2 - i)^2 cos(2 pi w),  e(i) = -i (n - i) / 2  (i = 0..n-1),
-// where e(i) couples rows i - 1 and i (e(0) is unused). Negation turns the
-// best-concentrated sequences (largest eigenvalues) into the smallest ones,
-// which bisection selects by index.
-void slepian_matrix(int n, double cs, std::pmr::vector<double>& d, std::pmr::vector<double>& e) {
-  const std::size_t un = static_cast<std::size_t>(n);
-  d.resize(un);
-  e.resize(un > 0 ? un - 1 : 0);
-  const double centre = (n - 1) / 2.0;
-  for (std::size_t i = 0; i < un; ++i) {
-    const double t = centre - static_cast<double>(i);
-    d[i] = -(t * t) * cs;
-    // Stored without the unused leading element: e[i - 1] couples rows i-1, i.
-    if (i > 0) e[i - 1] = -(static_cast<double>(n) - static_cast<double>(i)) * static_cast<double>(i) / 2.0;
-  }
-}
-
-}  // namespace
-
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
   if (nwin < 1 || nwin > max_tapers) {
     return Status::failure(" The number of tapers must be between 1 and " +
@@ -67,16 +45,14 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
 
   // The unit eigenvectors, converted to single precision, go straight into
   // the taper store; the normalisation below works on them in place.
-  std::pmr::vector<double> d(memory), e(memory);
-  slepian_matrix(n, cs, d, e);
   if (path == EigenPath::Reference) {
-    std::vector<double> eigenvalues, z;
-    smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
-                                    std::vector<double>(e.begin(), e.end()), nwin, kEigenTolerance,
-                                    eigenvalues, z);
+    std::vector<double> d(un), e(un - 1), eigenvalues, z;
+    for (std::size_t i = 0; i < un; ++i) d[i] = slepian_diagonal(un, cs, i);
+    for (std::size_t i = 0; i + 1 < un; ++i) e[i] = slepian_off_diagonal(un, i);
+    smallest_tridiagonal_eigenpairs(d, e, nwin, kEigenTolerance, eigenvalues, z);
     for (std::size_t i = 0; i < un * uk; ++i) v[i] = static_cast<float>(z[i]);
   } else {
-    smallest_slepian_eigenvectors_single(d, e, nwin, v.data(), memory);
+    smallest_slepian_eigenvectors_single(un, cs, nwin, v.data(), memory);
   }
 
   // The eigenvalues of the matrix are not concentrations; el takes the larger
