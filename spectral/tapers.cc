@@ -14,6 +14,13 @@
 
 namespace quorvane::spectral {
 
+namespace {
+
+// The longest tapers whose scaling sums are taken in single precision.
+constexpr std::size_t kSingleSumLength = 65536;
+
+}  // namespace
+
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
   if (nwin < 1 || nwin > max_tapers) {
     return Status::failure(" The number of tapers must be between 1 and " +
@@ -77,20 +84,35 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
     el[k] = std::max(1.0 - a[k], dlam[k]);
   }
 
-  // Each taper is scaled so that the sum of its squares is N. The sums are
-  // taken in single precision on the single-precision values: the tapers are
-  // used in single precision from here on.
+  // Each taper is scaled so that the sum of its squares is N. Up to
+  // kSingleSumLength values the sums are taken in single precision on the
+  // single-precision values, which keeps the tapers of those lengths bit for
+  // bit as they are. Longer tapers take their sums in double precision: a
+  // single-precision sum of a million squares misses N by several parts in
+  // ten thousand, and the sum of an antisymmetric taper would not vanish.
   for (std::size_t k = 0; k < uk; ++k) {
     float* column = v.data() + k * un;
-    float sum = 0.0f;
-    float ssq = 0.0f;
-    for (std::size_t i = 0; i < un; ++i) {
-      sum += column[i];
-      ssq += column[i] * column[i];
+    if (un <= kSingleSumLength) {
+      float sum = 0.0f;
+      float ssq = 0.0f;
+      for (std::size_t i = 0; i < un; ++i) {
+        sum += column[i];
+        ssq += column[i] * column[i];
+      }
+      const float rms = std::sqrt(ssq / static_cast<float>(n));
+      for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
+      tapsum[k] = sum / rms;
+    } else {
+      double sum = 0.0;
+      double ssq = 0.0;
+      for (std::size_t i = 0; i < un; ++i) {
+        sum += column[i];
+        ssq += static_cast<double>(column[i]) * column[i];
+      }
+      const double scale = std::sqrt(static_cast<double>(n) / ssq);
+      for (std::size_t i = 0; i < un; ++i) column[i] = static_cast<float>(column[i] * scale);
+      tapsum[k] = static_cast<float>(sum * scale);
     }
-    const float rms = std::sqrt(ssq / static_cast<float>(n));
-    for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
-    tapsum[k] = sum / rms;
   }
 }
 
