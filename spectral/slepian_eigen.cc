@@ -26,7 +26,9 @@ namespace quorvane::spectral {
 //   products a few ten-thousands) of the Gershgorin lower bound, while the
 //   spectrum spans about N^2/2: bisection starts from a short bracket that a
 //   geometric ladder of Sturm counts above that bound provides, and ends at
-//   the relative tolerance of dstebz (two units in the last place).
+//   the relative tolerance of dstebz (two units in the last place). Above
+//   65536 values, Newton steps on the characteristic polynomial replace most
+//   of the bisection (newton_refine).
 // - The Sturm recurrences of several shifts run side by side in vector
 //   lanes, so their divisions overlap.
 // - Each eigenvector comes from inverse iteration with the converged
@@ -118,6 +120,159 @@ void sturm_counts(const Matrix& m, const double* shifts, int nshift, int* counts
   for (int s = 0; s < nshift; ++s) counts[s] = all[s];
 }
 
+// One sweep of the Sturm recurrence that also carries its derivative in the
+// shift: for each of the V * kLanes shifts, counts[s] as in sturm_sweep and
+// traces[s] = d/dshift log|det(T - shift)| = -sum_j 1 / (lambda_j - shift),
+// from which a Newton step towards the nearest eigenvalue is -1 / traces[s].
+// The recurrence multiplies by the reciprocal of each pivot, which serves
+// both the next pivot and the derivative.
+template <int V>
+void newton_sweep(const Matrix& m, const double* shifts, int* counts, double* traces) {
+  const LaneMask sign_bit = LaneMask{} + static_cast<long long>(0x8000000000000000ull);
+  const Lanes pivmin = Lanes{} + m.pivmin;
+  const LaneMask neg_pivmin = (LaneMask)pivmin | sign_bit;
+  const Lanes zero = Lanes{};
+  const Lanes one = zero + 1.0;
+  Lanes shift[V], q[V], dq[V], trace[V];
+  LaneMask c[V];
+  auto guard = [&](Lanes t) {
+    const LaneMask bits = (LaneMask)t;
+    const LaneMask small = (Lanes)(bits & ~sign_bit) < pivmin;
+    return (Lanes)((bits & ~small) | (neg_pivmin & small));
+  };
+  const HalfMatrix& h = *m.half;
+  for (int v = 0; v < V; ++v) {
+    shift[v] = Lanes{shifts[v * kLanes], shifts[v * kLanes + 1]};
+    q[v] = guard(h.diag(0) - shift[v]);
+    dq[v] = zero - one;
+    trace[v] = zero;
+    c[v] = -(q[v] <= zero);
+  }
+  for (std::size_t i = 1; i < h.n; ++i) {
+    const double di = h.diag(i);
+    const double off = h.off(i - 1);
+    const double ei = off * off;
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) {
+      const Lanes r = one / q[v];
+      trace[v] += dq[v] * r;
+      const Lanes er = ei * r;
+      dq[v] = er * r * dq[v] - one;
+      q[v] = guard(di - er - shift[v]);
+      c[v] -= (q[v] <= zero);
+    }
+  }
+  for (int v = 0; v < V; ++v) {
+    trace[v] += dq[v] / q[v];
+    for (int l = 0; l < kLanes; ++l) {
+      counts[v * kLanes + l] = static_cast<int>(c[v][l]);
+      traces[v * kLanes + l] = trace[v][l];
+    }
+  }
+}
+
+void newton_counts(const Matrix& m, const double* shifts, int nshift, int* counts, double* traces) {
+  double padded[kMaxShifts];
+  int all[kMaxShifts];
+  double all_traces[kMaxShifts];
+  for (int s = 0; s < kMaxShifts; ++s) padded[s] = shifts[std::min(s, nshift - 1)];
+  if (nshift <= kLanes) {
+    newton_sweep<1>(m, padded, all, all_traces);
+  } else if (nshift <= 2 * kLanes) {
+    newton_sweep<2>(m, padded, all, all_traces);
+  } else {
+    newton_sweep<4>(m, padded, all, all_traces);
+  }
+  for (int s = 0; s < nshift; ++s) {
+    counts[s] = all[s];
+    traces[s] = all_traces[s];
+  }
+}
+
+// Bisection halves a bracket per count; at a million values it takes about
+// twenty halvings per eigenvalue. Newton's method on det(T - shift), whose
+// step the derivative sweep gives, doubles the correct digits per sweep once
+// a bracket holds a single eigenvalue. Lengths up to kBisectionOnlyLength
+// keep to multisection alone: its end points fix the last bits of the
+// tapers there, and those stay as they are.
+constexpr std::size_t kBisectionOnlyLength = 65536;
+
+// A Newton step below this many tolerances ends the refinement: the
+// rounding of the recurrence keeps later steps from settling much below the
+// tolerance, and the error left after such a step is its square over the
+// distance to the next eigenvalue, far below the tolerance.
+constexpr double kNewtonSettled = 64.0;
+
+// Bisection alone would narrow the whole Gershgorin interval (about N^2) to
+// the tolerance in well under this many sweeps; a guard, not a budget.
+constexpr int kMaxRefineSweeps = 200;
+
+// Refines the brackets (lo[k], hi[k]] of eigenvalues k = 0..count-1, as the
+// ladder leaves them with the Sturm counts at their ends, to values[k]: a
+// Newton step from a point of a bracket that holds eigenvalue k alone,
+// bisection otherwise or where the step leaves the bracket. Every sweep's
+// counts narrow every bracket. An eigenvalue is done when its Newton step
+// settles (kNewtonSettled) or its bracket falls below twice its tolerance.
+template <typename Tolerance>
+void newton_refine(const Matrix& m, std::vector<double>& lo, std::vector<double>& hi, std::vector<int>& lo_count,
+                   std::vector<int>& hi_count, Tolerance tolerance, std::vector<double>& values) {
+  const std::size_t uk = lo.size();
+  std::vector<double> point(uk);
+  std::vector<bool> done(uk, false);
+  values.assign(uk, 0.0);
+  double shifts[kMaxShifts], traces[kMaxShifts];
+  int counts[kMaxShifts];
+  std::size_t owner[kMaxShifts];
+  for (std::size_t k = 0; k < uk; ++k) point[k] = 0.5 * (lo[k] + hi[k]);
+  for (int sweep = 0; sweep < kMaxRefineSweeps; ++sweep) {
+    int nshift = 0;
+    for (std::size_t k = 0; k < uk; ++k) {
+      if (done[k]) continue;
+      if (hi[k] - lo[k] < 2.0 * tolerance(k)) {
+        values[k] = 0.5 * (lo[k] + hi[k]);
+        done[k] = true;
+        continue;
+      }
+      owner[nshift] = k;
+      shifts[nshift++] = point[k];
+    }
+    if (nshift == 0) return;
+    newton_counts(m, shifts, nshift, counts, traces);
+    for (int s = 0; s < nshift; ++s) {
+      for (std::size_t k = 0; k < uk; ++k) {
+        if (counts[s] > static_cast<int>(k)) {
+          if (shifts[s] < hi[k]) {
+            hi[k] = shifts[s];
+            hi_count[k] = counts[s];
+          }
+        } else if (shifts[s] > lo[k]) {
+          lo[k] = shifts[s];
+          lo_count[k] = counts[s];
+        }
+      }
+    }
+    for (int s = 0; s < nshift; ++s) {
+      const std::size_t k = owner[s];
+      const int kk = static_cast<int>(k);
+      const bool alone = lo_count[k] == kk && hi_count[k] == kk + 1;
+      const double step = -1.0 / traces[s];
+      const double next = shifts[s] + step;
+      // A settled step may be below the spacing of doubles at the shift.
+      if (alone && std::fabs(step) < kNewtonSettled * tolerance(k)) {
+        values[k] = std::clamp(next, lo[k], hi[k]);
+        done[k] = true;
+      } else if (alone && std::isfinite(next) && next > lo[k] && next <= hi[k]) {
+        point[k] = next;
+      } else {
+        point[k] = 0.5 * (lo[k] + hi[k]);
+      }
+    }
+  }
+  for (std::size_t k = 0; k < uk; ++k) {
+    if (!done[k]) values[k] = 0.5 * (lo[k] + hi[k]);
+  }
+}
+
 // The count smallest eigenvalues (count <= kMaxShifts), ascending.
 void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& values) {
   const std::size_t n = h.n;
@@ -136,6 +291,20 @@ void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& v
     gu = std::max(gu, di + left + right);
     left = right;
   }
+  if (h.length > kBisectionOnlyLength) {
+    // The half's eigenvalues are eigenvalues of the full matrix, whose
+    // Gershgorin interval is the tighter one where the folding scaled the
+    // centre coupling by sqrt(2) (odd N): the ladder then starts within a
+    // few tens of the smallest eigenvalue at any length.
+    gl = gu = slepian_diagonal(h.length, h.cs, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double di = slepian_diagonal(h.length, h.cs, i);
+      const double band = (i > 0 ? std::fabs(slepian_off_diagonal(h.length, i - 1)) : 0.0) +
+                          std::fabs(slepian_off_diagonal(h.length, i));
+      gl = std::min(gl, di - band);
+      gu = std::max(gu, di + band);
+    }
+  }
   const Matrix m{&h, std::numeric_limits<double>::min() * std::max(1.0, emax2)};
   // Widen the Gershgorin interval a little, as dstebz does, so that its ends
   // stay strict bounds despite rounding.
@@ -146,7 +315,9 @@ void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& v
 
   // Invariant: count(lo[k]) <= k < count(hi[k]), so eigenvalue k lies in
   // (lo[k], hi[k]]. Every Sturm count narrows every bracket it informs.
+  // lo_count and hi_count hold the counts at the bracket ends.
   std::vector<double> lo(uk, gl), hi(uk, gu);
+  std::vector<int> lo_count(uk, 0), hi_count(uk, static_cast<int>(n));
   double shifts[kMaxShifts];
   int counts[kMaxShifts];
   auto narrow = [&](int nshift) {
@@ -154,8 +325,10 @@ void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& v
     for (int s = 0; s < nshift; ++s) {
       for (std::size_t k = 0; k < uk; ++k) {
         if (counts[s] > static_cast<int>(k)) {
+          if (shifts[s] < hi[k]) hi_count[k] = counts[s];
           hi[k] = std::min(hi[k], shifts[s]);
         } else {
+          if (shifts[s] > lo[k]) lo_count[k] = counts[s];
           lo[k] = std::max(lo[k], shifts[s]);
         }
       }
@@ -168,15 +341,21 @@ void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& v
     narrow(kMaxShifts);
     covered = counts[kMaxShifts - 1] >= count || shifts[kMaxShifts - 1] >= gu;
   }
+  auto tolerance = [&](std::size_t k) {
+    return std::max({kEigenTolerance, m.pivmin, 2.0 * eps * std::max(std::fabs(lo[k]), std::fabs(hi[k]))});
+  };
+  if (h.length > kBisectionOnlyLength) {
+    newton_refine(m, lo, hi, lo_count, hi_count, tolerance, values);
+    return;
+  }
   // Multisection to the tolerance of dstebz (kEigenTolerance): a sweep with
   // eight shifts costs about what a sweep with two does, so the open brackets
   // share the eight shifts, several points each.
-  const double abstol = kEigenTolerance;
   std::vector<std::size_t> open;
   for (;;) {
     open.clear();
     for (std::size_t k = 0; k < uk; ++k) {
-      const double tol = std::max({abstol, m.pivmin, 2.0 * eps * std::max(std::fabs(lo[k]), std::fabs(hi[k]))});
+      const double tol = tolerance(k);
       const double mid = 0.5 * (lo[k] + hi[k]);
       if (hi[k] - lo[k] < tol || mid <= lo[k] || mid >= hi[k]) continue;
       open.push_back(k);
