@@ -158,7 +158,8 @@ void newton_sweep(const Matrix& m, const double* shifts, int* counts, double* tr
       trace[v] += dq[v] * r;
       const Lanes er = ei * r;
       dq[v] = er * r * dq[v] - one;
-      q[v] = guard(di - er - shift[v]);
+      // di - shift does not wait for the previous pivot.
+      q[v] = guard((di - shift[v]) - er);
       c[v] -= (q[v] <= zero);
     }
   }
@@ -559,13 +560,14 @@ struct HalfProblem {
     values.reserve(static_cast<std::size_t>(count));
   }
 
-  void solve(float* v) {
+  void solve(float* v, const ColumnDone& done) {
     if (count <= 0) return;
     smallest_eigenvalues(matrix, count, values);
     for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) {
       eigenvector(matrix, values[k], static_cast<std::uint32_t>(k + 1), lu, y);
       const std::size_t order = first + 2 * k;
       unfold(y, matrix.length, order, v + order * matrix.length);
+      done(order);
     }
   }
 };
@@ -600,7 +602,8 @@ void fold(std::size_t n, double cs, HalfMatrix& sym, HalfMatrix& anti) {
 
 // Solves both half problems into v and checks the parity order; false when
 // the check fails (the caller then keeps to LAPACK, which overwrites v).
-bool solve_folded(std::size_t n, double cs, int count, float* v, std::pmr::memory_resource* memory) {
+bool solve_folded(std::size_t n, double cs, int count, float* v, const ColumnDone& done,
+                  std::pmr::memory_resource* memory) {
   HalfProblem sym(memory), anti(memory);
   fold(n, cs, sym.matrix, anti.matrix);
   sym.count = (count + 1) / 2;  // orders 0, 2, 4, ...
@@ -611,10 +614,10 @@ bool solve_folded(std::size_t n, double cs, int count, float* v, std::pmr::memor
   sym.prepare();
   anti.prepare();
   if (n >= 2048 && anti.count > 0) {
-    run_two_halves([&sym, v] { sym.solve(v); }, [&anti, v] { anti.solve(v); });
+    run_two_halves([&sym, v, &done] { sym.solve(v, done); }, [&anti, v, &done] { anti.solve(v, done); });
   } else {
-    sym.solve(v);
-    anti.solve(v);
+    sym.solve(v, done);
+    anti.solve(v, done);
   }
 
   // The orders alternate in parity (a property of the Slepian sequences);
@@ -633,13 +636,14 @@ bool solve_folded(std::size_t n, double cs, int count, float* v, std::pmr::memor
 }  // namespace
 
 void smallest_slepian_eigenvectors_single(std::size_t n, double cs, int count, float* v,
-                                          std::pmr::memory_resource* memory) {
-  if (n >= 2 && count <= 2 * kMaxShifts && solve_folded(n, cs, count, v, memory)) return;
+                                          const ColumnDone& done, std::pmr::memory_resource* memory) {
+  if (n >= 2 && count <= 2 * kMaxShifts && solve_folded(n, cs, count, v, done, memory)) return;
   std::vector<double> d(n), e(n - 1), eigenvalues, z;
   for (std::size_t i = 0; i < n; ++i) d[i] = slepian_diagonal(n, cs, i);
   for (std::size_t i = 0; i + 1 < n; ++i) e[i] = slepian_off_diagonal(n, i);
   smallest_tridiagonal_eigenpairs(d, e, count, kEigenTolerance, eigenvalues, z);
   for (std::size_t i = 0; i < z.size(); ++i) v[i] = static_cast<float>(z[i]);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) done(k);
 }
 
 }  // namespace quorvane::spectral

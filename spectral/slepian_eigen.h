@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory_resource>
 
 namespace quorvane::spectral {
@@ -28,10 +29,15 @@ inline double slepian_off_diagonal(std::size_t n, std::size_t i) {
 // positive), converted to single precision and written to v (column k at
 // v[k * n], n * count values), without a double eigenvector matrix and
 // without the full matrix in memory; work storage comes from memory.
-// Requires n >= 1 and 1 <= count <= n. Where the folded method does not
-// reach (more than 16 eigenpairs, eigenvalues not alternating in parity),
-// LAPACK solves the full matrix instead.
+// done(k) is called once column k is complete, possibly on a second thread
+// and in any order, so that work on the column can start while the others
+// are still being solved; calls for different columns may run at the same
+// time. Requires n >= 1 and 1 <= count <= n. Where the folded method does
+// not reach (more than 16 eigenpairs, eigenvalues not alternating in
+// parity), LAPACK solves the full matrix instead, and it overwrites columns
+// already reported done before reporting them again.
+using ColumnDone = std::function<void(std::size_t column)>;
 void smallest_slepian_eigenvectors_single(std::size_t n, double cs, int count, float* v,
-                                          std::pmr::memory_resource* memory);
+                                          const ColumnDone& done, std::pmr::memory_resource* memory);
 
 }  // namespace quorvane::spectral

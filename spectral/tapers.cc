@@ -19,6 +19,37 @@ namespace {
 // The longest tapers whose scaling sums are taken in single precision.
 constexpr std::size_t kSingleSumLength = 65536;
 
+// Scales taper column (n values) so that the sum of its squares is n, and
+// returns the sum of its scaled values. Up to kSingleSumLength values the
+// sums are taken in single precision on the single-precision values, which
+// keeps the tapers of those lengths bit for bit as they are. Longer tapers
+// take their sums in double precision: a single-precision sum of a million
+// squares misses n by several parts in ten thousand, and the sum of an
+// antisymmetric taper would not vanish.
+float scale_taper(float* column, int n) {
+  const std::size_t un = static_cast<std::size_t>(n);
+  if (un <= kSingleSumLength) {
+    float sum = 0.0f;
+    float ssq = 0.0f;
+    for (std::size_t i = 0; i < un; ++i) {
+      sum += column[i];
+      ssq += column[i] * column[i];
+    }
+    const float rms = std::sqrt(ssq / static_cast<float>(n));
+    for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
+    return sum / rms;
+  }
+  double sum = 0.0;
+  double ssq = 0.0;
+  for (std::size_t i = 0; i < un; ++i) {
+    sum += column[i];
+    ssq += static_cast<double>(column[i]) * column[i];
+  }
+  const double scale = std::sqrt(static_cast<double>(n) / ssq);
+  for (std::size_t i = 0; i < un; ++i) column[i] = static_cast<float>(column[i] * scale);
+  return static_cast<float>(sum * scale);
+}
+
 }  // namespace
 
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
@@ -51,15 +82,18 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   const double cs = std::cos(2.0 * kPi15 * w);
 
   // The unit eigenvectors, converted to single precision, go straight into
-  // the taper store; the normalisation below works on them in place.
+  // the taper store and are scaled there in place, each as soon as it is
+  // complete (on the fast path, on the thread that solved it).
+  auto scale_column = [&](std::size_t k) { tapsum[k] = scale_taper(v.data() + k * un, n); };
   if (path == EigenPath::Reference) {
     std::vector<double> d(un), e(un - 1), eigenvalues, z;
     for (std::size_t i = 0; i < un; ++i) d[i] = slepian_diagonal(un, cs, i);
     for (std::size_t i = 0; i + 1 < un; ++i) e[i] = slepian_off_diagonal(un, i);
     smallest_tridiagonal_eigenpairs(d, e, nwin, kEigenTolerance, eigenvalues, z);
     for (std::size_t i = 0; i < un * uk; ++i) v[i] = static_cast<float>(z[i]);
+    for (std::size_t k = 0; k < uk; ++k) scale_column(k);
   } else {
-    smallest_slepian_eigenvectors_single(un, cs, nwin, v.data(), memory);
+    smallest_slepian_eigenvectors_single(un, cs, nwin, v.data(), scale_column, memory);
   }
 
   // The eigenvalues of the matrix are not concentrations; el takes the larger
@@ -82,37 +116,6 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
     const double x = -kPi15 * (2.0 * kPi15 * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
     dlam[k] = 1.0 / (1.0 + std::exp(x));
     el[k] = std::max(1.0 - a[k], dlam[k]);
-  }
-
-  // Each taper is scaled so that the sum of its squares is N. Up to
-  // kSingleSumLength values the sums are taken in single precision on the
-  // single-precision values, which keeps the tapers of those lengths bit for
-  // bit as they are. Longer tapers take their sums in double precision: a
-  // single-precision sum of a million squares misses N by several parts in
-  // ten thousand, and the sum of an antisymmetric taper would not vanish.
-  for (std::size_t k = 0; k < uk; ++k) {
-    float* column = v.data() + k * un;
-    if (un <= kSingleSumLength) {
-      float sum = 0.0f;
-      float ssq = 0.0f;
-      for (std::size_t i = 0; i < un; ++i) {
-        sum += column[i];
-        ssq += column[i] * column[i];
-      }
-      const float rms = std::sqrt(ssq / static_cast<float>(n));
-      for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
-      tapsum[k] = sum / rms;
-    } else {
-      double sum = 0.0;
-      double ssq = 0.0;
-      for (std::size_t i = 0; i < un; ++i) {
-        sum += column[i];
-        ssq += static_cast<double>(column[i]) * column[i];
-      }
-      const double scale = std::sqrt(static_cast<double>(n) / ssq);
-      for (std::size_t i = 0; i < un; ++i) column[i] = static_cast<float>(column[i] * scale);
-      tapsum[k] = static_cast<float>(sum * scale);
-    }
   }
 }
 
