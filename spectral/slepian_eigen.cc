@@ -379,31 +379,44 @@ void smallest_eigenvalues(const HalfMatrix& h, int count, std::vector<double>& v
 // (the scheme of LAPACK's dlagtf) and solves with it. Tiny pivots are
 // replaced by a small multiple of the matrix norm, so that a shift equal to
 // an eigenvalue still yields a (huge) solution in the eigenvector's
-// direction. The second superdiagonal of U is nonzero only in a swapped row
-// k, where it is the untouched off-diagonal e(k + 1); it is taken from the
-// matrix rather than stored.
+// direction. Only the reciprocal pivots, the multipliers and the row swaps
+// are stored: the two superdiagonals of U follow from them and the matrix
+// (upper and second below), which saves a third of the storage.
 struct TridiagonalLu {
   const HalfMatrix* matrix = nullptr;
-  Doubles a, b, c;
+  double shift = 0.0;
+  Doubles a, c;
   std::pmr::vector<unsigned char> swapped;
 
-  explicit TridiagonalLu(std::pmr::memory_resource* memory)
-      : a(memory), b(memory), c(memory), swapped(memory) {}
+  explicit TridiagonalLu(std::pmr::memory_resource* memory) : a(memory), c(memory), swapped(memory) {}
 
   void reserve(std::size_t n) {
     a.resize(n);
-    b.resize(n);
     c.resize(n);
     swapped.resize(n);
   }
 
+  // U(k, k + 1), k + 1 < n: where rows k and k + 1 were swapped, the
+  // diagonal entry of row k + 1 as it was then (untouched); below a swapped
+  // row, the off-diagonal scaled by the elimination of the row above;
+  // otherwise the off-diagonal itself.
+  double upper(std::size_t k) const {
+    if (swapped[k]) return matrix->diag(k + 1) - shift;
+    if (k > 0 && swapped[k - 1]) return -c[k - 1] * matrix->off(k);
+    return matrix->off(k);
+  }
+
+  // U(k, k + 2), k + 2 < n: nonzero only in a swapped row, where it is the
+  // untouched off-diagonal e(k + 1).
+  double second(std::size_t k) const { return swapped[k] ? matrix->off(k + 1) : 0.0; }
+
   // One pass over the matrix after the norm: row k is final, and its pivot
   // is inverted, as soon as the elimination has passed it.
-  void factor(const HalfMatrix& t, double shift) {
+  void factor(const HalfMatrix& t, double value) {
     matrix = &t;
+    shift = value;
     const std::size_t n = t.n;
     a.resize(n);
-    b.resize(n);
     c.resize(n);
     swapped.resize(n);
     double norm = 0.0;
@@ -420,8 +433,8 @@ struct TridiagonalLu {
       if (std::fabs(pivot) < tiny) pivot = pivot < 0.0 ? -tiny : tiny;
       return 1.0 / pivot;
     };
-    double ak = t.diag(0) - shift;              // a(k) as the elimination leaves it
-    double bk = n >= 2 ? t.off(0) : 0.0;        // b(k) likewise
+    double ak = t.diag(0) - shift;        // a(k) as the elimination leaves it
+    double bk = n >= 2 ? t.off(0) : 0.0;  // U(k, k + 1) likewise
     for (std::size_t k = 0; k + 1 < n; ++k) {
       const double ck = t.off(k);
       double next_a = t.diag(k + 1) - shift;
@@ -430,7 +443,6 @@ struct TridiagonalLu {
         const double mult = ak != 0.0 ? ck / ak : 0.0;
         next_a -= mult * bk;
         a[k] = invert(ak);
-        b[k] = bk;
         c[k] = mult;
         swapped[k] = 0;
       } else {
@@ -439,7 +451,6 @@ struct TridiagonalLu {
         next_a = bk - mult * temp;
         if (k + 2 < n) next_b = -mult * next_b;
         a[k] = invert(ck);
-        b[k] = temp;
         c[k] = mult;
         swapped[k] = 1;
       }
@@ -447,7 +458,6 @@ struct TridiagonalLu {
       bk = next_b;
     }
     a[n - 1] = invert(ak);
-    b[n - 1] = bk;
     c[n - 1] = 0.0;
     swapped[n - 1] = 0;
   }
@@ -469,12 +479,11 @@ struct TridiagonalLu {
     y[n - 1] = current * a[n - 1];
     double big = std::fabs(y[n - 1]);
     if (n >= 2) {
-      y[n - 2] = (y[n - 2] - b[n - 2] * y[n - 1]) * a[n - 2];
+      y[n - 2] = (y[n - 2] - upper(n - 2) * y[n - 1]) * a[n - 2];
       big = std::max(big, std::fabs(y[n - 2]));
     }
     for (std::size_t k = n - 2; k-- > 0;) {
-      const double second = swapped[k] ? matrix->off(k + 1) : 0.0;
-      y[k] = (y[k] - b[k] * y[k + 1] - second * y[k + 2]) * a[k];
+      y[k] = (y[k] - upper(k) * y[k + 1] - second(k) * y[k + 2]) * a[k];
       big = std::max(big, std::fabs(y[k]));
     }
     return big;
