@@ -16,22 +16,38 @@ namespace quorvane::spectral {
 
 namespace {
 
-// The negated Slepian tridiagonal matrix of order n for half-bandwidth w:
-//   d(i) = -((n-1)/2 - i)^2 cos(2 pi w),  e(i) = -i (n - i) / 2  (i = 0..n-1),
-// where e(i) couples rows i - 1 and i (e(0) is unused). Negation turns the
-// best-concentrated sequences (largest eigenvalues) into the smallest ones,
-// which bisection selects by index.
-void slepian_matrix(int n, double cs, std::pmr::vector<double>& d, std::pmr::vector<double>& e) {
+// The longest tapers whose scaling sums are taken in single precision.
+constexpr std::size_t kSingleSumLength = 65536;
+
+// Scales taper column (n values) so that the sum of its squares is n, and
+// returns the sum of its scaled values. Up to kSingleSumLength values the
+// sums are taken in single precision on the single-precision values, which
+// keeps the tapers of those lengths bit for bit as they are. Longer tapers
+// take their sums in double precision: a single-precision sum of a million
+// squares misses n by several parts in ten thousand, and the sum of an
+// antisymmetric taper would not vanish.
+float scale_taper(float* column, int n) {
   const std::size_t un = static_cast<std::size_t>(n);
-  d.resize(un);
-  e.resize(un > 0 ? un - 1 : 0);
-  const double centre = (n - 1) / 2.0;
-  for (std::size_t i = 0; i < un; ++i) {
-    const double t = centre - static_cast<double>(i);
-    d[i] = -(t * t) * cs;
-    // Stored without the unused leading element: e[i - 1] couples rows i-1, i.
-    if (i > 0) e[i - 1] = -(static_cast<double>(n) - static_cast<double>(i)) * static_cast<double>(i) / 2.0;
+  if (un <= kSingleSumLength) {
+    float sum = 0.0f;
+    float ssq = 0.0f;
+    for (std::size_t i = 0; i < un; ++i) {
+      sum += column[i];
+      ssq += column[i] * column[i];
+    }
+    const float rms = std::sqrt(ssq / static_cast<float>(n));
+    for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
+    return sum / rms;
   }
+  double sum = 0.0;
+  double ssq = 0.0;
+  for (std::size_t i = 0; i < un; ++i) {
+    sum += column[i];
+    ssq += static_cast<double>(column[i]) * column[i];
+  }
+  const double scale = std::sqrt(static_cast<double>(n) / ssq);
+  for (std::size_t i = 0; i < un; ++i) column[i] = static_cast<float>(column[i] * scale);
+  return static_cast<float>(sum * scale);
 }
 
 }  // namespace
@@ -66,17 +82,18 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   const double cs = std::cos(2.0 * kPi15 * w);
 
   // The unit eigenvectors, converted to single precision, go straight into
-  // the taper store; the normalisation below works on them in place.
-  std::pmr::vector<double> d(memory), e(memory);
-  slepian_matrix(n, cs, d, e);
+  // the taper store and are scaled there in place, each as soon as it is
+  // complete (on the fast path, on the thread that solved it).
+  auto scale_column = [&](std::size_t k) { tapsum[k] = scale_taper(v.data() + k * un, n); };
   if (path == EigenPath::Reference) {
-    std::vector<double> eigenvalues, z;
-    smallest_tridiagonal_eigenpairs(std::vector<double>(d.begin(), d.end()),
-                                    std::vector<double>(e.begin(), e.end()), nwin, kEigenTolerance,
-                                    eigenvalues, z);
+    std::vector<double> d(un), e(un - 1), eigenvalues, z;
+    for (std::size_t i = 0; i < un; ++i) d[i] = slepian_diagonal(un, cs, i);
+    for (std::size_t i = 0; i + 1 < un; ++i) e[i] = slepian_off_diagonal(un, i);
+    smallest_tridiagonal_eigenpairs(d, e, nwin, kEigenTolerance, eigenvalues, z);
     for (std::size_t i = 0; i < un * uk; ++i) v[i] = static_cast<float>(z[i]);
+    for (std::size_t k = 0; k < uk; ++k) scale_column(k);
   } else {
-    smallest_slepian_eigenvectors_single(d, e, nwin, v.data(), memory);
+    smallest_slepian_eigenvectors_single(un, cs, nwin, v.data(), scale_column, memory);
   }
 
   // The eigenvalues of the matrix are not concentrations; el takes the larger
@@ -99,22 +116,6 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
     const double x = -kPi15 * (2.0 * kPi15 * (static_cast<double>(npi) - static_cast<double>(k) / 2.0 - 0.25)) / denom;
     dlam[k] = 1.0 / (1.0 + std::exp(x));
     el[k] = std::max(1.0 - a[k], dlam[k]);
-  }
-
-  // Each taper is scaled so that the sum of its squares is N. The sums are
-  // taken in single precision on the single-precision values: the tapers are
-  // used in single precision from here on.
-  for (std::size_t k = 0; k < uk; ++k) {
-    float* column = v.data() + k * un;
-    float sum = 0.0f;
-    float ssq = 0.0f;
-    for (std::size_t i = 0; i < un; ++i) {
-      sum += column[i];
-      ssq += column[i] * column[i];
-    }
-    const float rms = std::sqrt(ssq / static_cast<float>(n));
-    for (std::size_t i = 0; i < un; ++i) column[i] /= rms;
-    tapsum[k] = sum / rms;
   }
 }
 
