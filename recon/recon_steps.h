@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "recon/envelope.h"
+#include "recon/recon.h"
 #include "common/status.h"
 
 namespace quorvane::recon {
 
-// Largest series the reconstruction takes (its transform grid is then 2^20 points).
-constexpr int kMaxReconPoints = 1 << 20;
+// Largest series the reconstruction takes: its transform grid, the next power
+// of two, must stay an int (2^30 points). Memory refuses far shorter series
+// on most machines (see prepare_series).
+constexpr int kMaxReconPoints = 1 << 30;
 // Tapers the reconstruction can hold.
 constexpr int kMaxReconTapers = 16;
 
@@ -47,5 +50,9 @@ MisfitWeights least_misfit(std::span<const float> r1, std::span<const float> r2,
 // (1, 0, 0) when iconstr != 0 or the call is refused).
 Status recon(std::span<const float> y, int nwin, int p, float dt, int npts, float bndwdth,
              float freq0, int iconstr, std::span<float> rsig, MisfitWeights& chosen);
+
+// recon for a prepared series, also reporting the weights.
+Status recon(PreparedSeries& series, float bndwdth, float freq0, int iconstr,
+             std::span<float> rsig, MisfitWeights& chosen);
 
 }  // namespace quorvane::recon
