@@ -144,9 +144,15 @@ ReconGrid make_grid(int npts, int nwin, float dt) {
 }
 
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
-                      std::vector<float>& xdm, EnvelopeInputs& out) {
-  spectral::Tapers tapers;
-  spectral::taper2(npts, nwin, static_cast<float>(p), tapers);
+                      std::vector<float>& xdm, EnvelopeInputs& out,
+                      std::span<const float> given_tapers) {
+  const std::size_t n = static_cast<std::size_t>(npts);
+  spectral::Tapers computed;
+  const float* tapers = given_tapers.data();
+  if (given_tapers.size() != n * static_cast<std::size_t>(nwin)) {
+    spectral::taper2(npts, nwin, static_cast<float>(p), computed);
+    tapers = computed.v.data();
+  }
 
   float sum = 0.0f;
   for (int i = 0; i < npts; ++i) sum += y[static_cast<std::size_t>(i)];
@@ -168,7 +174,7 @@ void transform_series(std::span<const float> y, int nwin, int p, int npts, const
   const auto transform = [&](int first, int stride) {
     std::vector<double> re(plan.size()), im(plan.size());
     for (int k = first; k < nwin; k += stride) {
-      const float* v = tapers.column(k);
+      const float* v = tapers + static_cast<std::size_t>(k) * n;
       plan.transform_real(
           xdm.size(), [&](std::size_t t) { return static_cast<double>(xdm[t] * v[t]); }, re, im);
       for (int j = 0; j < out.nbins; ++j) {
@@ -187,7 +193,9 @@ void transform_series(std::span<const float> y, int nwin, int p, int npts, const
 
   out.v.resize(static_cast<std::size_t>(grid.nknot) * static_cast<std::size_t>(nwin));
   for (int k = 0; k < nwin; ++k) {
-    for (int l = 0; l < grid.nknot; ++l) out.v[at(l, k, grid.nknot)] = tapers.at(l * grid.mstep, k);
+    for (int l = 0; l < grid.nknot; ++l) {
+      out.v[at(l, k, grid.nknot)] = tapers[at(l * grid.mstep, k, npts)];
+    }
   }
 }
 
@@ -264,10 +272,20 @@ std::uint64_t recon_memory(int npts, int nwin) {
 
 Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int npts,
                       PreparedSeries& out, std::optional<std::uint64_t> available) {
+  return prepare_series(y, nwin, p, dt, npts, {}, out, available);
+}
+
+Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int npts,
+                      std::span<const float> tapers, PreparedSeries& out,
+                      std::optional<std::uint64_t> available) {
   out = PreparedSeries{};
   Status status = check_recon(nwin, p, dt, npts);
   if (status && y.size() < static_cast<std::size_t>(npts)) {
     status = Status::failure(text("the series must hold %d values", npts));
+  }
+  if (status && !tapers.empty() &&
+      tapers.size() != static_cast<std::size_t>(npts) * static_cast<std::size_t>(nwin)) {
+    status = Status::failure(text("the tapers must hold %d x %d values", npts, nwin));
   }
   if (status) {
     status = check_memory(recon_memory(npts, nwin),
@@ -278,7 +296,7 @@ Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int n
 
   out.grid = make_grid(npts, nwin, dt);
   out.dt = dt;
-  transform_series(y, nwin, p, npts, out.grid, out.xdm, out.inputs);
+  transform_series(y, nwin, p, npts, out.grid, out.xdm, out.inputs, tapers);
   out.npts = npts;
   return status;
 }

@@ -68,6 +68,15 @@ Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int n
                       PreparedSeries& out,
                       std::optional<std::uint64_t> available = available_memory());
 
+// prepare_series with the K tapers of resolution p for npts points already
+// at hand (spectral::taper2's values, taper k from tapers[k·npts] on), as a
+// spectrum run of the same series with the same p and K has them: the same
+// result without computing them again. A tapers span of another length than
+// npts·nwin is refused.
+Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int npts,
+                      std::span<const float> tapers, PreparedSeries& out,
+                      std::optional<std::uint64_t> available = available_memory());
+
 // recon for a prepared series: the same signal, bit for bit, as recon on the
 // series it was prepared from. Writes rsig as recon does; the series' own
 // storage of one signal's run is overwritten. A series not prepared, an rsig

@@ -24,12 +24,15 @@ constexpr int kMaxReconTapers = 16;
 // knot and L = ceiling(npts/mstep) knots. Arguments as check_recon accepts.
 ReconGrid make_grid(int npts, int nwin, float dt);
 
-// Computes the K tapers of resolution p for npts points, the anomaly
-// xdm = y - mean (mean summed in single precision, in order) and, from the
-// transform of each tapered anomaly padded to nfft, the eigencoefficients of
-// bins 0 .. nfft/2 (single precision) and the tapers thinned to the knots.
+// Computes the K tapers of resolution p for npts points (or takes
+// given_tapers when it holds npts·K values, taper k from k·npts on), the
+// anomaly xdm = y - mean (mean summed in single precision, in order) and,
+// from the transform of each tapered anomaly padded to nfft, the
+// eigencoefficients of bins 0 .. nfft/2 (single precision) and the tapers
+// thinned to the knots.
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
-                      std::vector<float>& xdm, EnvelopeInputs& out);
+                      std::vector<float>& xdm, EnvelopeInputs& out,
+                      std::span<const float> given_tapers = {});
 
 // Weights of the least-norm, least-slope and least-roughness passes.
 struct MisfitWeights {

@@ -11,6 +11,7 @@
 #include "recon/misfit_sweep.h"
 #include "recon/recon.h"
 #include "recon/recon_steps.h"
+#include "spectral/tapers.h"
 
 namespace quorvane::recon {
 namespace {
@@ -74,6 +75,18 @@ TEST(LongRecord, APreparedSeriesGivesEverySignalBitForBitAsASingleRun) {
     EXPECT_EQ(prepared_weights.wa, single_weights.wa) << c.freq0;
     EXPECT_EQ(prepared_weights.wb, single_weights.wb) << c.freq0;
   }
+  // Tapers at hand from elsewhere (a spectrum run) give the same signals.
+  spectral::Tapers tapers;
+  spectral::taper2(npts, 5, 3.0f, tapers);
+  PreparedSeries given;
+  ASSERT_TRUE(prepare_series(y, 5, 3, 0.5f, npts, tapers.v, given));
+  std::vector<float> from_prepared(npts), from_given(npts);
+  ASSERT_TRUE(recon(series, 0.001f, 0.2468f, 0, from_prepared));
+  ASSERT_TRUE(recon(given, 0.001f, 0.2468f, 0, from_given));
+  EXPECT_EQ(from_given, from_prepared);
+  EXPECT_FALSE(prepare_series(y, 4, 3, 0.5f, npts, tapers.v, given));
+  EXPECT_EQ(given.npts, 0);
+
   // A frequency beyond Nyquist is refused with zeros, and the series serves on.
   std::vector<float> rsig(npts, 9.0f);
   EXPECT_FALSE(recon(series, 0.001f, 1.5f, 1, rsig));
