@@ -36,7 +36,7 @@ TEST(LongRecord, ASinusoidJustAboveTheOldCapacityComesBackWithItsAmplitudeAndPha
   const double f = 0.0123456, amplitude = 2.0, phase = 0.7;
   const std::vector<float> y = sinusoid_in_noise(npts, f, amplitude, phase, 1.0f, 5);
   PreparedSeries series;
-  ASSERT_TRUE(prepare_series(y, 3, 2, 1.0f, npts, series));
+  ASSERT_TRUE(prepare_series(y, 2, 2, 1.0f, npts, series));
   EXPECT_EQ(series.grid.nfft, 1 << 21);
   std::vector<float> rsig(std::size_t(npts) + 1, -3.0f);
   ASSERT_TRUE(recon(series, 1.0e-5f, float(f), 2, rsig));
