@@ -133,15 +133,24 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
                             const MessageSink& sink) {
   Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
   if (!check) return check;
+  // The series is transformed once for all its signals; nothing to prepare
+  // when no entry is selected.
+  recon::PreparedSeries series;
+  const auto selected = [&r](int i) { return r.iuse[static_cast<std::size_t>(i)] == 1; };
+  bool any = false;
+  for (int i = 0; i < r.nsig && !any; ++i) any = selected(i);
+  if (any) {
+    check = recon::prepare_series(r.y, r.nwin, r.p, r.dt, r.npts, series);
+    if (!check) return check;
+  }
   const auto n = static_cast<std::size_t>(r.npts);
   r.rsig.assign(n, 0.0f);
   r.signal.assign(n, 0.0f);
   for (int i = 0; i < r.nsig; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    if (r.iuse[k] != 1) continue;
+    if (!selected(i)) continue;
     r.freq0 = r.sigfreq[k];
-    Status status =
-        recon::recon(r.y, r.nwin, r.p, r.dt, r.npts, r.bndwdth, r.freq0, r.iconstr, r.rsig);
+    Status status = recon::recon(series, r.bndwdth, r.freq0, r.iconstr, r.rsig);
     if (!status && sink) sink(status.message);
     if (each_signal) each_signal(i);
     for (std::size_t j = 0; j < n; ++j) r.signal[j] += r.rsig[j];

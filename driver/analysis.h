@@ -73,8 +73,9 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
 // r.rsig (then `each_signal` is called with the entry's index) and their sum
 // into r.signal (npts values, zero when nothing is selected). An entry the
 // reconstruction refuses adds nothing and its message goes to `sink`.
-// Returns the refusal of the whole run (too few values, too many tapers)
-// with r.signal and r.rsig untouched.
+// The series is transformed once for all the entries. Returns the refusal of
+// the whole run (too few values, too many tapers, more memory than the
+// machine has) with r.signal and r.rsig untouched.
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
                             const MessageSink& sink);
 

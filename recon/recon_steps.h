@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "recon/envelope.h"
+#include "recon/recon.h"
 #include "common/status.h"
 
 namespace quorvane::recon {
 
-// Largest series the reconstruction takes (its transform grid is then 2^20 points).
-constexpr int kMaxReconPoints = 1 << 20;
+// Largest series the reconstruction takes: its transform grid, the next power
+// of two, must stay an int (2^30 points). Memory refuses far shorter series
+// on most machines (see prepare_series).
+constexpr int kMaxReconPoints = 1 << 30;
 // Tapers the reconstruction can hold.
 constexpr int kMaxReconTapers = 16;
 
@@ -21,12 +24,15 @@ constexpr int kMaxReconTapers = 16;
 // knot and L = ceiling(npts/mstep) knots. Arguments as check_recon accepts.
 ReconGrid make_grid(int npts, int nwin, float dt);
 
-// Computes the K tapers of resolution p for npts points, the anomaly
-// xdm = y - mean (mean summed in single precision, in order) and, from the
-// transform of each tapered anomaly padded to nfft, the eigencoefficients of
-// bins 0 .. nfft/2 (single precision) and the tapers thinned to the knots.
+// Computes the K tapers of resolution p for npts points (or takes
+// given_tapers when it holds npts·K values, taper k from k·npts on), the
+// anomaly xdm = y - mean (mean summed in single precision, in order) and,
+// from the transform of each tapered anomaly padded to nfft, the
+// eigencoefficients of bins 0 .. nfft/2 (single precision) and the tapers
+// thinned to the knots.
 void transform_series(std::span<const float> y, int nwin, int p, int npts, const ReconGrid& grid,
-                      std::vector<float>& xdm, EnvelopeInputs& out);
+                      std::vector<float>& xdm, EnvelopeInputs& out,
+                      std::span<const float> given_tapers = {});
 
 // Weights of the least-norm, least-slope and least-roughness passes.
 struct MisfitWeights {
@@ -47,5 +53,9 @@ MisfitWeights least_misfit(std::span<const float> r1, std::span<const float> r2,
 // (1, 0, 0) when iconstr != 0 or the call is refused).
 Status recon(std::span<const float> y, int nwin, int p, float dt, int npts, float bndwdth,
              float freq0, int iconstr, std::span<float> rsig, MisfitWeights& chosen);
+
+// recon for a prepared series, also reporting the weights.
+Status recon(PreparedSeries& series, float bndwdth, float freq0, int iconstr,
+             std::span<float> rsig, MisfitWeights& chosen);
 
 }  // namespace quorvane::recon
