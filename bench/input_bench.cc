@@ -1,5 +1,8 @@
 // Reading speed of the series readers: the work must grow linearly with the
 // file (single column values, multiple-column rows, raw ring-width decades).
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -7,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "input/readers.h"
+#include "input/series_file.h"
 #include "textio/console.h"
 #include "textio/line_reader.h"
 
@@ -73,6 +77,33 @@ void BM_trrw(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_trrw)->RangeMultiplier(8)->Range(1 << 8, 1 << 14)->Complexity();
+
+// A whole single-column file of a million values read from disk, as the
+// dialogue and the command line read it: the file, the lines, the numbers.
+void BM_single_column_file(benchmark::State& state) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("quorvane_bench_single_" + std::to_string(state.range(0)) + ".txt");
+  {
+    std::ofstream file(path);
+    file << "core A\n1000\n";
+    for (long i = 0; i < state.range(0); ++i) file << (i % 9973) * 0.0137 - 40.0 << '\n';
+  }
+  quorvane::input::ReadOptions options;
+  options.iform = 3;
+  for (auto _ : state) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    Console console(in, out, err);
+    SeriesTable table;
+    std::string error;
+    if (!quorvane::input::read_series_file(path.string(), options, table, console, error))
+      state.SkipWithError(error.c_str());
+    benchmark::DoNotOptimize(table.series.data());
+  }
+  std::filesystem::remove(path);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_single_column_file)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

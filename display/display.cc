@@ -16,6 +16,7 @@
 #include "display/plot_file.h"
 #include "display/plot_options.h"
 #include "display/scale.h"
+#include "display/thinning.h"
 #include "textio/layout.h"
 
 namespace quorvane::display {
@@ -30,6 +31,11 @@ const std::string kQuestionIndent(13, ' ');
 // tick step typed far too small would otherwise draw for hours).
 constexpr double kMaxMajorTicks = 1000.0;
 constexpr int kMaxMinorIntervals = 100;
+
+// The fewest pixel columns a curve is thinned for. Screen windows can be
+// enlarged after drawing and vector files zoomed, so a thinned curve keeps
+// at least the detail a wide screen shows.
+constexpr std::size_t kMinThinningColumns = 2048;
 
 // Further attempts to open a plot window, 20, 40, 80 and 160 ms apart.
 constexpr int kScreenRetries = 4;
@@ -103,12 +109,14 @@ struct Display::State {
   std::string title;
   std::string fixed_file;  // the file to draw into instead of the one named after the series
   PlotDevice plot;
+  std::vector<float> thinned_x, thinned_y;  // the points of a thinned curve
 
   void prepare(const PlotInput& input);
   void draw();
   void draw_panel(const char* top, float vpor_bottom);
   void draw_curves();
   void curve(std::size_t k, int width, int colour);
+  void polyline(std::size_t k);
   void level_curves(const std::array<int, 4>& colours);
   bool menu();
   void save_dialog();
@@ -295,7 +303,19 @@ void Display::State::draw_panel(const char* top, float vpor_bottom) {
 void Display::State::curve(std::size_t k, int width, int colour) {
   plot.width(width);
   plot.colour(colour);
-  plot.line(data.x, data.curves[k]);
+  polyline(k);
+}
+
+// Curve k, thinned to the extremes of each pixel column when it has far more
+// points than the frame has columns.
+void Display::State::polyline(std::size_t k) {
+  const DrawnAxis x = drawn_axis(settings.xmin, settings.xmax, settings.xtick, settings.nxsub);
+  const std::size_t columns = std::max(plot.viewport_columns(), kMinThinningColumns);
+  if (thin_polyline(data.x, data.curves[k], x.lo, x.hi, columns, thinned_x, thinned_y)) {
+    plot.line(thinned_x, thinned_y);
+  } else {
+    plot.line(data.x, data.curves[k]);
+  }
 }
 
 // The 50, 90, 95 and 99 % levels of kind 1 or 5 (curves 1 to 4): each label
@@ -307,7 +327,7 @@ void Display::State::level_curves(const std::array<int, 4>& colours) {
     plot.width(settings.lwidth);
     plot.colour(colours[k]);
     plot.text("t", kDisplacement[k], 0.9, 0.0, kLabel[k]);
-    plot.line(data.x, data.curves[k + 1]);
+    polyline(k + 1);
   }
 }
 

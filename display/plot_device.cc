@@ -3,6 +3,7 @@
 #include <plplot.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -210,6 +211,19 @@ void PlotDevice::line(std::span<const float> x, std::span<const float> y) {
   xbuf_.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
   ybuf_.assign(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(n));
   guarded([&] { plline(static_cast<PLINT>(n), xbuf_.data(), ybuf_.data()); });
+}
+
+std::size_t PlotDevice::viewport_columns() {
+  if (!open_) return 0;
+  PLFLT xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  PLFLT xp = 0, yp = 0;
+  PLINT xleng = 0, yleng = 0, xoff = 0, yoff = 0;
+  guarded([&] {
+    plgvpd(&xmin, &xmax, &ymin, &ymax);
+    plgpage(&xp, &yp, &xleng, &yleng, &xoff, &yoff);
+  });
+  const double columns = std::ceil((xmax - xmin) * static_cast<double>(xleng));
+  return columns > 0 && std::isfinite(columns) ? static_cast<std::size_t>(columns) : 0;
 }
 
 }  // namespace quorvane::display

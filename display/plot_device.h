@@ -63,6 +63,9 @@ class PlotDevice {
   void width(double width);
   // A polyline through the first min(x.size(), y.size()) points.
   void line(std::span<const float> x, std::span<const float> y);
+  // The width of the current viewport in device pixels; 0 when no stream is
+  // open or the device has no pixel size (PostScript, plain SVG, null).
+  std::size_t viewport_columns();
 
   // Messages of refused calls since the last take, one per refusal.
   std::vector<std::string> take_refusals();

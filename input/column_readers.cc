@@ -23,6 +23,42 @@ int truncated_year(float x) {
   return static_cast<int>(x);
 }
 
+enum class CellKind : unsigned char { Number, Missing, NotANumber };
+
+// One data cell of a multiple-column file: the sentinel, a number or text.
+struct Cell {
+  float value = 0.0f;
+  CellKind kind = CellKind::NotANumber;
+};
+
+// The X cell of a row, read as a year.
+struct RowYear {
+  int year = 0;
+  bool read = false;
+};
+
+// The sentinel is compared on the cell's first 8 characters; a number is
+// read from the whole cell, so long numbers keep every digit.
+Cell read_cell(const std::string& text, const std::string& sentinel) {
+  Cell cell;
+  if (name8(text) == sentinel) {
+    cell.kind = CellKind::Missing;
+  } else if (textio::parse_real(text, cell.value)) {
+    cell.kind = CellKind::Number;
+  }
+  return cell;
+}
+
+RowYear read_year(const std::string& text) {
+  RowYear row;
+  long long year = 0;
+  if (textio::parse_integer(text, year) && year >= INT_MIN && year <= INT_MAX) {
+    row.year = static_cast<int>(year);
+    row.read = true;
+  }
+  return row;
+}
+
 }  // namespace
 
 bool rd1col(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
@@ -115,54 +151,68 @@ bool read_multiple_columns(textio::Console& console, textio::LineReader& file, l
   if (!usable_column_count(console, ncol)) return false;
   const std::string sentinel = name8(typed_sentinel);
 
-  // The cell table: every row of the file as ncol tokens, row after row, the
-  // header row first. A row may continue on the next line; tokens beyond ncol
-  // on a line are ignored; a row cut short by the end of the file is dropped.
+  // Every row of the file as ncol tokens, the header row first. A row may
+  // continue on the next line; tokens beyond ncol on a line are ignored; a
+  // row cut short by the end of the file is dropped. Each data cell is
+  // classified as it is read, so that the table takes a few bytes a cell
+  // instead of a string.
   const auto columns = static_cast<std::size_t>(ncol);
-  std::vector<std::string> cells;
+  std::vector<std::string> names;
+  std::vector<Cell> cells;      // data rows, columns 2..ncol of each
+  std::vector<RowYear> years;   // data rows, column 1
+  std::vector<std::string> row_names;
+  std::vector<Cell> row_cells;
+  std::string token;
+  bool header = true;
   while (true) {
     FreeRead row_read(file);
     std::size_t taken = 0;
-    std::string token;
+    row_names.clear();
+    row_cells.clear();
+    RowYear year;
     while (taken < columns && row_read.token(token) == ReadStatus::Ok) {
-      cells.push_back(token);
+      if (header) {
+        row_names.push_back(name8(token));
+      } else if (taken == 0) {
+        year = read_year(token);
+      } else {
+        row_cells.push_back(read_cell(token, sentinel));
+      }
       ++taken;
     }
-    if (taken < columns) {
-      cells.resize(cells.size() - taken);
-      break;
+    if (taken < columns) break;
+    if (header) {
+      names.swap(row_names);
+      header = false;
+    } else {
+      years.push_back(year);
+      cells.insert(cells.end(), row_cells.begin(), row_cells.end());
     }
   }
-  const std::size_t rows = cells.size() / columns;
-  if (rows == 0) return true;
-  auto cell = [&](std::size_t row, std::size_t column) -> const std::string& {
-    return cells[row * columns + column];
-  };
+  if (names.empty()) return true;
+  const std::size_t rows = years.size();
+  const std::size_t width = columns - 1;
 
   // Missing cells are dropped: a series is its non-missing cells in row order,
   // starting at the X value of its first one.
   for (std::size_t column = 1; column < columns; ++column) {
     Series series;
-    series.name = name8(cell(0, column));
-    for (std::size_t r = 1; r < rows; ++r) {
-      const std::string& text = cell(r, column);
-      // The sentinel is compared on the cell's first 8 characters; a number
-      // is read from the whole cell, so long numbers keep every digit.
-      if (name8(text) == sentinel) continue;
-      float value = 0.0f;
-      if (!textio::parse_real(text, value)) {
+    series.name = names[column];
+    for (std::size_t r = 0; r < rows; ++r) {
+      const Cell& cell = cells[r * width + column - 1];
+      if (cell.kind == CellKind::Missing) continue;
+      if (cell.kind == CellKind::NotANumber) {
         console.line(" Error reading ys values check sentinel if ******* enter *");
         return false;
       }
       if (series.values.empty()) {
-        long long year = 0;
-        if (!textio::parse_integer(cell(r, 0), year) || year < INT_MIN || year > INT_MAX) {
+        if (!years[r].read) {
           console.write_free({std::string("error reading iyr")});
           return false;
         }
-        series.iyr1 = static_cast<int>(year);
+        series.iyr1 = years[r].year;
       }
-      series.values.push_back(value);
+      series.values.push_back(cell.value);
     }
     series.iyrn = last_year(series.iyr1, series.values.size());
     table.series.push_back(std::move(series));

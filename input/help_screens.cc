@@ -1,11 +1,11 @@
 #include "input/help_screens.h"
 
 #include <cctype>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "textio/line_reader.h"
 
 namespace quorvane::input {
 namespace {
@@ -300,25 +300,27 @@ void help_menu(textio::Console& console) {
   console.prompt(" Enter a value between  [0-7]       : ");
 }
 
-// Shows the file ten lines at a time below a column ruler.
+// Shows the file ten lines at a time below a column ruler. The lines are
+// taken from the file as they are shown, so that a look at the top of a
+// long record does not read all of it.
 void preview(textio::Console& console, const std::string& fname) {
   console.write("(/1x,' We will now show you the first 10 lines of file: ',a)", {fname});
-  textio::LineReader file;
-  if (!file.open(fname)) {
+  std::ifstream file(fname, std::ios::binary);
+  if (!file) {
     console.line(" The file " + fname + " cannot be opened.");
     return;
   }
   console.line(kRuler);
   std::string line;
   int shown = 0;
-  while (file.next_line(line)) {
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     console.line(" >" + line.substr(0, kPreviewWidth));
     if (++shown % kPreviewPage == 0 &&
         !console.ask_logical(" Need to see more? [t]rue or [f]alse :")) {
       break;
     }
   }
-  file.close();
 }
 
 }  // namespace

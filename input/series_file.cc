@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -147,8 +148,22 @@ void read_chronologies(textio::LineReader& file, SeriesTable& table, ReadStop& s
   }
 }
 
+Status check_reading_memory(const std::string& path, std::optional<std::uint64_t> available) {
+  std::error_code failed;
+  const std::uintmax_t size = std::filesystem::file_size(path, failed);
+  if (failed) return Status::success();
+  // The text is held once; every value takes at least two of its characters
+  // (a digit and a line end or separator) and four bytes as a float.
+  const std::uint64_t needed = static_cast<std::uint64_t>(size) * 3;
+  return check_memory(needed, "Reading the file " + path, available);
+}
+
 bool read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
                       textio::Console& messages, std::string& error) {
+  if (Status fits = check_reading_memory(path); !fits) {
+    error = fits.message.substr(1);
+    return false;
+  }
   textio::LineReader file;
   if (!file.open(path)) {
     error = "the file " + path + " cannot be opened";

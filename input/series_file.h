@@ -4,8 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/memory.h"
+#include "common/status.h"
 
 #include "input/series_table.h"
 #include "textio/console.h"
@@ -25,12 +30,21 @@ struct ReadOptions {
   std::string rfmt;       // row-wise: the record layout, in parentheses
 };
 
+// Whether the memory of this machine can hold the reading of file `path`:
+// its text, and its values at their densest (four bytes for every two
+// characters). A refusal names the memory the reading would need. A file
+// whose size cannot be learnt is left to the reading to report. `available`
+// is the memory to judge against (by default, what the system says).
+Status check_reading_memory(const std::string& path,
+                            std::optional<std::uint64_t> available = available_memory());
+
 // Reads every series of file `path` in the layout and with the answers of
 // `options`, replacing `table`. The lines a reader writes while reading
 // (echoed text lines, messages naming a bad line) go to `messages`; nothing
 // is read from it. Returns true when the file was read and holds at least one
 // series; otherwise false with `error` saying why (the file cannot be
-// opened, a reader failed, no series), and `table` as it was.
+// opened or is too large for the memory, a reader failed, no series), and
+// `table` as it was.
 bool read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
                       textio::Console& messages, std::string& error);
 

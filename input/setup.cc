@@ -68,6 +68,12 @@ void read_file(Console& console, const std::string& fname, SeriesTable& table) {
       dathlp(console, fname);
       continue;
     }
+    if (Status fits = check_reading_memory(fname); !fits) {
+      console.blank_line();
+      console.line(fits.message);
+      console.pause(kTryAgain);
+      continue;
+    }
     textio::LineReader file;
     if (!file.open(fname)) {
       console.blank_line();

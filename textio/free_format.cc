@@ -41,6 +41,22 @@ bool real_text(std::string_view text, std::string& out) {
   return i == text.size();
 }
 
+// Converts text that real_text has checked. from_chars rounds correctly, as
+// strtod does, and needs neither a terminated copy nor the locale; it takes
+// no '+' and reports values beyond the range of T, whose rounding (to zero,
+// a subnormal or infinity) is left to strtod.
+template <typename T, typename Strto>
+bool convert_real(const std::string& clean, T& value, Strto strto) {
+  const char* first = clean.data();
+  const char* last = first + clean.size();
+  if (first != last && *first == '+') ++first;
+  T converted = 0;
+  auto [ptr, ec] = std::from_chars(first, last, converted, std::chars_format::general);
+  if (ec != std::errc() || ptr != last) converted = strto(clean.c_str(), nullptr);
+  value = converted;
+  return std::isfinite(value);
+}
+
 }  // namespace
 
 std::vector<std::string> free_tokens(std::string_view line) {
@@ -52,7 +68,7 @@ std::vector<std::string> free_tokens(std::string_view line) {
     while (i < line.size() && !is_separator(line[i])) ++i;
     if (i > start) {
       std::string token(line.substr(start, i - start));
-      if (token.find_first_not_of('*') == std::string::npos) token = "*";
+      if (token.find_first_not_of('*') == std::string::npos) token.assign(1, '*');
       tokens.push_back(std::move(token));
     }
   }
@@ -72,18 +88,17 @@ bool parse_integer(std::string_view text, long long& value) {
   return ec == std::errc() && ptr == last;
 }
 
+
 bool parse_real(std::string_view text, double& value) {
   std::string clean;
   if (!real_text(text, clean)) return false;
-  value = std::strtod(clean.c_str(), nullptr);
-  return std::isfinite(value);
+  return convert_real(clean, value, [](const char* s, char** end) { return std::strtod(s, end); });
 }
 
 bool parse_real(std::string_view text, float& value) {
   std::string clean;
   if (!real_text(text, clean)) return false;
-  value = std::strtof(clean.c_str(), nullptr);
-  return std::isfinite(value);
+  return convert_real(clean, value, [](const char* s, char** end) { return std::strtof(s, end); });
 }
 
 bool parse_logical(std::string_view text, bool& value) {
@@ -138,13 +153,16 @@ std::string free_line(const std::vector<Value>& items) {
 }
 
 ReadStatus FreeRead::next_token(std::string& value) {
-  while (next_ >= tokens_.size()) {
-    std::string line;
-    if (!source_.next_line(line)) return ReadStatus::End;
-    tokens_ = free_tokens(line);
+  while (true) {
+    while (next_ < line_.size() && is_separator(line_[next_])) ++next_;
+    if (next_ < line_.size()) break;
+    if (!source_.next_line(line_)) return ReadStatus::End;
     next_ = 0;
   }
-  value = tokens_[next_++];
+  const std::size_t start = next_;
+  while (next_ < line_.size() && !is_separator(line_[next_])) ++next_;
+  value.assign(line_, start, next_ - start);
+  if (value.find_first_not_of('*') == std::string::npos) value.assign(1, '*');
   return ReadStatus::Ok;
 }
 

@@ -34,7 +34,9 @@ class FreeRead {
  private:
   ReadStatus next_token(std::string& value);
   LineSource& source_;
-  std::vector<std::string> tokens_;
+  // The last line taken and where its next token starts: tokens are cut
+  // from it one at a time, as they are asked for.
+  std::string line_;
   std::size_t next_ = 0;
 };
 

@@ -16,10 +16,12 @@ class LineSource {
   virtual bool next_line(std::string& line) = 0;
 };
 
-// An input file opened for reading. The whole file is read on `open`, so a
-// reader can step back one line (the line that ended a block is then read
-// again as the next block's header). Carriage returns before the line ends
-// are dropped.
+// An input file opened for reading. The whole file is read on `open` into one
+// buffer that holds each line once, followed by its line end, so that a
+// reader can step back (the line that ended a block is then read again as
+// the next block's header) and a file of millions of lines takes little more
+// memory than its own size. Carriage returns before the line ends are
+// dropped.
 class LineReader : public LineSource {
  public:
   // False when the file cannot be opened; the reader is then empty.
@@ -32,27 +34,25 @@ class LineReader : public LineSource {
   // Stepping back before the first line does nothing.
   void back();
   // True when every line has been read.
-  bool at_end() const { return position_ >= lines_.size(); }
+  bool at_end() const { return offset_ >= text_.size(); }
   // Number of lines read so far (the index of the next line).
   std::size_t position() const { return position_; }
   // What the lines not yet read hold: the length of the longest, and their
   // characters with each line end counted as one. Readers bound the values
   // they take by these, so that a layout cannot conjure more values than
-  // the file has characters. Both take constant time.
+  // the file has characters. The count takes constant time; the longest
+  // line is found by one pass over the lines left.
   std::size_t longest_line_left() const;
-  std::size_t characters_left() const;
+  std::size_t characters_left() const { return text_.size() - offset_; }
 
-  // For tests: a reader over given lines.
-  static LineReader from_lines(std::vector<std::string> lines);
+  // For tests: a reader over given lines (which hold no line ends).
+  static LineReader from_lines(const std::vector<std::string>& lines);
 
  private:
-  void index_lines();
-
-  std::vector<std::string> lines_;
-  // From line i to the end: the characters (line ends counted) and the
-  // longest line; one entry more than there are lines.
-  std::vector<std::size_t> characters_from_;
-  std::vector<std::size_t> longest_from_;
+  // Every line followed by '\n', the last one included.
+  std::string text_;
+  // Where the next line starts in text_.
+  std::size_t offset_ = 0;
   std::size_t position_ = 0;
   bool open_ = false;
 };

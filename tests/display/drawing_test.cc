@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "display/plot_device.h"
 #include "display_session.h"
@@ -133,6 +134,35 @@ TEST_F(Drawing, OutOfRangeStylesAndOddWindowsNeverStopTheProgram) {
   EXPECT_NE(err.find(" PLplot: plcol0: Invalid color map entry: 44\n"), std::string::npos) << err;
   EXPECT_NE(err.find(" PLplot: pllsty: Invalid line style\n"), std::string::npos) << err;
   EXPECT_EQ(count(err, " plot written to sunspots_median.svg\n"), 15) << err;
+}
+
+// A reconstruction of a long record is drawn from a few points per pixel
+// column, its spike included, while its plot-data file keeps every value.
+TEST_F(Drawing, ALongRecordIsDrawnThinnedAndSavedWhole) {
+  ScopedEnv device("QUORVANE_DEVICE", "svg");
+  constexpr int kValues = 200000;
+  std::vector<float> y(kValues), signal(kValues);
+  for (int i = 0; i < kValues; ++i) {
+    signal[i] = static_cast<float>(i % 1000) / 1000.0f;
+    y[i] = signal[i] + static_cast<float>(i % 7) * 0.01f;
+  }
+  y[123457] = 8.0f;
+  PlotInput input = sample_.input(6);
+  input.n = kValues;
+  input.y = y;
+  input.signal = signal;
+  input.ymean = 0.0f;
+  Session session("s\nlong.dat\nc\n");
+  session.display.display(input);
+  const std::string svg = read_file("nino12_recon.svg");
+  // Two curves of at most two points a column, then the frame and ticks.
+  EXPECT_LT(count(svg, ","), 2 * (2 * 2048 + 2) + 500);
+  EXPECT_NE(session.err.str().find(" plot written to nino12_recon.svg"), std::string::npos);
+  std::ifstream saved("long.dat");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(saved, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + kValues);
+  EXPECT_EQ(lines[1 + 123457], " 123457.0 0.457 8.0");
 }
 
 TEST(PlotDevice, AFatalPlplotErrorEndsTheStreamNotTheProgram) {

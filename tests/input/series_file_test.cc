@@ -248,6 +248,53 @@ TEST(SeriesFile, FailuresComeBackAsValuesAndLeaveTheTable) {
   EXPECT_EQ(error, "the file /nonexistent/quorvane.dat cannot be opened");
 }
 
+// A single-column record of a million values reads whole; with one value
+// that is not a number deep inside it, the reader's message names that line
+// (it ends the series and is taken as the next one's name).
+TEST(SeriesFile, AMillionLineColumnReadsWholeAndABadValueIsNamed) {
+  constexpr std::size_t kValues = 1000000;
+  std::vector<std::string> lines = {"core A", "1001"};
+  for (std::size_t i = 0; i < kValues; ++i) lines.push_back(std::to_string(i % 1000) + ".25");
+  {
+    TempFile file(lines);
+    Dialogue messages("");
+    SeriesTable table;
+    std::string error;
+    ASSERT_TRUE(read_series_file(file.path(), {.iform = 3}, table, messages.console, error))
+        << error;
+    ASSERT_EQ(table.series.size(), 1u);
+    const Series& series = table.series[0];
+    ASSERT_EQ(series.values.size(), kValues);
+    EXPECT_EQ(series.values[0], 0.25f);
+    EXPECT_EQ(series.values[699998], 998.25f);
+    EXPECT_EQ(series.values.back(), 999.25f);
+    EXPECT_EQ(series.iyrn, 1001 + static_cast<int>(kValues) - 1);
+  }
+  lines[700000] = "9.9.9";  // line 700001 of the file
+  TempFile file(lines);
+  Dialogue messages("");
+  SeriesTable table;
+  std::string error;
+  EXPECT_FALSE(read_series_file(file.path(), {.iform = 3}, table, messages.console, error));
+  EXPECT_EQ(error, "Series: 9.9.9    Number:     2");
+  EXPECT_EQ(messages.out.str(),
+            " Rd1col: Error reading series IYR value\n        Series: 9.9.9    Number:     2\n");
+}
+
+// A file too large for the memory is refused before it is read, with what
+// the reading would need; one that fits, or whose size cannot be learnt,
+// is left to the reading.
+TEST(SeriesFile, AFileBeyondTheMemoryIsRefusedUpFrontWithWhatItNeeds) {
+  TempFile file({"core A", "1001", "0.5"});  // 16 characters
+  const Status refused = check_reading_memory(file.path(), 40);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.message, " Reading the file " + file.path() +
+                                 " needs about 0.048 kB of memory; this machine has 0.04 kB "
+                                 "available.");
+  EXPECT_TRUE(check_reading_memory(file.path(), 1000));
+  EXPECT_TRUE(check_reading_memory("/nonexistent/quorvane.dat", 40));
+}
+
 // The neighbours of the refusals above still read: one sign, and large
 // values that single precision holds.
 TEST(SeriesFile, ValuesNextToTheRefusedOnesRead) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "textio/free_format.h"
@@ -64,6 +70,30 @@ TEST(FreeFormat, NumberSyntax) {
     EXPECT_EQ(accepted, c.accepted) << c.text;
     EXPECT_EQ(accepted ? value + static_cast<double>(whole) + logical : 0, c.value) << c.text;
   }
+}
+
+// Single precision is the correctly rounded value of the text, as strtof
+// gives it, out to the ends of the range: subnormals, underflow to zero,
+// ties to even; beyond the largest value nothing is read.
+TEST(FreeFormat, RealsRoundToTheNearestSingleValue) {
+  const char* texts[] = {"16777217", "0.1", "-0.0", "+2.5", "1.17549435e-38", "1e-40",
+                         "1.4e-45",  "7e-46", "1e-50", "-1e-50", "3.4028234e38", "1.5D-3",
+                         "123456789012345678901234567890.5"};
+  for (const char* text : texts) {
+    std::string c_text = text;
+    for (char& c : c_text)
+      if (c == 'D') c = 'E';
+    const float expected = std::strtof(c_text.c_str(), nullptr);
+    float value = 1.0f;
+    ASSERT_TRUE(parse_real(text, value)) << text;
+    EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text << " read as " << value;
+    double wide = 1.0;
+    ASSERT_TRUE(parse_real(text, wide)) << text;
+    EXPECT_EQ(wide, std::strtod(c_text.c_str(), nullptr)) << text;
+  }
+  float value = 0.0f;
+  EXPECT_FALSE(parse_real("3.4028236e38", value));
+  EXPECT_FALSE(parse_real("-1e39", value));
 }
 
 TEST(FreeFormat, OutputIsCompact) {
@@ -143,6 +173,46 @@ TEST(LineReader, TellsWhatTheLinesNotYetReadHold) {
   file.next_line(line);
   EXPECT_EQ(file.characters_left(), 0u);
   EXPECT_EQ(file.longest_line_left(), 0u);
+}
+
+// A file's lines as written, whatever its line ends: a carriage return
+// before a line end is dropped and one elsewhere kept, empty lines count,
+// and the last line needs no line end. Stepping back goes one line at a
+// time, across empty lines, and stops at the top.
+TEST(LineReader, ReadsAFileLineByLineAndStepsBack) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("quorvane_lines_" + std::to_string(::getpid()) + ".txt");
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "name\r\n\n\r\n1901\r2\n  0.5  \nlast\r";
+  }
+  LineReader file;
+  ASSERT_TRUE(file.open(path.string()));
+  std::filesystem::remove(path);
+  const std::vector<std::string> expected = {"name", "", "", "1901\r2", "  0.5  ", "last"};
+  std::vector<std::string> lines;
+  std::string line;
+  while (file.next_line(line)) lines.push_back(line);
+  EXPECT_EQ(lines, expected);
+  EXPECT_TRUE(file.at_end());
+  EXPECT_EQ(file.position(), 6u);
+  for (std::size_t back = 6; back-- > 0;) {
+    file.back();
+    EXPECT_EQ(file.position(), back);
+    ASSERT_TRUE(file.next_line(line));
+    EXPECT_EQ(line, expected[back]);
+    file.back();
+  }
+  file.back();
+  EXPECT_EQ(file.position(), 0u);
+  EXPECT_EQ(file.characters_left(), 5u + 1u + 1u + 7u + 8u + 5u);
+  ASSERT_TRUE(file.next_line(line));
+  EXPECT_EQ(line, "name");
+
+  LineReader missing;
+  EXPECT_FALSE(missing.open((path / "none").string()));
+  EXPECT_FALSE(missing.is_open());
+  EXPECT_FALSE(missing.next_line(line));
 }
 
 }  // namespace
