@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory_resource>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,27 +101,61 @@ struct Workspace {
   std::pmr::vector<float> back;  // background before the harmonic-mode copy
 };
 
-// Transform vectors of one thread (nfft values each).
-struct TransformBuffers {
-  std::pmr::vector<double> xr, xi;
+// The two transform vectors of one thread: nfft doubles each from the run's
+// memory, not cleared, as every transform writes all of them before reading.
+class TransformBuffers {
+ public:
+  TransformBuffers(std::size_t nfft, std::pmr::memory_resource* memory)
+      : memory_(memory), size_(nfft), data_(allocate(memory, nfft)) {}
+  TransformBuffers(const TransformBuffers&) = delete;
+  TransformBuffers& operator=(const TransformBuffers&) = delete;
+  ~TransformBuffers() {
+    if (data_ != nullptr) memory_->deallocate(data_, bytes(size_), kAlignment);
+  }
+  std::span<double> xr() { return {data_, size_}; }
+  std::span<double> xi() { return {data_ + size_, size_}; }
+
+ private:
+  static constexpr std::size_t kAlignment = 64;  // a cache line
+  static std::size_t bytes(std::size_t nfft) { return 2 * nfft * sizeof(double); }
+  static double* allocate(std::pmr::memory_resource* memory, std::size_t nfft) {
+    return nfft == 0 ? nullptr : static_cast<double*>(memory->allocate(bytes(nfft), kAlignment));
+  }
+  std::pmr::memory_resource* memory_;
+  std::size_t size_;
+  double* data_;
 };
 
+// Band entries [begin, end) of taper k from its transform: bins i0 + i,
+// divided by the normalisation factor in double and kept in single.
+void keep_band(TransformBuffers& buffers, const Grid& g, double norm, int k, int begin, int end,
+               Eigencoefficients& y) {
+  const std::span<const double> xr = buffers.xr(), xi = buffers.xi();
+  for (int i = begin; i < end; ++i) {
+    const std::size_t j = static_cast<std::size_t>(g.i0 + i);
+    y.yr[y.at(i, k)] = static_cast<float>(xr[j] / norm);
+    y.yi[y.at(i, k)] = static_cast<float>(xi[j] / norm);
+  }
+}
+
 // Eigencoefficients of the band for tapers first..last-1: each tapered,
-// zero-padded copy of the series through the transform, bins i0.. of the
-// band, divided by the normalisation factor in double and kept in single.
+// zero-padded copy of the series through the transform. With two_threads
+// (a long transform), each transform and each band copy is shared between
+// this thread and a second one.
 void eigencoefficients(const std::pmr::vector<float>& xdm, std::span<const float> tapers,
                        const FftPlan& plan, const Grid& g, double norm, int first, int last,
-                       TransformBuffers& buffers, Eigencoefficients& y) {
-  std::pmr::vector<double>& xr = buffers.xr;
-  std::pmr::vector<double>& xi = buffers.xi;
+                       TransformBuffers& buffers, Eigencoefficients& y, bool two_threads) {
   for (int k = first; k < last; ++k) {
     const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
     plan.transform_real(
-        xdm.size(), [&](std::size_t t) { return static_cast<double>(v[t] * xdm[t]); }, xr, xi);
-    for (int i = 0; i < g.nfv; ++i) {
-      const std::size_t j = static_cast<std::size_t>(g.i0 + i);
-      y.yr[y.at(i, k)] = static_cast<float>(xr[j] / norm);
-      y.yi[y.at(i, k)] = static_cast<float>(xi[j] / norm);
+        xdm.size(), [&](std::size_t t) { return static_cast<double>(v[t] * xdm[t]); },
+        buffers.xr(), buffers.xi(), two_threads);
+    if (two_threads) {
+      const int half = g.nfv / 2;
+      run_two_halves([&] { keep_band(buffers, g, norm, k, 0, half, y); },
+                     [&] { keep_band(buffers, g, norm, k, half, g.nfv, y); });
+    } else {
+      keep_band(buffers, g, norm, k, 0, g.nfv, y);
     }
   }
 }
@@ -279,8 +314,10 @@ void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
   w.v = w.own_v;
 }
 
-// The eigencoefficients of every taper; the transforms of large series are
-// shared between two threads (each taper's transform is independent).
+// The eigencoefficients of every taper. The work of large series is shared
+// between two threads: a long transform is split between them, which needs
+// one pair of transform vectors instead of two; shorter ones go to the two
+// threads taper by taper.
 void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
                             std::pmr::memory_resource* memory) {
   const int nwin = s.nwin;
@@ -288,22 +325,26 @@ void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
                       : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
                                      : 1.0;
   w.coefficients.resize(g.nfv, nwin);
-  // Both threads' buffers are taken before the threads start.
   const std::size_t nfft = static_cast<std::size_t>(g.nfft);
-  const bool split_work = g.nfft >= 8192 && nwin >= 2;
-  TransformBuffers buffers[2] = {
-      {std::pmr::vector<double>(nfft, memory), std::pmr::vector<double>(nfft, memory)},
-      {std::pmr::vector<double>(split_work ? nfft : 0, memory),
-       std::pmr::vector<double>(split_work ? nfft : 0, memory)}};
   const FftPlan plan(nfft, memory);
-  if (split_work) {
+  if (plan.splits_work()) {
+    TransformBuffers buffers(nfft, memory);
+    eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers, w.coefficients, true);
+    return;
+  }
+  if (g.nfft >= 8192 && nwin >= 2) {
+    // Both threads' buffers are taken before the threads start.
+    TransformBuffers here(nfft, memory), there(nfft, memory);
     const int split = nwin / 2;
     run_two_halves(
-        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, 0, split, buffers[0], w.coefficients); },
-        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, split, nwin, buffers[1], w.coefficients); });
-  } else {
-    eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers[0], w.coefficients);
+        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, 0, split, here, w.coefficients, false); },
+        [&] {
+          eigencoefficients(w.xdm, w.v, plan, g, norm, split, nwin, there, w.coefficients, false);
+        });
+    return;
   }
+  TransformBuffers buffers(nfft, memory);
+  eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers, w.coefficients, false);
 }
 
 // The variance scale of the adaptive estimate: the series' sum of squares

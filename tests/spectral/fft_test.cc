@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
@@ -97,7 +98,7 @@ void classic_fft(std::vector<double>& xr, std::vector<double>& xi) {
 TEST(Fft2, GivesBitForBitTheClassicResultAlsoFromBitReversedData) {
   std::mt19937 gen(3);
   std::normal_distribution<double> normal;
-  for (std::size_t nn : {1u, 2u, 8u, 1024u, 2048u, 65536u}) {
+  for (std::size_t nn : {1u, 2u, 8u, 1024u, 2048u, 65536u, 1u << 18}) {
     std::vector<double> xr(nn), xi(nn), pr(nn), pi(nn);
     std::vector<std::uint32_t> order(nn);
     bit_reversal_order(order);
@@ -113,6 +114,46 @@ TEST(Fft2, GivesBitForBitTheClassicResultAlsoFromBitReversedData) {
     fft2_bit_reversed(pr, pi);
     ASSERT_TRUE(xr == cr && xi == ci) << "fft2, nn " << nn;
     ASSERT_TRUE(pr == cr && pi == ci) << "fft2_bit_reversed, nn " << nn;
+  }
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// Every length from 2 to 2^20, the whole series or a part of it padded with
+// zeros, on one thread or shared by two: the transform of a real series is
+// bit for bit that of the classic loop nest, signed zeros included.
+TEST(FftPlan, TransformOfARealSequenceIsBitForBitTheClassicOneAtEveryLength) {
+  std::mt19937 gen(5);
+  std::normal_distribution<double> normal;
+  std::uniform_int_distribution<int> kind(0, 5);
+  for (int bits = 1; bits <= 20; ++bits) {
+    const std::size_t nn = std::size_t{1} << bits;
+    const FftPlan plan(nn);
+    // Negative and positive values, both zeros, and magnitudes from 1e-300
+    // to 1e150 (far from overflow even summed over 2^20 values).
+    std::vector<double> x(nn);
+    for (double& v : x) {
+      switch (kind(gen)) {
+        case 0: v = 0.0; break;
+        case 1: v = -0.0; break;
+        case 2: v = normal(gen) * 1e150; break;
+        case 3: v = normal(gen) * 1e-300; break;
+        default: v = normal(gen);
+      }
+    }
+    for (const std::size_t count : {nn, nn / 2 + 1, bits <= 12 ? std::size_t{1} : nn}) {
+      std::vector<double> expected_r(nn, 0.0), expected_i(nn, 0.0);
+      std::copy_n(x.begin(), count, expected_r.begin());
+      classic_fft(expected_r, expected_i);
+      for (const bool two_threads : {false, true}) {
+        std::vector<double> xr(nn, 7.0), xi(nn, 7.0);
+        plan.transform_real(count, [&](std::size_t t) { return x[t]; }, xr, xi, two_threads);
+        ASSERT_TRUE(same_bits(xr, expected_r) && same_bits(xi, expected_i))
+            << "nn " << nn << " count " << count << " two threads " << two_threads;
+      }
+    }
   }
 }
 
