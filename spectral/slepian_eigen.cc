@@ -215,8 +215,9 @@ constexpr int kMaxRefineSweeps = 200;
 // counts narrow every bracket. An eigenvalue is done when its Newton step
 // settles (kNewtonSettled) or its bracket falls below twice its tolerance.
 template <typename Tolerance>
-void newton_refine(const Matrix& m, std::vector<double>& lo, std::vector<double>& hi, std::vector<int>& lo_count,
-                   std::vector<int>& hi_count, Tolerance tolerance, std::vector<double>& values) {
+void newton_refine(const Matrix& m, std::vector<double>& lo, std::vector<double>& hi,
+                   std::vector<int>& lo_count, std::vector<int>& hi_count, Tolerance tolerance,
+                   std::vector<double>& values) {
   const std::size_t uk = lo.size();
   std::vector<double> point(uk);
   std::vector<bool> done(uk, false);
@@ -643,6 +644,12 @@ bool solve_folded(std::size_t n, double cs, int count, float* v, const ColumnDon
 }
 
 }  // namespace
+
+std::size_t slepian_work_bytes(std::size_t n) {
+  // Per half problem: TridiagonalLu's a, c and swapped, and the vector y.
+  constexpr std::size_t per_value = 3 * sizeof(double) + sizeof(unsigned char);
+  return per_value * n;
+}
 
 void smallest_slepian_eigenvectors_single(std::size_t n, double cs, int count, float* v,
                                           const ColumnDone& done, std::pmr::memory_resource* memory) {

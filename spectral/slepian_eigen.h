@@ -40,4 +40,10 @@ using ColumnDone = std::function<void(std::size_t column)>;
 void smallest_slepian_eigenvectors_single(std::size_t n, double cs, int count, float* v,
                                           const ColumnDone& done, std::pmr::memory_resource* memory);
 
+// The most storage smallest_slepian_eigenvectors_single takes from its
+// memory resource for a matrix of order n: for each half problem the
+// reciprocal pivots, multipliers and row swaps of its factorisation and one
+// double vector, 25 bytes per value of its order; the two orders add up to n.
+std::size_t slepian_work_bytes(std::size_t n);
+
 }  // namespace quorvane::spectral

@@ -119,6 +119,8 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   }
 }
 
+std::size_t taper_work_bytes(int n) { return slepian_work_bytes(static_cast<std::size_t>(n)); }
+
 void taper2(int n, int nwin, float npi, Tapers& out, EigenPath path) {
   const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(nwin);
   out.n = n;

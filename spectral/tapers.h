@@ -52,4 +52,11 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
                     std::span<float> tapsum, std::span<double> dlam, EigenPath path,
                     std::pmr::memory_resource* memory);
 
+// The most work storage compute_tapers takes from its memory resource for
+// tapers of n values, beyond the tapers themselves: about 25 bytes per value
+// on the fast path, whatever the number of tapers. (The reference path works
+// in LAPACK's own storage.) For an estimate of a run's memory before it
+// starts.
+std::size_t taper_work_bytes(int n);
+
 }  // namespace quorvane::spectral

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <memory_resource>
+#include <mutex>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -119,8 +123,10 @@ TEST(LongTapers, AMillionValueTaperSetIsOrthonormal) {
 
 TEST(LongTapers, FastTapersAgreeWithLapackAboveTheShortRecordLengths) {
   // Odd and even lengths above 65536; the odd ones have a centre value.
-  // The widest band and most tapers the program offers close the list.
-  for (const auto& [n, nwin, npi] : {std::tuple{131073, 7, 4.0f}, {70000, 4, 2.0f}, {65537, 16, 8.0f}}) {
+  // Then the most tapers the program offers, and a band reaching most of
+  // the way to the Nyquist frequency, where the diagonal turns positive.
+  for (const auto& [n, nwin, npi] : {std::tuple{131073, 7, 4.0f}, {70000, 4, 2.0f}, {65537, 16, 8.0f},
+                                     {70001, 2, 30000.0f}}) {
     Tapers fast, lapack;
     taper2(n, nwin, npi, fast, EigenPath::Fast);
     taper2(n, nwin, npi, lapack, EigenPath::Reference);
@@ -130,6 +136,43 @@ TEST(LongTapers, FastTapersAgreeWithLapackAboveTheShortRecordLengths) {
       for (int i = 0; i < n; ++i) worst = std::max(worst, std::fabs(sign * fast.at(i, k) - lapack.at(i, k)));
       EXPECT_LT(worst, 1e-5) << "n " << n << " taper " << k;
     }
+  }
+}
+
+// Counts what is taken from it; hands the work to the ordinary heap.
+class CountingMemory final : public std::pmr::memory_resource {
+ public:
+  std::size_t taken() const { return taken_; }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    taken_ += bytes;
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+  }
+  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override {
+    std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  std::mutex mutex_;
+  std::size_t taken_ = 0;
+};
+
+TEST(TaperWorkMemory, StaysWithinTheEstimateARunIsCheckedAgainst) {
+  // One thread, two threads with an odd length, and the long-record path;
+  // one taper leaves the antisymmetric half without work.
+  for (const auto& [n, nwin] : {std::pair{1000, 8}, {4097, 5}, {70001, 7}, {70000, 1}}) {
+    const std::size_t un = static_cast<std::size_t>(n);
+    std::vector<float> v(un * static_cast<std::size_t>(nwin)), tapsum(8);
+    std::vector<double> el(8), dlam(8);
+    CountingMemory memory;
+    compute_tapers(n, nwin, 4.0f, v, el, tapsum, dlam, EigenPath::Fast, &memory);
+    EXPECT_LE(memory.taken(), taper_work_bytes(n)) << n;
+    if (nwin > 1) {
+      EXPECT_GE(memory.taken(), taper_work_bytes(n) * 9 / 10) << n;
+    }
+    EXPECT_LT(taper_work_bytes(n), 26 * un);
   }
 }
 
