@@ -71,8 +71,8 @@ Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int n
 // prepare_series with the K tapers of resolution p for npts points already
 // at hand (spectral::taper2's values, taper k from tapers[k·npts] on), as a
 // spectrum run of the same series with the same p and K has them: the same
-// result without computing them again. A tapers span of another length than
-// npts·nwin is refused.
+// result without computing them again. An empty span has them computed
+// here; a span of any other length than npts·nwin is refused.
 Status prepare_series(std::span<const float> y, int nwin, int p, float dt, int npts,
                       std::span<const float> tapers, PreparedSeries& out,
                       std::optional<std::uint64_t> available = available_memory());
