@@ -35,8 +35,12 @@ bool thin_polyline(std::span<const float> x, std::span<const float> y, double lo
     return std::min(c, columns - 1);
   };
   // A missing value (NaN) is an extreme only of a column that has nothing else.
-  auto lower = [&](std::size_t i, std::size_t than) { return std::isnan(y[than]) || y[i] < y[than]; };
-  auto higher = [&](std::size_t i, std::size_t than) { return std::isnan(y[than]) || y[i] > y[than]; };
+  auto lower = [&](std::size_t i, std::size_t than) {
+    return std::isnan(y[than]) || y[i] < y[than];
+  };
+  auto higher = [&](std::size_t i, std::size_t than) {
+    return std::isnan(y[than]) || y[i] > y[than];
+  };
   for (std::size_t start = first; start < last;) {
     const std::size_t column = column_of(start);
     std::size_t low = start;
