@@ -169,6 +169,8 @@ class SeriesRun {
   const std::string& stem_;
   SeriesResult& result_;
   AnalysisRecord r_;
+  // The spectrum's tapers, which the reconstruction of the series uses too.
+  spectral::SpecSession session_;
 };
 
 bool SeriesRun::write(const std::string& kind, const std::vector<Column>& columns) {
@@ -223,7 +225,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   refinements.engine.jobs = g.jobs;
   refinements.max_peaks = g.max_peaks;
   Status status = driver::run_spectrum(
-      r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements);
+      r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements,
+      &session_);
   result_.settings = r;
   result_.settings.spectra = {};
   result_.settings.y.clear();
@@ -255,7 +258,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
         result_.reconstructed.push_back(f);
         signals.push_back({signal_header(f, r.bndwdth), r.rsig});
       },
-      [this](std::string_view line) { result_.notes.emplace_back(line); });
+      [this](std::string_view line) { result_.notes.emplace_back(line); }, &session_);
   if (!status) {
     fail(status.message);
     return;

@@ -130,7 +130,7 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
 }
 
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
-                            const MessageSink& sink) {
+                            const MessageSink& sink, const spectral::SpecSession* session) {
   Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
   if (!check) return check;
   // The series is transformed once for all its signals; nothing to prepare
@@ -140,7 +140,10 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
   bool any = false;
   for (int i = 0; i < r.nsig && !any; ++i) any = selected(i);
   if (any) {
-    check = recon::prepare_series(r.y, r.nwin, r.p, r.dt, r.npts, series);
+    const std::span<const float> tapers =
+        session != nullptr ? session->taper_values(r.npts, r.nwin, r.p) : std::span<const float>();
+    check = tapers.empty() ? recon::prepare_series(r.y, r.nwin, r.p, r.dt, r.npts, series)
+                           : recon::prepare_series(r.y, r.nwin, r.p, r.dt, r.npts, tapers, series);
     if (!check) return check;
   }
   const auto n = static_cast<std::size_t>(r.npts);

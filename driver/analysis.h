@@ -75,9 +75,11 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
 // reconstruction refuses adds nothing and its message goes to `sink`.
 // The series is transformed once for all the entries. Returns the refusal of
 // the whole run (too few values, too many tapers, more memory than the
-// machine has) with r.signal and r.rsig untouched.
+// machine has) with r.signal and r.rsig untouched. With a session whose
+// tapers fit the series, the reconstruction uses them (the same results).
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
-                            const MessageSink& sink);
+                            const MessageSink& sink,
+                            const spectral::SpecSession* session = nullptr);
 
 // The input of the reconstruction plot: the sum r.signal over the series
 // anomaly. Refers to the record's arrays.

@@ -426,7 +426,7 @@ class Program {
   void reconstruction_run() {
     AnalysisRecord& r = record_;
     Status status =
-        reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); });
+        reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); }, &session_);
     if (!status) {
       console_.line(status.message);
       return;

@@ -28,10 +28,6 @@ namespace quorvane::spectral {
 
 namespace {
 
-// Work memory of the taper computation, in bytes per value of the series
-// (the eigenvector solve in double precision).
-constexpr std::uint64_t kTaperWorkBytes = 48;
-
 // The largest transform the engine's indexing holds, and so the longest
 // series (each transform vector then takes 8 GiB; the memory check refuses
 // far shorter series on most machines).
@@ -695,6 +691,12 @@ void SpecSession::forget_tapers() { tapers_ = RunTapers{}; }
 
 bool SpecSession::holds_tapers_for(const SpecSettings& s) const { return tapers_fit(tapers_, s); }
 
+std::span<const float> SpecSession::taper_values(int npts, int nwin, int p) const {
+  const bool fit = tapers_.npts == npts && tapers_.nwin == nwin && tapers_.p == p &&
+                   tapers_.v.size() == static_cast<std::size_t>(npts) * static_cast<std::size_t>(nwin);
+  return fit ? std::span<const float>(tapers_.v) : std::span<const float>();
+}
+
 Status spec(std::span<const float> y, const SpecSettings& s, SpecSession& session,
             SpecResults& out, const MessageSink& sink) {
   if (!session.memory_) session.memory_ = std::make_unique<WorkArena>();
@@ -717,7 +719,7 @@ std::uint64_t spec_memory(const SpecSettings& s, bool tapers_given) {
   const std::uint64_t nfft = static_cast<std::uint64_t>(transform_length(std::max(s.npts, 1), std::max(s.pad, 1)));
   const std::uint64_t band = nfft / 2 + 1;
   std::uint64_t bytes = 4 * n;  // the demeaned series
-  if (!tapers_given) bytes += 4 * n * k + kTaperWorkBytes * n;
+  if (!tapers_given) bytes += 4 * n * k + taper_work_bytes(static_cast<int>(n));
   bytes += 36 * nfft;       // two threads' transform vectors and the bit-reversal order
   bytes += 8 * band * k;    // eigencoefficients
   bytes += 60 * band;       // estimate, result arrays, median ranks, misfit tables

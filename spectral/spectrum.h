@@ -162,6 +162,10 @@ class SpecSession {
   void keep_tapers(RunTapers tapers);
   void forget_tapers();
   bool holds_tapers_for(const SpecSettings& settings) const;
+  // The taper values it keeps when they are those of npts values, nwin
+  // tapers and resolution p (whatever their concentrations); empty
+  // otherwise. The reconstruction of the same series uses them too.
+  std::span<const float> taper_values(int npts, int nwin, int p) const;
 
  private:
   friend Status spec(std::span<const float> y, const SpecSettings& settings,
