@@ -50,8 +50,36 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
   return stems;
 }
 
+namespace {
+
+bool write_whole(int fd, const std::string& text) {
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool write_file_atomically(const std::string& path, const std::string& content,
                            std::string& error) {
+  bool given = false;
+  return write_file_atomically(
+      path,
+      [&](std::string& piece) {
+        if (given) return false;
+        piece = content;
+        given = true;
+        return true;
+      },
+      error);
+}
+
+bool write_file_atomically(const std::string& path, const TextPieces& next, std::string& error) {
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -65,18 +93,12 @@ bool write_file_atomically(const std::string& path, const std::string& content,
   // mkstemp creates the file readable by its owner only; results are
   // ordinary files.
   ::fchmod(fd, 0666 & ~kCreationMask);
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
+  bool written = true;
+  for (std::string piece; written && next(piece);) written = write_whole(fd, piece);
   const int write_errno = errno;
   const bool closed = ::close(fd) == 0;
-  if (written != content.size() || !closed) {
-    error = "cannot write " + path + ": " +
-            std::strerror(written != content.size() ? write_errno : errno);
+  if (!written || !closed) {
+    error = "cannot write " + path + ": " + std::strerror(!written ? write_errno : errno);
     std::remove(temporary.c_str());
     return false;
   }
@@ -88,21 +110,36 @@ bool write_file_atomically(const std::string& path, const std::string& content,
   return true;
 }
 
+TextPieces csv_pieces(const std::vector<Column>& columns) {
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  const std::size_t rows = columns.empty() ? 0 : columns.front().values.size();
+  return [&columns, rows, row = std::size_t{0}, header = true](std::string& piece) mutable {
+    piece.clear();
+    if (header) {
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (c > 0) piece += ',';
+        piece += columns[c].header;
+      }
+      piece += '\n';
+      header = false;
+    } else if (row == rows) {
+      return false;
+    }
+    for (; row < rows && piece.size() < kPieceBytes; ++row) {
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (c > 0) piece += ',';
+        fmt::format_to(std::back_inserter(piece), "{}", columns[c].values[row]);
+      }
+      piece += '\n';
+    }
+    return true;
+  };
+}
+
 std::string csv_text(const std::vector<Column>& columns) {
   std::string text;
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    if (c > 0) text += ',';
-    text += columns[c].header;
-  }
-  text += '\n';
-  const std::size_t rows = columns.empty() ? 0 : columns.front().values.size();
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if (c > 0) text += ',';
-      fmt::format_to(std::back_inserter(text), "{}", columns[c].values[i]);
-    }
-    text += '\n';
-  }
+  const TextPieces next = csv_pieces(columns);
+  for (std::string piece; next(piece);) text += piece;
   return text;
 }
 

@@ -2,6 +2,7 @@
 // their shortest exact form, and files that appear only when complete.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles);
 // set when the file cannot be written; the temporary file is then removed.
 bool write_file_atomically(const std::string& path, const std::string& content, std::string& error);
 
+// The same for text made piece by piece, so that a large file never has to
+// be held whole: `next` replaces its argument with the next piece and
+// returns false when there is none.
+using TextPieces = std::function<bool(std::string& piece)>;
+bool write_file_atomically(const std::string& path, const TextPieces& next, std::string& error);
+
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the
 // same number of values.
@@ -33,5 +40,8 @@ struct Column {
   std::vector<float> values;
 };
 std::string csv_text(const std::vector<Column>& columns);
+// The same text in pieces of about a megabyte, for write_file_atomically;
+// the columns must outlive the pieces.
+TextPieces csv_pieces(const std::vector<Column>& columns);
 
 }  // namespace quorvane::cli
