@@ -64,12 +64,6 @@ DrawnAxis drawn_axis(float lo, float hi, float tick, int nsub) {
   return axis;
 }
 
-// Whether a tick step is one significant digit times a power of ten.
-bool one_digit_step(float step) {
-  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-  return std::fabs(mantissa - std::round(mantissa)) < 1e-3;
-}
-
 // The major tick step of the default frequency window 0 to nyquist: the step
 // of scale for five major intervals (0.1 for a yearly series), or for six
 // where five would need a step of two significant digits. PLplot labels the
@@ -187,7 +181,9 @@ void Display::State::prepare(const PlotInput& input) {
       settings.xmin = std::min(settings.xmin, t);
       settings.xmax = std::max(settings.xmax, t);
     }
-    scale(settings.xmin, settings.xmax, 10, sstart, settings.xtick, send);
+    // A record of 10^6 values would otherwise get ticks every 120000,
+    // labelled 0.1, 0.2, 0.4 (times 10^6).
+    one_digit_scale(settings.xmin, settings.xmax, sstart, settings.xtick, send);
     settings.xmin = sstart;
     settings.xmax = send;
   } else {

@@ -1,6 +1,8 @@
 #include "display/scale.h"
 
 #include <cmath>
+#include <initializer_list>
+#include <limits>
 
 namespace quorvane::display {
 
@@ -57,6 +59,42 @@ int scale(float smin, float smax, int ntick, float& sstart, float& sstep, float&
   if (hi <= 0.0f && span >= -lo) {
     start = -span;
     end = 0.0f;
+  }
+  sstart = start;
+  sstep = step;
+  send = end;
+  return 0;
+}
+
+bool one_digit_step(float step) {
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+  return std::fabs(mantissa - std::round(mantissa)) < 1e-3;
+}
+
+int one_digit_scale(float smin, float smax, float& sstart, float& sstep, float& send) {
+  float start = 0.0f, step = 0.0f, end = 0.0f;
+  if (scale(smin, smax, 10, start, step, end) != 0) return 1;
+  if (!one_digit_step(step)) {
+    // Interval counts in order of nearness to nine; with the strict
+    // comparison an equally narrow window keeps the nearer count.
+    float best_span = std::numeric_limits<float>::infinity();
+    for (int intervals : {10, 8, 11, 7, 12, 6}) {
+      float s = 0.0f, t = 0.0f, e = 0.0f;
+      if (scale(smin, smax, intervals + 1, s, t, e) != 0) continue;
+      if (!one_digit_step(t)) continue;
+      // scale's step carries single-precision rounding (99999.99 for
+      // 100000), which PLplot would show as a further decimal in every label.
+      const double exponent = std::pow(10.0, std::floor(std::log10(t) + 1e-4));
+      const float exact = static_cast<float>(std::round(t / exponent) * exponent);
+      s = static_cast<float>(std::round(s / t)) * exact;
+      e = s + static_cast<float>(intervals) * exact;
+      t = exact;
+      if (s > smin || e < smax || !(e - s < best_span)) continue;
+      best_span = e - s;
+      start = s;
+      step = t;
+      end = e;
+    }
   }
   sstart = start;
   sstep = step;

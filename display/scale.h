@@ -18,4 +18,24 @@ namespace quorvane::display {
 // precision.
 int scale(float smin, float smax, int ntick, float& sstart, float& sstep, float& send);
 
+// Whether a tick step is one significant digit times a power of ten (1, 2,
+// 3, 4, 5, 6, 8 or 10 times one), within the rounding of scale's single
+// precision step.
+bool one_digit_step(float step);
+
+// The axis of scale with ten tick marks (nine intervals) where its step has
+// one significant digit; otherwise, of the axes of scale with six to twelve
+// intervals whose step has one significant digit and which cover smin..smax,
+// the narrowest (of equal ones, the one nearest nine intervals), with its
+// step and bounds recomputed from the exact one-digit step. PLplot
+// labels ticks with only the decimals that the step's leading digit needs,
+// so a step of 1.2 would be labelled 0, 1, 2, 4, 5 and one of 0.12e6 (a
+// record of a million values) 0.1, 0.2, 0.4: every label is the tick's true
+// value only with a one-digit step.
+//
+// Returns and refuses exactly as scale(smin, smax, 10, ...) does; where no
+// interval count gives a one-digit step (none is known for a range that
+// starts at zero, as elapsed times do), the nine-interval axis is returned.
+int one_digit_scale(float smin, float smax, float& sstart, float& sstep, float& send);
+
 }  // namespace quorvane::display

@@ -160,6 +160,31 @@ TEST_F(Drawing, ALongRecordIsDrawnThinnedAndSavedWhole) {
   EXPECT_EQ(lines[1 + 123457], " 123457.0 0.457 8.0");
 }
 
+// The labels of the time axis of a reconstruction as PLplot draws them. Nine
+// intervals would need steps of two significant digits, which PLplot labels
+// with the decimals of the leading digit only: 120000 gives 0.1, 0.2, 0.4
+// (times 10^6) for ticks at 0.12, 0.24, 0.36, and 1.2 years gives 1, 2, 4.
+TEST_F(Drawing, TheTimeAxisOfAReconstructionIsLabelledWithTheTimesOfItsTicks) {
+  ScopedEnv device("QUORVANE_DEVICE", "svg");
+  const struct { int n; float dt; const char* labels; } cases[] = {
+      {1000000, 1.0f, "0.00.10.20.30.40.50.60.70.80.91.0(x106)"},
+      {131, 1.0f / 12.0f, "01234567891011"},  // 10.83 years: not 0 to 10.8 by 1.2
+      {309, 1.0f, "04080120160200240280320360"},  // a one-digit step stays as it was
+  };
+  for (const auto& c : cases) {
+    std::vector<float> y(c.n);
+    for (int i = 0; i < c.n; ++i) y[i] = static_cast<float>(i % 10);
+    PlotInput input = sample_.input(6, c.n);
+    input.dt = c.dt;
+    input.y = y;
+    input.signal = y;
+    Session session("c\n");
+    session.display.display(input);
+    const std::string text = svg_text("nino12_recon.svg");
+    EXPECT_EQ(text.rfind(c.labels, 0), 0u) << c.n << " values: " << text;
+  }
+}
+
 TEST(PlotDevice, AFatalPlplotErrorEndsTheStreamNotTheProgram) {
   ScratchDirectory directory;
   PlotDevice plot;

@@ -38,5 +38,28 @@ TEST(Scale, RoundsTheRangeToNineStepsOfARoundNumberOrRefusesIt) {
   }
 }
 
+// Axes for tick labels that show their ticks' true values: a step of one
+// significant digit, exact, over a window that still covers the data.
+TEST(OneDigitScale, KeepsAOneDigitStepAndOtherwiseTakesTheNarrowestOneDigitAxis) {
+  const struct { float lo, hi; int ierr; float start, step, end; } cases[] = {
+      {0.0f, 308.0f, 0, 0.0f, 40.0f, 360.0f},     // nine intervals of 40, as scale gives
+      {0.0f, 999999.0f, 0, 0.0f, 1.0e5f, 1.0e6f},  // not nine of 120000 (nor 99999.99)
+      {0.0f, 199.0f, 0, 0.0f, 20.0f, 200.0f},      // not nine of 25
+      {0.0f, 130.0f, 0, 0.0f, 20.0f, 140.0f},      // seven intervals: narrower than 0 to 160
+      {0.0f, 0.0f, 0, 0.0f, 0.1f, 1.0f},           // the unit range: not by 0.12
+      {-999999.0f, 0.0f, 0, -1.0e6f, 1.0e5f, 0.0f},  // ending at zero
+      {95.0f, 105.0f, 0, 95.0f, 1.0f, 105.0f},     // away from zero: not 94.8 to 105.6 by 1.2
+      {2.0f, 1.0f, 1, 7.0f, 8.0f, 9.0f},           // refused as by scale
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.lo << " to " << c.hi);
+    float start = 7.0f, step = 8.0f, end = 9.0f;
+    EXPECT_EQ(one_digit_scale(c.lo, c.hi, start, step, end), c.ierr);
+    EXPECT_EQ(start, c.start);
+    EXPECT_EQ(step, c.step);
+    EXPECT_EQ(end, c.end);
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::display
