@@ -74,7 +74,12 @@ bool one_digit_step(float step) {
 int one_digit_scale(float smin, float smax, float& sstart, float& sstep, float& send) {
   float start = 0.0f, step = 0.0f, end = 0.0f;
   if (scale(smin, smax, 10, start, step, end) != 0) return 1;
-  if (!one_digit_step(step)) {
+  // A whole-number step on an axis PLplot labels without a power of ten
+  // (its labels stay below 10^4) is labelled exactly whatever its digits:
+  // 0, 25, 50, ... stays.
+  const bool exact_labels =
+      step == std::round(step) && std::max(std::fabs(start), std::fabs(end)) < 1e4f;
+  if (!one_digit_step(step) && !exact_labels) {
     // Interval counts in order of nearness to nine; with the strict
     // comparison an equally narrow window keeps the nearer count.
     float best_span = std::numeric_limits<float>::infinity();

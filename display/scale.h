@@ -33,6 +33,8 @@ bool one_digit_step(float step);
 // record of a million values) 0.1, 0.2, 0.4: every label is the tick's true
 // value only with a one-digit step.
 //
+// A whole-number step on an axis whose values stay below 10^4 is kept as
+// scale gives it (PLplot writes such labels in full, 0, 25, 50, ...).
 // Returns and refuses exactly as scale(smin, smax, 10, ...) does; where no
 // interval count gives a one-digit step (none is known for a range that
 // starts at zero, as elapsed times do), the nine-interval axis is returned.

@@ -44,7 +44,8 @@ TEST(OneDigitScale, KeepsAOneDigitStepAndOtherwiseTakesTheNarrowestOneDigitAxis)
   const struct { float lo, hi; int ierr; float start, step, end; } cases[] = {
       {0.0f, 308.0f, 0, 0.0f, 40.0f, 360.0f},     // nine intervals of 40, as scale gives
       {0.0f, 999999.0f, 0, 0.0f, 1.0e5f, 1.0e6f},  // not nine of 120000 (nor 99999.99)
-      {0.0f, 199.0f, 0, 0.0f, 20.0f, 200.0f},      // not nine of 25
+      {0.0f, 199.0f, 0, 0.0f, 25.0f, 225.0f},      // nine of 25: whole labels, kept
+      {0.0f, 19999.0f, 0, 0.0f, 2000.0f, 20000.0f},  // not nine of 2500 (labelled x10^4)
       {0.0f, 130.0f, 0, 0.0f, 20.0f, 140.0f},      // seven intervals: narrower than 0 to 160
       {0.0f, 0.0f, 0, 0.0f, 0.1f, 1.0f},           // the unit range: not by 0.12
       {-999999.0f, 0.0f, 0, -1.0e6f, 1.0e5f, 0.0f},  // ending at zero
