@@ -66,24 +66,35 @@ struct Matrix {
   double pivmin;
 };
 
+// Branch-free form of "if |t| < pivmin then t = -pivmin", which keeps the
+// next division of a Sturm recurrence finite, in bit operations that every
+// vector unit has.
+class PivotGuard {
+ public:
+  explicit PivotGuard(double pivmin)
+      : pivmin_(Lanes{} + pivmin), neg_pivmin_((LaneMask)pivmin_ | kSignBit) {}
+  Lanes operator()(Lanes t) const {
+    const LaneMask bits = (LaneMask)t;
+    const LaneMask small = (Lanes)(bits & ~kSignBit) < pivmin_;
+    return (Lanes)((bits & ~small) | (neg_pivmin_ & small));
+  }
+
+ private:
+  static constexpr LaneMask kSignBit = {static_cast<long long>(0x8000000000000000ull),
+                                        static_cast<long long>(0x8000000000000000ull)};
+  Lanes pivmin_;
+  LaneMask neg_pivmin_;
+};
+
 // counts[s] = number of eigenvalues below or at shifts[s], for V * kLanes
 // shifts in one sweep.
 template <int V>
 void sturm_sweep(const Matrix& m, const double* shifts, int* counts) {
-  // Branch-free form of "if |t| < pivmin then t = -pivmin" (which keeps the
-  // next division finite) and of "count t <= 0", in bit operations that
-  // every vector unit has.
-  const LaneMask sign_bit = LaneMask{} + static_cast<long long>(0x8000000000000000ull);
-  const Lanes pivmin = Lanes{} + m.pivmin;
-  const LaneMask neg_pivmin = (LaneMask)pivmin | sign_bit;
+  // Counting "t <= 0" is branch-free too: a comparison's mask is -1.
+  const PivotGuard guard(m.pivmin);
   const Lanes zero = Lanes{};
   Lanes shift[V], q[V];
   LaneMask c[V];
-  auto guard = [&](Lanes t) {
-    const LaneMask bits = (LaneMask)t;
-    const LaneMask small = (Lanes)(bits & ~sign_bit) < pivmin;
-    return (Lanes)((bits & ~small) | (neg_pivmin & small));
-  };
   const HalfMatrix& h = *m.half;
   for (int v = 0; v < V; ++v) {
     shift[v] = Lanes{shifts[v * kLanes], shifts[v * kLanes + 1]};
@@ -128,18 +139,11 @@ void sturm_counts(const Matrix& m, const double* shifts, int nshift, int* counts
 // both the next pivot and the derivative.
 template <int V>
 void newton_sweep(const Matrix& m, const double* shifts, int* counts, double* traces) {
-  const LaneMask sign_bit = LaneMask{} + static_cast<long long>(0x8000000000000000ull);
-  const Lanes pivmin = Lanes{} + m.pivmin;
-  const LaneMask neg_pivmin = (LaneMask)pivmin | sign_bit;
+  const PivotGuard guard(m.pivmin);
   const Lanes zero = Lanes{};
   const Lanes one = zero + 1.0;
   Lanes shift[V], q[V], dq[V], trace[V];
   LaneMask c[V];
-  auto guard = [&](Lanes t) {
-    const LaneMask bits = (LaneMask)t;
-    const LaneMask small = (Lanes)(bits & ~sign_bit) < pivmin;
-    return (Lanes)((bits & ~small) | (neg_pivmin & small));
-  };
   const HalfMatrix& h = *m.half;
   for (int v = 0; v < V; ++v) {
     shift[v] = Lanes{shifts[v * kLanes], shifts[v * kLanes + 1]};
