@@ -227,6 +227,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   Status status = driver::run_spectrum(
       r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements,
       &session_);
+  // One spectrum run per series: its memory is not needed again.
+  session_.release_memory();
   result_.settings = r;
   result_.settings.spectra = {};
   result_.settings.y.clear();
@@ -286,10 +288,12 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
   const std::array<int, 4> kinds = {1, 2, 3, 5};
   for (std::size_t k = 0; k < kinds.size(); ++k)
     display::prepare_plot_data(driver::spectrum_plot(r, kinds[k]), plots[k]);
-  const display::PlotData& raw = plots[0];
-  const display::PlotData& reshaped = plots[1];
-  const display::PlotData& median = plots[2];
-  const display::PlotData& ftest = plots[3];
+  // The columns take the plots' arrays over rather than copy them: a long
+  // record's spectrum has millions of entries.
+  display::PlotData& raw = plots[0];
+  display::PlotData& reshaped = plots[1];
+  display::PlotData& median = plots[2];
+  display::PlotData& ftest = plots[3];
   const std::size_t n = raw.x.size();
 
   std::vector<float> period(n);
@@ -307,29 +311,22 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
       levels[j].resize(n);
       for (std::size_t i = 0; i < n; ++i) levels[j][i] = s.specback0[i] * s.montecarlo_conf[j][i];
     } else {
-      levels[j] = raw.curves[j + 1];
+      levels[j] = std::move(raw.curves[j + 1]);
     }
   }
-  std::vector<Column> columns = {
-      {"frequency", raw.x},
-      {"period", period},
-      {"estimate", raw.curves[0]},
-      {"reshaped", reshaped.curves[0]},
-      {"harmonic", reshaped.curves[1]},
-      {"median", median.curves[0]},
-      {"background", band(s.specback0)},
-      {"level50", levels[0]},
-      {"level90", levels[1]},
-      {"level95", levels[2]},
-      {"level99", levels[3]},
-      {"F", ftest.curves[0]},
-      {"F50", constant(s.fconf[0])},
-      {"F90", constant(s.fconf[1])},
-      {"F95", constant(s.fconf[2])},
-      {"F99", constant(s.fconf[3])},
-      {"F99.5", constant(s.fconf[4])},
-      {"F99.9", constant(s.fconf[5])},
-  };
+  const char* const level_names[4] = {"level50", "level90", "level95", "level99"};
+  std::vector<Column> columns;
+  columns.push_back({"frequency", std::move(raw.x)});
+  columns.push_back({"period", std::move(period)});
+  columns.push_back({"estimate", std::move(raw.curves[0])});
+  columns.push_back({"reshaped", std::move(reshaped.curves[0])});
+  columns.push_back({"harmonic", std::move(reshaped.curves[1])});
+  columns.push_back({"median", std::move(median.curves[0])});
+  columns.push_back({"background", band(s.specback0)});
+  for (std::size_t j = 0; j < 4; ++j) columns.push_back({level_names[j], std::move(levels[j])});
+  columns.push_back({"F", std::move(ftest.curves[0])});
+  const char* const f_names[6] = {"F50", "F90", "F95", "F99", "F99.5", "F99.9"};
+  for (std::size_t j = 0; j < 6; ++j) columns.push_back({f_names[j], constant(s.fconf[j])});
   if (s.jackknife_lower.size() >= n && s.jackknife_upper.size() >= n) {
     columns.push_back({"jackknife_lower", band(s.jackknife_lower)});
     columns.push_back({"jackknife_upper", band(s.jackknife_upper)});

@@ -689,6 +689,8 @@ void SpecSession::keep_tapers(RunTapers tapers) { tapers_ = std::move(tapers); }
 
 void SpecSession::forget_tapers() { tapers_ = RunTapers{}; }
 
+void SpecSession::release_memory() { memory_ = std::make_unique<WorkArena>(); }
+
 bool SpecSession::holds_tapers_for(const SpecSettings& s) const { return tapers_fit(tapers_, s); }
 
 std::span<const float> SpecSession::taper_values(int npts, int nwin, int p) const {

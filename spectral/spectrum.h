@@ -161,6 +161,9 @@ class SpecSession {
   // Tapers computed elsewhere (by spec_tapers), for the runs they fit.
   void keep_tapers(RunTapers tapers);
   void forget_tapers();
+  // Gives the run memory back to the system (the tapers stay): for a caller
+  // with no further spectrum run of this length to come.
+  void release_memory();
   bool holds_tapers_for(const SpecSettings& settings) const;
   // The taper values it keeps when they are those of npts values, nwin
   // tapers and resolution p (whatever their concentrations); empty
