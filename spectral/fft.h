@@ -55,9 +55,12 @@ struct FftPass {
 // for bit that of fft2.
 class FftPlan {
  public:
-  // nn must be a power of two.
+  // nn must be a power of two. The butterflies run four lanes at a time
+  // where the processor has AVX, two otherwise (wide = false: always two);
+  // the results are the same.
   explicit FftPlan(std::size_t nn,
-                   std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                   std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                   bool wide = true);
 
   std::size_t size() const { return nn_; }
 
@@ -154,6 +157,14 @@ class FftPlan {
   // Columns [begin, end) of a late pass; begin is 0 or half a row.
   void cursor_pass(double* xr, double* xi, const Pass& pass, std::size_t begin,
                    std::size_t end) const;
+
+  // The butterfly loops for this processor.
+  using ButterflyRun = void (*)(double*, double*, double*, double*, const double*, const double*,
+                                std::size_t);
+  using SameTwiddleRun = void (*)(double*, double*, double*, double*, double, double,
+                                  std::size_t);
+  ButterflyRun butterflies_ = nullptr;
+  SameTwiddleRun same_twiddle_ = nullptr;
 
   std::size_t nn_ = 0;
   int stages_ = 0;
