@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace quorvane::spectral {
 
 namespace {
@@ -110,9 +106,6 @@ namespace {
 // of 2^16 (1 MiB, with the twiddle tables another MiB) do theirs in L2.
 constexpr int kBlockStages = 11;
 constexpr int kTableStages = 16;
-// Transforms of 2^18 values and more (4 MiB and more of each part) are
-// written by streaming stores when they are placed.
-constexpr int kStreamStages = 18;
 // A pass over memory does up to four stages (16 rows) on kColumns columns
 // at a time: 16 KiB of data and 15 rows of twiddles, all in L1.
 constexpr int kPassStages = 4;
@@ -294,7 +287,6 @@ FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory, bool wide)
 #endif
   tile_row_bits_ = stages_ >= kTileRowBits + kTileColumnBits ? kTileRowBits : stages_ / 2;
   tile_column_bits_ = std::min(stages_ - tile_row_bits_, kTileColumnBits);
-  stream_tiles_ = stages_ >= kStreamStages;
   for (std::size_t i = 0; i < (std::size_t{1} << tile_row_bits_); ++i) {
     reversed_rows_[i] = static_cast<std::uint8_t>(reversed(i, tile_row_bits_));
   }
@@ -365,21 +357,6 @@ void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) c
     }
   }
   const int column_shift = stages_ - tile_column_bits_;
-#if defined(__SSE2__)
-  // Whole cache lines written once, for data far larger than the caches:
-  // streaming stores skip reading the lines from memory first.
-  if (stream_tiles_ && (reinterpret_cast<std::uintptr_t>(xr) | reinterpret_cast<std::uintptr_t>(xi)) % 16 == 0) {
-    for (std::size_t c = 0; c < columns; ++c) {
-      const std::size_t at = (std::size_t{reversed_columns_[c]} << column_shift) |
-                             (out << tile_row_bits_);
-      for (std::size_t r = 0; r < rows; r += 2) {
-        _mm_stream_pd(xr + at + r, _mm_set_pd(tile.re[r + 1][c], tile.re[r][c]));
-        _mm_stream_pd(xi + at + r, _mm_set_pd(tile.im[r + 1][c], tile.im[r][c]));
-      }
-    }
-    return;
-  }
-#endif
   for (std::size_t c = 0; c < columns; ++c) {
     const std::size_t at = (std::size_t{reversed_columns_[c]} << column_shift) |
                            (out << tile_row_bits_);
@@ -388,12 +365,6 @@ void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) c
       xi[at + r] = tile.im[r][c];
     }
   }
-}
-
-void FftPlan::end_tiles() const {
-#if defined(__SSE2__)
-  if (stream_tiles_) _mm_sfence();
-#endif
 }
 
 void FftPlan::butterfly_stages(double* xr, double* xi, int first, bool split) const {

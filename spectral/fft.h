@@ -107,7 +107,6 @@ class FftPlan {
         }
         finish_tile(tile, out, xr.data(), xi.data());
       }
-      end_tiles();
     };
     const std::size_t tiles = std::size_t{1} << mid_bits;
     const bool split = two_threads && splits_work();
@@ -146,8 +145,6 @@ class FftPlan {
   // are in re (rows in transform order) and whose imaginary parts are 0;
   // then writes the columns to xr and xi at the places of output tile `out`.
   void finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) const;
-  // Makes the tiles this thread has written visible to every thread.
-  void end_tiles() const;
 
   // All butterfly stages from stage `first` on, on data in bit-reversed
   // order; with split, each step's halves on two threads.
@@ -175,7 +172,6 @@ class FftPlan {
   int table_stages_ = 0;
   bool splits_work_ = false;
   int tile_row_bits_ = 0, tile_column_bits_ = 0;
-  bool stream_tiles_ = false;
   std::uint8_t reversed_rows_[1 << kTileRowBits] = {};
   std::uint8_t reversed_columns_[1 << kTileColumnBits] = {};
   // Twiddles of stage l (le1 = 2^(l-1) of them) at [le1, 2 le1).
