@@ -13,9 +13,11 @@ namespace {
 
 using namespace quorvane::spectral;
 
-// A series of count values under a cosine taper, transformed at length nn.
+// A series of count values under a sine taper, transformed at length nn,
+// on one thread or (second argument 1) shared by two.
 void BM_TransformReal(benchmark::State& state) {
   const std::size_t nn = static_cast<std::size_t>(state.range(0));
+  const bool two_threads = state.range(1) != 0;
   const std::size_t count = nn - nn / 20;  // padded, as a series usually is
   std::mt19937 gen(7);
   std::normal_distribution<float> normal;
@@ -29,7 +31,8 @@ void BM_TransformReal(benchmark::State& state) {
   std::vector<double> xr(nn), xi(nn);
   for (auto _ : state) {
     plan.transform_real(
-        count, [&](std::size_t t) { return static_cast<double>(taper[t] * x[t]); }, xr, xi);
+        count, [&](std::size_t t) { return static_cast<double>(taper[t] * x[t]); }, xr, xi,
+        two_threads);
     benchmark::DoNotOptimize(xr.data());
     benchmark::DoNotOptimize(xi.data());
     benchmark::ClobberMemory();
@@ -37,10 +40,10 @@ void BM_TransformReal(benchmark::State& state) {
   state.SetComplexityN(static_cast<long long>(nn));
 }
 BENCHMARK(BM_TransformReal)
-    ->RangeMultiplier(32)
-    ->Range(1 << 10, 1 << 20)
+    ->ArgsProduct({benchmark::CreateRange(1 << 10, 1 << 20, 32), {0}})
     ->Unit(benchmark::kMicrosecond)
     ->Complexity(benchmark::oNLogN);
+BENCHMARK(BM_TransformReal)->Args({1 << 20, 1})->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Setting up a plan: done once per run and length.
 void BM_PlanSetup(benchmark::State& state) {

@@ -7,13 +7,15 @@
 #include <cstdint>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace quorvane::spectral {
 
 namespace {
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORVANE_FFT_WIDE 1
+#else
+#define QUORVANE_FFT_WIDE 0
+#endif
 
 // Two doubles per vector: the width every x86-64 and AArch64 unit has.
 using Pair = double __attribute__((vector_size(16)));
@@ -104,9 +106,6 @@ namespace {
 // of 2^16 (1 MiB, with the twiddle tables another MiB) do theirs in L2.
 constexpr int kBlockStages = 11;
 constexpr int kTableStages = 16;
-// Transforms of 2^18 values and more (4 MiB and more of each part) are
-// written by streaming stores when they are placed.
-constexpr int kStreamStages = 18;
 // A pass over memory does up to four stages (16 rows) on kColumns columns
 // at a time: 16 KiB of data and 15 rows of twiddles, all in L1.
 constexpr int kPassStages = 4;
@@ -166,6 +165,74 @@ void same_twiddle_butterflies(double* ar, double* ai, double* br, double* bi, do
   }
 }
 
+#if QUORVANE_FFT_WIDE
+// The same butterflies four lanes at a time, for processors with AVX (the
+// program still runs on every x86-64; the choice is made at run time). The
+// operations and their order are those of the two-lane form, without fused
+// multiply-adds, so the results are identical.
+using Quad = double __attribute__((vector_size(32)));
+
+__attribute__((target("avx"))) void butterflies_wide(double* ar, double* ai, double* br,
+                                                     double* bi, const double* twr,
+                                                     const double* twi, std::size_t count) {
+  std::size_t c = 0;
+  for (; c + 4 <= count; c += 4) {
+    Quad xr, xi, ur, ui, yr, yi;
+    __builtin_memcpy(&xr, br + c, sizeof xr);
+    __builtin_memcpy(&xi, bi + c, sizeof xi);
+    __builtin_memcpy(&ur, twr + c, sizeof ur);
+    __builtin_memcpy(&ui, twi + c, sizeof ui);
+    __builtin_memcpy(&yr, ar + c, sizeof yr);
+    __builtin_memcpy(&yi, ai + c, sizeof yi);
+    const Quad tr = xr * ur - xi * ui;
+    const Quad ti = xr * ui + xi * ur;
+    const Quad out[4] = {yr - tr, yi - ti, yr + tr, yi + ti};
+    __builtin_memcpy(br + c, &out[0], sizeof xr);
+    __builtin_memcpy(bi + c, &out[1], sizeof xr);
+    __builtin_memcpy(ar + c, &out[2], sizeof xr);
+    __builtin_memcpy(ai + c, &out[3], sizeof xr);
+  }
+  for (; c < count; ++c) {
+    const double tr = br[c] * twr[c] - bi[c] * twi[c];
+    const double ti = br[c] * twi[c] + bi[c] * twr[c];
+    br[c] = ar[c] - tr;
+    bi[c] = ai[c] - ti;
+    ar[c] += tr;
+    ai[c] += ti;
+  }
+}
+
+__attribute__((target("avx"))) void same_twiddle_butterflies_wide(double* ar, double* ai,
+                                                                  double* br, double* bi,
+                                                                  double ur, double ui,
+                                                                  std::size_t count) {
+  const Quad vr = {ur, ur, ur, ur}, vi = {ui, ui, ui, ui};
+  std::size_t c = 0;
+  for (; c + 4 <= count; c += 4) {
+    Quad xr, xi, yr, yi;
+    __builtin_memcpy(&xr, br + c, sizeof xr);
+    __builtin_memcpy(&xi, bi + c, sizeof xi);
+    __builtin_memcpy(&yr, ar + c, sizeof yr);
+    __builtin_memcpy(&yi, ai + c, sizeof yi);
+    const Quad tr = xr * vr - xi * vi;
+    const Quad ti = xr * vi + xi * vr;
+    const Quad out[4] = {yr - tr, yi - ti, yr + tr, yi + ti};
+    __builtin_memcpy(br + c, &out[0], sizeof xr);
+    __builtin_memcpy(bi + c, &out[1], sizeof xr);
+    __builtin_memcpy(ar + c, &out[2], sizeof xr);
+    __builtin_memcpy(ai + c, &out[3], sizeof xr);
+  }
+  for (; c < count; ++c) {
+    const double tr = br[c] * ur - bi[c] * ui;
+    const double ti = br[c] * ui + bi[c] * ur;
+    br[c] = ar[c] - tr;
+    bi[c] = ai[c] - ti;
+    ar[c] += tr;
+    ai[c] += ti;
+  }
+}
+#endif
+
 // The butterfly of a and b with twiddle (ur, ui), the scalar form of
 // butterflies().
 inline void butterfly(double& ar, double& ai, double& br, double& bi, double ur, double ui) {
@@ -180,9 +247,9 @@ inline void butterfly(double& ar, double& ai, double& br, double& bi, double ur,
 // Stages s+1 .. s+g on columns j0 .. j0+count-1 of one region: 2^g rows of
 // 2^s values from x. twiddles(q, r) points to the twiddles of stage s+q at
 // indices j0 + r 2^s onwards (real part, imaginary part).
-template <typename Twiddles>
-void pass_columns(double* xr, double* xi, int s, int g, std::size_t j0, std::size_t count,
-                  const Twiddles& twiddles) {
+template <typename Run, typename Twiddles>
+void pass_columns(Run run, double* xr, double* xi, int s, int g, std::size_t j0,
+                  std::size_t count, const Twiddles& twiddles) {
   const std::size_t row = std::size_t{1} << s;
   const std::size_t rows = std::size_t{1} << g;
   for (int q = 1; q <= g; ++q) {
@@ -191,14 +258,14 @@ void pass_columns(double* xr, double* xi, int s, int g, std::size_t j0, std::siz
       if ((a & h) != 0) continue;
       const auto [twr, twi] = twiddles(q, a & (h - 1));
       const std::size_t ia = a * row + j0, ib = (a + h) * row + j0;
-      butterflies(xr + ia, xi + ia, xr + ib, xi + ib, twr, twi, count);
+      run(xr + ia, xi + ia, xr + ib, xi + ib, twr, twi, count);
     }
   }
 }
 
 }  // namespace
 
-FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory)
+FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory, bool wide)
     : nn_(nn),
       stages_(std::countr_zero(nn)),
       twr_(memory),
@@ -208,9 +275,18 @@ FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory)
       cursor_r_(memory),
       cursor_i_(memory) {
   block_stages_ = std::min(stages_, kBlockStages);
+  butterflies_ = butterflies;
+  same_twiddle_ = same_twiddle_butterflies;
+#if QUORVANE_FFT_WIDE
+  if (wide && __builtin_cpu_supports("avx")) {
+    butterflies_ = butterflies_wide;
+    same_twiddle_ = same_twiddle_butterflies_wide;
+  }
+#else
+  static_cast<void>(wide);
+#endif
   tile_row_bits_ = stages_ >= kTileRowBits + kTileColumnBits ? kTileRowBits : stages_ / 2;
   tile_column_bits_ = std::min(stages_ - tile_row_bits_, kTileColumnBits);
-  stream_tiles_ = stages_ >= kStreamStages;
   for (std::size_t i = 0; i < (std::size_t{1} << tile_row_bits_); ++i) {
     reversed_rows_[i] = static_cast<std::uint8_t>(reversed(i, tile_row_bits_));
   }
@@ -277,26 +353,10 @@ void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) c
     for (std::size_t a = 0; a < rows; ++a) {
       if ((a & le1) != 0) continue;
       const std::size_t b = a + le1, j = le1 + (a & (le1 - 1));
-      same_twiddle_butterflies(tile.re[a], tile.im[a], tile.re[b], tile.im[b], twr_[j], twi_[j],
-                               columns);
+      same_twiddle_(tile.re[a], tile.im[a], tile.re[b], tile.im[b], twr_[j], twi_[j], columns);
     }
   }
   const int column_shift = stages_ - tile_column_bits_;
-#if defined(__SSE2__)
-  // Whole cache lines written once, for data far larger than the caches:
-  // streaming stores skip reading the lines from memory first.
-  if (stream_tiles_ && (reinterpret_cast<std::uintptr_t>(xr) | reinterpret_cast<std::uintptr_t>(xi)) % 16 == 0) {
-    for (std::size_t c = 0; c < columns; ++c) {
-      const std::size_t at = (std::size_t{reversed_columns_[c]} << column_shift) |
-                             (out << tile_row_bits_);
-      for (std::size_t r = 0; r < rows; r += 2) {
-        _mm_stream_pd(xr + at + r, _mm_set_pd(tile.re[r + 1][c], tile.re[r][c]));
-        _mm_stream_pd(xi + at + r, _mm_set_pd(tile.im[r + 1][c], tile.im[r][c]));
-      }
-    }
-    return;
-  }
-#endif
   for (std::size_t c = 0; c < columns; ++c) {
     const std::size_t at = (std::size_t{reversed_columns_[c]} << column_shift) |
                            (out << tile_row_bits_);
@@ -305,12 +365,6 @@ void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) c
       xi[at + r] = tile.im[r][c];
     }
   }
-}
-
-void FftPlan::end_tiles() const {
-#if defined(__SSE2__)
-  if (stream_tiles_) _mm_sfence();
-#endif
 }
 
 void FftPlan::butterfly_stages(double* xr, double* xi, int first, bool split) const {
@@ -358,7 +412,7 @@ void FftPlan::block_stages(double* xr, double* xi, int first) const {
   for (int l = std::max(first, 3); l <= block_stages_; ++l) {
     const std::size_t le1 = std::size_t{1} << (l - 1);
     for (std::size_t start = 0; start < n; start += 2 * le1) {
-      butterflies(xr + start, xi + start, xr + start + le1, xi + start + le1, twr_.data() + le1,
+      butterflies_(xr + start, xi + start, xr + start + le1, xi + start + le1, twr_.data() + le1,
                   twi_.data() + le1, le1);
     }
   }
@@ -371,7 +425,7 @@ void FftPlan::table_pass(double* xr, double* xi, const Pass& pass) const {
   const std::size_t block = std::size_t{1} << table_stages_;
   for (std::size_t start = 0; start < block; start += region) {
     for (std::size_t j0 = 0; j0 < row; j0 += kColumns) {
-      pass_columns(xr + start, xi + start, pass.s, pass.g, j0, kColumns, [&](int q, std::size_t r) {
+      pass_columns(butterflies_, xr + start, xi + start, pass.s, pass.g, j0, kColumns, [&](int q, std::size_t r) {
         const std::size_t at = (row << (q - 1)) + j0 + r * row;
         return std::pair{twr_.data() + at, twi_.data() + at};
       });
@@ -409,7 +463,7 @@ void FftPlan::cursor_pass(double* xr, double* xi, const Pass& pass, std::size_t 
       }
     }
     for (std::size_t start = 0; start < nn_; start += region) {
-      pass_columns(xr + start, xi + start, pass.s, pass.g, j0, kColumns,
+      pass_columns(butterflies_, xr + start, xi + start, pass.s, pass.g, j0, kColumns,
                    [&](int q, std::size_t r) {
                      const std::size_t c = (std::size_t{1} << (q - 1)) - 1 + r;
                      return std::pair{&twr[c][0], &twi[c][0]};

@@ -55,9 +55,12 @@ struct FftPass {
 // for bit that of fft2.
 class FftPlan {
  public:
-  // nn must be a power of two.
+  // nn must be a power of two. The butterflies run four lanes at a time
+  // where the processor has AVX, two otherwise (wide = false: always two);
+  // the results are the same.
   explicit FftPlan(std::size_t nn,
-                   std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                   std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                   bool wide = true);
 
   std::size_t size() const { return nn_; }
 
@@ -104,7 +107,6 @@ class FftPlan {
         }
         finish_tile(tile, out, xr.data(), xi.data());
       }
-      end_tiles();
     };
     const std::size_t tiles = std::size_t{1} << mid_bits;
     const bool split = two_threads && splits_work();
@@ -143,8 +145,6 @@ class FftPlan {
   // are in re (rows in transform order) and whose imaginary parts are 0;
   // then writes the columns to xr and xi at the places of output tile `out`.
   void finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) const;
-  // Makes the tiles this thread has written visible to every thread.
-  void end_tiles() const;
 
   // All butterfly stages from stage `first` on, on data in bit-reversed
   // order; with split, each step's halves on two threads.
@@ -155,6 +155,14 @@ class FftPlan {
   void cursor_pass(double* xr, double* xi, const Pass& pass, std::size_t begin,
                    std::size_t end) const;
 
+  // The butterfly loops for this processor.
+  using ButterflyRun = void (*)(double*, double*, double*, double*, const double*, const double*,
+                                std::size_t);
+  using SameTwiddleRun = void (*)(double*, double*, double*, double*, double, double,
+                                  std::size_t);
+  ButterflyRun butterflies_ = nullptr;
+  SameTwiddleRun same_twiddle_ = nullptr;
+
   std::size_t nn_ = 0;
   int stages_ = 0;
   int block_stages_ = 0;  // stages done per block in L1
@@ -164,7 +172,6 @@ class FftPlan {
   int table_stages_ = 0;
   bool splits_work_ = false;
   int tile_row_bits_ = 0, tile_column_bits_ = 0;
-  bool stream_tiles_ = false;
   std::uint8_t reversed_rows_[1 << kTileRowBits] = {};
   std::uint8_t reversed_columns_[1 << kTileColumnBits] = {};
   // Twiddles of stage l (le1 = 2^(l-1) of them) at [le1, 2 le1).
