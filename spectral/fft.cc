@@ -28,30 +28,39 @@ Pair load(const double* p) {
 
 void store(double* p, Pair v) { __builtin_memcpy(p, &v, sizeof v); }
 
+// The butterfly of a and b with twiddle (ur, ui), the scalar form of
+// the butterflies below.
+inline void butterfly(double& ar, double& ai, double& br, double& bi, double ur, double ui) {
+  const double tr = br * ur - bi * ui;
+  const double ti = br * ui + bi * ur;
+  br = ar - tr;
+  bi = ai - ti;
+  ar += tr;
+  ai += ti;
+}
+
 // Butterflies x(a + c), x(b + c) for c < count with twiddles tw(c): the
 // multiplications, additions and subtractions of the scalar form, two
 // lanes at a time (no fused operations, so the roundings are the same).
+// Two butterflies, at ar[0..1] and br[0..1], with twiddles (ur, ui).
+inline void pair_butterfly(double* ar, double* ai, double* br, double* bi, Pair ur, Pair ui) {
+  const Pair xr = load(br), xi = load(bi);
+  const Pair tr = xr * ur - xi * ui;
+  const Pair ti = xr * ui + xi * ur;
+  const Pair yr = load(ar), yi = load(ai);
+  store(br, yr - tr);
+  store(bi, yi - ti);
+  store(ar, yr + tr);
+  store(ai, yi + ti);
+}
+
 void butterflies(double* ar, double* ai, double* br, double* bi, const double* twr,
                  const double* twi, std::size_t count) {
   std::size_t c = 0;
   for (; c + 2 <= count; c += 2) {
-    const Pair xr = load(br + c), xi = load(bi + c), ur = load(twr + c), ui = load(twi + c);
-    const Pair tr = xr * ur - xi * ui;
-    const Pair ti = xr * ui + xi * ur;
-    const Pair yr = load(ar + c), yi = load(ai + c);
-    store(br + c, yr - tr);
-    store(bi + c, yi - ti);
-    store(ar + c, yr + tr);
-    store(ai + c, yi + ti);
+    pair_butterfly(ar + c, ai + c, br + c, bi + c, load(twr + c), load(twi + c));
   }
-  for (; c < count; ++c) {
-    const double tr = br[c] * twr[c] - bi[c] * twi[c];
-    const double ti = br[c] * twi[c] + bi[c] * twr[c];
-    br[c] = ar[c] - tr;
-    bi[c] = ai[c] - ti;
-    ar[c] += tr;
-    ai[c] += ti;
-  }
+  for (; c < count; ++c) butterfly(ar[c], ai[c], br[c], bi[c], twr[c], twi[c]);
 }
 
 }  // namespace
@@ -145,24 +154,8 @@ void same_twiddle_butterflies(double* ar, double* ai, double* br, double* bi, do
                               std::size_t count) {
   const Pair vr = {ur, ur}, vi = {ui, ui};
   std::size_t c = 0;
-  for (; c + 2 <= count; c += 2) {
-    const Pair xr = load(br + c), xi = load(bi + c);
-    const Pair tr = xr * vr - xi * vi;
-    const Pair ti = xr * vi + xi * vr;
-    const Pair yr = load(ar + c), yi = load(ai + c);
-    store(br + c, yr - tr);
-    store(bi + c, yi - ti);
-    store(ar + c, yr + tr);
-    store(ai + c, yi + ti);
-  }
-  for (; c < count; ++c) {
-    const double tr = br[c] * ur - bi[c] * ui;
-    const double ti = br[c] * ui + bi[c] * ur;
-    br[c] = ar[c] - tr;
-    bi[c] = ai[c] - ti;
-    ar[c] += tr;
-    ai[c] += ti;
-  }
+  for (; c + 2 <= count; c += 2) pair_butterfly(ar + c, ai + c, br + c, bi + c, vr, vi);
+  for (; c < count; ++c) butterfly(ar[c], ai[c], br[c], bi[c], ur, ui);
 }
 
 #if QUORVANE_FFT_WIDE
@@ -172,34 +165,34 @@ void same_twiddle_butterflies(double* ar, double* ai, double* br, double* bi, do
 // multiply-adds, so the results are identical.
 using Quad = double __attribute__((vector_size(32)));
 
+// Four butterflies, at ar[0..3] and br[0..3], with twiddles (ur, ui).
+__attribute__((target("avx"))) inline void quad_butterfly(double* ar, double* ai, double* br,
+                                                          double* bi, Quad ur, Quad ui) {
+  Quad xr, xi, yr, yi;
+  __builtin_memcpy(&xr, br, sizeof xr);
+  __builtin_memcpy(&xi, bi, sizeof xi);
+  __builtin_memcpy(&yr, ar, sizeof yr);
+  __builtin_memcpy(&yi, ai, sizeof yi);
+  const Quad tr = xr * ur - xi * ui;
+  const Quad ti = xr * ui + xi * ur;
+  const Quad out[4] = {yr - tr, yi - ti, yr + tr, yi + ti};
+  __builtin_memcpy(br, &out[0], sizeof xr);
+  __builtin_memcpy(bi, &out[1], sizeof xr);
+  __builtin_memcpy(ar, &out[2], sizeof xr);
+  __builtin_memcpy(ai, &out[3], sizeof xr);
+}
+
 __attribute__((target("avx"))) void butterflies_wide(double* ar, double* ai, double* br,
                                                      double* bi, const double* twr,
                                                      const double* twi, std::size_t count) {
   std::size_t c = 0;
   for (; c + 4 <= count; c += 4) {
-    Quad xr, xi, ur, ui, yr, yi;
-    __builtin_memcpy(&xr, br + c, sizeof xr);
-    __builtin_memcpy(&xi, bi + c, sizeof xi);
+    Quad ur, ui;
     __builtin_memcpy(&ur, twr + c, sizeof ur);
     __builtin_memcpy(&ui, twi + c, sizeof ui);
-    __builtin_memcpy(&yr, ar + c, sizeof yr);
-    __builtin_memcpy(&yi, ai + c, sizeof yi);
-    const Quad tr = xr * ur - xi * ui;
-    const Quad ti = xr * ui + xi * ur;
-    const Quad out[4] = {yr - tr, yi - ti, yr + tr, yi + ti};
-    __builtin_memcpy(br + c, &out[0], sizeof xr);
-    __builtin_memcpy(bi + c, &out[1], sizeof xr);
-    __builtin_memcpy(ar + c, &out[2], sizeof xr);
-    __builtin_memcpy(ai + c, &out[3], sizeof xr);
+    quad_butterfly(ar + c, ai + c, br + c, bi + c, ur, ui);
   }
-  for (; c < count; ++c) {
-    const double tr = br[c] * twr[c] - bi[c] * twi[c];
-    const double ti = br[c] * twi[c] + bi[c] * twr[c];
-    br[c] = ar[c] - tr;
-    bi[c] = ai[c] - ti;
-    ar[c] += tr;
-    ai[c] += ti;
-  }
+  for (; c < count; ++c) butterfly(ar[c], ai[c], br[c], bi[c], twr[c], twi[c]);
 }
 
 __attribute__((target("avx"))) void same_twiddle_butterflies_wide(double* ar, double* ai,
@@ -208,41 +201,10 @@ __attribute__((target("avx"))) void same_twiddle_butterflies_wide(double* ar, do
                                                                   std::size_t count) {
   const Quad vr = {ur, ur, ur, ur}, vi = {ui, ui, ui, ui};
   std::size_t c = 0;
-  for (; c + 4 <= count; c += 4) {
-    Quad xr, xi, yr, yi;
-    __builtin_memcpy(&xr, br + c, sizeof xr);
-    __builtin_memcpy(&xi, bi + c, sizeof xi);
-    __builtin_memcpy(&yr, ar + c, sizeof yr);
-    __builtin_memcpy(&yi, ai + c, sizeof yi);
-    const Quad tr = xr * vr - xi * vi;
-    const Quad ti = xr * vi + xi * vr;
-    const Quad out[4] = {yr - tr, yi - ti, yr + tr, yi + ti};
-    __builtin_memcpy(br + c, &out[0], sizeof xr);
-    __builtin_memcpy(bi + c, &out[1], sizeof xr);
-    __builtin_memcpy(ar + c, &out[2], sizeof xr);
-    __builtin_memcpy(ai + c, &out[3], sizeof xr);
-  }
-  for (; c < count; ++c) {
-    const double tr = br[c] * ur - bi[c] * ui;
-    const double ti = br[c] * ui + bi[c] * ur;
-    br[c] = ar[c] - tr;
-    bi[c] = ai[c] - ti;
-    ar[c] += tr;
-    ai[c] += ti;
-  }
+  for (; c + 4 <= count; c += 4) quad_butterfly(ar + c, ai + c, br + c, bi + c, vr, vi);
+  for (; c < count; ++c) butterfly(ar[c], ai[c], br[c], bi[c], ur, ui);
 }
 #endif
-
-// The butterfly of a and b with twiddle (ur, ui), the scalar form of
-// butterflies().
-inline void butterfly(double& ar, double& ai, double& br, double& bi, double ur, double ui) {
-  const double tr = br * ur - bi * ui;
-  const double ti = br * ui + bi * ur;
-  br = ar - tr;
-  bi = ai - ti;
-  ar += tr;
-  ai += ti;
-}
 
 // Stages s+1 .. s+g on columns j0 .. j0+count-1 of one region: 2^g rows of
 // 2^s values from x. twiddles(q, r) points to the twiddles of stage s+q at
