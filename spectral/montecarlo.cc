@@ -10,17 +10,10 @@
 #include <system_error>
 #include <thread>
 
+#include "common/memory.h"
 #include "spectral/surrogates.h"
 
 namespace quorvane::spectral {
-
-namespace {
-
-// Every surrogate ratio is kept until the quantiles are taken: at most
-// 2^27 of them (512 MB).
-constexpr std::size_t kMaxSurrogateValues = std::size_t{1} << 27;
-
-}  // namespace
 
 float empirical_quantile(std::span<const float> sorted, double q) {
   const std::size_t m = sorted.size();
@@ -49,6 +42,17 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
     return Status::failure(" No AR(1) surrogate has coefficient " + std::to_string(rho) +
                            " and variance " + std::to_string(variance) + ".");
   }
+  // Every surrogate ratio is kept until the quantiles are taken, as many as
+  // the memory holds.
+  SpecSettings with_levels = settings;
+  with_levels.surrogates = surrogates;
+  with_levels.jobs = jobs;
+  if (Status status = check_memory(spec_memory(with_levels),
+                                   "A Monte Carlo run of " + std::to_string(surrogates) +
+                                       " surrogates of " + std::to_string(settings.npts) + " values");
+      !status) {
+    return status;
+  }
   SpecSettings plain = settings;
   plain.surrogates = 0;
   plain.jackknife = false;
@@ -68,12 +72,6 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
   }
   const std::size_t nfv = static_cast<std::size_t>(first.nf - 1);
   const std::size_t count = static_cast<std::size_t>(surrogates);
-  if (count * nfv > kMaxSurrogateValues) {
-    return Status::failure(" " + std::to_string(surrogates) + " surrogates of " +
-                           std::to_string(nfv) + " frequencies are more than the engine keeps;"
-                           " use at most " + std::to_string(kMaxSurrogateValues / nfv) +
-                           " surrogates.");
-  }
   std::vector<float> ratios(count * nfv);
   auto store = [&](const SpecResults& r, std::size_t m) {
     float* row = ratios.data() + m * nfv;

@@ -30,8 +30,8 @@ float empirical_quantile(std::span<const float> sorted, double q);
 // background gives ratio 0, as in the peak search.
 // levels[j] receives nf entries (the last one 0) on success; on refusal
 // (settings refused by check_spec, surrogates < 1, jobs < 1, |rho| >= 1,
-// more than 2^27 ratios in all, a surrogate whose spectrum cannot be
-// computed) levels is left as it was.
+// a run that needs more memory than the machine has available, a surrogate
+// whose spectrum cannot be computed) levels is left as it was.
 // Threads: jobs threads (the caller's included) share the surrogates.
 Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
                          std::uint64_t seed, int jobs,

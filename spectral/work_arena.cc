@@ -65,8 +65,7 @@ void* WorkArena::do_allocate(std::size_t bytes, std::size_t alignment) {
 
 void WorkArena::do_deallocate(void* piece, std::size_t bytes, std::size_t) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  // The piece's red zone goes back with it; the gap that aligned it stays
-  // unused until the block is unmapped.
+  // The piece's red zone goes back with it.
   poison(piece, bytes);
   char* begin = static_cast<char*>(piece);
   give_back(begin, begin + bytes + kRedZone);
@@ -156,9 +155,13 @@ void* WorkArena::carve(std::size_t bytes, std::size_t alignment) {
     return carve(bytes, alignment);
   }
   char* result = cursor_ + pad;
+  char* gap = cursor_;
   unpoison(result, bytes);
   cursor_ = result + bytes + kRedZone;
   left_ -= pad + bytes + kRedZone;
+  // The gap that aligned the piece joins the piece before it when that one
+  // is handed back, so that neighbours handed back make one stretch.
+  if (pad > 0) give_back(gap, result);
   return result;
 }
 

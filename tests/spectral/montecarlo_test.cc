@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <numeric>
 #include <vector>
 
@@ -102,7 +103,9 @@ TEST(MonteCarloLevels, RefuseImpossibleRequestsAndLeaveTheLevelsAsTheyWere) {
   };
   for (const Case& c : {Case{&s, 0.5f, 1.0f, 0, 1}, Case{&s, 0.5f, 1.0f, 10, 0},
                         Case{&s, 1.0f, 1.0f, 10, 1}, Case{&s, 0.5f, -1.0f, 10, 1},
-                        Case{&bad_band, 0.5f, 1.0f, 10, 1}, Case{&s, 0.5f, 1.0f, 1 << 20, 1}}) {
+                        Case{&bad_band, 0.5f, 1.0f, 10, 1},
+                        // Terabytes of surrogate ratios: refused before any is computed.
+                        Case{&s, 0.5f, 1.0f, std::numeric_limits<int>::max(), 1}}) {
     std::array<std::vector<float>, 4> levels;
     levels[0] = {1.0f, 2.0f};
     const Status status = montecarlo_levels(*c.settings, c.rho, c.variance, c.surrogates, 1, c.jobs, levels);
