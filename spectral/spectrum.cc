@@ -585,10 +585,26 @@ Status check_spec(const SpecSettings& s) {
 
 namespace {
 
+// Whether the tapers are those of npts values, nwin tapers and resolution p.
+bool tapers_of(const RunTapers& tapers, int npts, int nwin, int p) {
+  return tapers.npts == npts && tapers.nwin == nwin && tapers.p == p &&
+         tapers.v.size() == static_cast<std::size_t>(npts) * static_cast<std::size_t>(nwin);
+}
+
 bool tapers_fit(const RunTapers& tapers, const SpecSettings& s) {
-  return tapers.npts == s.npts && tapers.nwin == s.nwin && tapers.p == s.p &&
-         tapers.exact_concentrations == s.exact_concentrations &&
-         tapers.v.size() == static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin);
+  return tapers_of(tapers, s.npts, s.nwin, s.p) &&
+         tapers.exact_concentrations == s.exact_concentrations;
+}
+
+// The tapers of settings check_spec accepts into out, replacing what it held.
+void fill_tapers(const SpecSettings& s, RunTapers& out, WorkArena& memory) {
+  out = RunTapers{};
+  out.v.resize(static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin));
+  make_tapers(s, out.v, out.el, out.tapsum, &memory);
+  out.npts = s.npts;
+  out.nwin = s.nwin;
+  out.p = s.p;
+  out.exact_concentrations = s.exact_concentrations;
 }
 
 Status check_memory_for(const SpecSettings& s, bool tapers_given) {
@@ -596,16 +612,21 @@ Status check_memory_for(const SpecSettings& s, bool tapers_given) {
                       "A spectrum of " + std::to_string(s.npts) + " values");
 }
 
-// One run with the tapers computed here (given null) or given, its work
-// arrays taken from memory.
+// One run with the tapers given, or else computed once the run is accepted:
+// into keep (for later runs) when there is one, otherwise into the run
+// memory. Its work arrays come from memory.
 Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers* given,
-                WorkArena& memory, SpecResults& out, const MessageSink& sink) {
+                RunTapers* keep, WorkArena& memory, SpecResults& out, const MessageSink& sink) {
   if (Status status = check_spec(s); !status) return status;
   if (given != nullptr && !tapers_fit(*given, s)) {
     return Status::failure(" The tapers given were computed for other settings.");
   }
   if (Status status = check_series(y, s); !status) return status;
   if (Status status = check_memory_for(s, given != nullptr); !status) return status;
+  if (given == nullptr && keep != nullptr) {
+    fill_tapers(s, *keep, memory);
+    given = keep;
+  }
   const Grid g = frequency_grid(s);
   Workspace w(&memory);
   SpecResults r;
@@ -649,35 +670,20 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
 Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
             const MessageSink& sink) {
   WorkArena memory;
-  return run_spec(y, s, nullptr, memory, out, sink);
+  return run_spec(y, s, nullptr, nullptr, memory, out, sink);
 }
 
 Status spec(std::span<const float> y, const SpecSettings& s, const RunTapers& tapers,
             SpecResults& out, const MessageSink& sink) {
   WorkArena memory;
-  return run_spec(y, s, &tapers, memory, out, sink);
+  return run_spec(y, s, &tapers, nullptr, memory, out, sink);
 }
-
-namespace {
-
-Status tapers_into(const SpecSettings& s, RunTapers& out, WorkArena& memory) {
-  if (Status status = check_spec(s); !status) return status;
-  RunTapers made;
-  made.v.resize(static_cast<std::size_t>(s.npts) * static_cast<std::size_t>(s.nwin));
-  make_tapers(s, made.v, made.el, made.tapsum, &memory);
-  made.npts = s.npts;
-  made.nwin = s.nwin;
-  made.p = s.p;
-  made.exact_concentrations = s.exact_concentrations;
-  out = std::move(made);
-  return Status::success();
-}
-
-}  // namespace
 
 Status spec_tapers(const SpecSettings& s, RunTapers& out) {
+  if (Status status = check_spec(s); !status) return status;
   WorkArena memory;
-  return tapers_into(s, out, memory);
+  fill_tapers(s, out, memory);
+  return Status::success();
 }
 
 SpecSession::SpecSession() : memory_(std::make_unique<WorkArena>()) {}
@@ -694,23 +700,16 @@ void SpecSession::release_memory() { memory_ = std::make_unique<WorkArena>(); }
 bool SpecSession::holds_tapers_for(const SpecSettings& s) const { return tapers_fit(tapers_, s); }
 
 std::span<const float> SpecSession::taper_values(int npts, int nwin, int p) const {
-  const bool fit = tapers_.npts == npts && tapers_.nwin == nwin && tapers_.p == p &&
-                   tapers_.v.size() == static_cast<std::size_t>(npts) * static_cast<std::size_t>(nwin);
-  return fit ? std::span<const float>(tapers_.v) : std::span<const float>();
+  return tapers_of(tapers_, npts, nwin, p) ? std::span<const float>(tapers_.v)
+                                           : std::span<const float>();
 }
 
 Status spec(std::span<const float> y, const SpecSettings& s, SpecSession& session,
             SpecResults& out, const MessageSink& sink) {
   if (!session.memory_) session.memory_ = std::make_unique<WorkArena>();
-  if (!session.holds_tapers_for(s)) {
-    // Checked before the tapers, which are the first large piece of work.
-    if (Status status = check_spec(s); !status) return status;
-    if (Status status = check_series(y, s); !status) return status;
-    if (Status status = check_memory_for(s, false); !status) return status;
-    session.forget_tapers();
-    if (Status status = tapers_into(s, session.tapers_, *session.memory_); !status) return status;
-  }
-  return run_spec(y, s, &session.tapers_, *session.memory_, out, sink);
+  const bool kept = session.holds_tapers_for(s);
+  return run_spec(y, s, kept ? &session.tapers_ : nullptr, kept ? nullptr : &session.tapers_,
+                  *session.memory_, out, sink);
 }
 
 std::uint64_t spec_memory(const SpecSettings& s, bool tapers_given) {
