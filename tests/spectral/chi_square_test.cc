@@ -13,11 +13,8 @@ namespace {
 #include "tests/spectral/reference_values.inc"
 
 TEST(Chsppf, AgreesWithKnownPercentPointsForTwoToSixteenDegrees) {
-  EXPECT_NEAR(chsppf(0.5f, 2), 2.0 * std::log(2.0), 1e-6);
   const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
-  const float three_taper_conf[4] = {0.891f, 1.774f, 2.099f, 2.802f};
   for (int j = 0; j < 4; ++j) {
-    EXPECT_NEAR(chsppf(levels[j], 6) / 6.0f, three_taper_conf[j], 6e-4f) << levels[j];
     for (int nu = 2; nu <= 16; ++nu) {
       // The probabilities are single-precision constants; the reference is
       // at the exact level, so allow for the level's rounding as well.
@@ -56,7 +53,6 @@ TEST(FLevels, MatchTheClosedFormOfFWithTwoNumeratorDegrees) {
     }
   }
   EXPECT_EQ(f_levels(1), (std::array<float, 6>{}));
-  EXPECT_EQ(f_levels(3)[5], 61.25f);
 }
 
 }  // namespace

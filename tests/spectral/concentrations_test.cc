@@ -31,16 +31,6 @@ TEST(TaperConcentrations, AgreeWithSciPyOnBothEigenPaths) {
   }
 }
 
-TEST(TaperConcentrations, CorrectTheAsymptoticFormulaWhereItIsFarOff) {
-  // The third taper of 4096 values at p = 2: the asymptotic value 0.9455
-  // against the exact 0.9594.
-  Tapers t;
-  taper2(4096, 3, 2.0f, t);
-  const std::vector<double> el = concentrations_of(t, 2);
-  EXPECT_NEAR(t.el[2], 0.9455, 5e-4);
-  EXPECT_NEAR(el[2], 0.95939, 1e-5);
-}
-
 TEST(TaperConcentrations, OfASingleValueTaperIsTheWholeBandFraction) {
   // One value: its spectrum is flat, so the band |f| <= W holds 2W of it.
   const std::vector<float> v = {1.0f};

@@ -15,51 +15,35 @@ namespace quorvane::spectral {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-using Data = std::vector<std::complex<double>>;
-
-Data transform(const Data& x) {
-  std::vector<double> xr(x.size()), xi(x.size());
-  for (std::size_t m = 0; m < x.size(); ++m) xr[m] = x[m].real(), xi[m] = x[m].imag();
-  fft2(xr, xi);
-  Data out(x.size());
-  for (std::size_t j = 0; j < x.size(); ++j) out[j] = {xr[j], xi[j]};
-  return out;
-}
-
-double max_difference(const Data& a, const Data& b) {
-  double worst = 0.0;
-  for (std::size_t j = 0; j < a.size(); ++j) worst = std::max(worst, std::abs(a[j] - b[j]));
-  return worst;
-}
 
 // exp(2 pi i jm / nn)
 std::complex<double> root(std::size_t jm, std::size_t nn) {
   return std::polar(1.0, 2.0 * kPi * static_cast<double>(jm % nn) / static_cast<double>(nn));
 }
 
-Data random_data(std::size_t nn, unsigned seed, bool real) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-  Data x(nn);
-  for (auto& v : x) v = {uniform(gen), real ? 0.0 : uniform(gen)};
-  return x;
-}
-
 TEST(Fft2, MatchesTheNaiveDftWithAPositiveExponent) {
+  std::mt19937 gen(1);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
   for (std::size_t nn : {1u, 2u, 4u, 64u, 512u}) {
-    const Data x = random_data(nn, static_cast<unsigned>(nn), false);
-    Data expected(nn);
+    std::vector<double> xr(nn), xi(nn);
+    std::vector<std::complex<double>> expected(nn);
+    for (std::size_t m = 0; m < nn; ++m) xr[m] = uniform(gen), xi[m] = uniform(gen);
     for (std::size_t j = 0; j < nn; ++j) {
-      for (std::size_t m = 0; m < nn; ++m) expected[j] += x[m] * root(j * m, nn);
+      for (std::size_t m = 0; m < nn; ++m) expected[j] += std::complex(xr[m], xi[m]) * root(j * m, nn);
     }
-    EXPECT_LT(max_difference(transform(x), expected), 1e-11 * double(nn)) << nn;
+    fft2(xr, xi);
+    for (std::size_t j = 0; j < nn; ++j) {
+      ASSERT_LT(std::abs(std::complex(xr[j], xi[j]) - expected[j]), 1e-11 * double(nn)) << nn << " " << j;
+    }
   }
   // At a long length: exp(-2 pi i k0 m / nn) lands wholly on bin k0.
   const std::size_t nn = 32768, k0 = nn / 8 + 3;
-  Data x(nn), expected(nn);
-  for (std::size_t m = 0; m < nn; ++m) x[m] = std::conj(root(m * k0, nn));
-  expected[k0] = double(nn);
-  EXPECT_LT(max_difference(transform(x), expected), 1e-9 * double(nn));
+  std::vector<double> xr(nn), xi(nn);
+  for (std::size_t m = 0; m < nn; ++m) xr[m] = root(m * k0, nn).real(), xi[m] = -root(m * k0, nn).imag();
+  fft2(xr, xi);
+  for (std::size_t j = 0; j < nn; ++j) {
+    ASSERT_LT(std::abs(std::complex(xr[j], xi[j]) - (j == k0 ? double(nn) : 0.0)), 1e-9 * double(nn)) << j;
+  }
 }
 
 // The transform as classically written: bit reversal by exchange, then per
@@ -157,25 +141,6 @@ TEST(FftPlan, TransformOfARealSequenceIsBitForBitTheClassicOneAtEveryLength) {
             << wide;
       }
     }
-  }
-}
-
-TEST(FftPlan, TransformOfARealSequenceIsFft2OfItZeroPadded) {
-  std::mt19937 gen(4);
-  std::normal_distribution<double> normal;
-  for (const auto& [nn, count] : {std::pair<std::size_t, std::size_t>{1, 1}, {8, 5}, {1024, 1000},
-                                  {8192, 8192}, {8192, 300}}) {
-    const FftPlan plan(nn);
-    ASSERT_EQ(plan.size(), nn);
-    std::vector<double> x(count);
-    for (double& v : x) v = normal(gen);
-    std::vector<double> expected_r(nn, 0.0), expected_i(nn, 0.0);
-    std::copy(x.begin(), x.end(), expected_r.begin());
-    fft2(expected_r, expected_i);
-    // Stale values in the output vectors must not leak into the result.
-    std::vector<double> xr(nn, 7.0), xi(nn, 7.0);
-    plan.transform_real(count, [&](std::size_t t) { return x[t]; }, xr, xi);
-    ASSERT_TRUE(xr == expected_r && xi == expected_i) << "nn " << nn << " count " << count;
   }
 }
 

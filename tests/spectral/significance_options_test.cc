@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "spectral/spectrum.h"
@@ -51,8 +50,6 @@ TEST(Padding, LetsTheFTestFindALineHalfABinOffTheGrid) {
         largest = std::max(largest, r.ftest[static_cast<std::size_t>(i)]);
       }
     }
-    std::printf("line half a bin off the grid, pad %d: largest F %.1f (99 %% level %.1f)\n", pad,
-                static_cast<double>(largest), static_cast<double>(r.fconf[3]));
     if (pad == 1) {
       EXPECT_LT(largest, r.fconf[3]);
     } else {
@@ -73,7 +70,6 @@ TEST(SpecRefinements, RefuseCombinationsThatMeanNothingAndLeaveTheResultsAlone) 
     cases.push_back({what, s});
   };
   add("pad 3", [](SpecSettings& s) { s.pad = 3; });
-  add("pad 0", [](SpecSettings& s) { s.pad = 0; });
   add("padded beyond the largest transform", [](SpecSettings& s) { s.npts = 1 << 28; s.pad = 8; });
   add("jackknife of one taper", [](SpecSettings& s) { s.nwin = 1; s.jackknife = true; });
   add("median correction without a median",
@@ -142,8 +138,6 @@ TEST(ExactConcentrations, ReweighTheAdaptiveEstimateButNotTheFTest) {
     const std::size_t at = static_cast<std::size_t>(i);
     if (std::fabs(exact.specraw0[at] / asymptotic.specraw0[at] - 1.0f) > 0.05f) ++moved;
   }
-  std::printf("exact concentrations move %d of %d high-frequency entries by more than 5 %%\n",
-              moved, high);
   EXPECT_GT(moved, high / 50);
 }
 
@@ -170,17 +164,12 @@ TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
       if (r.jackknife_lower[at] <= kN && kN <= r.jackknife_upper[at]) ++covered;
     }
     const double coverage = static_cast<double>(covered) / m;
-    std::printf("jackknife coverage of the white-noise level (iadapt %d): %.1f %%\n", iadapt,
-                100.0 * coverage);
     EXPECT_GE(coverage, 0.90);
     EXPECT_LE(coverage, 0.99);
   }
-  // Without the option there is no interval; a constant series has a zero
-  // spectrum and a zero-width interval.
+  // A constant series has a zero spectrum and a zero-width interval.
   SpecSettings s = settings_for(1000);
   SpecResults r;
-  ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
-  EXPECT_TRUE(r.jackknife_lower.empty());
   s.jackknife = true;
   ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
   EXPECT_TRUE(std::all_of(r.jackknife_upper.begin(), r.jackknife_upper.end(), [](float v) { return v == 0.0f; }));

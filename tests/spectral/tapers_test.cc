@@ -76,12 +76,17 @@ TEST_P(BothPaths, TapersMatchScipyDpssUpToSignAndHaveTheirSymmetry) {
 INSTANTIATE_TEST_SUITE_P(Tapers, BothPaths, ::testing::Values(EigenPath::Reference, EigenPath::Fast));
 
 TEST(TaperPaths, FastTapersAreTheLapackTapersInSinglePrecision) {
-  // Values differ only where the double eigenvectors straddle a rounding
-  // boundary: by at most two units in the last place of the taper's peak
-  // (one from the conversion to single precision, one from the scaling).
-  // The cases cover tiny, odd, even and long (split across threads) lengths.
-  for (const auto& [n, nwin, npi] : {std::tuple{2, 1, 1.0f}, {3, 2, 1.0f}, {17, 3, 2.0f}, {1000, 5, 3.0f},
-                                     {1001, 8, 4.0f}, {5001, 7, 8.0f}, {32768, 8, 4.0f}}) {
+  // Up to 65536 values they differ only where the double eigenvectors
+  // straddle a rounding boundary: by at most two units in the last place of
+  // the taper's peak (one from the conversion to single precision, one from
+  // the scaling). Above that (the long-record path) they agree within 1e-5.
+  // The cases cover tiny, odd, even and threaded lengths; then odd and even
+  // lengths above 65536 (the odd ones have a centre value), the most tapers
+  // the program offers, and a band reaching most of the way to the Nyquist
+  // frequency, where the diagonal turns positive.
+  for (const auto& [n, nwin, npi] :
+       {std::tuple{2, 1, 1.0f}, {3, 2, 1.0f}, {17, 3, 2.0f}, {1000, 5, 3.0f}, {1001, 8, 4.0f}, {5001, 7, 8.0f},
+        {32768, 8, 4.0f}, {131073, 7, 4.0f}, {70000, 4, 2.0f}, {65537, 16, 8.0f}, {70001, 2, 30000.0f}}) {
     Tapers fast, lapack;
     taper2(n, nwin, npi, fast, EigenPath::Fast);
     taper2(n, nwin, npi, lapack, EigenPath::Reference);
@@ -91,8 +96,9 @@ TEST(TaperPaths, FastTapersAreTheLapackTapersInSinglePrecision) {
       const float peak = std::fabs(ref[peak_index(ref, n)]);
       const double unit = std::nextafter(peak, 1e30f) - peak;
       for (int i = 0; i < n; ++i) {
-        ASSERT_LE(std::fabs(sign * fast.at(i, k) - ref[i]), 2.0 * unit)
-            << "n " << n << " taper " << k << " value " << i;
+        const double difference = std::fabs(sign * fast.at(i, k) - ref[i]);
+        ASSERT_TRUE(n > 65536 ? difference < 1e-5 : difference <= 2.0 * unit)
+            << "n " << n << " taper " << k << " value " << i << " differs by " << difference;
       }
     }
   }
@@ -117,24 +123,6 @@ TEST(LongTapers, AMillionValueTaperSetIsOrthonormal) {
       double dot = 0.0;
       for (int i = 0; i < n; ++i) dot += static_cast<double>(t.at(i, j)) * t.at(i, k);
       EXPECT_NEAR(dot / n, j == k ? 1.0 : 0.0, 1e-6) << "tapers " << j << " and " << k;
-    }
-  }
-}
-
-TEST(LongTapers, FastTapersAgreeWithLapackAboveTheShortRecordLengths) {
-  // Odd and even lengths above 65536; the odd ones have a centre value.
-  // Then the most tapers the program offers, and a band reaching most of
-  // the way to the Nyquist frequency, where the diagonal turns positive.
-  for (const auto& [n, nwin, npi] : {std::tuple{131073, 7, 4.0f}, {70000, 4, 2.0f}, {65537, 16, 8.0f},
-                                     {70001, 2, 30000.0f}}) {
-    Tapers fast, lapack;
-    taper2(n, nwin, npi, fast, EigenPath::Fast);
-    taper2(n, nwin, npi, lapack, EigenPath::Reference);
-    for (int k = 0; k < nwin; ++k) {
-      const double sign = relative_sign(lapack.column(k), fast.column(k), n);
-      double worst = 0.0;
-      for (int i = 0; i < n; ++i) worst = std::max(worst, std::fabs(sign * fast.at(i, k) - lapack.at(i, k)));
-      EXPECT_LT(worst, 1e-5) << "n " << n << " taper " << k;
     }
   }
 }

@@ -10,15 +10,6 @@
 namespace quorvane::spectral {
 namespace {
 
-TEST(TwoHalves, BothHalvesRunAndTheSecondOnAnotherThread) {
-  const std::thread::id caller = std::this_thread::get_id();
-  std::thread::id here_thread, there_thread;
-  run_two_halves([&] { here_thread = std::this_thread::get_id(); },
-                 [&] { there_thread = std::this_thread::get_id(); });
-  EXPECT_EQ(here_thread, caller);
-  EXPECT_NE(there_thread, std::thread::id{});
-}
-
 // An exception escaping a thread's function would end the program; each
 // must reach the caller instead, after the other half has finished.
 TEST(TwoHalves, AnExceptionInEitherHalfReachesTheCallerAfterBothFinish) {
