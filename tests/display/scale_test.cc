@@ -17,8 +17,6 @@ TEST(Scale, RoundsTheRangeToNineStepsOfARoundNumberOrRefusesIt) {
       {95.0f, 105.0f, 10, 0, 94.8f, 1.2f, 105.6f},  // narrow, far from zero
       {5.0f, 5.0f, 10, 0, 0.0f, 0.6f, 5.4f},        // constant: widened down to zero
       {0.0f, 0.0f, 10, 0, 0.0f, 0.12f, 1.08f},      // all zeros: the unit range
-      {-5.0f, -5.0f, 10, 0, -5.4f, 0.6f, 0.0f},     // constant negative: up to zero
-      {-123.4f, -0.37f, 10, 0, -144.0f, 16.0f, 0.0f},  // ends at zero
       {1.1f, 2.9f, 10, 0, 1.0f, 0.2f, 2.8f},  // no whole step fits 1.1: the top is lost
       {2.0f, 1.0f, 10, 1, 7.0f, 8.0f, 9.0f},  // reversed
       {1.0e6f, -1.0e6f, 10, 1, 7.0f, 8.0f, 9.0f},  // the empty extrema of a plot without points
@@ -45,10 +43,8 @@ TEST(OneDigitScale, KeepsAOneDigitStepAndOtherwiseTakesTheNarrowestOneDigitAxis)
       {0.0f, 308.0f, 0, 0.0f, 40.0f, 360.0f},     // nine intervals of 40, as scale gives
       {0.0f, 999999.0f, 0, 0.0f, 1.0e5f, 1.0e6f},  // not nine of 120000 (nor 99999.99)
       {0.0f, 199.0f, 0, 0.0f, 25.0f, 225.0f},      // nine of 25: whole labels, kept
-      {0.0f, 19999.0f, 0, 0.0f, 2000.0f, 20000.0f},  // not nine of 2500 (labelled x10^4)
       {0.0f, 130.0f, 0, 0.0f, 20.0f, 140.0f},      // seven intervals: narrower than 0 to 160
       {0.0f, 0.0f, 0, 0.0f, 0.1f, 1.0f},           // the unit range: not by 0.12
-      {-999999.0f, 0.0f, 0, -1.0e6f, 1.0e5f, 0.0f},  // ending at zero
       {95.0f, 105.0f, 0, 95.0f, 1.0f, 105.0f},     // away from zero: not 94.8 to 105.6 by 1.2
       {2.0f, 1.0f, 1, 7.0f, 8.0f, 9.0f},           // refused as by scale
   };
