@@ -1,6 +1,6 @@
 // The readers of the seven layouts on the help screens' examples and on files
-// that probe their rules, and on random variations of those files.
-#include <random>
+// that probe their rules. (Random variations of such files are the fuzz
+// targets' work: fuzz/reader_target.cc and fuzz/dialogue_target.cc.)
 #include <string>
 #include <vector>
 
@@ -222,64 +222,6 @@ TEST(Readers, ExamplesAndFilesThatProbeTheirRules) {
     }
     if (c.answers.empty() && c.err.empty()) {
       EXPECT_EQ(dialogue.out.str(), c.out);
-    }
-  }
-}
-
-TEST(Readers, TheTitleOfARawRingWidthSeriesIsItsFirstTextLine) {
-  Dialogue dialogue("");
-  auto file =
-      textio::LineReader::from_lines({"Site HBM, oak", "Quercus", "HBM01B  1790   156 -9999"});
-  RingSeries ring;
-  int status = 0;
-  trrw(dialogue.console, file, ring, status);
-  EXPECT_EQ(ring.title, "Site HBM, oak");
-}
-
-// A few random changes: cut the file, drop, double or cut a line, or
-// overwrite characters with digits, signs, letters, blanks or stars.
-std::vector<std::string> mutate(std::vector<std::string> lines, std::mt19937& random) {
-  const std::string alphabet = "0123456789-+.*eE #abcXYZ\t,()";
-  auto pick = [&](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
-  };
-  for (int c = 1 + static_cast<int>(pick(4)); c > 0 && !lines.empty(); --c) {
-    std::size_t at = pick(lines.size());
-    auto where = lines.begin() + static_cast<std::ptrdiff_t>(at);
-    switch (pick(6)) {
-      case 0: lines.resize(at); break;
-      case 1: lines.erase(where); break;
-      case 2: lines.insert(where, lines[at]); break;
-      case 3: lines[at].resize(pick(lines[at].size() + 1)); break;
-      default:
-        for (int k = 0; k < 3 && !lines[at].empty(); ++k)
-          lines[at][pick(lines[at].size())] = alphabet[pick(alphabet.size())];
-    }
-  }
-  return lines;
-}
-
-// Every reader fed variations of every file above: it returns with
-// well-formed series, or stops with its message; it never hangs nor asks
-// more than its questions.
-TEST(Readers, RandomVariationsOfTheFiles) {
-  std::mt19937 random(1);
-  for (const Case& c : reader_cases()) {
-    for (int v = 0; v < 150; ++v) {
-      Dialogue dialogue(c.answers);
-      auto file = textio::LineReader::from_lines(mutate(c.lines, random));
-      SeriesTable table;
-      try {
-        c.reader(dialogue.console, file, table);
-      } catch (const textio::ProgramStop& stop) {
-        EXPECT_TRUE(!stop.message.empty() && ends_with(dialogue.err.str(), stop.message + "\n"));
-      } catch (const textio::EndOfInput&) {
-        ADD_FAILURE() << "the reader asked more than its questions: " << c.summary;
-      }
-      for (const Series& series : table.series) {
-        EXPECT_EQ(series.name.size(), 8u);
-        EXPECT_TRUE(series.x.empty() || series.x.size() == series.values.size());
-      }
     }
   }
 }
