@@ -162,10 +162,6 @@ std::vector<Case> reader_cases() {
       {rings, {"Site HBM, oak", "second header line", "", "HBM01B  1790   156 -9999"}, "",
        "HBM01B   1790-1790 1", {}, "\n title of data:\n Site HBM, oak\n second header line\n"},
       {rings, text, "", "", {}, "", "sbr trrw:  over 25 text lines\n"},
-      {rings, {"HBM01B  1790   156 -9999", "HBM01C  1805   100   200   300   400   500"}, "",
-       "HBM01B   1790-1790 1", {},
-       " Series HBM01C has no end value (-9999 or 999) before the end of the file;\n"
-       " its 5 values are not used.\n"},
       {rings,
        {marked("MYSER01 a self-describing series"), datar_header("12", "(6f8.3)"),
         "   0.100   0.200   0.300   0.400   0.500   0.600",
@@ -193,7 +189,6 @@ std::vector<Case> reader_cases() {
         "end   1950" + pairs({"1000", "1100"})},
        "", "abc      1953-1960 8, neg      -20--11 10, end      1950-1951 2",
        {{0, 0, 1.001f}, {0, 7, 1.008f}, {2, 0, 1.0f}, {2, 1, 1.1f}}},
-      {chronologies, {"h1", "h2", "h3"}, "", "", {}},
       {chronologies,
        {"h1", "h2", "h3", "abc   1950" + pairs({"1000"}), "abc   1960" + pairs({"10x0"})}, "", "",
        {}, "", " Error reading data\n Program terminating\n"},
