@@ -125,6 +125,11 @@ std::vector<Case> reader_cases() {
        "0\n4\n\n2\n", "Cell___1 1901-1902 8, Cell___2 1950-1950 4",
        {{0, 1, 4.0f}, {0, 7, 16.0f}}},
       // The blank line ends the block rather than reading as a row of zeros.
+      // Next to values refused elsewhere: one sign, and a large value single
+      // precision holds after its multiplier.
+      {rings, {"HBM01B  1790  +156   200 -9999"}, "", "HBM01B   1790-1791 2", {{0, 0, 0.156f}}},
+      {rdmet, {"block", "1901 1e5", "1902 2e30", "1903 1"}, "0\n1\n1e-3\n",
+       "Cell___1 1901-1903 3", {{0, 1, 2e27f}}},
       {rdrows, {"header", row, "", "header", row}, "0\n(i4,12f4.1)\n12\n", twelve,
        {{0, 0, 1.1f}, {0, 1, 1.1f}, {11, 1, 2.2f}}},
       // Raw ring widths in thousandths of a millimetre (ended by -9999) or
