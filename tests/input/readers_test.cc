@@ -1,6 +1,6 @@
-// The readers of the seven layouts on the help screens' examples and on files
-// that probe their rules, and on random variations of those files.
-#include <random>
+// The readers of the seven layouts on files that probe their rules. (Random
+// variations of such files are the work of fuzz/reader_target.cc and
+// fuzz/dialogue_target.cc.)
 #include <string>
 #include <vector>
 
@@ -93,7 +93,8 @@ struct Case {
   std::string out{}, err{};
 };
 
-// The help screens' examples and files that probe the readers' rules.
+// Files that probe the readers' rules, and the help screens' examples whose
+// every series matters (the others are read in series_file_test.cc).
 std::vector<Case> reader_cases() {
   std::string row = "1901", twelve;
   for (int m = 1; m <= 12; ++m) {
@@ -104,46 +105,35 @@ std::vector<Case> reader_cases() {
   text.push_back("HBM01B  1790   156 -9999");
   const std::string full = "   100   100   100   100   100   100   100";
   return {
-      // The last block ends at the end of the file and still counts.
-      {rd1col, help_example_file(3), "",
-       "abscdef  1771-1773 3, bbscdef  1772-1773 2, cbscdef  1773-1776 4",
-       {{0, 0, 0.1f}, {0, 2, 0.3f}, {2, 0, 0.5f}, {2, 3, 0.9f}}},
       // Only the first number of a line is a value; names are cut to 8.
       {rd1col, {"a long series name", "1900", "1.5 99", "", "2.5", "next", "2000", "7"}, "",
        "a long s 1900-1901 2, next     2000-2000 1", {{0, 0, 1.5f}, {0, 1, 2.5f}, {1, 0, 7.0f}}},
-      {rd2col, help_example_file(4), "0\n",
-       "Age     | Ti1 (%) 798-893 8, Age     | Ti2 (%) 798-893 8", {{0, 0, 0.81f}}},
       {rd2col, {"preamble", "more", "depth    value", "5 1", "3,2", "9 3"}, "2\n",
        "depth   | value   5-9 3", {{0, 0, 1.0f}, {0, 1, 2.0f}, {0, 2, 3.0f}}},
       // Missing cells are dropped: AB02 starts in 1946, AB04 lacks 1950, AB05
-      // ends in 1954; ZZ03 lacks 1948.
+      // ends in 1954.
       {rdmcol, help_example_file(5, 1), "2\n6\n*\n",
        "AB01     1944-1957 14, AB02     1946-1957 12, AB03     1944-1957 14, "
        "AB04     1944-1956 13, AB05     1944-1954 11",
        {{1, 0, 0.717f}, {3, 6, 0.609f}}},
-      {rdmcol, help_example_file(5, 2), "2\n5\n-9.9\n",
-       "ZZ01     1943-1953 11, ZZ02     1941-1953 13, ZZ03     1941-1952 12, "
-       "ZZ04     1941-1953 13",
-       {{0, 0, 10.5f}, {2, 7, 20.3f}}},
       // A row continues on the next line; a long number keeps its digits.
       {rdmcol, {"yr a b extra", "1900 0.123456789", "2.5", "1901 1 2 ignored"}, "0\n3\n*\n",
        "a        1900-1901 2, b        1900-1901 2",
        {{0, 0, 0.123456789f}, {1, 0, 2.5f}, {1, 1, 2.0f}}},
-      {rdmet, help_example_file(6), "5\n12\n0.01\n",
-       "Cell___1 1901-1904 48, Cell___2 1901-1904 48", {{0, 0, 0.50f}, {0, 12, 0.77f}}},
       {rdmet,
        {"block one", "1901 1 2", "3 4", "1902 5 6 7 8", "block two", "1950 1 1 1 1", "1951 1"},
        "0\n4\n\n2\n", "Cell___1 1901-1902 8, Cell___2 1950-1950 4",
        {{0, 1, 4.0f}, {0, 7, 16.0f}}},
-      {rdrows, help_example_file(7), "5\n(1x,i4,7x,f7.2)\n1\n", "Col____1 1-9 9",
-       {{0, 0, 1.52f}, {0, 1, -3.45f}, {0, 8, -2.70f}}},
       // The blank line ends the block rather than reading as a row of zeros.
+      // Next to values refused elsewhere: one sign, and a large value single
+      // precision holds after its multiplier.
+      {rings, {"HBM01B  1790  +156   200 -9999"}, "", "HBM01B   1790-1791 2", {{0, 0, 0.156f}}},
+      {rdmet, {"block", "1901 1e5", "1902 2e30", "1903 1"}, "0\n1\n1e-3\n",
+       "Cell___1 1901-1903 3", {{0, 1, 2e27f}}},
       {rdrows, {"header", row, "", "header", row}, "0\n(i4,12f4.1)\n12\n", twelve,
        {{0, 0, 1.1f}, {0, 1, 1.1f}, {11, 1, 2.2f}}},
       // Raw ring widths in thousandths of a millimetre (ended by -9999) or
       // hundredths (ended by 999).
-      {rings, help_example_file(1), "", "HBM01A   1940-2002 63, HBM01B   1740-1790 51",
-       {{0, 0, 0.176f}, {0, 62, 0.236f}, {1, 50, 0.156f}}},
       {rings,
        {"A       1940   176   225   999",
         "B       1950   176   999   225" + full,  // 999 followed by values is a ring
@@ -162,10 +152,6 @@ std::vector<Case> reader_cases() {
       {rings, {"Site HBM, oak", "second header line", "", "HBM01B  1790   156 -9999"}, "",
        "HBM01B   1790-1790 1", {}, "\n title of data:\n Site HBM, oak\n second header line\n"},
       {rings, text, "", "", {}, "", "sbr trrw:  over 25 text lines\n"},
-      {rings, {"HBM01B  1790   156 -9999", "HBM01C  1805   100   200   300   400   500"}, "",
-       "HBM01B   1790-1790 1", {},
-       " Series HBM01C has no end value (-9999 or 999) before the end of the file;\n"
-       " its 5 values are not used.\n"},
       {rings,
        {marked("MYSER01 a self-describing series"), datar_header("12", "(6f8.3)"),
         "   0.100   0.200   0.300   0.400   0.500   0.600",
@@ -193,7 +179,6 @@ std::vector<Case> reader_cases() {
         "end   1950" + pairs({"1000", "1100"})},
        "", "abc      1953-1960 8, neg      -20--11 10, end      1950-1951 2",
        {{0, 0, 1.001f}, {0, 7, 1.008f}, {2, 0, 1.0f}, {2, 1, 1.1f}}},
-      {chronologies, {"h1", "h2", "h3"}, "", "", {}},
       {chronologies,
        {"h1", "h2", "h3", "abc   1950" + pairs({"1000"}), "abc   1960" + pairs({"10x0"})}, "", "",
        {}, "", " Error reading data\n Program terminating\n"},
@@ -222,64 +207,6 @@ TEST(Readers, ExamplesAndFilesThatProbeTheirRules) {
     }
     if (c.answers.empty() && c.err.empty()) {
       EXPECT_EQ(dialogue.out.str(), c.out);
-    }
-  }
-}
-
-TEST(Readers, TheTitleOfARawRingWidthSeriesIsItsFirstTextLine) {
-  Dialogue dialogue("");
-  auto file =
-      textio::LineReader::from_lines({"Site HBM, oak", "Quercus", "HBM01B  1790   156 -9999"});
-  RingSeries ring;
-  int status = 0;
-  trrw(dialogue.console, file, ring, status);
-  EXPECT_EQ(ring.title, "Site HBM, oak");
-}
-
-// A few random changes: cut the file, drop, double or cut a line, or
-// overwrite characters with digits, signs, letters, blanks or stars.
-std::vector<std::string> mutate(std::vector<std::string> lines, std::mt19937& random) {
-  const std::string alphabet = "0123456789-+.*eE #abcXYZ\t,()";
-  auto pick = [&](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
-  };
-  for (int c = 1 + static_cast<int>(pick(4)); c > 0 && !lines.empty(); --c) {
-    std::size_t at = pick(lines.size());
-    auto where = lines.begin() + static_cast<std::ptrdiff_t>(at);
-    switch (pick(6)) {
-      case 0: lines.resize(at); break;
-      case 1: lines.erase(where); break;
-      case 2: lines.insert(where, lines[at]); break;
-      case 3: lines[at].resize(pick(lines[at].size() + 1)); break;
-      default:
-        for (int k = 0; k < 3 && !lines[at].empty(); ++k)
-          lines[at][pick(lines[at].size())] = alphabet[pick(alphabet.size())];
-    }
-  }
-  return lines;
-}
-
-// Every reader fed variations of every file above: it returns with
-// well-formed series, or stops with its message; it never hangs nor asks
-// more than its questions.
-TEST(Readers, RandomVariationsOfTheFiles) {
-  std::mt19937 random(1);
-  for (const Case& c : reader_cases()) {
-    for (int v = 0; v < 150; ++v) {
-      Dialogue dialogue(c.answers);
-      auto file = textio::LineReader::from_lines(mutate(c.lines, random));
-      SeriesTable table;
-      try {
-        c.reader(dialogue.console, file, table);
-      } catch (const textio::ProgramStop& stop) {
-        EXPECT_TRUE(!stop.message.empty() && ends_with(dialogue.err.str(), stop.message + "\n"));
-      } catch (const textio::EndOfInput&) {
-        ADD_FAILURE() << "the reader asked more than its questions: " << c.summary;
-      }
-      for (const Series& series : table.series) {
-        EXPECT_EQ(series.name.size(), 8u);
-        EXPECT_TRUE(series.x.empty() || series.x.size() == series.values.size());
-      }
     }
   }
 }

@@ -132,25 +132,15 @@ TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
   }
 }
 
-// Series that cannot be analysed are refused with the reason. (The time axis
-// and step of those that can are checked above, through the dialogue's view.)
-TEST(SeriesFile, SeriesThatCannotBeAnalysedAreRefusedWithTheReason) {
+// A series number beyond the table is refused with the reason. (Series too
+// short or running backwards are refused in the dialogue's transcripts.)
+TEST(SeriesFile, ASeriesNumberBeyondTheTableIsRefused) {
   SeriesTable table;
-  table.iform = 4;
-  table.series = {{"ok      ", 1, 2, {1.0f, 2.0f}, "x", {1.0f, 2.0f}},
-                  {"one     ", 1, 1, {1.0f}, "x", {1.0f}},
-                  {"back    ", 3, 1, {1.0f, 2.0f}, "x", {3.0f, 1.0f}}};
+  table.series = {{"ok      ", 1, 2, {1.0f, 2.0f}, "", {}}};
   ChosenSeries chosen;
   std::string error;
-  const std::pair<std::size_t, std::string> refusals[] = {
-      {1, "Series one has 1 value; at least 2 are needed."},
-      {2, "Series back has a mean time step of -2.0; it must be positive."},
-      {3, "there is no series 4; the file holds 3"},
-  };
-  for (const auto& [index, reason] : refusals) {
-    EXPECT_FALSE(choose_series(table, index, chosen, error));
-    EXPECT_EQ(error, reason);
-  }
+  EXPECT_FALSE(choose_series(table, 1, chosen, error));
+  EXPECT_EQ(error, "there is no series 2; the file holds 1");
 }
 
 // What stops the dialogue, and every failed reading, comes back as false with
@@ -177,7 +167,8 @@ TEST(SeriesFile, FailuresComeBackAsValuesAndLeaveTheTable) {
        "more than 25 text lines before a decade line (at line 26): this is not a raw ring-width "
        "file"},
       {"ring widths without an end value", {"HBM01C  1805   100   200"}, {.iform = 1}, no_series},
-      // A value with two signs is not a ring width: the line is text.
+      // A value with two signs is not a ring width: the line is text. (The
+      // neighbours of these refusals read in readers_test.cc.)
       {"two signs", {"HBM01B  1790 +-156   200 -9999"}, {.iform = 1}, no_series, "title of data:"},
       {"self-describing empty group", self_describing("n        3      1850  (i4())"),
        {.iform = 1}, no_series,
@@ -287,29 +278,6 @@ TEST(SeriesFile, AFileBeyondTheMemoryIsRefusedUpFrontWithWhatItNeeds) {
                                  "available.");
   EXPECT_TRUE(check_reading_memory(file.path(), 1000));
   EXPECT_TRUE(check_reading_memory("/nonexistent/quorvane.dat", 40));
-}
-
-// The neighbours of the refusals above still read: one sign, and large
-// values that single precision holds.
-TEST(SeriesFile, ValuesNextToTheRefusedOnesRead) {
-  const struct {
-    std::vector<std::string> lines;
-    ReadOptions given;
-    std::size_t index;
-    float value;
-  } cases[] = {
-      {{"HBM01B  1790  +156   200 -9999"}, {.iform = 1}, 0, 0.156f},
-      {{"block", "1901 1e5", "1902 2e30", "1903 1"}, {.iform = 6, .nvar = 1, .mult = 1e-3f}, 1,
-       2e27f},
-  };
-  for (const auto& c : cases) {
-    TempFile file(c.lines);
-    Dialogue messages("");
-    SeriesTable table;
-    std::string error;
-    ASSERT_TRUE(read_series_file(file.path(), c.given, table, messages.console, error)) << error;
-    EXPECT_FLOAT_EQ(table.series.at(0).values.at(c.index), c.value);
-  }
 }
 
 }  // namespace

@@ -97,24 +97,17 @@ TEST(FreeFormat, OutputIsCompact) {
             "    ( 2 )    enter");
 }
 
-// Text, an empty line and two signs are not whole numbers: asked again.
-TEST(ConsoleQuestions, AskAgainAfterAnUnreadableAnswer) {
+// Unreadable answers are asked again with a hint: text, an empty line and
+// two signs for a whole number; a fixed integer reads only its columns.
+TEST(ConsoleQuestions, UnreadableAnswersAreAskedAgainWithAHint) {
   for (const char* answers : {"abc\n\n 42 7\n", "+-3\n+42\n"}) {
     Session s(answers);
     EXPECT_EQ(s.console.ask_integer(" n: "), 42) << answers;
     EXPECT_EQ(s.out.str(), " n:  Please enter a whole number.\n n: ") << answers;
   }
-}
-
-TEST(ConsoleQuestions, FixedIntegerReadsOnlyItsColumns) {
-  Session s("\n12345\nx\n 7\n");
-  EXPECT_EQ(s.console.ask_fixed_integer("> ", 3), 0);
-  EXPECT_EQ(s.console.ask_fixed_integer("> ", 3), 123);
-  EXPECT_EQ(s.console.ask_fixed_integer("> ", 3), 7);
-  EXPECT_EQ(s.out.str(), "> > >  Please enter a whole number.\n> ");
-}
-
-TEST(ConsoleQuestions, LogicalAndReal) {
+  Session fixed("\n12345\nx\n 7\n");
+  for (int expected : {0, 123, 7}) EXPECT_EQ(fixed.console.ask_fixed_integer("> ", 3), expected);
+  EXPECT_EQ(fixed.out.str(), "> > >  Please enter a whole number.\n> ");
   Session s("maybe\n.T.\nF\nten\n2.5e-1\n");
   EXPECT_TRUE(s.console.ask_logical("? "));
   EXPECT_FALSE(s.console.ask_logical("? "));
@@ -135,34 +128,25 @@ TEST(ConsoleQuestions, EndOfInputAtAnyQuestionOrPauseEndsTheDialogue) {
   EXPECT_THROW(garbage.console.ask_integer("> "), EndOfInput);
 }
 
-TEST(ConsoleQuestions, StopWritesToTheErrorStream) {
+TEST(ConsoleQuestions, StopWritesOnlyToTheErrorStream) {
   Session s("");
-  try {
-    s.console.stop("sbr trrw:  over 25 text lines");
-    FAIL();
-  } catch (const ProgramStop& stop) {
-    EXPECT_EQ(stop.message, "sbr trrw:  over 25 text lines");
-  }
+  EXPECT_THROW(s.console.stop("sbr trrw:  over 25 text lines"), ProgramStop);
   EXPECT_EQ(s.err.str(), "sbr trrw:  over 25 text lines\n");
   EXPECT_EQ(s.out.str(), "");
 }
 
 TEST(LineReader, TellsWhatTheLinesNotYetReadHold) {
   auto file = LineReader::from_lines({"abc", "", "a much longer line", "xy"});
-  EXPECT_EQ(file.characters_left(), 4u + 1u + 19u + 3u);
-  EXPECT_EQ(file.longest_line_left(), 18u);
+  const std::size_t characters[] = {27, 23, 22, 3, 0}, longest[] = {18, 18, 18, 2, 0};
   std::string line;
-  file.next_line(line);
-  file.next_line(line);
-  file.next_line(line);
-  EXPECT_EQ(file.characters_left(), 3u);
-  EXPECT_EQ(file.longest_line_left(), 2u);
+  for (std::size_t read = 0; read < 5; ++read) {
+    EXPECT_EQ(file.characters_left(), characters[read]) << read;
+    EXPECT_EQ(file.longest_line_left(), longest[read]) << read;
+    file.next_line(line);
+  }
+  file.back();
   file.back();
   EXPECT_EQ(file.longest_line_left(), 18u);
-  file.next_line(line);
-  file.next_line(line);
-  EXPECT_EQ(file.characters_left(), 0u);
-  EXPECT_EQ(file.longest_line_left(), 0u);
 }
 
 // A file's lines as written, whatever its line ends: a carriage return
