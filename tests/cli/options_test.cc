@@ -54,7 +54,8 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
       {"rwl",
        {"--series", "2,ABC01,7"},
        [](const Options& o) {
-         return o.input.layout == 1 && o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
+         return o.input.layout == 1 &&
+                o.input.series == std::vector<std::string>{"2", "ABC01", "7"};
        }},
       {"single",
        {"--resolution", "4", "--tapers", "8", "--noise", "local", "--smoothing", "0.05", "--signal",
@@ -80,7 +81,8 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
                 g.exact_concentrations && g.max_peaks == 0 && g.median_bias_correction;
        }},
       {"single",
-       {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough", "--fit", "linear"},
+       {"--reconstruct", "peaks", "--recon-level", "95", "--constraint", "rough", "--fit",
+        "linear"},
        [](const Options& o) {
          return o.recon.mode == M::Peaks && o.recon.level == 95.0f && o.recon.constraint == 3 &&
                 o.analysis.fit == 0;
