@@ -42,6 +42,14 @@ inline BatchRun run_batch(const std::vector<std::string>& args) {
   return run;
 }
 
+// `quorvane analyse` of the sunspot example into `folder`, quietly.
+inline std::vector<std::string> sunspots(const fs::path& folder, std::vector<std::string> extra) {
+  std::vector<std::string> args = {"analyse", example("sunspots.dat"), "--layout", "single",
+                                   "--out",   folder.string(),         "--quiet"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
 inline std::string file_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

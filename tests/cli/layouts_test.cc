@@ -34,7 +34,6 @@ std::vector<LayoutCase> layout_cases() {
   std::vector<std::string> multi = {"yr a b c"};
   // Rows come in blocks, each after a heading line.
   std::vector<std::string> rows = {"file title", "source", "block heading"};
-  std::vector<std::string> monthly = {"station 1"};
   for (int i = 0; i < 30; ++i) {
     two.push_back(number(2.5 * i) + " " + number(wave(i, 0)));
     // Column b misses its first two cells: it starts two years later.
@@ -44,11 +43,6 @@ std::vector<LayoutCase> layout_cases() {
     std::snprintf(row, sizeof row, " %4d%6.2f%6.2f%6.2f", 1801 + i, wave(i, 1), wave(i, 2),
                   wave(i, 3));
     rows.push_back(row);
-  }
-  for (int year = 1901; year <= 1903; ++year) {
-    std::string line = std::to_string(year);
-    for (int m = 0; m < 12; ++m) line += " " + std::to_string(100 + 7 * m % 23);
-    monthly.push_back(line);
   }
   return {
       {"two", two, {"--layout", "two", "--skip", "2"}, {"value"}, 30, 0.0f},
@@ -64,13 +58,6 @@ std::vector<LayoutCase> layout_cases() {
        {"Col____1", "Col____2", "Col____3"},
        30,
        1.0f},
-      // Twelve values a line unless --per-line says otherwise.
-      {"monthly",
-       monthly,
-       {"--layout", "monthly", "--multiplier", "0.5", "--reconstruct", "trend"},
-       {"Cell___1"},
-       36,
-       1901.0f},
   };
 }
 
@@ -98,14 +85,6 @@ TEST(Layouts, EachLayoutsOptionsReachItsReader) {
       EXPECT_EQ(s["npts"], npts) << c.name << " " << k;
       const float first = c.name == "multi" && k == 1 ? 1902.0f : c.first_time;
       EXPECT_EQ(s["first_time"].get<float>(), first) << c.name << " " << k;
-    }
-    if (c.name == "monthly") {
-      EXPECT_NEAR(summary["series"][0]["dt"].get<double>(), 1.0 / 12.0, 1e-5);
-      EXPECT_EQ(summary["input"]["parameters"]["per_line"], 12);
-      // The multiplier scales the values the analysis sees.
-      const Csv recon = read_csv(folder / "out" / "Cell___1.recon.csv");
-      ASSERT_EQ(recon.rows.size(), 36u);
-      EXPECT_EQ(recon.rows[0][recon.column("series")], 50.0f);
     }
     fs::remove_all(folder);
   }

@@ -13,8 +13,8 @@
 #include "cli/files.h"
 #include "cli/summary.h"
 #include "driver/analysis.h"
-#include "input/series_file.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/recon/recon_test_support.h"
 
 namespace quorvane::cli {
 namespace {
@@ -40,8 +40,7 @@ TEST(ResultFiles, EveryFloatReadsBackFromItsTextBitForBit) {
 
 TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
   const fs::path folder = fresh_folder("roundtrip");
-  const BatchRun run = run_batch({"analyse", example("sunspots.dat"), "--layout", "single", "--out",
-                                  folder.string(), "--quiet"});
+  const BatchRun run = run_batch(sunspots(folder, {}));
   ASSERT_EQ(run.status, kAllAnalysed) << run.err;
   const Csv csv = read_csv(folder / "sunspots.spectrum.csv");
   EXPECT_EQ(csv.header, (std::vector<std::string>{"frequency", "period", "estimate", "reshaped",
@@ -50,20 +49,10 @@ TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
                                                   "F90", "F95", "F99", "F99.5", "F99.9"}));
 
   // The same analysis through the driver's own steps.
-  input::SeriesTable table;
-  std::istringstream none;
-  std::ostringstream lines;
-  textio::Console messages(none, lines, lines);
-  std::string error;
-  input::ReadOptions options;
-  options.iform = 3;
-  ASSERT_TRUE(input::read_series_file(example("sunspots.dat"), options, table, messages, error));
-  input::ChosenSeries series;
-  ASSERT_TRUE(input::choose_series(table, 0, series, error));
   driver::AnalysisRecord r;
-  r.y = series.y;
-  r.npts = static_cast<int>(series.y.size());
-  r.dt = series.dt;
+  r.y = recon::testing::sunspots();
+  r.npts = static_cast<int>(r.y.size());
+  r.dt = 1.0f;
   driver::set_defaults(r);
   ASSERT_TRUE(driver::run_spectrum(r, {}).ok);
   const spectral::SpecResults& s = r.spectra;
@@ -136,14 +125,6 @@ TEST(ResultFiles, CsvTextHasAHeaderAndOneLinePerValue) {
   EXPECT_EQ(csv_text({{"t", t}, {"y", y}}), expected);
 }
 
-}  // namespace
-}  // namespace quorvane::cli
-
-namespace quorvane::cli {
-namespace {
-
-using namespace testing;
-
 // The plots a run draws follow the dialogue's display toggles: the
 // harmonic assumption has no median or confidence-level plot.
 TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
@@ -159,11 +140,9 @@ TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
   };
   for (const auto& c : cases) {
     const fs::path folder = fresh_folder("plots");
-    std::vector<std::string> args = {
-        "analyse", example("sunspots.dat"), "--layout", "single", "--plots", "svg",
-        "--out",   folder.string(),         "--quiet"};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    const BatchRun run = run_batch(args);
+    std::vector<std::string> extra = {"--plots", "svg"};
+    extra.insert(extra.end(), c.extra.begin(), c.extra.end());
+    const BatchRun run = run_batch(sunspots(folder, extra));
     ASSERT_EQ(run.status, kAllAnalysed) << run.err;
     std::vector<std::string> drawn;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -180,12 +159,6 @@ TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {
     fs::remove_all(folder);
   }
 }
-
-}  // namespace
-}  // namespace quorvane::cli
-
-namespace quorvane::cli {
-namespace {
 
 TEST(Summary, NamesThatAreNotUtf8StillGiveValidJson) {
   Options options;
