@@ -20,6 +20,7 @@
 #include "spectral/montecarlo.h"
 #include "spectral/red_noise.h"
 #include "spectral/running_median.h"
+#include "spectral/spectrum_stages.h"
 #include "spectral/tapers.h"
 #include "spectral/two_halves.h"
 #include "spectral/work_arena.h"
@@ -46,46 +47,13 @@ std::string show(double value) {
   return buffer;
 }
 
-// The frequency grid of a run.
-struct Grid {
-  int nfft = 0;
-  float df = 0.0f;
-  int i0 = 0, i1 = 0;
-  int nf = 0, nfv = 0;
-  float f0 = 0.0f;
-  int nray = 0, nbw = 0;
-};
-
-// The padded length: 2^b, b the number of halvings that take pad * npts - 1
-// to zero (the smallest power of two not below pad * npts), but at least 1024.
-long long transform_length(int npts, int pad) {
-  int b = 0;
-  for (long long rest = static_cast<long long>(pad) * npts - 1; rest > 0; rest /= 2) ++b;
-  return std::max(1LL << b, 1024LL);
-}
-
-Grid frequency_grid(const SpecSettings& s) {
-  Grid g;
-  g.nfft = static_cast<int>(transform_length(s.npts, s.pad));
-  g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
-  g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
-  g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
-  g.nf = g.i1 - g.i0 + 1;
-  g.nfv = g.nf - 1;
-  g.f0 = static_cast<float>(g.i0) * g.df;
-  const float rayleigh = 1.0f / (static_cast<float>(s.npts) * s.dt);
-  g.nray = static_cast<int>(rayleigh / g.df);
-  g.nbw = static_cast<int>(2.0f * static_cast<float>(s.p) * rayleigh / g.df);
-  return g;
-}
-
 bool one_of(int value, int first, int last) { return value >= first && value <= last; }
 
 // Run-owned work areas of one spectrum run; the large ones live in the run's
 // memory.
 struct Workspace {
   explicit Workspace(std::pmr::memory_resource* memory)
-      : xdm(memory), own_v(memory), coefficients(memory), estimate(memory), back(memory) {}
+      : xdm(memory), own_v(memory), coefficients(memory) {}
 
   std::pmr::vector<float> xdm;    // demeaned series
   std::span<const float> v;       // tapers, taper k at v[k * npts]
@@ -93,6 +61,12 @@ struct Workspace {
   std::vector<double> el;
   std::vector<float> tapsum;
   Eigencoefficients coefficients;
+};
+
+// The work arrays of the shared stages, in the run's memory.
+struct StageWork {
+  explicit StageWork(std::pmr::memory_resource* memory) : estimate(memory), back(memory) {}
+
   std::pmr::vector<float> estimate;
   std::pmr::vector<float> back;  // background before the harmonic-mode copy
 };
@@ -358,13 +332,14 @@ double variance_scale(const SpecSettings& s, const Workspace& w) {
 
 // The high-resolution or adaptive spectrum estimate into w.estimate; refuses
 // an estimate that overflows single precision.
-Status spectrum_estimate(const SpecSettings& s, const Grid& g, Workspace& w) {
+Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand& band,
+                         StageWork& w) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   w.estimate.assign(nfv, 0.0f);
   if (s.iadapt == 0) {
-    hires(w.coefficients, w.el, w.estimate);
+    hires(*band.coefficients, band.el, w.estimate);
   } else {
-    adwait(w.coefficients, w.el, variance_scale(s, w), w.estimate);
+    adwait(*band.coefficients, band.el, band.sig2, w.estimate);
   }
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
@@ -378,7 +353,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, Workspace& w) {
 // Moves the caller's result arrays into r, each cleared to the band length
 // (their storage outlives the run), and starts the raw, reshaped and
 // harmonic spectra from the estimate.
-void take_result_arrays(const Grid& g, const Workspace& w, SpecResults& out, SpecResults& r) {
+void take_result_arrays(const Grid& g, const StageWork& w, SpecResults& out, SpecResults& r) {
   const std::size_t length = static_cast<std::size_t>(g.nf);
   for (std::vector<float>* v : {&out.specraw0, &out.specmed0, &out.specresh0, &out.harmonic0,
                                 &out.specback0, &out.ftest}) {
@@ -396,11 +371,12 @@ void take_result_arrays(const Grid& g, const Workspace& w, SpecResults& out, Spe
 }
 
 // The 95 % jackknife interval of the estimate, over the band length.
-void jackknife_stage(const SpecSettings& s, const Grid& g, const Workspace& w, SpecResults& r) {
+void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& band,
+                     const StageWork& w, SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   r.jackknife_lower.assign(static_cast<std::size_t>(g.nf), 0.0f);
   r.jackknife_upper.assign(static_cast<std::size_t>(g.nf), 0.0f);
-  jackknife_interval(w.coefficients, w.el, s.iadapt != 0, s.iadapt != 0 ? variance_scale(s, w) : 0.0,
+  jackknife_interval(*band.coefficients, band.el, s.iadapt != 0, s.iadapt != 0 ? band.sig2 : 0.0,
                      std::span<const float>(w.estimate.data(), nfv),
                      std::span<float>(r.jackknife_lower.data(), nfv),
                      std::span<float>(r.jackknife_upper.data(), nfv));
@@ -440,11 +416,14 @@ void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
 
 // The AR(1) coefficient rho (the robust fit to the median, or rho0) and
 // both decorrelation times.
-void red_noise_fit(const SpecSettings& s, const Grid& g, float rho0, SpecResults& r,
+void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band, SpecResults& r,
                    std::pmr::memory_resource* memory) {
+  const float rho0 = band.rho0;
   r.rho0 = rho0;
   r.rho = rho0;
-  if (s.irobust == 1 && s.inoise != 2) {
+  if (band.fixed_rho) {
+    r.rho = *band.fixed_rho;
+  } else if (s.irobust == 1 && s.inoise != 2) {
     MisfitBand band;
     band.s0 = r.s0;
     band.smed = std::span<const float>(r.specmed0.data(), static_cast<std::size_t>(g.nfv));
@@ -484,7 +463,7 @@ void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<flo
 
 }  // namespace
 
-Status check_spec(const SpecSettings& s) {
+Status check_spec_settings(const SpecSettings& s) {
   if (s.npts < 2) {
     return Status::failure(" The series has " + std::to_string(s.npts) +
                            (s.npts == 1 ? " value" : " values") +
@@ -562,7 +541,10 @@ Status check_spec(const SpecSettings& s) {
     return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
                            " harmonic-only analysis judges lines by the F-test alone.");
   }
-  const Grid g = frequency_grid(s);
+  return Status::success();
+}
+
+Status check_band(const SpecSettings& s, const Grid& g) {
   if (g.nfv < 1) {
     return Status::failure(" The band from " + show(s.fmin) + " to " + show(s.fmax) +
                            " holds no frequency of the spectrum (spacing " + show(g.df) +
@@ -580,6 +562,66 @@ Status check_spec(const SpecSettings& s) {
                              " of the band; choose at most " + show(g.nfv * g.df) + ".");
     }
   }
+  return Status::success();
+}
+
+Status check_spec(const SpecSettings& s) {
+  if (Status status = check_spec_settings(s); !status) return status;
+  return check_band(s, frequency_grid(s));
+}
+
+// 2^b, b the number of halvings that take pad * npts - 1 to zero.
+long long transform_length(int npts, int pad) {
+  int b = 0;
+  for (long long rest = static_cast<long long>(pad) * npts - 1; rest > 0; rest /= 2) ++b;
+  return std::max(1LL << b, 1024LL);
+}
+
+Grid frequency_grid(const SpecSettings& s) {
+  Grid g;
+  g.nfft = static_cast<int>(transform_length(s.npts, s.pad));
+  g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
+  g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
+  g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
+  g.nf = g.i1 - g.i0 + 1;
+  g.nfv = g.nf - 1;
+  g.f0 = static_cast<float>(g.i0) * g.df;
+  const float rayleigh = 1.0f / (static_cast<float>(s.npts) * s.dt);
+  g.nray = static_cast<int>(rayleigh / g.df);
+  g.nbw = static_cast<int>(2.0f * static_cast<float>(s.p) * rayleigh / g.df);
+  return g;
+}
+
+Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& band,
+                       const MonteCarloStage& montecarlo, std::pmr::memory_resource* memory,
+                       SpecResults& out, const MessageSink& sink) {
+  SpecResults r;
+  r.nf = g.nf;
+  r.df = g.df;
+  r.f0 = g.f0;
+  r.nbw = g.nbw;
+  const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
+  StageWork w(memory);
+  if (Status status = spectrum_estimate(s, g, band, w); !status) return status;
+  if (s.surrogates > 0) {
+    if (Status status = montecarlo(r.montecarlo_conf); !status) return status;
+  }
+  // From here on nothing can fail, so the caller's arrays may be taken.
+  take_result_arrays(g, w, out, r);
+  if (s.jackknife) jackknife_stage(s, g, band, w, r);
+  if (s.nwin > 1) regre(*band.coefficients, band.tapsum, r.ftest);
+  raw_level(g, r);
+  median_level(s, g, r, memory);
+  red_noise_fit(s, g, band, r, memory);
+  noise_background(s, g, w.back, r);
+  // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
+  if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
+    reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);
+  }
+  if (s.isignal == 2) {
+    std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
+  }
+  out = std::move(r);
   return Status::success();
 }
 
@@ -629,40 +671,21 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   }
   const Grid g = frequency_grid(s);
   Workspace w(&memory);
-  SpecResults r;
-  r.nf = g.nf;
-  r.df = g.df;
-  r.f0 = g.f0;
-  r.nbw = g.nbw;
-
   demean(y, s, w.xdm);
-  const float rho0 = lag1_autocorrelation(w.xdm, s);
-  const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
   run_tapers(s, given, w, &memory);
   band_eigencoefficients(s, g, w, &memory);
-  if (Status status = spectrum_estimate(s, g, w); !status) return status;
-  if (s.surrogates > 0) {
-    Status status = montecarlo_levels(s, rho0, series_variance(w.xdm), s.surrogates, s.seed,
-                                      s.jobs, r.montecarlo_conf);
-    if (!status) return status;
-  }
-  // From here on nothing can fail, so the caller's arrays may be taken.
-  take_result_arrays(g, w, out, r);
-  if (s.jackknife) jackknife_stage(s, g, w, r);
-  if (s.nwin > 1) regre(w.coefficients, w.tapsum, r.ftest);
-  raw_level(g, r);
-  median_level(s, g, r, &memory);
-  red_noise_fit(s, g, rho0, r, &memory);
-  noise_background(s, g, w.back, r);
-  // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
-  if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
-    reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);
-  }
-  if (s.isignal == 2) {
-    std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
-  }
-  out = std::move(r);
-  return Status::success();
+
+  TaperedBand band;
+  band.coefficients = &w.coefficients;
+  band.el = w.el;
+  band.tapsum = w.tapsum;
+  if (s.iadapt != 0) band.sig2 = variance_scale(s, w);
+  band.rho0 = lag1_autocorrelation(w.xdm, s);
+  const MonteCarloStage montecarlo = [&](std::array<std::vector<float>, 4>& levels) {
+    return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,
+                             levels);
+  };
+  return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
 }
 
 }  // namespace
