@@ -604,7 +604,10 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   StageWork w(memory);
   if (Status status = spectrum_estimate(s, g, band, w); !status) return status;
   if (s.surrogates > 0) {
-    if (Status status = montecarlo(r.montecarlo_conf); !status) return status;
+    MonteCarloLevels levels;
+    if (Status status = montecarlo(levels); !status) return status;
+    r.montecarlo_conf = std::move(levels.local);
+    r.global_conf = levels.band_wide;
   }
   // From here on nothing can fail, so the caller's arrays may be taken.
   take_result_arrays(g, w, out, r);
@@ -681,7 +684,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   band.tapsum = w.tapsum;
   if (s.iadapt != 0) band.sig2 = variance_scale(s, w);
   band.rho0 = lag1_autocorrelation(w.xdm, s);
-  const MonteCarloStage montecarlo = [&](std::array<std::vector<float>, 4>& levels) {
+  const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,
                              levels);
   };

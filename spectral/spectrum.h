@@ -72,6 +72,10 @@ struct SpecResults {
   // With Monte Carlo levels: the ratio to specback0 of the 50, 90, 95 and
   // 99 % levels at each entry; empty otherwise (conf holds for every entry).
   std::array<std::vector<float>, 4> montecarlo_conf;
+  // With Monte Carlo levels: the band-wide 95 and 99 % ratios, the
+  // quantiles of each surrogate's largest ratio to its background over the
+  // band (see montecarlo.h); 0 otherwise.
+  std::array<float, 2> global_conf{};
   float s0raw = 0.0f, s0 = 0.0f, rho0 = 0.0f, rho = 0.0f, tau0 = 0.0f, tau = 0.0f;
 };
 

@@ -17,6 +17,7 @@
 
 #include "common/status.h"
 #include "spectral/estimators.h"
+#include "spectral/montecarlo.h"
 #include "spectral/spectrum.h"
 
 namespace quorvane::spectral {
@@ -65,10 +66,9 @@ struct TaperedBand {
   std::optional<float> fixed_rho;
 };
 
-// Fills the 50/90/95/99 % Monte Carlo level ratios of the run (nf entries
-// each, as montecarlo_levels); called only when settings.surrogates > 0. A
-// refusal refuses the run.
-using MonteCarloStage = std::function<Status(std::array<std::vector<float>, 4>& levels)>;
+// Fills the Monte Carlo levels of the run (as montecarlo_levels); called
+// only when settings.surrogates > 0. A refusal refuses the run.
+using MonteCarloStage = std::function<Status(MonteCarloLevels& levels)>;
 
 // Runs the shared stages on band into out. Refuses an estimate that
 // overflows single precision, or what the Monte Carlo stage refuses; out is

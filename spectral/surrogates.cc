@@ -68,4 +68,15 @@ void ar1_surrogate(double rho, double variance, RandomStream& random, std::span<
   }
 }
 
+void ar1_surrogate_on_times(std::span<const double> time, double tau, double variance,
+                            RandomStream& random, std::span<float> out) {
+  const double sigma = std::sqrt(variance);
+  double x = 0.0;
+  for (std::size_t j = 0; j < out.size(); ++j) {
+    const double a = j == 0 || tau <= 0.0 ? 0.0 : std::exp(-(time[j] - time[j - 1]) / tau);
+    x = a * x + sigma * std::sqrt(1.0 - a * a) * random.normal();
+    out[j] = static_cast<float>(x);
+  }
+}
+
 }  // namespace quorvane::spectral

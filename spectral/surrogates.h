@@ -35,4 +35,15 @@ class RandomStream {
 // double, stored in single precision. Requires |rho| < 1 and variance >= 0.
 void ar1_surrogate(double rho, double variance, RandomStream& random, std::span<float> out);
 
+// The same process on a record's own times (time increasing, out.size()
+// values): the continuous-time AR(1) of persistence time tau sampled there,
+//   x(0) = sigma e(0),  x(j) = a(j) x(j-1) + sigma sqrt(1 - a(j)^2) e(j),
+//   a(j) = exp(-(time(j) - time(j-1)) / tau),
+// so that gaps and uneven steps decorrelate the values as they do in the
+// record (Schulz & Mudelsee 2002, Comput. Geosci. 28:421). tau = 0 gives
+// white noise. Computed in double, stored in single precision. Requires
+// tau >= 0, variance >= 0 and time.size() >= out.size().
+void ar1_surrogate_on_times(std::span<const double> time, double tau, double variance,
+                            RandomStream& random, std::span<float> out);
+
 }  // namespace quorvane::spectral

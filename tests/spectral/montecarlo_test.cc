@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <limits>
@@ -41,12 +42,18 @@ SpecSettings short_red_noise_settings() {
 
 TEST(MonteCarloLevels, AreTheSameForAnyNumberOfJobsAndChangeWithTheSeed) {
   const SpecSettings s = short_red_noise_settings();
-  std::array<std::vector<float>, 4> one, three, other;
-  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 1, one).ok);
-  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 3, three).ok);
-  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 6, 2, other).ok);
-  EXPECT_EQ(one, three);
-  EXPECT_NE(one, other);
+  MonteCarloLevels levels_one, levels_three, levels_other;
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 1, levels_one).ok);
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 5, 3, levels_three).ok);
+  ASSERT_TRUE(montecarlo_levels(s, 0.6f, 2.0f, 40, 6, 2, levels_other).ok);
+  const std::array<std::vector<float>, 4>& one = levels_one.local;
+  EXPECT_EQ(one, levels_three.local);
+  EXPECT_EQ(levels_one.band_wide, levels_three.band_wide);
+  EXPECT_NE(one, levels_other.local);
+  // The largest ratio of a surrogate is at least its ratio at any entry, so
+  // the band-wide level lies above every entry's level of the same rank.
+  EXPECT_LE(*std::max_element(one[2].begin(), one[2].end()), levels_one.band_wide[0]);
+  EXPECT_LE(levels_one.band_wide[0], levels_one.band_wide[1]);
   // nf entries, the last one 0; levels rise with the percentage.
   SpecResults r;
   std::vector<float> y(300);
@@ -79,12 +86,12 @@ TEST(MonteCarloLevels, RefuseImpossibleRequestsAndLeaveTheLevelsAsTheyWere) {
                         Case{&bad_band, 0.5f, 1.0f, 10, 1},
                         // Terabytes of surrogate ratios: refused before any is computed.
                         Case{&s, 0.5f, 1.0f, std::numeric_limits<int>::max(), 1}}) {
-    std::array<std::vector<float>, 4> levels;
-    levels[0] = {1.0f, 2.0f};
+    MonteCarloLevels levels;
+    levels.local[0] = {1.0f, 2.0f};
     const Status status = montecarlo_levels(*c.settings, c.rho, c.variance, c.surrogates, 1, c.jobs, levels);
     EXPECT_FALSE(status.ok);
     EXPECT_FALSE(status.message.empty());
-    EXPECT_EQ(levels[0], (std::vector<float>{1.0f, 2.0f}));
+    EXPECT_EQ(levels.local[0], (std::vector<float>{1.0f, 2.0f}));
   }
 }
 
