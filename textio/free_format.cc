@@ -101,6 +101,21 @@ bool parse_real(std::string_view text, float& value) {
   return convert_real(clean, value, [](const char* s, char** end) { return std::strtof(s, end); });
 }
 
+bool parse_time(std::string_view text, double& value) {
+  std::string clean;
+  if (!real_text(text, clean)) return false;
+  double wide = 0.0;
+  float narrow = 0.0f;
+  if (!convert_real(clean, narrow, [](const char* s, char** end) { return std::strtof(s, end); }))
+    return false;
+  if (!convert_real(clean, wide, [](const char* s, char** end) { return std::strtod(s, end); }))
+    return false;
+  if (static_cast<float>(wide) != narrow)
+    wide = std::nextafter(wide, static_cast<double>(narrow));
+  value = wide;
+  return true;
+}
+
 bool parse_logical(std::string_view text, bool& value) {
   std::size_t i = 0;
   if (i < text.size() && text[i] == '.') ++i;
@@ -189,6 +204,13 @@ ReadStatus FreeRead::real(float& value) {
   ReadStatus status = next_token(text);
   if (status != ReadStatus::Ok) return status;
   return parse_real(text, value) ? ReadStatus::Ok : ReadStatus::Error;
+}
+
+ReadStatus FreeRead::time(double& value) {
+  std::string text;
+  ReadStatus status = next_token(text);
+  if (status != ReadStatus::Ok) return status;
+  return parse_time(text, value) ? ReadStatus::Ok : ReadStatus::Error;
 }
 
 ReadStatus FreeRead::real(double& value) {

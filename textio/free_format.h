@@ -29,6 +29,9 @@ class FreeRead {
   ReadStatus integer(int& value);
   ReadStatus real(float& value);
   ReadStatus real(double& value);
+  // A time: a real in double precision that also reads in single precision
+  // (see parse_time).
+  ReadStatus time(double& value);
   ReadStatus token(std::string& value);
 
  private:
@@ -49,6 +52,15 @@ std::vector<std::string> free_tokens(std::string_view line);
 bool parse_integer(std::string_view text, long long& value);
 bool parse_real(std::string_view text, double& value);
 bool parse_real(std::string_view text, float& value);
+
+// A real in double precision that keeps the single-precision reading of the
+// same text: rounded to float it is exactly what parse_real(text, float&)
+// gives, and it is refused where that is refused (beyond single precision).
+// Rounding the nearest double to float differs from rounding the decimal
+// value directly only when the double lies exactly halfway between two
+// floats; the double is then moved by one unit of its last place towards
+// the float the text reads as, a change far below any time's precision.
+bool parse_time(std::string_view text, double& value);
 
 // A logical answer: an optional period, then T/t (true) or F/f (false); the
 // rest of the token is ignored.
