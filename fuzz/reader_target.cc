@@ -31,6 +31,14 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
   if (lines.size() < 2) return 0;
   options.rfmt = lines[0];
   options.sentinel = lines[1];
+  // csv: the same two lines name the time column and the series' columns.
+  options.time_column = lines[0];
+  if (!lines[1].empty()) {
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = lines[1].find(',', start)) != std::string::npos; start = comma + 1)
+      options.value_columns.push_back(lines[1].substr(start, comma - start));
+    options.value_columns.push_back(lines[1].substr(start));
+  }
   lines.erase(lines.begin(), lines.begin() + 2);
   std::size_t characters = 0;
   for (const auto& line : lines) characters += line.size() + 1;
@@ -51,10 +59,11 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
   std::size_t values = 0;
   for (std::size_t k = 0; k < table.series.size(); ++k) {
     const input::Series& series = table.series[k];
-    require(series.name.size() == 8, "a series name of " + std::to_string(series.name.size()) +
-                                         " characters");
-    require(series.x.empty() || series.x.size() == series.values.size(),
-            "x and y of different lengths");
+    // Only csv keeps header names longer than 8 characters.
+    require(series.name.size() == 8 || (iform == 8 && series.name.size() > 8),
+            "a series name of " + std::to_string(series.name.size()) + " characters");
+    require(series.time.empty() || series.time.size() == series.values.size(),
+            "times and values of different lengths");
     for (float value : series.values) require(std::isfinite(value), "a value not finite");
     values += series.values.size();
     input::ChosenSeries chosen;
@@ -62,6 +71,8 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
       require(chosen.y.size() >= 2 && chosen.time.size() == chosen.y.size(),
               "a chosen series without its time axis");
       require(std::isfinite(chosen.dt) && chosen.dt > 0.0f, "a chosen step not positive");
+      for (std::size_t i = 1; i < chosen.time.size(); ++i)
+        require(chosen.time[i] > chosen.time[i - 1], "chosen times that do not increase");
     }
   }
   require(values <= characters, std::to_string(values) + " values from " +

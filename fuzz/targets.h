@@ -37,12 +37,15 @@ int free_format_target(const std::uint8_t* data, std::size_t size);
 // Byte 0 selects the layout (1 to 7); byte 1 the lines to skip, bytes 2-3
 // the column count (low byte first), byte 4 the values per line and byte 5
 // the multiplier (1, 0.01, 1e30 or -0.5); then a line with
-// the row-wise record layout, a line with the sentinel, and the file. Every
-// series read must be well formed, with finite values no more numerous than
-// the file's characters.
+// the row-wise record layout (for csv the time column's name), a line with
+// the sentinel (for csv the series' column names, separated by commas), and
+// the file. Every series read must be well formed, with finite values no
+// more numerous than the file's characters, and every series chosen must
+// have increasing times.
 int reader_target(const std::uint8_t* data, std::size_t size);
 
-// The reader target with the layout fixed to `iform` (1 to 7) whatever
+// The reader target with the layout fixed to `iform` (1 to 8, 8 the csv
+// layout, which the dialogue does not offer) whatever
 // byte 0 holds, so that each reader gets a fuzzing run of its own from the
 // same corpus.
 int reader_target_for(int iform, const std::uint8_t* data, std::size_t size);

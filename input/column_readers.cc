@@ -2,6 +2,7 @@
 // and multiple columns with a sentinel for missing cells (rdmcol).
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -31,9 +32,10 @@ struct Cell {
   CellKind kind = CellKind::NotANumber;
 };
 
-// The X cell of a row, read as a year.
-struct RowYear {
-  int year = 0;
+// The X cell of a row: the time of the row's values.
+struct RowTime {
+  double time = 0.0;
+  std::size_t line = 0;  // the file line of the X cell
   bool read = false;
 };
 
@@ -49,13 +51,10 @@ Cell read_cell(const std::string& text, const std::string& sentinel) {
   return cell;
 }
 
-RowYear read_year(const std::string& text) {
-  RowYear row;
-  long long year = 0;
-  if (textio::parse_integer(text, year) && year >= INT_MIN && year <= INT_MAX) {
-    row.year = static_cast<int>(year);
-    row.read = true;
-  }
+RowTime read_row_time(const std::string& text, std::size_t line) {
+  RowTime row;
+  row.read = textio::parse_time(text, row.time);
+  row.line = line;
   return row;
 }
 
@@ -109,14 +108,17 @@ bool read_two_columns(textio::Console& /*messages*/, textio::LineReader& file, S
     ReadStatus status;
     while (true) {
       FreeRead pair_read(file);
-      float x = 0.0f;
+      double x = 0.0;
       float y = 0.0f;
-      status = pair_read.real(x);
+      status = pair_read.time(x);
+      const std::size_t line = file.position();
       if (status == ReadStatus::Ok) status = pair_read.real(y);
       if (status != ReadStatus::Ok) break;
-      if (pair.x.empty()) pair.iyr1 = truncated_year(x);
-      pair.iyrn = truncated_year(x);
-      pair.x.push_back(x);
+      // The years are those of the x value as single precision reads it.
+      if (pair.time.empty()) pair.iyr1 = truncated_year(static_cast<float>(x));
+      pair.iyrn = truncated_year(static_cast<float>(x));
+      pair.lines.add(pair.time.size(), line);
+      pair.time.push_back(x);
       pair.values.push_back(y);
     }
     table.series.push_back(std::move(pair));
@@ -159,7 +161,7 @@ bool read_multiple_columns(textio::Console& console, textio::LineReader& file, l
   const auto columns = static_cast<std::size_t>(ncol);
   std::vector<std::string> names;
   std::vector<Cell> cells;      // data rows, columns 2..ncol of each
-  std::vector<RowYear> years;   // data rows, column 1
+  std::vector<RowTime> times;   // data rows, column 1
   std::vector<std::string> row_names;
   std::vector<Cell> row_cells;
   std::string token;
@@ -169,12 +171,12 @@ bool read_multiple_columns(textio::Console& console, textio::LineReader& file, l
     std::size_t taken = 0;
     row_names.clear();
     row_cells.clear();
-    RowYear year;
+    RowTime row_time;
     while (taken < columns && row_read.token(token) == ReadStatus::Ok) {
       if (header) {
         row_names.push_back(name8(token));
       } else if (taken == 0) {
-        year = read_year(token);
+        row_time = read_row_time(token, file.position());
       } else {
         row_cells.push_back(read_cell(token, sentinel));
       }
@@ -185,16 +187,18 @@ bool read_multiple_columns(textio::Console& console, textio::LineReader& file, l
       names.swap(row_names);
       header = false;
     } else {
-      years.push_back(year);
+      times.push_back(row_time);
       cells.insert(cells.end(), row_cells.begin(), row_cells.end());
     }
   }
   if (names.empty()) return true;
-  const std::size_t rows = years.size();
+  const std::size_t rows = times.size();
   const std::size_t width = columns - 1;
 
-  // Missing cells are dropped: a series is its non-missing cells in row order,
-  // starting at the X value of its first one.
+  // A missing cell is a sample missing at its own time: each value keeps the
+  // X value of its row as its time, so the values after a gap stay at their
+  // years. Missing cells before the first value or after the last simply
+  // shorten the series.
   for (std::size_t column = 1; column < columns; ++column) {
     Series series;
     series.name = names[column];
@@ -205,16 +209,18 @@ bool read_multiple_columns(textio::Console& console, textio::LineReader& file, l
         console.line(" Error reading ys values check sentinel if ******* enter *");
         return false;
       }
-      if (series.values.empty()) {
-        if (!years[r].read) {
-          console.write_free({std::string("error reading iyr")});
-          return false;
-        }
-        series.iyr1 = years[r].year;
+      if (!times[r].read) {
+        console.write_free({std::string("error reading iyr")});
+        return false;
       }
+      series.lines.add(series.time.size(), times[r].line);
+      series.time.push_back(times[r].time);
       series.values.push_back(cell.value);
     }
-    series.iyrn = last_year(series.iyr1, series.values.size());
+    if (!series.time.empty()) {
+      series.iyr1 = truncated_year(static_cast<float>(series.time.front()));
+      series.iyrn = truncated_year(static_cast<float>(series.time.back()));
+    }
     table.series.push_back(std::move(series));
   }
   return true;

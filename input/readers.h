@@ -1,4 +1,4 @@
-// The readers of the seven input layouts. Each takes the console (for its
+// The readers of the input layouts. Each takes the console (for its
 // questions and messages) and the file, already open; none of them opens or
 // closes the file.
 //
@@ -65,6 +65,24 @@ bool read_multiple_columns(textio::Console& messages, textio::LineReader& file, 
 // nvar below 1 is refused with a message.
 bool read_monthly(textio::Console& messages, textio::LineReader& file, long long nvar, float mult,
                   SeriesTable& table);
+// csv (code 8, for the command line and the library; the dialogue's format
+// menu offers codes 1-7): a header row naming the columns, then one row per
+// time, the cells separated by commas, semicolons or tabs (whichever the
+// header line holds most of, outside double quotes), a cell in double quotes
+// taken as it stands. The time is the column named `time_column`, else the
+// first (a first column without a name, the row index R and pandas write,
+// is passed over). The series are the columns named in `value_columns`, in
+// that order, else every other column whose first cell that is not missing
+// is a number, named by its header (blank-padded to at least 8
+// characters). Empty cells, NA and NaN (any letter case) and cells left out
+// at the end of a row are missing: a missing value is a sample missing at
+// its row's time. With semicolons, a decimal comma reads as a point.
+// Refused with a message naming the line and column: a cell of the time
+// column or of a series that is neither a number nor missing, a missing time
+// beside a value, a row of more cells than the header; and a name of the
+// options that no column has.
+bool read_csv(textio::Console& messages, textio::LineReader& file, const std::string& time_column,
+              const std::vector<std::string>& value_columns, SeriesTable& table);
 // `layout` has passed usable_row_layout; ncol below 1 reads no series.
 bool read_rows(textio::Console& messages, textio::LineReader& file,
                const textio::RecordLayout& layout, long long ncol, SeriesTable& table);

@@ -4,6 +4,7 @@
 #include "input/series_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -49,8 +50,8 @@ bool read_layout(textio::Console& messages, textio::LineReader& file, const Read
     case 2: read_chronologies(file, table, stop); break;
     case 3: return rd1col(messages, file, table);
     default: {
-      if (options.iform < 1 || options.iform > 7) {
-        failure = "the layout must be a number from 1 to 7, not " + std::to_string(options.iform);
+      if (options.iform < 1 || options.iform > 8) {
+        failure = "the layout must be a number from 1 to 8, not " + std::to_string(options.iform);
         return false;
       }
       // The answers are checked before the lines are skipped, so that a bad
@@ -64,6 +65,7 @@ bool read_layout(textio::Console& messages, textio::LineReader& file, const Read
         case 4: return read_two_columns(messages, file, table);
         case 5: return read_multiple_columns(messages, file, options.ncol, options.sentinel, table);
         case 6: return read_monthly(messages, file, options.nvar, options.mult, table);
+        case 8: return read_csv(messages, file, options.time_column, options.value_columns, table);
         default: return read_rows(messages, file, layout, options.ncol, table);
       }
     }
@@ -75,19 +77,24 @@ bool read_layout(textio::Console& messages, textio::LineReader& file, const Read
   return true;
 }
 
-// The time axis of a series: consecutive years from its first year, the
-// file's x values for two columns, year + (m-1)/nvar for monthly rows.
-std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
+// The time axis of a series whose times follow from its first year:
+// consecutive years, or year + (m-1)/nvar for monthly rows. The single
+// precision axis is built as it always has been (the monthly fraction
+// summed in single precision), the double one exactly.
+void generated_axes(const SeriesTable& table, const Series& series, std::vector<double>& time,
+                    std::vector<float>& single) {
   const std::size_t npts = series.values.size();
-  if (table.iform == 4) return series.x;
-  std::vector<float> x(npts);
+  time.resize(npts);
+  single.resize(npts);
   if (table.iform == 6) {
     const int nvar = std::max(table.nvar, 1);
     const float step = 1.0f / static_cast<float>(nvar);
     long long year = series.iyr1;
     float fraction = 0.0f;
     for (std::size_t i = 0; i < npts; ++i) {
-      x[i] = static_cast<float>(year) + fraction;
+      const auto month = static_cast<long long>(i % static_cast<std::size_t>(nvar));
+      time[i] = static_cast<double>(year) + static_cast<double>(month) / nvar;
+      single[i] = static_cast<float>(year) + fraction;
       fraction += step;
       if ((i + 1) % static_cast<std::size_t>(nvar) == 0) {
         fraction = 0.0f;
@@ -95,10 +102,12 @@ std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
       }
     }
   } else {
-    for (std::size_t i = 0; i < npts; ++i)
-      x[i] = static_cast<float>(static_cast<long long>(series.iyr1) + static_cast<long long>(i));
+    for (std::size_t i = 0; i < npts; ++i) {
+      const long long year = static_cast<long long>(series.iyr1) + static_cast<long long>(i);
+      time[i] = static_cast<double>(year);
+      single[i] = static_cast<float>(year);
+    }
   }
-  return x;
 }
 
 // Mean spacing of x, summed in single precision from 0 (0 for fewer than two
@@ -108,6 +117,28 @@ float mean_step(const std::vector<float>& x) {
   float sum = 0.0f;
   for (std::size_t i = 1; i < x.size(); ++i) sum += x[i] - x[i - 1];
   return sum / static_cast<float>(x.size() - 1);
+}
+
+// The shortest text that reads back as exactly `value`.
+std::string time_text(double value) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  return error == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+// Why the times of `series` cannot be analysed: the first time that
+// repeats or turns back (index `j` of the file's order), with its line.
+std::string disorder_message(const std::string& name, const Series& series, std::size_t j) {
+  const std::size_t line = series.lines.line(j);
+  const std::size_t before = series.lines.line(j - 1);
+  const double time = series.time[j];
+  const double previous = series.time[j - 1];
+  const std::string where = "Series " + name + ": line " + std::to_string(line) +
+                            " has the time " + time_text(time);
+  const std::string rule = "; the times of a series must increase or decrease throughout.";
+  if (time == previous)
+    return where + ", the same as line " + std::to_string(before) + rule;
+  return where + " after " + time_text(previous) + " on line " + std::to_string(before) + rule;
 }
 
 }  // namespace
@@ -219,15 +250,46 @@ bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& ou
             "; at least 2 are needed.";
     return false;
   }
-  out.time = time_axis(table, series);
-  out.dt = mean_step(out.time);
-  if (!(std::isfinite(out.dt) && out.dt > 0.0f)) {
+  const bool file_times = !series.time.empty();
+  std::vector<float> single;
+  if (file_times) {
+    out.time = series.time;
+  } else {
+    generated_axes(table, series, out.time, single);
+  }
+  std::size_t offending = 0;
+  if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
+    error = file_times && offending > 0 ? disorder_message(name, series, offending)
+                                        : "Series " + name + ":" + order.message;
+    return false;
+  }
+  out.y = series.values;
+  if (out.sampling.reversed) {
+    std::reverse(out.time.begin(), out.time.end());
+    std::reverse(out.y.begin(), out.y.end());
+  }
+  if (file_times) {
+    single.resize(npts);
+    for (std::size_t i = 0; i < npts; ++i) single[i] = static_cast<float>(out.time[i]);
+  }
+  // Single precision tells the times apart when its axis strictly increases.
+  bool distinct = true;
+  for (std::size_t i = 1; i < npts && distinct; ++i) distinct = single[i] > single[i - 1];
+  if (distinct) {
+    out.dt = mean_step(single);
+    out.time_single = std::move(single);
+  } else {
+    out.dt =
+        static_cast<float>((out.time.back() - out.time.front()) / static_cast<double>(npts - 1));
+    out.time_single.clear();
+  }
+  if (!(std::isfinite(out.dt) && out.dt > 0.0f) ||
+      !(static_cast<float>(out.sampling.median_step) > 0.0f)) {
     error = "Series " + name + " has a mean time step of " + textio::free_real(out.dt) +
             "; it must be positive.";
     return false;
   }
   out.title = series.name;
-  out.y = series.values;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "common/status.h"
 
 #include "input/series_table.h"
+#include "spectral/sampling.h"
 #include "textio/console.h"
 #include "textio/line_reader.h"
 
@@ -21,13 +22,15 @@ namespace quorvane::input {
 // The answers the input dialogue asks for, by layout. Members that a layout
 // does not use are ignored.
 struct ReadOptions {
-  int iform = 0;          // layout 1..7 (raw ring widths .. row-wise)
-  int lskip = 0;          // lines to skip at the top (layouts 4 to 7)
+  int iform = 0;          // layout 1..8 (raw ring widths .. row-wise, csv)
+  int lskip = 0;          // lines to skip at the top (layouts 4 to 8)
   int ncol = 0;           // multiple columns: columns including X; row-wise: columns to read
   std::string sentinel;   // multiple columns: marker of a missing cell ("*" for asterisks)
   int nvar = 12;          // monthly: values per line
   float mult = 1.0f;      // monthly: multiplier
   std::string rfmt;       // row-wise: the record layout, in parentheses
+  std::string time_column;                 // csv: the time column's name (empty: the first)
+  std::vector<std::string> value_columns;  // csv: the series' columns (empty: every numeric one)
 };
 
 // Whether the memory of this machine can hold the reading of file `path`:
@@ -53,18 +56,33 @@ bool read_series_file(const std::string& path, const ReadOptions& options, Serie
 bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
                  textio::Console& messages, std::string& error);
 
-// One series of the table, ready for analysis.
+// One series of the table, ready for analysis, in increasing time order.
 struct ChosenSeries {
-  std::string title;        // the series name (8 characters, blank-padded)
-  std::vector<float> y;     // the values
-  float dt = 0.0f;          // mean time step of the time axis
-  std::vector<float> time;  // the time of each value, in the series' own units
+  std::string title;         // the series name (8 characters, blank-padded)
+  std::vector<float> y;      // the values
+  std::vector<double> time;  // the time of each value, in the series' own units
+  // The time axis in single precision as the layouts have always given it
+  // (the monthly fractions summed in single precision, every other time
+  // rounded to single precision), when single precision tells every time
+  // apart; empty otherwise. Results of an evenly spaced series show these
+  // times, so that they stay what they have always been.
+  std::vector<float> time_single;
+  // The mean time step: of time_single, summed in single precision from 0
+  // (which fixes the rounding of the step of an evenly spaced analysis), or
+  // of the double times when time_single is empty. A series with gaps or
+  // uneven steps is analysed at sampling.median_step instead.
+  float dt = 0.0f;
+  spectral::Sampling sampling;  // decided once, from the double times
 };
 
-// Prepares series `index` (0-based) of `table`: its values, time axis and
-// mean time step. False with `error` when it cannot be analysed (fewer than
-// two values, a time step that is not positive and finite); `out` is then
-// unspecified.
+// Prepares series `index` (0-based) of `table`: its values and times in
+// increasing order (times that decrease throughout are reversed, the values
+// with them, and sampling.reversed is set), its sampling class and time
+// steps. False with `error` when it cannot be analysed: fewer than two
+// values; times that repeat or go back and forth (the message names the
+// line of the first offending time, its time and the time before it, and
+// that one's line); a time step that is not positive and finite. `out` is
+// then unspecified.
 bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
                    std::string& error);
 

@@ -16,6 +16,22 @@ std::string name8(const std::string& text) {
   return name;
 }
 
+void ValueLines::add(std::size_t value, std::size_t line) {
+  if (breaks_.empty() || line != last_line_ + (value - last_value_))
+    breaks_.emplace_back(value, line);
+  last_value_ = value;
+  last_line_ = line;
+}
+
+std::size_t ValueLines::line(std::size_t value) const {
+  const auto after = std::upper_bound(
+      breaks_.begin(), breaks_.end(), value,
+      [](std::size_t v, const std::pair<std::size_t, std::size_t>& b) { return v < b.first; });
+  if (after == breaks_.begin()) return 0;
+  const auto& start = *(after - 1);
+  return start.second + (value - start.first);
+}
+
 std::string numbered_name(const std::string& base, int number) {
   std::string digits = std::to_string(number);
   if (digits.size() >= base.size()) return digits;

@@ -210,8 +210,13 @@ ChosenSeries SeriesInput::setup(Console& console, const std::string& fname, bool
     console.line(" Do you want to view the data you just selected?");
     if (console.ask_logical(" [T]rue or [F]alse : ")) {
       console.write("(/1x,'  x       y       dt = ',f8.4)", {static_cast<double>(chosen.dt)});
-      for (std::size_t i = 0; i < chosen.time.size(); ++i)
-        console.write_free({static_cast<double>(chosen.time[i]), static_cast<double>(chosen.y[i])});
+      // The times in single precision, as they have always been shown, where
+      // it tells them apart.
+      const bool single = !chosen.time_single.empty();
+      for (std::size_t i = 0; i < chosen.time.size(); ++i) {
+        const double time = single ? static_cast<double>(chosen.time_single[i]) : chosen.time[i];
+        console.write_free({time, static_cast<double>(chosen.y[i])});
+      }
       console.blank_line();
       if (!console.ask_logical("  OK? [T]rue or [F]alse : ")) continue;
     }

@@ -58,7 +58,7 @@ bool chronologies(textio::Console& console, textio::LineReader& file, SeriesTabl
 std::string summary(const std::vector<Series>& found) {
   std::string text;
   for (const Series& s : found) {
-    text += (text.empty() ? "" : ", ") + (s.x.empty() ? "" : s.x_name + "|") + s.name + " " +
+    text += (text.empty() ? "" : ", ") + (s.x_name.empty() ? "" : s.x_name + "|") + s.name + " " +
             std::to_string(s.iyr1) + "-" + std::to_string(s.iyrn) + " " +
             std::to_string(s.values.size());
   }
@@ -110,11 +110,11 @@ std::vector<Case> reader_cases() {
        "a long s 1900-1901 2, next     2000-2000 1", {{0, 0, 1.5f}, {0, 1, 2.5f}, {1, 0, 7.0f}}},
       {rd2col, {"preamble", "more", "depth    value", "5 1", "3,2", "9 3"}, "2\n",
        "depth   | value   5-9 3", {{0, 0, 1.0f}, {0, 1, 2.0f}, {0, 2, 3.0f}}},
-      // Missing cells are dropped: AB02 starts in 1946, AB04 lacks 1950, AB05
-      // ends in 1954.
+      // A missing cell is a missing year: AB02 starts in 1946, AB04 lacks
+      // 1950 and still ends in 1957, AB05 ends in 1954.
       {rdmcol, help_example_file(5, 1), "2\n6\n*\n",
        "AB01     1944-1957 14, AB02     1946-1957 12, AB03     1944-1957 14, "
-       "AB04     1944-1956 13, AB05     1944-1954 11",
+       "AB04     1944-1957 13, AB05     1944-1954 11",
        {{1, 0, 0.717f}, {3, 6, 0.609f}}},
       // A row continues on the next line; a long number keeps its digits.
       {rdmcol, {"yr a b extra", "1900 0.123456789", "2.5", "1901 1 2 ignored"}, "0\n3\n*\n",

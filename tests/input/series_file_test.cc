@@ -65,8 +65,8 @@ std::vector<SameAnswers> same_answer_cases() {
                 " Enter the sentinal value or character used to \n"
                 " pad the records [can not be spaces, if ******* enter *] : " + read}},
       {"", help_example_file(5, 2), "2\n5\n-9.9\n",
-       {.iform = 5, .lskip = 2, .ncol = 5, .sentinel = "-9.9"}, 4, 3, "ZZ03    ", 12, 1, 20.9f,
-       20.2f},  // 1941-1953 without 1948
+       {.iform = 5, .lskip = 2, .ncol = 5, .sentinel = "-9.9"}, 4, 3, "ZZ03    ", 12, 12.0f / 11,
+       20.9f, 20.2f},  // 1941-1953 without 1948: 12 values over 12 years
       // Zero values per row are asked again.
       {"", help_example_file(6), "5\n0\n12\n0.01\n", {.iform = 6, .lskip = 5, .mult = 0.01f}, 2,
        1, "Cell___1", 48, 1.0f / 12, 0.5f, -1.64f,
@@ -212,7 +212,7 @@ TEST(SeriesFile, FailuresComeBackAsValuesAndLeaveTheTable) {
       // would still give 55 values each from four characters.
       {"values beyond the characters", short_rows, {.iform = 7, .ncol = 55, .rfmt = "(i4,55f1.0)"},
        "check the format and the number of columns."},
-      {"unknown layout", {"1"}, {.iform = 8}, "the layout must be a number from 1 to 7, not 8"},
+      {"unknown layout", {"1"}, {.iform = 9}, "the layout must be a number from 1 to 8, not 9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

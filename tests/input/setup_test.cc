@@ -119,7 +119,7 @@ TEST(SetupDialogue, SevenSeriesFillTwoMenuRowsAndInvalidSelectionsAreWarned) {
   EXPECT_EQ(session.title, "s5      ");
 }
 
-// A series whose x values do not advance is refused.
+// A series whose x values do not advance is refused, naming the line.
 TEST(SetupDialogue, TwoColumnPairsAreListedByTheirYHeaderAndStepByTheirMeanSpacing) {
   Session session;
   std::string out =
@@ -130,7 +130,8 @@ TEST(SetupDialogue, TwoColumnPairsAreListedByTheirYHeaderAndStepByTheirMeanSpaci
                      kSelectionRule + " Select a series to analyse [1-  3] : ";
   EXPECT_EQ(out, kFormatMenu + "\n\n Enter number of lines to skip from top of file : " +
                      kRead.substr(1) + menu +
-                     "\n Series Ti3 (%) has a mean time step of 0.0; it must be positive.\n" +
+                     "\n Series Ti3 (%): line 9 has the time 5, the same as line 8; the times "
+                     "of a series must increase or decrease throughout.\n" +
                      kTryAgain + menu + kViewQuestion +
                      "\n   x       y       dt =   9.1500\n 798.6 0.81\n 804.7 0.1\n 816.9 0.19\n" +
                      kOk);
