@@ -1,10 +1,166 @@
 #include "driver/analysis.h"
 
 #include <algorithm>
+#include <climits>
+#include <utility>
 
+#include "common/memory.h"
 #include "recon/recon.h"
+#include "spectral/gaps.h"
+#include "spectral/uneven.h"
+#include "textio/free_format.h"
 
 namespace quorvane::driver {
+
+namespace {
+
+std::string trimmed_title(const std::string& title) {
+  const std::size_t last = title.find_last_not_of(' ');
+  return last == std::string::npos ? std::string() : title.substr(0, last + 1);
+}
+
+std::string class_words(spectral::SamplingClass kind) {
+  return kind == spectral::SamplingClass::gaps ? "gaps" : "uneven steps";
+}
+
+// The time the spectrum's resolution refers to: npts dt for a grid (as the
+// evenly spaced engine has always taken it), the grid positions of the span
+// for the missing-data method, and for the Lomb-Scargle method the time from
+// the first value to the last plus one median step (npts dt again for an
+// evenly spaced record).
+float span(const AnalysisRecord& r) {
+  switch (r.method) {
+    case SpectrumMethod::gaps:
+      return r.dt * static_cast<float>(r.grid.empty() ? 0 : r.grid.back() + 1);
+    case SpectrumMethod::uneven:
+      return static_cast<float>(r.time.back() - r.time.front() + r.sampling.median_step);
+    default:
+      return r.dt * static_cast<float>(r.npts);
+  }
+}
+
+// Single-precision times where they tell every time apart, else empty.
+std::vector<float> single_times(const std::vector<double>& time) {
+  std::vector<float> single(time.size());
+  for (std::size_t i = 0; i < time.size(); ++i) {
+    single[i] = static_cast<float>(time[i]);
+    if (i > 0 && !(single[i] > single[i - 1])) return {};
+  }
+  return single;
+}
+
+}  // namespace
+
+Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoice choice,
+                   const MessageSink& warnings) {
+  const spectral::Sampling sampling = series.sampling;
+  const std::string name = trimmed_title(series.title);
+  const auto warn = [&warnings](const std::string& line) {
+    if (warnings) warnings(line);
+  };
+  const bool even = sampling.kind == spectral::SamplingClass::even;
+  SpectrumMethod method = SpectrumMethod::even;
+  switch (choice) {
+    case SamplingChoice::automatic:
+      method = even ? SpectrumMethod::even
+               : sampling.kind == spectral::SamplingClass::gaps ? SpectrumMethod::gaps
+                                                                 : SpectrumMethod::uneven;
+      break;
+    case SamplingChoice::even: method = even ? SpectrumMethod::even : SpectrumMethod::mean_step; break;
+    case SamplingChoice::gaps:
+      if (sampling.kind == spectral::SamplingClass::uneven)
+        return Status::failure(" Series " + name +
+                               " has uneven steps, not a regular grid with gaps; the missing-data "
+                               "method cannot analyse it (the uneven method or interpolation can).");
+      method = SpectrumMethod::gaps;
+      break;
+    case SamplingChoice::uneven: method = SpectrumMethod::uneven; break;
+    case SamplingChoice::interpolate:
+      method = even ? SpectrumMethod::even : SpectrumMethod::interpolate;
+      break;
+  }
+
+  std::vector<std::int64_t> grid;
+  std::vector<float> y = std::move(series.y);
+  std::vector<double> time = std::move(series.time);
+  std::vector<float> time_single = std::move(series.time_single);
+  float dt = series.dt;
+  if (method == SpectrumMethod::gaps) {
+    spectral::grid_positions(time, sampling.median_step, grid);
+    if (grid.back() >= INT_MAX)
+      return Status::failure(" Series " + name + " spans " + std::to_string(grid.back() + 1) +
+                             " steps; the missing-data method takes at most " +
+                             std::to_string(INT_MAX) + ".");
+    dt = static_cast<float>(sampling.median_step);
+  } else if (method == SpectrumMethod::mean_step) {
+    warn(" Series " + name + " has " + class_words(sampling.kind) +
+         "; its values are analysed as if evenly spaced, at the mean step " +
+         textio::free_real(dt) + ".");
+  } else if (method == SpectrumMethod::interpolate) {
+    const double step = sampling.median_step;
+    const std::size_t m = spectral::interpolated_length(time, step);
+    if (m >= static_cast<std::size_t>(INT_MAX))
+      return Status::failure(" Series " + name + " interpolated to its median step would have " +
+                             std::to_string(m) + " values; the engine takes at most " +
+                             std::to_string(INT_MAX) + ".");
+    if (Status fits = check_memory(static_cast<std::uint64_t>(m) * 16,
+                                   "Interpolating series " + name + " to " + std::to_string(m) +
+                                       " values");
+        !fits)
+      return fits;
+    std::vector<float> values;
+    spectral::interpolate_to_step(time, y, step, values);
+    std::vector<double> grid_time(m);
+    for (std::size_t j = 0; j < m; ++j) grid_time[j] = time.front() + static_cast<double>(j) * step;
+    y = std::move(values);
+    time = std::move(grid_time);
+    time_single = single_times(time);
+    dt = static_cast<float>(step);
+    warn(" Series " + name + " is interpolated linearly to its median step " +
+         textio::free_real(dt) + " (" + std::to_string(m) +
+         " values); interpolation removes power at high frequencies.");
+  } else if (method == SpectrumMethod::uneven) {
+    dt = static_cast<float>(sampling.median_step);
+  }
+
+  r.title = std::move(series.title);
+  r.npts = static_cast<int>(y.size());
+  r.dt = dt;
+  r.y = std::move(y);
+  r.time = std::move(time);
+  r.time_single = std::move(time_single);
+  r.sampling = sampling;
+  r.method = method;
+  r.grid = std::move(grid);
+  return Status::success();
+}
+
+std::string sampling_line(const AnalysisRecord& r) {
+  const std::string name = " Series " + trimmed_title(r.title);
+  if (r.method == SpectrumMethod::gaps) {
+    const std::int64_t positions = r.grid.empty() ? 0 : r.grid.back() + 1;
+    return name + " has gaps: " + std::to_string(positions - r.npts) + " of " +
+           std::to_string(positions) +
+           " samples missing; its spectrum uses the missing-data multitaper method.";
+  }
+  if (r.method == SpectrumMethod::uneven) {
+    return name + " has uneven steps (median step " + textio::free_real(r.sampling.median_step) +
+           "); its spectrum uses the multitaper Lomb-Scargle method.";
+  }
+  return {};
+}
+
+Status check_reconstruction(const AnalysisRecord& r) {
+  if (r.method != SpectrumMethod::gaps && r.method != SpectrumMethod::uneven)
+    return Status::success();
+  const std::string name = " Series " + trimmed_title(r.title);
+  if (r.sampling.kind == spectral::SamplingClass::even)
+    return Status::failure(name + " is analysed by the " +
+                           (r.method == SpectrumMethod::gaps ? "missing-data" : "Lomb-Scargle") +
+                           " method; the reconstruction needs the evenly spaced analysis.");
+  return Status::failure(name + " has " + class_words(r.sampling.kind) +
+                         "; the reconstruction needs evenly spaced values.");
+}
 
 void set_defaults(AnalysisRecord& r) {
   r.y.resize(static_cast<std::size_t>(std::max(r.npts, 0)));
@@ -17,7 +173,7 @@ void set_defaults(AnalysisRecord& r) {
   r.p = 2;
   r.nwin = 3;
   r.fmax = 0.5f / r.dt;
-  r.bndwdth = 4.0f / (r.dt * static_cast<float>(r.npts));
+  r.bndwdth = 4.0f / span(r);
   r.fmin = 0.0f;
   r.frange = r.fmax - r.fmin;
   r.inorm = 0;
@@ -39,7 +195,7 @@ void set_defaults(AnalysisRecord& r) {
 }
 
 void apply_resolution(AnalysisRecord& r) {
-  r.bndwdth = 2.0f * static_cast<float>(r.p) / (static_cast<float>(r.npts) * r.dt);
+  r.bndwdth = 2.0f * static_cast<float>(r.p) / span(r);
   r.fsmooth = std::max(r.fsmooth, r.bndwdth);
 }
 
@@ -61,7 +217,9 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
   s.nwin = r.nwin;
   s.p = r.p;
   s.dt = r.dt;
-  s.npts = r.npts;
+  // The missing-data method's grid is that of the whole span.
+  s.npts = r.method == SpectrumMethod::gaps && !r.grid.empty() ? static_cast<int>(r.grid.back() + 1)
+                                                               : r.npts;
   s.fmin = r.fmin;
   s.fmax = r.fmax;
   s.inoise = r.inoise;
@@ -80,8 +238,15 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
                     spectral::SpecSession* session) {
   spectral::SpecSettings settings = spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) = refinements.engine;
-  Status status = session != nullptr ? spectral::spec(r.y, settings, *session, r.spectra, sink)
-                                     : spectral::spec(r.y, settings, r.spectra, sink);
+  Status status;
+  if (r.method == SpectrumMethod::gaps) {
+    status = spectral::spec_gaps(r.grid, r.y, settings, r.spectra, sink);
+  } else if (r.method == SpectrumMethod::uneven) {
+    status = spectral::spec_uneven(r.time, r.y, settings, r.spectra, sink);
+  } else {
+    status = session != nullptr ? spectral::spec(r.y, settings, *session, r.spectra, sink)
+                                : spectral::spec(r.y, settings, r.spectra, sink);
+  }
   if (!status) return status;
   spectral::PeakList peaks =
       spectral::findpeaks(r.isignal, r.spectra, std::min(refinements.max_peaks, nsigmax));
@@ -131,7 +296,9 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
 
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
                             const MessageSink& sink, const spectral::SpecSession* session) {
-  Status check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
+  Status check = check_reconstruction(r);
+  if (!check) return check;
+  check = recon::check_recon(r.nwin, r.p, r.dt, r.npts);
   if (!check) return check;
   // The series is transformed once for all its signals; nothing to prepare
   // when no entry is selected.

@@ -8,26 +8,63 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "display/display.h"
 #include "driver/analysis_record.h"
+#include "input/series_file.h"
 #include "spectral/spectrum.h"
 #include "common/status.h"
 
 namespace quorvane::driver {
 
+// Which analysis a series' spectrum gets: the one its sampling calls for
+// (automatic), or one chosen by the user.
+enum class SamplingChoice { automatic, even, gaps, uneven, interpolate };
+
+// Puts the chosen series into r (title, values, times, npts, dt, sampling
+// class) with the spectrum method its sampling and `choice` call for, and
+// writes a warning to `warnings` where the choice changes what the spectrum
+// means:
+// - automatic: even, gaps or uneven, as the series' class;
+// - even: the evenly spaced engine; a series with gaps or uneven steps is
+//   analysed at its mean step, as if evenly spaced (warning);
+// - gaps: the missing-data method (an evenly spaced series too, as a grid
+//   with nothing missing); refused for uneven steps;
+// - uneven: the Lomb-Scargle method, for any times;
+// - interpolate: the values interpolated linearly to the median step, then
+//   the evenly spaced engine (warning); an evenly spaced series is analysed
+//   as it is.
+// The defaults are not set (call set_defaults next). On refusal (also a grid
+// or an interpolation too long for the engine or the memory) r is left as
+// it was and `series` unspecified.
+Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoice choice,
+                   const MessageSink& warnings);
+
+// One line saying which analysis the spectrum of a series with gaps or
+// uneven steps uses, for the dialogue to show once the series is read;
+// empty for an evenly spaced analysis.
+std::string sampling_line(const AnalysisRecord& r);
+
+// Whether the reconstruction can run on r's series: it needs evenly spaced
+// values, so a series analysed by the gaps or uneven methods is refused.
+Status check_reconstruction(const AnalysisRecord& r);
+
 // Sets every analysis setting of `r` to its default for the series in r.y
 // (npts values, time step dt; npts >= 2 and dt > 0): resolution 2 with 3
-// tapers, the whole band up to the Nyquist frequency, red noise with a
+// tapers (bandwidth 4/T over the span T: npts dt, or for the gaps and
+// uneven methods the grid positions times dt and the time from the first
+// value to the last plus the median step), the whole band up to the Nyquist
+// frequency 0.5/dt, red noise with a
 // robust background smoothed over a fifth of the band (at least the
 // bandwidth), log misfit, adaptive estimate, reshaping at 95 %, every plot
 // on. Also computes the series mean, empties the signals list and marks the
 // results stale. The reconstruction constraint is left as it is.
 void set_defaults(AnalysisRecord& r);
 
-// After r.p changed: the bandwidth 2p/(npts dt), and a smoothing width
-// raised to it when narrower.
+// After r.p changed: the bandwidth 2p/T (T the span, as for set_defaults),
+// and a smoothing width raised to it when narrower.
 void apply_resolution(AnalysisRecord& r);
 
 // After r.fmin or r.fmax changed: the band width, and a smoothing width of a
@@ -50,7 +87,8 @@ struct RunRefinements {
 };
 
 // Runs the spectrum with the record's settings (and the refinements) into
-// r.spectra and fills the signals list with the significant peaks (at most
+// r.spectra by r.method (the evenly spaced engine, spec_gaps or
+// spec_uneven) and fills the signals list with the significant peaks (at most
 // max_peaks and nsigmax, none selected). The engine's diagnostic lines go
 // to `sink`. On refusal returns the reason and leaves r.spectra and the
 // signals list as they were. With a session, the run uses its tapers and
@@ -74,8 +112,8 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
 // into r.signal (npts values, zero when nothing is selected). An entry the
 // reconstruction refuses adds nothing and its message goes to `sink`.
 // The series is transformed once for all the entries. Returns the refusal of
-// the whole run (too few values, too many tapers, more memory than the
-// machine has) with r.signal and r.rsig untouched. With a session whose
+// the whole run (check_reconstruction, too few values, too many tapers, more
+// memory than the machine has) with r.signal and r.rsig untouched. With a session whose
 // tapers fit the series, the reconstruction uses them (the same results).
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
                             const MessageSink& sink,

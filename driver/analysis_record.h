@@ -5,15 +5,24 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "spectral/sampling.h"
 #include "spectral/spectrum.h"
 
 namespace quorvane::driver {
 
 // Entries of the signals list.
 inline constexpr int nsigmax = 100;
+
+// How the spectrum of the series is estimated: the evenly spaced engine
+// (even; mean_step when it analyses a series that is not evenly spaced as
+// if it were, at its mean step; interpolate after linear interpolation to
+// the median step), the missing-data multitaper method (gaps), or the
+// multitaper Lomb-Scargle method (uneven).
+enum class SpectrumMethod { even, mean_step, gaps, uneven, interpolate };
 
 struct AnalysisRecord {
   // Series (written by the series input and the driver).
@@ -23,6 +32,14 @@ struct AnalysisRecord {
   std::vector<float> y;  // the series, y[0..npts-1]
   std::string title;     // series name
   float ymean = 0.0f;    // series mean
+  // Sampling (written with the series). For an evenly spaced analysis y,
+  // npts and dt are those of the grid analysed, so the members above mean
+  // what they always have.
+  std::vector<double> time;        // the time of each value of y, increasing
+  std::vector<float> time_single;  // the same in single precision where it tells them apart, else empty
+  spectral::Sampling sampling;     // the class of the series' own times
+  SpectrumMethod method = SpectrumMethod::even;
+  std::vector<std::int64_t> grid;  // gaps: the grid position of each value (empty otherwise)
   int ireuse = 0;         // 1: the next series input chooses from the file already read
   int iplot = 0;          // kind of the plot being drawn
 

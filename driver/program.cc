@@ -90,12 +90,18 @@ class Program {
 
   // Series input (first input or re-selection), then the defaults.
   void input_series() {
-    input::ChosenSeries chosen = input_.setup(console_, record_.fname, record_.ireuse == 1);
+    bool reuse = record_.ireuse == 1;
     record_.ireuse = 0;
-    record_.npts = static_cast<int>(chosen.y.size());
-    record_.dt = chosen.dt;
-    record_.y = std::move(chosen.y);
-    record_.title = std::move(chosen.title);
+    while (true) {
+      input::ChosenSeries chosen = input_.setup(console_, record_.fname, reuse);
+      // The spectrum of a series with gaps or uneven steps gets the analysis
+      // its sampling calls for, as on the command line by default.
+      Status loaded = load_series(record_, std::move(chosen), SamplingChoice::automatic, {});
+      if (loaded) break;
+      console_.line(loaded.message);
+      reuse = true;
+    }
+    if (const std::string line = sampling_line(record_); !line.empty()) console_.line(line);
     set_defaults();
   }
 
@@ -176,6 +182,14 @@ class Program {
       r.ireuse = 1;
       input_series();
       return true;
+    }
+    if (iopt == 5) {
+      // The signals dialog leads to a reconstruction, which needs evenly
+      // spaced values.
+      if (Status possible = check_reconstruction(r); !possible) {
+        console_.line(possible.message);
+        return true;
+      }
     }
     if (iopt < 5) {
       r.nsig = 0;
