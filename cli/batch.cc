@@ -35,6 +35,8 @@ input::ReadOptions read_options(const InputOptions& in) {
   r.nvar = in.per_line.value_or(12);
   r.mult = in.multiplier.value_or(1.0f);
   r.rfmt = in.record_layout.value_or("");
+  r.time_column = in.time_column.value_or("");
+  r.value_columns = in.value_columns;
   return r;
 }
 
@@ -212,6 +214,9 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
 
   int status = kAllAnalysed;
   for (const auto& result : results) {
+    for (const auto& warning : result.warnings)
+      err << "quorvane: series " << result.number << " (" << result.name
+          << "): warning:" << warning << "\n";
     if (result.ok) continue;
     status = kSomeFailed;
     err << "quorvane: series " << result.number << " (" << result.name

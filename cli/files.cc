@@ -112,7 +112,7 @@ bool write_file_atomically(const std::string& path, const TextPieces& next, std:
 
 TextPieces csv_pieces(const std::vector<Column>& columns) {
   constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
-  const std::size_t rows = columns.empty() ? 0 : columns.front().values.size();
+  const std::size_t rows = columns.empty() ? 0 : columns.front().size();
   return [&columns, rows, row = std::size_t{0}, header = true](std::string& piece) mutable {
     piece.clear();
     if (header) {
@@ -128,7 +128,12 @@ TextPieces csv_pieces(const std::vector<Column>& columns) {
     for (; row < rows && piece.size() < kPieceBytes; ++row) {
       for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) piece += ',';
-        fmt::format_to(std::back_inserter(piece), "{}", columns[c].values[row]);
+        const Column& column = columns[c];
+        if (column.values.empty()) {
+          fmt::format_to(std::back_inserter(piece), "{}", column.wide[row]);
+        } else {
+          fmt::format_to(std::back_inserter(piece), "{}", column.values[row]);
+        }
       }
       piece += '\n';
     }

@@ -38,6 +38,10 @@ bool write_file_atomically(const std::string& path, const TextPieces& next, std:
 struct Column {
   std::string header;
   std::vector<float> values;
+  // Values in double precision instead (such as times that single precision
+  // cannot tell apart), used when `values` is empty.
+  std::vector<double> wide = {};
+  std::size_t size() const { return values.empty() ? wide.size() : values.size(); }
 };
 std::string csv_text(const std::vector<Column>& columns);
 // The same text in pieces of about a megabyte, for write_file_atomically;

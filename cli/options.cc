@@ -118,15 +118,15 @@ void add_input_options(CLI::App& app, Options& o) {
     layouts[std::to_string(i + 1)] = static_cast<int>(i) + 1;
   }
   app.add_option("--layout", o.input.layout,
-                 "Layout of FILE, 1..7 or rwl (raw ring widths, decade lines), crn "
-                 "(chronology), single, two, multi (columns), monthly, rows (required)")
+                 "Layout of FILE, 1..8 or rwl (raw ring widths, decade lines), crn "
+                 "(chronology), single, two, multi (columns), monthly, rows, csv (required)")
       ->required()
       ->transform(named_codes(layouts))
       ->type_name("LAYOUT")
       ->group(group);
   app.add_option_function<int>(
          "--skip", [&o](const int& v) { o.input.skip = v; },
-         "Lines to skip at the top (two, multi, monthly, rows; default 0)")
+         "Lines to skip at the top (two, multi, monthly, rows, csv; default 0)")
       ->check(CLI::Range(0, 1000000).description(""))
       ->type_name("N")
       ->group(group);
@@ -160,6 +160,25 @@ void add_input_options(CLI::App& app, Options& o) {
          "required for both")
       ->check(CLI::Range(1, 100000).description(""))
       ->type_name("N")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--time-column", [&o](const std::string& v) { o.input.time_column = v; },
+         "Header of the time column (csv; default the first column)")
+      ->check(kNotEmpty)
+      ->type_name("NAME")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--value-columns", [&o](const std::string& v) { o.input.value_columns = split(v, ','); },
+         "Headers of the series' columns, separated by commas (csv; default every other "
+         "numeric column)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            for (const auto& item : split(text, ','))
+              if (item.empty()) return "'" + text + "' holds an empty column name";
+            return std::string();
+          },
+          ""))
+      ->type_name("NAME[,...]")
       ->group(group);
   app.add_option_function<std::string>(
          "--series",
@@ -205,6 +224,17 @@ void add_analysis_options(CLI::App& app, Options& o) {
         ->transform(named_codes(codes))
         ->group(group);
   };
+  CodeMap samplings;
+  for (std::size_t i = 0; i < sampling_names().size(); ++i)
+    samplings[sampling_names()[i]] = static_cast<int>(i);
+  app.add_option("--sampling", a.sampling,
+                 "Analysis of the spectrum: auto (as the times call for: even, gaps or uneven), "
+                 "even (as if evenly spaced, at the mean step), gaps (missing-data multitaper), "
+                 "uneven (multitaper Lomb-Scargle) or interpolate (linearly to the median step) "
+                 "(default auto)")
+      ->transform(named_codes(samplings))
+      ->type_name("auto|even|gaps|uneven|interpolate")
+      ->group(group);
   coded("--noise", a.noise, {{"red", 0}, {"white", 1}, {"local", 2}},
         "Null hypothesis: red, white or local (locally-white) noise (default red; local with "
         "--signal harmonic)");
@@ -381,7 +411,7 @@ void add_output_options(CLI::App& app, Options& o) {
       ->type_name("N")
       ->group(group);
   app.add_flag("--quiet", o.output.quiet,
-               "Nothing on the standard output and no progress line; errors only")
+               "Nothing on the standard output and no progress line; errors and warnings only")
       ->group(group);
 }
 
@@ -399,8 +429,10 @@ std::string contradiction(const Options& o) {
     return option + " applies to " + which + " only, not to " + layout;
   };
   for (const std::string& message :
-       {only_for(in.skip.has_value(), "--skip", {4, 5, 6, 7},
-                 "--layout two, multi, monthly and rows"),
+       {only_for(in.skip.has_value(), "--skip", {4, 5, 6, 7, 8},
+                 "--layout two, multi, monthly, rows and csv"),
+        only_for(in.time_column.has_value(), "--time-column", {8}, "--layout csv"),
+        only_for(!in.value_columns.empty(), "--value-columns", {8}, "--layout csv"),
         only_for(in.per_line.has_value(), "--per-line", {6}, "--layout monthly"),
         only_for(in.multiplier.has_value(), "--multiplier", {6}, "--layout monthly"),
         only_for(in.sentinel.has_value(), "--sentinel", {5}, "--layout multi"),
@@ -459,7 +491,7 @@ const char* kVersion = "quorvane " QUORVANE_VERSION;
 
 std::string help_text(const CLI::App& analyse) {
   std::ostringstream text;
-  text << kVersion << ": multitaper spectral analysis of evenly sampled time series\n\n"
+  text << kVersion << ": multitaper spectral analysis of time series\n\n"
        << "Usage:\n"
        << "  quorvane                         the interactive dialogue on the console\n"
        << "  quorvane analyse FILE [options]  analyse series of FILE without questions\n"
@@ -474,7 +506,12 @@ std::string help_text(const CLI::App& analyse) {
 
 const std::vector<std::string>& layout_names() {
   static const std::vector<std::string> names = {"rwl",   "crn",     "single", "two",
-                                                 "multi", "monthly", "rows"};
+                                                 "multi", "monthly", "rows",   "csv"};
+  return names;
+}
+
+const std::vector<std::string>& sampling_names() {
+  static const std::vector<std::string> names = {"auto", "even", "gaps", "uneven", "interpolate"};
   return names;
 }
 

@@ -18,14 +18,16 @@ namespace quorvane::cli {
 
 struct InputOptions {
   std::string file;
-  int layout =
-      0;  // 1..7: raw ring widths, chronology, single, two, multiple columns, monthly, rows
-  std::optional<int> skip;                   // lines above the data (layouts 4 to 7)
+  // 1..8: raw ring widths, chronology, single, two, multiple columns, monthly, rows, csv
+  int layout = 0;
+  std::optional<int> skip;                   // lines above the data (layouts 4 to 8)
   std::optional<int> per_line;               // monthly: values per line
   std::optional<float> multiplier;           // monthly: factor to the values' units
   std::optional<std::string> sentinel;       // multiple columns: marker of a missing cell
   std::optional<std::string> record_layout;  // rows: the layout of one line
   std::optional<int> columns;                // multiple columns (with X) or rows: columns read
+  std::optional<std::string> time_column;    // csv: the time column's header (default the first)
+  std::vector<std::string> value_columns;    // csv: the series' headers (default every numeric one)
   // The series to analyse: empty for all, else 1-based numbers or names,
   // in the order given.
   std::vector<std::string> series;
@@ -44,6 +46,9 @@ struct AnalysisOptions {
   std::optional<int> normalize;                 // inorm
   std::optional<int> reshape;                   // isiglev 1..6, or 0 for no reshaping
   std::optional<std::pair<float, float>> band;  // fmin, fmax
+  // The analysis of the spectrum: 0 auto (as the sampling calls for), 1 even,
+  // 2 gaps, 3 uneven, 4 interpolate (driver::SamplingChoice in this order).
+  int sampling = 0;
 };
 
 // How significant peaks are judged, and what more the spectrum run gives.
@@ -102,7 +107,10 @@ struct ParseOutcome {
 ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& options,
                                 std::ostream& out, std::ostream& err);
 
-// The names of the input layouts, by code 1..7.
+// The names of the input layouts, by code 1..8.
 const std::vector<std::string>& layout_names();
+
+// The names of the --sampling choices, by code 0..4.
+const std::vector<std::string>& sampling_names();
 
 }  // namespace quorvane::cli

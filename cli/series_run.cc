@@ -106,8 +106,14 @@ std::string select_signals(const ReconOptions& recon, AnalysisRecord& r) {
   return {};
 }
 
+// Whether the run has Monte Carlo levels for every band entry.
+bool has_montecarlo_levels(const spectral::SpecResults& s) {
+  return s.nf > 1 && s.montecarlo_conf[0].size() >= static_cast<std::size_t>(s.nf - 1);
+}
+
 std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
   const spectral::SpecResults& s = r.spectra;
+  const bool band_wide = has_montecarlo_levels(s);
   std::vector<PeakRow> rows;
   for (int i = 0; i < r.nsig; ++i) {
     const auto k = static_cast<std::size_t>(i);
@@ -123,14 +129,20 @@ std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
       row.ratio = s.specback0[e] != 0.0f ? s.specraw0[e] / s.specback0[e] : 0.0f;
       row.f = s.ftest[e];
     }
+    if (band_wide) {
+      row.global_significance = row.ratio >= s.global_conf[1]   ? 99.0f
+                                : row.ratio >= s.global_conf[0] ? 95.0f
+                                                                : 0.0f;
+    }
     rows.push_back(row);
   }
   return rows;
 }
 
-std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks) {
+std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wide) {
   std::vector<Column> columns = {{"frequency", {}}, {"period", {}}, {"significance", {}},
                                  {"ratio", {}},     {"F", {}},      {"trend", {}}};
+  if (band_wide) columns.push_back({"global_significance", {}});
   for (const auto& p : peaks) {
     columns[0].values.push_back(p.frequency);
     columns[1].values.push_back(p.period);
@@ -138,8 +150,27 @@ std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks) {
     columns[3].values.push_back(p.ratio);
     columns[4].values.push_back(p.f);
     columns[5].values.push_back(p.trend ? 1.0f : 0.0f);
+    if (band_wide) columns[6].values.push_back(p.global_significance);
   }
   return columns;
+}
+
+// The record's settings without its arrays, for the summary.
+AnalysisRecord settings_of(AnalysisRecord& r) {
+  AnalysisRecord arrays;
+  const auto exchange = [&] {
+    std::swap(arrays.y, r.y);
+    std::swap(arrays.time, r.time);
+    std::swap(arrays.time_single, r.time_single);
+    std::swap(arrays.grid, r.grid);
+    std::swap(arrays.spectra, r.spectra);
+    std::swap(arrays.rsig, r.rsig);
+    std::swap(arrays.signal, r.signal);
+  };
+  exchange();
+  AnalysisRecord settings = r;
+  exchange();
+  return settings;
 }
 
 // The header of one reconstructed signal's column.
@@ -201,14 +232,22 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     return;
   }
   AnalysisRecord& r = r_;
-  r.title = series.title;
-  r.y = series.y;
-  r.npts = static_cast<int>(series.y.size());
-  r.dt = series.dt;
+  const auto warn = [this](std::string_view line) {
+    result_.warnings.emplace_back(line);
+    result_.notes.emplace_back(line);
+  };
+  if (Status loaded = driver::load_series(r, std::move(series),
+                                          sampling_choice(options_.analysis.sampling), warn);
+      !loaded) {
+    fail(loaded.message);
+    return;
+  }
   driver::set_defaults(r);
+  result_.settings = settings_of(r);
   result_.npts = r.npts;
   result_.dt = r.dt;
-  result_.first_time = series.time.empty() ? 0.0f : series.time.front();
+  result_.first_time = r.time_single.empty() ? r.time.front()
+                                             : std::stod(number_text(r.time_single.front()));
 
   if (std::string problem = apply_options(options_.analysis, r); !problem.empty()) {
     fail(problem);
@@ -229,9 +268,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
       &session_);
   // One spectrum run per series: its memory is not needed again.
   session_.release_memory();
-  result_.settings = r;
-  result_.settings.spectra = {};
-  result_.settings.y.clear();
+  result_.settings = settings_of(r);
   if (!status) {
     fail(status.message);
     return;
@@ -239,8 +276,10 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.analysed = true;
   result_.rho = r.spectra.rho;
   result_.peaks = peak_rows(r);
+  result_.montecarlo = has_montecarlo_levels(r.spectra);
   result_.ok = true;
-  if (!write("spectrum", spectrum_columns(r)) || !write("peaks", peak_columns(result_.peaks)))
+  if (!write("spectrum", spectrum_columns(r)) ||
+      !write("peaks", peak_columns(result_.peaks, result_.montecarlo)))
     return;
   if (options_.output.plots != "none") {
     for (int kind : driver::spectrum_plot_kinds(r))
@@ -248,6 +287,10 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   }
 
   if (options_.recon.mode == ReconOptions::Mode::None) return;
+  if (Status possible = driver::check_reconstruction(r); !possible) {
+    fail(possible.message);
+    return;
+  }
   if (std::string problem = select_signals(options_.recon, r); !problem.empty()) {
     fail(problem);
     return;
@@ -268,10 +311,13 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   const display::PlotInput input = driver::reconstruction_plot(r);
   display::PlotData sum;
   display::prepare_plot_data(input, sum);
-  std::vector<Column> columns = {
-      {"time", series.time}, {"series", r.y}, {"anomaly", sum.curves[1]}};
+  // The times in single precision, as they have always been written, where
+  // it tells them apart.
+  Column time{"time", r.time_single};
+  if (time.values.empty()) time.wide = r.time;
+  std::vector<Column> columns = {std::move(time), {"series", r.y}, {"anomaly", sum.curves[1]}};
   for (auto& column : signals) {
-    column.values.resize(series.time.size());
+    column.values.resize(r.y.size());
     columns.push_back(std::move(column));
   }
   columns.push_back({"sum", sum.curves[0]});
@@ -331,8 +377,28 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
     columns.push_back({"jackknife_lower", band(s.jackknife_lower)});
     columns.push_back({"jackknife_upper", band(s.jackknife_upper)});
   }
+  // The band-wide levels: one peak above them is significant for the whole
+  // band, not only at its own frequency.
+  if (has_montecarlo_levels(s)) {
+    const char* const global_names[2] = {"global95", "global99"};
+    for (std::size_t j = 0; j < 2; ++j) {
+      std::vector<float> level(n);
+      for (std::size_t i = 0; i < n; ++i) level[i] = s.specback0[i] * s.global_conf[j];
+      columns.push_back({global_names[j], std::move(level)});
+    }
+  }
   // Further per-frequency results join here as more columns of n values.
   return columns;
+}
+
+driver::SamplingChoice sampling_choice(int code) {
+  switch (code) {
+    case 1: return driver::SamplingChoice::even;
+    case 2: return driver::SamplingChoice::gaps;
+    case 3: return driver::SamplingChoice::uneven;
+    case 4: return driver::SamplingChoice::interpolate;
+    default: return driver::SamplingChoice::automatic;
+  }
 }
 
 SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,

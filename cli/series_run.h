@@ -8,6 +8,7 @@
 
 #include "cli/files.h"
 #include "cli/options.h"
+#include "driver/analysis.h"
 #include "driver/analysis_record.h"
 #include "input/series_table.h"
 
@@ -21,6 +22,9 @@ struct PeakRow {
   float ratio = 0.0f;         // raw spectrum over the background at the peak (0 where that is 0)
   float f = 0.0f;             // harmonic F statistic at the peak
   bool trend = false;         // below the bandwidth: the secular trend
+  // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
+  // level (significant for the whole band), else 0.
+  float global_significance = 0.0f;
 };
 
 // What one series gave; everything the summary reports about it.
@@ -29,12 +33,18 @@ struct SeriesResult {
   std::size_t number = 0;  // 1-based position in the file
   bool ok = false;
   std::string message;             // why it failed
-  std::vector<std::string> notes;  // the engine's diagnostic lines
-  bool analysed = false;           // the values below are filled
+  std::vector<std::string> notes;     // the engine's diagnostic lines and the warnings
+  std::vector<std::string> warnings;  // what changes the meaning of the results
+  bool analysed = false;              // the values below are filled
   int npts = 0;
   float dt = 0.0f;
-  float first_time = 0.0f;
-  driver::AnalysisRecord settings;  // settings members only: those used
+  // The first time: the double whose shortest text is that of the single
+  // precision time where single precision tells the times apart (so it
+  // reads as it always has), else the double time.
+  double first_time = 0.0;
+  // settings members only: those used, with the sampling and method
+  driver::AnalysisRecord settings;
+  bool montecarlo = false;  // the peaks carry band-wide significances
   float rho = 0.0f;
   std::vector<PeakRow> peaks;
   std::vector<float> reconstructed;  // frequencies reconstructed, in order
@@ -54,7 +64,11 @@ SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
 
 // The spectrum file's columns, by band entry: frequency, period, the
 // estimate, reshaped, harmonic, median-smoothed and background spectra, the
-// 50/90/95/99 % levels, F and its levels.
+// 50/90/95/99 % levels, F and its levels; with the jackknife its interval,
+// and with Monte Carlo levels the band-wide 95 and 99 % levels.
 std::vector<Column> spectrum_columns(const driver::AnalysisRecord& r);
+
+// The --sampling choice of option code `code` (0..4).
+driver::SamplingChoice sampling_choice(int code);
 
 }  // namespace quorvane::cli

@@ -50,6 +50,14 @@ Json input_block(const InputOptions& in) {
       parameters["record_layout"] = in.record_layout.value_or("");
       parameters["columns"] = in.columns.value_or(0);
       break;
+    case 8: {
+      parameters["skip"] = in.skip.value_or(0);
+      parameters["time_column"] = in.time_column ? Json(*in.time_column) : Json(nullptr);
+      Json columns = Json::array();
+      for (const auto& name : in.value_columns) columns.push_back(name);
+      parameters["value_columns"] = in.value_columns.empty() ? Json("numeric") : columns;
+      break;
+    }
     default:
       break;
   }
@@ -87,6 +95,7 @@ Json settings_block(const Options& o) {
     recon["constraint"] = name_of(r.constraint, {"misfit", "norm", "slope", "rough"});
   block["reconstruction"] = recon;
   block["plots"] = o.output.plots;
+  block["sampling"] = sampling_names()[static_cast<std::size_t>(o.analysis.sampling)];
   const SignificanceOptions& g = o.significance;
   Json significance;
   significance["levels"] = g.montecarlo ? "montecarlo" : "chisquare";
@@ -121,6 +130,26 @@ Json series_settings(const driver::AnalysisRecord& r) {
   return block;
 }
 
+// How the series is sampled and which analysis its spectrum had.
+Json sampling_block(const driver::AnalysisRecord& r) {
+  using spectral::SamplingClass;
+  using driver::SpectrumMethod;
+  Json block;
+  const SamplingClass kind = r.sampling.kind;
+  block["class"] = kind == SamplingClass::even ? "even" : kind == SamplingClass::gaps ? "gaps" : "uneven";
+  switch (r.method) {
+    case SpectrumMethod::even: block["method"] = "multitaper"; break;
+    case SpectrumMethod::mean_step: block["method"] = "mean_step_multitaper"; break;
+    case SpectrumMethod::gaps: block["method"] = "missing_data_multitaper"; break;
+    case SpectrumMethod::uneven: block["method"] = "lomb_scargle_multitaper"; break;
+    case SpectrumMethod::interpolate: block["method"] = "interpolated_multitaper"; break;
+  }
+  block["median_step"] = r.sampling.median_step;
+  block["missing"] = r.sampling.missing;
+  block["reversed"] = r.sampling.reversed;
+  return block;
+}
+
 Json series_block(const SeriesResult& s) {
   Json block;
   block["name"] = s.name;
@@ -130,7 +159,8 @@ Json series_block(const SeriesResult& s) {
   if (s.npts > 0) {
     block["npts"] = s.npts;
     block["dt"] = number(s.dt);
-    block["first_time"] = number(s.first_time);
+    block["sampling"] = sampling_block(s.settings);
+    block["first_time"] = s.first_time;
     block["settings"] = series_settings(s.settings);
     block["bandwidth"] = number(s.settings.bndwdth);
   }
@@ -145,6 +175,7 @@ Json series_block(const SeriesResult& s) {
       peak["ratio"] = number(p.ratio);
       peak["F"] = number(p.f);
       peak["trend"] = p.trend;
+      if (s.montecarlo) peak["global_significance"] = number(p.global_significance);
       peaks.push_back(peak);
     }
     block["peaks"] = peaks;

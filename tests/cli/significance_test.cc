@@ -39,8 +39,10 @@ TEST(SignificanceOptions, MonteCarloFilesAreByteIdenticalForAnyJobsAndUseTheirLe
                     file_text(folder / "sunspots.peaks.csv") + file_text(folder / "summary.json"));
     if (texts.size() == 2) {
       const Csv spectrum = read_csv(folder / "sunspots.spectrum.csv");
-      ASSERT_EQ(spectrum.header.back(), "jackknife_upper");
-      ASSERT_EQ(spectrum.header[spectrum.header.size() - 2], "jackknife_lower");
+      ASSERT_LT(spectrum.column("jackknife_upper"), spectrum.header.size());
+      ASSERT_LT(spectrum.column("jackknife_lower"), spectrum.header.size());
+      ASSERT_EQ(spectrum.header.back(), "global99");
+      ASSERT_EQ(spectrum.header[spectrum.header.size() - 2], "global95");
       // 309 values padded by 2: a 1024-point transform.
       EXPECT_EQ(spectrum.rows.size(), 512u);
       const std::size_t estimate = spectrum.column("estimate");
@@ -48,6 +50,10 @@ TEST(SignificanceOptions, MonteCarloFilesAreByteIdenticalForAnyJobsAndUseTheirLe
       const std::size_t level99 = spectrum.column("level99");
       bool varies = false;
       for (const auto& row : spectrum.rows) {
+        // Each surrogate's largest ratio bounds its ratio at every
+        // frequency, so the band-wide levels lie at or above the local ones.
+        EXPECT_GE(row[spectrum.column("global95")], row[spectrum.column("level95")]);
+        EXPECT_GE(row[spectrum.column("global99")], row[level99]);
         EXPECT_LE(row[spectrum.column("jackknife_lower")], row[estimate]);
         EXPECT_GE(row[spectrum.column("jackknife_upper")], row[estimate]);
         if (row[background] > 0.0f &&
@@ -65,10 +71,16 @@ TEST(SignificanceOptions, MonteCarloFilesAreByteIdenticalForAnyJobsAndUseTheirLe
           if (row[0] != f) continue;
           const std::string level = "level" + std::to_string(static_cast<int>(peak[peaks.column("significance")]));
           EXPECT_GT(row[estimate], row[spectrum.column(level)]) << f;
+          const float global = peak[peaks.column("global_significance")];
+          EXPECT_EQ(global, row[estimate] >= row[spectrum.column("global99")]   ? 99.0f
+                            : row[estimate] >= row[spectrum.column("global95")] ? 95.0f
+                                                                                : 0.0f)
+              << f;
         }
       }
       const std::string summary = file_text(folder / "summary.json");
       EXPECT_NE(summary.find("\"levels\": \"montecarlo\""), std::string::npos) << summary;
+      EXPECT_NE(summary.find("\"global_significance\""), std::string::npos) << summary;
     }
     fs::remove_all(folder);
   }
@@ -88,6 +100,10 @@ TEST(SignificanceOptions, DefaultsLeaveTheFilesOfTheDialoguesRun) {
   }
   const std::string summary = file_text(plain / "summary.json");
   EXPECT_NE(summary.find("\"levels\": \"chisquare\""), std::string::npos) << summary;
+  // The band-wide levels come with Monte Carlo levels only.
+  EXPECT_EQ(summary.find("global"), std::string::npos) << summary;
+  EXPECT_EQ(read_csv(plain / "sunspots.spectrum.csv").column("global95"),
+            read_csv(plain / "sunspots.spectrum.csv").header.size());
   fs::remove_all(plain);
   fs::remove_all(explicit_defaults);
 }
