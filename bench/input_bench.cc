@@ -1,8 +1,10 @@
 // Reading speed of the series readers: the work must grow linearly with the
-// file (single column values, multiple-column rows, raw ring-width decades).
+// file (single column values, multiple-column rows, raw ring-width decades,
+// csv rows).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -104,6 +106,38 @@ void BM_single_column_file(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_single_column_file)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// A csv file of a million rows (a time column and three series, one with
+// a missing value in every tenth row) read from disk, and one series chosen
+// from it: the reading, the double times and the sampling class.
+void BM_csv_file(benchmark::State& state) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("quorvane_bench_csv_" + std::to_string(state.range(0)) + ".csv");
+  {
+    std::ofstream file(path);
+    file << "age,\"d18O (permil)\",temperature,depth\n";
+    for (long i = 0; i < state.range(0); ++i)
+      file << std::fixed << std::setprecision(2) << 1000.0 + 0.25 * static_cast<double>(i) << ',' << (i % 10 == 3 ? "NA" : "-3.125")
+           << ',' << (i % 977) * 0.01 << ',' << i << '\n';
+  }
+  quorvane::input::ReadOptions options;
+  options.iform = 8;
+  for (auto _ : state) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    Console console(in, out, err);
+    SeriesTable table;
+    std::string error;
+    quorvane::input::ChosenSeries chosen;
+    if (!quorvane::input::read_series_file(path.string(), options, table, console, error) ||
+        !quorvane::input::choose_series(table, 0, chosen, error))
+      state.SkipWithError(error.c_str());
+    benchmark::DoNotOptimize(chosen.time.data());
+  }
+  std::filesystem::remove(path);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_csv_file)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

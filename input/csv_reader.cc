@@ -43,44 +43,46 @@ std::string_view trimmed(std::string_view text) {
 
 // Splits one line into its cells: blanks around a cell are dropped, and a
 // cell in double quotes may hold the separator ("" stands for one quote).
+// The strings of `cells` are reused from line to line.
 void split_cells(std::string_view line, char separator, std::vector<std::string>& cells) {
-  cells.clear();
+  std::size_t count = 0;
   std::size_t i = 0;
   while (true) {
-    std::string cell;
+    if (count == cells.size()) cells.emplace_back();
+    std::string& cell = cells[count++];
+    cell.clear();
     while (i < line.size() && (line[i] == ' ' || (line[i] == '\t' && separator != '\t'))) ++i;
     if (i < line.size() && line[i] == '"') {
-      ++i;
-      while (i < line.size()) {
-        if (line[i] == '"') {
-          if (i + 1 < line.size() && line[i + 1] == '"') {
-            cell += '"';
-            i += 2;
-            continue;
-          }
+      for (++i; i < line.size(); ++i) {
+        if (line[i] != '"') {
+          cell += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+          cell += line[++i];
+        } else {
           ++i;
           break;
         }
-        cell += line[i++];
       }
-      const std::size_t end = std::min(line.find(separator, i), line.size());
-      i = end;
+      i = std::min(line.find(separator, i), line.size());
     } else {
       const std::size_t end = std::min(line.find(separator, i), line.size());
-      cell = std::string(trimmed(line.substr(i, end - i)));
+      cell.assign(trimmed(line.substr(i, end - i)));
       i = end;
     }
-    cells.push_back(std::move(cell));
-    if (i >= line.size()) return;
+    if (i >= line.size()) break;
     ++i;  // the separator
   }
+  cells.resize(count);
 }
 
 bool is_missing(std::string_view cell) {
-  if (cell.empty()) return true;
-  std::string lower(cell);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower == "na" || lower == "nan";
+  const auto is = [cell](std::string_view word) {
+    if (cell.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(cell[i])) != word[i]) return false;
+    return true;
+  };
+  return cell.empty() || is("na") || is("nan");
 }
 
 // The text of a number cell as the number readers take it: with semicolons

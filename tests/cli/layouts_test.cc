@@ -32,6 +32,7 @@ std::vector<LayoutCase> layout_cases() {
   const auto wave = [](int i, int k) { return 10.0 + std::sin(0.7 * i + k) + 0.1 * k; };
   std::vector<std::string> two = {"preamble", "more", "depth   value"};
   std::vector<std::string> multi = {"yr a b c"};
+  std::vector<std::string> csv = {"depth;\"b\";a;note"};
   // Rows come in blocks, each after a heading line.
   std::vector<std::string> rows = {"file title", "source", "block heading"};
   for (int i = 0; i < 30; ++i) {
@@ -43,6 +44,7 @@ std::vector<LayoutCase> layout_cases() {
     std::snprintf(row, sizeof row, " %4d%6.2f%6.2f%6.2f", 1801 + i, wave(i, 1), wave(i, 2),
                   wave(i, 3));
     rows.push_back(row);
+    csv.push_back(number(0.5 * i) + ";" + number(wave(i, 1)) + ";" + number(wave(i, 2)) + ";x");
   }
   return {
       {"two", two, {"--layout", "two", "--skip", "2"}, {"value"}, 30, 0.0f},
@@ -58,6 +60,8 @@ std::vector<LayoutCase> layout_cases() {
        {"Col____1", "Col____2", "Col____3"},
        30,
        1.0f},
+      {"csv", csv, {"--layout", "csv", "--time-column", "depth", "--value-columns", "a,b"},
+       {"a", "b"}, 30, 0.0f},
   };
 }
 
@@ -80,7 +84,7 @@ TEST(Layouts, EachLayoutsOptionsReachItsReader) {
     for (std::size_t k = 0; k < c.series.size(); ++k) {
       const auto& s = summary["series"][k];
       EXPECT_EQ(s["name"], c.series[k]) << c.name;
-      // Missing cells are dropped, so column b is two values shorter.
+      // Column b misses its first two cells, so it is two values shorter.
       const int npts = c.name == "multi" && k == 1 ? c.npts - 2 : c.npts;
       EXPECT_EQ(s["npts"], npts) << c.name << " " << k;
       const float first = c.name == "multi" && k == 1 ? 1902.0f : c.first_time;

@@ -1,6 +1,8 @@
 // Whole dialogues of the program, run in-process over string streams.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -292,6 +294,30 @@ TEST(Reselection, ItemSevenChoosesAgainWithoutAskingForTheFile) {
   EXPECT_PRED2(contains, rest, "Series selection menu");
   // The settings are back to their defaults.
   EXPECT_EQ(last_menu(r.out), std::string(kDefaultMenu).substr(1) + "\n quitting...\n");
+}
+
+// A series with a missing year says once which analysis its spectrum gets
+// and has its reconstruction refused; the complete series of the same file
+// reads as it always has.
+TEST(Sampling, AGappySeriesIsNamedAsSuchAndItsReconstructionRefused) {
+  const auto path = std::filesystem::temp_directory_path() / "quorvane_dialogue_gaps.txt";
+  {
+    std::ofstream file(path);
+    file << "yr a b\n";
+    for (int i = 0; i < 200; ++i) file << 1800 + i << (i == 50 ? " * " : " 1.5 ") << i % 7 << "\n";
+  }
+  Session r = run(path.string() + "\n5\n0\n3\n*\n1\nf\n5\n7\n2\nf\n8\n");
+  std::filesystem::remove(path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string expected =
+      " Series a has gaps: 1 of 200 samples missing; its spectrum uses the missing-data "
+      "multitaper method.\n" +
+      std::string(kDefaultMenu) + " Series a has gaps; the reconstruction needs evenly spaced "
+      "values.\n" + kDefaultMenu;
+  EXPECT_EQ(after(r.out, "[T]rue or [F]alse : ").substr(0, expected.size()), expected);
+  const std::string question = "[T]rue or [F]alse : ";
+  EXPECT_EQ(r.out.substr(r.out.rfind(question) + question.size()),
+            std::string(kDefaultMenu) + "\n quitting...\n");
 }
 
 }  // namespace

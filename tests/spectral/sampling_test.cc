@@ -1,0 +1,68 @@
+// The sampling class of a record's times, and the two ways onto a grid.
+#include "spectral/sampling.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quorvane::spectral {
+namespace {
+
+struct ClassCase {
+  std::vector<double> time;
+  SamplingClass kind;
+  double median;
+  std::int64_t missing;
+  bool reversed;
+  std::size_t refused_at = 0;  // the first offending value of a refusal
+};
+
+TEST(Sampling, StepsWithinOnePercentOfTheMedianOrItsMultiplesDecideTheClass) {
+  const auto even = SamplingClass::even, gaps = SamplingClass::gaps;
+  const std::vector<ClassCase> cases = {
+      {{1, 2, 3, 4}, even, 1, 0, false},
+      {{1, 2.004, 3, 3.997}, even, 0.997, 0, false},
+      {{0, 1, 2, 5, 6, 7}, gaps, 1, 2, false},
+      {{0, 1, 2, 4.009, 5}, gaps, 1, 1, false},
+      // The lower middle step of an even count: as many gaps as steps stay gaps.
+      {{0, 1, 2, 4, 6}, gaps, 1, 2, false},
+      {{0, 1, 2.5, 3.5, 4.5}, SamplingClass::uneven, 1, 0, false},
+      {{0, 1, 2, 4.02, 5}, SamplingClass::uneven, 1, 0, false},
+      {{10, 8, 6, 4}, even, 2, 0, true},
+      {{9, 8, 5, 4}, gaps, 1, 2, true},
+      // Repeated times, and times that turn back, whichever way they run.
+      {{1, 2, 2, 3}, even, -1, 0, false, 2},
+      {{1, 2, 3, 2.5}, even, -1, 0, false, 3},
+      {{5, 4, 6}, even, -1, 0, false, 2},
+  };
+  for (const ClassCase& c : cases) {
+    SCOPED_TRACE(c.time[2]);
+    Sampling s;
+    s.median_step = -1;  // a refusal leaves it
+    std::size_t offending = 0;
+    const Status status = sampling_of(c.time, s, &offending);
+    EXPECT_EQ(!status, c.refused_at > 0) << status.message;
+    EXPECT_EQ(offending, c.refused_at);
+    EXPECT_EQ(s.kind, c.kind);
+    EXPECT_NEAR(s.median_step, c.median, 1e-12);
+    EXPECT_EQ(s.missing, c.missing);
+    EXPECT_EQ(s.reversed, c.reversed);
+  }
+}
+
+TEST(Sampling, GridPositionsAndInterpolationFollowTheTimes) {
+  std::vector<std::int64_t> grid;
+  grid_positions(std::vector<double>{0, 1.004, 2, 4.99, 6}, 1.0, grid);
+  EXPECT_EQ(grid, (std::vector<std::int64_t>{0, 1, 2, 5, 6}));
+
+  // A straight line is interpolated exactly; grid times past the last time
+  // keep the last value.
+  std::vector<float> out;
+  interpolate_to_step(std::vector<double>{0, 0.5, 3}, std::vector<float>{1, 2, 7}, 1.0, out);
+  EXPECT_EQ(out, (std::vector<float>{1, 3, 5, 7}));
+  interpolate_to_step(std::vector<double>{0, 1, 2.6}, std::vector<float>{0, 2, 4}, 1.0, out);
+  EXPECT_EQ(out, (std::vector<float>{0, 2, 3.25f, 4}));
+}
+
+}  // namespace
+}  // namespace quorvane::spectral
