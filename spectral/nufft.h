@@ -40,7 +40,7 @@ namespace quorvane::spectral {
 // make does what depends on the times alone (kernel values, grid cells and
 // phases of every point, the FFT tables, the deconvolution factors) once; a
 // made plan is read-only, so several threads may transform with it at once,
-// each with its own NufftWork.
+// each with its own NufftPlan::Work.
 class NufftPlan {
  public:
   NufftPlan();

@@ -41,7 +41,8 @@ constexpr int kTwoThreadValues = 1 << 15;
 
 // A double in the shortest form that reads back as the same value, so that
 // neighbouring times in a message are told apart.
-std::string exact(double value) {
+template <typename Number>
+std::string exact(Number value) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
   return std::string(text, end);

@@ -57,7 +57,7 @@ class UnevenPlan {
   // Prepares the runs of settings at these times (settings.npts of them,
   // finite and strictly increasing, in double precision; the caller has put
   // decreasing ages in increasing order). Refused: settings that
-  // check_spec_settings refuses, times that are too few, not finite or not
+  // check_spec_settings refuses, times that are not one per value, not finite or not
   // strictly increasing, a band holding no entry of the grid or more than
   // 2^28 entries, a smoothing width the band cannot hold, a plan that needs
   // more memory than the machine has available; out is then left as it
