@@ -439,8 +439,8 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
 
 // The noise background into back and r.specback0 (zero for harmonic
 // signals, whose background is the reshaped spectrum, set after reshaping).
-void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<float>& back,
-                      SpecResults& r) {
+void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& band,
+                      std::pmr::vector<float>& back, SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   back.assign(nfv, 0.0f);
   if (s.isignal == 2) return;
@@ -451,6 +451,8 @@ void noise_background(const SpecSettings& s, const Grid& g, std::pmr::vector<flo
     if (s.inoise == 2) {
       // The corrected median is itself the mean level.
       level = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
+    } else if (!band.red_shape.empty() && s.inoise == 0) {
+      level = (s.irobust == 1 ? r.s0 : r.s0raw) * band.red_shape[i];
     } else if (s.irobust == 1) {
       level = ar1_level(r.s0, r.rho, cs);
     } else {
@@ -616,7 +618,7 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   raw_level(g, r);
   median_level(s, g, r, memory);
   red_noise_fit(s, g, band, r, memory);
-  noise_background(s, g, w.back, r);
+  noise_background(s, g, band, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
   if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
     reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);

@@ -64,6 +64,13 @@ struct TaperedBand {
   // instead of the robust fit to the running median (an estimator whose
   // record gives a better estimate of the persistence than that fit).
   std::optional<float> fixed_rho;
+  // When not empty (grid.nfv values), the shape of the red-noise
+  // background (inoise 0) at each band entry, of mean 1 over the band:
+  // the background is then the level (s0 or s0raw) times this shape
+  // instead of the AR(1) curve of rho over a regular step. An estimator of
+  // a record with uneven steps passes the spectrum of an AR(1) process on
+  // the record's own times.
+  std::span<const float> red_shape;
 };
 
 // Fills the Monte Carlo levels of the run (as montecarlo_levels); called
