@@ -11,16 +11,18 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/peak_memory.h"
 #include "spectral/spectrum.h"
 
 namespace {
 
 using namespace quorvane::spectral;
+using quorvane::bench::peak_memory_mb;
+using quorvane::bench::reset_peak_memory;
 
 std::vector<float> red_noise_with_lines(int n) {
   std::mt19937 gen(7);
@@ -41,21 +43,6 @@ SpecSettings settings(int n, int nwin, int p) {
   s.p = p;
   s.fsmooth = 0.1f;
   return s;
-}
-
-// Linux keeps the peak resident size; writing 5 to clear_refs resets it.
-void reset_peak_memory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-double peak_memory_mb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string key; status >> key;) {
-    if (key == "VmHWM:") {
-      double kib = 0.0;
-      status >> kib;
-      return kib / 1024.0;
-    }
-  }
-  return 0.0;
 }
 
 enum class Mode { Fresh, Cold, Kept };

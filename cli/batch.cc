@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/evolve_command.h"
 #include "cli/files.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
@@ -40,7 +41,8 @@ input::ReadOptions read_options(const InputOptions& in) {
   return r;
 }
 
-// Reads the whole file; false with the reason.
+}  // namespace
+
 bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
   std::error_code code;
   if (!std::filesystem::is_regular_file(in.file, code)) {
@@ -69,6 +71,16 @@ bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& e
   while (!error.empty() && error.back() == '\n') error.pop_back();
   return false;
 }
+
+bool create_output_folder(const std::string& folder, std::string& error) {
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (!code && std::filesystem::is_directory(folder, code)) return true;
+  error = "--out: cannot create the folder " + folder + (code ? ": " + code.message() : std::string());
+  return false;
+}
+
+namespace {
 
 // Runs `work(i)` for i = 0..count-1 on `jobs` threads while the calling
 // thread reports `progress(done)` after each item and at least every 200 ms.
@@ -143,6 +155,8 @@ bool select_series(const input::SeriesTable& table, const std::vector<std::strin
 }
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == "evolve")
+    return run_evolve(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   Options options;
   const ParseOutcome outcome = parse_command_line(args, options, out, err);
   if (!outcome.run) return outcome.exit_status;
@@ -167,11 +181,8 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     return kUsageError;
   }
   const std::string& folder = options.output.out;
-  std::error_code code;
-  std::filesystem::create_directories(folder, code);
-  if (code || !std::filesystem::is_directory(folder, code)) {
-    err << "quorvane: --out: cannot create the folder " << folder
-        << (code ? ": " + code.message() : std::string()) << "\n";
+  if (!create_output_folder(folder, error)) {
+    err << "quorvane: " << error << "\n";
     return kUsageError;
   }
   if (options.output.jobs == 0)

@@ -17,7 +17,7 @@ inline constexpr int kSomeFailed = 1;
 inline constexpr int kUsageError = 2;
 
 // Runs the command line given by `args` (the arguments after the program
-// name): --help, --version or analyse. Results go to files; `out` gets help,
+// name): --help, --version, analyse or evolve (see cli/evolve_command.h). Results go to files; `out` gets help,
 // the version and, unless --quiet, one line per series; `err` gets the
 // errors and, when it is a terminal, a progress line. Returns the exit
 // status: 0 when every chosen series was analysed, 1 when some failed (the
@@ -26,6 +26,15 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 
 // Runs an analysis with parsed options; as run_command_line.
 int run_analyse(Options options, std::ostream& out, std::ostream& err);
+
+// Reads every series of the input file with the layout and answers of
+// `input`, replacing `table`; false with the reason (naming the file and
+// the layout, with the reader's own lines) when it cannot.
+bool read_file(const InputOptions& input, input::SeriesTable& table, std::string& error);
+
+// Creates the output folder (and its parents) when missing; false with a
+// message naming --out when it cannot.
+bool create_output_folder(const std::string& folder, std::string& error);
 
 // The 0-based table indices of the series `wanted` names: all series when
 // it is empty, else each item in order as a 1-based number or a name

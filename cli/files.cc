@@ -30,6 +30,10 @@ const mode_t kCreationMask = [] {
 
 std::string number_text(float value) { return fmt::format("{}", value); }
 
+void append_number_text(std::string& text, float value) {
+  fmt::format_to(std::back_inserter(text), "{}", value);
+}
+
 std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
   const auto folded = [](std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -52,7 +56,7 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
 
 namespace {
 
-bool write_whole(int fd, const std::string& text) {
+bool write_whole(int fd, std::string_view text) {
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
@@ -79,35 +83,81 @@ bool write_file_atomically(const std::string& path, const std::string& content,
       error);
 }
 
-bool write_file_atomically(const std::string& path, const TextPieces& next, std::string& error) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temporary_.empty()) std::remove(temporary_.c_str());
+}
+
+bool AtomicFile::open(std::string& error) {
+  const std::size_t slash = path_.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   std::string temporary = folder + "." + name + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
+  fd_ = ::mkstemp(temporary.data());
+  if (fd_ < 0) {
     error = "cannot create a file in " + (folder.empty() ? std::string(".") : folder) + ": " +
             std::strerror(errno);
     return false;
   }
+  temporary_ = std::move(temporary);
   // mkstemp creates the file readable by its owner only; results are
   // ordinary files.
-  ::fchmod(fd, 0666 & ~kCreationMask);
-  bool written = true;
-  for (std::string piece; written && next(piece);) written = write_whole(fd, piece);
-  const int write_errno = errno;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed) {
-    error = "cannot write " + path + ": " + std::strerror(!written ? write_errno : errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
+  ::fchmod(fd_, 0666 & ~kCreationMask);
   return true;
+}
+
+bool AtomicFile::flush() {
+  if (fd_ < 0 || write_errno_ != 0) return false;
+  if (!write_whole(fd_, buffer_)) {
+    write_errno_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  buffer_.clear();
+  return true;
+}
+
+bool AtomicFile::write(std::string_view text) {
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  if (buffer_.empty() && text.size() >= kPieceBytes) {
+    // A large piece goes out as it is, without a copy.
+    if (fd_ < 0 || write_errno_ != 0) return false;
+    if (write_whole(fd_, text)) return true;
+    write_errno_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  buffer_ += text;
+  return buffer_.size() < kPieceBytes || flush();
+}
+
+bool AtomicFile::commit(std::string& error) {
+  if (fd_ < 0) {
+    error = "cannot write " + path_ + ": the file is not open";
+    return false;
+  }
+  flush();
+  const int fd = fd_;
+  fd_ = -1;
+  const bool closed = ::close(fd) == 0;
+  if (write_errno_ != 0 || !closed) {
+    error = "cannot write " + path_ + ": " + std::strerror(write_errno_ != 0 ? write_errno_ : errno);
+    return false;
+  }
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    error = "cannot write " + path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+bool write_file_atomically(const std::string& path, const TextPieces& next, std::string& error) {
+  AtomicFile file(path);
+  if (!file.open(error)) return false;
+  bool written = true;
+  for (std::string piece; written && next(piece);) written = file.write(piece);
+  return file.commit(error);
 }
 
 TextPieces csv_pieces(const std::vector<Column>& columns) {
@@ -132,7 +182,7 @@ TextPieces csv_pieces(const std::vector<Column>& columns) {
         if (column.values.empty()) {
           fmt::format_to(std::back_inserter(piece), "{}", column.wide[row]);
         } else {
-          fmt::format_to(std::back_inserter(piece), "{}", column.values[row]);
+          append_number_text(piece, column.values[row]);
         }
       }
       piece += '\n';

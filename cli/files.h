@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane::cli {
@@ -11,6 +12,8 @@ namespace quorvane::cli {
 // The shortest decimal text that reads back as exactly `value` ("0.1",
 // "1e-05", "inf", "nan").
 std::string number_text(float value);
+// The same text appended to `text`, without a string of its own.
+void append_number_text(std::string& text, float value);
 
 // File-name stems for the series `titles`, in order: each series name made
 // safe for a file name (as the dialogue names its plot files, with a leading
@@ -31,6 +34,33 @@ bool write_file_atomically(const std::string& path, const std::string& content, 
 // returns false when there is none.
 using TextPieces = std::function<bool(std::string& piece)>;
 bool write_file_atomically(const std::string& path, const TextPieces& next, std::string& error);
+
+// A file written piece by piece: to a new temporary file in the folder of
+// `path`, which replaces `path` only when commit() succeeds. Destroyed
+// without a successful commit, it removes the temporary file, so an
+// interrupted or failed writing leaves either the old file or none.
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the temporary file; false with `error` when it cannot be.
+  bool open(std::string& error);
+  // Appends `text` (held back until about a megabyte has gathered). False
+  // once a write has failed; commit() then says why.
+  bool write(std::string_view text);
+  // Writes what is held back, closes the file and renames it to `path`;
+  // false with `error` set when any of it, or an earlier write, failed.
+  bool commit(std::string& error);
+
+ private:
+  bool flush();
+  std::string path_, temporary_, buffer_;
+  int fd_ = -1;
+  int write_errno_ = 0;
+};
 
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the

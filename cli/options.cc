@@ -105,6 +105,15 @@ CLI::Validator named_codes(const CodeMap& codes) {
       "");
 }
 
+}  // namespace
+
+const CLI::Validator& positive_number() { return kPositive; }
+
+void wrap_descriptions(CLI::App& app) {
+  for (CLI::Option* option : app.get_options())
+    option->description(wrapped(option->get_description(), 60));
+}
+
 // Input: the layout and the answers the dialogue asks for it.
 void add_input_options(CLI::App& app, Options& o) {
   const std::string group = "Input";
@@ -276,7 +285,7 @@ void add_analysis_options(CLI::App& app, Options& o) {
 
 // Significance: which levels judge the peaks, how many peaks are listed, and
 // the refinements of the spectrum behind them.
-void add_significance_options(CLI::App& app, Options& o) {
+void add_refinement_options(CLI::App& app, Options& o) {
   const std::string group = "Significance";
   SignificanceOptions& g = o.significance;
   app.add_flag("--median-bias-correction", g.median_bias_correction,
@@ -295,6 +304,14 @@ void add_significance_options(CLI::App& app, Options& o) {
       ->check(CLI::IsMember({1, 2, 4, 8}).description(""))
       ->type_name("FACTOR")
       ->group(group);
+}
+
+namespace {
+
+void add_significance_options(CLI::App& app, Options& o) {
+  const std::string group = "Significance";
+  SignificanceOptions& g = o.significance;
+  add_refinement_options(app, o);
   app.add_option_function<int>("--significance", [&g](const int& v) { g.montecarlo = v == 1; },
                                "Levels of the peaks: chisquare or montecarlo (quantiles of AR(1) "
                                "surrogates) (default chisquare)")
@@ -415,8 +432,8 @@ void add_output_options(CLI::App& app, Options& o) {
       ->group(group);
 }
 
-// Options that each make sense alone but not together, or that a layout
-// needs. Returns the message, naming the options, or empty.
+}  // namespace
+
 std::string contradiction(const Options& o) {
   const InputOptions& in = o.input;
   const std::string layout = "--layout " + layout_names()[static_cast<std::size_t>(in.layout - 1)];
@@ -487,6 +504,8 @@ std::string contradiction(const Options& o) {
   return {};
 }
 
+namespace {
+
 const char* kVersion = "quorvane " QUORVANE_VERSION;
 
 std::string help_text(const CLI::App& analyse) {
@@ -495,6 +514,8 @@ std::string help_text(const CLI::App& analyse) {
        << "Usage:\n"
        << "  quorvane                         the interactive dialogue on the console\n"
        << "  quorvane analyse FILE [options]  analyse series of FILE without questions\n"
+       << "  quorvane evolve FILE --window W --step S [options]\n"
+       << "                                   spectra of a moving window (see quorvane evolve --help)\n"
        << "  quorvane --help | --version\n\n"
        << "Each analysis option defaults to what the dialogue starts from for the series.\n"
        << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n\n"
@@ -529,11 +550,10 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
   add_significance_options(*analyse, options);
   add_recon_options(*analyse, options);
   add_output_options(*analyse, options);
-  for (CLI::Option* option : analyse->get_options())
-    option->description(wrapped(option->get_description(), 60));
+  wrap_descriptions(*analyse);
 
   if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyse") {
-    err << "quorvane: unknown command '" << args[0] << "': the command is analyse\n"
+    err << "quorvane: unknown command '" << args[0] << "': the commands are analyse and evolve\n"
         << "Run 'quorvane --help' for the options.\n";
     return {false, 2};
   }

@@ -14,6 +14,11 @@
 #include <utility>
 #include <vector>
 
+namespace CLI {
+class App;
+class Validator;
+}  // namespace CLI
+
 namespace quorvane::cli {
 
 struct InputOptions {
@@ -112,5 +117,22 @@ const std::vector<std::string>& layout_names();
 
 // The names of the --sampling choices, by code 0..4.
 const std::vector<std::string>& sampling_names();
+
+// The pieces of the option table that other commands share with analyse:
+// the input options (FILE, --layout and the answers of each layout), the
+// analysis options (main menu items 1 to 4), and the refinements of the
+// estimate (--median-bias-correction, --concentrations, --pad), each added
+// to `app` with its group and help, writing into `options`.
+void add_input_options(CLI::App& app, Options& options);
+void add_analysis_options(CLI::App& app, Options& options);
+void add_refinement_options(CLI::App& app, Options& options);
+// Breaks every option description of `app` into lines that fit the help.
+void wrap_descriptions(CLI::App& app);
+// Accepts a finite number above 0; the message quotes the text.
+const CLI::Validator& positive_number();
+
+// Options that each make sense alone but not together, or that a layout
+// needs. Returns the message, naming the options, or empty.
+std::string contradiction(const Options& options);
 
 }  // namespace quorvane::cli

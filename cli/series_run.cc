@@ -19,53 +19,6 @@ using driver::AnalysisRecord;
 // Significance levels in percent, by isiglev 1..6.
 constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
 
-// Applies the analysis options to the defaults of the series in the order
-// of the dialogue's menus: resolution (1), spectrum and band (4), signal
-// assumption (3), noise (2), so that each setting follows the ones it
-// depends on as it does there. Returns the reason when a value does not
-// suit this series, else empty.
-std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r) {
-  if (a.resolution || a.tapers) {
-    r.p = a.resolution.value_or(r.p);
-    r.nwin = a.tapers.value_or(a.resolution ? 2 * r.p - 1 : r.nwin);
-    driver::apply_resolution(r);
-  }
-  if (a.estimate || a.normalize || a.reshape || a.band) {
-    r.iadapt = a.estimate.value_or(r.iadapt);
-    r.inorm = a.normalize.value_or(r.inorm);
-    if (a.reshape) {
-      r.ireshape = *a.reshape == 0 ? 0 : 1;
-      if (r.ireshape == 1) {
-        r.isiglev = *a.reshape;
-        r.siglev = kLevels[static_cast<std::size_t>(r.isiglev - 1)];
-      }
-    }
-    if (a.band) {
-      r.fmin = a.band->first;
-      r.fmax = a.band->second;
-    }
-    driver::apply_band(r);
-  }
-  if (a.signal) {
-    r.isignal = *a.signal;
-    driver::apply_signal(r);
-  }
-  if (a.noise || a.background || a.smoothing || a.fit) {
-    r.inoise = a.noise.value_or(r.inoise);
-    r.irobust = a.background.value_or(r.irobust);
-    if (r.irobust == 1 && a.smoothing) {
-      const float half_range = r.frange * 0.5f;
-      if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
-        return fmt::format("--smoothing {} lies outside {} to {} (the bandwidth to half the band)",
-                           *a.smoothing, r.bndwdth, half_range);
-      }
-      r.fsmooth = *a.smoothing;
-    }
-    if (r.inoise == 0) r.ilogfit = a.fit.value_or(r.ilogfit);
-  }
-  return {};
-}
-
 // Selects the reconstruction of `recon` in the signals list; returns the
 // reason when a frequency cannot be reconstructed for this series.
 std::string select_signals(const ReconOptions& recon, AnalysisRecord& r) {
@@ -253,16 +206,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  const SignificanceOptions& g = options_.significance;
-  driver::RunRefinements refinements;
-  refinements.engine.pad = g.pad;
-  refinements.engine.exact_concentrations = g.exact_concentrations;
-  refinements.engine.median_bias_correction = g.median_bias_correction;
-  refinements.engine.jackknife = g.jackknife;
-  refinements.engine.surrogates = g.montecarlo ? g.surrogates : 0;
-  refinements.engine.seed = g.seed;
-  refinements.engine.jobs = g.jobs;
-  refinements.max_peaks = g.max_peaks;
+  const driver::RunRefinements refinements = run_refinements(options_.significance);
   Status status = driver::run_spectrum(
       r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements,
       &session_);
@@ -326,6 +270,70 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
 }
 
 }  // namespace
+
+std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r) {
+  if (a.resolution || a.tapers) {
+    r.p = a.resolution.value_or(r.p);
+    r.nwin = a.tapers.value_or(a.resolution ? 2 * r.p - 1 : r.nwin);
+    driver::apply_resolution(r);
+  }
+  if (a.estimate || a.normalize || a.reshape || a.band) {
+    r.iadapt = a.estimate.value_or(r.iadapt);
+    r.inorm = a.normalize.value_or(r.inorm);
+    if (a.reshape) {
+      r.ireshape = *a.reshape == 0 ? 0 : 1;
+      if (r.ireshape == 1) {
+        r.isiglev = *a.reshape;
+        r.siglev = kLevels[static_cast<std::size_t>(r.isiglev - 1)];
+      }
+    }
+    if (a.band) {
+      r.fmin = a.band->first;
+      r.fmax = a.band->second;
+    }
+    driver::apply_band(r);
+  }
+  if (a.signal) {
+    r.isignal = *a.signal;
+    driver::apply_signal(r);
+  }
+  if (a.noise || a.background || a.smoothing || a.fit) {
+    r.inoise = a.noise.value_or(r.inoise);
+    r.irobust = a.background.value_or(r.irobust);
+    if (r.irobust == 1 && a.smoothing) {
+      const float half_range = r.frange * 0.5f;
+      if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
+        return fmt::format("--smoothing {} lies outside {} to {} (the bandwidth to half the band)",
+                           *a.smoothing, r.bndwdth, half_range);
+      }
+      r.fsmooth = *a.smoothing;
+    }
+    if (r.inoise == 0) r.ilogfit = a.fit.value_or(r.ilogfit);
+  }
+  return {};
+}
+
+std::string analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& a,
+                              AnalysisRecord& r) {
+  r.y = std::move(values);
+  r.npts = static_cast<int>(r.y.size());
+  r.dt = dt;
+  driver::set_defaults(r);
+  return apply_options(a, r);
+}
+
+driver::RunRefinements run_refinements(const SignificanceOptions& g) {
+  driver::RunRefinements refinements;
+  refinements.engine.pad = g.pad;
+  refinements.engine.exact_concentrations = g.exact_concentrations;
+  refinements.engine.median_bias_correction = g.median_bias_correction;
+  refinements.engine.jackknife = g.jackknife;
+  refinements.engine.surrogates = g.montecarlo ? g.surrogates : 0;
+  refinements.engine.seed = g.seed;
+  refinements.engine.jobs = g.jobs;
+  refinements.max_peaks = g.max_peaks;
+  return refinements;
+}
 
 std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
   // The plots' own arrays, so that every column equals what the dialogue

@@ -62,6 +62,23 @@ SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
                             const std::string& stem, const Options& options,
                             const std::string& folder);
 
+// Applies the analysis options to the record's defaults in the order of the
+// dialogue's menus: resolution (1), spectrum and band (4), signal
+// assumption (3), noise (2), so that each setting follows the ones it
+// depends on as it does there. Returns the reason when a value does not
+// suit the record's series, else empty.
+std::string apply_options(const AnalysisOptions& options, driver::AnalysisRecord& r);
+
+// The settings analyse gives the series `values` with time step dt (at
+// least 2 values, dt > 0): r takes the values, its defaults are set for
+// them (driver::set_defaults) and the options applied (apply_options).
+// Returns apply_options' reason when an option does not suit the series.
+std::string analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& options,
+                              driver::AnalysisRecord& r);
+
+// What the significance options add to a spectrum run.
+driver::RunRefinements run_refinements(const SignificanceOptions& options);
+
 // The spectrum file's columns, by band entry: frequency, period, the
 // estimate, reshaped, harmonic, median-smoothed and background spectra, the
 // 50/90/95/99 % levels, F and its levels; with the jackknife its interval,

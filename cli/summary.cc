@@ -8,16 +8,12 @@
 
 namespace quorvane::cli {
 
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-// A float as JSON: the double that prints as the float's shortest text, so
-// the summary shows "0.1" where the float holds 0.1f.
-Json number(float value) {
+Json json_number(float value) {
   if (!std::isfinite(value)) return nullptr;
   return std::stod(number_text(value));
 }
+
+namespace {
 
 std::string name_of(int code, std::initializer_list<const char*> names) {
   int i = 0;
@@ -26,7 +22,9 @@ std::string name_of(int code, std::initializer_list<const char*> names) {
   return std::to_string(code);
 }
 
-Json input_block(const InputOptions& in) {
+}  // namespace
+
+Json input_json(const InputOptions& in) {
   Json block;
   block["file"] = in.file;
   block["layout"] = layout_names()[static_cast<std::size_t>(in.layout - 1)];
@@ -43,7 +41,7 @@ Json input_block(const InputOptions& in) {
     case 6:
       parameters["skip"] = in.skip.value_or(0);
       parameters["per_line"] = in.per_line.value_or(12);
-      parameters["multiplier"] = number(in.multiplier.value_or(1.0f));
+      parameters["multiplier"] = json_number(in.multiplier.value_or(1.0f));
       break;
     case 7:
       parameters["skip"] = in.skip.value_or(0);
@@ -68,6 +66,8 @@ Json input_block(const InputOptions& in) {
   return block;
 }
 
+namespace {
+
 // The run's settings that do not depend on the series.
 Json settings_block(const Options& o) {
   Json block;
@@ -79,14 +79,14 @@ Json settings_block(const Options& o) {
       break;
     case ReconOptions::Mode::Peaks:
       recon["signals"] = "peaks";
-      recon["level"] = number(r.level);
+      recon["level"] = json_number(r.level);
       break;
     case ReconOptions::Mode::Trend:
       recon["signals"] = "trend";
       break;
     case ReconOptions::Mode::Frequencies: {
       Json list = Json::array();
-      for (float f : r.frequencies) list.push_back(number(f));
+      for (float f : r.frequencies) list.push_back(json_number(f));
       recon["signals"] = list;
       break;
     }
@@ -113,22 +113,25 @@ Json settings_block(const Options& o) {
   return block;
 }
 
-// The analysis settings one series was run with.
-Json series_settings(const driver::AnalysisRecord& r) {
+}  // namespace
+
+Json series_settings_json(const driver::AnalysisRecord& r) {
   Json block;
   block["resolution"] = r.p;
   block["tapers"] = r.nwin;
-  block["band"] = {number(r.fmin), number(r.fmax)};
+  block["band"] = {json_number(r.fmin), json_number(r.fmax)};
   block["noise"] = name_of(r.inoise, {"red", "white", "local"});
   block["background"] = name_of(r.irobust, {"raw", "robust"});
-  block["smoothing"] = number(r.fsmooth);
+  block["smoothing"] = json_number(r.fsmooth);
   block["fit"] = name_of(r.ilogfit, {"linear", "log"});
   block["signal"] = name_of(r.isignal, {"both", "narrowband", "harmonic"});
   block["estimate"] = name_of(r.iadapt, {"hires", "adaptive"});
   block["normalize"] = name_of(r.inorm, {"none", "n", "dt"});
-  block["reshape"] = r.ireshape == 1 ? Json(number(r.siglev)) : Json("off");
+  block["reshape"] = r.ireshape == 1 ? Json(json_number(r.siglev)) : Json("off");
   return block;
 }
+
+namespace {
 
 // How the series is sampled and which analysis its spectrum had.
 Json sampling_block(const driver::AnalysisRecord& r) {
@@ -158,30 +161,30 @@ Json series_block(const SeriesResult& s) {
   if (!s.ok) block["message"] = s.message;
   if (s.npts > 0) {
     block["npts"] = s.npts;
-    block["dt"] = number(s.dt);
+    block["dt"] = json_number(s.dt);
     block["sampling"] = sampling_block(s.settings);
     block["first_time"] = s.first_time;
-    block["settings"] = series_settings(s.settings);
-    block["bandwidth"] = number(s.settings.bndwdth);
+    block["settings"] = series_settings_json(s.settings);
+    block["bandwidth"] = json_number(s.settings.bndwdth);
   }
   if (s.analysed) {
-    block["rho"] = number(s.rho);
+    block["rho"] = json_number(s.rho);
     Json peaks = Json::array();
     for (const auto& p : s.peaks) {
       Json peak;
-      peak["frequency"] = number(p.frequency);
-      peak["period"] = number(p.period);
-      peak["significance"] = number(p.significance);
-      peak["ratio"] = number(p.ratio);
-      peak["F"] = number(p.f);
+      peak["frequency"] = json_number(p.frequency);
+      peak["period"] = json_number(p.period);
+      peak["significance"] = json_number(p.significance);
+      peak["ratio"] = json_number(p.ratio);
+      peak["F"] = json_number(p.f);
       peak["trend"] = p.trend;
-      if (s.montecarlo) peak["global_significance"] = number(p.global_significance);
+      if (s.montecarlo) peak["global_significance"] = json_number(p.global_significance);
       peaks.push_back(peak);
     }
     block["peaks"] = peaks;
     if (!s.reconstructed.empty()) {
       Json list = Json::array();
-      for (float f : s.reconstructed) list.push_back(number(f));
+      for (float f : s.reconstructed) list.push_back(json_number(f));
       block["reconstructed"] = list;
     }
   }
@@ -196,7 +199,7 @@ std::string summary_text(const Options& options, const std::vector<SeriesResult>
   Json summary;
   summary["program"] = "quorvane";
   summary["version"] = QUORVANE_VERSION;
-  summary["input"] = input_block(options.input);
+  summary["input"] = input_json(options.input);
   summary["settings"] = settings_block(options);
   Json series = Json::array();
   for (const auto& result : results) series.push_back(series_block(result));

@@ -2,6 +2,7 @@
 // and the input through the settings to every series' results and files.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,17 @@ namespace quorvane::cli {
 // which JSON cannot hold, as null; bytes of names that are not UTF-8 as
 // U+FFFD. Holds nothing that depends on --jobs,
 // so the text is the same for any number of jobs.
+// The pieces of the summary that other commands' summaries share.
+using Json = nlohmann::ordered_json;
+// A float as JSON: the double that prints as the float's shortest text, so
+// that the summary shows "0.1" where the float holds 0.1f; null for an
+// infinity or a NaN, which JSON cannot hold.
+Json json_number(float value);
+// The input file, its layout, the layout's parameters and the series chosen.
+Json input_json(const InputOptions& input);
+// The analysis settings a series was run with.
+Json series_settings_json(const driver::AnalysisRecord& r);
+
 std::string summary_text(const Options& options, const std::vector<SeriesResult>& results);
 
 }  // namespace quorvane::cli

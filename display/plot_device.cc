@@ -213,6 +213,62 @@ void PlotDevice::line(std::span<const float> x, std::span<const float> y) {
   guarded([&] { plline(static_cast<PLINT>(n), xbuf_.data(), ybuf_.data()); });
 }
 
+void PlotDevice::colour_map1(std::span<const double> positions, std::span<const double> red,
+                             std::span<const double> green, std::span<const double> blue) {
+  const std::size_t n = positions.size();
+  if (n < 2 || red.size() != n || green.size() != n || blue.size() != n) return;
+  guarded([&] {
+    plscmap1n(256);
+    plscmap1l(1, static_cast<PLINT>(n), positions.data(), red.data(), green.data(), blue.data(),
+              nullptr);
+  });
+}
+
+void PlotDevice::image(std::span<const float> values, std::size_t rows, std::size_t columns,
+                       double xmin, double xmax, double ymin, double ymax, double zmin,
+                       double zmax) {
+  if (rows == 0 || columns == 0 || values.size() < rows * columns) return;
+  xbuf_.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rows * columns));
+  std::vector<const PLFLT*> row_pointers(rows);
+  for (std::size_t i = 0; i < rows; ++i) row_pointers[i] = xbuf_.data() + i * columns;
+  guarded([&] {
+    plimage(row_pointers.data(), static_cast<PLINT>(rows), static_cast<PLINT>(columns), xmin, xmax,
+            ymin, ymax, zmin, zmax, xmin, xmax, ymin, ymax);
+  });
+}
+
+void PlotDevice::colour_bar(const std::string& label, double zmin, double zmax) {
+  const std::string text = literal_text(label);
+  PLINT label_opts[] = {PL_COLORBAR_LABEL_RIGHT};
+  const char* labels[] = {text.c_str()};
+  const char* axis_opts[] = {"bcvtm"};
+  PLFLT ticks[] = {0.0};
+  PLINT sub_ticks[] = {0};
+  PLINT n_values[] = {2};
+  const PLFLT range[] = {zmin, zmax};
+  const PLFLT* values[] = {range};
+  PLFLT width = 0, height = 0;
+  guarded([&] {
+    plcolorbar(&width, &height, PL_COLORBAR_IMAGE, PL_POSITION_RIGHT | PL_POSITION_OUTSIDE |
+                                                       PL_POSITION_VIEWPORT,
+               0.02, 0.0, 0.03, 1.0, 0, 15, 1, 0.0, 0.0, 0, 0.0, 1, label_opts, labels, 1,
+               axis_opts, ticks, sub_ticks, n_values, values);
+  });
+}
+
+void PlotDevice::points(std::span<const float> x, std::span<const float> y, int code,
+                        double scale) {
+  const std::size_t n = std::min(x.size(), y.size());
+  if (n == 0) return;
+  xbuf_.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
+  ybuf_.assign(y.begin(), y.begin() + static_cast<std::ptrdiff_t>(n));
+  guarded([&] {
+    plssym(0.0, scale);
+    plpoin(static_cast<PLINT>(n), xbuf_.data(), ybuf_.data(), code);
+    plssym(0.0, 1.0);
+  });
+}
+
 std::size_t PlotDevice::viewport_columns() {
   if (!open_) return 0;
   PLFLT xmin = 0, xmax = 0, ymin = 0, ymax = 0;

@@ -63,6 +63,22 @@ class PlotDevice {
   void width(double width);
   // A polyline through the first min(x.size(), y.size()) points.
   void line(std::span<const float> x, std::span<const float> y);
+  // Colour map 1 as the piecewise linear map through the given RGB colours
+  // (components 0..1) at positions 0..1, increasing, the first at 0 and the
+  // last at 1; all four spans of the same length, at least 2.
+  void colour_map1(std::span<const double> positions, std::span<const double> red,
+                   std::span<const double> green, std::span<const double> blue);
+  // An image of rows x columns cells, values[row * columns + column], rows
+  // along x from xmin to xmax and columns along y from ymin to ymax, coloured
+  // by colour map 1 from zmin (its start) to zmax (its end).
+  void image(std::span<const float> values, std::size_t rows, std::size_t columns, double xmin,
+             double xmax, double ymin, double ymax, double zmin, double zmax);
+  // A colour bar of colour map 1 from zmin to zmax right of the viewport,
+  // with its axis and `label` beside it.
+  void colour_bar(const std::string& label, double zmin, double zmax);
+  // Symbol `code` (plpoin's codes) at the first min(x.size(), y.size())
+  // points, at `scale` times the default symbol size.
+  void points(std::span<const float> x, std::span<const float> y, int code, double scale);
   // The width of the current viewport in device pixels; 0 when no stream is
   // open or the device has no pixel size (PostScript, plain SVG, null).
   std::size_t viewport_columns();

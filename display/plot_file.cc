@@ -79,12 +79,7 @@ std::string file_device(const std::string& format) {
   return {};
 }
 
-bool draw_plot_file(const PlotInput& input, const std::string& device, const std::string& path,
-                    std::string& error) {
-  if (!is_plot_kind(input.kind)) {
-    error = "plot kind " + std::to_string(input.kind) + " is not drawn";
-    return false;
-  }
+bool draw_file_atomically(const std::string& path, const FileDrawing& draw, std::string& error) {
   // A name of the writing process and a counter keeps the temporary files
   // of concurrent runs and threads apart.
   static std::atomic<unsigned> counter{0};
@@ -93,7 +88,7 @@ bool draw_plot_file(const PlotInput& input, const std::string& device, const std
   bool drawn = false;
   {
     std::lock_guard<std::mutex> lock(plplot_turn());
-    drawn = Display::draw_file(input, device, temporary, error);
+    drawn = draw(temporary, error);
   }
   if (drawn && std::rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot rename " + temporary + " to " + path;
@@ -101,6 +96,20 @@ bool draw_plot_file(const PlotInput& input, const std::string& device, const std
   }
   if (!drawn) std::remove(temporary.c_str());
   return drawn;
+}
+
+bool draw_plot_file(const PlotInput& input, const std::string& device, const std::string& path,
+                    std::string& error) {
+  if (!is_plot_kind(input.kind)) {
+    error = "plot kind " + std::to_string(input.kind) + " is not drawn";
+    return false;
+  }
+  return draw_file_atomically(
+      path,
+      [&](const std::string& file_name, std::string& failure) {
+        return Display::draw_file(input, device, file_name, failure);
+      },
+      error);
 }
 
 }  // namespace quorvane::display

@@ -2,6 +2,7 @@
 // callers that run without a console; and the file names the plots get.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "display/display.h"
@@ -20,6 +21,15 @@ const char* file_suffix(int kind);
 // The PLplot file device that writes `format` ("png", "svg" or "pdf"), the
 // first of the preferred ones this PLplot offers; empty when none is.
 std::string file_device(const std::string& format);
+
+// Runs `draw`, which writes a drawing into the file it is given, on a
+// temporary name beside `path` while no other drawing runs (PLplot keeps one
+// global state), and renames the file to `path` once `draw` returns true, so
+// that a failed or interrupted drawing never leaves a partial file. Returns
+// false with `error` set (by `draw`, or naming the rename) otherwise; the
+// temporary file is then removed.
+using FileDrawing = std::function<bool(const std::string& file_name, std::string& error)>;
+bool draw_file_atomically(const std::string& path, const FileDrawing& draw, std::string& error);
 
 // Draws plot input.kind in the default style with file device `device`
 // into `path`. The drawing goes to a temporary file beside `path`, which

@@ -1,0 +1,515 @@
+#include "cli/evolve_command.h"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "cli/batch.h"
+#include "cli/files.h"
+#include "cli/series_run.h"
+#include "cli/summary.h"
+#include "display/heat_map.h"
+#include "display/plot_file.h"
+#include "driver/analysis.h"
+#include "input/series_file.h"
+#include "spectral/evolutive.h"
+
+namespace quorvane::cli {
+
+namespace {
+
+// Significance levels in percent, by isiglev 1..6.
+constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
+
+// The frequencies of one window's significant lines, at its centre time.
+struct WindowLines {
+  float time = 0.0f;
+  std::vector<float> frequencies;
+};
+
+// What one series gave, for the summary.
+struct EvolveResult {
+  SeriesResult series;  // name, status, settings of a window, files, notes
+  int window = 0, step = 0;  // in values
+  std::vector<WindowLines> windows;
+  std::size_t tracks = 0;
+};
+
+void add_evolve_options(CLI::App& app, EvolveOptions& o) {
+  const std::string group = "Windows";
+  app.add_option("--window", o.window,
+                 "Window length W in the series' time units (years for a yearly series); a "
+                 "window holds round(W / dt) values, at least twice the tapers (required)")
+      ->required()
+      ->check(positive_number())
+      ->type_name("W")
+      ->group(group);
+  app.add_option("--step", o.step,
+                 "How far each window moves on, S in time units: round(S / dt) values, at "
+                 "least one (required)")
+      ->required()
+      ->check(positive_number())
+      ->type_name("S")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--show", [&o](const std::string& v) { o.show_ratio = v == "ratio"; },
+         "The heat map's values: power (log10 of the spectrum) or ratio (log10 of the "
+         "spectrum over its background) (default power)")
+      ->check(CLI::IsMember({"power", "ratio"}).description(""))
+      ->type_name("power|ratio")
+      ->group(group);
+}
+
+void add_evolve_output_options(CLI::App& app, OutputOptions& o) {
+  const std::string group = "Output";
+  app.add_option("--out", o.out,
+                 "Folder of the result files, created when missing (default the current folder)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return text.empty() ? std::string("the value is empty") : std::string();
+          },
+          ""))
+      ->type_name("DIR")
+      ->group(group);
+  app.add_option("--plots", o.plots,
+                 "Draw the heat map of each series to a file: none, png, svg or pdf "
+                 "(default none)")
+      ->check(CLI::IsMember({"none", "png", "svg", "pdf"}).description(""))
+      ->type_name("none|png|svg|pdf")
+      ->group(group);
+  app.add_option("--jobs", o.jobs,
+                 "Threads that share the windows (default the number of cores); the files are "
+                 "the same for any number")
+      ->check(CLI::Range(1, 1024).description(""))
+      ->type_name("N")
+      ->group(group);
+  app.add_flag("--quiet", o.quiet, "Nothing on the standard output; errors only")->group(group);
+}
+
+std::string evolve_help(const CLI::App& app) {
+  std::ostringstream text;
+  text << "quorvane evolve: multitaper spectra of a window moving along each series\n\n"
+       << "Usage:\n"
+       << "  quorvane evolve FILE --layout L --window W --step S [options]\n\n"
+       << "Each window is analysed as analyse analyses those values alone, with the\n"
+       << "analysis options below; the F maxima above the --reshape level (default 95 %)\n"
+       << "of every window are the line tracks. Windows that run past the end of the\n"
+       << "record are dropped. Records with uneven time steps are refused.\n"
+       << "Exit status: 0 every series done, 1 some failed, 2 usage error.\n\n"
+       << app.help("", CLI::AppFormatMode::Sub);
+  return text.str();
+}
+
+// The text of one matrix row: the time, then the values.
+void append_row(std::string& line, float time, std::span<const float> values) {
+  line.clear();
+  append_number_text(line, time);
+  for (float v : values) {
+    line += ',';
+    append_number_text(line, v);
+  }
+  line += '\n';
+}
+
+class EvolveRun {
+ public:
+  EvolveRun(const EvolveOptions& options, const std::string& folder, const std::string& stem,
+            EvolveResult& result)
+      : options_(options), folder_(folder), stem_(stem), result_(result) {}
+
+  void run(const input::SeriesTable& table, std::size_t index);
+
+ private:
+  bool fail(std::string message) {
+    result_.series.ok = false;
+    result_.series.message = std::move(message);
+    return false;
+  }
+  std::string window_problem(int window, int step, int nwin) const;
+  bool open_files();
+  Status deliver(const spectral::EvolutiveRow& row);
+  Status write_failure();
+
+  const EvolveOptions& options_;
+  const std::string& folder_;
+  const std::string& stem_;
+  EvolveResult& result_;
+  input::ChosenSeries series_;
+  // The matrices and the tracks, in this order.
+  static constexpr std::array<const char*, 4> kKinds = {"evolutive-power", "evolutive-F",
+                                                        "evolutive-ratio", "tracks"};
+  std::vector<std::unique_ptr<AtomicFile>> files_;
+  std::unique_ptr<display::HeatMap> heat_map_;
+  std::vector<float> heat_row_, track_time_, track_frequency_;
+  std::string line_;
+  std::size_t count_ = 0;  // windows
+  float first_frequency_ = 0.0f, last_frequency_ = 0.0f;
+};
+
+std::string EvolveRun::window_problem(int window, int step, int nwin) const {
+  const std::size_t npts = series_.y.size();
+  if (window < 2 * nwin) {
+    return fmt::format(
+        "--window {} holds {} values at the time step {}; at least {} are needed (twice the {} "
+        "tapers)",
+        options_.window, window, series_.dt, 2 * nwin, nwin);
+  }
+  if (static_cast<std::size_t>(window) > npts) {
+    return fmt::format("--window {} holds {} values, more than the {} of the series",
+                       options_.window, window, npts);
+  }
+  if (step < 1) {
+    return fmt::format("--step {} moves the window by less than one value (the time step is {})",
+                       options_.step, series_.dt);
+  }
+  return {};
+}
+
+bool EvolveRun::open_files() {
+  for (const char* kind : kKinds) {
+    files_.push_back(std::make_unique<AtomicFile>(folder_ + "/" + stem_ + "." + kind + ".csv"));
+    std::string error;
+    if (!files_.back()->open(error)) return fail(error);
+  }
+  return files_.back()->write("time,frequency,period,F,F_significance,ratio,significance\n");
+}
+
+Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
+  const spectral::SpecResults& s = *row.spectrum;
+  const std::size_t m = row.ratio.size();
+  const std::size_t last = row.start + static_cast<std::size_t>(result_.window) - 1;
+  const float time = static_cast<float>(
+      0.5 * (static_cast<double>(series_.time[row.start]) + static_cast<double>(series_.time[last])));
+  if (row.window == 0) {
+    // The frequencies of the band, as the spectrum file of analyse gives them.
+    line_ = "time";
+    for (std::size_t i = 0; i < m; ++i) {
+      line_ += ',';
+      append_number_text(line_, s.f0 + static_cast<float>(i) * s.df);
+    }
+    line_ += '\n';
+    for (std::size_t k = 0; k < 3; ++k)
+      if (!files_[k]->write(line_)) return write_failure();
+    first_frequency_ = s.f0;
+    last_frequency_ = s.f0 + static_cast<float>(m > 0 ? m - 1 : 0) * s.df;
+    if (options_.common.output.plots != "none")
+      heat_map_ = std::make_unique<display::HeatMap>(count_, std::max<std::size_t>(m, 1));
+  }
+  const std::array<std::span<const float>, 3> matrices = {
+      std::span<const float>(s.specraw0).first(m), std::span<const float>(s.ftest).first(m),
+      row.ratio};
+  bool written = true;
+  for (std::size_t k = 0; k < 3; ++k) {
+    append_row(line_, time, matrices[k]);
+    written = files_[k]->write(line_) && written;
+  }
+  WindowLines lines;
+  lines.time = time;
+  for (const auto& l : row.lines) {
+    line_.clear();
+    for (float v : {time, l.frequency, 1.0f / l.frequency, l.f, l.f_significance, l.ratio,
+                    l.significance}) {
+      if (!line_.empty()) line_ += ',';
+      append_number_text(line_, v);
+    }
+    line_ += '\n';
+    written = files_[3]->write(line_) && written;
+    lines.frequencies.push_back(l.frequency);
+  }
+  result_.tracks += row.lines.size();
+  for (const auto& note : row.notes)
+    result_.series.notes.push_back(fmt::format("window {}: {}", row.window + 1, note));
+  if (heat_map_) {
+    const std::span<const float> shown = options_.show_ratio ? row.ratio : matrices[0];
+    heat_row_.resize(m);
+    // log10 of 0 is not finite: such cells take the map's lowest colour.
+    for (std::size_t i = 0; i < m; ++i) heat_row_[i] = std::log10(shown[i]);
+    heat_map_->add_row(row.window, heat_row_);
+    for (float f : lines.frequencies) {
+      track_time_.push_back(time);
+      track_frequency_.push_back(f);
+    }
+  }
+  result_.windows.push_back(std::move(lines));
+  return written ? Status::success() : write_failure();
+}
+
+// The reason of the first file whose writing failed, which ends the run.
+Status EvolveRun::write_failure() {
+  std::string error = "cannot write the files of " + stem_;
+  for (auto& file : files_)
+    if (!file->commit(error)) break;
+  return Status::failure(error);
+}
+
+void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
+  SeriesResult& result = result_.series;
+  std::string error;
+  if (!input::choose_series(table, index, series_, error)) {
+    fail(error);
+    return;
+  }
+  result.npts = static_cast<int>(series_.y.size());
+  result.dt = series_.dt;
+  result.first_time = series_.time_single.empty()
+                          ? series_.time.front()
+                          : std::stod(number_text(series_.time_single.front()));
+  if (std::string uneven = uneven_steps(series_.sampling); !uneven.empty()) {
+    fail(uneven);
+    return;
+  }
+  const double dt = series_.dt;
+  const long window = std::lround(static_cast<double>(options_.window) / dt);
+  const long step = std::lround(static_cast<double>(options_.step) / dt);
+  const auto clamp = [](long v) { return static_cast<int>(std::clamp(v, 0L, 2147483647L)); };
+  result_.window = clamp(window);
+  result_.step = clamp(step);
+
+  // Every window has the settings analyse gives a stretch of that length.
+  driver::AnalysisRecord& r = result.settings;
+  r.title = series_.title;
+  const std::size_t length =
+      std::min(series_.y.size(), static_cast<std::size_t>(std::max(result_.window, 2)));
+  std::string problem = analysis_settings(
+      std::vector<float>(series_.y.begin(), series_.y.begin() + static_cast<long>(length)),
+      series_.dt, options_.common.analysis, r);
+  r.y.clear();
+  if (problem.empty()) problem = window_problem(result_.window, result_.step, r.nwin);
+  if (!problem.empty()) {
+    fail(problem);
+    return;
+  }
+  spectral::SpecSettings settings = driver::spec_settings(r);
+  static_cast<spectral::SpecRefinements&>(settings) =
+      run_refinements(options_.common.significance).engine;
+  count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
+  if (!open_files()) return;
+  Status status = spectral::evolutive_spectrum(
+      series_.y, result_.window, result_.step, settings, options_.common.output.jobs,
+      [this](const spectral::EvolutiveRow& row) { return deliver(row); });
+  if (!status) {
+    fail(status.message.substr(std::min(status.message.find_first_not_of(' '),
+                                        status.message.size())));
+    return;
+  }
+  for (std::size_t k = 0; k < files_.size(); ++k) {
+    if (!files_[k]->commit(error)) {
+      fail(error);
+      return;
+    }
+    result.files.push_back(stem_ + "." + kKinds[k] + ".csv");
+  }
+  result.analysed = true;
+  result.ok = true;
+  if (!heat_map_) return;
+
+  const std::string& format = options_.common.output.plots;
+  const std::string name = stem_ + ".evolutive." + format;
+  display::HeatMapInput input;
+  std::string title = series_.title;
+  while (!title.empty() && title.back() == ' ') title.pop_back();
+  input.title = fmt::format("{}: window {}, step {}", title, options_.window, options_.step);
+  input.map = heat_map_.get();
+  input.first_time = result_.windows.front().time;
+  input.last_time = result_.windows.back().time;
+  input.first_frequency = first_frequency_;
+  input.last_frequency = last_frequency_;
+  input.time_label = "time (window centre)";
+  input.frequency_label = "frequency";
+  input.value_label = options_.show_ratio ? "log10 spectrum / background" : "log10 power";
+  input.track_time = track_time_;
+  input.track_frequency = track_frequency_;
+  if (!display::draw_heat_map_file(input, display::file_device(format), folder_ + "/" + name,
+                                   error)) {
+    fail("plot " + name + " not drawn: " + error);
+    return;
+  }
+  result.files.push_back(name);
+}
+
+Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& results) {
+  Json summary;
+  summary["program"] = "quorvane";
+  summary["version"] = QUORVANE_VERSION;
+  summary["command"] = "evolve";
+  summary["input"] = input_json(o.common.input);
+  Json settings;
+  settings["window"] = json_number(o.window);
+  settings["step"] = json_number(o.step);
+  settings["show"] = o.show_ratio ? "ratio" : "power";
+  settings["plots"] = o.common.output.plots;
+  const SignificanceOptions& g = o.common.significance;
+  settings["median_bias_correction"] = g.median_bias_correction;
+  settings["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
+  settings["pad"] = g.pad;
+  summary["settings"] = settings;
+  Json list = Json::array();
+  for (const EvolveResult& e : results) {
+    const SeriesResult& s = e.series;
+    Json block;
+    block["name"] = s.name;
+    block["number"] = s.number;
+    block["status"] = s.ok ? "ok" : "failed";
+    if (!s.ok) block["message"] = s.message;
+    if (s.npts > 0) {
+      block["npts"] = s.npts;
+      block["dt"] = json_number(s.dt);
+      block["first_time"] = s.first_time;
+    }
+    if (s.settings.npts > 0) {
+      block["window"] = {{"values", e.window},
+                         {"time", json_number(static_cast<float>(e.window) * s.dt)}};
+      block["step"] = {{"values", e.step},
+                       {"time", json_number(static_cast<float>(e.step) * s.dt)}};
+      block["settings"] = series_settings_json(s.settings);
+      block["bandwidth"] = json_number(s.settings.bndwdth);
+      block["tracks_level"] =
+          json_number(kLevels[static_cast<std::size_t>(std::clamp(s.settings.isiglev, 1, 6) - 1)]);
+    }
+    if (s.analysed) {
+      block["window_count"] = e.windows.size();
+      block["track_count"] = e.tracks;
+      Json windows = Json::array();
+      for (const WindowLines& w : e.windows) {
+        Json lines = Json::array();
+        for (float f : w.frequencies) lines.push_back(json_number(f));
+        windows.push_back({{"time", json_number(w.time)}, {"lines", lines}});
+      }
+      block["windows"] = windows;
+    }
+    if (!s.notes.empty()) block["notes"] = s.notes;
+    block["files"] = s.files;
+    list.push_back(block);
+  }
+  summary["series"] = list;
+  return summary;
+}
+
+}  // namespace
+
+std::string uneven_steps(const spectral::Sampling& sampling) {
+  switch (sampling.kind) {
+    case spectral::SamplingClass::even:
+      return {};
+    case spectral::SamplingClass::gaps:
+      return fmt::format(
+          "the series has gaps ({} samples missing on its median step {}): evolve analyses "
+          "evenly spaced records only",
+          sampling.missing, sampling.median_step);
+    case spectral::SamplingClass::uneven:
+      break;
+  }
+  return fmt::format(
+      "the time steps are uneven (median {}): evolve analyses evenly spaced records only, and "
+      "every step must lie within 1 % of the median",
+      sampling.median_step);
+}
+
+ParseOutcome parse_evolve(const std::vector<std::string>& args, EvolveOptions& options,
+                          std::ostream& out, std::ostream& err) {
+  CLI::App app{"Multitaper spectra of a moving window", "quorvane evolve"};
+  app.set_help_flag("-h,--help", "Show every option with its default");
+  app.get_formatter()->column_width(34);
+  add_input_options(app, options.common);
+  add_evolve_options(app, options);
+  add_analysis_options(app, options.common);
+  add_refinement_options(app, options.common);
+  add_evolve_output_options(app, options.common.output);
+  wrap_descriptions(app);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    out << evolve_help(app);
+    return {false, 0};
+  } catch (const CLI::ParseError& error) {
+    err << "quorvane evolve: " << error.what() << "\n"
+        << "Run 'quorvane evolve --help' for the options.\n";
+    return {false, kUsageError};
+  }
+  if (std::string message = contradiction(options.common); !message.empty()) {
+    err << "quorvane evolve: " << message << "\nRun 'quorvane evolve --help' for the options.\n";
+    return {false, kUsageError};
+  }
+  return {true, 0};
+}
+
+int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  EvolveOptions options;
+  const ParseOutcome outcome = parse_evolve(args, options, out, err);
+  if (!outcome.run) return outcome.exit_status;
+  Options& common = options.common;
+  input::SeriesTable table;
+  std::vector<std::size_t> chosen;
+  std::string error;
+  const std::string& plots = common.output.plots;
+  const std::string& folder = common.output.out;
+  if (!read_file(common.input, table, error) ||
+      !select_series(table, common.input.series, chosen, error)) {
+    err << "quorvane evolve: " << error << "\n";
+    return kUsageError;
+  }
+  if (plots != "none" && display::file_device(plots).empty()) {
+    err << "quorvane evolve: --plots: this PLplot has no device that writes " << plots
+        << " files\n";
+    return kUsageError;
+  }
+  if (!create_output_folder(folder, error)) {
+    err << "quorvane evolve: " << error << "\n";
+    return kUsageError;
+  }
+  if (common.output.jobs == 0)
+    common.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+  std::vector<std::string> titles;
+  for (std::size_t index : chosen) titles.push_back(table.series[index].name);
+  const std::vector<std::string> stems = unique_stems(titles);
+  // Series one after another, each with every job on its windows.
+  std::vector<EvolveResult> results(chosen.size());
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    SeriesResult& s = results[i].series;
+    s.number = chosen[i] + 1;
+    s.name = table.series[chosen[i]].name;
+    while (!s.name.empty() && s.name.back() == ' ') s.name.pop_back();
+    try {
+      EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
+    } catch (const std::exception& failure) {
+      s.ok = false;
+      s.message = std::string("the analysis stopped: ") + failure.what();
+    }
+  }
+
+  int status = kAllAnalysed;
+  for (const auto& result : results) {
+    if (result.series.ok) continue;
+    status = kSomeFailed;
+    err << "quorvane evolve: series " << result.series.number << " (" << result.series.name
+        << ") failed: " << result.series.message << "\n";
+  }
+  const std::string summary =
+      evolve_summary(options, results).dump(2, ' ', false, Json::error_handler_t::replace) +
+      "\n";
+  if (!write_file_atomically(folder + "/summary.json", summary, error)) {
+    err << "quorvane evolve: " << error << "\n";
+    status = kSomeFailed;
+  }
+  if (!common.output.quiet) {
+    for (const auto& result : results) {
+      if (!result.series.ok) continue;
+      out << fmt::format("{}: {} windows of {} values, {} track points, {} files in {}\n",
+                         result.series.name, result.windows.size(), result.window, result.tracks,
+                         result.series.files.size(), folder);
+    }
+  }
+  out.flush();
+  return status;
+}
+
+}  // namespace quorvane::cli
