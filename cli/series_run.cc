@@ -142,8 +142,11 @@ class SeriesRun {
  private:
   bool write(const std::string& kind, const std::vector<Column>& columns);
   bool plot(const display::PlotInput& input);
+  // The engine's messages begin with the dialogue's blank; the summary and
+  // the error stream put their own text before them.
   bool fail(std::string message) {
     result_.ok = false;
+    message.erase(0, std::min(message.find_first_not_of(' '), message.size()));
     result_.message = std::move(message);
     return false;
   }

@@ -103,7 +103,7 @@ TEST(SamplingChoice, DISABLED_AGappyRecordsSpectrumIsWrittenAndItsReconstruction
                                   "--columns", "3", "--reconstruct", "peaks", "--out",
                                   folder.string(), "--quiet"});
   EXPECT_EQ(run.status, kSomeFailed);
-  EXPECT_NE(run.err.find("series 1 (a) failed:  Series a has gaps; the reconstruction needs "
+  EXPECT_NE(run.err.find("series 1 (a) failed: Series a has gaps; the reconstruction needs "
                          "evenly spaced values."),
             std::string::npos)
       << run.err;
