@@ -8,7 +8,7 @@
 // measured runs, record included.
 // With QUORVANE_UNEVEN_RECORD naming a file of (time, value) lines,
 // BM_UnevenRecordFile runs the same analysis on that record, so that a peer
-// (bench/uneven_astropy.py) can be timed on the very same times.
+// (bench/peers/astropy_uneven.py) can be timed on the very same times.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

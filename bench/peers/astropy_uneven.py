@@ -2,7 +2,7 @@
 """Times astropy's Lomb-Scargle periodogram and this program's multitaper
 estimate of records with uneven steps on the very same record.
 
-Usage: uneven_astropy.py BENCH_BINARY [N ...]
+Usage: astropy_uneven.py BENCH_BINARY [N ...]
 
 For each N (default 100000) a record of N values is made: steps spread
 evenly over 0.5 .. 1.5, AR(1) noise of persistence time 3 on those times and
