@@ -28,8 +28,6 @@ const mode_t kCreationMask = [] {
 
 }  // namespace
 
-std::string number_text(float value) { return fmt::format("{}", value); }
-
 std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
   const auto folded = [](std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

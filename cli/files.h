@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "api/results.h"
+
 namespace quorvane::cli {
 
 // The shortest decimal text that reads back as exactly `value` ("0.1",
 // "1e-05", "inf", "nan").
-std::string number_text(float value);
+using api::number_text;
 
 // File-name stems for the series `titles`, in order: each series name made
 // safe for a file name (as the dialogue names its plot files, with a leading
@@ -35,10 +37,7 @@ bool write_file_atomically(const std::string& path, const TextPieces& next, std:
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the
 // same number of values.
-struct Column {
-  std::string header;
-  std::vector<float> values;
-};
+using api::Column;
 std::string csv_text(const std::vector<Column>& columns);
 // The same text in pieces of about a megabyte, for write_file_atomically;
 // the columns must outlive the pieces.

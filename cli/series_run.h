@@ -8,20 +8,14 @@
 
 #include "cli/files.h"
 #include "cli/options.h"
-#include "driver/analysis_record.h"
+#include "api/analysis_record.h"
+#include "api/results.h"
 #include "input/series_table.h"
 
 namespace quorvane::cli {
 
 // One entry of the peaks file.
-struct PeakRow {
-  float frequency = 0.0f;
-  float period = 0.0f;        // 1/frequency (inf at frequency 0)
-  float significance = 0.0f;  // percent: 99, 95 or 90
-  float ratio = 0.0f;         // raw spectrum over the background at the peak (0 where that is 0)
-  float f = 0.0f;             // harmonic F statistic at the peak
-  bool trend = false;         // below the bandwidth: the secular trend
-};
+using api::PeakRow;
 
 // What one series gave; everything the summary reports about it.
 struct SeriesResult {
@@ -34,7 +28,7 @@ struct SeriesResult {
   int npts = 0;
   float dt = 0.0f;
   float first_time = 0.0f;
-  driver::AnalysisRecord settings;  // settings members only: those used
+  api::AnalysisRecord settings;  // settings members only: those used
   float rho = 0.0f;
   std::vector<PeakRow> peaks;
   std::vector<float> reconstructed;  // frequencies reconstructed, in order
@@ -51,10 +45,5 @@ struct SeriesResult {
 SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
                             const std::string& stem, const Options& options,
                             const std::string& folder);
-
-// The spectrum file's columns, by band entry: frequency, period, the
-// estimate, reshaped, harmonic, median-smoothed and background spectra, the
-// 50/90/95/99 % levels, F and its levels.
-std::vector<Column> spectrum_columns(const driver::AnalysisRecord& r);
 
 }  // namespace quorvane::cli

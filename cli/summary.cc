@@ -105,7 +105,7 @@ Json settings_block(const Options& o) {
 }
 
 // The analysis settings one series was run with.
-Json series_settings(const driver::AnalysisRecord& r) {
+Json series_settings(const api::AnalysisRecord& r) {
   Json block;
   block["resolution"] = r.p;
   block["tapers"] = r.nwin;

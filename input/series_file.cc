@@ -75,8 +75,8 @@ bool read_layout(textio::Console& messages, textio::LineReader& file, const Read
   return true;
 }
 
-// The time axis of a series: consecutive years from its first year, the
-// file's x values for two columns, year + (m-1)/nvar for monthly rows.
+}  // namespace
+
 std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
   const std::size_t npts = series.values.size();
   if (table.iform == 4) return series.x;
@@ -101,16 +101,12 @@ std::vector<float> time_axis(const SeriesTable& table, const Series& series) {
   return x;
 }
 
-// Mean spacing of x, summed in single precision from 0 (0 for fewer than two
-// values): the single-precision sum is what fixes the rounding of dt.
 float mean_step(const std::vector<float>& x) {
   if (x.size() < 2) return 0.0f;
   float sum = 0.0f;
   for (std::size_t i = 1; i < x.size(); ++i) sum += x[i] - x[i - 1];
   return sum / static_cast<float>(x.size() - 1);
 }
-
-}  // namespace
 
 bool read_raw_ring_widths(textio::Console& messages, textio::LineReader& file, SeriesTable& table,
                           ReadStop& stop) {

@@ -61,6 +61,15 @@ struct ChosenSeries {
   std::vector<float> time;  // the time of each value, in the series' own units
 };
 
+// The time axis of a series of `table`: consecutive years from its first
+// year, the file's x values for two columns, year + (m-1)/nvar for monthly
+// rows.
+std::vector<float> time_axis(const SeriesTable& table, const Series& series);
+
+// Mean spacing of x, summed in single precision from 0 (0 for fewer than two
+// values): the single-precision sum is what fixes the rounding of dt.
+float mean_step(const std::vector<float>& x);
+
 // Prepares series `index` (0-based) of `table`: its values, time axis and
 // mean time step. False with `error` when it cannot be analysed (fewer than
 // two values, a time step that is not positive and finite); `out` is then

@@ -1,10 +1,10 @@
-#include "driver/analysis.h"
+#include "api/analysis.h"
 
 #include <algorithm>
 
 #include "recon/recon.h"
 
-namespace quorvane::driver {
+namespace quorvane::api {
 
 void set_defaults(AnalysisRecord& r) {
   r.y.resize(static_cast<std::size_t>(std::max(r.npts, 0)));
@@ -173,4 +173,4 @@ display::PlotInput reconstruction_plot(const AnalysisRecord& r) {
   return input;
 }
 
-}  // namespace quorvane::driver
+}  // namespace quorvane::api

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "display/display.h"
-#include "driver/analysis_record.h"
+#include "api/analysis_record.h"
 #include "spectral/spectrum.h"
 #include "common/status.h"
 
-namespace quorvane::driver {
+namespace quorvane::api {
 
 // Sets every analysis setting of `r` to its default for the series in r.y
 // (npts values, time step dt; npts >= 2 and dt > 0): resolution 2 with 3
@@ -85,4 +85,4 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
 // anomaly. Refers to the record's arrays.
 display::PlotInput reconstruction_plot(const AnalysisRecord& r);
 
-}  // namespace quorvane::driver
+}  // namespace quorvane::api
