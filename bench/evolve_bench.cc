@@ -49,11 +49,11 @@ void BM_EvolutiveEngine(benchmark::State& state) {
   const std::vector<float> y = drifting_line(kValues);
   quorvane::cli::AnalysisOptions options;
   options.resolution = 4;
-  quorvane::driver::AnalysisRecord r;
+  quorvane::api::AnalysisRecord r;
   const std::string problem = quorvane::cli::analysis_settings(
       std::vector<float>(y.begin(), y.begin() + kWindow), 1.0f, options, r);
   if (!problem.empty()) state.SkipWithError(problem.c_str());
-  const quorvane::spectral::SpecSettings settings = quorvane::driver::spec_settings(r);
+  const quorvane::spectral::SpecSettings settings = quorvane::api::spec_settings(r);
   const int jobs = static_cast<int>(state.range(0));
   reset_peak_memory();
   std::size_t lines = 0;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "api/reading.h"
 #include "cli/evolve_command.h"
 #include "cli/files.h"
 #include "cli/series_run.h"
@@ -44,32 +45,7 @@ input::ReadOptions read_options(const InputOptions& in) {
 }  // namespace
 
 bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
-  std::error_code code;
-  if (!std::filesystem::is_regular_file(in.file, code)) {
-    error = "cannot read " + in.file + ": " +
-            (std::filesystem::exists(in.file, code) ? "not a file" : "no such file");
-    return false;
-  }
-  // The readers' own lines (echoed text, the line that failed) explain a
-  // failure; a reader has no questions to ask here.
-  std::istringstream no_answers;
-  std::ostringstream lines;
-  textio::Console messages(no_answers, lines, lines);
-  bool read = false;
-  try {
-    read = input::read_series_file(in.file, read_options(in), table, messages, error);
-  } catch (const textio::ProgramStop& stop) {
-    error = stop.message;
-  } catch (const textio::EndOfInput&) {
-    error = "the reader needed an answer that the options do not give";
-  }
-  if (read) return true;
-  error = "cannot read " + in.file + " as --layout " +
-          layout_names()[static_cast<std::size_t>(in.layout - 1)] + ": " + trimmed(error);
-  const std::string detail = lines.str();
-  if (!detail.empty()) error += "\n" + detail;
-  while (!error.empty() && error.back() == '\n') error.pop_back();
-  return false;
+  return api::read_file(in.file, read_options(in), api::Naming::options, table, error);
 }
 
 bool create_output_folder(const std::string& folder, std::string& error) {
@@ -166,7 +142,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   input::SeriesTable table;
   std::string error;
-  if (!read_file(options.input, table, error)) {
+  if (!api::read_file(options.input.file, read_options(options.input), api::Naming::options, table,
+                      error)) {
     err << "quorvane: " << error << "\n";
     return kUsageError;
   }

@@ -17,7 +17,8 @@
 #include "cli/summary.h"
 #include "display/heat_map.h"
 #include "display/plot_file.h"
-#include "driver/analysis.h"
+#include "api/analysis.h"
+#include "api/options.h"
 #include "input/series_file.h"
 #include "spectral/evolutive.h"
 
@@ -273,7 +274,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.step = clamp(step);
 
   // Every window has the settings analyse gives a stretch of that length.
-  driver::AnalysisRecord& r = result.settings;
+  api::AnalysisRecord& r = result.settings;
   r.title = series_.title;
   const std::size_t length =
       std::min(series_.y.size(), static_cast<std::size_t>(std::max(result_.window, 2)));
@@ -286,9 +287,9 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  spectral::SpecSettings settings = driver::spec_settings(r);
+  spectral::SpecSettings settings = api::spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) =
-      run_refinements(options_.common.significance).engine;
+      api::run_refinements(options_.common.significance).engine;
   count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
   if (!open_files()) return;
   Status status = spectral::evolutive_spectrum(

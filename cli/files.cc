@@ -28,8 +28,6 @@ const mode_t kCreationMask = [] {
 
 }  // namespace
 
-std::string number_text(float value) { return fmt::format("{}", value); }
-
 void append_number_text(std::string& text, float value) {
   fmt::format_to(std::back_inserter(text), "{}", value);
 }

@@ -7,11 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "api/results.h"
+
 namespace quorvane::cli {
 
 // The shortest decimal text that reads back as exactly `value` ("0.1",
 // "1e-05", "inf", "nan").
-std::string number_text(float value);
+using api::number_text;
 // The same text appended to `text`, without a string of its own.
 void append_number_text(std::string& text, float value);
 
@@ -65,14 +67,7 @@ class AtomicFile {
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the
 // same number of values.
-struct Column {
-  std::string header;
-  std::vector<float> values;
-  // Values in double precision instead (such as times that single precision
-  // cannot tell apart), used when `values` is empty.
-  std::vector<double> wide = {};
-  std::size_t size() const { return values.empty() ? wide.size() : values.size(); }
-};
+using api::Column;
 std::string csv_text(const std::vector<Column>& columns);
 // The same text in pieces of about a megabyte, for write_file_atomically;
 // the columns must outlive the pieces.

@@ -463,45 +463,7 @@ std::string contradiction(const Options& o) {
   if (in.layout == 7 && !in.record_layout) return "--layout rows needs --record-layout";
   if (in.layout == 7 && !in.columns) return "--layout rows needs --columns";
 
-  const AnalysisOptions& a = o.analysis;
-  if (a.resolution && !a.tapers && 2 * *a.resolution - 1 > 8)
-    return "--resolution " + std::to_string(*a.resolution) + " suggests " +
-           std::to_string(2 * *a.resolution - 1) + " tapers, more than 8: give --tapers";
-  if (a.signal == 2) {
-    // Harmonic detection judges the F statistic against locally-white noise;
-    // the dialogue does not offer the background settings with it.
-    if (a.noise && *a.noise != 2) return "--noise cannot be red or white with --signal harmonic";
-    if (a.background) return "--background cannot be used with --signal harmonic";
-    if (a.smoothing) return "--smoothing cannot be used with --signal harmonic";
-    if (a.fit) return "--fit cannot be used with --signal harmonic";
-  }
-  if (a.background == 0 && a.smoothing)
-    return "--smoothing cannot be used with --background raw (nothing is smoothed)";
-  if (a.fit && a.background == 0) return "--fit cannot be used with --background raw";
-  if (a.fit && a.noise && *a.noise != 0) return "--fit applies to red noise only (--noise red)";
-
-  const SignificanceOptions& g = o.significance;
-  if ((g.surrogates_given || g.seed_given) && !g.montecarlo)
-    return std::string(g.surrogates_given ? "--surrogates" : "--seed") +
-           " needs --significance montecarlo";
-  if (a.signal == 2) {
-    // Lines of a harmonic analysis are judged by the F-test, whose levels
-    // are exact; the background levels play no part.
-    if (g.montecarlo) return "--significance montecarlo cannot be used with --signal harmonic";
-    if (g.median_bias_correction)
-      return "--median-bias-correction cannot be used with --signal harmonic";
-  }
-  if (g.median_bias_correction && a.background == 0 && a.noise.value_or(0) != 2)
-    return "--median-bias-correction cannot be used with --background raw (no median is fitted)";
-  const int tapers = a.tapers.value_or(a.resolution ? 2 * *a.resolution - 1 : 3);
-  if (g.jackknife && tapers < 2) return "--jackknife needs at least 2 tapers";
-
-  const ReconOptions& r = o.recon;
-  if (r.level_given && r.mode != ReconOptions::Mode::Peaks)
-    return "--recon-level needs --reconstruct peaks";
-  if (r.constraint_given && r.mode == ReconOptions::Mode::None)
-    return "--constraint needs --reconstruct";
-  return {};
+  return api::contradiction(o.analysis, o.significance, o.recon, api::Naming::options);
 }
 
 namespace {
@@ -524,12 +486,6 @@ std::string help_text(const CLI::App& analyse) {
 }
 
 }  // namespace
-
-const std::vector<std::string>& layout_names() {
-  static const std::vector<std::string> names = {"rwl",   "crn",     "single", "two",
-                                                 "multi", "monthly", "rows",   "csv"};
-  return names;
-}
 
 const std::vector<std::string>& sampling_names() {
   static const std::vector<std::string> names = {"auto", "even", "gaps", "uneven", "interpolate"};

@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "api/options.h"
+#include "input/layouts.h"
+
 namespace CLI {
 class App;
 class Validator;
@@ -38,51 +41,11 @@ struct InputOptions {
   std::vector<std::string> series;
 };
 
-// Option codes as in the analysis record; empty: the dialogue's default.
-struct AnalysisOptions {
-  std::optional<int> resolution;                // p
-  std::optional<int> tapers;                    // nwin
-  std::optional<int> noise;                     // inoise
-  std::optional<int> background;                // irobust
-  std::optional<float> smoothing;               // fsmooth
-  std::optional<int> fit;                       // ilogfit
-  std::optional<int> signal;                    // isignal
-  std::optional<int> estimate;                  // iadapt
-  std::optional<int> normalize;                 // inorm
-  std::optional<int> reshape;                   // isiglev 1..6, or 0 for no reshaping
-  std::optional<std::pair<float, float>> band;  // fmin, fmax
-  // The analysis of the spectrum: 0 auto (as the sampling calls for), 1 even,
-  // 2 gaps, 3 uneven, 4 interpolate (driver::SamplingChoice in this order).
-  int sampling = 0;
-};
-
-// How significant peaks are judged, and what more the spectrum run gives.
-// The defaults are the dialogue's run.
-struct SignificanceOptions {
-  bool median_bias_correction = false;
-  bool exact_concentrations = false;
-  int pad = 1;                 // 1, 2, 4 or 8
-  bool montecarlo = false;     // levels from AR(1) surrogates instead of chi-square
-  int surrogates = 1000;
-  std::uint64_t seed = 1;
-  bool surrogates_given = false;
-  bool seed_given = false;
-  bool jackknife = false;
-  int max_peaks = 40;
-  // Threads that share one series' surrogates: --jobs divided among the
-  // series analysed at the same time (set when the run starts).
-  int jobs = 1;
-};
-
-struct ReconOptions {
-  enum class Mode { None, Peaks, Trend, Frequencies };
-  Mode mode = Mode::None;
-  std::vector<float> frequencies;  // Mode::Frequencies, in the order given
-  float level = 99.0f;             // Mode::Peaks: least significance in percent
-  int constraint = 0;              // iconstr
-  bool level_given = false;
-  bool constraint_given = false;
-};
+// The analysis, significance and reconstruction options are those of the
+// public functions' layer beneath (api/options.h).
+using api::AnalysisOptions;
+using api::ReconOptions;
+using api::SignificanceOptions;
 
 struct OutputOptions {
   std::string out = ".";
@@ -113,7 +76,7 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
                                 std::ostream& out, std::ostream& err);
 
 // The names of the input layouts, by code 1..8.
-const std::vector<std::string>& layout_names();
+using input::layout_names;
 
 // The names of the --sampling choices, by code 0..4.
 const std::vector<std::string>& sampling_names();

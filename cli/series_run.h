@@ -8,24 +8,14 @@
 
 #include "cli/files.h"
 #include "cli/options.h"
-#include "driver/analysis.h"
-#include "driver/analysis_record.h"
+#include "api/analysis_record.h"
+#include "api/results.h"
 #include "input/series_table.h"
 
 namespace quorvane::cli {
 
 // One entry of the peaks file.
-struct PeakRow {
-  float frequency = 0.0f;
-  float period = 0.0f;        // 1/frequency (inf at frequency 0)
-  float significance = 0.0f;  // percent: 99, 95 or 90
-  float ratio = 0.0f;         // raw spectrum over the background at the peak (0 where that is 0)
-  float f = 0.0f;             // harmonic F statistic at the peak
-  bool trend = false;         // below the bandwidth: the secular trend
-  // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
-  // level (significant for the whole band), else 0.
-  float global_significance = 0.0f;
-};
+using api::PeakRow;
 
 // What one series gave; everything the summary reports about it.
 struct SeriesResult {
@@ -43,7 +33,7 @@ struct SeriesResult {
   // reads as it always has), else the double time.
   double first_time = 0.0;
   // settings members only: those used, with the sampling and method
-  driver::AnalysisRecord settings;
+  api::AnalysisRecord settings;
   bool montecarlo = false;  // the peaks carry band-wide significances
   float rho = 0.0f;
   std::vector<PeakRow> peaks;
@@ -62,30 +52,11 @@ SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
                             const std::string& stem, const Options& options,
                             const std::string& folder);
 
-// Applies the analysis options to the record's defaults in the order of the
-// dialogue's menus: resolution (1), spectrum and band (4), signal
-// assumption (3), noise (2), so that each setting follows the ones it
-// depends on as it does there. Returns the reason when a value does not
-// suit the record's series, else empty.
-std::string apply_options(const AnalysisOptions& options, driver::AnalysisRecord& r);
-
 // The settings analyse gives the series `values` with time step dt (at
 // least 2 values, dt > 0): r takes the values, its defaults are set for
-// them (driver::set_defaults) and the options applied (apply_options).
+// them (api::set_defaults) and the options applied (api::apply_options).
 // Returns apply_options' reason when an option does not suit the series.
 std::string analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& options,
-                              driver::AnalysisRecord& r);
-
-// What the significance options add to a spectrum run.
-driver::RunRefinements run_refinements(const SignificanceOptions& options);
-
-// The spectrum file's columns, by band entry: frequency, period, the
-// estimate, reshaped, harmonic, median-smoothed and background spectra, the
-// 50/90/95/99 % levels, F and its levels; with the jackknife its interval,
-// and with Monte Carlo levels the band-wide 95 and 99 % levels.
-std::vector<Column> spectrum_columns(const driver::AnalysisRecord& r);
-
-// The --sampling choice of option code `code` (0..4).
-driver::SamplingChoice sampling_choice(int code);
+                              api::AnalysisRecord& r);
 
 }  // namespace quorvane::cli

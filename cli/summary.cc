@@ -115,7 +115,7 @@ Json settings_block(const Options& o) {
 
 }  // namespace
 
-Json series_settings_json(const driver::AnalysisRecord& r) {
+Json series_settings_json(const api::AnalysisRecord& r) {
   Json block;
   block["resolution"] = r.p;
   block["tapers"] = r.nwin;
@@ -134,9 +134,9 @@ Json series_settings_json(const driver::AnalysisRecord& r) {
 namespace {
 
 // How the series is sampled and which analysis its spectrum had.
-Json sampling_block(const driver::AnalysisRecord& r) {
+Json sampling_block(const api::AnalysisRecord& r) {
   using spectral::SamplingClass;
-  using driver::SpectrumMethod;
+  using api::SpectrumMethod;
   Json block;
   const SamplingClass kind = r.sampling.kind;
   block["class"] = kind == SamplingClass::even ? "even" : kind == SamplingClass::gaps ? "gaps" : "uneven";

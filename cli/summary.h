@@ -26,7 +26,7 @@ Json json_number(float value);
 // The input file, its layout, the layout's parameters and the series chosen.
 Json input_json(const InputOptions& input);
 // The analysis settings a series was run with.
-Json series_settings_json(const driver::AnalysisRecord& r);
+Json series_settings_json(const api::AnalysisRecord& r);
 
 std::string summary_text(const Options& options, const std::vector<SeriesResult>& results);
 

@@ -9,14 +9,16 @@
 #include <utility>
 
 #include "display/display.h"
-#include "driver/analysis.h"
-#include "driver/analysis_record.h"
+#include "api/analysis.h"
+#include "api/analysis_record.h"
 #include "input/setup.h"
 #include "spectral/spectrum.h"
 
 namespace quorvane::driver {
 namespace {
 
+using api::AnalysisRecord;
+using api::nsigmax;
 using textio::Console;
 using textio::Value;
 
@@ -96,16 +98,17 @@ class Program {
       input::ChosenSeries chosen = input_.setup(console_, record_.fname, reuse);
       // The spectrum of a series with gaps or uneven steps gets the analysis
       // its sampling calls for, as on the command line by default.
-      Status loaded = load_series(record_, std::move(chosen), SamplingChoice::automatic, {});
+      Status loaded =
+          api::load_series(record_, std::move(chosen), api::SamplingChoice::automatic, {});
       if (loaded) break;
       console_.line(loaded.message);
       reuse = true;
     }
-    if (const std::string line = sampling_line(record_); !line.empty()) console_.line(line);
+    if (const std::string line = api::sampling_line(record_); !line.empty()) console_.line(line);
     set_defaults();
   }
 
-  void set_defaults() { driver::set_defaults(record_); }
+  void set_defaults() { api::set_defaults(record_); }
 
   void show_menu() {
     const AnalysisRecord& r = record_;
@@ -186,7 +189,7 @@ class Program {
     if (iopt == 5) {
       // The signals dialog leads to a reconstruction, which needs evenly
       // spaced values.
-      if (Status possible = check_reconstruction(r); !possible) {
+      if (Status possible = api::check_reconstruction(r); !possible) {
         console_.line(possible.message);
         return true;
       }
@@ -222,7 +225,7 @@ class Program {
     r.p = clamp_int(ask_response());
     console_.write_free({text("   number of tapers (suggested = "), 2LL * r.p - 1, text(" ) ")});
     r.nwin = clamp_int(ask_response());
-    apply_resolution(r);
+    api::apply_resolution(r);
   }
 
   void noise_dialog() {
@@ -266,7 +269,7 @@ class Program {
     say("   (1) narrowband");
     say("   (2) harmonic");
     r.isignal = clamp_int(ask_response());
-    apply_signal(r);
+    api::apply_signal(r);
   }
 
   void spectrum_dialog() {
@@ -296,7 +299,7 @@ class Program {
     r.fmin = ask_response_real();
     say("   fmax:");
     r.fmax = ask_response_real();
-    apply_band(r);
+    api::apply_band(r);
   }
 
   void display_dialog() {
@@ -428,24 +431,24 @@ class Program {
   void spectrum_run() {
     AnalysisRecord& r = record_;
     Status status =
-        run_spectrum(r, [this](std::string_view line) { console_.line(line); }, {}, &session_);
+        api::run_spectrum(r, [this](std::string_view line) { console_.line(line); }, {}, &session_);
     if (!status) {
       console_.line(status.message);
       return;
     }
-    for (int kind : spectrum_plot_kinds(r)) plot(spectrum_plot(r, kind));
+    for (int kind : api::spectrum_plot_kinds(r)) plot(api::spectrum_plot(r, kind));
     r.icomputed = 1;
   }
 
   void reconstruction_run() {
     AnalysisRecord& r = record_;
     Status status =
-        reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); }, &session_);
+        api::reconstruct_selected(r, {}, [this](std::string_view line) { console_.line(line); }, &session_);
     if (!status) {
       console_.line(status.message);
       return;
     }
-    plot(reconstruction_plot(r));
+    plot(api::reconstruction_plot(r));
   }
 
   void plot(const display::PlotInput& input) { display_.display(input); }

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -235,40 +236,32 @@ bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTab
   return true;
 }
 
-bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
+namespace {
+
+// The steps of choose_series and prepare_series once the times are known:
+// out.time holds them in file order, `single` their single-precision axis
+// (empty: the double times rounded). `disorder(j)` (when given) words the
+// refusal of times that turn at index j.
+bool finish_series(const std::string& name, std::vector<float> values, std::vector<float> single,
+                   const std::function<std::string(std::size_t)>& disorder, ChosenSeries& out,
                    std::string& error) {
-  if (index >= table.series.size()) {
-    error = "there is no series " + std::to_string(index + 1) + "; the file holds " +
-            std::to_string(table.series.size());
-    return false;
-  }
-  const Series& series = table.series[index];
-  const std::string name = trimmed(series.name);
-  const std::size_t npts = series.values.size();
+  const std::size_t npts = values.size();
   if (npts < 2) {
     error = "Series " + name + " has " + std::to_string(npts) + (npts == 1 ? " value" : " values") +
             "; at least 2 are needed.";
     return false;
   }
-  const bool file_times = !series.time.empty();
-  std::vector<float> single;
-  if (file_times) {
-    out.time = series.time;
-  } else {
-    generated_axes(table, series, out.time, single);
-  }
   std::size_t offending = 0;
   if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
-    error = file_times && offending > 0 ? disorder_message(name, series, offending)
-                                        : "Series " + name + ":" + order.message;
+    error = offending > 0 && disorder ? disorder(offending) : "Series " + name + ":" + order.message;
     return false;
   }
-  out.y = series.values;
+  out.y = std::move(values);
   if (out.sampling.reversed) {
     std::reverse(out.time.begin(), out.time.end());
     std::reverse(out.y.begin(), out.y.end());
   }
-  if (file_times) {
+  if (single.empty()) {
     single.resize(npts);
     for (std::size_t i = 0; i < npts; ++i) single[i] = static_cast<float>(out.time[i]);
   }
@@ -289,7 +282,62 @@ bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& ou
             "; it must be positive.";
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
+                   std::string& error) {
+  if (index >= table.series.size()) {
+    error = "there is no series " + std::to_string(index + 1) + "; the file holds " +
+            std::to_string(table.series.size());
+    return false;
+  }
+  const Series& series = table.series[index];
+  const std::string name = trimmed(series.name);
+  const bool file_times = !series.time.empty();
+  std::vector<float> single;
+  if (file_times) {
+    out.time = series.time;
+  } else {
+    generated_axes(table, series, out.time, single);
+  }
+  std::function<std::string(std::size_t)> disorder;
+  if (file_times) disorder = [&](std::size_t j) { return disorder_message(name, series, j); };
+  if (!finish_series(name, series.values, std::move(single), disorder, out, error)) return false;
   out.title = series.name;
+  return true;
+}
+
+std::vector<double> series_times(const SeriesTable& table, const Series& series) {
+  if (!series.time.empty()) return series.time;
+  std::vector<double> time;
+  std::vector<float> single;
+  generated_axes(table, series, time, single);
+  time.assign(single.begin(), single.end());
+  return time;
+}
+
+bool prepare_series(const std::string& name, std::vector<float> values, std::vector<double> time,
+                    ChosenSeries& out, std::string& error) {
+  if (time.size() != values.size()) {
+    error = "Series " + name + " has " + std::to_string(time.size()) + " times and " +
+            std::to_string(values.size()) + " values.";
+    return false;
+  }
+  out.time = std::move(time);
+  const auto disorder = [&](std::size_t j) {
+    const double now = out.time[j];
+    const double before = out.time[j - 1];
+    const std::string where = "Series " + name + ": value " + std::to_string(j + 1) +
+                              " has the time " + time_text(now);
+    const std::string rule = "; the times of a series must increase or decrease throughout.";
+    if (now == before) return where + ", the same as value " + std::to_string(j) + rule;
+    return where + " after " + time_text(before) + " of value " + std::to_string(j) + rule;
+  };
+  if (!finish_series(name, std::move(values), {}, disorder, out, error)) return false;
+  out.title = name;
   return true;
 }
 

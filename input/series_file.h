@@ -86,4 +86,21 @@ struct ChosenSeries {
 bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
                    std::string& error);
 
+// The times of a series of `table` in file order: the file's own times (two
+// columns, csv), else those that follow from its first year as single
+// precision has always given them (consecutive years, or the monthly
+// fractions summed in single precision), widened to double, so that a
+// series handed back to prepare_series is analysed as choose_series
+// analyses it.
+std::vector<double> series_times(const SeriesTable& table, const Series& series);
+
+// Prepares a series given by its name, values and times (one time per
+// value, in double precision) as choose_series prepares one of a file:
+// increasing order, sampling class, time steps. Refusals are those of
+// choose_series, and times and values of different lengths; a disorder of
+// the times is named by the 1-based positions of the two values. `out` is
+// unspecified on refusal.
+bool prepare_series(const std::string& name, std::vector<float> values, std::vector<double> time,
+                    ChosenSeries& out, std::string& error);
+
 }  // namespace quorvane::input

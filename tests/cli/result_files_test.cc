@@ -12,7 +12,7 @@
 
 #include "cli/files.h"
 #include "cli/summary.h"
-#include "driver/analysis.h"
+#include "api/analysis.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/recon/recon_test_support.h"
 
@@ -48,13 +48,13 @@ TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
                                                   "level90", "level95", "level99", "F", "F50",
                                                   "F90", "F95", "F99", "F99.5", "F99.9"}));
 
-  // The same analysis through the driver's own steps.
-  driver::AnalysisRecord r;
+  // The same analysis through the shared analysis steps.
+  api::AnalysisRecord r;
   r.y = recon::testing::sunspots();
   r.npts = static_cast<int>(r.y.size());
   r.dt = 1.0f;
-  driver::set_defaults(r);
-  ASSERT_TRUE(driver::run_spectrum(r, {}).ok);
+  api::set_defaults(r);
+  ASSERT_TRUE(api::run_spectrum(r, {}).ok);
   const spectral::SpecResults& s = r.spectra;
 
   // One row per filled band entry, every float as the engine left it.

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "display/display.h"
-#include "driver/analysis_record.h"
+#include "api/analysis_record.h"
 #include "input/series_file.h"
 #include "spectral/spectrum.h"
 #include "common/status.h"
 
-namespace quorvane::driver {
+namespace quorvane::api {
 
 // Which analysis a series' spectrum gets: the one its sampling calls for
 // (automatic), or one chosen by the user.
@@ -123,4 +123,4 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
 // anomaly. Refers to the record's arrays.
 display::PlotInput reconstruction_plot(const AnalysisRecord& r);
 
-}  // namespace quorvane::driver
+}  // namespace quorvane::api

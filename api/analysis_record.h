@@ -1,7 +1,8 @@
 // The analysis record: everything one analysis holds, from the chosen series
 // through the settings and spectral results to the signals list and the
-// reconstruction. The driver owns the only instance and hands members to the
-// entry routine of each subsystem.
+// reconstruction. The dialogue owns one for its session; the command line and
+// the public functions make one per series. Each hands members to the entry
+// routine of each subsystem.
 #pragma once
 
 #include <array>
@@ -12,7 +13,7 @@
 #include "spectral/sampling.h"
 #include "spectral/spectrum.h"
 
-namespace quorvane::driver {
+namespace quorvane::api {
 
 // Entries of the signals list.
 inline constexpr int nsigmax = 100;
@@ -25,7 +26,7 @@ inline constexpr int nsigmax = 100;
 enum class SpectrumMethod { even, mean_step, gaps, uneven, interpolate };
 
 struct AnalysisRecord {
-  // Series (written by the series input and the driver).
+  // Series (written by the series input and the caller).
   std::string fname;     // input file name
   int npts = 0;          // number of values of the chosen series
   float dt = 0.0f;       // sampling interval
@@ -84,4 +85,4 @@ struct AnalysisRecord {
   std::vector<float> signal; // sum of the reconstructed signals of a run
 };
 
-}  // namespace quorvane::driver
+}  // namespace quorvane::api

@@ -1,4 +1,4 @@
-#include "driver/analysis.h"
+#include "api/analysis.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,7 +10,7 @@
 #include "spectral/uneven.h"
 #include "textio/free_format.h"
 
-namespace quorvane::driver {
+namespace quorvane::api {
 
 namespace {
 
@@ -340,4 +340,4 @@ display::PlotInput reconstruction_plot(const AnalysisRecord& r) {
   return input;
 }
 
-}  // namespace quorvane::driver
+}  // namespace quorvane::api

@@ -1,0 +1,181 @@
+#include "api/options.h"
+
+#include <fmt/format.h>
+
+#include <array>
+
+namespace quorvane::api {
+
+namespace {
+
+// Significance levels in percent, by isiglev 1..6.
+constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
+
+}  // namespace
+
+std::string option_name(Naming naming, std::string_view name) {
+  std::string text(name);
+  if (naming == Naming::options) return "--" + text;
+  for (char& c : text)
+    if (c == '-') c = '_';
+  return text;
+}
+
+std::string option_value(Naming naming, std::string_view name, std::string_view value) {
+  if (naming == Naming::options) return option_name(naming, name) + " " + std::string(value);
+  return option_name(naming, name) + "='" + std::string(value) + "'";
+}
+
+std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g,
+                          const ReconOptions& r, Naming naming) {
+  const auto name = [naming](std::string_view option) { return option_name(naming, option); };
+  const auto value = [naming](std::string_view option, std::string_view v) {
+    return option_value(naming, option, v);
+  };
+  if (a.resolution && !a.tapers && 2 * *a.resolution - 1 > 8)
+    return fmt::format("{} suggests {} tapers, more than 8: give {}",
+                       value("resolution", std::to_string(*a.resolution)),
+                       2 * *a.resolution - 1, name("tapers"));
+  const std::string harmonic = value("signal", "harmonic");
+  const std::string raw = value("background", "raw");
+  if (a.signal == 2) {
+    // Harmonic detection judges the F statistic against locally-white noise;
+    // the dialogue does not offer the background settings with it.
+    if (a.noise && *a.noise != 2) return name("noise") + " cannot be red or white with " + harmonic;
+    for (const auto& [given, option] :
+         {std::pair{a.background.has_value(), "background"}, {a.smoothing.has_value(), "smoothing"},
+          {a.fit.has_value(), "fit"}})
+      if (given) return name(option) + " cannot be used with " + harmonic;
+  }
+  if (a.background == 0 && a.smoothing)
+    return name("smoothing") + " cannot be used with " + raw + " (nothing is smoothed)";
+  if (a.fit && a.background == 0) return name("fit") + " cannot be used with " + raw;
+  if (a.fit && a.noise && *a.noise != 0)
+    return name("fit") + " applies to red noise only (" + value("noise", "red") + ")";
+
+  const std::string montecarlo = value("significance", "montecarlo");
+  if ((g.surrogates_given || g.seed_given) && !g.montecarlo)
+    return name(g.surrogates_given ? "surrogates" : "seed") + " needs " + montecarlo;
+  if (a.signal == 2) {
+    // Lines of a harmonic analysis are judged by the F-test, whose levels
+    // are exact; the background levels play no part.
+    if (g.montecarlo) return montecarlo + " cannot be used with " + harmonic;
+    if (g.median_bias_correction)
+      return name("median-bias-correction") + " cannot be used with " + harmonic;
+  }
+  if (g.median_bias_correction && a.background == 0 && a.noise.value_or(0) != 2)
+    return name("median-bias-correction") + " cannot be used with " + raw + " (no median is fitted)";
+  const int tapers = a.tapers.value_or(a.resolution ? 2 * *a.resolution - 1 : 3);
+  if (g.jackknife && tapers < 2) return name("jackknife") + " needs at least 2 tapers";
+
+  if (r.level_given && r.mode != ReconOptions::Mode::Peaks)
+    return name("recon-level") + " needs " + value("reconstruct", "peaks");
+  if (r.constraint_given && r.mode == ReconOptions::Mode::None)
+    return name("constraint") + " needs " + name("reconstruct");
+  return {};
+}
+
+std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming) {
+  if (a.resolution || a.tapers) {
+    r.p = a.resolution.value_or(r.p);
+    r.nwin = a.tapers.value_or(a.resolution ? 2 * r.p - 1 : r.nwin);
+    apply_resolution(r);
+  }
+  if (a.estimate || a.normalize || a.reshape || a.band) {
+    r.iadapt = a.estimate.value_or(r.iadapt);
+    r.inorm = a.normalize.value_or(r.inorm);
+    if (a.reshape) {
+      r.ireshape = *a.reshape == 0 ? 0 : 1;
+      if (r.ireshape == 1) {
+        r.isiglev = *a.reshape;
+        r.siglev = kLevels[static_cast<std::size_t>(r.isiglev - 1)];
+      }
+    }
+    if (a.band) {
+      r.fmin = a.band->first;
+      r.fmax = a.band->second;
+    }
+    apply_band(r);
+  }
+  if (a.signal) {
+    r.isignal = *a.signal;
+    apply_signal(r);
+  }
+  if (a.noise || a.background || a.smoothing || a.fit) {
+    r.inoise = a.noise.value_or(r.inoise);
+    r.irobust = a.background.value_or(r.irobust);
+    if (r.irobust == 1 && a.smoothing) {
+      const float half_range = r.frange * 0.5f;
+      if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
+        return fmt::format("{} {} lies outside {} to {} (the bandwidth to half the band)",
+                           option_name(naming, "smoothing"), *a.smoothing, r.bndwdth, half_range);
+      }
+      r.fsmooth = *a.smoothing;
+    }
+    if (r.inoise == 0) r.ilogfit = a.fit.value_or(r.ilogfit);
+  }
+  return {};
+}
+
+RunRefinements run_refinements(const SignificanceOptions& g) {
+  RunRefinements refinements;
+  refinements.engine.pad = g.pad;
+  refinements.engine.exact_concentrations = g.exact_concentrations;
+  refinements.engine.median_bias_correction = g.median_bias_correction;
+  refinements.engine.jackknife = g.jackknife;
+  refinements.engine.surrogates = g.montecarlo ? g.surrogates : 0;
+  refinements.engine.seed = g.seed;
+  refinements.engine.jobs = g.jobs;
+  refinements.max_peaks = g.max_peaks;
+  return refinements;
+}
+
+std::string select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming naming) {
+  r.iconstr = recon.constraint;
+  const auto add = [&r](float frequency) {
+    if (r.nsig >= nsigmax) return false;
+    const auto k = static_cast<std::size_t>(r.nsig++);
+    r.sigfreq[k] = frequency;
+    r.sigpct[k] = 0.0f;
+    r.iuse[k] = 1;
+    return true;
+  };
+  const std::string reconstruct = option_name(naming, "reconstruct");
+  switch (recon.mode) {
+    case ReconOptions::Mode::None:
+      break;
+    case ReconOptions::Mode::Peaks:
+      for (int i = 0; i < r.nsig; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (r.sigfreq[k] >= r.bndwdth && r.sigpct[k] >= recon.level) r.iuse[k] = 1;
+      }
+      break;
+    case ReconOptions::Mode::Trend:
+      // Every frequency below the bandwidth reconstructs the trend.
+      if (!add(0.0f)) return "the signals list is full";
+      break;
+    case ReconOptions::Mode::Frequencies: {
+      const float nyquist = 0.5f / r.dt;
+      for (float f : recon.frequencies) {
+        if (f > nyquist)
+          return fmt::format("{} frequency {} lies above the Nyquist frequency {}", reconstruct, f,
+                             nyquist);
+        if (!add(f)) return fmt::format("{}: the signals list holds {} entries", reconstruct, nsigmax);
+      }
+      break;
+    }
+  }
+  return {};
+}
+
+SamplingChoice sampling_choice(int code) {
+  switch (code) {
+    case 1: return SamplingChoice::even;
+    case 2: return SamplingChoice::gaps;
+    case 3: return SamplingChoice::uneven;
+    case 4: return SamplingChoice::interpolate;
+    default: return SamplingChoice::automatic;
+  }
+}
+
+}  // namespace quorvane::api

@@ -1,0 +1,259 @@
+// The public functions of include/quorvane/: each maps its vocabulary types
+// onto the analysis record and runs the same steps as the command line.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "api/analysis.h"
+#include "api/options.h"
+#include "api/reading.h"
+#include "api/results.h"
+#include "input/layouts.h"
+#include "quorvane/quorvane.h"
+
+namespace quorvane {
+
+const char* version() { return QUORVANE_VERSION_STRING; }
+
+namespace {
+
+using api::Naming;
+
+// Reshaping levels in percent by the record's isiglev 1..6; 0 for none.
+constexpr double kReshapeLevels[] = {0.0, 50.0, 90.0, 95.0, 99.0, 99.5, 99.9};
+
+// The engine writes its messages as dialogue lines, with one leading blank.
+Status refusal(std::string message) {
+  while (!message.empty() && message.front() == ' ') message.erase(message.begin());
+  return Status::failure(std::move(message));
+}
+
+std::string out_of_range(const char* name, double value, double low, double high) {
+  return fmt::format("{} must be from {} to {}, not {}", name, low, high, value);
+}
+
+// The options of `settings`: a setting counts as given when it differs from
+// its default, so that Settings{} runs exactly the defaults of the series
+// and a default noise yields to the harmonic assumption's locally-white
+// noise, as an option left out does on the command line.
+Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceOptions& g) {
+  if (s.resolution < 1 || s.resolution > 1000000)
+    return Status::failure(out_of_range("resolution", s.resolution, 1, 1000000));
+  if (s.resolution != 2) a.resolution = s.resolution;
+  if (s.tapers && (*s.tapers < 1 || *s.tapers > 8))
+    return Status::failure(out_of_range("tapers", *s.tapers, 1, 8));
+  a.tapers = s.tapers;
+  if (s.noise != Noise::red) a.noise = static_cast<int>(s.noise);
+  if (s.background != Background::robust) a.background = static_cast<int>(s.background);
+  if (s.smoothing) {
+    if (!(*s.smoothing > 0.0) || !std::isfinite(*s.smoothing))
+      return Status::failure(fmt::format("smoothing must be a positive number, not {}", *s.smoothing));
+    a.smoothing = static_cast<float>(*s.smoothing);
+  }
+  if (s.fit != Fit::log) a.fit = static_cast<int>(s.fit);
+  if (s.signal != Signal::both) a.signal = static_cast<int>(s.signal);
+  if (s.estimate != Estimate::adaptive) a.estimate = 0;
+  if (s.normalize != Normalize::none) a.normalize = static_cast<int>(s.normalize);
+  if (s.reshape != 95.0) {
+    const auto* found = std::find(std::begin(kReshapeLevels), std::end(kReshapeLevels), s.reshape);
+    if (found == std::end(kReshapeLevels))
+      return Status::failure(fmt::format(
+          "reshape must be 50, 90, 95, 99, 99.5 or 99.9 (percent), or 0 for off, not {}", s.reshape));
+    a.reshape = static_cast<int>(found - std::begin(kReshapeLevels));
+  }
+  if (s.band) {
+    const auto [low, high] = *s.band;
+    if (!std::isfinite(low) || !std::isfinite(high) || low < 0.0 || high <= low)
+      return Status::failure(fmt::format("band ({}, {}) needs 0 <= low < high", low, high));
+    a.band = std::make_pair(static_cast<float>(low), static_cast<float>(high));
+  }
+  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8)
+    return Status::failure(fmt::format("pad must be 1, 2, 4 or 8, not {}", s.pad));
+  g.pad = s.pad;
+  g.exact_concentrations = s.concentrations == Concentrations::exact;
+  g.median_bias_correction = s.median_bias_correction;
+  g.montecarlo = s.significance == Significance::montecarlo;
+  if (s.surrogates < 1 || s.surrogates > 100000)
+    return Status::failure(out_of_range("surrogates", s.surrogates, 1, 100000));
+  g.surrogates = s.surrogates;
+  g.surrogates_given = s.surrogates != 1000;
+  g.seed = s.seed;
+  g.seed_given = s.seed != 1;
+  if (s.jobs < 1 || s.jobs > 1024) return Status::failure(out_of_range("jobs", s.jobs, 1, 1024));
+  g.jobs = s.jobs;
+  g.jackknife = s.jackknife;
+  if (s.max_peaks < 0 || s.max_peaks > 100)
+    return Status::failure(out_of_range("max_peaks", s.max_peaks, 0, 100));
+  g.max_peaks = s.max_peaks;
+  return Status::success();
+}
+
+// The record of `series` after set_defaults and the settings applied, with
+// the refinements of the run; the steps of the command line for one series.
+Status prepare(const Series& series, const Settings& settings, api::AnalysisRecord& r,
+               api::RunRefinements& refinements, std::vector<std::string>& notes) {
+  const auto warn = [&notes](std::string_view line) {
+    notes.push_back(refusal(std::string(line)).message);
+  };
+  api::AnalysisOptions a;
+  api::SignificanceOptions g;
+  if (Status s = options_of(settings, a, g); !s) return s;
+  if (std::string problem = api::contradiction(a, g, {}, Naming::keywords); !problem.empty())
+    return Status::failure(problem);
+  // The series is prepared as a file's series is: increasing order, its
+  // sampling class and the analysis that class (or the choice) calls for.
+  input::ChosenSeries chosen;
+  std::string error;
+  if (!input::prepare_series(series.name, series.values, series.times, chosen, error))
+    return refusal(error);
+  if (Status s = api::load_series(r, std::move(chosen),
+                                  api::sampling_choice(static_cast<int>(settings.sampling)), warn);
+      !s)
+    return refusal(s.message);
+  api::set_defaults(r);
+  if (std::string problem = api::apply_options(a, r, Naming::keywords); !problem.empty())
+    return Status::failure(problem);
+  refinements = api::run_refinements(g);
+  return Status::success();
+}
+
+std::vector<float>* column(std::vector<api::Column>& columns, const char* header) {
+  for (auto& c : columns)
+    if (c.header == header) return &c.values;
+  return nullptr;
+}
+
+}  // namespace
+
+Result<std::vector<Series>> read(const std::string& path, const std::string& layout,
+                                 const LayoutOptions& options) {
+  input::ReadOptions answers;
+  if (Status s = input::read_options(layout, options, answers); !s) return s;
+  input::SeriesTable table;
+  std::string error;
+  if (!api::read_file(path, answers, Naming::keywords, table, error)) return refusal(error);
+  std::vector<Series> series;
+  for (const input::Series& s : table.series) {
+    Series out;
+    out.name = s.name;
+    while (!out.name.empty() && out.name.back() == ' ') out.name.pop_back();
+    out.times = input::series_times(table, s);
+    out.values = s.values;
+    series.push_back(std::move(out));
+  }
+  return series;
+}
+
+Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+  api::AnalysisRecord r;
+  api::RunRefinements refinements;
+  Spectrum out;
+  if (Status s = prepare(series, settings, r, refinements, out.notes); !s) return s;
+  const Status run = api::run_spectrum(
+      r, [&out](std::string_view line) { out.notes.push_back(refusal(std::string(line)).message); },
+      refinements);
+  if (!run) return refusal(run.message);
+
+  std::vector<api::Column> columns = api::spectrum_columns(r);
+  const auto take = [&columns](const char* header, std::vector<float>& into) {
+    if (std::vector<float>* values = column(columns, header)) into = std::move(*values);
+  };
+  take("frequency", out.frequency);
+  take("period", out.period);
+  take("estimate", out.estimate);
+  take("reshaped", out.reshaped);
+  take("harmonic", out.harmonic);
+  take("median", out.median);
+  take("background", out.background);
+  take("level50", out.levels[0]);
+  take("level90", out.levels[1]);
+  take("level95", out.levels[2]);
+  take("level99", out.levels[3]);
+  take("F", out.F);
+  take("jackknife_lower", out.jackknife_lower);
+  take("jackknife_upper", out.jackknife_upper);
+  out.F_levels = r.spectra.fconf;
+  for (const api::PeakRow& row : api::peak_rows(r))
+    out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend});
+  out.name = series.name;
+  out.bandwidth = r.bndwdth;
+  out.rho = r.spectra.rho;
+  out.dt = r.dt;
+  out.length = r.npts;
+  out.settings = settings;
+  out.used = settings;
+  out.used.resolution = r.p;
+  out.used.tapers = r.nwin;
+  out.used.noise = static_cast<Noise>(r.inoise);
+  out.used.background = static_cast<Background>(r.irobust);
+  out.used.smoothing = r.fsmooth;
+  out.used.fit = static_cast<Fit>(r.ilogfit);
+  out.used.signal = static_cast<Signal>(r.isignal);
+  out.used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
+  out.used.normalize = static_cast<Normalize>(r.inorm);
+  out.used.reshape = r.ireshape == 1 ? kReshapeLevels[r.isiglev] : 0.0;
+  out.used.band = Band{r.fmin, r.fmax};
+  return out;
+}
+
+Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectrum,
+                                   const ReconstructOptions& options) {
+  api::AnalysisRecord r;
+  api::RunRefinements refinements;
+  std::vector<std::string> warnings;
+  if (Status s = prepare(series, spectrum.settings, r, refinements, warnings); !s) return s;
+  if (Status possible = api::check_reconstruction(r); !possible) return refusal(possible.message);
+  if (spectrum.length != r.npts || spectrum.dt != r.dt)
+    return Status::failure(fmt::format(
+        "the spectrum is of {} values at step {}, the series {} has {} values at step {}",
+        spectrum.length, spectrum.dt, series.name, r.npts, r.dt));
+  // The signals list of the spectrum run, as the run left it.
+  r.nsig = static_cast<int>(std::min<std::size_t>(spectrum.peaks.size(), api::nsigmax));
+  for (std::size_t k = 0; k < static_cast<std::size_t>(r.nsig); ++k) {
+    r.sigfreq[k] = spectrum.peaks[k].frequency;
+    r.sigpct[k] = spectrum.peaks[k].significance;
+  }
+  api::ReconOptions recon;
+  recon.mode = static_cast<api::ReconOptions::Mode>(static_cast<int>(options.signals) + 1);
+  if (options.frequencies.size() > static_cast<std::size_t>(api::nsigmax))
+    return Status::failure(fmt::format("frequencies: at most {} signals", api::nsigmax));
+  for (double f : options.frequencies) {
+    if (!(f >= 0.0) || !std::isfinite(f))
+      return Status::failure(fmt::format("frequencies: {} is not a frequency of 0 or more", f));
+    recon.frequencies.push_back(static_cast<float>(f));
+  }
+  if (!(options.level >= 0.0 && options.level <= 100.0))
+    return Status::failure(fmt::format("level must be from 0 to 100, not {}", options.level));
+  recon.level = static_cast<float>(options.level);
+  recon.constraint = static_cast<int>(options.constraint);
+  if (std::string problem = api::select_signals(recon, r, Naming::keywords); !problem.empty())
+    return Status::failure(problem);
+
+  Reconstruction out;
+  std::vector<api::Column> signals;
+  std::vector<float> frequencies;
+  const Status run = api::reconstruct_selected(
+      r,
+      [&](int entry) {
+        const float f = r.sigfreq[static_cast<std::size_t>(entry)];
+        frequencies.push_back(f);
+        signals.push_back({api::signal_header(f, r.bndwdth), r.rsig});
+      },
+      [&out](std::string_view line) { out.notes.emplace_back(line); });
+  if (!run) return refusal(run.message);
+  api::Column time{"time", r.time_single};
+  if (time.values.empty()) time.wide = r.time;
+  std::vector<api::Column> columns =
+      api::reconstruction_columns(r, std::move(time), std::move(signals));
+  out.time = r.time;
+  out.series = std::move(columns[1].values);
+  out.anomaly = std::move(columns[2].values);
+  out.sum = std::move(columns.back().values);
+  for (std::size_t k = 0; k < frequencies.size(); ++k)
+    out.signals.push_back(
+        {frequencies[k], std::move(columns[3 + k].header), std::move(columns[3 + k].values)});
+  return out;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,64 @@
+// The settings of a spectrum run, by name. Every setting left at its default
+// takes the value the dialogue starts from for the series, so that
+// Settings{} gives the numbers of the dialogue and of `quorvane analyse`
+// without options. The names are those of the command line's options.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace quorvane {
+
+enum class Noise { red, white, local };        // null hypothesis (local: locally-white)
+enum class Background { raw, robust };         // from the raw spectrum or its running median
+enum class Fit { linear, log };                // misfit of the red-noise fit
+enum class Signal { both, narrowband, harmonic };  // signal assumption
+enum class Estimate { adaptive, hires };       // adaptive or high-resolution estimate
+enum class Normalize { none, n, dt };          // none, by N, by 1/dt
+enum class Concentrations { asymptotic, exact };  // taper weights: formula or computed
+enum class Significance { chisquare, montecarlo };  // levels of the peaks
+// How the times of a series are used. automatic: evenly spaced times are
+// analysed at their step, anything else is refused. even: the values are
+// taken as evenly spaced at the mean step whatever their times (what the
+// dialogue does with a two-column file). gaps, uneven and interpolate are
+// the estimators for records with gaps or uneven steps; this version
+// refuses them.
+enum class Sampling { automatic, even, gaps, uneven, interpolate };
+
+// A frequency band, in cycles per unit of the series' times.
+struct Band {
+  double low = 0.0;
+  double high = 0.0;
+};
+
+struct Settings {
+  int resolution = 2;  // P, in multiples of the Rayleigh frequency 1/(N dt); 1..1000000
+  std::optional<int> tapers;  // K, 1..8; default 2P - 1
+  Noise noise = Noise::red;   // with Signal::harmonic, locally-white
+  Background background = Background::robust;
+  // Median smoothing width in frequency, from the bandwidth to half the
+  // band; default a fifth of the band, at least the bandwidth.
+  std::optional<double> smoothing;
+  Fit fit = Fit::log;  // red noise only
+  Signal signal = Signal::both;
+  Estimate estimate = Estimate::adaptive;
+  Normalize normalize = Normalize::none;
+  // Reshape at lines detected at this level in percent: 50, 90, 95, 99,
+  // 99.5 or 99.9; 0 for no reshaping.
+  double reshape = 95.0;
+  std::optional<Band> band;  // default 0 to the Nyquist frequency 1/(2 dt)
+  int pad = 1;               // transform length factor: 1, 2, 4 or 8
+  Concentrations concentrations = Concentrations::asymptotic;
+  // The running median divided by the median-to-mean ratio of the estimate
+  // before the background is fitted, so that the chi-square levels hold.
+  bool median_bias_correction = false;
+  Significance significance = Significance::chisquare;
+  int surrogates = 1000;   // Monte Carlo only: 1..100000
+  std::uint64_t seed = 1;  // Monte Carlo only; the same seed gives the same levels
+  int jobs = 1;            // threads sharing the surrogates, 1..1024
+  bool jackknife = false;  // 95 % jackknife interval of the estimate (K >= 2)
+  int max_peaks = 40;      // most peaks listed, 0..100
+  Sampling sampling = Sampling::automatic;
+};
+
+}  // namespace quorvane

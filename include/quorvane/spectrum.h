@@ -1,0 +1,68 @@
+// The multitaper spectrum of a series with its F-test, background, levels
+// and peaks.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "quorvane/series.h"
+#include "quorvane/settings.h"
+#include "quorvane/status.h"
+
+namespace quorvane {
+
+// The confidence levels of the background, and of the F-test, in percent.
+inline constexpr std::array<double, 4> kLevelPercents = {50.0, 90.0, 95.0, 99.0};
+inline constexpr std::array<double, 6> kFLevelPercents = {50.0, 90.0, 95.0, 99.0, 99.5, 99.9};
+
+// One significant peak.
+struct Peak {
+  float frequency = 0.0f;
+  float period = 0.0f;        // 1/frequency (infinite at frequency 0)
+  float significance = 0.0f;  // percent: 99, 95 or 90
+  float ratio = 0.0f;         // estimate over background at the peak (0 where that is 0)
+  float F = 0.0f;             // harmonic F statistic at the peak
+  bool trend = false;         // below the bandwidth: the secular trend
+};
+
+// A spectrum run's results. Every array holds one value per frequency of the
+// band, the values of the columns of the same name in the spectrum CSV of
+// `quorvane analyse`.
+struct Spectrum {
+  std::string name;  // the series' name
+  std::vector<float> frequency, period;
+  std::vector<float> estimate;    // the multitaper spectrum
+  std::vector<float> reshaped;    // with the detected lines taken out
+  std::vector<float> harmonic;    // the line spectrum
+  std::vector<float> median;      // running median of the estimate
+  std::vector<float> background;  // the noise background
+  std::vector<float> F;           // harmonic F statistic
+  // The background's levels at kLevelPercents (chi-square, or Monte Carlo).
+  std::array<std::vector<float>, 4> levels;
+  std::array<float, 6> F_levels{};  // at kFLevelPercents
+  // With Settings::jackknife: the 95 % interval of the estimate; else empty.
+  std::vector<float> jackknife_lower, jackknife_upper;
+  float bandwidth = 0.0f;  // the full bandwidth 2P/(N dt)
+  float rho = 0.0f;        // lag-one autocorrelation of the red-noise background
+  float dt = 0.0f;         // the time step analysed
+  int length = 0;          // the number of values
+  std::vector<Peak> peaks;  // ordered by frequency
+  Settings settings;        // as given
+  // As applied to the series: tapers, smoothing and band filled in, and the
+  // locally-white noise of a harmonic analysis.
+  Settings used;
+  std::vector<std::string> notes;  // diagnostic lines of the run
+};
+
+// The spectrum of `series` with `settings`: the analysis of `quorvane
+// analyse` with the options of the same names. Refused, with the message
+// naming the setting: a value out of its range, settings that contradict
+// each other (noise other than local, a background, smoothing or fit with
+// Signal::harmonic, ...), fewer than two values, a value that is not a
+// finite number, times that are not increasing and evenly spaced (unless
+// Sampling::even), a series the engine cannot take (see the messages).
+// Safe to call from several threads at once.
+Result<Spectrum> spectrum(const Series& series, const Settings& settings = {});
+
+}  // namespace quorvane

@@ -1,0 +1,126 @@
+"""The Python module gives the command line's numbers, and refuses what the
+command line refuses, with the engine's messages."""
+
+import numpy as np
+import pytest
+
+import quorvane
+from conftest import EXAMPLES
+
+SUNSPOTS = EXAMPLES / "sunspots.dat"
+
+# The same analysis as command-line options and as keywords.
+RUNS = [
+    ([], {}),
+    (["--resolution", "3", "--noise", "white", "--background", "raw", "--estimate", "hires",
+      "--reshape", "99", "--band", "0.02:0.4", "--normalize", "n", "--pad", "2"],
+     dict(resolution=3, noise="white", background="raw", estimate="hires", reshape=99,
+          band=(0.02, 0.4), normalize="n", pad=2)),
+    (["--signal", "harmonic", "--tapers", "5", "--concentrations", "exact", "--max-peaks", "3"],
+     dict(signal="harmonic", tapers=5, concentrations="exact", max_peaks=3)),
+    (["--resolution", "1", "--smoothing", "0.05", "--fit", "linear", "--median-bias-correction",
+      "--jackknife", "--tapers", "2"],
+     dict(resolution=1, smoothing=0.05, fit="linear", median_bias_correction=True,
+          jackknife=True, tapers=2)),
+    (["--significance", "montecarlo", "--surrogates", "50", "--seed", "7", "--reshape", "off"],
+     dict(significance="montecarlo", surrogates=50, seed=7, reshape="off", jobs=2)),
+]
+
+
+@pytest.mark.parametrize("options,keywords", RUNS, ids=lambda v: " ".join(v) if isinstance(v, list) else None)
+def test_arrays_equal_the_command_lines_csv(analyse, options, keywords):
+    files = analyse(SUNSPOTS, "--layout", "single", *options)
+    s = quorvane.spectrum(quorvane.read(str(SUNSPOTS), "single")[0], **keywords)
+    columns = files["spectrum"]
+    arrays = {name: getattr(s, name) for name in
+              ("frequency", "period", "estimate", "reshaped", "harmonic", "median", "background", "F")}
+    arrays.update({f"level{p:g}": level for p, level in s.levels.items()})
+    arrays.update({f"F{p:g}": np.full(len(s.frequency), v, np.float32) for p, v in s.F_levels.items()})
+    if keywords.get("jackknife"):
+        arrays.update(jackknife_lower=s.jackknife_lower, jackknife_upper=s.jackknife_upper)
+    assert sorted(arrays) == sorted(columns)
+    for name, values in arrays.items():
+        np.testing.assert_array_equal(values, columns[name], err_msg=name)
+    for name, values in s.peaks.items():
+        np.testing.assert_array_equal(values.to_numpy(np.float32), files["peaks"][name], err_msg=name)
+
+
+def test_reconstruction_equals_the_command_lines_csv(analyse):
+    files = analyse(SUNSPOTS, "--layout", "single", "--reconstruct", "0.09,0.1",
+                    "--constraint", "slope", "--tapers", "4")
+    series = quorvane.read(str(SUNSPOTS), "single")[0]
+    table = quorvane.reconstruct(series, quorvane.spectrum(series, tapers=4), [0.09, 0.1],
+                                 constraint="slope")
+    assert list(table.columns) == list(files["recon"])
+    for name, values in files["recon"].items():
+        np.testing.assert_array_equal(table[name].to_numpy(np.float32), values, err_msg=name)
+
+
+def test_monthly_layout_options_pass_through_to_the_reader(analyse):
+    options = dict(skip=3, per_line=12, multiplier=0.01)
+    files = analyse(EXAMPLES / "nino12.tsf", "--layout", "monthly", "--skip", "3",
+                    "--per-line", "12", "--multiplier", "0.01")
+    series = quorvane.read(str(EXAMPLES / "nino12.tsf"), "monthly", **options)
+    assert [len(s) for s in series] == [732]
+    np.testing.assert_array_equal(quorvane.spectrum(series[0]).estimate, files["spectrum"]["estimate"])
+
+
+# One bad value or combination per setting, and the words its message holds.
+REFUSED = [
+    (dict(resolution=0), ValueError, "resolution must be from 1"),
+    (dict(tapers=9), ValueError, "tapers must be from 1 to 8"),
+    (dict(noise="blue"), ValueError, "noise: 'blue' is not one of red, white, local"),
+    (dict(background="median"), ValueError, "background"),
+    (dict(smoothing=0.001), ValueError, "smoothing 0.001 lies outside"),
+    (dict(fit="cubic"), ValueError, "fit"),
+    (dict(signal="harmonic", noise="white"), ValueError, "noise cannot be red or white"),
+    (dict(estimate=1), TypeError, "estimate"),
+    (dict(normalize="N2"), ValueError, "normalize"),
+    (dict(reshape=97), ValueError, "reshape must be 50, 90, 95"),
+    (dict(band=(0.3, 0.1)), ValueError, "band"),
+    (dict(band="0.3"), ValueError, "band"),
+    (dict(pad=3), ValueError, "pad must be 1, 2, 4 or 8"),
+    (dict(concentrations="computed"), ValueError, "concentrations"),
+    (dict(median_bias_correction=1), TypeError, "median_bias_correction"),
+    (dict(background="raw", median_bias_correction=True), ValueError, "median_bias_correction cannot"),
+    (dict(significance="bootstrap"), ValueError, "significance"),
+    (dict(surrogates=10), ValueError, "surrogates needs significance='montecarlo'"),
+    (dict(seed=-1), TypeError, "seed"),
+    (dict(jobs=0), ValueError, "jobs must be from 1"),
+    (dict(jackknife=True, tapers=1), ValueError, "jackknife needs at least 2 tapers"),
+    (dict(max_peaks=101), ValueError, "max_peaks must be from 0 to 100"),
+    (dict(sampling="gaps"), ValueError, "sampling"),
+    (dict(taper=3), TypeError, "unexpected keyword argument 'taper'"),
+]
+
+
+def test_every_setting_is_accepted_by_its_name():
+    names = {name for keywords, _, _ in REFUSED for name in keywords} - {"taper"}
+    assert names == set(quorvane.SETTINGS)
+
+
+@pytest.mark.parametrize("keywords,error,words", REFUSED, ids=lambda v: str(v) if isinstance(v, dict) else None)
+def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
+    with pytest.raises(error, match=words.replace("(", r"\(")):
+        quorvane.spectrum(np.sin(np.arange(256) * 0.3), **keywords)
+
+
+@pytest.mark.parametrize("values,time,words", [
+    ([1.0] * 5 + [np.nan] + [2.0] * 10, None, "Value 6 of the series is not a finite number"),
+    ([1.0], None, "at least 2 are needed"),
+    ([1.0, 2.0, 3.0, 4.0], [0, 1, 3, 4], "not evenly spaced"),
+    ([1.0, 2.0, 3.0], [0, 1], "3 values"),
+])
+def test_series_that_cannot_be_analysed_are_refused(values, time, words):
+    with pytest.raises(ValueError, match=words):
+        quorvane.spectrum(values, time=time)
+
+
+def test_uneven_times_run_at_their_mean_step_when_asked():
+    s = quorvane.spectrum(np.sin(np.arange(64.0)), time=np.r_[0:32, 33:65], sampling="even")
+    assert s.dt == np.float32(64 / 63)
+
+
+def test_read_refuses_an_option_the_layout_does_not_take():
+    with pytest.raises(ValueError, match="skip applies to layout two, multi, monthly and rows only"):
+        quorvane.read(str(SUNSPOTS), "single", skip=2)
