@@ -20,7 +20,7 @@ from ._quorvane import SETTINGS, Series, Spectrum, __version__, read, reconstruc
 __all__ = ["SETTINGS", "Series", "Spectrum", "read", "reconstruct", "spectrum", "xarray"]
 
 
-def netcdf_attributes(mapping):
+def _netcdf_attributes(mapping):
     """`mapping` with values a netCDF file can hold: None as 'default',
     booleans as 0/1, pairs as lists."""
     attributes = {}
@@ -54,7 +54,7 @@ def _to_xarray(self):
         variables["jackknife_upper"] = ("frequency", self.jackknife_upper)
     for column, values in self.peaks.items():
         variables[f"peak_{column}"] = ("peak", _np.asarray(values))
-    attributes = netcdf_attributes(self.settings)
+    attributes = _netcdf_attributes(self.settings)
     attributes.update(name=self.name, bandwidth=self.bandwidth, rho=self.rho, dt=self.dt,
                       length=self.length)
     for percent, level in self.F_levels.items():

@@ -104,7 +104,7 @@ def spectrum(da, dim="time", *, dt=None, **settings):
                                            long_name="frequency of the strongest significant line")
     dataset["peak_ratio"].attrs.update(long_name="estimate over background at that line")
     dataset["peak_significance"].attrs.update(units="percent", long_name="significance of that line")
-    attributes = quorvane.netcdf_attributes(probe.settings)
+    attributes = quorvane._netcdf_attributes(probe.settings)
     attributes.update(bandwidth=probe.bandwidth, dt=probe.dt, length=n, dim=dim)
     dataset.attrs.update(attributes)
     return dataset
