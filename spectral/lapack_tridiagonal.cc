@@ -13,6 +13,8 @@ void dstebz_(const char* range, const char* order, const int* n, const double* v
 void dstein_(const int* n, const double* d, const double* e, const int* m, const double* w,
              const int* iblock, const int* isplit, double* z, const int* ldz, double* work,
              int* iwork, int* ifail, int* info);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info, std::size_t jobz_len, std::size_t uplo_len);
 }
 
 namespace quorvane::spectral {
@@ -68,6 +70,19 @@ int smallest_tridiagonal_eigenpairs(const std::vector<double>& d, const std::vec
                 z.begin() + static_cast<std::ptrdiff_t>(src * un));
   }
   return info != 0 ? info : info2;
+}
+
+int symmetric_eigenpairs(int n, std::vector<double>& a, std::vector<double>& eigenvalues) {
+  eigenvalues.assign(static_cast<std::size_t>(std::max(n, 0)), 0.0);
+  if (n < 1) return 0;
+  const int lda = n;
+  // dsyev's blocked reduction wants at least 3n - 1 work values; a few
+  // times more lets it use its block size.
+  const int lwork = std::max(1, 66 * n);
+  std::vector<double> work(static_cast<std::size_t>(lwork));
+  int info = 0;
+  dsyev_("V", "L", &n, a.data(), &lda, eigenvalues.data(), work.data(), &lwork, &info, 1, 1);
+  return info;
 }
 
 }  // namespace quorvane::spectral

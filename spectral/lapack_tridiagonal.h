@@ -1,6 +1,7 @@
 // The one place where the spectral library calls LAPACK: the smallest
 // eigenpairs of a real symmetric tridiagonal matrix by bisection (dstebz)
-// and inverse iteration (dstein).
+// and inverse iteration (dstein), and every eigenpair of a small dense
+// symmetric matrix (dsyev).
 #pragma once
 
 #include <vector>
@@ -26,5 +27,13 @@ inline constexpr double kEigenTolerance = static_cast<double>(1.0e-13f);
 int smallest_tridiagonal_eigenpairs(const std::vector<double>& d, const std::vector<double>& e,
                                     int count, double abstol, std::vector<double>& eigenvalues,
                                     std::vector<double>& z);
+
+// Every eigenpair of the symmetric n x n matrix a (n * n values, column by
+// column; only the lower triangle is read), by LAPACK's dsyev: the
+// eigenvalues in ascending order into eigenvalues (resized to n), and a
+// overwritten by the unit-norm eigenvectors (column k at a[k * n]). Returns
+// LAPACK's info code (0 on success). For the small projected matrices of
+// iterative eigensolvers; the work grows as n^3.
+int symmetric_eigenpairs(int n, std::vector<double>& a, std::vector<double>& eigenvalues);
 
 }  // namespace quorvane::spectral

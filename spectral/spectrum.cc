@@ -112,7 +112,7 @@ void keep_band(TransformBuffers& buffers, const Grid& g, double norm, int k, int
 // zero-padded copy of the series through the transform. With two_threads
 // (a long transform), each transform and each band copy is shared between
 // this thread and a second one.
-void eigencoefficients(const std::pmr::vector<float>& xdm, std::span<const float> tapers,
+void eigencoefficients(std::span<const float> xdm, std::span<const float> tapers,
                        const FftPlan& plan, const Grid& g, double norm, int first, int last,
                        TransformBuffers& buffers, Eigencoefficients& y, bool two_threads) {
   for (int k = first; k < last; ++k) {
@@ -284,52 +284,6 @@ void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
   w.v = w.own_v;
 }
 
-// The eigencoefficients of every taper. The work of large series is shared
-// between two threads: a long transform is split between them, which needs
-// one pair of transform vectors instead of two; shorter ones go to the two
-// threads taper by taper.
-void band_eigencoefficients(const SpecSettings& s, const Grid& g, Workspace& w,
-                            std::pmr::memory_resource* memory) {
-  const int nwin = s.nwin;
-  const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-                      : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
-                                     : 1.0;
-  w.coefficients.resize(g.nfv, nwin);
-  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
-  const FftPlan plan(nfft, memory);
-  if (plan.splits_work()) {
-    TransformBuffers buffers(nfft, memory);
-    eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers, w.coefficients, true);
-    return;
-  }
-  if (g.nfft >= 8192 && nwin >= 2) {
-    // Both threads' buffers are taken before the threads start.
-    TransformBuffers here(nfft, memory), there(nfft, memory);
-    const int split = nwin / 2;
-    run_two_halves(
-        [&] { eigencoefficients(w.xdm, w.v, plan, g, norm, 0, split, here, w.coefficients, false); },
-        [&] {
-          eigencoefficients(w.xdm, w.v, plan, g, norm, split, nwin, there, w.coefficients, false);
-        });
-    return;
-  }
-  TransformBuffers buffers(nfft, memory);
-  eigencoefficients(w.xdm, w.v, plan, g, norm, 0, nwin, buffers, w.coefficients, false);
-}
-
-// The variance scale of the adaptive estimate: the series' sum of squares
-// (squares in single, sum in double) on the scale of the eigenspectra.
-double variance_scale(const SpecSettings& s, const Workspace& w) {
-  double sig2 = 0.0;
-  for (float x : w.xdm) sig2 += static_cast<double>(x * x);
-  if (s.inorm == 1) {
-    sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
-  } else if (s.inorm == 2) {
-    sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
-  }
-  return sig2;
-}
-
 // The high-resolution or adaptive spectrum estimate into w.estimate; refuses
 // an estimate that overflows single precision.
 Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand& band,
@@ -464,6 +418,45 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
 }
 
 }  // namespace
+
+double band_normalisation(const SpecSettings& s) {
+  return s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
+         : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
+                        : 1.0;
+}
+
+// The work of large series is shared between two threads: a long transform
+// is split between them, which needs one pair of transform vectors instead
+// of two; shorter ones go to the two threads taper by taper.
+void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+                            const Grid& g, double norm, Eigencoefficients& out,
+                            std::pmr::memory_resource* memory) {
+  const std::size_t nfft = static_cast<std::size_t>(g.nfft);
+  const FftPlan plan(nfft, memory);
+  if (plan.splits_work()) {
+    TransformBuffers buffers(nfft, memory);
+    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true);
+    return;
+  }
+  if (g.nfft >= 8192 && nwin >= 2) {
+    // Both threads' buffers are taken before the threads start.
+    TransformBuffers here(nfft, memory), there(nfft, memory);
+    const int split = nwin / 2;
+    run_two_halves([&] { eigencoefficients(x, tapers, plan, g, norm, 0, split, here, out, false); },
+                   [&] { eigencoefficients(x, tapers, plan, g, norm, split, nwin, there, out, false); });
+    return;
+  }
+  TransformBuffers buffers(nfft, memory);
+  eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false);
+}
+
+double variance_scale(const SpecSettings& s, double sum_of_squares) {
+  if (s.inorm == 1) {
+    return sum_of_squares / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
+  }
+  if (s.inorm == 2) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  return sum_of_squares;
+}
 
 Status check_spec_settings(const SpecSettings& s) {
   if (s.npts < 2) {
@@ -678,13 +671,19 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   Workspace w(&memory);
   demean(y, s, w.xdm);
   run_tapers(s, given, w, &memory);
-  band_eigencoefficients(s, g, w, &memory);
+  w.coefficients.resize(g.nfv, s.nwin);
+  band_eigencoefficients(w.xdm, w.v, s.nwin, g, band_normalisation(s), w.coefficients, &memory);
 
   TaperedBand band;
   band.coefficients = &w.coefficients;
   band.el = w.el;
   band.tapsum = w.tapsum;
-  if (s.iadapt != 0) band.sig2 = variance_scale(s, w);
+  if (s.iadapt != 0) {
+    // Squares in single precision, their sum in double.
+    double sum_of_squares = 0.0;
+    for (float x : w.xdm) sum_of_squares += static_cast<double>(x * x);
+    band.sig2 = variance_scale(s, sum_of_squares);
+  }
   band.rho0 = lag1_autocorrelation(w.xdm, s);
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,

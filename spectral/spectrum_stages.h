@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "common/status.h"
@@ -48,6 +49,27 @@ Grid frequency_grid(const SpecSettings& settings);
 // settings with both, the second on its grid.
 Status check_spec_settings(const SpecSettings& settings);
 Status check_band(const SpecSettings& settings, const Grid& grid);
+
+// The factor the band entries of the eigencoefficients are divided by: 1,
+// npts or 1 / dt for inorm 0, 1 and 2 (1 / dt formed in single precision).
+double band_normalisation(const SpecSettings& settings);
+
+// The eigencoefficients of the band, as the evenly spaced estimator forms
+// them: for each taper k < nwin, the tapered series x(t) v_k(t), t = 0 ..
+// x.size() - 1 (product in single precision, taper k at tapers[k *
+// x.size()]), zero-padded to grid.nfft values through fft2's transform;
+// bins grid.i0 .. grid.i0 + grid.nfv - 1 divided by norm in double and kept
+// in single. out must already hold grid.nfv entries of nwin tapers; every
+// one is written. Long transforms share the work with a second thread.
+// Work storage comes from memory.
+void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+                            const Grid& grid, double norm, Eigencoefficients& out,
+                            std::pmr::memory_resource* memory);
+
+// The variance scale of the adaptive estimate from the series' sum of
+// squares: that sum on the scale of the eigenspectra (divided by npts^2
+// for inorm 1, multiplied by dt^2 for inorm 2).
+double variance_scale(const SpecSettings& settings, double sum_of_squares);
 
 // What an estimator hands to the shared stages.
 struct TaperedBand {

@@ -19,15 +19,17 @@ namespace {
 // The longest tapers whose scaling sums are taken in single precision.
 constexpr std::size_t kSingleSumLength = 65536;
 
-// Scales taper column (n values) so that the sum of its squares is n, and
-// returns the sum of its scaled values. Up to kSingleSumLength values the
-// sums are taken in single precision on the single-precision values, which
-// keeps the tapers of those lengths bit for bit as they are. Longer tapers
+}  // namespace
+
+// Up to kSingleSumLength values the sums are taken in single precision on
+// the single-precision values, which keeps the tapers of those lengths bit
+// for bit as they are. Longer tapers
 // take their sums in double precision: a single-precision sum of a million
 // squares misses n by several parts in ten thousand, and the sum of an
 // antisymmetric taper would not vanish.
-float scale_taper(float* column, int n) {
-  const std::size_t un = static_cast<std::size_t>(n);
+float scale_taper(std::span<float> column) {
+  const std::size_t un = column.size();
+  const int n = static_cast<int>(un);
   if (un <= kSingleSumLength) {
     float sum = 0.0f;
     float ssq = 0.0f;
@@ -49,8 +51,6 @@ float scale_taper(float* column, int n) {
   for (std::size_t i = 0; i < un; ++i) column[i] = static_cast<float>(column[i] * scale);
   return static_cast<float>(sum * scale);
 }
-
-}  // namespace
 
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
   if (nwin < 1 || nwin > max_tapers) {
@@ -84,7 +84,7 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
   // The unit eigenvectors, converted to single precision, go straight into
   // the taper store and are scaled there in place, each as soon as it is
   // complete (on the fast path, on the thread that solved it).
-  auto scale_column = [&](std::size_t k) { tapsum[k] = scale_taper(v.data() + k * un, n); };
+  auto scale_column = [&](std::size_t k) { tapsum[k] = scale_taper(v.subspan(k * un, un)); };
   if (path == EigenPath::Reference) {
     std::vector<double> d(un), e(un - 1), eigenvalues, z;
     for (std::size_t i = 0; i < un; ++i) d[i] = slepian_diagonal(un, cs, i);

@@ -52,6 +52,11 @@ void compute_tapers(int n, int nwin, float npi, std::span<float> v, std::span<do
                     std::span<float> tapsum, std::span<double> dlam, EigenPath path,
                     std::pmr::memory_resource* memory);
 
+// Scales a taper so that the sum of its squares is its length, as every
+// taper of the engine is scaled, and returns the sum of its scaled values.
+// Zeros in the column (positions without a sample) leave both unchanged.
+float scale_taper(std::span<float> column);
+
 // The most work storage compute_tapers takes from its memory resource for
 // tapers of n values, beyond the tapers themselves: about 25 bytes per value
 // on the fast path, whatever the number of tapers. (The reference path works
