@@ -135,6 +135,26 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
   return Status::success();
 }
 
+std::string sampling_class_name(spectral::SamplingClass kind) {
+  switch (kind) {
+    case spectral::SamplingClass::even: return "even";
+    case spectral::SamplingClass::gaps: return "gaps";
+    case spectral::SamplingClass::uneven: break;
+  }
+  return "uneven";
+}
+
+std::string method_name(SpectrumMethod method) {
+  switch (method) {
+    case SpectrumMethod::even: return "multitaper";
+    case SpectrumMethod::mean_step: return "mean_step_multitaper";
+    case SpectrumMethod::gaps: return "missing_data_multitaper";
+    case SpectrumMethod::uneven: return "lomb_scargle_multitaper";
+    case SpectrumMethod::interpolate: break;
+  }
+  return "interpolated_multitaper";
+}
+
 std::string sampling_line(const AnalysisRecord& r) {
   const std::string name = " Series " + trimmed_title(r.title);
   if (r.method == SpectrumMethod::gaps) {

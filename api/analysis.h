@@ -42,6 +42,13 @@ enum class SamplingChoice { automatic, even, gaps, uneven, interpolate };
 Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoice choice,
                    const MessageSink& warnings);
 
+// The names of a sampling class ("even", "gaps", "uneven") and of a
+// spectrum method ("multitaper", "mean_step_multitaper",
+// "missing_data_multitaper", "lomb_scargle_multitaper",
+// "interpolated_multitaper"), as the summaries and the library give them.
+std::string sampling_class_name(spectral::SamplingClass kind);
+std::string method_name(SpectrumMethod method);
+
 // One line saying which analysis the spectrum of a series with gaps or
 // uneven steps uses, for the dialogue to show once the series is read;
 // empty for an evenly spaced analysis.

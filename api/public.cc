@@ -173,9 +173,17 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   take("F", out.F);
   take("jackknife_lower", out.jackknife_lower);
   take("jackknife_upper", out.jackknife_upper);
+  take("global95", out.global_levels[0]);
+  take("global99", out.global_levels[1]);
   out.F_levels = r.spectra.fconf;
   for (const api::PeakRow& row : api::peak_rows(r))
-    out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend});
+    out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend,
+                         row.global_significance});
+  out.sampling.kind = api::sampling_class_name(r.sampling.kind);
+  out.sampling.method = api::method_name(r.method);
+  out.sampling.median_step = r.sampling.median_step;
+  out.sampling.missing = r.sampling.missing;
+  out.sampling.reversed = r.sampling.reversed;
   out.name = series.name;
   out.bandwidth = r.bndwdth;
   out.rho = r.spectra.rho;

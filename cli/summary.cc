@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "api/analysis.h"
 #include "cli/files.h"
 
 namespace quorvane::cli {
@@ -135,18 +136,9 @@ namespace {
 
 // How the series is sampled and which analysis its spectrum had.
 Json sampling_block(const api::AnalysisRecord& r) {
-  using spectral::SamplingClass;
-  using api::SpectrumMethod;
   Json block;
-  const SamplingClass kind = r.sampling.kind;
-  block["class"] = kind == SamplingClass::even ? "even" : kind == SamplingClass::gaps ? "gaps" : "uneven";
-  switch (r.method) {
-    case SpectrumMethod::even: block["method"] = "multitaper"; break;
-    case SpectrumMethod::mean_step: block["method"] = "mean_step_multitaper"; break;
-    case SpectrumMethod::gaps: block["method"] = "missing_data_multitaper"; break;
-    case SpectrumMethod::uneven: block["method"] = "lomb_scargle_multitaper"; break;
-    case SpectrumMethod::interpolate: block["method"] = "interpolated_multitaper"; break;
-  }
+  block["class"] = api::sampling_class_name(r.sampling.kind);
+  block["method"] = api::method_name(r.method);
   block["median_step"] = r.sampling.median_step;
   block["missing"] = r.sampling.missing;
   block["reversed"] = r.sampling.reversed;

@@ -22,7 +22,7 @@ constexpr std::array<const char*, 2> kEstimate = {"adaptive", "hires"};
 constexpr std::array<const char*, 3> kNormalize = {"none", "n", "dt"};
 constexpr std::array<const char*, 2> kConcentrations = {"asymptotic", "exact"};
 constexpr std::array<const char*, 2> kSignificance = {"chisquare", "montecarlo"};
-constexpr std::array<const char*, 5> kSampling = {"automatic", "even", "gaps", "uneven",
+constexpr std::array<const char*, 5> kSampling = {"auto", "even", "gaps", "uneven",
                                                   "interpolate"};
 
 template <class E, std::size_t N>
@@ -193,7 +193,9 @@ py::dict settings_dict(const Settings& s) {
 const char* kSpectrumDoc = R"(The multitaper spectrum of a series, as `quorvane analyse` computes it.
 
 values: a Series, or a sequence of N numbers sampled every `dt` (or at
-`time`, N increasing and evenly spaced times). Every setting is a keyword
+`time`, N times that increase or decrease throughout; gaps and uneven steps
+get the missing-data or the Lomb-Scargle multitaper spectrum, as `sampling`
+says). Every setting is a keyword
 named as the option of `quorvane analyse` (--tapers: tapers, ...), with
 the same values and defaults; None leaves a setting at its default:
   resolution=2 (P), tapers=None (2P-1, 1..8), noise='red' (red, white,
@@ -207,10 +209,10 @@ the same values and defaults; None leaves a setting at its default:
   median_bias_correction=False, significance='chisquare' (chisquare,
   montecarlo), surrogates=1000, seed=1, jobs=1 (threads for the
   surrogates), jackknife=False, max_peaks=40 (0..100),
-  sampling='automatic' (automatic, even).
+  sampling='auto' (auto, even, gaps, uneven, interpolate).
 Frequencies are in cycles per unit of time. Raises ValueError with the
 engine's message for a bad value, contradicting settings, NaN in the values
-or times that are not evenly spaced; TypeError for an unknown keyword. The
+or times that repeat or go back and forth; TypeError for an unknown keyword. The
 engine runs without the GIL, so threads analyse series in parallel.)";
 
 }  // namespace
@@ -258,6 +260,32 @@ pandas DataFrame; settings: the settings used, as keywords.)")
             return levels;
           },
           "The F statistic's 50 ... 99.9 % levels.")
+      .def_property_readonly(
+          "global_levels",
+          [](py::object self) {
+            const Spectrum& s = self.cast<const Spectrum&>();
+            py::dict levels;
+            if (!s.global_levels[0].empty()) {
+              levels[py::float_(95.0)] = view(s.global_levels[0], self);
+              levels[py::float_(99.0)] = view(s.global_levels[1], self);
+            }
+            return levels;
+          },
+          "With significance='montecarlo', the band-wide 95 and 99 % levels {95, 99: array}: "
+          "one peak above them is significant for the whole band; else empty.")
+      .def_property_readonly(
+          "sampling",
+          [](const Spectrum& s) {
+            py::dict d;
+            d["class"] = s.sampling.kind;
+            d["method"] = s.sampling.method;
+            d["median_step"] = s.sampling.median_step;
+            d["missing"] = s.sampling.missing;
+            d["reversed"] = s.sampling.reversed;
+            return d;
+          },
+          "How the times were sampled and which analysis the spectrum had: class (even, gaps, "
+          "uneven), method, median_step, missing, reversed; as in the summary of analyse.")
       .def_readonly("bandwidth", &Spectrum::bandwidth, "The full bandwidth 2P/(N dt).")
       .def_readonly("rho", &Spectrum::rho, "Lag-one autocorrelation of the red-noise background.")
       .def_readonly("dt", &Spectrum::dt, "The time step analysed.")
@@ -270,7 +298,8 @@ pandas DataFrame; settings: the settings used, as keywords.)")
           "peaks",
           [](const Spectrum& s) {
             const std::size_t n = s.peaks.size();
-            py::array_t<float> frequency(n), period(n), significance(n), ratio(n), f(n);
+            py::array_t<float> frequency(n), period(n), significance(n), ratio(n), f(n), global(n);
+            const bool band_wide = !s.global_levels[0].empty();
             py::array_t<bool> trend(n);
             for (std::size_t i = 0; i < n; ++i) {
               const Peak& p = s.peaks[i];
@@ -280,6 +309,7 @@ pandas DataFrame; settings: the settings used, as keywords.)")
               ratio.mutable_at(i) = p.ratio;
               f.mutable_at(i) = p.F;
               trend.mutable_at(i) = p.trend;
+              global.mutable_at(i) = p.global_significance;
             }
             py::dict columns;
             columns["frequency"] = frequency;
@@ -288,6 +318,7 @@ pandas DataFrame; settings: the settings used, as keywords.)")
             columns["ratio"] = ratio;
             columns["F"] = f;
             columns["trend"] = trend;
+            if (band_wide) columns["global_significance"] = global;
             return py::module_::import("pandas").attr("DataFrame")(columns);
           },
           "The significant peaks as a pandas DataFrame with the columns of the peaks CSV.")

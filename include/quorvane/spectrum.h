@@ -24,6 +24,21 @@ struct Peak {
   float ratio = 0.0f;         // estimate over background at the peak (0 where that is 0)
   float F = 0.0f;             // harmonic F statistic at the peak
   bool trend = false;         // below the bandwidth: the secular trend
+  // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
+  // level of that percent (significant for the whole band), else 0.
+  float global_significance = 0.0f;
+};
+
+// How the series was sampled and which analysis its spectrum had: the
+// "sampling" object of the summary of `quorvane analyse`.
+struct SamplingSummary {
+  std::string kind = "even";  // "even", "gaps" or "uneven"
+  // "multitaper", "mean_step_multitaper", "missing_data_multitaper",
+  // "lomb_scargle_multitaper" or "interpolated_multitaper"
+  std::string method = "multitaper";
+  double median_step = 0.0;
+  long long missing = 0;  // samples missing on the grid of the median step
+  bool reversed = false;  // the times decreased throughout
 };
 
 // A spectrum run's results. Every array holds one value per frequency of the
@@ -41,12 +56,17 @@ struct Spectrum {
   // The background's levels at kLevelPercents (chi-square, or Monte Carlo).
   std::array<std::vector<float>, 4> levels;
   std::array<float, 6> F_levels{};  // at kFLevelPercents
+  // With Monte Carlo levels: the band-wide 95 and 99 % levels (the
+  // background times the quantiles of each surrogate's largest ratio over
+  // the band); else empty.
+  std::array<std::vector<float>, 2> global_levels;
   // With Settings::jackknife: the 95 % interval of the estimate; else empty.
   std::vector<float> jackknife_lower, jackknife_upper;
   float bandwidth = 0.0f;  // the full bandwidth 2P/(N dt)
   float rho = 0.0f;        // lag-one autocorrelation of the red-noise background
   float dt = 0.0f;         // the time step analysed
   int length = 0;          // the number of values
+  SamplingSummary sampling;
   std::vector<Peak> peaks;  // ordered by frequency
   Settings settings;        // as given
   // As applied to the series: tapers, smoothing and band filled in, and the
@@ -60,8 +80,11 @@ struct Spectrum {
 // naming the setting: a value out of its range, settings that contradict
 // each other (noise other than local, a background, smoothing or fit with
 // Signal::harmonic, ...), fewer than two values, a value that is not a
-// finite number, times that are not increasing and evenly spaced (unless
-// Sampling::even), a series the engine cannot take (see the messages).
+// finite number, times that repeat or go back and forth, a series the
+// engine cannot take (see the messages). Times that decrease throughout are
+// analysed in increasing order; times with gaps or uneven steps get the
+// analysis Settings::sampling calls for (automatic: the missing-data or the
+// Lomb-Scargle multitaper spectrum, as on the command line).
 // Safe to call from several threads at once.
 Result<Spectrum> spectrum(const Series& series, const Settings& settings = {});
 

@@ -41,9 +41,11 @@ def _strongest_line(s):
 def spectrum(da, dim="time", *, dt=None, **settings):
     """The spectrum of every cell of `da` along `dim`, as an xarray.Dataset.
 
-    The time step comes from the coordinate of `dim` (numbers, or datetimes
-    in days), which must be evenly spaced unless sampling='even'; `dt` gives
-    it instead (and the coordinate is ignored). Settings are the keywords of
+    The times come from the coordinate of `dim` (numbers, or datetimes in
+    days); a coordinate with gaps or uneven steps gives every cell the
+    missing-data or the Lomb-Scargle multitaper spectrum (as `sampling`
+    says), on one frequency axis for the whole grid. `dt` gives an even
+    step instead (and the coordinate is ignored). Settings are the keywords of
     quorvane.spectrum. The result holds `estimate`, `background` and `F` on
     (other dims..., frequency) and maps of the strongest significant line
     of each cell: `peak_frequency`, `peak_ratio`, `peak_significance` (NaN
@@ -105,6 +107,7 @@ def spectrum(da, dim="time", *, dt=None, **settings):
     dataset["peak_ratio"].attrs.update(long_name="estimate over background at that line")
     dataset["peak_significance"].attrs.update(units="percent", long_name="significance of that line")
     attributes = quorvane._netcdf_attributes(probe.settings)
-    attributes.update(bandwidth=probe.bandwidth, dt=probe.dt, length=n, dim=dim)
+    attributes.update(bandwidth=probe.bandwidth, dt=probe.dt, length=n, dim=dim,
+                      sampling=probe.sampling["class"], method=probe.sampling["method"])
     dataset.attrs.update(attributes)
     return dataset

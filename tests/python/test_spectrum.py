@@ -36,6 +36,7 @@ def test_arrays_equal_the_command_lines_csv(analyse, options, keywords):
               ("frequency", "period", "estimate", "reshaped", "harmonic", "median", "background", "F")}
     arrays.update({f"level{p:g}": level for p, level in s.levels.items()})
     arrays.update({f"F{p:g}": np.full(len(s.frequency), v, np.float32) for p, v in s.F_levels.items()})
+    arrays.update({f"global{p:g}": level for p, level in s.global_levels.items()})
     if keywords.get("jackknife"):
         arrays.update(jackknife_lower=s.jackknife_lower, jackknife_upper=s.jackknife_upper)
     assert sorted(arrays) == sorted(columns)
@@ -89,7 +90,7 @@ REFUSED = [
     (dict(jobs=0), ValueError, "jobs must be from 1"),
     (dict(jackknife=True, tapers=1), ValueError, "jackknife needs at least 2 tapers"),
     (dict(max_peaks=101), ValueError, "max_peaks must be from 0 to 100"),
-    (dict(sampling="gaps"), ValueError, "sampling"),
+    (dict(sampling="automatic"), ValueError, "sampling: 'automatic' is not one of auto, even"),
     (dict(taper=3), TypeError, "unexpected keyword argument 'taper'"),
 ]
 
@@ -108,7 +109,7 @@ def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
 @pytest.mark.parametrize("values,time,words", [
     ([1.0] * 5 + [np.nan] + [2.0] * 10, None, "Value 6 of the series is not a finite number"),
     ([1.0], None, "at least 2 are needed"),
-    ([1.0, 2.0, 3.0, 4.0], [0, 1, 3, 4], "not evenly spaced"),
+    ([1.0, 2.0, 3.0, 4.0], [0, 1, 1, 2], "value 3 has the time 1, the same as value 2"),
     ([1.0, 2.0, 3.0], [0, 1], "3 values"),
 ])
 def test_series_that_cannot_be_analysed_are_refused(values, time, words):
@@ -116,11 +117,19 @@ def test_series_that_cannot_be_analysed_are_refused(values, time, words):
         quorvane.spectrum(values, time=time)
 
 
-def test_uneven_times_run_at_their_mean_step_when_asked():
-    s = quorvane.spectrum(np.sin(np.arange(64.0)), time=np.r_[0:32, 33:65], sampling="even")
-    assert s.dt == np.float32(64 / 63)
+@pytest.mark.parametrize("time,sampling,kind,method,dt", [
+    (np.r_[0:32, 33:65], "even", "gaps", "mean_step_multitaper", 64 / 63),
+    (np.r_[0:32, 33:65], "auto", "gaps", "missing_data_multitaper", 1),
+    (np.sqrt(np.arange(64.0)) * 8, "auto", "uneven", "lomb_scargle_multitaper", None),
+    (np.arange(64.0)[::-1], "auto", "even", "multitaper", 1),
+])
+def test_times_with_gaps_or_uneven_steps_get_the_analysis_asked_for(time, sampling, kind, method, dt):
+    s = quorvane.spectrum(np.sin(np.arange(64.0)), time=time, sampling=sampling)
+    assert (s.sampling["class"], s.sampling["method"]) == (kind, method)
+    assert dt is None or s.dt == np.float32(dt)
+    assert s.sampling["reversed"] == (time[0] > time[-1])
 
 
 def test_read_refuses_an_option_the_layout_does_not_take():
-    with pytest.raises(ValueError, match="skip applies to layout two, multi, monthly and rows only"):
+    with pytest.raises(ValueError, match="skip applies to layout two, multi, monthly, rows and csv only"):
         quorvane.read(str(SUNSPOTS), "single", skip=2)
