@@ -72,15 +72,6 @@ TEST(LongRecord, AMillionValuesFindTheirLinesAndKeepTheWhiteNoiseLevel) {
   EXPECT_NEAR(total / (white.nf - 1) / (kLong * sigma2), 1.0, 0.01);
 }
 
-TEST(LongRecord, JustAboveTheLengthTheEngineOnceStoppedAtItRuns) {
-  const int npts = 65537;
-  const std::vector<float> y = ar1_with_lines(npts, 0.5, {0.2}, 1.0, 3);
-  SpecResults r;
-  ASSERT_TRUE(spec(y, long_settings(npts), r));
-  EXPECT_EQ(r.nf, 65537);  // half of a 131072-point transform, plus one
-  EXPECT_TRUE(lists(findpeaks(0, r), 0.2, 4.0 / npts));
-}
-
 TEST(LongRecord, ASessionGivesTheResultsOfAFreshRunAndKeepsOnlyFittingTapers) {
   const std::vector<float> y = ar1_with_lines(3000, 0.6, {0.1}, 1.0, 4);
   SpecSession session;
