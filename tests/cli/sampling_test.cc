@@ -94,23 +94,5 @@ TEST(SamplingChoice, EachChoiceGivesItsMethodWithItsWarningsAndRefusals) {
   fs::remove_all(folder);
 }
 
-// Needs the missing-data estimator: the spectrum of a record with gaps is
-// written and its reconstruction refused, failing that series only.
-TEST(SamplingChoice, DISABLED_AGappyRecordsSpectrumIsWrittenAndItsReconstructionRefused) {
-  const fs::path folder = fresh_folder("sampling_recon");
-  write_files(folder);
-  const BatchRun run = run_batch({"analyse", (folder / "gappy.txt").string(), "--layout", "multi",
-                                  "--columns", "3", "--reconstruct", "peaks", "--out",
-                                  folder.string(), "--quiet"});
-  EXPECT_EQ(run.status, kSomeFailed);
-  EXPECT_NE(run.err.find("series 1 (a) failed:  Series a has gaps; the reconstruction needs "
-                         "evenly spaced values."),
-            std::string::npos)
-      << run.err;
-  for (const char* name : {"a.spectrum.csv", "a.peaks.csv", "b.recon.csv"})
-    EXPECT_TRUE(fs::exists(folder / name)) << name;
-  fs::remove_all(folder);
-}
-
 }  // namespace
 }  // namespace quorvane::cli

@@ -43,6 +43,14 @@ TEST(LayoutWriter, WritesEveryDescriptorAndEveryNumberForm) {
       {"(g12.4)", {12346.0}, "  0.1235E+05"},
       {"(g12.4)", {0.01}, "  0.1000E-01"},
       {"(g90.80)", {2.0}, "     2." + std::string(79, '0') + "    "},
+      // A general form with no decimals left keeps its point, and an
+      // exponent of three digits takes the place of its letter; both read
+      // back as written (round_trip_test.cc).
+      {"(g7.3)", {190.0}, "190.   "},
+      {"(g9.3)", {-99.96}, " -100.   "},
+      {"(e12.3)", {1.0e150}, "   0.100+151"},
+      {"(e12.3)", {1.0e99}, "   0.100+100"},
+      {"(e14.2)", {1.0e-120}, "      0.10-119"},
       {"(1x,5(1x,i3,')',1x,a))", {1LL, s + "aa", 2LL, s + "bb"}, "    1) aa   2) bb"},
       // More values than items: a new line from the last top-level group.
       {"('x',2(i2))", {1LL, 2LL, 3LL, 4LL, 5LL}, "x 1 2\n 3 4\n 5"},
@@ -143,6 +151,8 @@ TEST(LayoutReader, NumbersInFields) {
       {"(f7.2)", "   -.50", true, -0.5}, {"(f7.2)", "       ", true, 0},
       {"(f7.2)", "  1.5  ", true, 1.5}, {"(f7.2)", "    150", true, 1.5},
       {"(f5.1)", "  -12", true, -1.2}, {"(i3)", "", true, 0},
+      {"(g9.3)", " -100.   ", true, -100}, {"(e12.3)", "   0.100+151", true, 1e150},
+      {"(e14.2)", "      0.10-119", true, 1e-120},
       {"(i3)", " x ", false, 0},
   };
   for (const auto& c : cases) {
