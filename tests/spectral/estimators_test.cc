@@ -57,20 +57,14 @@ TEST(FTest, HandBuiltEigencoefficientsGiveTheStatisticWithTwoAndTwoKMinusTwoDegr
 // threads. Its estimate and F statistic must equal those computed here,
 // taper by taper on one thread, from the same tapers and transform.
 TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
+  const int npts = 5000, nfft = 8192;  // a transform of 8192 points: the threaded length
   for (int nwin : {2, 3, 5, 8}) {
-    const int npts = 5000;  // a transform of 8192 points: the threaded length
     std::mt19937 gen(11u + static_cast<unsigned>(nwin));
     std::normal_distribution<float> normal;
     std::vector<float> series(npts);
     for (float& v : series) v = normal(gen);
-
     SpecSettings s;
-    s.npts = npts;
-    s.nwin = nwin;
-    s.p = nwin <= 3 ? 2 : 4;
-    s.iadapt = 0;
-    s.inoise = 1;
-    s.irobust = 0;
+    s.npts = npts, s.nwin = nwin, s.p = nwin <= 3 ? 2 : 4, s.iadapt = 0, s.inoise = 1, s.irobust = 0;
     SpecResults r;
     ASSERT_TRUE(spec(series, s, r).ok);
 
@@ -80,18 +74,13 @@ TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
     const float mean = total / static_cast<float>(npts);
     Tapers tapers;
     taper2(npts, nwin, static_cast<float>(s.p), tapers);
-    const int nfft = 8192;
     const int count = r.nf - 1;
     Eigencoefficients y;
     y.resize(count, nwin);
-    std::vector<double> xr(nfft), xi(nfft);
     for (int k = 0; k < nwin; ++k) {
-      std::fill(xr.begin(), xr.end(), 0.0);
-      std::fill(xi.begin(), xi.end(), 0.0);
-      for (int t = 0; t < npts; ++t) {
-        xr[static_cast<std::size_t>(t)] =
-            static_cast<double>(tapers.at(t, k) * (series[static_cast<std::size_t>(t)] - mean));
-      }
+      std::vector<double> xr(nfft, 0.0), xi(nfft, 0.0);
+      for (int t = 0; t < npts; ++t)
+        xr[static_cast<std::size_t>(t)] = static_cast<double>(tapers.at(t, k) * (series[static_cast<std::size_t>(t)] - mean));
       fft2(xr, xi);
       for (int i = 0; i < count; ++i) {
         y.yr[y.at(i, k)] = static_cast<float>(xr[static_cast<std::size_t>(i)]);

@@ -136,28 +136,5 @@ TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
   EXPECT_TRUE(std::all_of(r.jackknife_upper.begin(), r.jackknife_upper.end(), [](float v) { return v == 0.0f; }));
 }
 
-TEST(SharedTapers, GiveTheResultsOfAPlainRunAndMustMatchTheSettings) {
-  const std::vector<float> y = ar1_noise(700, 0.4, 9);
-  SpecSettings s = settings_for(700);
-  s.exact_concentrations = true;
-  RunTapers tapers;
-  ASSERT_TRUE(spec_tapers(s, tapers).ok);
-  SpecResults plain, shared;
-  ASSERT_TRUE(spec(y, s, plain).ok);
-  ASSERT_TRUE(spec(y, s, tapers, shared).ok);
-  EXPECT_EQ(shared.specraw0, plain.specraw0);
-  EXPECT_EQ(shared.specback0, plain.specback0);
-  EXPECT_EQ(shared.ftest, plain.ftest);
-  // Tapers of another length, count or concentration choice are refused.
-  for (auto change : {+[](SpecSettings& t) { t.npts = 701; }, +[](SpecSettings& t) { t.nwin = 4; },
-                      +[](SpecSettings& t) { t.exact_concentrations = false; }}) {
-    SpecSettings other = s;
-    change(other);
-    shared.nf = 3;
-    EXPECT_FALSE(spec(ar1_noise(701, 0.4, 9), other, tapers, shared).ok);
-    EXPECT_EQ(shared.nf, 3);
-  }
-}
-
 }  // namespace
 }  // namespace quorvane::spectral
