@@ -119,146 +119,133 @@ std::string last_menu(const std::string& out) {
   return at == std::string::npos ? std::string() : out.substr(at);
 }
 
-TEST(MainMenu, NoiseDialogRefusesAnOutOfBoundsWidthAndShowsTheChoice) {
-  Session r = run(sunspots() + "2\n1\n0\n8\n");
-  std::string menu = last_menu(r.out);
-  EXPECT_PRED2(contains, menu,
-               " 2) null hypothesis: white noise\n"
-               "     * raw noise background estimation\n"
-               " 3) signal");
+// Each menu item's dialogue: what it asks (in the transcript) and what the
+// menu shows afterwards (in the last menu).
+struct MenuCase {
+  std::string answers;  // after reading the sunspots
+  std::vector<std::string> asked, shown;
+};
 
-  r = run(sunspots() + "2\n0\n1\n0.3\n0.01\n0.05\n0\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    null hypothesis:\n"
-               "    (0) red noise\n"
-               "    (1) white noise\n"
-               "    (2) locally-white noise\n"
-               "    enter Response :>>     background estimation:\n"
-               "    (0) raw\n"
-               "    (1) robust\n"
-               "    enter Response :>>     median smoothing width\n"
-               "    choose: 0.01294498 < f < 0.25\n"
-               "    enter Response :>>     your frequency width is out of bounds!\n"
-               "    median smoothing width\n"
-               "    choose: 0.01294498 < f < 0.25\n"
-               "    enter Response :>>     your frequency width is out of bounds!\n"
-               "    median smoothing width\n"
-               "    choose: 0.01294498 < f < 0.25\n"
-               "    enter Response :>>     red noise background fit:\n"
-               "    (0) linear\n"
-               "    (1) log\n"
-               "    enter Response :>> \n");
-  menu = last_menu(r.out);
-  EXPECT_PRED2(contains, menu, "          & fsmooth = 0.05\n     (min misfit noise background)\n");
-}
-
-TEST(MainMenu, HarmonicAssumptionForcesLocallyWhiteNoiseAndHidesBackgroundPlots) {
-  Session r = run(sunspots() + "3\n2\n2\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    signal assumption\n"
-               "    (0) harmonic or narrowband\n"
-               "    (1) narrowband\n"
-               "    (2) harmonic\n"
-               "    enter Response :>> ");
-  EXPECT_PRED2(contains, r.out,
-               " option (continue=0) :>>     harmonic signal-only detection requires\n"
-               "    a \"locally-white noise\" assumption...\n");
-  std::string menu = last_menu(r.out);
-  EXPECT_PRED2(contains, menu,
-               " 2) null hypothesis: locally-white noise\n"
-               " 3) signal assumption: harmonic\n");
-  EXPECT_PRED2(contains, menu,
-               " 6) display:\n"
-               "   \t *  F-test spectrum\n"
-               "   \t *   & 50% 90% 95% 99% sig levels\n"
-               "     * raw spectrum\n"
-               "     * reshaped & harmonic spectra\n"
-               " 8) to exit program\n");
-}
-
-TEST(MainMenu, SpectrumDialogWithALevelOutsideTheListAskedAgain) {
-  Session r = run(sunspots() + "4\n0\n1\n1\n7\n3\n0.05\n0.4\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    (0) high-resolution or (1) adaptive estimate\n"
-               "    enter Response :>>     normalization:\n"
-               "    (0) none (1) N  (2) 1/dt\n"
-               "    enter Response :>>     reshaping (yes=1)?\n"
-               "    enter Response :>>     sig. level for harmonic peak detection/reshaping\n"
-               "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
-               "    enter Response :>>     please choose a level from 0 to 5\n"
-               "    sig. level for harmonic peak detection/reshaping\n"
-               "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
-               "    enter Response :>>     fmin:\n"
-               "    enter Response :>>     fmax:\n"
-               "    enter Response :>> \n");
-  std::string menu = last_menu(r.out);
-  EXPECT_PRED2(contains, menu, "          & fsmooth = 0.07\n");
-  EXPECT_PRED2(contains, menu,
-               "     * high-resolution estimate\n"
-               "     * normalize by  N \n"
-               "     * reshaped at threshold = 99.0 %\n"
-               "     * frequency range: 0.05 0.4\n");
-
-  r = run(sunspots() + "4\n1\n2\n0\n0\n0.5\n8\n");
-  menu = last_menu(r.out);
-  EXPECT_PRED2(contains, menu,
-               "     * adaptive estimate\n"
-               "     * normalize by 1/dt\n"
-               "     * unreshaped\n");
-}
-
-TEST(MainMenu, DisplayTogglesFlipAndRespectTheSignalAssumption) {
-  Session r = run(sunspots() + "6\n1\n2\n3\n4\n5\n0\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    display options (toggle)\n"
-               "    (1) raw spectrum                : 1\n"
-               "    (2) reshaped & harmonic spectra : 1\n"
-               "    (3) median smoothed background  : 1\n"
-               "    (4) 50% 90% 95% 99% conf levels : 1\n"
-               "    (5) F-test spectrum             : 1\n"
-               "    option to change: (0=continue)\n"
-               "    enter Response :>>     display options (toggle)\n"
-               "    (1) raw spectrum                : 0\n");
-  EXPECT_PRED2(contains, last_menu(r.out), " 6) no display:\n 8) to exit program\n");
-
-  // With a narrowband assumption the reshaped and F-test plots stay off.
-  r = run(sunspots() + "3\n1\n6\n9\n0\n8\n");
-  EXPECT_PRED2(contains, last_menu(r.out),
-               " 6) display:\n"
-               "     * raw spectrum\n"
-               "     * median smoothed spectrum\n"
-               "     * 50% 90% 95% 99% sig levels\n"
-               " 8) to exit program\n");
-}
-
-TEST(SignalsDialog, EmptyListTakesAFrequencyAndTheConstraint) {
-  // Leaving the empty list with 0 goes straight back to the menu.
-  Session r = run(sunspots() + "5\n0\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    4) signals to reconstruct: 0\n"
-               "    no signals to reconstruct\n"
-               "    ( 1 )    enter your own frequency?\n"
-               "    select (toggle) 0=continue\n"
-               "    enter Response :>> \n MAIN MENU");
-
-  // A frequency outside 0..Nyquist or not a number is asked again; the
-  // constraint must be one of the four. The stale results then bring a
-  // spectrum run, which replaces the list.
-  r = run(sunspots() + "1\n2\n3\n5\n1\n-0.1\n0.7\nabc\n0.2\n5\n1\nc\nc\nc\nc\n8\n");
-  EXPECT_PRED2(contains, r.out,
-               "    frequency?\n"
-               "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
-               "    frequency?\n"
-               "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
-               "    frequency?\n"
-               "    enter Response :>>  Please enter a number.\n"
-               "    enter Response :>>     constraint option:\n"
-               "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
-               "    enter Response :>>     please choose a constraint from 0 to 3\n"
-               "    constraint option:\n"
-               "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
-               "    enter Response :>> ");
-  EXPECT_EQ(r.status, 0);
+TEST(MainMenu, EachItemsDialogueAsksItsQuestionsAndTheMenuShowsTheChoice) {
+  const MenuCase cases[] = {
+      {"2\n1\n0\n8\n", {},
+       {" 2) null hypothesis: white noise\n"
+        "     * raw noise background estimation\n"
+        " 3) signal"}},
+      // A smoothing width out of bounds is asked again.
+      {"2\n0\n1\n0.3\n0.01\n0.05\n0\n8\n",
+       {"    null hypothesis:\n"
+        "    (0) red noise\n"
+        "    (1) white noise\n"
+        "    (2) locally-white noise\n"
+        "    enter Response :>>     background estimation:\n"
+        "    (0) raw\n"
+        "    (1) robust\n"
+        "    enter Response :>>     median smoothing width\n"
+        "    choose: 0.01294498 < f < 0.25\n"
+        "    enter Response :>>     your frequency width is out of bounds!\n"
+        "    median smoothing width\n"
+        "    choose: 0.01294498 < f < 0.25\n"
+        "    enter Response :>>     your frequency width is out of bounds!\n"
+        "    median smoothing width\n"
+        "    choose: 0.01294498 < f < 0.25\n"
+        "    enter Response :>>     red noise background fit:\n"
+        "    (0) linear\n"
+        "    (1) log\n"
+        "    enter Response :>> \n"},
+       {"          & fsmooth = 0.05\n     (min misfit noise background)\n"}},
+      // The harmonic assumption forces locally-white noise and hides the
+      // background plots.
+      {"3\n2\n2\n8\n",
+       {"    signal assumption\n"
+        "    (0) harmonic or narrowband\n"
+        "    (1) narrowband\n"
+        "    (2) harmonic\n"
+        "    enter Response :>> ",
+        " option (continue=0) :>>     harmonic signal-only detection requires\n"
+        "    a \"locally-white noise\" assumption...\n"},
+       {" 2) null hypothesis: locally-white noise\n"
+        " 3) signal assumption: harmonic\n",
+        " 6) display:\n"
+        "   \t *  F-test spectrum\n"
+        "   \t *   & 50% 90% 95% 99% sig levels\n"
+        "     * raw spectrum\n"
+        "     * reshaped & harmonic spectra\n"
+        " 8) to exit program\n"}},
+      // A level outside the list is asked again.
+      {"4\n0\n1\n1\n7\n3\n0.05\n0.4\n8\n",
+       {"    (0) high-resolution or (1) adaptive estimate\n"
+        "    enter Response :>>     normalization:\n"
+        "    (0) none (1) N  (2) 1/dt\n"
+        "    enter Response :>>     reshaping (yes=1)?\n"
+        "    enter Response :>>     sig. level for harmonic peak detection/reshaping\n"
+        "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
+        "    enter Response :>>     please choose a level from 0 to 5\n"
+        "    sig. level for harmonic peak detection/reshaping\n"
+        "    (0) 50% (1) 90% (2) 95% (3) 99% (4) 99.5% (5) 99.9%\n"
+        "    enter Response :>>     fmin:\n"
+        "    enter Response :>>     fmax:\n"
+        "    enter Response :>> \n"},
+       {"          & fsmooth = 0.07\n",
+        "     * high-resolution estimate\n"
+        "     * normalize by  N \n"
+        "     * reshaped at threshold = 99.0 %\n"
+        "     * frequency range: 0.05 0.4\n"}},
+      {"4\n1\n2\n0\n0\n0.5\n8\n", {},
+       {"     * adaptive estimate\n"
+        "     * normalize by 1/dt\n"
+        "     * unreshaped\n"}},
+      // Display toggles flip; with a narrowband assumption the reshaped and
+      // F-test plots stay off.
+      {"6\n1\n2\n3\n4\n5\n0\n8\n",
+       {"    display options (toggle)\n"
+        "    (1) raw spectrum                : 1\n"
+        "    (2) reshaped & harmonic spectra : 1\n"
+        "    (3) median smoothed background  : 1\n"
+        "    (4) 50% 90% 95% 99% conf levels : 1\n"
+        "    (5) F-test spectrum             : 1\n"
+        "    option to change: (0=continue)\n"
+        "    enter Response :>>     display options (toggle)\n"
+        "    (1) raw spectrum                : 0\n"},
+       {" 6) no display:\n 8) to exit program\n"}},
+      {"3\n1\n6\n9\n0\n8\n", {},
+       {" 6) display:\n"
+        "     * raw spectrum\n"
+        "     * median smoothed spectrum\n"
+        "     * 50% 90% 95% 99% sig levels\n"
+        " 8) to exit program\n"}},
+      // Leaving the empty signal list with 0 goes straight back to the menu.
+      {"5\n0\n8\n",
+       {"    4) signals to reconstruct: 0\n"
+        "    no signals to reconstruct\n"
+        "    ( 1 )    enter your own frequency?\n"
+        "    select (toggle) 0=continue\n"
+        "    enter Response :>> \n MAIN MENU"},
+       {}},
+      // A frequency outside 0..Nyquist or not a number is asked again; the
+      // constraint must be one of the four. The stale results then bring a
+      // spectrum run, which replaces the list.
+      {"1\n2\n3\n5\n1\n-0.1\n0.7\nabc\n0.2\n5\n1\nc\nc\nc\nc\n8\n",
+       {"    frequency?\n"
+        "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
+        "    frequency?\n"
+        "    enter Response :>>     the frequency must lie between 0 and 0.5\n"
+        "    frequency?\n"
+        "    enter Response :>>  Please enter a number.\n"
+        "    enter Response :>>     constraint option:\n"
+        "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
+        "    enter Response :>>     please choose a constraint from 0 to 3\n"
+        "    constraint option:\n"
+        "    (0) min misfit (1) min norm (2) min slope (3) min rough\n"
+        "    enter Response :>> "},
+       {}},
+  };
+  for (const MenuCase& c : cases) {
+    Session r = run(sunspots() + c.answers);
+    EXPECT_EQ(r.status, 0) << c.answers;
+    for (const std::string& text : c.asked) EXPECT_PRED2(contains, r.out, text) << c.answers;
+    for (const std::string& text : c.shown) EXPECT_PRED2(contains, last_menu(r.out), text) << c.answers;
+  }
 }
 
 TEST(SignalsDialog, TableListsPeaksWithTrendRowsAndRefusesEntriesOutsideIt) {

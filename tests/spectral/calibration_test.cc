@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -77,13 +76,6 @@ std::array<double, 3> false_alarm_rates(Chain chain, double rho, int series, std
   return exceeded;
 }
 
-std::string row(const char* name, const std::array<double, 3>& rates) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%-28s %6.2f %6.2f %6.2f", name, 100 * rates[0], 100 * rates[1],
-                100 * rates[2]);
-  return text;
-}
-
 struct NoiseCase {
   const char* name;
   double rho;
@@ -92,18 +84,13 @@ struct NoiseCase {
 class FalseAlarmRate : public testing::TestWithParam<NoiseCase> {};
 
 TEST_P(FalseAlarmRate, IsNominalWithTheMedianBiasCorrectionAndWithMonteCarloLevels) {
+  // (The default chain, without the correction, exceeds its levels more
+  // often than they say: the median lies below the mean.)
   const NoiseCase noise = GetParam();
-  const std::array<double, 3> plain = false_alarm_rates(Chain::Default, noise.rho, kSeries, 11);
   const std::array<double, 3> corrected =
       false_alarm_rates(Chain::MedianBiasCorrection, noise.rho, kSeries, 11);
   const std::array<double, 3> montecarlo =
       false_alarm_rates(Chain::MonteCarlo, noise.rho, kMonteCarloSeries, 23);
-  // The table of measured rates (in %, at 90, 95, 99 %); the default
-  // chain's rates are reported, not asserted.
-  std::printf("%s, %d values, K = 3, adaptive, robust red-noise background\n", noise.name, kLength);
-  std::printf("%s\n%s\n%s\n", row("default chain", plain).c_str(),
-              row("median bias correction", corrected).c_str(),
-              row("Monte Carlo (99 surrogates)", montecarlo).c_str());
   for (std::size_t j = 0; j < 3; ++j) {
     SCOPED_TRACE(testing::Message() << "nominal " << kNominal[j]);
     EXPECT_NEAR(corrected[j], kNominal[j], kTolerance * kNominal[j]);

@@ -57,20 +57,14 @@ TEST(FTest, HandBuiltEigencoefficientsGiveTheStatisticWithTwoAndTwoKMinusTwoDegr
 // threads. Its estimate and F statistic must equal those computed here,
 // taper by taper on one thread, from the same tapers and transform.
 TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
+  const int npts = 5000, nfft = 8192;  // a transform of 8192 points: the threaded length
   for (int nwin : {2, 3, 5, 8}) {
-    const int npts = 5000;  // a transform of 8192 points: the threaded length
     std::mt19937 gen(11u + static_cast<unsigned>(nwin));
     std::normal_distribution<float> normal;
     std::vector<float> series(npts);
     for (float& v : series) v = normal(gen);
-
     SpecSettings s;
-    s.npts = npts;
-    s.nwin = nwin;
-    s.p = nwin <= 3 ? 2 : 4;
-    s.iadapt = 0;
-    s.inoise = 1;
-    s.irobust = 0;
+    s.npts = npts, s.nwin = nwin, s.p = nwin <= 3 ? 2 : 4, s.iadapt = 0, s.inoise = 1, s.irobust = 0;
     SpecResults r;
     ASSERT_TRUE(spec(series, s, r).ok);
 
@@ -80,18 +74,13 @@ TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
     const float mean = total / static_cast<float>(npts);
     Tapers tapers;
     taper2(npts, nwin, static_cast<float>(s.p), tapers);
-    const int nfft = 8192;
     const int count = r.nf - 1;
     Eigencoefficients y;
     y.resize(count, nwin);
-    std::vector<double> xr(nfft), xi(nfft);
     for (int k = 0; k < nwin; ++k) {
-      std::fill(xr.begin(), xr.end(), 0.0);
-      std::fill(xi.begin(), xi.end(), 0.0);
-      for (int t = 0; t < npts; ++t) {
-        xr[static_cast<std::size_t>(t)] =
-            static_cast<double>(tapers.at(t, k) * (series[static_cast<std::size_t>(t)] - mean));
-      }
+      std::vector<double> xr(nfft, 0.0), xi(nfft, 0.0);
+      for (int t = 0; t < npts; ++t)
+        xr[static_cast<std::size_t>(t)] = static_cast<double>(tapers.at(t, k) * (series[static_cast<std::size_t>(t)] - mean));
       fft2(xr, xi);
       for (int i = 0; i < count; ++i) {
         y.yr[y.at(i, k)] = static_cast<float>(xr[static_cast<std::size_t>(i)]);
@@ -141,62 +130,45 @@ Eigencoefficients single_entry(const Eigencoefficients& y, int i) {
   return one;
 }
 
-// Long bands are computed several entries at a time and on two threads; the
-// estimate and the F statistic of every entry must be what that entry gives
-// alone, bit for bit, whatever its neighbours do.
+// Long bands are computed several entries at a time, in blocks and on two
+// threads; the estimates, the F statistic and the jackknife interval of
+// every entry must be what that entry gives alone, bit for bit, whatever its
+// neighbours do.
 TEST(Estimators, EveryEntryGetsWhatItGivesAlone) {
-  const std::vector<double> el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6, 0.3};
+  const std::vector<double> all_el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6, 0.3};
+  const std::vector<float> all_tapsum{9.0f, 0.0f, 7.5f, 0.5f, 6.0f, 0.0f, 5.0f, 0.25f};
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
   for (int nwin : {2, 3, 7, 8}) {
-    const std::vector<float> tapsum{9.0f, 0.0f, 7.5f, 0.5f, 6.0f, 0.0f, 5.0f, 0.25f};
-    for (int count : {5, 8192 + 3}) {
+    const auto el = std::span(all_el).first(static_cast<std::size_t>(nwin));
+    const auto tapsum = std::span(all_tapsum).first(static_cast<std::size_t>(nwin));
+    // Whole blocks of 2048 on two threads and a short one.
+    for (int count : {5, 2 * 2048 + 5, 8192 + 3}) {
       Eigencoefficients y = varied_entries(count, nwin);
       // An exact line: the eigencoefficients are the taper sums themselves.
       for (int k = 0; k < nwin; ++k) y.yr[y.at(1, k)] = tapsum[static_cast<std::size_t>(k)];
       for (int k = 0; k < nwin; ++k) y.yi[y.at(1, k)] = 0.0f;
-      std::vector<float> adaptive(static_cast<std::size_t>(count)), f(adaptive.size());
-      adwait(y, std::span(el).first(static_cast<std::size_t>(nwin)), 3.5, adaptive);
-      regre(y, std::span(tapsum).first(static_cast<std::size_t>(nwin)), f);
-      for (int i = 0; i < count; ++i) {
-        const Eigencoefficients one = single_entry(y, i);
-        float alone[1], f_alone[1];
-        adwait(one, std::span(el).first(static_cast<std::size_t>(nwin)), 3.5, alone);
-        regre(one, std::span(tapsum).first(static_cast<std::size_t>(nwin)), f_alone);
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(adaptive[static_cast<std::size_t>(i)]),
-                  std::bit_cast<std::uint32_t>(alone[0]))
-            << "K " << nwin << " entry " << i << " of " << count;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(f[static_cast<std::size_t>(i)]),
-                  std::bit_cast<std::uint32_t>(f_alone[0]))
-            << "K " << nwin << " entry " << i << " of " << count;
-      }
-    }
-  }
-}
-
-// The jackknife interval is computed a block of entries at a time and on two
-// threads; every entry's interval must be what that entry gives alone.
-TEST(Estimators, EveryJackknifeIntervalIsWhatTheEntryGivesAlone) {
-  const std::vector<double> el{0.9999999, 0.99998, 0.9996, 0.994, 0.96, 0.85, 0.6};
-  const int count = 2 * 2048 + 5;  // whole blocks on two threads and a short one
-  for (int nwin : {3, 7}) {
-    const std::span<const double> used = std::span(el).first(static_cast<std::size_t>(nwin));
-    const Eigencoefficients y = varied_entries(count, nwin);
-    for (bool adaptive : {false, true}) {
-      std::vector<float> estimate(static_cast<std::size_t>(count)), lower(estimate), upper(estimate);
-      if (adaptive) {
-        adwait(y, used, 3.5, estimate);
-      } else {
-        hires(y, used, estimate);
-      }
-      jackknife_interval(y, used, adaptive, 3.5, estimate, lower, upper);
-      for (int i = 0; i < count; ++i) {
-        const std::size_t at = static_cast<std::size_t>(i);
-        float lower_alone[1], upper_alone[1];
-        jackknife_interval(single_entry(y, i), used, adaptive, 3.5, std::span(&estimate[at], 1),
-                           lower_alone, upper_alone);
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(lower[at]), std::bit_cast<std::uint32_t>(lower_alone[0]))
-            << "K " << nwin << " entry " << i;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(upper[at]), std::bit_cast<std::uint32_t>(upper_alone[0]))
-            << "K " << nwin << " entry " << i;
+      const std::size_t m = static_cast<std::size_t>(count);
+      std::vector<float> adaptive(m), high(m), f(m), lower(m), upper(m), hires_lower(m), hires_upper(m);
+      adwait(y, el, 3.5, adaptive);
+      hires(y, el, high);
+      regre(y, tapsum, f);
+      jackknife_interval(y, el, true, 3.5, adaptive, lower, upper);
+      jackknife_interval(y, el, false, 3.5, high, hires_lower, hires_upper);
+      for (std::size_t i = 0; i < m; ++i) {
+        const Eigencoefficients one = single_entry(y, static_cast<int>(i));
+        float alone[7];
+        adwait(one, el, 3.5, std::span(alone, 1));
+        hires(one, el, std::span(alone + 1, 1));
+        regre(one, tapsum, std::span(alone + 2, 1));
+        jackknife_interval(one, el, true, 3.5, std::span(&adaptive[i], 1), std::span(alone + 3, 1),
+                           std::span(alone + 4, 1));
+        jackknife_interval(one, el, false, 3.5, std::span(&high[i], 1), std::span(alone + 5, 1),
+                           std::span(alone + 6, 1));
+        const float together[7] = {adaptive[i], high[i], f[i], lower[i], upper[i], hires_lower[i],
+                                   hires_upper[i]};
+        for (int q = 0; q < 7; ++q)
+          ASSERT_EQ(bits(together[q]), bits(alone[q]))
+              << "K " << nwin << " entry " << i << " of " << count << ", quantity " << q;
       }
     }
   }

@@ -72,15 +72,6 @@ TEST(LongRecord, AMillionValuesFindTheirLinesAndKeepTheWhiteNoiseLevel) {
   EXPECT_NEAR(total / (white.nf - 1) / (kLong * sigma2), 1.0, 0.01);
 }
 
-TEST(LongRecord, JustAboveTheLengthTheEngineOnceStoppedAtItRuns) {
-  const int npts = 65537;
-  const std::vector<float> y = ar1_with_lines(npts, 0.5, {0.2}, 1.0, 3);
-  SpecResults r;
-  ASSERT_TRUE(spec(y, long_settings(npts), r));
-  EXPECT_EQ(r.nf, 65537);  // half of a 131072-point transform, plus one
-  EXPECT_TRUE(lists(findpeaks(0, r), 0.2, 4.0 / npts));
-}
-
 TEST(LongRecord, ASessionGivesTheResultsOfAFreshRunAndKeepsOnlyFittingTapers) {
   const std::vector<float> y = ar1_with_lines(3000, 0.6, {0.1}, 1.0, 4);
   SpecSession session;
@@ -98,6 +89,23 @@ TEST(LongRecord, ASessionGivesTheResultsOfAFreshRunAndKeepsOnlyFittingTapers) {
   }
   s.exact_concentrations = true;
   EXPECT_FALSE(session.holds_tapers_for(s));
+  // Tapers computed once for many runs give what a plain run gives, and
+  // tapers of another length, count or concentration choice are refused.
+  RunTapers tapers;
+  ASSERT_TRUE(spec_tapers(s, tapers).ok);
+  SpecResults plain, shared;
+  ASSERT_TRUE(spec(y, s, plain).ok);
+  ASSERT_TRUE(spec(y, s, tapers, shared).ok);
+  EXPECT_EQ(shared.specraw0, plain.specraw0);
+  EXPECT_EQ(shared.ftest, plain.ftest);
+  for (auto change : {+[](SpecSettings& t) { t.npts = 3001; }, +[](SpecSettings& t) { t.nwin = 4; },
+                      +[](SpecSettings& t) { t.exact_concentrations = false; }}) {
+    SpecSettings other = s;
+    change(other);
+    shared.nf = 3;
+    EXPECT_FALSE(spec(std::vector<float>(3001, 1.0f), other, tapers, shared).ok);
+    EXPECT_EQ(shared.nf, 3);
+  }
 }
 
 TEST(LongRecord, MemoryGrowsWithTheRecordAndTooMuchIsRefusedSayingHowMuch) {

@@ -58,45 +58,6 @@ TEST(Padding, LetsTheFTestFindALineHalfABinOffTheGrid) {
   }
 }
 
-TEST(SpecRefinements, RefuseCombinationsThatMeanNothingAndLeaveTheResultsAlone) {
-  struct Case {
-    const char* what;
-    SpecSettings settings;
-  };
-  std::vector<Case> cases;
-  auto add = [&](const char* what, auto change) {
-    SpecSettings s = settings_for(10000);
-    change(s);
-    cases.push_back({what, s});
-  };
-  add("pad 3", [](SpecSettings& s) { s.pad = 3; });
-  add("padded beyond the largest transform", [](SpecSettings& s) { s.npts = 1 << 28; s.pad = 8; });
-  add("jackknife of one taper", [](SpecSettings& s) { s.nwin = 1; s.jackknife = true; });
-  add("median correction without a median",
-      [](SpecSettings& s) { s.irobust = 0; s.median_bias_correction = true; });
-  add("Monte Carlo levels of a harmonic analysis", [](SpecSettings& s) { s.isignal = 2; s.surrogates = 10; });
-  add("negative surrogates", [](SpecSettings& s) { s.surrogates = -1; });
-  add("no jobs", [](SpecSettings& s) { s.jobs = 0; });
-  const std::vector<float> y = ar1_noise(10000, 0.5, 2);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SpecResults r;
-    r.nf = 7;
-    const Status status = spec(y, c.settings, r);
-    EXPECT_FALSE(status.ok);
-    EXPECT_FALSE(status.message.empty());
-    EXPECT_EQ(r.nf, 7);
-  }
-  // The locally-white background is the median itself, so the correction
-  // applies there whatever the background option says.
-  SpecSettings s = settings_for(10000);
-  s.irobust = 0;
-  s.inoise = 2;
-  s.median_bias_correction = true;
-  SpecResults r;
-  EXPECT_TRUE(spec(y, s, r).ok);
-}
-
 TEST(MedianBiasCorrection, RaisesTheMedianToTheMeanLevelTheBackgroundStandsFor) {
   const std::vector<float> y = ar1_noise(2048, 0.5, 3);
   for (int inoise : {0, 2}) {
@@ -173,29 +134,6 @@ TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
   s.jackknife = true;
   ASSERT_TRUE(spec(std::vector<float>(1000, 3.0f), s, r).ok);
   EXPECT_TRUE(std::all_of(r.jackknife_upper.begin(), r.jackknife_upper.end(), [](float v) { return v == 0.0f; }));
-}
-
-TEST(SharedTapers, GiveTheResultsOfAPlainRunAndMustMatchTheSettings) {
-  const std::vector<float> y = ar1_noise(700, 0.4, 9);
-  SpecSettings s = settings_for(700);
-  s.exact_concentrations = true;
-  RunTapers tapers;
-  ASSERT_TRUE(spec_tapers(s, tapers).ok);
-  SpecResults plain, shared;
-  ASSERT_TRUE(spec(y, s, plain).ok);
-  ASSERT_TRUE(spec(y, s, tapers, shared).ok);
-  EXPECT_EQ(shared.specraw0, plain.specraw0);
-  EXPECT_EQ(shared.specback0, plain.specback0);
-  EXPECT_EQ(shared.ftest, plain.ftest);
-  // Tapers of another length, count or concentration choice are refused.
-  for (auto change : {+[](SpecSettings& t) { t.npts = 701; }, +[](SpecSettings& t) { t.nwin = 4; },
-                      +[](SpecSettings& t) { t.exact_concentrations = false; }}) {
-    SpecSettings other = s;
-    change(other);
-    shared.nf = 3;
-    EXPECT_FALSE(spec(ar1_noise(701, 0.4, 9), other, tapers, shared).ok);
-    EXPECT_EQ(shared.nf, 3);
-  }
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "spectral/concentrations.h"
+
 namespace quorvane::spectral {
 namespace {
 
@@ -51,7 +53,7 @@ void expect_taper_shape(const Tapers& t) {
 
 class BothPaths : public ::testing::TestWithParam<EigenPath> {};
 
-TEST_P(BothPaths, TapersMatchScipyDpssUpToSignAndHaveTheirSymmetry) {
+TEST_P(BothPaths, TapersAndConcentrationsMatchScipyAndHaveTheirSymmetry) {
   for (const DpssReference& ref : kDpssReferences) {
     Tapers t;
     taper2(ref.n, ref.k, static_cast<float>(ref.nw), t, GetParam());
@@ -65,6 +67,18 @@ TEST_P(BothPaths, TapersMatchScipyDpssUpToSignAndHaveTheirSymmetry) {
       }
     }
   }
+  // The exact concentrations of these tapers; one value has a flat
+  // spectrum, so the band |f| <= W holds 2W of it.
+  for (const ConcentrationReference& ref : kConcentrationReferences) {
+    Tapers t;
+    taper2(ref.n, ref.k, static_cast<float>(ref.nw), t, GetParam());
+    std::vector<double> el(static_cast<std::size_t>(ref.k));
+    taper_concentrations(ref.n, ref.k, static_cast<float>(ref.nw), t.v, el);
+    for (int k = 0; k < ref.k; ++k) EXPECT_NEAR(el[static_cast<std::size_t>(k)], ref.values[k], 1e-6) << ref.n;
+  }
+  std::vector<double> one(1);
+  taper_concentrations(1, 1, 0.25f, std::vector<float>{1.0f}, one);
+  EXPECT_NEAR(one[0], 0.5, 1e-15);
   Tapers odd;  // an odd length has a centre value, zero in odd orders
   taper2(201, 5, 3.0f, odd, GetParam());
   expect_taper_shape(odd);
