@@ -80,9 +80,14 @@ bool draw_heat_map_file(const HeatMapInput& input, const std::string& device,
     low -= 0.5;
     high += 0.5;
   }
-  const auto [tmin, tmax] = cell_edges(input.first_time, input.last_time, map.rows());
-  const auto [fmin, fmax] =
+  // Plain variables rather than structured bindings: the drawing lambda
+  // captures them, which not every compiler accepts for bindings.
+  const std::pair<double, double> time_edges =
+      cell_edges(input.first_time, input.last_time, map.rows());
+  const std::pair<double, double> frequency_edges =
       cell_edges(input.first_frequency, input.last_frequency, map.columns());
+  const double tmin = time_edges.first, tmax = time_edges.second;
+  const double fmin = frequency_edges.first, fmax = frequency_edges.second;
   const ColourPoints& colours = heat_map_colours();
 
   return draw_file_atomically(
