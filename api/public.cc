@@ -10,6 +10,7 @@
 #include "api/reading.h"
 #include "api/results.h"
 #include "input/layouts.h"
+#include "spectral/evolutive.h"
 #include "quorvane/quorvane.h"
 
 namespace quorvane {
@@ -118,6 +119,24 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   return Status::success();
 }
 
+// `given` with what the record's defaults filled in: tapers, smoothing,
+// band, and the locally-white noise of a harmonic analysis.
+Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
+  Settings used = given;
+  used.resolution = r.p;
+  used.tapers = r.nwin;
+  used.noise = static_cast<Noise>(r.inoise);
+  used.background = static_cast<Background>(r.irobust);
+  used.smoothing = r.fsmooth;
+  used.fit = static_cast<Fit>(r.ilogfit);
+  used.signal = static_cast<Signal>(r.isignal);
+  used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
+  used.normalize = static_cast<Normalize>(r.inorm);
+  used.reshape = r.ireshape == 1 ? kReshapeLevels[r.isiglev] : 0.0;
+  used.band = Band{r.fmin, r.fmax};
+  return used;
+}
+
 std::vector<float>* column(std::vector<api::Column>& columns, const char* header) {
   for (auto& c : columns)
     if (c.header == header) return &c.values;
@@ -190,18 +209,7 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   out.dt = r.dt;
   out.length = r.npts;
   out.settings = settings;
-  out.used = settings;
-  out.used.resolution = r.p;
-  out.used.tapers = r.nwin;
-  out.used.noise = static_cast<Noise>(r.inoise);
-  out.used.background = static_cast<Background>(r.irobust);
-  out.used.smoothing = r.fsmooth;
-  out.used.fit = static_cast<Fit>(r.ilogfit);
-  out.used.signal = static_cast<Signal>(r.isignal);
-  out.used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
-  out.used.normalize = static_cast<Normalize>(r.inorm);
-  out.used.reshape = r.ireshape == 1 ? kReshapeLevels[r.isiglev] : 0.0;
-  out.used.band = Band{r.fmin, r.fmax};
+  out.used = used_settings(r, settings);
   return out;
 }
 
@@ -261,6 +269,84 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
   for (std::size_t k = 0; k < frequencies.size(); ++k)
     out.signals.push_back(
         {frequencies[k], std::move(columns[3 + k].header), std::move(columns[3 + k].values)});
+  return out;
+}
+
+Result<Evolutive> evolutive(const Series& series, double window, double step,
+                            const Settings& settings) {
+  api::AnalysisRecord whole;
+  api::RunRefinements refinements;
+  std::vector<std::string> notes;
+  if (Status s = prepare(series, settings, whole, refinements, notes); !s) return s;
+  if (whole.method != api::SpectrumMethod::even)
+    return Status::failure(fmt::format(
+        "the series {} has {}: evolutive spectra take evenly spaced records only", series.name,
+        whole.sampling.kind == spectral::SamplingClass::gaps ? "gaps" : "uneven steps"));
+  if (settings.significance == Significance::montecarlo || settings.jackknife)
+    return Status::failure("evolutive spectra take neither Monte Carlo levels nor the jackknife");
+  if (!(window > 0.0 && std::isfinite(window)) || !(step > 0.0 && std::isfinite(step)))
+    return Status::failure(fmt::format(
+        "window and step must be positive numbers of time units, not {} and {}", window, step));
+  const double dt = whole.dt;
+  const double length = std::round(window / dt), moves = std::round(step / dt);
+  const std::size_t npts = whole.y.size();
+
+  // Every window gets the settings spectrum() gives its values alone.
+  api::AnalysisOptions a;
+  api::SignificanceOptions g;
+  if (Status s = options_of(settings, a, g); !s) return s;
+  api::AnalysisRecord r;
+  r.title = whole.title;
+  r.y.assign(whole.y.begin(),
+             whole.y.begin() + static_cast<long>(std::clamp(length, 2.0, static_cast<double>(npts))));
+  r.npts = static_cast<int>(r.y.size());
+  r.dt = whole.dt;
+  api::set_defaults(r);
+  if (std::string problem = api::apply_options(a, r, Naming::keywords); !problem.empty())
+    return Status::failure(problem);
+  if (length < 2 * r.nwin)
+    return Status::failure(fmt::format(
+        "window {} holds {} values at the time step {}; at least {} are needed (twice the {} "
+        "tapers)", window, length, whole.dt, 2 * r.nwin, r.nwin));
+  if (length > static_cast<double>(npts))
+    return Status::failure(fmt::format("window {} holds {} values, more than the {} of the series",
+                                       window, length, npts));
+  if (moves < 1)
+    return Status::failure(fmt::format(
+        "step {} moves the window by less than one value (the time step is {})", step, whole.dt));
+  spectral::SpecSettings engine = api::spec_settings(r);
+  static_cast<spectral::SpecRefinements&>(engine) = refinements.engine;
+
+  Evolutive out;
+  out.name = series.name;
+  out.window = static_cast<int>(length);
+  out.step = static_cast<int>(moves);
+  out.dt = whole.dt;
+  out.bandwidth = r.bndwdth;
+  out.tracks_level = r.siglev;
+  out.used = used_settings(r, settings);
+  const Status run = spectral::evolutive_spectrum(
+      whole.y, out.window, out.step, engine, settings.jobs,
+      [&](const spectral::EvolutiveRow& row) {
+        const spectral::SpecResults& result = *row.spectrum;
+        const std::size_t m = row.ratio.size();
+        if (out.frequency.empty()) {
+          for (std::size_t i = 0; i < m; ++i)
+            out.frequency.push_back(result.f0 + static_cast<float>(i) * result.df);
+        }
+        const std::size_t last = row.start + static_cast<std::size_t>(out.window) - 1;
+        const double time = 0.5 * (whole.time[row.start] + whole.time[last]);
+        out.time.push_back(time);
+        out.power.insert(out.power.end(), result.specraw0.begin(),
+                         result.specraw0.begin() + static_cast<long>(m));
+        out.F.insert(out.F.end(), result.ftest.begin(), result.ftest.begin() + static_cast<long>(m));
+        out.ratio.insert(out.ratio.end(), row.ratio.begin(), row.ratio.end());
+        for (const spectral::EvolutiveLine& line : row.lines)
+          out.tracks.push_back({time, line.frequency, 1.0f / line.frequency, line.f,
+                                line.f_significance, line.ratio, line.significance});
+        return Status::success();
+      });
+  if (!run) return refusal(run.message);
   return out;
 }
 

@@ -35,8 +35,15 @@ py::array_t<T> view(const std::vector<T>& values, py::handle owner) {
 // it, times 0, dt, 2 dt, ...
 Series series_argument(py::handle values, double dt, py::handle time, const std::string& name);
 
+// Settings from keyword arguments named as the options of analyse (None
+// leaves a setting at its default); an unknown name raises TypeError, a bad
+// value ValueError. And the settings back as such keywords.
+Settings settings_of(const py::kwargs& keywords);
+py::dict settings_dict(const Settings& settings);
+
 void bind_series(py::module_& m);
 void bind_spectrum(py::module_& m);
 void bind_reconstruct(py::module_& m);
+void bind_evolutive(py::module_& m);
 
 }  // namespace quorvane::python

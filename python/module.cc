@@ -7,4 +7,5 @@ PYBIND11_MODULE(_quorvane, m) {
   quorvane::python::bind_series(m);
   quorvane::python::bind_spectrum(m);
   quorvane::python::bind_reconstruct(m);
+  quorvane::python::bind_evolutive(m);
 }

@@ -144,7 +144,8 @@ const std::vector<std::pair<const char*, Setter>>& setting_table() {
   return table;
 }
 
-// Settings from keywords; None leaves a setting at its default.
+}  // namespace
+
 Settings settings_of(const py::kwargs& keywords) {
   Settings settings;
   for (const auto& [key, value] : keywords) {
@@ -163,7 +164,6 @@ Settings settings_of(const py::kwargs& keywords) {
   return settings;
 }
 
-// The settings in the vocabulary of the keywords.
 py::dict settings_dict(const Settings& s) {
   py::dict d;
   d["resolution"] = s.resolution;
@@ -189,6 +189,8 @@ py::dict settings_dict(const Settings& s) {
   d["sampling"] = kSampling[static_cast<std::size_t>(s.sampling)];
   return d;
 }
+
+namespace {
 
 const char* kSpectrumDoc = R"(The multitaper spectrum of a series, as `quorvane analyse` computes it.
 

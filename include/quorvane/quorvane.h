@@ -9,10 +9,10 @@
 // program's own words; none prints, and none keeps state between calls.
 // Each is safe to call from several threads at once.
 //
-// Coherence of two series and the evolutive spectrum join this header as
-// coherence() and evolutive() in coherence.h and evolutive.h.
+// Coherence of two series joins this header as coherence() in coherence.h.
 #pragma once
 
+#include "quorvane/evolutive.h"
 #include "quorvane/reconstruct.h"
 #include "quorvane/series.h"
 #include "quorvane/settings.h"

@@ -15,7 +15,8 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import SETTINGS, Series, Spectrum, __version__, read, reconstruct, spectrum
+from ._quorvane import (SETTINGS, Evolutive, Series, Spectrum, __version__, evolutive, read,
+                        reconstruct, spectrum)
 
 __all__ = ["SETTINGS", "Series", "Spectrum", "read", "reconstruct", "spectrum", "xarray"]
 

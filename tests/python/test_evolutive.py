@@ -1,0 +1,57 @@
+"""quorvane.evolutive gives the matrices and tracks of `quorvane evolve`."""
+
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import quorvane
+from conftest import EXAMPLES, read_csv
+
+SUNSPOTS = EXAMPLES / "sunspots.dat"
+
+
+def read_matrix(path):
+    """An evolutive matrix CSV as (times, frequencies, values by window)."""
+    with open(path) as f:
+        frequency = np.array(f.readline().strip().split(",")[1:], dtype=np.float32)
+        rows = np.array([line.strip().split(",") for line in f if line.strip()], dtype=np.float32)
+    return rows[:, 0], frequency, rows[:, 1:]
+
+
+def test_matrices_and_tracks_equal_the_command_lines_files(tmp_path):
+    subprocess.run([os.environ["QUORVANE_BINARY"], "evolve", str(SUNSPOTS), "--layout", "single",
+                    "--window", "100", "--step", "7", "--tapers", "4", "--out", str(tmp_path),
+                    "--quiet"], check=True)
+    series = quorvane.read(str(SUNSPOTS), "single")[0]
+    e = quorvane.evolutive(series, window=100, step=7, tapers=4, jobs=2)
+    assert (e.window, e.step, e.settings["tapers"]) == (100, 7, 4)
+    for kind, matrix in (("power", e.power), ("F", e.F), ("ratio", e.ratio)):
+        time, frequency, values = read_matrix(next(tmp_path.glob(f"*.evolutive-{kind}.csv")))
+        np.testing.assert_array_equal(e.time.astype(np.float32), time)
+        np.testing.assert_array_equal(e.frequency, frequency)
+        np.testing.assert_array_equal(matrix, values, err_msg=kind)
+    tracks = read_csv(next(tmp_path.glob("*.tracks.csv")))
+    assert list(e.tracks.columns) == list(tracks)
+    for name, values in tracks.items():
+        np.testing.assert_array_equal(e.tracks[name].to_numpy(np.float32), values, err_msg=name)
+
+
+def test_a_window_is_the_spectrum_of_its_values_alone():
+    series = quorvane.read(str(SUNSPOTS), "single")[0]
+    e = quorvane.evolutive(series, window=100, step=50)
+    second = quorvane.spectrum(np.asarray(series.values)[50:150])
+    np.testing.assert_array_equal(e.power[1], second.estimate)
+    np.testing.assert_array_equal(e.F[1], second.F)
+
+
+@pytest.mark.parametrize("keywords,words", [
+    (dict(window=3, step=1), "at least"),
+    (dict(window=1000, step=1), "more than"),
+    (dict(window=100, step=0.2), "less than one value"),
+    (dict(window=100, step=5, jackknife=True), "jackknife"),
+])
+def test_windows_that_cannot_be_analysed_are_refused(keywords, words):
+    with pytest.raises(ValueError, match=words):
+        quorvane.evolutive(np.sin(np.arange(300.0)), 1.0, **keywords)
