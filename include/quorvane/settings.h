@@ -17,12 +17,13 @@ enum class Estimate { adaptive, hires };       // adaptive or high-resolution es
 enum class Normalize { none, n, dt };          // none, by N, by 1/dt
 enum class Concentrations { asymptotic, exact };  // taper weights: formula or computed
 enum class Significance { chisquare, montecarlo };  // levels of the peaks
-// How the times of a series are used. automatic: evenly spaced times are
-// analysed at their step, anything else is refused. even: the values are
-// taken as evenly spaced at the mean step whatever their times (what the
-// dialogue does with a two-column file). gaps, uneven and interpolate are
-// the estimators for records with gaps or uneven steps; this version
-// refuses them.
+// How the times of a series are used. automatic: the method its sampling
+// class calls for (evenly spaced: the multitaper spectrum; gaps: the
+// missing-data multitaper spectrum; uneven steps: the multitaper
+// Lomb-Scargle spectrum). even: the values taken as evenly spaced at the
+// mean step whatever their times (what the dialogue does with a two-column
+// file). gaps and uneven force those estimators; interpolate: linear
+// interpolation to the median step, then the evenly spaced spectrum.
 enum class Sampling { automatic, even, gaps, uneven, interpolate };
 
 // A frequency band, in cycles per unit of the series' times.
