@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "api/reading.h"
+#include "cli/coherence_command.h"
 #include "cli/evolve_command.h"
 #include "cli/files.h"
 #include "cli/series_run.h"
@@ -133,6 +134,8 @@ bool select_series(const input::SeriesTable& table, const std::vector<std::strin
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && args[0] == "evolve")
     return run_evolve(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  if (!args.empty() && args[0] == "coherence")
+    return run_coherence(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   Options options;
   const ParseOutcome outcome = parse_command_line(args, options, out, err);
   if (!outcome.run) return outcome.exit_status;

@@ -17,7 +17,8 @@ inline constexpr int kSomeFailed = 1;
 inline constexpr int kUsageError = 2;
 
 // Runs the command line given by `args` (the arguments after the program
-// name): --help, --version, analyse or evolve (see cli/evolve_command.h). Results go to files; `out` gets help,
+// name): --help, --version, analyse, evolve or coherence (see
+// cli/evolve_command.h and cli/coherence_command.h). Results go to files; `out` gets help,
 // the version and, unless --quiet, one line per series; `err` gets the
 // errors and, when it is a terminal, a progress line. Returns the exit
 // status: 0 when every chosen series was analysed, 1 when some failed (the

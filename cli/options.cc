@@ -108,76 +108,84 @@ CLI::Validator named_codes(const CodeMap& codes) {
 }  // namespace
 
 const CLI::Validator& positive_number() { return kPositive; }
+const CLI::Validator& band_text() { return kBand; }
+
+std::pair<float, float> band_value(const std::string& text) {
+  const auto items = split(text, ':');
+  float fmin = 0.0f, fmax = 0.0f;
+  parse_number(items[0], fmin);
+  parse_number(items[1], fmax);
+  return {fmin, fmax};
+}
+
+CLI::Validator choice_codes(const std::map<std::string, int>& codes) { return named_codes(codes); }
 
 void wrap_descriptions(CLI::App& app) {
   for (CLI::Option* option : app.get_options())
     option->description(wrapped(option->get_description(), 60));
 }
 
-// Input: the layout and the answers the dialogue asks for it.
-void add_input_options(CLI::App& app, Options& o) {
+// The layout and the answers the dialogue asks for it.
+void add_layout_options(CLI::App& app, InputOptions& in, const std::string& suffix,
+                        const std::string& second) {
   const std::string group = "Input";
-  app.add_option("FILE", o.input.file, "The series file")
-      ->required()
-      ->type_name("")
-      ->check(kNotEmpty);
+  const std::size_t first = app.get_options().size();
   CodeMap layouts;
   for (std::size_t i = 0; i < layout_names().size(); ++i) {
     layouts[layout_names()[i]] = static_cast<int>(i) + 1;
     layouts[std::to_string(i + 1)] = static_cast<int>(i) + 1;
   }
-  app.add_option("--layout", o.input.layout,
+  CLI::Option* layout = app.add_option("--layout" + suffix, in.layout,
                  "Layout of FILE, 1..8 or rwl (raw ring widths, decade lines), crn "
                  "(chronology), single, two, multi (columns), monthly, rows, csv (required)")
-      ->required()
       ->transform(named_codes(layouts))
       ->type_name("LAYOUT")
       ->group(group);
   app.add_option_function<int>(
-         "--skip", [&o](const int& v) { o.input.skip = v; },
+         "--skip" + suffix, [&in](const int& v) { in.skip = v; },
          "Lines to skip at the top (two, multi, monthly, rows, csv; default 0)")
       ->check(CLI::Range(0, 1000000).description(""))
       ->type_name("N")
       ->group(group);
   app.add_option_function<int>(
-         "--per-line", [&o](const int& v) { o.input.per_line = v; },
+         "--per-line" + suffix, [&in](const int& v) { in.per_line = v; },
          "Values per line (monthly; default 12)")
       ->check(CLI::Range(1, 99).description(""))
       ->type_name("N")
       ->group(group);
   app.add_option_function<float>(
-         "--multiplier", [&o](const float& v) { o.input.multiplier = v; },
+         "--multiplier" + suffix, [&in](const float& v) { in.multiplier = v; },
          "Factor that brings the values to their units (monthly; default 1.0)")
       ->check(kFinite)
       ->type_name("X")
       ->group(group);
   app.add_option_function<std::string>(
-         "--sentinel", [&o](const std::string& v) { o.input.sentinel = v; },
+         "--sentinel" + suffix, [&in](const std::string& v) { in.sentinel = v; },
          "Marker of a missing cell, * for a field of asterisks (multi; default *)")
       ->check(kNotEmpty)
       ->type_name("TEXT")
       ->group(group);
   app.add_option_function<std::string>(
-         "--record-layout", [&o](const std::string& v) { o.input.record_layout = v; },
+         "--record-layout" + suffix, [&in](const std::string& v) { in.record_layout = v; },
          "Layout of one line in parentheses, such as '(1x,i4,12f7.2)' (rows; required there)")
       ->check(kNotEmpty)
       ->type_name("LAYOUT")
       ->group(group);
   app.add_option_function<int>(
-         "--columns", [&o](const int& v) { o.input.columns = v; },
+         "--columns" + suffix, [&in](const int& v) { in.columns = v; },
          "Columns including X (multi) or values read per line (rows); "
          "required for both")
       ->check(CLI::Range(1, 100000).description(""))
       ->type_name("N")
       ->group(group);
   app.add_option_function<std::string>(
-         "--time-column", [&o](const std::string& v) { o.input.time_column = v; },
+         "--time-column" + suffix, [&in](const std::string& v) { in.time_column = v; },
          "Header of the time column (csv; default the first column)")
       ->check(kNotEmpty)
       ->type_name("NAME")
       ->group(group);
   app.add_option_function<std::string>(
-         "--value-columns", [&o](const std::string& v) { o.input.value_columns = split(v, ','); },
+         "--value-columns" + suffix, [&in](const std::string& v) { in.value_columns = split(v, ','); },
          "Headers of the series' columns, separated by commas (csv; default every other "
          "numeric column)")
       ->check(CLI::Validator(
@@ -189,6 +197,28 @@ void add_input_options(CLI::App& app, Options& o) {
           ""))
       ->type_name("NAME[,...]")
       ->group(group);
+  if (suffix.empty()) {
+    layout->required();
+    return;
+  }
+  // A second file's options say which file they are for, and default to
+  // the first file's values.
+  const std::vector<CLI::Option*> options = app.get_options();
+  for (std::size_t i = first; i < options.size(); ++i) {
+    const std::string name = options[i]->get_name();
+    options[i]->description(second + ": as " + name.substr(0, name.size() - suffix.size()) +
+                            " (default that of the first file)");
+  }
+}
+
+// Input: the layout and the answers the dialogue asks for it.
+void add_input_options(CLI::App& app, Options& o) {
+  app.add_option("FILE", o.input.file, "The series file")
+      ->required()
+      ->type_name("")
+      ->check(kNotEmpty);
+  add_layout_options(app, o.input, "", "");
+  const std::string group = "Input";
   app.add_option_function<std::string>(
          "--series",
          [&o](const std::string& v) {
@@ -270,13 +300,7 @@ void add_analysis_options(CLI::App& app, Options& o) {
         "Reshape at lines detected at 50, 90, 95, 99, 99.5 or 99.9 %, or off (default 95)");
   app.add_option_function<std::string>(
          "--band",
-         [&a](const std::string& v) {
-           const auto items = split(v, ':');
-           float fmin = 0.0f, fmax = 0.0f;
-           parse_number(items[0], fmin);
-           parse_number(items[1], fmax);
-           a.band = std::make_pair(fmin, fmax);
-         },
+         [&a](const std::string& v) { a.band = band_value(v); },
          "Frequency band FMIN:FMAX (default 0 to the Nyquist frequency 0.5/dt)")
       ->check(kBand)
       ->type_name("FMIN:FMAX")
@@ -478,6 +502,8 @@ std::string help_text(const CLI::App& analyse) {
        << "  quorvane analyse FILE [options]  analyse series of FILE without questions\n"
        << "  quorvane evolve FILE --window W --step S [options]\n"
        << "                                   spectra of a moving window (see quorvane evolve --help)\n"
+       << "  quorvane coherence FILE_A [FILE_B] --layout L [options]\n"
+       << "                                   coherence and phase of two series (see quorvane coherence --help)\n"
        << "  quorvane --help | --version\n\n"
        << "Each analysis option defaults to what the dialogue starts from for the series.\n"
        << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n\n"
@@ -509,7 +535,7 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
   wrap_descriptions(*analyse);
 
   if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyse") {
-    err << "quorvane: unknown command '" << args[0] << "': the commands are analyse and evolve\n"
+    err << "quorvane: unknown command '" << args[0] << "': the commands are analyse, evolve and coherence\n"
         << "Run 'quorvane --help' for the options.\n";
     return {false, 2};
   }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -87,12 +88,23 @@ const std::vector<std::string>& sampling_names();
 // estimate (--median-bias-correction, --concentrations, --pad), each added
 // to `app` with its group and help, writing into `options`.
 void add_input_options(CLI::App& app, Options& options);
+// The layout options alone (--layout and the answers of each layout) into
+// `input`, each name followed by `suffix`. With a suffix they are a second
+// file's: --layout is not required and each help names `second`.
+void add_layout_options(CLI::App& app, InputOptions& input, const std::string& suffix,
+                        const std::string& second);
 void add_analysis_options(CLI::App& app, Options& options);
 void add_refinement_options(CLI::App& app, Options& options);
 // Breaks every option description of `app` into lines that fit the help.
 void wrap_descriptions(CLI::App& app);
 // Accepts a finite number above 0; the message quotes the text.
 const CLI::Validator& positive_number();
+// Accepts FMIN:FMAX with 0 <= FMIN < FMAX; band_value reads a text it accepted.
+const CLI::Validator& band_text();
+std::pair<float, float> band_value(const std::string& text);
+// Turns one of the names of `codes`, in any letter case, into its code; the
+// message lists the names.
+CLI::Validator choice_codes(const std::map<std::string, int>& codes);
 
 // Options that each make sense alone but not together, or that a layout
 // needs. Returns the message, naming the options, or empty.

@@ -22,12 +22,14 @@ constexpr int kBlock = 2048;
 
 }  // namespace
 
+double student_t975(int dof) { return kStudent975[dof - 1]; }
+
 void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, bool adaptive,
                         double sig2, std::span<const float> estimate, std::span<float> lower,
                         std::span<float> upper) {
   const int nwin = y.nwin;
   const std::size_t rest = static_cast<std::size_t>(nwin - 1);
-  const double t = kStudent975[rest - 1];
+  const double t = student_t975(static_cast<int>(rest));
   const double scale = static_cast<double>(nwin - 1) / nwin;
   // The eigenvalues of the tapers kept when taper k is deleted, at kept_el[k].
   std::array<std::array<double, 8>, 8> kept_el{};

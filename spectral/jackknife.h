@@ -7,6 +7,10 @@
 
 namespace quorvane::spectral {
 
+// The 97.5 % point of Student's t with `dof` degrees of freedom, 1 <= dof
+// <= 7: the factor of a 95 % jackknife interval over dof + 1 tapers.
+double student_t975(int dof);
+
 // The 95 % delete-one-taper jackknife interval of the log spectrum (Thomson
 // and Chave's variance estimate). For each taper k, S_k is the estimate
 // from the other K - 1 tapers with the same estimator (adaptive when
