@@ -10,6 +10,7 @@
 #include "api/reading.h"
 #include "api/results.h"
 #include "input/layouts.h"
+#include "spectral/coherence.h"
 #include "spectral/evolutive.h"
 #include "quorvane/quorvane.h"
 
@@ -347,6 +348,101 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
         return Status::success();
       });
   if (!run) return refusal(run.message);
+  return out;
+}
+
+Result<Coherence> coherence(const Series& a, const Series& b,
+                            const CoherenceSettings& settings) {
+  // Each series is prepared as spectrum() prepares it, for its times and
+  // sampling class.
+  api::AnalysisRecord records[2];
+  const Series* series[2] = {&a, &b};
+  for (int k = 0; k < 2; ++k) {
+    api::RunRefinements refinements;
+    std::vector<std::string> notes;
+    if (Status s = prepare(*series[k], Settings{}, records[k], refinements, notes); !s) return s;
+    const spectral::Sampling& sampling = records[k].sampling;
+    if (sampling.kind == spectral::SamplingClass::gaps)
+      return Status::failure(fmt::format(
+          "series {} has gaps ({} samples missing on its median step {}): coherence analyses "
+          "evenly spaced records only", series[k]->name, sampling.missing, sampling.median_step));
+    if (sampling.kind == spectral::SamplingClass::uneven)
+      return Status::failure(fmt::format(
+          "the time steps of series {} are uneven (median {}): coherence analyses evenly "
+          "spaced records only", series[k]->name, sampling.median_step));
+  }
+  const api::AnalysisRecord &ra = records[0], &rb = records[1];
+  spectral::PairOverlap overlap;
+  switch (spectral::align_pair(ra.time, ra.dt, rb.time, rb.dt, overlap)) {
+    case spectral::PairAlignment::aligned:
+      break;
+    case spectral::PairAlignment::steps_differ:
+      return Status::failure(fmt::format(
+          "the time steps differ: {} every {}, {} every {} (they must agree within 1e-4 of a "
+          "step)", a.name, ra.dt, b.name, rb.dt));
+    case spectral::PairAlignment::off_grid:
+      return Status::failure(fmt::format(
+          "the sample times of {} lie {} of a step off those of {}: the times must fall on one "
+          "grid", b.name, overlap.offset - std::floor(overlap.offset), a.name));
+    case spectral::PairAlignment::disjoint:
+      return Status::failure(fmt::format(
+          "the records do not overlap: {} runs from {} to {}, {} from {} to {}", a.name,
+          ra.time.front(), ra.time.back(), b.name, rb.time.front(), rb.time.back()));
+  }
+
+  // The settings as the command line turns its options into them.
+  spectral::CoherenceSettings engine;
+  engine.p = settings.resolution;
+  engine.nwin = settings.tapers.value_or(std::min(2 * settings.resolution - 1, 8));
+  engine.pad = settings.pad;
+  engine.adaptive = settings.estimate == Estimate::adaptive;
+  engine.exact_concentrations = settings.concentrations == Concentrations::exact;
+  if (engine.adaptive || settings.significance == Significance::montecarlo) {
+    engine.surrogates = settings.surrogates;
+    engine.seed = settings.seed;
+  }
+  engine.jobs = settings.jobs;
+  engine.dt = static_cast<float>(overlap.dt);
+  engine.fmin = settings.band ? static_cast<float>(settings.band->low) : 0.0f;
+  engine.fmax = settings.band ? static_cast<float>(settings.band->high) : 0.5f / engine.dt;
+  spectral::CoherenceResult r;
+  const std::span<const float> ya =
+      std::span<const float>(ra.y).subspan(overlap.first_a, overlap.count);
+  const std::span<const float> yb =
+      std::span<const float>(rb.y).subspan(overlap.first_b, overlap.count);
+  if (Status s = spectral::coherence(ya, yb, engine, r); !s) return refusal(s.message);
+
+  Coherence out;
+  out.name_a = a.name;
+  out.name_b = b.name;
+  out.frequency = r.frequency;
+  out.period.resize(r.frequency.size());
+  std::transform(r.frequency.begin(), r.frequency.end(), out.period.begin(),
+                 [](float f) { return 1.0f / f; });
+  out.coherence = std::move(r.coherence);
+  out.coherence_lower = std::move(r.coherence_lower);
+  out.coherence_upper = std::move(r.coherence_upper);
+  out.phase = std::move(r.phase);
+  out.phase_lower = std::move(r.phase_lower);
+  out.phase_upper = std::move(r.phase_upper);
+  out.gain = std::move(r.gain);
+  out.spectrum_a = std::move(r.spectrum_a);
+  out.spectrum_b = std::move(r.spectrum_b);
+  out.levels = std::move(r.levels);
+  out.montecarlo = r.montecarlo;
+  for (const spectral::CoherentMaximum& m : r.coherent)
+    out.coherent.push_back({m.frequency, m.coherence, m.coherence_lower, m.coherence_upper,
+                            m.phase, m.phase_lower, m.phase_upper, m.level});
+  out.first_time = ra.time[overlap.first_a];
+  out.last_time = ra.time[overlap.first_a + overlap.count - 1];
+  out.length = overlap.count;
+  out.dt = overlap.dt;
+  out.bandwidth = static_cast<float>(2.0 * engine.p / (static_cast<double>(overlap.count) * overlap.dt));
+  out.rho_a = r.rho_a;
+  out.rho_b = r.rho_b;
+  out.used = settings;
+  out.used.tapers = engine.nwin;
+  out.used.band = Band{engine.fmin, engine.fmax};
   return out;
 }
 

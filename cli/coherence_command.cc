@@ -21,11 +21,6 @@ namespace quorvane::cli {
 
 namespace {
 
-// Steps within this relative difference are one step; sample times within
-// this fraction of a step of each other are one time.
-constexpr double kStepTolerance = 1e-4;
-constexpr double kGridTolerance = 1e-3;
-
 void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
   app.add_option("FILE_A", o.a.file, "The file of series A (and of B without FILE_B)")
       ->required()
@@ -188,11 +183,7 @@ struct Record {
   input::ChosenSeries series;
 };
 
-// The stretch both records cover: the first value of each and the count.
-struct Overlap {
-  std::size_t first_a = 0, first_b = 0, count = 0;
-  double dt = 0.0;
-};
+using Overlap = spectral::PairOverlap;
 
 // Why the pair has no common grid, or empty.
 std::string align(const Record& a, const Record& b, Overlap& o) {
@@ -207,30 +198,27 @@ std::string align(const Record& a, const Record& b, Overlap& o) {
                          "analyses evenly spaced records only",
                          r->name, s.median_step);
   }
-  const double da = a.series.dt, db = b.series.dt;
-  if (std::fabs(da - db) > kStepTolerance * std::max(da, db))
-    return fmt::format("the time steps differ: {} every {}, {} every {} (they must agree "
-                       "within 1e-4 of a step)",
-                       a.name, number_text(a.series.dt), b.name, number_text(b.series.dt));
   const std::vector<double>& ta = a.series.time;
   const std::vector<double>& tb = b.series.time;
-  const double offset = (tb.front() - ta.front()) / da;
-  if (std::fabs(offset - std::round(offset)) > kGridTolerance)
-    return fmt::format("the sample times of {} lie {} of a step off those of {} (first times "
-                       "{} and {}): the times must fall on one grid",
-                       b.name, number_text(static_cast<float>(offset - std::floor(offset))),
-                       a.name, shown_time(a.series, 0), shown_time(b.series, 0));
-  const double start = std::max(ta.front(), tb.front());
-  const double end = std::min(ta.back(), tb.back());
-  if (end < start - kGridTolerance * da)
-    return fmt::format("the records do not overlap: {} runs from {} to {}, {} from {} to {}",
-                       a.name, shown_time(a.series, 0), shown_time(a.series, ta.size() - 1),
-                       b.name, shown_time(b.series, 0), shown_time(b.series, tb.size() - 1));
-  o.dt = da;
-  o.first_a = static_cast<std::size_t>(std::lround((start - ta.front()) / da));
-  o.first_b = static_cast<std::size_t>(std::lround((start - tb.front()) / da));
-  o.count = std::min(ta.size() - o.first_a, tb.size() - o.first_b);
-  return {};
+  switch (spectral::align_pair(ta, a.series.dt, tb, b.series.dt, o)) {
+    case spectral::PairAlignment::aligned:
+      return {};
+    case spectral::PairAlignment::steps_differ:
+      return fmt::format("the time steps differ: {} every {}, {} every {} (they must agree "
+                         "within 1e-4 of a step)",
+                         a.name, number_text(a.series.dt), b.name, number_text(b.series.dt));
+    case spectral::PairAlignment::off_grid:
+      return fmt::format("the sample times of {} lie {} of a step off those of {} (first times "
+                         "{} and {}): the times must fall on one grid",
+                         b.name, number_text(static_cast<float>(o.offset - std::floor(o.offset))),
+                         a.name, shown_time(a.series, 0), shown_time(b.series, 0));
+    case spectral::PairAlignment::disjoint:
+      break;
+  }
+  o = {};
+  return fmt::format("the records do not overlap: {} runs from {} to {}, {} from {} to {}",
+                     a.name, shown_time(a.series, 0), shown_time(a.series, ta.size() - 1),
+                     b.name, shown_time(b.series, 0), shown_time(b.series, tb.size() - 1));
 }
 
 struct PairResult {

@@ -45,5 +45,6 @@ void bind_series(py::module_& m);
 void bind_spectrum(py::module_& m);
 void bind_reconstruct(py::module_& m);
 void bind_evolutive(py::module_& m);
+void bind_coherence(py::module_& m);
 
 }  // namespace quorvane::python

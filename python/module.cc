@@ -8,4 +8,5 @@ PYBIND11_MODULE(_quorvane, m) {
   quorvane::python::bind_spectrum(m);
   quorvane::python::bind_reconstruct(m);
   quorvane::python::bind_evolutive(m);
+  quorvane::python::bind_coherence(m);
 }

@@ -350,4 +350,21 @@ Status coherence(std::span<const float> a, std::span<const float> b,
   return Status::success();
 }
 
+PairAlignment align_pair(std::span<const double> ta, double da, std::span<const double> tb,
+                         double db, PairOverlap& overlap) {
+  constexpr double kStepTolerance = 1e-4, kGridTolerance = 1e-3;
+  overlap.offset = (tb.front() - ta.front()) / da;
+  if (std::fabs(da - db) > kStepTolerance * std::max(da, db)) return PairAlignment::steps_differ;
+  if (std::fabs(overlap.offset - std::round(overlap.offset)) > kGridTolerance)
+    return PairAlignment::off_grid;
+  const double start = std::max(ta.front(), tb.front());
+  const double end = std::min(ta.back(), tb.back());
+  if (end < start - kGridTolerance * da) return PairAlignment::disjoint;
+  overlap.dt = da;
+  overlap.first_a = static_cast<std::size_t>(std::lround((start - ta.front()) / da));
+  overlap.first_b = static_cast<std::size_t>(std::lround((start - tb.front()) / da));
+  overlap.count = std::min(ta.size() - overlap.first_a, tb.size() - overlap.first_b);
+  return PairAlignment::aligned;
+}
+
 }  // namespace quorvane::spectral

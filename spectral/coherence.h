@@ -91,4 +91,21 @@ struct CoherenceResult {
 Status coherence(std::span<const float> a, std::span<const float> b,
                  const CoherenceSettings& settings, CoherenceResult& out);
 
+// Where two evenly spaced records meet. Steps within 1e-4 of each other
+// are one step, and sample times within 1e-3 of a step of each other are
+// one time.
+struct PairOverlap {
+  std::size_t first_a = 0, first_b = 0;  // 0-based first value of each in the shared span
+  std::size_t count = 0;                 // values in common
+  double dt = 0.0;                       // the step of A
+  double offset = 0.0;                   // the start of B after that of A, in steps of A
+};
+enum class PairAlignment { aligned, steps_differ, off_grid, disjoint };
+
+// Aligns records of increasing times `ta` (step `da`) and `tb` (step
+// `db`), neither empty: `overlap` gets the offset and, when aligned, the
+// shared span; the other outcomes name what keeps the pair apart.
+PairAlignment align_pair(std::span<const double> ta, double da, std::span<const double> tb,
+                         double db, PairOverlap& overlap);
+
 }  // namespace quorvane::spectral

@@ -8,10 +8,9 @@
 // The functions refuse bad input with a Status whose message is in the
 // program's own words; none prints, and none keeps state between calls.
 // Each is safe to call from several threads at once.
-//
-// Coherence of two series joins this header as coherence() in coherence.h.
 #pragma once
 
+#include "quorvane/coherence.h"
 #include "quorvane/evolutive.h"
 #include "quorvane/reconstruct.h"
 #include "quorvane/series.h"

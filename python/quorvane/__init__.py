@@ -6,6 +6,8 @@
     s.peaks                      # a pandas DataFrame
     s.to_xarray()                # an xarray.Dataset on a frequency coordinate
     quorvane.xarray.spectrum(da, dim="time")   # every cell of a grid, with dask
+    quorvane.evolutive(sunspots, window=100, step=5)   # a moving window
+    quorvane.coherence(a, b)     # the cross-spectrum of two series
 
 Settings are keywords named as the options of `quorvane analyse`, with the
 same values and defaults (see help(quorvane.spectrum)).
@@ -15,10 +17,11 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import (SETTINGS, Evolutive, Series, Spectrum, __version__, evolutive, read,
-                        reconstruct, spectrum)
+from ._quorvane import (SETTINGS, Coherence, Evolutive, Series, Spectrum, __version__, coherence,
+                        evolutive, read, reconstruct, spectrum)
 
-__all__ = ["SETTINGS", "Series", "Spectrum", "read", "reconstruct", "spectrum", "xarray"]
+__all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "coherence", "evolutive",
+           "read", "reconstruct", "spectrum", "xarray"]
 
 
 def _netcdf_attributes(mapping):
