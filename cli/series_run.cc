@@ -5,6 +5,7 @@
 #include "api/analysis.h"
 #include "api/options.h"
 #include "api/results.h"
+#include "cli/interrupt.h"
 #include "display/plot_file.h"
 #include "input/series_file.h"
 
@@ -59,6 +60,12 @@ class SeriesRun {
 
  private:
   bool write(const std::string& kind, const std::vector<Column>& columns);
+  // True, with the series failed, once the run has been interrupted.
+  bool stopped() {
+    if (interruption() == 0) return false;
+    fail("the run was interrupted");
+    return true;
+  }
   bool plot(const display::PlotInput& input);
   // The engine's messages begin with the dialogue's blank; the summary and
   // the error stream put their own text before them.
@@ -118,6 +125,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   }
   api::set_defaults(r);
   result_.settings = settings_of(r);
+  if (stopped()) return;
   result_.npts = r.npts;
   result_.dt = r.dt;
   result_.first_time = r.time_single.empty() ? r.time.front()
@@ -128,13 +136,15 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  const api::RunRefinements refinements = api::run_refinements(options_.significance);
+  api::RunRefinements refinements = api::run_refinements(options_.significance);
+  refinements.engine.cancelled = interrupted();
   Status status = api::run_spectrum(
       r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements,
       &session_);
   // One spectrum run per series: its memory is not needed again.
   session_.release_memory();
   result_.settings = settings_of(r);
+  if (stopped()) return;
   if (!status) {
     fail(status.message);
     return;
@@ -144,15 +154,15 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.peaks = api::peak_rows(r);
   result_.montecarlo = api::has_montecarlo_levels(r.spectra);
   result_.ok = true;
-  if (!write("spectrum", api::spectrum_columns(r)) ||
+  if (!write("spectrum", api::spectrum_columns(r)) || stopped() ||
       !write("peaks", peak_columns(result_.peaks, result_.montecarlo)))
     return;
   if (options_.output.plots != "none") {
     for (int kind : api::spectrum_plot_kinds(r))
-      if (!plot(api::spectrum_plot(r, kind))) return;
+      if (stopped() || !plot(api::spectrum_plot(r, kind))) return;
   }
 
-  if (options_.recon.mode == ReconOptions::Mode::None) return;
+  if (options_.recon.mode == ReconOptions::Mode::None || stopped()) return;
   if (Status possible = api::check_reconstruction(r); !possible) {
     fail(possible.message);
     return;
@@ -171,6 +181,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
         signals.push_back({api::signal_header(f, r.bndwdth), r.rsig});
       },
       [this](std::string_view line) { result_.notes.emplace_back(line); }, &session_);
+  if (stopped()) return;
   if (!status) {
     fail(status.message);
     return;
@@ -180,7 +191,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   Column time{"time", r.time_single};
   if (time.values.empty()) time.wide = r.time;
   if (!write("recon", api::reconstruction_columns(r, std::move(time), std::move(signals)))) return;
-  if (options_.output.plots != "none") plot(api::reconstruction_plot(r));
+  if (options_.output.plots != "none" && !stopped()) plot(api::reconstruction_plot(r));
 }
 
 }  // namespace
