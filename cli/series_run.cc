@@ -2,10 +2,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "api/analysis.h"
 #include "api/options.h"
 #include "api/results.h"
 #include "cli/interrupt.h"
+#include "cli/netcdf_file.h"
+#include "cli/summary.h"
 #include "display/plot_file.h"
 #include "input/series_file.h"
 
@@ -30,6 +34,26 @@ std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wi
     if (band_wide) columns[6].values.push_back(p.global_significance);
   }
   return columns;
+}
+
+// Keeps the rows of `columns` whose frequency (the first column, ascending)
+// lies in `band`, ends included.
+void keep_band(std::vector<Column>& columns, std::pair<float, float> band) {
+  if (columns.empty()) return;
+  const std::vector<float>& f = columns.front().values;
+  const auto first = static_cast<std::size_t>(
+      std::lower_bound(f.begin(), f.end(), band.first) - f.begin());
+  const auto last = static_cast<std::size_t>(
+      std::upper_bound(f.begin(), f.end(), band.second) - f.begin());
+  const auto cut = [first, last](auto& values) {
+    if (values.empty()) return;
+    values.erase(values.begin() + static_cast<long>(last), values.end());
+    values.erase(values.begin(), values.begin() + static_cast<long>(first));
+  };
+  for (Column& column : columns) {
+    cut(column.values);
+    cut(column.wide);
+  }
 }
 
 // The record's settings without its arrays, for the summary.
@@ -60,6 +84,7 @@ class SeriesRun {
 
  private:
   bool write(const std::string& kind, const std::vector<Column>& columns);
+  bool write_spectrum();
   // True, with the series failed, once the run has been interrupted.
   bool stopped() {
     if (interruption() == 0) return false;
@@ -89,6 +114,29 @@ bool SeriesRun::write(const std::string& kind, const std::vector<Column>& column
   const std::string name = stem_ + "." + kind + ".csv";
   std::string error;
   if (!write_file_atomically(folder_ + "/" + name, csv_pieces(columns), error)) return fail(error);
+  result_.files.push_back(name);
+  return true;
+}
+
+bool SeriesRun::write_spectrum() {
+  std::vector<Column> columns = api::spectrum_columns(r_);
+  if (const auto& band = options_.output.spectrum_band; band && !columns.front().values.empty()) {
+    const float lowest = columns.front().values.front(), highest = columns.front().values.back();
+    keep_band(columns, *band);
+    if (columns.front().size() == 0) {
+      result_.warnings.push_back(fmt::format(
+          " --spectrum-band {}:{} holds none of the frequencies {} to {}; the spectrum file "
+          "has no rows",
+          band->first, band->second, lowest, highest));
+      result_.notes.push_back(result_.warnings.back());
+    }
+  }
+  if (options_.output.format != "netcdf") return write("spectrum", columns);
+  const std::string name = stem_ + ".spectrum.nc";
+  std::string error;
+  if (!write_netcdf_atomically(folder_ + "/" + name, columns, "frequency",
+                               spectrum_attributes(options_, result_), error))
+    return fail(error);
   result_.files.push_back(name);
   return true;
 }
@@ -154,7 +202,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.peaks = api::peak_rows(r);
   result_.montecarlo = api::has_montecarlo_levels(r.spectra);
   result_.ok = true;
-  if (!write("spectrum", api::spectrum_columns(r)) || stopped() ||
+  if (!write_spectrum() || stopped() ||
       !write("peaks", peak_columns(result_.peaks, result_.montecarlo)))
     return;
   if (options_.output.plots != "none") {

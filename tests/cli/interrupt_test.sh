@@ -8,9 +8,9 @@ program=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Two series of 2^19 values in a csv file: their spectra and files take long
+# Two series of 2^18 values in a csv file: their spectra and files take long
 # enough to be interrupted at a chosen stage.
-rows=524288
+rows=262144
 awk -v n=$rows 'BEGIN { srand(3); print "time,a,b";
   for (i = 0; i < n; ++i) printf "%d,%.3f,%.3f\n", i, sin(0.3 * i) + rand(), rand() }' >"$work/long.csv"
 
@@ -51,7 +51,7 @@ complete() {
 temporary() { [ -n "$(find "$work/out" -name "$1" 2>/dev/null)" ]; }
 
 # During the first spectrum: the folder is made once the file is read.
-run INT 130 '[ -d "$work/out" ] && sleep 0.1' analyse "$work/long.csv" --layout csv --jobs 1
+run INT 130 '[ -d "$work/out" ]' analyse "$work/long.csv" --layout csv --jobs 1
 [ -z "$(ls "$work/out")" ] || fail "files written after an interruption during the spectrum"
 
 # While the second series' spectrum is written: the first one's files stay,
@@ -64,8 +64,13 @@ tail -n 1 "$work/out/a.spectrum.csv" | awk -F, -v last=$((rows / 2 - 1)) -v n=$r
   '{ exit int($1 * n + 0.5) != last }' || fail "a.spectrum.csv ends early"
 [ "$(ls "$work/out")" = "$(printf 'a.peaks.csv\na.spectrum.csv')" ] || fail "unexpected files"
 
+# The same in NetCDF: the library's file under its temporary name goes too.
+run TERM 143 'temporary ".b.spectrum.nc.??????"' analyse "$work/long.csv" --layout csv --jobs 1 \
+  --format netcdf
+[ -s "$work/out/a.spectrum.nc" ] || fail "a.spectrum.nc is missing"
+
 # evolve writes its matrices as the windows come.
-run INT 130 'temporary ".a.evolutive-power.csv.??????" && sleep 0.2' evolve "$work/long.csv" \
+run INT 130 'temporary ".a.evolutive-power.csv.??????" && sleep 0.1' evolve "$work/long.csv" \
   --layout csv --series a --window 2048 --step 256
 [ -z "$(ls "$work/out")" ] || fail "evolve left files after an interruption"
 echo "interrupted runs left no temporary file, and the completed files whole"
