@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/interrupt.h"
 #include "display/display.h"
 #include "driver/program.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   quorvane::display::set_plplot_lib();
   if (argc > 1) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    // A run stopped by SIGINT or SIGTERM leaves no temporary file behind.
+    quorvane::cli::catch_interruptions();
     return quorvane::cli::run_command_line(args, std::cout, std::cerr);
   }
   std::ios::sync_with_stdio(false);

@@ -1,9 +1,11 @@
 // `quorvane analyse --series all` on a raw ring-width file of 30 cores
 // (150 to 440 years each), with one and with two jobs: reading the file,
-// every spectrum, the peaks and the result files.
+// every spectrum, the peaks and the result files. And the spectrum file of
+// a long record written as CSV and as NetCDF-4.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/files.h"
+#include "cli/netcdf_file.h"
 #include "tests/cli/ring_width_file.h"
 
 namespace {
@@ -51,6 +55,36 @@ void BM_AnalyseAllSeries(benchmark::State& state) {
   fs::remove_all(folder);
 }
 BENCHMARK(BM_AnalyseAllSeries)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The 17 columns of a default spectrum of a record of 2^21 values (2^20
+// rows), values of every magnitude as a spectrum has them; argument 0 writes
+// CSV, 1 NetCDF-4.
+void BM_WriteSpectrumFile(benchmark::State& state) {
+  constexpr std::size_t kRows = std::size_t{1} << 20;
+  std::vector<quorvane::api::Column> columns;
+  for (int c = 0; c < 17; ++c) {
+    quorvane::api::Column column{c == 0 ? "frequency" : "c" + std::to_string(c), {}};
+    column.values.resize(kRows);
+    for (std::size_t i = 0; i < kRows; ++i)
+      column.values[i] = std::exp(std::sin(0.001f * static_cast<float>(i * (c + 1))) * 8.0f);
+    columns.push_back(std::move(column));
+  }
+  const bool netcdf = state.range(0) == 1;
+  const fs::path path = fs::temp_directory_path() /
+                        ("quorvane_write_bench_" + std::to_string(::getpid()) + (netcdf ? ".nc" : ".csv"));
+  for (auto _ : state) {
+    std::string error;
+    const bool written =
+        netcdf ? quorvane::cli::write_netcdf_atomically(path.string(), columns, "frequency",
+                                                        {{"program", "quorvane"}}, error)
+               : quorvane::cli::write_file_atomically(path.string(),
+                                                      quorvane::cli::csv_pieces(columns), error);
+    if (!written) state.SkipWithError(error.c_str());
+  }
+  state.counters["MB"] = static_cast<double>(fs::file_size(path)) / 1e6;
+  fs::remove(path);
+}
+BENCHMARK(BM_WriteSpectrumFile)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "cli/coherence_command.h"
 #include "cli/evolve_command.h"
 #include "cli/files.h"
+#include "cli/interrupt.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
 #include "display/plot_file.h"
@@ -150,6 +151,10 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     err << "quorvane: " << error << "\n";
     return kUsageError;
   }
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
+  }
   std::vector<std::size_t> chosen;
   if (!select_series(table, options.input.series, chosen, error)) {
     err << "quorvane: " << error << "\n";
@@ -187,6 +192,8 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   run_in_parallel(
       chosen.size(), options.output.jobs,
       [&](std::size_t i) {
+        // Once interrupted, the series not yet started are not started.
+        if (interruption() != 0) return;
         try {
           results[i] = analyse_series(table, chosen[i], stems[i], options, folder);
         } catch (const std::exception& failure) {
@@ -203,6 +210,12 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
             << (done == chosen.size() ? "\n" : "") << std::flush;
       });
 
+  // An interrupted run has no summary: it would describe series that were
+  // never analysed.
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
+  }
   int status = kAllAnalysed;
   for (const auto& result : results) {
     for (const auto& warning : result.warnings)

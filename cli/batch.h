@@ -22,7 +22,9 @@ inline constexpr int kUsageError = 2;
 // the version and, unless --quiet, one line per series; `err` gets the
 // errors and, when it is a terminal, a progress line. Returns the exit
 // status: 0 when every chosen series was analysed, 1 when some failed (the
-// others' files are still written), 2 for a usage error (nothing written).
+// others' files are still written), 2 for a usage error (nothing written),
+// 128 + the signal's number when SIGINT or SIGTERM stopped the run (see
+// cli/interrupt.h; the files already complete stay, no summary is written).
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Runs an analysis with parsed options; as run_command_line.

@@ -13,6 +13,7 @@
 
 #include "cli/batch.h"
 #include "cli/files.h"
+#include "cli/interrupt.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
 #include "display/heat_map.h"
@@ -103,7 +104,8 @@ std::string evolve_help(const CLI::App& app) {
        << "analysis options below; the F maxima above the --reshape level (default 95 %)\n"
        << "of every window are the line tracks. Windows that run past the end of the\n"
        << "record are dropped. Records with uneven time steps are refused.\n"
-       << "Exit status: 0 every series done, 1 some failed, 2 usage error.\n\n"
+       << "Exit status: 0 every series done, 1 some failed, 2 usage error.\n"
+       << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
        << app.help("", CLI::AppFormatMode::Sub);
   return text.str();
 }
@@ -183,6 +185,8 @@ bool EvolveRun::open_files() {
 }
 
 Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
+  // Stops the windows; the files' temporaries go with this run.
+  if (interruption() != 0) return Status::failure("the run was interrupted");
   const spectral::SpecResults& s = *row.spectrum;
   const std::size_t m = row.ratio.size();
   const std::size_t last = row.start + static_cast<std::size_t>(result_.window) - 1;
@@ -309,7 +313,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   }
   result.analysed = true;
   result.ok = true;
-  if (!heat_map_) return;
+  if (!heat_map_ || interruption() != 0) return;
 
   const std::string& format = options_.common.output.plots;
   const std::string name = stem_ + ".evolutive." + format;
@@ -474,7 +478,7 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::vector<std::string> stems = unique_stems(titles);
   // Series one after another, each with every job on its windows.
   std::vector<EvolveResult> results(chosen.size());
-  for (std::size_t i = 0; i < chosen.size(); ++i) {
+  for (std::size_t i = 0; i < chosen.size() && interruption() == 0; ++i) {
     SeriesResult& s = results[i].series;
     s.number = chosen[i] + 1;
     s.name = table.series[chosen[i]].name;
@@ -487,6 +491,10 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
   }
 
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane evolve: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
+  }
   int status = kAllAnalysed;
   for (const auto& result : results) {
     if (result.series.ok) continue;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 
+#include "cli/interrupt.h"
 #include "display/plot_file.h"
 
 namespace quorvane::cli {
@@ -154,7 +155,13 @@ bool write_file_atomically(const std::string& path, const TextPieces& next, std:
   AtomicFile file(path);
   if (!file.open(error)) return false;
   bool written = true;
-  for (std::string piece; written && next(piece);) written = file.write(piece);
+  for (std::string piece; written && next(piece);) {
+    if (interruption() != 0) {
+      error = "cannot write " + path + ": the run was interrupted";
+      return false;
+    }
+    written = file.write(piece);
+  }
   return file.commit(error);
 }
 

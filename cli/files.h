@@ -28,7 +28,9 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles);
 // Writes `content` to `path`: to a new temporary file in the same folder
 // first, which then replaces `path`, so that an interrupted run leaves
 // either the old file or the complete new one. Returns false with `error`
-// set when the file cannot be written; the temporary file is then removed.
+// set when the file cannot be written or the run is interrupted
+// (cli/interrupt.h, checked between pieces); the temporary file is then
+// removed.
 bool write_file_atomically(const std::string& path, const std::string& content, std::string& error);
 
 // The same for text made piece by piece, so that a large file never has to
@@ -56,6 +58,9 @@ class AtomicFile {
   // Writes what is held back, closes the file and renames it to `path`;
   // false with `error` set when any of it, or an earlier write, failed.
   bool commit(std::string& error);
+  // The temporary file's path once open() succeeded, for a library that
+  // writes the file by its name.
+  const std::string& temporary() const { return temporary_; }
 
  private:
   bool flush();

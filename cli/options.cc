@@ -66,6 +66,15 @@ const CLI::Validator kBand(
     },
     "");
 
+// The two numbers of a text that kBand accepted.
+std::pair<float, float> band_of(const std::string& text) {
+  const auto items = split(text, ':');
+  float fmin = 0.0f, fmax = 0.0f;
+  parse_number(items[0], fmin);
+  parse_number(items[1], fmax);
+  return {fmin, fmax};
+}
+
 const CLI::Validator kNotEmpty(
     [](std::string& text) {
       return text.empty() ? std::string("the value is empty") : std::string();
@@ -454,6 +463,21 @@ void add_output_options(CLI::App& app, Options& o) {
   app.add_flag("--quiet", o.output.quiet,
                "Nothing on the standard output and no progress line; errors and warnings only")
       ->group(group);
+  app.add_option("--format", o.output.format,
+                 "Format of the spectrum file: csv, or netcdf for a NetCDF-4 file "
+                 "<series>.spectrum.nc with the same columns as variables on the frequency "
+                 "dimension and the settings as attributes; the peaks and reconstruction "
+                 "files stay CSV (default csv)")
+      ->check(CLI::IsMember({"csv", "netcdf"}).description(""))
+      ->type_name("csv|netcdf")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--spectrum-band", [&o](const std::string& v) { o.output.spectrum_band = band_of(v); },
+         "Write only the spectrum rows of frequencies FMIN to FMAX; the peaks and levels "
+         "still come from the whole band (default every row)")
+      ->check(kBand)
+      ->type_name("FMIN:FMAX")
+      ->group(group);
 }
 
 }  // namespace
@@ -506,7 +530,8 @@ std::string help_text(const CLI::App& analyse) {
        << "                                   coherence and phase of two series (see quorvane coherence --help)\n"
        << "  quorvane --help | --version\n\n"
        << "Each analysis option defaults to what the dialogue starts from for the series.\n"
-       << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n\n"
+       << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n"
+       << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
        << analyse.help("quorvane");
   return text.str();
 }

@@ -2,9 +2,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "api/analysis.h"
 #include "api/options.h"
 #include "api/results.h"
+#include "cli/interrupt.h"
+#include "cli/netcdf_file.h"
+#include "cli/summary.h"
 #include "display/plot_file.h"
 #include "input/series_file.h"
 
@@ -29,6 +34,26 @@ std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wi
     if (band_wide) columns[6].values.push_back(p.global_significance);
   }
   return columns;
+}
+
+// Keeps the rows of `columns` whose frequency (the first column, ascending)
+// lies in `band`, ends included.
+void keep_band(std::vector<Column>& columns, std::pair<float, float> band) {
+  if (columns.empty()) return;
+  const std::vector<float>& f = columns.front().values;
+  const auto first = static_cast<std::size_t>(
+      std::lower_bound(f.begin(), f.end(), band.first) - f.begin());
+  const auto last = static_cast<std::size_t>(
+      std::upper_bound(f.begin(), f.end(), band.second) - f.begin());
+  const auto cut = [first, last](auto& values) {
+    if (values.empty()) return;
+    values.erase(values.begin() + static_cast<long>(last), values.end());
+    values.erase(values.begin(), values.begin() + static_cast<long>(first));
+  };
+  for (Column& column : columns) {
+    cut(column.values);
+    cut(column.wide);
+  }
 }
 
 // The record's settings without its arrays, for the summary.
@@ -59,6 +84,13 @@ class SeriesRun {
 
  private:
   bool write(const std::string& kind, const std::vector<Column>& columns);
+  bool write_spectrum();
+  // True, with the series failed, once the run has been interrupted.
+  bool stopped() {
+    if (interruption() == 0) return false;
+    fail("the run was interrupted");
+    return true;
+  }
   bool plot(const display::PlotInput& input);
   // The engine's messages begin with the dialogue's blank; the summary and
   // the error stream put their own text before them.
@@ -82,6 +114,29 @@ bool SeriesRun::write(const std::string& kind, const std::vector<Column>& column
   const std::string name = stem_ + "." + kind + ".csv";
   std::string error;
   if (!write_file_atomically(folder_ + "/" + name, csv_pieces(columns), error)) return fail(error);
+  result_.files.push_back(name);
+  return true;
+}
+
+bool SeriesRun::write_spectrum() {
+  std::vector<Column> columns = api::spectrum_columns(r_);
+  if (const auto& band = options_.output.spectrum_band; band && !columns.front().values.empty()) {
+    const float lowest = columns.front().values.front(), highest = columns.front().values.back();
+    keep_band(columns, *band);
+    if (columns.front().size() == 0) {
+      result_.warnings.push_back(fmt::format(
+          " --spectrum-band {}:{} holds none of the frequencies {} to {}; the spectrum file "
+          "has no rows",
+          band->first, band->second, lowest, highest));
+      result_.notes.push_back(result_.warnings.back());
+    }
+  }
+  if (options_.output.format != "netcdf") return write("spectrum", columns);
+  const std::string name = stem_ + ".spectrum.nc";
+  std::string error;
+  if (!write_netcdf_atomically(folder_ + "/" + name, columns, "frequency",
+                               spectrum_attributes(options_, result_), error))
+    return fail(error);
   result_.files.push_back(name);
   return true;
 }
@@ -118,6 +173,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   }
   api::set_defaults(r);
   result_.settings = settings_of(r);
+  if (stopped()) return;
   result_.npts = r.npts;
   result_.dt = r.dt;
   result_.first_time = r.time_single.empty() ? r.time.front()
@@ -128,13 +184,15 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  const api::RunRefinements refinements = api::run_refinements(options_.significance);
+  api::RunRefinements refinements = api::run_refinements(options_.significance);
+  refinements.engine.cancelled = interrupted();
   Status status = api::run_spectrum(
       r, [this](std::string_view line) { result_.notes.emplace_back(line); }, refinements,
       &session_);
   // One spectrum run per series: its memory is not needed again.
   session_.release_memory();
   result_.settings = settings_of(r);
+  if (stopped()) return;
   if (!status) {
     fail(status.message);
     return;
@@ -144,15 +202,15 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.peaks = api::peak_rows(r);
   result_.montecarlo = api::has_montecarlo_levels(r.spectra);
   result_.ok = true;
-  if (!write("spectrum", api::spectrum_columns(r)) ||
+  if (!write_spectrum() || stopped() ||
       !write("peaks", peak_columns(result_.peaks, result_.montecarlo)))
     return;
   if (options_.output.plots != "none") {
     for (int kind : api::spectrum_plot_kinds(r))
-      if (!plot(api::spectrum_plot(r, kind))) return;
+      if (stopped() || !plot(api::spectrum_plot(r, kind))) return;
   }
 
-  if (options_.recon.mode == ReconOptions::Mode::None) return;
+  if (options_.recon.mode == ReconOptions::Mode::None || stopped()) return;
   if (Status possible = api::check_reconstruction(r); !possible) {
     fail(possible.message);
     return;
@@ -171,6 +229,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
         signals.push_back({api::signal_header(f, r.bndwdth), r.rsig});
       },
       [this](std::string_view line) { result_.notes.emplace_back(line); }, &session_);
+  if (stopped()) return;
   if (!status) {
     fail(status.message);
     return;
@@ -180,7 +239,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   Column time{"time", r.time_single};
   if (time.values.empty()) time.wide = r.time;
   if (!write("recon", api::reconstruction_columns(r, std::move(time), std::move(signals)))) return;
-  if (options_.output.plots != "none") plot(api::reconstruction_plot(r));
+  if (options_.output.plots != "none" && !stopped()) plot(api::reconstruction_plot(r));
 }
 
 }  // namespace

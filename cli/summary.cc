@@ -96,6 +96,12 @@ Json settings_block(const Options& o) {
     recon["constraint"] = name_of(r.constraint, {"misfit", "norm", "slope", "rough"});
   block["reconstruction"] = recon;
   block["plots"] = o.output.plots;
+  // Only where given, so that a summary without them reads as it always has.
+  if (o.output.format != "csv") block["format"] = o.output.format;
+  if (o.output.spectrum_band) {
+    block["spectrum_band"] = {json_number(o.output.spectrum_band->first),
+                              json_number(o.output.spectrum_band->second)};
+  }
   block["sampling"] = sampling_names()[static_cast<std::size_t>(o.analysis.sampling)];
   const SignificanceOptions& g = o.significance;
   Json significance;
@@ -186,6 +192,25 @@ Json series_block(const SeriesResult& s) {
 }
 
 }  // namespace
+
+Json spectrum_attributes(const Options& options, const SeriesResult& s) {
+  Json attributes;
+  attributes["program"] = "quorvane";
+  attributes["version"] = QUORVANE_VERSION;
+  attributes["input"] = input_json(options.input);
+  attributes["series"] = s.name;
+  attributes["number"] = s.number;
+  attributes["npts"] = s.npts;
+  attributes["dt"] = json_number(s.dt);
+  attributes["sampling"] = sampling_block(s.settings);
+  attributes["first_time"] = s.first_time;
+  attributes["bandwidth"] = json_number(s.settings.bndwdth);
+  attributes["rho"] = json_number(s.rho);
+  Json settings = settings_block(options);
+  settings.update(series_settings_json(s.settings));
+  attributes["settings"] = settings;
+  return attributes;
+}
 
 std::string summary_text(const Options& options, const std::vector<SeriesResult>& results) {
   Json summary;

@@ -30,4 +30,11 @@ Json series_settings_json(const api::AnalysisRecord& r);
 
 std::string summary_text(const Options& options, const std::vector<SeriesResult>& results);
 
+// What a spectrum file holds besides its columns, as the summary records it
+// for an analysed series `s`: program, version, the input block, the
+// series' name (as "series"), number, npts, dt, sampling, first_time,
+// bandwidth and rho, and under "settings" the run's settings together with
+// the series' own.
+Json spectrum_attributes(const Options& options, const SeriesResult& s);
+
 }  // namespace quorvane::cli

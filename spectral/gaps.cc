@@ -146,7 +146,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
         return run(*surrogate, plain, r, {}, worker_memory.get());
       };
     };
-    return surrogate_levels(s.surrogates, s.seed, s.jobs, make_worker, levels);
+    return surrogate_levels(s.surrogates, s.seed, s.jobs, make_worker, levels, s.cancelled);
   };
   return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
 }

@@ -30,7 +30,7 @@ float empirical_quantile(std::span<const float> sorted, double q) {
 
 Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
                         const std::function<SurrogateWorker()>& make_worker,
-                        MonteCarloLevels& out) {
+                        MonteCarloLevels& out, const std::function<bool()>& cancelled) {
   if (surrogates < 1) {
     return Status::failure(" The number of surrogates must be positive (it is " +
                            std::to_string(surrogates) + ").");
@@ -39,6 +39,8 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
     return Status::failure(" The number of jobs must be positive (it is " + std::to_string(jobs) +
                            ").");
   }
+  const Status interrupted = Status::failure(" The run was interrupted.");
+  if (cancelled && cancelled()) return interrupted;
   // The first surrogate, on this thread, tells the band length.
   const SurrogateWorker first_worker = make_worker();
   SpecResults first;
@@ -79,6 +81,7 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
       const SurrogateWorker worker = given != nullptr ? *given : make_worker();
       SpecResults r;
       for (std::size_t m = next++; m < count; m = next++) {
+        if (cancelled && cancelled()) return give_up(interrupted);
         RandomStream random(seed, m);
         if (Status status = worker(random, r); !status) return give_up(std::move(status));
         if (r.nf != first.nf || r.specraw0.size() < nfv || r.specback0.size() < nfv) {
@@ -159,7 +162,7 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
       return spec(*x, plain, *session, r);
     };
   };
-  return surrogate_levels(surrogates, seed, jobs, make_worker, out);
+  return surrogate_levels(surrogates, seed, jobs, make_worker, out, settings.cancelled);
 }
 
 }  // namespace quorvane::spectral

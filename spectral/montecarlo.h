@@ -49,10 +49,10 @@ using SurrogateWorker = std::function<Status(RandomStream& random, SpecResults& 
 // the same for any number of jobs. A zero background gives ratio 0, as in
 // the peak search, and so does a ratio that is not finite.
 // On refusal (surrogates < 1, jobs < 1, a worker's refusal, memory running
-// out) out is left as it was.
+// out, `cancelled` returning true before a surrogate) out is left as it was.
 Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
                         const std::function<SurrogateWorker()>& make_worker,
-                        MonteCarloLevels& out);
+                        MonteCarloLevels& out, const std::function<bool()>& cancelled = {});
 
 // The Monte Carlo levels of an evenly spaced series: surrogate_levels of
 // AR(1) series of npts values with coefficient rho and variance `variance`,
@@ -60,7 +60,8 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
 // and jackknife) and the tapers computed once for all of them.
 // Refused besides: settings refused by check_spec, |rho| >= 1, a negative
 // or non-finite variance, a run that needs more memory than the machine
-// has available; out is then left as it was.
+// has available, settings.cancelled returning true; out is then left as it
+// was.
 Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
                          std::uint64_t seed, int jobs, MonteCarloLevels& out);
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -28,6 +29,9 @@ struct SpecRefinements {
   int surrogates = 0;
   std::uint64_t seed = 0;
   int jobs = 1;
+  // Asked before each surrogate, from any of the jobs' threads; when it
+  // returns true the run is refused as interrupted. Empty: never.
+  std::function<bool()> cancelled;
 };
 
 // The analysis settings that the engine reads (option codes as in the

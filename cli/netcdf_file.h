@@ -1,0 +1,31 @@
+// Result tables as NetCDF-4 files, through the netCDF C library: the one
+// place of the program that calls it.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "api/results.h"
+
+namespace quorvane::cli {
+
+// Writes `columns` (all of one length n) to the NetCDF-4 file `path`: a
+// dimension `dimension` of length n and one variable per column on it,
+// named by its header, float for a column of floats and double for one of
+// doubles, so that the values read back are those of the CSV; the column
+// named like the dimension is its coordinate variable. Every member of the
+// JSON object `attributes` becomes a global attribute: nested objects
+// flattened with '_' between the names, text as text, booleans as bytes 0
+// or 1, integers as 64-bit integers, other numbers as doubles, arrays of
+// numbers as arrays of doubles (null as NaN), arrays of text joined by
+// ", ", nulls left out. The file is written under a temporary name in the
+// same folder and renamed when complete. False with `error` naming the
+// file when it cannot be written or the run is interrupted (cli/interrupt.h,
+// checked between blocks of rows); nothing is then left behind. Calls from
+// several threads take turns, since the library is not thread-safe.
+bool write_netcdf_atomically(const std::string& path, const std::vector<api::Column>& columns,
+                             const std::string& dimension, const nlohmann::ordered_json& attributes,
+                             std::string& error);
+
+}  // namespace quorvane::cli
