@@ -38,14 +38,6 @@ def test_matrices_and_tracks_equal_the_command_lines_files(tmp_path):
         np.testing.assert_array_equal(e.tracks[name].to_numpy(np.float32), values, err_msg=name)
 
 
-def test_a_window_is_the_spectrum_of_its_values_alone():
-    series = quorvane.read(str(SUNSPOTS), "single")[0]
-    e = quorvane.evolutive(series, window=100, step=50)
-    second = quorvane.spectrum(np.asarray(series.values)[50:150])
-    np.testing.assert_array_equal(e.power[1], second.estimate)
-    np.testing.assert_array_equal(e.F[1], second.F)
-
-
 @pytest.mark.parametrize("keywords,words", [
     (dict(window=3, step=1), "at least"),
     (dict(window=1000, step=1), "more than"),
