@@ -1,11 +1,14 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <map>
 #include <ostream>
 #include <sstream>
+
+#include "api/results.h"
 
 namespace quorvane::cli {
 
@@ -470,6 +473,22 @@ namespace {
 
 const char* kVersion = "quorvane " QUORVANE_VERSION;
 
+// Keeps the first of equal frequencies, in the order given, and returns the
+// frequencies that were merged (each once): an equal frequency would add the
+// same signal to the reconstruction again, as a second, identical column.
+std::vector<float> merge_equal_frequencies(std::vector<float>& frequencies) {
+  std::vector<float> kept, merged;
+  for (float f : frequencies) {
+    if (std::find(kept.begin(), kept.end(), f) == kept.end()) {
+      kept.push_back(f);
+    } else if (std::find(merged.begin(), merged.end(), f) == merged.end()) {
+      merged.push_back(f);
+    }
+  }
+  frequencies = std::move(kept);
+  return merged;
+}
+
 std::string help_text(const CLI::App& analyse) {
   std::ostringstream text;
   text << kVersion << ": multitaper spectral analysis of time series\n\n"
@@ -538,6 +557,9 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
     err << "quorvane: " << message << "\nRun 'quorvane --help' for the options.\n";
     return {false, 2};
   }
+  for (float f : merge_equal_frequencies(options.recon.frequencies))
+    err << "quorvane: warning: --reconstruct gives the frequency " << api::number_text(f)
+        << " more than once; its signal is reconstructed once\n";
   return {true, 0};
 }
 

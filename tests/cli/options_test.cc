@@ -110,6 +110,17 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
   }
 }
 
+TEST(Options, EqualFrequenciesAreReconstructedOnceInTheOrderFirstGiven) {
+  const Parsed p = parse(command("single", {"--reconstruct", "0.1,0.0909,0.10,0,0.0909,0.1"}));
+  EXPECT_TRUE(p.outcome.run);
+  EXPECT_EQ(p.options.recon.frequencies, (std::vector<float>{0.1f, 0.0909f, 0.0f}));
+  EXPECT_EQ(p.err,
+            "quorvane: warning: --reconstruct gives the frequency 0.1 more than once; its signal "
+            "is reconstructed once\n"
+            "quorvane: warning: --reconstruct gives the frequency 0.0909 more than once; its "
+            "signal is reconstructed once\n");
+}
+
 struct Refused {
   std::vector<std::string> args;
   std::string named;  // the option the message must name
