@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -25,9 +26,7 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
   app.add_option("FILE_A", o.a.file, "The file of series A (and of B without FILE_B)")
       ->required()
       ->type_name("")
-      ->check(CLI::Validator(
-          [](std::string& text) { return text.empty() ? std::string("the value is empty") : ""; },
-          ""));
+      ->check(not_empty("the name of the file of series A"));
   app.add_option("FILE_B", o.b.file, "The file of series B (default FILE_A)")->type_name("");
   add_layout_options(app, o.a, "", "");
   add_layout_options(app, o.b, "-b", "FILE_B");
@@ -45,13 +44,14 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
   app.add_option_function<int>(
          "--resolution", [&o](const int& v) { o.resolution = v; },
          "Resolution P in multiples of the Rayleigh frequency (default 2)")
-      ->check(CLI::Range(1, 1000000).description(""))
+      ->transform(whole_number(from_to(1, 1000000),
+                               "a whole number of Rayleigh frequencies from 1 to 1000000"))
       ->type_name("P")
       ->group(analysis);
   app.add_option_function<int>(
          "--tapers", [&o](const int& v) { o.tapers = v; },
          "Number of tapers K, 2..8 (default 2P-1, so 3)")
-      ->check(CLI::Range(2, 8).description(""))
+      ->transform(whole_number(from_to(2, 8), "a whole number of tapers from 2 to 8"))
       ->type_name("K")
       ->group(analysis);
   app.add_option_function<std::string>(
@@ -63,7 +63,10 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
   app.add_option("--pad", o.pad,
                  "Transform length the next power of two at or above FACTOR times the "
                  "length, at least 1024: 1, 2, 4 or 8 (default 1)")
-      ->check(CLI::IsMember({1, 2, 4, 8}).description(""))
+      ->transform(whole_number(
+          [](unsigned long long v) { return v == 1 || v == 2 || v == 4 || v == 8; },
+          "1, 2, 4 or 8 (the transform is at least FACTOR times the length)",
+          "is not a power of two up to 8"))
       ->type_name("FACTOR")
       ->group(analysis);
   app.add_option_function<int>(
@@ -96,7 +99,8 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
            o.surrogates_given = true;
          },
          "Surrogate pairs of the Monte Carlo levels (default 1000)")
-      ->check(CLI::Range(1, 100000).description(""))
+      ->transform(whole_number(from_to(1, 100000),
+                               "a whole number of surrogate pairs from 1 to 100000"))
       ->type_name("M")
       ->group(significance);
   app.add_option_function<std::uint64_t>(
@@ -106,26 +110,26 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
            o.seed_given = true;
          },
          "Random seed of the Monte Carlo levels (default 1); the same for any --jobs")
+      ->transform(whole_number(from_to(0, std::numeric_limits<std::uint64_t>::max()),
+                               "a whole number from 0 to 18446744073709551615"))
       ->type_name("S")
       ->group(significance);
 
   const std::string output = "Output";
   app.add_option("--out", o.output.out,
                  "Folder of the result files, created when missing (default the current folder)")
-      ->check(CLI::Validator(
-          [](std::string& text) { return text.empty() ? std::string("the value is empty") : ""; },
-          ""))
+      ->check(not_empty("the folder of the result files"))
       ->type_name("DIR")
       ->group(output);
   app.add_option("--plots", o.output.plots,
                  "Draw coherence and phase to a file: none, png, svg or pdf (default none)")
-      ->check(CLI::IsMember({"none", "png", "svg", "pdf"}).description(""))
+      ->transform(one_of({"none", "png", "svg", "pdf"}))
       ->type_name("none|png|svg|pdf")
       ->group(output);
   app.add_option("--jobs", o.output.jobs,
                  "Threads that share the surrogates (default the number of cores); the files "
                  "are the same for any number")
-      ->check(CLI::Range(1, 1024).description(""))
+      ->transform(whole_number(from_to(1, 1024), "a whole number of jobs from 1 to 1024"))
       ->type_name("N")
       ->group(output);
   app.add_flag("--quiet", o.output.quiet, "Nothing on the standard output; errors only")

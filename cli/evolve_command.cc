@@ -50,21 +50,21 @@ void add_evolve_options(CLI::App& app, EvolveOptions& o) {
                  "Window length W in the series' time units (years for a yearly series); a "
                  "window holds round(W / dt) values, at least twice the tapers (required)")
       ->required()
-      ->check(positive_number())
+      ->check(positive_number("a window length above 0 in the series' time units"))
       ->type_name("W")
       ->group(group);
   app.add_option("--step", o.step,
                  "How far each window moves on, S in time units: round(S / dt) values, at "
                  "least one (required)")
       ->required()
-      ->check(positive_number())
+      ->check(positive_number("a step above 0 in the series' time units"))
       ->type_name("S")
       ->group(group);
   app.add_option_function<std::string>(
          "--show", [&o](const std::string& v) { o.show_ratio = v == "ratio"; },
          "The heat map's values: power (log10 of the spectrum) or ratio (log10 of the "
          "spectrum over its background) (default power)")
-      ->check(CLI::IsMember({"power", "ratio"}).description(""))
+      ->transform(one_of({"power", "ratio"}))
       ->type_name("power|ratio")
       ->group(group);
 }
@@ -73,23 +73,19 @@ void add_evolve_output_options(CLI::App& app, OutputOptions& o) {
   const std::string group = "Output";
   app.add_option("--out", o.out,
                  "Folder of the result files, created when missing (default the current folder)")
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            return text.empty() ? std::string("the value is empty") : std::string();
-          },
-          ""))
+      ->check(not_empty("the folder of the result files"))
       ->type_name("DIR")
       ->group(group);
   app.add_option("--plots", o.plots,
                  "Draw the heat map of each series to a file: none, png, svg or pdf "
                  "(default none)")
-      ->check(CLI::IsMember({"none", "png", "svg", "pdf"}).description(""))
+      ->transform(one_of({"none", "png", "svg", "pdf"}))
       ->type_name("none|png|svg|pdf")
       ->group(group);
   app.add_option("--jobs", o.jobs,
                  "Threads that share the windows (default the number of cores); the files are "
                  "the same for any number")
-      ->check(CLI::Range(1, 1024).description(""))
+      ->transform(whole_number(from_to(1, 1024), "a whole number of jobs from 1 to 1024"))
       ->type_name("N")
       ->group(group);
   app.add_flag("--quiet", o.quiet, "Nothing on the standard output; errors only")->group(group);

@@ -1,17 +1,26 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
-#include <map>
+#include <functional>
+#include <limits>
 #include <ostream>
 #include <sstream>
+#include <string_view>
+
+#include "api/results.h"
 
 namespace quorvane::cli {
 
 namespace {
 
-using CodeMap = std::map<std::string, int>;
+// Names and their codes, in the order the help and the messages list them.
+using CodeMap = std::vector<std::pair<std::string, int>>;
 
 // Splits "a,b,c" into its items; an empty item is kept, so the caller can
 // refuse it.
@@ -25,43 +34,88 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return items;
 }
 
-// A finite number written in full: no trailing characters.
-bool parse_number(const std::string& text, float& value) {
-  if (text.empty()) return false;
+// How the text of a number reads, written in full (no trailing characters)
+// in single precision.
+enum class Reading { number, not_number, not_finite, out_of_range };
+
+Reading read_number(const std::string& text, float& value) {
   std::size_t used = 0;
   try {
     value = std::stof(text, &used);
+  } catch (const std::out_of_range&) {
+    return Reading::out_of_range;
   } catch (const std::exception&) {
-    return false;
+    return Reading::not_number;
   }
-  return used == text.size() && std::isfinite(value);
+  if (used != text.size()) return Reading::not_number;
+  return std::isfinite(value) ? Reading::number : Reading::not_finite;
 }
 
-// Validators return an empty text for a good value, else the reason; CLI11
-// puts the option's name in front.
-const CLI::Validator kFinite(
-    [](std::string& text) {
-      float value = 0.0f;
-      return parse_number(text, value) ? std::string() : "'" + text + "' is not a finite number";
-    },
-    "");
+// A finite number written in full.
+bool parse_number(const std::string& text, float& value) {
+  return read_number(text, value) == Reading::number;
+}
 
-const CLI::Validator kPositive(
-    [](std::string& text) {
-      float value = 0.0f;
-      if (!parse_number(text, value) || value <= 0.0f)
-        return "'" + text + "' is not a positive number";
-      return std::string();
-    },
-    "");
+// Every refusal says what is wrong with the value and what the option
+// accepts; CLI11 puts the option's name in front.
+std::string refusal(const std::string& text, const std::string& problem,
+                    const std::string& expected) {
+  if (text.empty()) return fmt::format("the value is empty; expected {}", expected);
+  return fmt::format("'{}' {}; expected {}", text, problem, expected);
+}
+
+CLI::Validator number(std::function<bool(float)> accepted, const std::string& refused,
+                      const std::string& expected) {
+  return CLI::Validator(
+      [accepted, refused, expected](std::string& text) {
+        float value = 0.0f;
+        switch (read_number(text, value)) {
+          case Reading::not_number: return refusal(text, "is not a number", expected);
+          case Reading::not_finite: return refusal(text, "is not a finite number", expected);
+          case Reading::out_of_range: return refusal(text, "is out of range", expected);
+          case Reading::number: break;
+        }
+        return accepted(value) ? std::string() : refusal(text, refused, expected);
+      },
+      "");
+}
+
+// Turns one of the names of `codes` (in any letter case) into its code; the
+// message lists the names in their order unless `expected` says otherwise.
+CLI::Validator named_codes(const CodeMap& codes, std::string expected = "") {
+  if (expected.empty()) {
+    for (const auto& [word, code] : codes) {
+      if (!expected.empty()) expected += ", ";
+      expected += word;
+    }
+    expected.insert(0, "one of ");
+  }
+  return CLI::Validator(
+      [codes, expected](std::string& text) {
+        std::string lower = text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto found = std::find_if(codes.begin(), codes.end(), [&lower](const auto& entry) {
+          return entry.first == lower;
+        });
+        if (found == codes.end()) {
+          if (text.empty()) return refusal(text, "", expected);
+          // "'pink' is not one of red, white, local"
+          return fmt::format("'{}' is not {}", text, expected);
+        }
+        text = std::to_string(found->second);
+        return std::string();
+      },
+      "");
+}
 
 const CLI::Validator kBand(
     [](std::string& text) {
       const auto items = split(text, ':');
       float fmin = 0.0f, fmax = 0.0f;
-      if (items.size() != 2 || !parse_number(items[0], fmin) || !parse_number(items[1], fmax))
-        return "'" + text + "' is not FMIN:FMAX (two numbers)";
-      if (fmin < 0.0f || fmax <= fmin) return "'" + text + "' needs 0 <= FMIN < FMAX";
+      if (items.size() != 2 || !parse_number(items[0], fmin) || !parse_number(items[1], fmax) ||
+          fmin < 0.0f || fmax <= fmin)
+        return refusal(text, "is not a frequency band",
+                       "FMIN:FMAX, two frequencies with 0 <= FMIN < FMAX");
       return std::string();
     },
     "");
@@ -74,12 +128,6 @@ std::pair<float, float> band_of(const std::string& text) {
   parse_number(items[1], fmax);
   return {fmin, fmax};
 }
-
-const CLI::Validator kNotEmpty(
-    [](std::string& text) {
-      return text.empty() ? std::string("the value is empty") : std::string();
-    },
-    "");
 
 // Breaks a description into lines of at most `width` characters at blanks,
 // so that the help fits a terminal beside the option column. A default stays
@@ -98,36 +146,67 @@ std::string wrapped(const std::string& text, std::size_t width) {
   return result + line;
 }
 
-// Turns one of the names of `codes` (in any letter case) into its code.
-CLI::Validator named_codes(const CodeMap& codes) {
-  std::string choices;
-  for (const auto& [word, code] : codes) choices += (choices.empty() ? "" : ", ") + word;
+}  // namespace
+
+CLI::Validator positive_number(const std::string& expected) {
+  return number([](float v) { return v > 0.0f; }, "is not a positive number", expected);
+}
+
+// Rewrites the text as a plain decimal, so that CLI11, which reads whole
+// numbers in C's notation, takes 010 as ten and not as octal eight.
+CLI::Validator whole_number(std::function<bool(unsigned long long)> accepted,
+                            const std::string& expected, const std::string& refused) {
   return CLI::Validator(
-      [codes, choices](std::string& text) {
-        std::string lower = text;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const auto found = codes.find(lower);
-        if (found == codes.end()) return "'" + text + "' is not one of " + choices;
-        text = std::to_string(found->second);
+      [accepted, expected, refused](std::string& text) {
+        std::string_view digits = text;
+        const bool negative = !digits.empty() && digits.front() == '-';
+        if (!digits.empty() && (negative || digits.front() == '+')) digits.remove_prefix(1);
+        unsigned long long value = 0;
+        const char* last = digits.data() + digits.size();
+        const auto [end, error] = std::from_chars(digits.data(), last, value);
+        if (digits.empty() || end != last || error == std::errc::invalid_argument)
+          return refusal(text, "is not a whole number", expected);
+        if (error == std::errc::result_out_of_range || (negative && value != 0))
+          return refusal(text, "is out of range", expected);
+        if (!accepted(value)) return refusal(text, refused, expected);
+        text = std::to_string(value);
         return std::string();
       },
       "");
 }
 
-}  // namespace
-
-const CLI::Validator& positive_number() { return kPositive; }
-const CLI::Validator& band_text() { return kBand; }
-
-std::pair<float, float> band_value(const std::string& text) {
-  const auto items = split(text, ':');
-  float fmin = 0.0f, fmax = 0.0f;
-  parse_number(items[0], fmin);
-  parse_number(items[1], fmax);
-  return {fmin, fmax};
+std::function<bool(unsigned long long)> from_to(unsigned long long low, unsigned long long high) {
+  return [low, high](unsigned long long v) { return low <= v && v <= high; };
 }
 
-CLI::Validator choice_codes(const std::map<std::string, int>& codes) { return named_codes(codes); }
+const CLI::Validator& band_text() { return kBand; }
+std::pair<float, float> band_value(const std::string& text) { return band_of(text); }
+
+CLI::Validator choice_codes(const std::vector<std::pair<std::string, int>>& codes) {
+  return named_codes(codes);
+}
+
+// One of `names` in any letter case, as written there.
+CLI::Validator one_of(const std::vector<std::string>& names) {
+  CodeMap codes;
+  for (const auto& name : names) codes.emplace_back(name, static_cast<int>(codes.size()));
+  const CLI::Validator code = named_codes(codes);
+  return CLI::Validator(
+      [code, names](std::string& text) {
+        std::string message = code(text);
+        if (message.empty()) text = names[std::stoul(text)];
+        return message;
+      },
+      "");
+}
+
+CLI::Validator not_empty(const std::string& expected) {
+  return CLI::Validator(
+      [expected](std::string& text) {
+        return text.empty() ? refusal(text, "", expected) : std::string();
+      },
+      "");
+}
 
 void wrap_descriptions(CLI::App& app) {
   for (CLI::Option* option : app.get_options())
@@ -141,56 +220,58 @@ void add_layout_options(CLI::App& app, InputOptions& in, const std::string& suff
   const std::size_t first = app.get_options().size();
   CodeMap layouts;
   for (std::size_t i = 0; i < layout_names().size(); ++i) {
-    layouts[layout_names()[i]] = static_cast<int>(i) + 1;
-    layouts[std::to_string(i + 1)] = static_cast<int>(i) + 1;
+    layouts.emplace_back(layout_names()[i], static_cast<int>(i) + 1);
+    layouts.emplace_back(std::to_string(i + 1), static_cast<int>(i) + 1);
   }
   CLI::Option* layout = app.add_option("--layout" + suffix, in.layout,
                  "Layout of FILE, 1..8 or rwl (raw ring widths, decade lines), crn "
                  "(chronology), single, two, multi (columns), monthly, rows, csv (required)")
-      ->transform(named_codes(layouts))
+      ->transform(named_codes(
+          layouts, "one of rwl, crn, single, two, multi, monthly, rows, csv or their codes 1 to 8"))
       ->type_name("LAYOUT")
       ->group(group);
   app.add_option_function<int>(
          "--skip" + suffix, [&in](const int& v) { in.skip = v; },
          "Lines to skip at the top (two, multi, monthly, rows, csv; default 0)")
-      ->check(CLI::Range(0, 1000000).description(""))
+      ->transform(whole_number(from_to(0, 1000000), "a whole number of lines from 0 to 1000000"))
       ->type_name("N")
       ->group(group);
   app.add_option_function<int>(
          "--per-line" + suffix, [&in](const int& v) { in.per_line = v; },
          "Values per line (monthly; default 12)")
-      ->check(CLI::Range(1, 99).description(""))
+      ->transform(whole_number(from_to(1, 99), "a whole number of values from 1 to 99"))
       ->type_name("N")
       ->group(group);
   app.add_option_function<float>(
          "--multiplier" + suffix, [&in](const float& v) { in.multiplier = v; },
          "Factor that brings the values to their units (monthly; default 1.0)")
-      ->check(kFinite)
+      ->check(number([](float) { return true; }, "",
+                     "a finite number, the factor to the values' units"))
       ->type_name("X")
       ->group(group);
   app.add_option_function<std::string>(
          "--sentinel" + suffix, [&in](const std::string& v) { in.sentinel = v; },
          "Marker of a missing cell, * for a field of asterisks (multi; default *)")
-      ->check(kNotEmpty)
+      ->check(not_empty("the marker of a missing cell, such as *"))
       ->type_name("TEXT")
       ->group(group);
   app.add_option_function<std::string>(
          "--record-layout" + suffix, [&in](const std::string& v) { in.record_layout = v; },
          "Layout of one line in parentheses, such as '(1x,i4,12f7.2)' (rows; required there)")
-      ->check(kNotEmpty)
+      ->check(not_empty("the layout of one line in parentheses, such as (1x,i4,12f7.2)"))
       ->type_name("LAYOUT")
       ->group(group);
   app.add_option_function<int>(
          "--columns" + suffix, [&in](const int& v) { in.columns = v; },
          "Columns including X (multi) or values read per line (rows); "
          "required for both")
-      ->check(CLI::Range(1, 100000).description(""))
+      ->transform(whole_number(from_to(1, 100000), "a whole number of columns from 1 to 100000"))
       ->type_name("N")
       ->group(group);
   app.add_option_function<std::string>(
          "--time-column" + suffix, [&in](const std::string& v) { in.time_column = v; },
          "Header of the time column (csv; default the first column)")
-      ->check(kNotEmpty)
+      ->check(not_empty("the header of the time column"))
       ->type_name("NAME")
       ->group(group);
   app.add_option_function<std::string>(
@@ -200,7 +281,9 @@ void add_layout_options(CLI::App& app, InputOptions& in, const std::string& suff
       ->check(CLI::Validator(
           [](std::string& text) {
             for (const auto& item : split(text, ','))
-              if (item.empty()) return "'" + text + "' holds an empty column name";
+              if (item.empty())
+                return refusal(text, "holds an empty column name",
+                               "the headers of the series' columns separated by commas");
             return std::string();
           },
           ""))
@@ -225,7 +308,7 @@ void add_input_options(CLI::App& app, Options& o) {
   app.add_option("FILE", o.input.file, "The series file")
       ->required()
       ->type_name("")
-      ->check(kNotEmpty);
+      ->check(not_empty("the name of the series file"));
   add_layout_options(app, o.input, "", "");
   const std::string group = "Input";
   app.add_option_function<std::string>(
@@ -238,7 +321,9 @@ void add_input_options(CLI::App& app, Options& o) {
       ->check(CLI::Validator(
           [](std::string& text) {
             for (const auto& item : split(text, ','))
-              if (item.empty()) return "'" + text + "' holds an empty series name";
+              if (item.empty())
+                return refusal(text, "holds an empty series name",
+                               "all, or series numbers (from 1) and names separated by commas");
             return std::string();
           },
           ""))
@@ -253,13 +338,14 @@ void add_analysis_options(CLI::App& app, Options& o) {
   app.add_option_function<int>(
          "--resolution", [&a](const int& v) { a.resolution = v; },
          "Resolution P in multiples of the Rayleigh frequency (default 2)")
-      ->check(CLI::Range(1, 1000000).description(""))
+      ->transform(whole_number(from_to(1, 1000000),
+                               "a whole number of Rayleigh frequencies from 1 to 1000000"))
       ->type_name("P")
       ->group(group);
   app.add_option_function<int>(
          "--tapers", [&a](const int& v) { a.tapers = v; },
          "Number of tapers K, 1..8 (default 2P-1, so 3)")
-      ->check(CLI::Range(1, 8).description(""))
+      ->transform(whole_number(from_to(1, 8), "a whole number of tapers from 1 to 8"))
       ->type_name("K")
       ->group(group);
   const auto coded = [&app, &group](const std::string& name, std::optional<int>& target,
@@ -274,7 +360,7 @@ void add_analysis_options(CLI::App& app, Options& o) {
   };
   CodeMap samplings;
   for (std::size_t i = 0; i < sampling_names().size(); ++i)
-    samplings[sampling_names()[i]] = static_cast<int>(i);
+    samplings.emplace_back(sampling_names()[i], static_cast<int>(i));
   app.add_option("--sampling", a.sampling,
                  "Analysis of the spectrum: auto (as the times call for: even, gaps or uneven), "
                  "even (as if evenly spaced, at the mean step), gaps (missing-data multitaper), "
@@ -293,7 +379,7 @@ void add_analysis_options(CLI::App& app, Options& o) {
          "--smoothing", [&a](const float& v) { a.smoothing = v; },
          "Median smoothing width in frequency, from the bandwidth to half "
          "the band (default a fifth of the band, at least the bandwidth)")
-      ->check(kPositive)
+      ->check(positive_number("a width in frequency above 0, from the bandwidth to half the band"))
       ->type_name("WIDTH")
       ->group(group);
   coded("--fit", a.fit, {{"linear", 0}, {"log", 1}},
@@ -334,7 +420,10 @@ void add_refinement_options(CLI::App& app, Options& o) {
   app.add_option("--pad", g.pad,
                  "Transform length the next power of two at or above FACTOR times the series "
                  "length, at least 1024: 1, 2, 4 or 8 (default 1)")
-      ->check(CLI::IsMember({1, 2, 4, 8}).description(""))
+      ->transform(whole_number(
+          [](unsigned long long v) { return v == 1 || v == 2 || v == 4 || v == 8; },
+          "1, 2, 4 or 8 (the transform is at least FACTOR times the series length)",
+          "is not a power of two up to 8"))
       ->type_name("FACTOR")
       ->group(group);
 }
@@ -357,7 +446,8 @@ void add_significance_options(CLI::App& app, Options& o) {
                                  g.surrogates_given = true;
                                },
                                "Surrogate series of --significance montecarlo (default 1000)")
-      ->check(CLI::Range(1, 100000).description(""))
+      ->transform(whole_number(from_to(1, 100000),
+                               "a whole number of surrogate series from 1 to 100000"))
       ->type_name("M")
       ->group(group);
   app.add_option_function<std::uint64_t>("--seed",
@@ -367,6 +457,8 @@ void add_significance_options(CLI::App& app, Options& o) {
                                          },
                                          "Random seed of --significance montecarlo (default 1); "
                                          "the same seed gives the same files for any --jobs")
+      ->transform(whole_number(from_to(0, std::numeric_limits<std::uint64_t>::max()),
+                               "a whole number from 0 to 18446744073709551615"))
       ->type_name("S")
       ->group(group);
   app.add_flag("--jackknife", g.jackknife,
@@ -374,7 +466,7 @@ void add_significance_options(CLI::App& app, Options& o) {
                "file (default off)")
       ->group(group);
   app.add_option("--max-peaks", g.max_peaks, "Most peaks listed, 0..100 (default 40)")
-      ->check(CLI::Range(0, 100).description(""))
+      ->transform(whole_number(from_to(0, 100), "a whole number of peaks from 0 to 100"))
       ->type_name("N")
       ->group(group);
 }
@@ -405,13 +497,18 @@ void add_recon_options(CLI::App& app, Options& o) {
       ->check(CLI::Validator(
           [](std::string& text) {
             if (text == "peaks" || text == "trend") return std::string();
+            const char* expected = "peaks, trend or at most 100 frequencies F1,F2,... of 0 or more";
             const auto items = split(text, ',');
             // The signals list holds 100 entries.
-            if (items.size() > 100) return std::string("more than 100 frequencies");
+            if (items.size() > 100)
+              return refusal(fmt::format("{},...", items[0]),
+                             fmt::format("holds {} frequencies", items.size()), expected);
             for (const auto& item : items) {
               float f = 0.0f;
+              if (item.empty() && !text.empty())
+                return refusal(text, "holds an empty frequency", expected);
               if (!parse_number(item, f) || f < 0.0f)
-                return "'" + item + "' is not peaks, trend or a frequency of 0 or more";
+                return refusal(item, "is not a frequency of 0 or more", expected);
             }
             return std::string();
           },
@@ -426,8 +523,8 @@ void add_recon_options(CLI::App& app, Options& o) {
          },
          "Least significance in percent of the peaks reconstructed "
          "(with --reconstruct peaks; default 99)")
-      ->check(kFinite)
-      ->check(CLI::Range(0.0f, 100.0f).description(""))
+      ->check(number([](float v) { return v >= 0.0f && v <= 100.0f; }, "is out of range",
+                     "a percentage from 0 to 100"))
       ->type_name("PERCENT")
       ->group(group);
   app.add_option_function<int>(
@@ -447,17 +544,17 @@ void add_output_options(CLI::App& app, Options& o) {
   const std::string group = "Output";
   app.add_option("--out", o.output.out,
                  "Folder of the result files, created when missing (default the current folder)")
-      ->check(kNotEmpty)
+      ->check(not_empty("the folder of the result files"))
       ->type_name("DIR")
       ->group(group);
   app.add_option("--plots", o.output.plots,
                  "Draw the dialogue's plots to files: none, png, svg or pdf (default none)")
-      ->check(CLI::IsMember({"none", "png", "svg", "pdf"}).description(""))
+      ->transform(one_of({"none", "png", "svg", "pdf"}))
       ->type_name("none|png|svg|pdf")
       ->group(group);
   app.add_option("--jobs", o.output.jobs,
                  "Series analysed at the same time (default the number of cores)")
-      ->check(CLI::Range(1, 1024).description(""))
+      ->transform(whole_number(from_to(1, 1024), "a whole number of jobs from 1 to 1024"))
       ->type_name("N")
       ->group(group);
   app.add_flag("--quiet", o.output.quiet,
@@ -468,7 +565,7 @@ void add_output_options(CLI::App& app, Options& o) {
                  "<series>.spectrum.nc with the same columns as variables on the frequency "
                  "dimension and the settings as attributes; the peaks and reconstruction "
                  "files stay CSV (default csv)")
-      ->check(CLI::IsMember({"csv", "netcdf"}).description(""))
+      ->transform(one_of({"csv", "netcdf"}))
       ->type_name("csv|netcdf")
       ->group(group);
   app.add_option_function<std::string>(
@@ -517,6 +614,22 @@ std::string contradiction(const Options& o) {
 namespace {
 
 const char* kVersion = "quorvane " QUORVANE_VERSION;
+
+// Keeps the first of equal frequencies, in the order given, and returns the
+// frequencies that were merged (each once): an equal frequency would add the
+// same signal to the reconstruction again, as a second, identical column.
+std::vector<float> merge_equal_frequencies(std::vector<float>& frequencies) {
+  std::vector<float> kept, merged;
+  for (float f : frequencies) {
+    if (std::find(kept.begin(), kept.end(), f) == kept.end()) {
+      kept.push_back(f);
+    } else if (std::find(merged.begin(), merged.end(), f) == merged.end()) {
+      merged.push_back(f);
+    }
+  }
+  frequencies = std::move(kept);
+  return merged;
+}
 
 std::string help_text(const CLI::App& analyse) {
   std::ostringstream text;
@@ -589,6 +702,9 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
     err << "quorvane: " << message << "\nRun 'quorvane --help' for the options.\n";
     return {false, 2};
   }
+  for (float f : merge_equal_frequencies(options.recon.frequencies))
+    err << "quorvane: warning: --reconstruct gives the frequency " << api::number_text(f)
+        << " more than once; its signal is reconstructed once\n";
   return {true, 0};
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -101,14 +102,26 @@ void add_analysis_options(CLI::App& app, Options& options);
 void add_refinement_options(CLI::App& app, Options& options);
 // Breaks every option description of `app` into lines that fit the help.
 void wrap_descriptions(CLI::App& app);
-// Accepts a finite number above 0; the message quotes the text.
-const CLI::Validator& positive_number();
+// Checks of option values. Each refusal quotes the text, says what is wrong
+// with it and ends with "; expected " and `expected`, what the option
+// accepts; CLI11 puts the option's name in front. A finite number above 0:
+CLI::Validator positive_number(const std::string& expected);
+// A whole number for which `accepted` holds, the text rewritten as a plain
+// decimal (a transform); refused as `refused` when `accepted` does not hold.
+CLI::Validator whole_number(std::function<bool(unsigned long long)> accepted,
+                            const std::string& expected,
+                            const std::string& refused = "is out of range");
+std::function<bool(unsigned long long)> from_to(unsigned long long low, unsigned long long high);
+// One of `names` in any letter case, rewritten as there (a transform).
+CLI::Validator one_of(const std::vector<std::string>& names);
+// Any text but an empty one.
+CLI::Validator not_empty(const std::string& expected);
 // Accepts FMIN:FMAX with 0 <= FMIN < FMAX; band_value reads a text it accepted.
 const CLI::Validator& band_text();
 std::pair<float, float> band_value(const std::string& text);
 // Turns one of the names of `codes`, in any letter case, into its code; the
-// message lists the names.
-CLI::Validator choice_codes(const std::map<std::string, int>& codes);
+// message lists the names in their order.
+CLI::Validator choice_codes(const std::vector<std::pair<std::string, int>>& codes);
 
 // Options that each make sense alone but not together, or that a layout
 // needs. Returns the message, naming the options, or empty.

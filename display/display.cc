@@ -64,12 +64,17 @@ DrawnAxis drawn_axis(float lo, float hi, float tick, int nsub) {
   return axis;
 }
 
+// The decimals of an axis' labels, or -1 where PLplot chooses its ticks.
+int label_decimals(const DrawnAxis& axis) {
+  const auto format = label_format(axis.lo, axis.hi, axis.tick);
+  return format ? format->decimals : -1;
+}
+
 // The major tick step of the default frequency window 0 to nyquist: the step
 // of scale for five major intervals (0.1 for a yearly series), or for six
-// where five would need a step of two significant digits. PLplot labels the
-// ticks with the decimals the step's leading digit needs, so steps of 1.2
-// would be labelled 1, 2, 4, 5 and misplace every peak read off the axis; a
-// monthly series gets steps of 1 cycle per year instead.
+// where five would need a step of two significant digits: a monthly series
+// gets steps of 1 cycle per year, on which its annual cycle reads off the
+// axis at once, rather than of 1.2.
 float frequency_tick(float nyquist) {
   float tick = nyquist / 5.0f;
   for (int ntick : {6, 7}) {
@@ -286,7 +291,12 @@ void Display::State::draw_panel(const char* top, float vpor_bottom) {
   plot.viewport(0.12, 0.9, vpor_bottom, 0.85);
   plot.window(x.lo, x.hi, y.lo, y.hi);
   plot.colour(settings.iframe);
-  plot.axes(x.lo, y.lo, "abinst", x.tick, x.nsub, "abinstv", y.tick, y.nsub);
+  // Each axis is labelled with the decimals its own step needs.
+  plot.label_decimals(label_decimals(x));
+  plot.axes(x.lo, y.lo, "abinst", x.tick, x.nsub, "", 0.0, 0);
+  plot.label_decimals(label_decimals(y));
+  plot.axes(x.lo, y.lo, "", 0.0, 0, "abinstv", y.tick, y.nsub);
+  plot.label_decimals(-1);
   plot.colour(settings.itext);
   if (data.kind == 6) {
     plot.labels("Elapsed time", "Signal and anomaly", top);

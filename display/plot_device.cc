@@ -185,6 +185,10 @@ void PlotDevice::axes(double x0, double y0, const char* xopt, double xtick, int 
   guarded([&] { plaxes(x0, y0, xopt, xtick, nxsub, yopt, ytick, nysub); });
 }
 
+void PlotDevice::label_decimals(int decimals) {
+  guarded([&] { plprec(decimals >= 0 ? 1 : 0, std::max(decimals, 0)); });
+}
+
 void PlotDevice::labels(const std::string& xlabel, const std::string& ylabel,
                         const std::string& top) {
   guarded([&] {

@@ -56,6 +56,9 @@ class PlotDevice {
   void colour(int icol0);
   void axes(double x0, double y0, const char* xopt, double xtick, int nxsub, const char* yopt,
             double ytick, int nysub);
+  // The digits after the point of the numeric labels of the axes drawn
+  // next; negative for PLplot's own choice.
+  void label_decimals(int decimals);
   // Texts are drawn literally: PLplot's escape character is doubled.
   void labels(const std::string& xlabel, const std::string& ylabel, const std::string& top);
   void text(const char* side, double disp, double pos, double just, const std::string& text);

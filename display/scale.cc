@@ -1,5 +1,6 @@
 #include "display/scale.h"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -105,6 +106,46 @@ int one_digit_scale(float smin, float smax, float& sstart, float& sstep, float& 
   sstep = step;
   send = end;
   return 0;
+}
+
+std::optional<LabelFormat> label_format(double lo, double hi, double step) {
+  if (!(step > 0.0) || !std::isfinite(step) || !std::isfinite(lo) || !std::isfinite(hi))
+    return std::nullopt;
+  // PLplot's default most digits of a label, and the slack by which plwind
+  // widens the window on both sides.
+  constexpr int kDigits = 4;
+  const double margin = (hi - lo) * 1.0e-5;
+  const double vmin = std::min(lo, hi) - std::fabs(margin);
+  const double vmax = std::max(lo, hi) + std::fabs(margin);
+  const auto leading = [](double v) {
+    return static_cast<int>(std::floor(std::log10(std::fabs(v))));
+  };
+  // The exponent as pldprec chooses it: from the bound of larger magnitude,
+  // the width of its label (with a leading "0." below one, and a sign) and
+  // the decimals that the step's leading digit needs.
+  const bool top = std::fabs(vmax) >= std::fabs(vmin);
+  const double chosen = top ? vmax : vmin;
+  const double other = top ? vmin : vmax;
+  const int msd = chosen != 0.0 ? leading(chosen) : 0;
+  const int other_msd = other != 0.0 ? leading(other) : msd;
+  int width = msd >= 0 ? msd + 1 : -msd + 2;
+  if (chosen < 0.0 || (other < 0.0 && (other_msd == msd || msd <= 0))) ++width;
+  const int step_msd = leading(step);
+  const bool scaled = width > kDigits || (chosen != 0.0 && std::fabs(chosen) < 1.0 &&
+                                          std::max(-step_msd, 0) > kDigits - 2);
+  LabelFormat format;
+  format.exponent = scaled ? msd : 0;
+  // The further significant digits of the step, within the rounding of a
+  // single-precision step (0.12f is 0.1199999973).
+  const double mantissa = step / std::pow(10.0, step_msd);
+  int further = 0;
+  while (further < 3) {
+    const double shift = std::pow(10.0, further);
+    if (std::fabs(mantissa - std::round(mantissa * shift) / shift) < 1.0e-3) break;
+    ++further;
+  }
+  format.decimals = std::max(format.exponent - (step_msd - further), 0);
+  return format;
 }
 
 }  // namespace quorvane::display

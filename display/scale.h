@@ -1,6 +1,8 @@
 // Rounded value-axis scaling for the result plots.
 #pragma once
 
+#include <optional>
+
 namespace quorvane::display {
 
 // Chooses a rounded axis for the data range smin..smax with `ntick` tick
@@ -39,5 +41,23 @@ bool one_digit_step(float step);
 // interval count gives a one-digit step (none is known for a range that
 // starts at zero, as elapsed times do), the nine-interval axis is returned.
 int one_digit_scale(float smin, float smax, float& sstart, float& sstep, float& send);
+
+// How PLplot writes the numeric labels of an axis over the window lo..hi
+// with major ticks `step` apart: the labels are the tick values divided by
+// 10^exponent (PLplot writes "(x10^exponent)" beside an axis whose labels
+// would take more than four digits, or too many leading zeros), with
+// `decimals` digits after the point. The exponent is PLplot's own choice
+// (pldprec, for its default of four digits); PLplot's decimals come from the
+// step's leading digit alone, so that a step of 0.25 would be labelled 0.3,
+// 0.5, 0.8 and one of 1.2 labelled 1, 2, 4. These decimals are those the
+// whole step needs, up to four significant digits of it: 0.25 gives 0.25,
+// 0.50, 0.75. A step of one significant digit keeps PLplot's decimals.
+// Returns nothing for a step that is not finite and above zero (PLplot
+// chooses the ticks and their labels) or a window that is not finite.
+struct LabelFormat {
+  int exponent = 0;
+  int decimals = 0;
+};
+std::optional<LabelFormat> label_format(double lo, double hi, double step);
 
 }  // namespace quorvane::display

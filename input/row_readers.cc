@@ -33,8 +33,12 @@ bool columns_fit_the_lines(textio::Console& messages, const textio::LineReader& 
   // characters is refused before its places are worked out.
   const std::size_t characters = file.characters_left();
   if (static_cast<unsigned long long>(ncol) > characters) {
-    messages.line(" " + std::to_string(ncol) + " columns cannot fit in this file;");
-    messages.line(" it has " + std::to_string(characters) + " characters.");
+    // Appended in turn: GCC 12 at -O3 misreads " " + std::string as an
+    // overlapping copy (-Wrestrict).
+    messages.line(
+        std::string(" ").append(std::to_string(ncol)).append(" columns cannot fit in this file;"));
+    messages.line(
+        std::string(" it has ").append(std::to_string(characters)).append(" characters."));
     return false;
   }
   const auto places = textio::field_places(layout, 1 + static_cast<std::size_t>(ncol));

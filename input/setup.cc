@@ -149,7 +149,7 @@ struct SelectionLayouts {
                                            number(width) + ",'] : ',$)")),
         warning(textio::RecordLayout::fixed("(/1x,'WARNING: '," + number(width) +
                                             ",' is not a valid selection')")) {}
-  static std::string number(int width) { return "i" + std::to_string(width); }
+  static std::string number(int width) { return std::string("i").append(std::to_string(width)); }
   textio::RecordLayout one_per_line, five_per_line, prompt, warning;
 };
 

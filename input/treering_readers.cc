@@ -56,8 +56,11 @@ const textio::RecordLayout& pair_layout(int skip) {
   static const std::vector<textio::RecordLayout> layouts = [] {
     std::vector<textio::RecordLayout> made;
     for (int s = 0; s < 10; ++s)
-      made.push_back(textio::RecordLayout::fixed("(" + std::to_string(10 + 7 * s) + "x," +
-                                                 std::to_string(10 - s) + "(f4.3,i3))"));
+      made.push_back(textio::RecordLayout::fixed(std::string("(")
+                                                     .append(std::to_string(10 + 7 * s))
+                                                     .append("x,")
+                                                     .append(std::to_string(10 - s))
+                                                     .append("(f4.3,i3))")));
     return made;
   }();
   return layouts[static_cast<std::size_t>(skip)];

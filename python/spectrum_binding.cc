@@ -28,7 +28,7 @@ constexpr std::array<const char*, 5> kSampling = {"auto", "even", "gaps", "uneve
 template <class E, std::size_t N>
 E choice(const char* option, py::handle value, const std::array<const char*, N>& names) {
   std::string list;
-  for (const char* name : names) list += (list.empty() ? "" : ", ") + std::string(name);
+  for (const char* name : names) list.append(list.empty() ? "" : ", ").append(name);
   if (!py::isinstance<py::str>(value))
     throw py::type_error(std::string(option) + ": one of " + list + ", not " +
                          py::repr(value).cast<std::string>());
@@ -155,7 +155,7 @@ Settings settings_of(const py::kwargs& keywords) {
                                     [&name](const auto& e) { return name == e.first; });
     if (entry == table.end()) {
       std::string names;
-      for (const auto& e : table) names += (names.empty() ? "" : ", ") + std::string(e.first);
+      for (const auto& e : table) names.append(names.empty() ? "" : ", ").append(e.first);
       throw py::type_error("spectrum() got an unexpected keyword argument '" + name +
                            "'; the settings are " + names);
     }

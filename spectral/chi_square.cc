@@ -61,7 +61,7 @@ float chsppf(float p, int nu, const MessageSink& sink) {
     emit(sink, " input argument to the chsppf subroutine");
     emit(sink, " is outside the allowable (0,1) interval *****)");
     emit(sink, " ***** the value of the argument is ");
-    emit(sink, " " + textio::format_exponent(p, 15, 8) + " *****");
+    emit(sink, std::string(" ").append(textio::format_exponent(p, 15, 8)).append(" *****"));
     return 0.0f;
   }
   if (nu < 1) {

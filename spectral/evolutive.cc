@@ -61,7 +61,9 @@ Status compute_row(std::span<const float> y, int length, int step, const SpecSet
       spec(y.subspan(row.start, static_cast<std::size_t>(length)), settings, job.session,
            job.results, [&row](std::string_view line) { row.notes.emplace_back(line); });
   if (!status) {
-    return Status::failure(" " + window_name(window, row.start, length) + ":" + status.message);
+    std::string message = " ";
+    message.append(window_name(window, row.start, length)).append(":").append(status.message);
+    return Status::failure(message);
   }
   const SpecResults& r = job.results;
   const auto m = static_cast<std::size_t>(std::max(r.nf - 1, 0));

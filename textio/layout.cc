@@ -146,10 +146,17 @@ bool parse_real_field(std::string_view field, int decimals, double& value) {
   if (!point && decimals > 0) {
     if (static_cast<int>(mantissa.size()) <= decimals)
       mantissa.insert(0, static_cast<std::size_t>(decimals) + 1 - mantissa.size(), '0');
-    mantissa.insert(mantissa.size() - static_cast<std::size_t>(decimals), ".");
+    const std::size_t whole = mantissa.size() - static_cast<std::size_t>(decimals);
+    std::string pointed = mantissa.substr(0, whole);
+    pointed += '.';
+    pointed.append(mantissa, whole);
+    mantissa = std::move(pointed);
   }
   std::string full = sign + mantissa;
-  if (!exponent.empty()) full += "E" + exponent;
+  if (!exponent.empty()) {
+    full += 'E';
+    full += exponent;
+  }
   return parse_real(full, value);
 }
 

@@ -46,7 +46,7 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
   const std::vector<Accepted> cases = {
       {"3", {}, [](const Options& o) { return o.input.layout == 3; }},
       {"Monthly",
-       {"--skip", "3", "--per-line=12", "--multiplier", "0.01"},
+       {"--skip", "3", "--per-line=012", "--multiplier", "0.01"},  // 012 is twelve, not octal
        [](const Options& o) {
          return o.input.layout == 6 && o.input.skip == 3 && o.input.per_line == 12 &&
                 o.input.multiplier == 0.01f;
@@ -110,6 +110,17 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
   }
 }
 
+TEST(Options, EqualFrequenciesAreReconstructedOnceInTheOrderFirstGiven) {
+  const Parsed p = parse(command("single", {"--reconstruct", "0.1,0.0909,0.10,0,0.0909,0.1"}));
+  EXPECT_TRUE(p.outcome.run);
+  EXPECT_EQ(p.options.recon.frequencies, (std::vector<float>{0.1f, 0.0909f, 0.0f}));
+  EXPECT_EQ(p.err,
+            "quorvane: warning: --reconstruct gives the frequency 0.1 more than once; its signal "
+            "is reconstructed once\n"
+            "quorvane: warning: --reconstruct gives the frequency 0.0909 more than once; its "
+            "signal is reconstructed once\n");
+}
+
 struct Refused {
   std::vector<std::string> args;
   std::string named;  // the option the message must name
@@ -119,45 +130,14 @@ std::vector<Refused> refusals() {
   return {
       {{"analyse", "f.dat"}, "--layout"},
       {{"analyse", "--layout", "single"}, "FILE"},
-      {command("9", {}), "--layout"},
-      {command("xlsx", {}), "--layout"},
       {command("single", {"--time-column", "age"}), "--time-column"},
       {command("multi", {"--columns", "3", "--value-columns", "a,b"}), "--value-columns"},
-      {command("csv", {"--value-columns", "a,,b"}), "--value-columns"},
-      {command("csv", {"--sampling", "regular"}), "--sampling"},
       {command("single", {"--bogus"}), "--bogus"},
       {command("single", {"--tapers"}), "--tapers"},
-      {command("single", {"--tapers", "9"}), "--tapers"},
-      {command("single", {"--tapers", "0"}), "--tapers"},
-      {command("single", {"--tapers", "three"}), "--tapers"},
-      {command("single", {"--resolution", "2.5"}), "--resolution"},
       {command("single", {"--resolution", "5"}), "--resolution"},
-      {command("single", {"--noise", "pink"}), "--noise"},
-      {command("single", {"--background", "median"}), "--background"},
-      {command("single", {"--smoothing", "-1"}), "--smoothing"},
-      {command("single", {"--smoothing", "nan"}), "--smoothing"},
-      {command("single", {"--fit", "cubic"}), "--fit"},
-      {command("single", {"--signal", "chirp"}), "--signal"},
-      {command("single", {"--estimate", "best"}), "--estimate"},
-      {command("single", {"--normalize", "2"}), "--normalize"},
-      {command("single", {"--reshape", "80"}), "--reshape"},
-      {command("single", {"--band", "0.3:0.1"}), "--band"},
-      {command("single", {"--band", "0.1"}), "--band"},
-      {command("single", {"--band", "-0.1:0.2"}), "--band"},
-      {command("single", {"--band", "a:b"}), "--band"},
-      {command("single", {"--reconstruct", "everything"}), "--reconstruct"},
-      {command("single", {"--reconstruct", "0.1,-0.2"}), "--reconstruct"},
-      {command("single", {"--reconstruct", "0.1,,0.2"}), "--reconstruct"},
       {command("single", {"--recon-level", "95"}), "--recon-level"},
       {command("single", {"--reconstruct", "trend", "--recon-level", "95"}), "--recon-level"},
-      {command("single", {"--reconstruct", "peaks", "--recon-level", "101"}), "--recon-level"},
-      {command("single", {"--reconstruct", "peaks", "--recon-level", "nan"}), "--recon-level"},
       {command("single", {"--constraint", "norm"}), "--constraint"},
-      {command("single", {"--reconstruct", "peaks", "--constraint", "smooth"}), "--constraint"},
-      {command("single", {"--plots", "gif"}), "--plots"},
-      {command("single", {"--jobs", "0"}), "--jobs"},
-      {command("single", {"--out", ""}), "--out"},
-      {command("single", {"--series", "1,,2"}), "--series"},
       // Options of another layout, and what a layout needs.
       {command("single", {"--skip", "2"}), "--skip"},
       {command("rwl", {"--per-line", "12"}), "--per-line"},
@@ -169,9 +149,6 @@ std::vector<Refused> refusals() {
       {command("multi", {"--columns", "1"}), "--columns"},
       {command("rows", {"--columns", "3"}), "--record-layout"},
       {command("rows", {"--record-layout", "(i4,f8.2)"}), "--columns"},
-      {command("monthly", {"--per-line", "0"}), "--per-line"},
-      {command("monthly", {"--multiplier", "inf"}), "--multiplier"},
-      {command("two", {"--skip", "-1"}), "--skip"},
       // Settings that contradict each other.
       {command("single", {"--signal", "harmonic", "--noise", "red"}), "--noise"},
       {command("single", {"--signal", "harmonic", "--background", "raw"}), "--background"},
@@ -191,11 +168,6 @@ std::vector<Refused> refusals() {
        "--median-bias-correction"},
       {command("single", {"--jackknife", "--tapers", "1"}), "--jackknife"},
       {command("single", {"--jackknife", "--resolution", "1"}), "--jackknife"},
-      {command("single", {"--pad", "3"}), "--pad"},
-      {command("single", {"--max-peaks", "101"}), "--max-peaks"},
-      {command("single", {"--surrogates", "0", "--significance", "montecarlo"}), "--surrogates"},
-      {command("single", {"--concentrations", "approximate"}), "--concentrations"},
-      {command("single", {"--significance", "bootstrap"}), "--significance"},
       {{"frobnicate"}, "analyse"},
   };
 }
@@ -219,6 +191,95 @@ TEST(Options, EveryRefusalIsAUsageErrorNamingTheOptionThatWritesNothing) {
     std::ostringstream out, err;
     EXPECT_EQ(run_command_line(c.args, out, err), kUsageError) << shown;
     EXPECT_FALSE(std::filesystem::exists(folder)) << shown;
+  }
+}
+
+// A refused value gets one line naming the option, what is wrong with the
+// value and what the option accepts: the whole line where `message` starts
+// with "quorvane", else the option's name and that fragment. One row per
+// option of analyse and evolve, then values of every kind.
+TEST(Options, ARefusedValueIsNamedWithWhatTheOptionAccepts) {
+  const struct { bool evolve; const char *option, *value, *message; } cases[] = {
+      {false, "--layout", "9",
+       "quorvane: --layout: '9' is not one of rwl, crn, single, two, multi, monthly, rows, csv or "
+       "their codes 1 to 8"},
+      {false, "--skip", "-1", "expected a whole number of lines from 0 to 1000000"},
+      {false, "--per-line", "0", "expected a whole number of values from 1 to 99"},
+      {false, "--multiplier", "inf", "expected a finite number, the factor to the values' units"},
+      {false, "--sentinel", "", "expected the marker of a missing cell, such as *"},
+      {false, "--record-layout", "", "expected the layout of one line in parentheses"},
+      {false, "--columns", "0", "expected a whole number of columns from 1 to 100000"},
+      {false, "--time-column", "", "expected the header of the time column"},
+      {false, "--value-columns", "a,,b", "expected the headers of the series' columns separated"},
+      {false, "--series", "1,,2", "expected all, or series numbers (from 1) and names separated"},
+      {false, "--resolution", "2.5", "expected a whole number of Rayleigh frequencies from 1 to"},
+      {false, "--tapers", "9",
+       "quorvane: --tapers: '9' is out of range; expected a whole number of tapers from 1 to 8"},
+      {false, "--sampling", "regular", "is not one of auto, even, gaps, uneven, interpolate"},
+      {false, "--noise", "pink", "quorvane: --noise: 'pink' is not one of red, white, local"},
+      {false, "--background", "median", "is not one of raw, robust"},
+      {false, "--smoothing", "0", "expected a width in frequency above 0"},
+      {false, "--fit", "cubic", "is not one of linear, log"},
+      {false, "--signal", "chirp", "is not one of both, narrowband, harmonic"},
+      {false, "--estimate", "best", "is not one of hires, adaptive"},
+      {false, "--normalize", "2", "is not one of none, n, dt"},
+      {false, "--reshape", "80", "is not one of off, 50, 90, 95, 99, 99.5, 99.9"},
+      {false, "--band", "0.3:0.1", "expected FMIN:FMAX, two frequencies with 0 <= FMIN < FMAX"},
+      {false, "--concentrations", "approximate", "is not one of asymptotic, exact"},
+      {false, "--pad", "2.5",
+       "quorvane: --pad: '2.5' is not a whole number; expected 1, 2, 4 or 8 (the transform is "
+       "at least FACTOR times the series length)"},
+      {false, "--significance", "bootstrap", "is not one of chisquare, montecarlo"},
+      {false, "--surrogates", "0", "expected a whole number of surrogate series from 1 to 100000"},
+      {false, "--seed", "-1", "expected a whole number from 0 to 18446744073709551615"},
+      {false, "--max-peaks", "101", "expected a whole number of peaks from 0 to 100"},
+      {false, "--reconstruct", "0.1,-0.2",
+       "quorvane: --reconstruct: '-0.2' is not a frequency of 0 or more; expected peaks, trend "
+       "or at most 100 frequencies F1,F2,... of 0 or more"},
+      {false, "--recon-level", "101", "expected a percentage from 0 to 100"},
+      {false, "--constraint", "smooth", "is not one of misfit, norm, slope, rough"},
+      {false, "--out", "",
+       "quorvane: --out: the value is empty; expected the folder of the result files"},
+      {false, "--plots", "gif", "is not one of none, png, svg, pdf"},
+      {false, "--jobs", "0", "expected a whole number of jobs from 1 to 1024"},
+      {true, "--window", "-1", "expected a window length above 0 in the series' time units"},
+      {true, "--step", "0",
+       "quorvane evolve: --step: '0' is not a positive number; expected a step above 0 in the "
+       "series' time units"},
+      {true, "--show", "heat", "is not one of power, ratio"},
+      {true, "--out", "", "expected the folder of the result files"},
+      {true, "--plots", "GIF", "is not one of none, png, svg, pdf"},
+      {true, "--jobs", "2000", "expected a whole number of jobs from 1 to 1024"},
+      // Values of every kind, and each way a value can be wrong.
+      {false, "--tapers", "", "--tapers: the value is empty; expected a whole number of tapers"},
+      {false, "--tapers", "three", "'three' is not a whole number"},
+      {false, "--tapers", "99999999999999999999", "'99999999999999999999' is out of range"},
+      {false, "--pad", "3", "'3' is not a power of two up to 8"},
+      {false, "--smoothing", "nan", "'nan' is not a finite number"},
+      {false, "--smoothing", "1e40", "'1e40' is out of range"},
+      {false, "--recon-level", "a", "'a' is not a number"},
+      {false, "--band", "0.1", "'0.1' is not a frequency band"},
+      {false, "--band", "a:b", "'a:b' is not a frequency band"},
+      {false, "--reconstruct", "0.1,,0.2", "'0.1,,0.2' holds an empty frequency"},
+  };
+  for (const auto& c : cases) {
+    const std::string option = c.option;
+    std::vector<std::string> args = {c.evolve ? "evolve" : "analyse", "series.dat"};
+    if (option != "--layout") args.insert(args.end(), {"--layout", "single"});
+    for (const std::string window : {"--window", "--step"})
+      if (c.evolve && option != window) args.insert(args.end(), {window, "5"});
+    args.insert(args.end(), {option, c.value});
+    std::ostringstream out, err;
+    EXPECT_EQ(run_command_line(args, out, err), kUsageError) << option << " " << c.value;
+    EXPECT_TRUE(out.str().empty());
+    const std::string line = err.str().substr(0, err.str().find('\n'));
+    const std::string named = (c.evolve ? "quorvane evolve: " : "quorvane: ") + option + ": ";
+    if (std::string(c.message).rfind("quorvane", 0) == 0) {
+      EXPECT_EQ(line, c.message);
+    } else {
+      EXPECT_EQ(line.rfind(named, 0), 0u) << line;
+      EXPECT_NE(line.find(c.message), std::string::npos) << line;
+    }
   }
 }
 

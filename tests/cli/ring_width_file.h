@@ -24,7 +24,7 @@ inline void write_ring_widths(std::ostream& out, const std::vector<Core>& cores)
     std::size_t i = 0;
     int year = core.first_year;
     while (i < values.size()) {
-      char head[16];
+      char head[24];  // room for any int year
       std::snprintf(head, sizeof head, "%-8.8s%4d", core.id.c_str(), year);
       std::string line = head;
       // The first line of a series runs to the end of its decade.

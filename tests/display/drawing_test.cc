@@ -142,15 +142,15 @@ TEST_F(Drawing, ALongRecordIsDrawnThinnedAndSavedWhole) {
 // The axis labels as PLplot draws them. The frequency window runs from 0 to
 // the Nyquist frequency in one-digit steps (a monthly series reads 0 to 6 in
 // whole cycles, not by 1.2, which would misplace the annual cycle; a series
-// without a usable interval gets the yearly window). Nine intervals of a
-// two-digit step would be labelled with the decimals of the leading digit
-// only (120000 gives 0.1, 0.2, 0.4 times 10^6 for ticks at 0.12, 0.24, 0.36),
-// so the time axis of a reconstruction also steps by one digit.
+// without a usable interval gets the yearly window), and so does the time
+// axis of a reconstruction (by 100000, not 120000). The value axis keeps the
+// steps of scale and every digit of them in its labels: ticks 12000 apart
+// read 0.00, 0.12, 0.24 times 10^5, not 0.0, 0.1, 0.2.
 TEST_F(Drawing, AxesAreLabelledWithTheTrueValuesOfTheirTicks) {
   ScopedEnv device("QUORVANE_DEVICE", "svg");
   const struct { int kind, n; float dt; const char* labels; } cases[] = {
       {3, 4, 1.0f / 12.0f, "0123456" "0.0"},  // then the first label of the value axis
-      {3, 4, 1.0f, "0.00.10.20.30.40.5" "0.0"},
+      {3, 4, 1.0f, "0.00.10.20.30.40.5" "0.000.120.24"},
       {3, 4, 0.25f, "0.00.40.81.21.62.0" "0.0"},
       {3, 4, 1.0f / 24.0f, "024681012" "0.0"},  // by 2, not 2.5
       {3, 4, 2.0f, "0.000.050.100.150.200.25" "0.0"},

@@ -58,5 +58,33 @@ TEST(OneDigitScale, KeepsAOneDigitStepAndOtherwiseTakesTheNarrowestOneDigitAxis)
   }
 }
 
+// The labels' exponent is PLplot's; their decimals are those of the whole
+// step, where PLplot alone would write as many as its leading digit needs.
+TEST(LabelFormat, KeepsPlplotsExponentAndShowsEveryDigitOfTheStep) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct { double lo, hi, step; int exponent, decimals; } cases[] = {
+      {0.0, 2.25, 0.25f, 0, 2},        // 0.25, 0.50, not 0.3, 0.5, 0.8
+      {0.0, 1.08, 0.12f, 0, 2},        // as rounded in single precision
+      {0.0, 0.5, 0.1f, 0, 1},          // one digit: as PLplot
+      {-10.0, 12.5, 2.5, 0, 1},        // -7.5, not -7
+      {0.0, 225.0, 25.0, 0, 0},
+      {0.0, 9999.0, 1000.0, 0, 0},     // four digits fit
+      {0.0, 1.6e4, 1600.0, 4, 2},      // 0.16 times 10^4
+      {0.0, 2.5e-3, 2.5e-4f, -3, 2},   // too many leading zeros: 0.25 times 10^-3
+      {0.0, 0.144, 0.016, 0, 3},
+      {999.0, 1000.0, 0.1, 0, 1},      // PLplot alone writes 999, 999, ... 1000
+      {0.0, 1.0, 0.1234567, 0, 4},     // at most four digits of a typed step
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.lo << " to " << c.hi << " by " << c.step);
+    const auto format = label_format(c.lo, c.hi, c.step);
+    ASSERT_TRUE(format.has_value());
+    EXPECT_EQ(format->exponent, c.exponent);
+    EXPECT_EQ(format->decimals, c.decimals);
+  }
+  EXPECT_FALSE(label_format(0.0, 1.0, 0.0));  // PLplot's own ticks
+  EXPECT_FALSE(label_format(0.0, inf, 0.1));
+}
+
 }  // namespace
 }  // namespace quorvane::display

@@ -103,7 +103,7 @@ TEST(SetupDialogue, FormatMenuViewConfirmationAndReselection) {
 TEST(SetupDialogue, SevenSeriesFillTwoMenuRowsAndInvalidSelectionsAreWarned) {
   std::vector<std::string> lines = {"s6", "1", "1", "s7", "1"};  // one value, none
   for (int k = 5; k >= 1; --k)
-    lines.insert(lines.begin(), {"s" + std::to_string(k), "1", "1", "2"});
+    lines.insert(lines.begin(), {std::string("s").append(std::to_string(k)), "1", "1", "2"});
   Session session;
   std::string out = session.run_on(lines, "3\n0\n\n8\n\n\n\n6\n\n7\n\n5\nF\n");
   std::string menu = kSelectionHead +

@@ -234,8 +234,9 @@ TEST(LayoutRoundTrip, EveryDescriptorReadsBackWhatItWrote) {
     const int width = 1 + static_cast<int>(random() % 24);
     const int decimals = kind == 'i' ? 0 : static_cast<int>(random() % static_cast<unsigned>(width));
     if ((kind == 'e' || kind == 'g') && decimals < 1) continue;
-    const std::string layout = "(" + std::string(1, kind) + std::to_string(width) +
-                               (kind == 'i' ? "" : "." + std::to_string(decimals)) + ")";
+    std::string layout = std::string("(").append(1, kind).append(std::to_string(width));
+    if (kind != 'i') layout.append(".").append(std::to_string(decimals));
+    layout.append(")");
     const double real = random_value(random);
     const Value value = kind == 'i' ? Value(static_cast<long long>(real)) : Value(real);
 
