@@ -252,14 +252,12 @@ TEST(Options, ARefusedValueIsNamedWithWhatTheOptionAccepts) {
       {true, "--jobs", "2000", "expected a whole number of jobs from 1 to 1024"},
       // Values of every kind, and each way a value can be wrong.
       {false, "--tapers", "", "--tapers: the value is empty; expected a whole number of tapers"},
-      {false, "--tapers", "three", "'three' is not a whole number"},
       {false, "--tapers", "99999999999999999999", "'99999999999999999999' is out of range"},
       {false, "--pad", "3", "'3' is not a power of two up to 8"},
       {false, "--smoothing", "nan", "'nan' is not a finite number"},
       {false, "--smoothing", "1e40", "'1e40' is out of range"},
       {false, "--recon-level", "a", "'a' is not a number"},
       {false, "--band", "0.1", "'0.1' is not a frequency band"},
-      {false, "--band", "a:b", "'a:b' is not a frequency band"},
       {false, "--reconstruct", "0.1,,0.2", "'0.1,,0.2' holds an empty frequency"},
   };
   for (const auto& c : cases) {
