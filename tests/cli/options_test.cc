@@ -242,6 +242,8 @@ TEST(Options, ARefusedValueIsNamedWithWhatTheOptionAccepts) {
        "quorvane: --out: the value is empty; expected the folder of the result files"},
       {false, "--plots", "gif", "is not one of none, png, svg, pdf"},
       {false, "--jobs", "0", "expected a whole number of jobs from 1 to 1024"},
+      {false, "--format", "hdf5", "quorvane: --format: 'hdf5' is not one of csv, netcdf"},
+      {false, "--spectrum-band", "-0.1:0.2", "'-0.1:0.2' is not a frequency band; expected FMIN"},
       {true, "--window", "-1", "expected a window length above 0 in the series' time units"},
       {true, "--step", "0",
        "quorvane evolve: --step: '0' is not a positive number; expected a step above 0 in the "

@@ -111,20 +111,6 @@ TEST(ResultFiles, AFileAppearsOnlyComplete) {
   fs::remove_all(folder);
 }
 
-TEST(ResultFiles, CsvTextHasAHeaderAndOneLinePerValue) {
-  EXPECT_EQ(csv_text({{"t", {1.0f, 2.5f}}, {"y", {0.1f, -3.0f}}}), "t,y\n1,0.1\n2.5,-3\n");
-  EXPECT_EQ(csv_text({{"t", {}}}), "t\n");
-  // A table of several megabytes comes in pieces that join without a seam.
-  std::vector<float> t(400000), y(400000);
-  std::string expected = "t,y\n";
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    t[i] = static_cast<float>(i);
-    y[i] = 0.5f * static_cast<float>(i) + 0.25f;
-    expected += number_text(t[i]) + "," + number_text(y[i]) + "\n";
-  }
-  EXPECT_EQ(csv_text({{"t", t}, {"y", y}}), expected);
-}
-
 // The plots a run draws follow the dialogue's display toggles: the
 // harmonic assumption has no median or confidence-level plot.
 TEST(PlotFiles, TheDialoguesPlotsAreDrawnUnderItsFileNames) {

@@ -57,15 +57,6 @@ def test_reconstruction_equals_the_command_lines_csv(analyse):
         np.testing.assert_array_equal(table[name].to_numpy(np.float32), values, err_msg=name)
 
 
-def test_monthly_layout_options_pass_through_to_the_reader(analyse):
-    options = dict(skip=3, per_line=12, multiplier=0.01)
-    files = analyse(EXAMPLES / "nino12.tsf", "--layout", "monthly", "--skip", "3",
-                    "--per-line", "12", "--multiplier", "0.01")
-    series = quorvane.read(str(EXAMPLES / "nino12.tsf"), "monthly", **options)
-    assert [len(s) for s in series] == [732]
-    np.testing.assert_array_equal(quorvane.spectrum(series[0]).estimate, files["spectrum"]["estimate"])
-
-
 # One bad value or combination per setting, and the words its message holds.
 REFUSED = [
     (dict(resolution=0), ValueError, "resolution must be from 1"),
