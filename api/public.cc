@@ -361,15 +361,9 @@ Result<Coherence> coherence(const Series& a, const Series& b,
     api::RunRefinements refinements;
     std::vector<std::string> notes;
     if (Status s = prepare(*series[k], Settings{}, records[k], refinements, notes); !s) return s;
-    const spectral::Sampling& sampling = records[k].sampling;
-    if (sampling.kind == spectral::SamplingClass::gaps)
-      return Status::failure(fmt::format(
-          "series {} has gaps ({} samples missing on its median step {}): coherence analyses "
-          "evenly spaced records only", series[k]->name, sampling.missing, sampling.median_step));
-    if (sampling.kind == spectral::SamplingClass::uneven)
-      return Status::failure(fmt::format(
-          "the time steps of series {} are uneven (median {}): coherence analyses evenly "
-          "spaced records only", series[k]->name, sampling.median_step));
+    if (std::string problem = spectral::unpaired_sampling(series[k]->name, records[k].sampling);
+        !problem.empty())
+      return Status::failure(problem);
   }
   const api::AnalysisRecord &ra = records[0], &rb = records[1];
   spectral::PairOverlap overlap;

@@ -191,17 +191,10 @@ using Overlap = spectral::PairOverlap;
 
 // Why the pair has no common grid, or empty.
 std::string align(const Record& a, const Record& b, Overlap& o) {
-  for (const Record* r : {&a, &b}) {
-    const spectral::Sampling& s = r->series.sampling;
-    if (s.kind == spectral::SamplingClass::gaps)
-      return fmt::format("series {} has gaps ({} samples missing on its median step {}): "
-                         "coherence analyses evenly spaced records only",
-                         r->name, s.missing, s.median_step);
-    if (s.kind == spectral::SamplingClass::uneven)
-      return fmt::format("the time steps of series {} are uneven (median {}): coherence "
-                         "analyses evenly spaced records only",
-                         r->name, s.median_step);
-  }
+  for (const Record* r : {&a, &b})
+    if (std::string problem = spectral::unpaired_sampling(r->name, r->series.sampling);
+        !problem.empty())
+      return problem;
   const std::vector<double>& ta = a.series.time;
   const std::vector<double>& tb = b.series.time;
   switch (spectral::align_pair(ta, a.series.dt, tb, b.series.dt, o)) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "common/status.h"
@@ -64,5 +65,9 @@ void interpolate_to_step(std::span<const double> time, std::span<const float> y,
 
 // The number of grid times interpolate_to_step gives.
 std::size_t interpolated_length(std::span<const double> time, double step);
+
+// Why the cross-spectrum refuses series `name` of sampling `sampling` (it
+// takes evenly spaced records only), or empty when it takes it.
+std::string unpaired_sampling(const std::string& name, const Sampling& sampling);
 
 }  // namespace quorvane::spectral
