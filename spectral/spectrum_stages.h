@@ -39,6 +39,11 @@ struct Grid {
 // below pad * npts, but at least 1024.
 long long transform_length(int npts, int pad);
 
+// The Nyquist frequency of step dt, 0.5 / dt in single precision, as the
+// default upper band limit is formed: the frequency scale of the AR(1)
+// background for every band.
+float nyquist_frequency(float dt);
+
 // The grid of an evenly spaced run with these settings.
 Grid frequency_grid(const SpecSettings& settings);
 
