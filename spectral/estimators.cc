@@ -9,11 +9,16 @@
 
 namespace quorvane::spectral {
 
-void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s) {
+void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s,
+           HiresWeights weights) {
   const int nwin = y.nwin;
+  double inverse_sum = 0.0;
+  for (int k = 0; k < nwin; ++k) inverse_sum += 1.0 / el[static_cast<std::size_t>(k)];
   float w[8];
   for (int k = 0; k < nwin; ++k) {
-    w[k] = static_cast<float>(1.0 / (nwin * el[static_cast<std::size_t>(k)]));
+    const double elk = el[static_cast<std::size_t>(k)];
+    w[k] = static_cast<float>(weights == HiresWeights::unit_sum ? 1.0 / (elk * inverse_sum)
+                                                                : 1.0 / (nwin * elk));
   }
   for (int i = 0; i < y.count; ++i) {
     float sum = 0.0f;

@@ -293,7 +293,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   w.estimate.assign(nfv, 0.0f);
   if (s.iadapt == 0) {
-    hires(*band.coefficients, band.el, w.estimate);
+    hires(*band.coefficients, band.el, w.estimate, band.hires_weights);
   } else {
     adwait(*band.coefficients, band.el, band.sig2, w.estimate);
   }
@@ -335,7 +335,7 @@ void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& ba
   jackknife_interval(*band.coefficients, band.el, s.iadapt != 0, s.iadapt != 0 ? band.sig2 : 0.0,
                      std::span<const float>(w.estimate.data(), nfv),
                      std::span<float>(r.jackknife_lower.data(), nfv),
-                     std::span<float>(r.jackknife_upper.data(), nfv));
+                     std::span<float>(r.jackknife_upper.data(), nfv), band.hires_weights);
 }
 
 // Mean level s0raw of the raw spectrum over the band.

@@ -84,6 +84,8 @@ struct TaperedBand {
   // The variance scale of the adaptive estimate and of its jackknife: the
   // series' sum of squares on the scale of the eigenspectra.
   double sig2 = 0.0;
+  // The weights of the high-resolution estimate and of its jackknife.
+  HiresWeights hires_weights = HiresWeights::inverse_concentration;
   // The lag-one coefficient that starts the red-noise hypothesis (0 for the
   // other hypotheses).
   float rho0 = 0.0f;
