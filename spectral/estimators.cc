@@ -9,11 +9,16 @@
 
 namespace quorvane::spectral {
 
-void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s) {
+void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s,
+           HiresWeights weights) {
   const int nwin = y.nwin;
+  double inverse_sum = 0.0;
+  for (int k = 0; k < nwin; ++k) inverse_sum += 1.0 / el[static_cast<std::size_t>(k)];
   float w[8];
   for (int k = 0; k < nwin; ++k) {
-    w[k] = static_cast<float>(1.0 / (nwin * el[static_cast<std::size_t>(k)]));
+    const double elk = el[static_cast<std::size_t>(k)];
+    w[k] = static_cast<float>(weights == HiresWeights::unit_sum ? 1.0 / (elk * inverse_sum)
+                                                                : 1.0 / (nwin * elk));
   }
   for (int i = 0; i < y.count; ++i) {
     float sum = 0.0f;
@@ -59,11 +64,20 @@ void over_entries(int count, Body body) {
   }
 }
 
+// The adaptive weights are iterated until the estimate changes by less than
+// kSettled of itself. Almost every entry settles within a few iterations;
+// one whose weights swing between tapers of very different leakage (a steep
+// spectrum next to a low-concentration taper) can need some dozens, and is
+// then still far from its fixed point after 20. The cap only guards against
+// an iteration that never settles.
+constexpr int kMaxAdaptiveIterations = 1000;
+constexpr double kSettled = 0.0003;
+
 // The adaptive estimate of one entry from its eigenspectra sk[0..K-1].
 double adaptive_entry(const double* sk, int nwin, std::span<const double> el, const double* bias,
                       const double* sqrt_el) {
   double estimate = nwin > 1 ? (sk[0] + sk[1]) / 2.0 : sk[0];
-  for (int iteration = 0; iteration < 20 && estimate != 0.0; ++iteration) {
+  for (int iteration = 0; iteration < kMaxAdaptiveIterations && estimate != 0.0; ++iteration) {
     double num = 0.0, den = 0.0;
     for (int k = 0; k < nwin; ++k) {
       const double elk = el[static_cast<std::size_t>(k)];
@@ -72,7 +86,7 @@ double adaptive_entry(const double* sk, int nwin, std::span<const double> el, co
       den += d * d;
     }
     const double next = num / den;
-    if (std::fabs(next - estimate) / estimate < 0.0003) break;
+    if (std::fabs(next - estimate) / estimate < kSettled) break;
     estimate = next;
   }
   return estimate;
@@ -85,7 +99,7 @@ DoubleLanes adaptive_lanes(const DoubleLanes* sk, int nwin, std::span<const doub
                            const double* bias, const double* sqrt_el) {
   DoubleLanes estimate = nwin > 1 ? (sk[0] + sk[1]) / 2.0 : sk[0];
   MaskLanes active = estimate != 0.0;
-  for (int iteration = 0; iteration < 20; ++iteration) {
+  for (int iteration = 0; iteration < kMaxAdaptiveIterations; ++iteration) {
     bool any = false;
     for (int lane = 0; lane < kDoubleLanes; ++lane) any = any || active[lane] != 0;
     if (!any) break;
@@ -97,7 +111,7 @@ DoubleLanes adaptive_lanes(const DoubleLanes* sk, int nwin, std::span<const doub
       den += d * d;
     }
     const DoubleLanes next = num / den;
-    const MaskLanes settled = absolute(next - estimate) / estimate < 0.0003;
+    const MaskLanes settled = absolute(next - estimate) / estimate < kSettled;
     const MaskLanes moves = active & ~settled;
     estimate = moves ? next : estimate;
     active = moves & (next != 0.0);

@@ -38,9 +38,23 @@ struct Eigencoefficients {
 // entry alone; adwait and regre share bands of 8192 entries and more with a
 // second thread.
 
-// hires: S(i) = sum_k w_k (yr^2 + yi^2) with w_k = 1 / (K el(k)) formed in
-// double and rounded to single; the sum in single precision. Writes s[0..count-1].
-void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s);
+// The weights of the high-resolution estimate, each formed in double and
+// rounded to single:
+// - inverse_concentration: w_k = 1 / (K el(k)), for tapers of a complete
+//   record, whose concentrations lie so near 1 that the weights sum to 1
+//   within a fraction of a per cent;
+// - unit_sum: w_k = 1 / (el(k) sum_j 1 / el(j)), the same proportions
+//   scaled to a sum of exactly 1. Tapers that must vanish in a record's gaps
+//   have concentrations of 0.6 to 0.9, but each still has the energy of a
+//   complete record's taper; white noise gives every eigenspectrum the
+//   same mean, so weights that sum to 1 keep the estimate on the complete
+//   record's scale, where 1 / (K el) would lift it by the mean of 1 / el.
+enum class HiresWeights { inverse_concentration, unit_sum };
+
+// hires: S(i) = sum_k w_k (yr^2 + yi^2), the weights as chosen above; the
+// sum in single precision. Writes s[0..count-1].
+void hires(const Eigencoefficients& y, std::span<const double> el, std::span<float> s,
+           HiresWeights weights = HiresWeights::inverse_concentration);
 
 // adwait: the adaptive estimate. sig2 is the variance scale (the series'
 // sum of squares on the scale of the eigenspectra). For each entry the

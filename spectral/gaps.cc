@@ -115,6 +115,11 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   band.coefficients = &coefficients;
   band.el = tapers_.el;
   band.tapsum = tapers_.tapsum;
+  // The tapers' concentrations lie well below 1 (those of tapers that must
+  // vanish in the gaps), while each carries a complete taper's energy: the
+  // high-resolution weights sum to 1, which keeps the estimate on the
+  // complete record's scale (see HiresWeights).
+  band.hires_weights = HiresWeights::unit_sum;
   // The adaptive weights compare each eigenspectrum with the variance; the
   // tapers carry the energy of npts positions, so the samples' sum of
   // squares is scaled up to that many.

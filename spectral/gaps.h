@@ -30,6 +30,9 @@ class WorkArena;
 //   missing-data problem whatever settings.exact_concentrations says: the
 //   asymptotic formula is that of a complete span and overstates the
 //   concentration of tapers that must vanish in the gaps;
+// - the high-resolution estimate weighs the eigenspectra by 1 / el scaled
+//   to a sum of 1 (HiresWeights::unit_sum), since dividing by K el would
+//   lift it by the mean of 1 / el above the complete record's level;
 // - the variance of the adaptive weighting is that of the samples present;
 // - the red-noise hypothesis (inoise 0) starts its fit from the lag-one
 //   coefficient exp(-dt / tau) of the persistence time tau estimated on the

@@ -26,7 +26,7 @@ double student_t975(int dof) { return kStudent975[dof - 1]; }
 
 void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, bool adaptive,
                         double sig2, std::span<const float> estimate, std::span<float> lower,
-                        std::span<float> upper) {
+                        std::span<float> upper, HiresWeights weights) {
   const int nwin = y.nwin;
   const std::size_t rest = static_cast<std::size_t>(nwin - 1);
   const double t = student_t975(static_cast<int>(rest));
@@ -68,7 +68,7 @@ void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, 
         if (adaptive) {
           adwait(subset, subset_el, sig2, out);
         } else {
-          hires(subset, subset_el, out);
+          hires(subset, subset_el, out, weights);
         }
         double* row = logs.data() + static_cast<std::size_t>(k) * kBlock;
         for (std::size_t i = 0; i < entries_here; ++i) {

@@ -14,7 +14,8 @@ double student_t975(int dof);
 // The 95 % delete-one-taper jackknife interval of the log spectrum (Thomson
 // and Chave's variance estimate). For each taper k, S_k is the estimate
 // from the other K - 1 tapers with the same estimator (adaptive when
-// `adaptive`, with variance scale sig2 as in adwait, else hires) and
+// `adaptive`, with variance scale sig2 as in adwait, else hires with
+// `weights` over the K - 1 tapers) and
 // L_k = ln S_k; with L the mean of the L_k,
 //   var = (K - 1) / K * sum_k (L_k - L)^2,
 //   lower, upper = estimate * exp(-+ t sqrt(var)),
@@ -27,6 +28,7 @@ double student_t975(int dof);
 // second thread.
 void jackknife_interval(const Eigencoefficients& y, std::span<const double> el, bool adaptive,
                         double sig2, std::span<const float> estimate, std::span<float> lower,
-                        std::span<float> upper);
+                        std::span<float> upper,
+                        HiresWeights weights = HiresWeights::inverse_concentration);
 
 }  // namespace quorvane::spectral

@@ -131,10 +131,12 @@ void eigencoefficients(std::span<const float> xdm, std::span<const float> tapers
 }
 
 // The AR(1) spectrum level at cosine cs: s (1 - r^2) / (1 - 2 r cs + r^2).
-// A degenerate coefficient (|r| = 1, where numerator and denominator can
-// both vanish) gives 0 instead of a NaN or an infinity.
+// Where the product s (1 - r^2) overflows (a level near the float range) the
+// shape is formed first; a degenerate coefficient (|r| = 1, where numerator
+// and denominator can both vanish) gives 0 instead of a NaN or an infinity.
 float ar1_level(float s, float r, float cs) {
-  const float value = s * (1.0f - r * r) / (1.0f - 2.0f * r * cs + r * r);
+  float value = s * (1.0f - r * r) / (1.0f - 2.0f * r * cs + r * r);
+  if (!std::isfinite(value)) value = s * ((1.0f - r * r) / (1.0f - 2.0f * r * cs + r * r));
   return std::isfinite(value) ? value : 0.0f;
 }
 
@@ -291,7 +293,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   w.estimate.assign(nfv, 0.0f);
   if (s.iadapt == 0) {
-    hires(*band.coefficients, band.el, w.estimate);
+    hires(*band.coefficients, band.el, w.estimate, band.hires_weights);
   } else {
     adwait(*band.coefficients, band.el, band.sig2, w.estimate);
   }
@@ -333,7 +335,7 @@ void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& ba
   jackknife_interval(*band.coefficients, band.el, s.iadapt != 0, s.iadapt != 0 ? band.sig2 : 0.0,
                      std::span<const float>(w.estimate.data(), nfv),
                      std::span<float>(r.jackknife_lower.data(), nfv),
-                     std::span<float>(r.jackknife_upper.data(), nfv));
+                     std::span<float>(r.jackknife_upper.data(), nfv), band.hires_weights);
 }
 
 // Mean level s0raw of the raw spectrum over the band.
@@ -368,6 +370,21 @@ void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
   }
 }
 
+// The AR(1) model of the run's band: its shape in f dt (the frequency over
+// the Nyquist frequency, whatever the band), its level kept at the band's
+// mean when the band stops short of 0 or of the Nyquist frequency.
+MisfitBand ar1_band(const SpecSettings& s, const Grid& g, const SpecResults& r) {
+  MisfitBand band;
+  band.s0 = r.s0;
+  band.smed = std::span<const float>(r.specmed0.data(), static_cast<std::size_t>(g.nfv));
+  band.nyquist = nyquist_frequency(s.dt);
+  band.df = g.df;
+  band.f0 = g.f0;
+  band.ilogfit = s.ilogfit;
+  band.full_band = g.i0 == 0 && s.fmax >= band.nyquist;
+  return band;
+}
+
 // The AR(1) coefficient rho (the robust fit to the median, or rho0) and
 // both decorrelation times.
 void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band, SpecResults& r,
@@ -378,14 +395,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
   } else if (s.irobust == 1 && s.inoise != 2) {
-    MisfitBand band;
-    band.s0 = r.s0;
-    band.smed = std::span<const float>(r.specmed0.data(), static_cast<std::size_t>(g.nfv));
-    band.fmax = s.fmax;
-    band.df = g.df;
-    band.f0 = g.f0;
-    band.ilogfit = s.ilogfit;
-    r.rho = red_noise_grid_fit(band, rho0, memory);
+    r.rho = red_noise_grid_fit(ar1_band(s, g, r), rho0, memory);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);
@@ -398,9 +408,12 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   back.assign(nfv, 0.0f);
   if (s.isignal == 2) return;
+  const MisfitBand model = ar1_band(s, g, r);
+  const float fitted_level = ar1_band_level(r.s0, r.rho, model);
+  const float unfitted_level = ar1_band_level(r.s0raw, r.rho0, model);
   for (std::size_t i = 0; i < nfv; ++i) {
     const float f = static_cast<float>(i) * g.df + g.f0;
-    const float cs = std::cos(kBackgroundPi * f / s.fmax);
+    const float cs = std::cos(kBackgroundPi * f / model.nyquist);
     float level = 0.0f;
     if (s.inoise == 2) {
       // The corrected median is itself the mean level.
@@ -408,9 +421,9 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
     } else if (!band.red_shape.empty() && s.inoise == 0) {
       level = (s.irobust == 1 ? r.s0 : r.s0raw) * band.red_shape[i];
     } else if (s.irobust == 1) {
-      level = ar1_level(r.s0, r.rho, cs);
+      level = ar1_level(fitted_level, r.rho, cs);
     } else {
-      level = ar1_level(r.s0raw, r.rho0, cs);
+      level = ar1_level(unfitted_level, r.rho0, cs);
     }
     back[i] = level;
     r.specback0[i] = level;
@@ -510,9 +523,9 @@ Status check_spec_settings(const SpecSettings& s) {
     return Status::failure(" The band is empty: fmin (" + show(s.fmin) + ") must lie below fmax (" +
                            show(s.fmax) + ").");
   }
-  // The default upper limit is 0.5 / dt computed in single precision; allow
-  // a few units of rounding above it.
-  const float nyquist = 0.5f / s.dt;
+  // The default upper limit is the Nyquist frequency; allow a few units of
+  // rounding above it.
+  const float nyquist = nyquist_frequency(s.dt);
   if (s.fmax > nyquist * (1.0f + 4.0e-7f)) {
     return Status::failure(" The upper band limit " + show(s.fmax) +
                            " lies above the Nyquist frequency " + show(nyquist) + ".");
@@ -571,6 +584,8 @@ long long transform_length(int npts, int pad) {
   for (long long rest = static_cast<long long>(pad) * npts - 1; rest > 0; rest /= 2) ++b;
   return std::max(1LL << b, 1024LL);
 }
+
+float nyquist_frequency(float dt) { return 0.5f / dt; }
 
 Grid frequency_grid(const SpecSettings& s) {
   Grid g;

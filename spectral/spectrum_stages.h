@@ -39,6 +39,11 @@ struct Grid {
 // below pad * npts, but at least 1024.
 long long transform_length(int npts, int pad);
 
+// The Nyquist frequency of step dt, 0.5 / dt in single precision, as the
+// default upper band limit is formed: the frequency scale of the AR(1)
+// background for every band.
+float nyquist_frequency(float dt);
+
 // The grid of an evenly spaced run with these settings.
 Grid frequency_grid(const SpecSettings& settings);
 
@@ -79,6 +84,8 @@ struct TaperedBand {
   // The variance scale of the adaptive estimate and of its jackknife: the
   // series' sum of squares on the scale of the eigenspectra.
   double sig2 = 0.0;
+  // The weights of the high-resolution estimate and of its jackknife.
+  HiresWeights hires_weights = HiresWeights::inverse_concentration;
   // The lag-one coefficient that starts the red-noise hypothesis (0 for the
   // other hypotheses).
   float rho0 = 0.0f;

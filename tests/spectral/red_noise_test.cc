@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -68,8 +69,14 @@ TEST(RedNoiseFit, TheFastSearchGivesExactlyThePlainResult) {
         if (length > 500 && ilogfit == 1) { EXPECT_NEAR(fast, coefficient, 0.05f); }
       }
     }
+    // The upper half of the band, whose model level follows the coefficient.
+    MisfitBand upper = band_of(low, mean(low), ilogfit);
+    upper.smed = std::span<const float>(low).subspan(n / 2);
+    upper.f0 = 0.25f;
+    upper.full_band = false;
     const struct { const char* what; MisfitBand band; float expected; } cases[] = {
         {"misleading", band_of(misleading, mean(misleading), ilogfit), plain_grid_fit(band_of(misleading, mean(misleading), ilogfit), 0.5f)},
+        {"upper half", upper, plain_grid_fit(upper, 0.5f)},
         {"all ties", band_of(zeros, 0.0f, ilogfit), 0.0f},  // the first grid value
         {"NaN entry", band_of(with_nan, 1.0f, ilogfit), 0.5f},  // no misfit counts
         {"overflow", band_of(huge, 1.0f, 0), 0.5f},  // (1e30)^2 overflows

@@ -186,6 +186,61 @@ TEST(Background, Ar1SeriesGivesItsCoefficientAndDecorrelationTime) {
   for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(r.nf); ++i) ASSERT_EQ(r.specback0[i], r.s0raw);
 }
 
+// The same record in other units: the coefficient and the peaks stay and
+// the background scales with the spectrum, under either misfit, from levels
+// far below any fixed floor to those where a linear misfit's squares overflow.
+TEST(Background, FitDoesNotDependOnTheUnitsOfTheData) {
+  std::vector<float> y = ar1_series(1000, 0.7f, 21);
+  for (std::size_t t = 0; t < y.size(); ++t) y[t] += 2.0f * static_cast<float>(std::sin(0.6 * t));
+  for (int ilogfit : {0, 1}) {
+    SpecSettings s = settings_for(1000);
+    s.ilogfit = ilogfit;
+    SpecResults base, r;
+    ASSERT_TRUE(spec(y, s, base));
+    const PeakList base_peaks = findpeaks(s.isignal, base);
+    ASSERT_FALSE(base_peaks.sigfreq.empty());
+    for (double scale : {1e-15, 1e-9, 1e6, 1e12}) {
+      std::vector<float> scaled(y.size());
+      for (std::size_t t = 0; t < y.size(); ++t) scaled[t] = static_cast<float>(y[t] * scale);
+      ASSERT_TRUE(spec(scaled, s, r));
+      EXPECT_EQ(r.rho, base.rho) << "ilogfit " << ilogfit << " scale " << scale;
+      const PeakList peaks = findpeaks(s.isignal, r);
+      EXPECT_EQ(peaks.sigfreq, base_peaks.sigfreq) << "ilogfit " << ilogfit << " scale " << scale;
+      EXPECT_EQ(peaks.sigpct, base_peaks.sigpct) << "ilogfit " << ilogfit << " scale " << scale;
+      for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(r.nf); i += 50) {
+        EXPECT_NEAR(r.specback0[i] / (scale * scale), base.specback0[i], 1e-4 * base.specback0[i]);
+      }
+    }
+  }
+}
+
+// An AR(1) spectrum depends on f dt alone: a band that stops at half the
+// Nyquist frequency gives the raw background of the full band at the
+// frequencies they share (the same shape, its level within the series'
+// departure from an AR(1) process), and the robust fit to that band
+// finds the coefficient of the full band.
+TEST(Background, Ar1ShapeFollowsTheSamplingStepWhateverTheBand) {
+  const std::vector<float> y = ar1_series(4096, 0.7f, 16);
+  for (int irobust : {0, 1}) {
+    SpecSettings full = settings_for(4096);
+    full.irobust = irobust;
+    SpecSettings half = full;
+    half.fmax = 0.25f;
+    SpecResults a, b;
+    ASSERT_TRUE(spec(y, full, a));
+    ASSERT_TRUE(spec(y, half, b));
+    if (irobust == 1) {
+      EXPECT_NEAR(b.rho, a.rho, 0.02f);
+      continue;
+    }
+    const float ratio = b.specback0[0] / a.specback0[0];
+    EXPECT_NEAR(ratio, 1.0f, 0.05f);
+    for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(b.nf); ++i) {
+      ASSERT_NEAR(b.specback0[i] / a.specback0[i], ratio, 1e-5f) << i;
+    }
+  }
+}
+
 TEST(Background, ConstantAndAlternatingSeriesGiveFiniteResultsUnderEveryOption) {
   // A constant series has no variance; the alternating one has lag
   // correlation -1, which makes the raw AR(1) background 0/0 at the top of the band.
