@@ -652,6 +652,10 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   constexpr double kTwoPi = 6.283185307179586;
   const double dt = static_cast<double>(s.dt);
   constexpr int kMaxFits = 10;
+  // A fit within this of the coefficient its departure was taken at is
+  // kept: the departure is a ratio of two spectra of that coefficient, so
+  // such a step changes it by far less than the fit changes the curve.
+  constexpr float kSettled = 0.005f;
   std::vector<float> tried;
   float rho = start;
   for (int n = 0; n < kMaxFits; ++n) {
@@ -667,8 +671,10 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
                         : median[i];
     }
     tried.push_back(rho);
-    rho = red_noise_grid_fit(fit, start, memory);
-    if (std::find(tried.begin(), tried.end(), rho) != tried.end()) break;
+    const float fitted = red_noise_grid_fit(fit, start, memory);
+    const bool settled = std::fabs(fitted - rho) <= kSettled;
+    rho = fitted;
+    if (settled || std::find(tried.begin(), tried.end(), rho) != tried.end()) break;
   }
   return rho;
 }

@@ -110,8 +110,9 @@ using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
 // its scale), to the median divided by the sampling's departure from that
 // curve, shape(rho) / curve(rho); starting from `start` (an estimate of
 // the persistence in the time domain), the departure is taken at the last
-// fit until the fit repeats a value (at most 10 times), and `start` is the
-// fallback where the fit finds none. An estimate that overflows single
+// fit until the fit lies within 0.005 of the value it was taken at or
+// repeats one (at most 10 fits), and `start` is the fallback where the fit
+// finds none. An estimate that overflows single
 // precision gives `start` (the run refuses it later).
 float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const TaperedBand& band,
                       float start, const SampledRedShape& shape,
