@@ -12,6 +12,7 @@
 #include "input/layouts.h"
 #include "spectral/coherence.h"
 #include "spectral/evolutive.h"
+#include "spectral/sampling.h"
 #include "quorvane/quorvane.h"
 
 namespace quorvane {
@@ -204,6 +205,8 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   out.sampling.median_step = r.sampling.median_step;
   out.sampling.missing = r.sampling.missing;
   out.sampling.reversed = r.sampling.reversed;
+  out.sampling.tolerance = spectral::kStepTolerance;
+  out.sampling.largest_offset = r.sampling.largest_offset;
   out.name = series.name;
   out.bandwidth = r.bndwdth;
   out.rho = r.spectra.rho;

@@ -6,6 +6,7 @@
 
 #include "api/analysis.h"
 #include "cli/files.h"
+#include "spectral/sampling.h"
 
 namespace quorvane::cli {
 
@@ -148,6 +149,9 @@ Json sampling_block(const api::AnalysisRecord& r) {
   block["median_step"] = r.sampling.median_step;
   block["missing"] = r.sampling.missing;
   block["reversed"] = r.sampling.reversed;
+  // The class is decided by whether largest_offset exceeds tolerance.
+  block["tolerance"] = spectral::kStepTolerance;
+  block["largest_offset"] = r.sampling.largest_offset;
   return block;
 }
 

@@ -284,10 +284,14 @@ pandas DataFrame; settings: the settings used, as keywords.)")
             d["median_step"] = s.sampling.median_step;
             d["missing"] = s.sampling.missing;
             d["reversed"] = s.sampling.reversed;
+            d["tolerance"] = s.sampling.tolerance;
+            d["largest_offset"] = s.sampling.largest_offset;
             return d;
           },
           "How the times were sampled and which analysis the spectrum had: class (even, gaps, "
-          "uneven), method, median_step, missing, reversed; as in the summary of analyse.")
+          "uneven), method, median_step, missing, reversed, tolerance and largest_offset (a "
+          "step within tolerance median steps of a whole number of them counts as that many; "
+          "largest_offset, in median steps, decided the class); as in the summary of analyse.")
       .def_readonly("bandwidth", &Spectrum::bandwidth, "The full bandwidth 2P/(N dt).")
       .def_readonly("rho", &Spectrum::rho, "Lag-one autocorrelation of the red-noise background.")
       .def_readonly("dt", &Spectrum::dt, "The time step analysed.")

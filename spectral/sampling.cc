@@ -52,21 +52,24 @@ Status sampling_of(std::span<const double> time, Sampling& out, std::size_t* off
   const double tolerance = kStepTolerance * median;
   bool even = true;
   bool on_grid = true;
+  double largest_offset = 0.0;
   std::int64_t positions = 1;
-  for (std::size_t j = 1; j < n && on_grid; ++j) {
+  for (std::size_t j = 1; j < n; ++j) {
     const double step = step_before(j);
-    const double multiple = std::round(step / median);
+    const double multiple = std::max(1.0, std::round(step / median));
+    const double offset = std::fabs(step - multiple * median);
+    largest_offset = std::max(largest_offset, offset / median);
     if (std::fabs(step - median) > tolerance) even = false;
     // A grid beyond 2^53 positions could not be counted exactly, let alone
     // held: such steps are uneven.
-    if (multiple < 1.0 || multiple > 0x1p53 || std::fabs(step - multiple * median) > tolerance ||
+    if (multiple > 0x1p53 || offset > tolerance ||
         static_cast<double>(positions) + multiple > 0x1p53)
       on_grid = false;
-    if (!on_grid) break;
-    positions += static_cast<std::int64_t>(multiple);
+    if (on_grid) positions += static_cast<std::int64_t>(multiple);
   }
   Sampling sampling;
   sampling.median_step = median;
+  sampling.largest_offset = largest_offset;
   sampling.reversed = decreasing;
   if (even) {
     sampling.kind = SamplingClass::even;

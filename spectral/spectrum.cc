@@ -346,28 +346,38 @@ void raw_level(const Grid& g, SpecResults& r) {
   r.s0 = r.s0raw;
 }
 
+// The running median of the raw spectrum (grid.nfv entries) into out, with
+// the median-bias correction when the settings ask for it; conf0 is the
+// chi-square ratio conf[0].
+void band_median(const SpecSettings& s, const Grid& g, std::span<const float> raw, float conf0,
+                 std::span<float> out, std::pmr::memory_resource* memory) {
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  const int nsm = static_cast<int>(s.fsmooth / g.df);
+  running_median(raw.first(nfv), nsm / 2, out.first(nfv), memory);
+  if (s.median_bias_correction) {
+    // The median of an estimate distributed as (mean / nu) chi-square(nu),
+    // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
+    // for K = 3), so median / conf[0] estimates the mean level that the
+    // background and its chi-square levels stand for.
+    for (std::size_t i = 0; i < nfv; ++i) out[i] /= conf0;
+  }
+}
+
+// The mean of the median over the band, summed in single precision.
+float median_mean(const Grid& g, std::span<const float> median) {
+  float med_total = 0.0f;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(g.nfv); ++i) med_total += median[i];
+  return med_total / static_cast<float>(g.nfv);
+}
+
 // Running median of the raw spectrum: for the robust background, and for
 // the locally-white hypothesis, whose background is the median itself. The
 // robust background takes its level s0 from the median.
 void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
                   std::pmr::memory_resource* memory) {
   if (s.irobust != 1 && s.inoise != 2) return;
-  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
-  const int nsm = static_cast<int>(s.fsmooth / g.df);
-  running_median(std::span<const float>(r.specraw0.data(), nfv), nsm / 2,
-                 std::span<float>(r.specmed0.data(), nfv), memory);
-  if (s.median_bias_correction) {
-    // The median of an estimate distributed as (mean / nu) chi-square(nu),
-    // nu = 2K, lies at conf[0] = chsppf(0.5, nu) / nu of its mean (0.891
-    // for K = 3), so median / conf[0] estimates the mean level that the
-    // background and its chi-square levels stand for.
-    for (std::size_t i = 0; i < nfv; ++i) r.specmed0[i] /= r.conf[0];
-  }
-  if (s.irobust == 1) {
-    float med_total = 0.0f;
-    for (std::size_t i = 0; i < nfv; ++i) med_total += r.specmed0[i];
-    r.s0 = med_total / static_cast<float>(g.nfv);
-  }
+  band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
+  if (s.irobust == 1) r.s0 = median_mean(g, r.specmed0);
 }
 
 // The AR(1) model of the run's band: its shape in f dt (the frequency over
@@ -636,6 +646,52 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   }
   out = std::move(r);
   return Status::success();
+}
+
+float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band, float start,
+                      const SampledRedShape& shape, std::pmr::memory_resource* memory) {
+  StageWork w(memory);
+  if (!spectrum_estimate(s, g, band, w)) return start;
+  const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+  const int nu = 2 * s.nwin;
+  const float conf0 = chsppf(0.5f, nu) / static_cast<float>(nu);
+  std::pmr::vector<float> median(nfv, memory), sampled(nfv, memory), departed(nfv, memory);
+  band_median(s, g, w.estimate, conf0, median, memory);
+  MisfitBand fit;
+  fit.s0 = median_mean(g, median);
+  fit.smed = departed;
+  fit.fmax = 0.5f / s.dt;
+  fit.df = g.df;
+  fit.f0 = g.f0;
+  fit.ilogfit = s.ilogfit;
+  constexpr double kTwoPi = 6.283185307179586;
+  const double dt = static_cast<double>(s.dt);
+  constexpr int kMaxFits = 10;
+  // A fit within this of the coefficient its departure was taken at is
+  // kept: the departure is a ratio of two spectra of that coefficient, so
+  // such a step changes it by far less than the fit changes the curve.
+  constexpr float kSettled = 0.005f;
+  std::vector<float> tried;
+  float rho = start;
+  for (int n = 0; n < kMaxFits; ++n) {
+    shape(rho, sampled);
+    const double r = static_cast<double>(rho);
+    for (std::size_t i = 0; i < nfv; ++i) {
+      const double f = static_cast<double>(static_cast<float>(i) * g.df + g.f0);
+      const double curve = (1.0 - r * r) / (1.0 - 2.0 * r * std::cos(kTwoPi * f * dt) + r * r);
+      const double departure = static_cast<double>(sampled[i]) / curve;
+      // Where the sampled spectrum is no usable number the curve stands.
+      departed[i] = std::isfinite(departure) && departure > 0.0
+                        ? static_cast<float>(static_cast<double>(median[i]) / departure)
+                        : median[i];
+    }
+    tried.push_back(rho);
+    const float fitted = red_noise_grid_fit(fit, start, memory);
+    const bool settled = std::fabs(fitted - rho) <= kSettled;
+    rho = fitted;
+    if (settled || std::find(tried.begin(), tried.end(), rho) != tried.end()) break;
+  }
+  return rho;
 }
 
 namespace {

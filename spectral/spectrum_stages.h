@@ -90,17 +90,40 @@ struct TaperedBand {
   // other hypotheses).
   float rho0 = 0.0f;
   // When set, the red-noise coefficient of the background is this value
-  // instead of the robust fit to the running median (an estimator whose
-  // record gives a better estimate of the persistence than that fit).
+  // instead of the robust fit to the running median (an estimator that has
+  // fitted it with sampled_red_fit).
   std::optional<float> fixed_rho;
   // When not empty (grid.nfv values), the shape of the red-noise
-  // background (inoise 0) at each band entry, of mean 1 over the band:
-  // the background is then the level (s0 or s0raw) times this shape
-  // instead of the AR(1) curve of rho over a regular step. An estimator of
-  // a record with uneven steps passes the spectrum of an AR(1) process on
-  // the record's own times.
+  // background (inoise 0) at each band entry: the background is then the
+  // level (s0 or s0raw) times this shape instead of the AR(1) curve of rho
+  // over a regular step. An estimator of a record with uneven steps passes
+  // the spectrum of the unit-variance AR(1) process of coefficient
+  // fixed_rho on the record's own times.
   std::span<const float> red_shape;
 };
+
+// The spectrum of the unit-variance AR(1) process of coefficient rho (at
+// the step settings.dt) as a record's sampling shows it, at each of the
+// grid.nfv band entries, into shape; on a regular step the AR(1) curve
+// (1 - rho^2) / (1 - 2 rho cos(2 pi f dt) + rho^2).
+using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
+
+// The red-noise coefficient of a record whose AR(1) spectrum depends on
+// its sampling: the one whose spectrum, as `shape` gives it, fits the
+// running median of band's estimate (the robust background's median, with
+// the settings' smoothing width and median-bias correction, whatever
+// settings.irobust says). The fit is red_noise_grid_fit's, of the AR(1)
+// curve in f dt (the Nyquist frequency 0.5 / dt, not the band's top, sets
+// its scale), to the median divided by the sampling's departure from that
+// curve, shape(rho) / curve(rho); starting from `start` (an estimate of
+// the persistence in the time domain), the departure is taken at the last
+// fit until the fit lies within 0.005 of the value it was taken at or
+// repeats one (at most 10 fits), and `start` is the fallback where the fit
+// finds none. An estimate that overflows single
+// precision gives `start` (the run refuses it later).
+float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const TaperedBand& band,
+                      float start, const SampledRedShape& shape,
+                      std::pmr::memory_resource* memory);
 
 // Fills the Monte Carlo levels of the run (as montecarlo_levels); called
 // only when settings.surrogates > 0. A refusal refuses the run.

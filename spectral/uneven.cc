@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,9 +134,8 @@ void lagrange_weights(double r, double weight[4]) {
   weight[3] = r * (r - 1.0) * (r - 2.0) / 6.0;
 }
 
-// The spectrum of the AR(1) process of persistence time tau sampled at
-// the record's times, at each band entry, scaled to mean 1 over the band.
-// With the steps D taken as independent draws from the record's own steps
+// The spectrum of the unit-variance AR(1) process of persistence time tau
+// sampled at the record's times, at each band entry. With the steps D taken as independent draws from the record's own steps
 // (a renewal process), the covariance of values m steps apart is
 // E exp(-(D_1 + .. + D_m) / tau) = z^m per unit variance, where
 //   z(f) = mean over the steps of exp((-1 / tau + 2 pi i f) D),
@@ -149,11 +147,11 @@ void lagrange_weights(double r, double weight[4]) {
 // whole band, which that curve, falling to the end of the band, would
 // miss: the false alarms of its levels would rise towards the top of the
 // band. z is one non-uniform transform of the steps; tau = 0 gives white
-// noise (S = 1).
+// noise (S = 1). A value that is no usable number is 0.
 void red_shape(std::span<const double> time, const NufftPlan& steps, double tau,
-               std::pmr::vector<float>& shape) {
+               std::span<float> shape) {
   const std::size_t nfv = static_cast<std::size_t>(steps.frequencies());
-  shape.assign(nfv, 1.0f);
+  std::fill(shape.begin(), shape.begin() + static_cast<std::ptrdiff_t>(nfv), 1.0f);
   if (!(tau > 0.0)) return;
   std::vector<double> weight(steps.points());
   for (std::size_t j = 0; j < weight.size(); ++j) {
@@ -162,16 +160,16 @@ void red_shape(std::span<const double> time, const NufftPlan& steps, double tau,
   std::vector<std::complex<double>> z(nfv);
   NufftPlan::Work work;
   steps.transform(weight, z, work);
-  std::vector<double> value(nfv);
-  double total = 0.0;
   for (std::size_t i = 0; i < nfv; ++i) {
     const double level = (1.0 - std::norm(z[i])) / std::norm(1.0 - z[i]);
-    value[i] = std::isfinite(level) && level > 0.0 ? level : 0.0;
-    total += value[i];
+    shape[i] = std::isfinite(level) && level > 0.0 ? static_cast<float>(level) : 0.0f;
   }
-  if (!(total > 0.0)) return;
-  const double mean = total / static_cast<double>(nfv);
-  for (std::size_t i = 0; i < nfv; ++i) shape[i] = static_cast<float>(value[i] / mean);
+}
+
+// The persistence time of AR(1) coefficient rho at step dt; 0 (white) for
+// rho 0.
+double persistence_of(float rho, float dt) {
+  return rho > 0.0f ? -static_cast<double>(dt) / std::log(static_cast<double>(rho)) : 0.0;
 }
 
 }  // namespace
@@ -347,22 +345,36 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     }
     band.sig2 = sig2;
   }
-  // The persistence of the values on their own times sets the red-noise
-  // coefficient at the median step; a constant series has none.
+  // The red-noise coefficient at the median step is fitted to the running
+  // median of the spectrum, in the family of AR(1) spectra on the record's
+  // times, as the evenly spaced engine fits its curve: a cycle in the values
+  // lengthens the persistence time taken from them in the time domain,
+  // which would tilt the background under the whole band, while the median
+  // passes over the cycle's line. That persistence (rho0) starts the fit
+  // and stands in where it finds none; a constant series has none. The
+  // raw background and the surrogates follow the fitted coefficient.
   double tau = 0.0;
-  std::optional<std::pmr::vector<float>> red;
+  std::pmr::vector<float> red(&memory);
   if (s.inoise == 0) {
     const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
+    double start_tau = 0.0;
     if (!constant) {
-      if (Status status = persistence_time(time_, y, tau); !status) return status;
+      if (Status status = persistence_time(time_, y, start_tau); !status) return status;
     }
-    float rho = tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / tau)) : 0.0f;
+    float start =
+        start_tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / start_tau)) : 0.0f;
     // A persistence far beyond the step must still leave a finite background.
-    rho = std::min(rho, std::nextafter(1.0f, 0.0f));
-    band.rho0 = rho;
+    start = std::min(start, std::nextafter(1.0f, 0.0f));
+    band.rho0 = start;
+    const SampledRedShape shape = [&](float rho, std::span<float> out) {
+      red_shape(time_, p.steps, persistence_of(rho, s.dt), out);
+    };
+    const float rho = constant ? start : sampled_red_fit(s, g, band, start, shape, &memory);
     band.fixed_rho = rho;
-    red_shape(time_, p.steps, tau, red.emplace(&memory));
-    band.red_shape = *red;
+    tau = persistence_of(rho, s.dt);
+    red.resize(static_cast<std::size_t>(g.nfv));
+    red_shape(time_, p.steps, tau, red);
+    band.red_shape = red;
   }
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {

@@ -33,20 +33,21 @@ class WorkArena;
 // - the eigencoefficients are the non-uniform transforms
 //   Y_k(f) = sum_j v_k(t_j) x_j exp(+2 pi i f (t_j - t_0)) of the demeaned
 //   values, divided by the normalisation factor as in spec.
-// The red-noise hypothesis (inoise 0) takes its persistence time tau from
-// the values on their own times (persistence_time), reported as rho0 = rho
-// = exp(-dt / tau) (tau0 = tau then give tau back). Its background is the
-// spectrum of the AR(1) process of that tau sampled at the record's times
-// (of mean 1 over the band; on an evenly spaced record the AR(1) curve of
-// rho, Schulz & Mudelsee 2002, Comput. Geosci. 28:421; see uneven.cc),
-// scaled to the mean of the running median (robust background) or of the
-// raw spectrum (raw background): both have the shape of the persistence
-// time and differ only in their level, as no fit to the spectrum is made.
-// The other hypotheses are those of spec. Monte Carlo
+// The red-noise hypothesis (inoise 0) models the noise as the AR(1)
+// process of coefficient rho at step dt (persistence time tau = -dt / ln
+// rho) sampled at the record's times; its spectrum there (on an evenly
+// spaced record the AR(1) curve of rho, Schulz & Mudelsee 2002, Comput.
+// Geosci. 28:421; see uneven.cc) is the shape of the background. rho is
+// fitted to the running median of the spectrum (sampled_red_fit, whatever
+// the background), starting from rho0 = exp(-dt / tau0), the persistence
+// time tau0 of the values on their own times (persistence_time), which is
+// also the fallback. The background is that shape times the mean of the
+// running median (robust background) or of the raw spectrum (raw
+// background). The other hypotheses are those of spec. Monte Carlo
 // levels come from AR(1) surrogates of persistence time tau (white for the
 // other hypotheses) and the values' variance on the same times, each
-// analysed by this same plan and settings, its own persistence time
-// included, so that the levels carry the effect of the sampling.
+// analysed by this same plan and settings, its own fit included, so that
+// the levels carry the effect of the sampling.
 class UnevenPlan {
  public:
   UnevenPlan();

@@ -39,6 +39,11 @@ struct SamplingSummary {
   double median_step = 0.0;
   long long missing = 0;  // samples missing on the grid of the median step
   bool reversed = false;  // the times decreased throughout
+  // A step counts as a whole number of median steps within `tolerance`
+  // median steps of it; largest_offset is the largest distance of a step
+  // from that number, in median steps, which decided the class.
+  double tolerance = 0.0;
+  double largest_offset = 0.0;
 };
 
 // A spectrum run's results. Every array holds one value per frequency of the

@@ -51,7 +51,7 @@ TEST(SamplingChoice, EachChoiceGivesItsMethodWithItsWarningsAndRefusals) {
   const std::vector<SamplingCase> cases = {
       {{gappy, "--layout", "multi", "--columns", "3"}, kAllAnalysed,
        {{R"({"class":"gaps","method":"missing_data_multitaper","median_step":1.0,"missing":3,)"
-         R"("reversed":false})", "ok", ""},
+         R"("reversed":false,"tolerance":0.1,"largest_offset":0.0})", "ok", ""},
         {even, "ok", ""}}},
       {{gappy, "--layout", "multi", "--columns", "3", "--sampling", "even"}, kAllAnalysed,
        {{R"("method":"mean_step_multitaper")", "ok",
@@ -66,7 +66,7 @@ TEST(SamplingChoice, EachChoiceGivesItsMethodWithItsWarningsAndRefusals) {
        {{"", "failed", "d18O has uneven steps, not a regular grid"}}},
       {{uneven, "--layout", "two", "--sampling", "uneven"}, kAllAnalysed,
        {{R"("method":"lomb_scargle_multitaper")", "ok", ""}}},
-      {{uneven, "--layout", "two"}, kAllAnalysed, {{R"("missing":0,"reversed":true})", "ok", ""}}},
+      {{uneven, "--layout", "two"}, kAllAnalysed, {{R"("missing":0,"reversed":true,"tolerance":0.1,)", "ok", ""}}},
       {{(folder / "disorder.txt").string(), "--layout", "two"}, kSomeFailed,
        {{"", "failed",
          "series 1 (repeated) failed: Series repeated: line 4 has the time 2, the same as line 3"},
@@ -90,6 +90,29 @@ TEST(SamplingChoice, EachChoiceGivesItsMethodWithItsWarningsAndRefusals) {
       EXPECT_EQ(s["status"], status) << s.dump();
       EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
+  }
+  fs::remove_all(folder);
+}
+
+// Weekly dates as decimal years, missing weeks left out (the Mauna Loa CO2
+// record): leap years shorten the steps by 0.27 %, which a long gap gathers,
+// yet the record is a grid with gaps, and its annual and semi-annual cycles
+// stand out at 99 %.
+TEST(SamplingChoice, WeeklyCalendarDatesWithMissingWeeksAreAGridWithGaps) {
+  const fs::path folder = fresh_folder("sampling_co2");
+  const BatchRun run = run_batch({"analyse", example("co2_weekly.csv"), "--layout", "csv", "--out",
+                                  folder.string(), "--quiet"});
+  ASSERT_EQ(run.status, kAllAnalysed) << run.err;
+  const auto series = nlohmann::json::parse(file_text(folder / "summary.json"))["series"][0];
+  EXPECT_EQ(series["sampling"]["class"], "gaps");
+  EXPECT_EQ(series["sampling"]["missing"], 59);
+  EXPECT_LT(series["sampling"]["largest_offset"].get<double>(), 0.06);
+  for (double cycle : {1.0, 2.0}) {
+    bool found = false;
+    for (const auto& peak : series["peaks"])
+      found = found || (std::fabs(peak["frequency"].get<double>() - cycle) < 0.06 &&
+                        peak["significance"].get<double>() >= 99.0);
+    EXPECT_TRUE(found) << cycle << " cycles a year in " << series["peaks"].dump();
   }
   fs::remove_all(folder);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -17,17 +18,40 @@ struct ClassCase {
   std::size_t refused_at = 0;  // the first offending value of a refusal
 };
 
-TEST(Sampling, StepsWithinOnePercentOfTheMedianOrItsMultiplesDecideTheClass) {
+// Monthly dates in days (steps of 28 to 31 days) and weekly dates as
+// decimal years (7/365 of a year, 7/366 in leap years) with a 19-week gap
+// in a leap year.
+std::vector<double> monthly_days() {
+  std::vector<double> t = {0.0};
+  for (int m = 0; m < 48; ++m) {
+    const int days[] = {31, m / 12 == 2 ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    t.push_back(t.back() + days[m % 12]);
+  }
+  return t;
+}
+std::vector<double> weekly_years() {
+  std::vector<double> t;
+  for (int w = 0; w < 104; ++w) {
+    const int day = 7 * w;  // from 1 January 1999
+    if (w < 60 || w >= 79) t.push_back(day < 365 ? 1999 + day / 365.0 : 2000 + (day - 365) / 366.0);
+  }
+  return t;
+}
+
+TEST(Sampling, StepsWithinATenthOfAStepOfAWholeNumberOfMedianStepsDecideTheClass) {
   const auto even = SamplingClass::even, gaps = SamplingClass::gaps;
   const std::vector<ClassCase> cases = {
       {{1, 2, 3, 4}, even, 1, 0, false},
       {{1, 2.004, 3, 3.997}, even, 0.997, 0, false},
+      {monthly_days(), even, 31, 0, false},
+      {weekly_years(), gaps, 7.0 / 365, 19, false},
       {{0, 1, 2, 5, 6, 7}, gaps, 1, 2, false},
-      {{0, 1, 2, 4.009, 5}, gaps, 1, 1, false},
+      {{0, 1, 2, 4.09, 5}, gaps, 1, 1, false},
       // The lower middle step of an even count: as many gaps as steps stay gaps.
       {{0, 1, 2, 4, 6}, gaps, 1, 2, false},
       {{0, 1, 2.5, 3.5, 4.5}, SamplingClass::uneven, 1, 0, false},
-      {{0, 1, 2, 4.02, 5}, SamplingClass::uneven, 1, 0, false},
+      {{0, 1, 2, 4.12, 5}, SamplingClass::uneven, 1, 0, false},
+      {{0, 1, 2.11, 3.11}, SamplingClass::uneven, 1, 0, false},
       {{10, 8, 6, 4}, even, 2, 0, true},
       {{9, 8, 5, 4}, gaps, 1, 2, true},
       // Repeated times, and times that turn back, whichever way they run.
@@ -47,7 +71,14 @@ TEST(Sampling, StepsWithinOnePercentOfTheMedianOrItsMultiplesDecideTheClass) {
     EXPECT_NEAR(s.median_step, c.median, 1e-12);
     EXPECT_EQ(s.missing, c.missing);
     EXPECT_EQ(s.reversed, c.reversed);
+    // The offset that decided: within the tolerance exactly when on the grid.
+    if (c.refused_at == 0) {
+      EXPECT_EQ(s.largest_offset <= kStepTolerance, c.kind != SamplingClass::uneven);
+    }
   }
+  Sampling s;
+  ASSERT_TRUE(sampling_of(weekly_years(), s).ok);
+  EXPECT_NEAR(s.largest_offset, 20 * (1 - 365.0 / 366), 1e-9);  // the step over the gap
 }
 
 TEST(Sampling, GridPositionsAndInterpolationFollowTheTimes) {
