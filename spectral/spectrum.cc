@@ -660,7 +660,8 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   MisfitBand fit;
   fit.s0 = median_mean(g, median);
   fit.smed = departed;
-  fit.fmax = 0.5f / s.dt;
+  fit.nyquist = nyquist_frequency(s.dt);
+  fit.full_band = g.i0 == 0 && s.fmax >= fit.nyquist;
   fit.df = g.df;
   fit.f0 = g.f0;
   fit.ilogfit = s.ilogfit;
