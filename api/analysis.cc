@@ -7,6 +7,8 @@
 #include "common/memory.h"
 #include "recon/recon.h"
 #include "spectral/gaps.h"
+#include "spectral/lines.h"
+#include "spectral/spectrum_stages.h"
 #include "spectral/uneven.h"
 #include "textio/free_format.h"
 
@@ -265,13 +267,25 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
   spectral::SpecSettings settings = spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) = refinements.engine;
   Status status;
+  // The tapered record, for the lines between the transform's bins: the
+  // gap tapers of the missing-data plan, or the tapers of the evenly spaced
+  // run (kept in a session of this run when the caller gives none). The
+  // uneven method's tapers live on its own frequency grid, not the
+  // record's, so its lines are left unestimated.
+  spectral::TaperedRecord tapered;
+  spectral::GapsPlan plan;
+  spectral::SpecSession own_session;
   if (r.method == SpectrumMethod::gaps) {
-    status = spectral::spec_gaps(r.grid, r.y, settings, r.spectra, sink);
+    status = spectral::GapsPlan::make(r.grid, settings, plan);
+    if (status) status = plan.run(r.y, settings, r.spectra, sink);
+    tapered.index = r.grid;
+    tapered.tapers = plan.tapers().v;
   } else if (r.method == SpectrumMethod::uneven) {
     status = spectral::spec_uneven(r.time, r.y, settings, r.spectra, sink);
   } else {
-    status = session != nullptr ? spectral::spec(r.y, settings, *session, r.spectra, sink)
-                                : spectral::spec(r.y, settings, r.spectra, sink);
+    if (session == nullptr) session = &own_session;
+    status = spectral::spec(r.y, settings, *session, r.spectra, sink);
+    tapered.tapers = session->taper_values(settings.npts, settings.nwin, settings.p);
   }
   if (!status) return status;
   spectral::PeakList peaks =
@@ -283,6 +297,17 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
   }
   r.nsig = static_cast<int>(found);
   r.iuse.fill(0);
+  r.lines.assign(found, spectral::LineEstimate{});
+  if (!tapered.tapers.empty()) {
+    tapered.values = r.y;
+    tapered.npts = settings.npts;
+    tapered.nwin = settings.nwin;
+    tapered.p = settings.p;
+    tapered.dt = settings.dt;
+    tapered.norm = spectral::band_normalisation(settings);
+    r.lines = spectral::line_estimates(tapered, r.spectra,
+                                       std::span<const float>(r.sigfreq.data(), found));
+  }
   return status;
 }
 

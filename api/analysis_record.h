@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "spectral/lines.h"
 #include "spectral/sampling.h"
 #include "spectral/spectrum.h"
 
@@ -78,6 +79,10 @@ struct AnalysisRecord {
   std::array<float, nsigmax> sigfreq{};
   std::array<float, nsigmax> sigpct{};
   std::array<int, nsigmax> iuse{};
+  // The line of each peak the spectrum run listed (entry k for sigfreq[k]):
+  // its frequency between the transform's bins, with F there; entries
+  // beyond it (added by hand) have none.
+  std::vector<spectral::LineEstimate> lines;
 
   // Reconstruction.
   float freq0 = 0.0f;        // frequency being reconstructed

@@ -197,9 +197,12 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   take("global95", out.global_levels[0]);
   take("global99", out.global_levels[1]);
   out.F_levels = r.spectra.fconf;
+  if (!api::has_f_test(r)) out.F_levels.fill(spectral::LineEstimate::kNone);
+  if (std::string note = api::f_test_note(r); !note.empty()) out.notes.push_back(note);
   for (const api::PeakRow& row : api::peak_rows(r))
     out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend,
-                         row.global_significance});
+                         row.global_significance, row.line_frequency, row.line_F,
+                         row.line_significance, row.line_frequency_sd});
   out.sampling.kind = api::sampling_class_name(r.sampling.kind);
   out.sampling.method = api::method_name(r.method);
   out.sampling.median_step = r.sampling.median_step;

@@ -16,6 +16,14 @@ bool has_montecarlo_levels(const spectral::SpecResults& s) {
   return s.nf > 1 && s.montecarlo_conf[0].size() >= static_cast<std::size_t>(s.nf - 1);
 }
 
+bool has_f_test(const AnalysisRecord& r) { return r.nwin >= 2; }
+
+std::string f_test_note(const AnalysisRecord& r) {
+  if (has_f_test(r)) return {};
+  return "The harmonic F-test needs at least two tapers; with one taper F, its levels and the"
+         " line columns are NaN.";
+}
+
 std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
   const spectral::SpecResults& s = r.spectra;
   const bool band_wide = has_montecarlo_levels(s);
@@ -33,6 +41,14 @@ std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
       const auto e = static_cast<std::size_t>(j);
       row.ratio = s.specback0[e] != 0.0f ? s.specraw0[e] / s.specback0[e] : 0.0f;
       row.f = s.ftest[e];
+    }
+    if (!has_f_test(r)) row.f = spectral::LineEstimate::kNone;
+    if (k < r.lines.size()) {
+      const spectral::LineEstimate& line = r.lines[k];
+      row.line_frequency = line.frequency;
+      row.line_F = line.F;
+      row.line_significance = line.significance;
+      row.line_frequency_sd = line.frequency_sd;
     }
     if (band_wide) {
       row.global_significance = row.ratio >= s.global_conf[1]   ? 99.0f
@@ -87,9 +103,14 @@ std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
   columns.push_back({"median", std::move(median.curves[0])});
   columns.push_back({"background", band(s.specback0)});
   for (std::size_t j = 0; j < 4; ++j) columns.push_back({level_names[j], std::move(levels[j])});
-  columns.push_back({"F", std::move(ftest.curves[0])});
+  // With one taper there is no F-test: its columns stay, so that readers
+  // find the same columns, but hold NaN rather than a 0 that every level
+  // would pass.
+  const float none = spectral::LineEstimate::kNone;
+  columns.push_back({"F", has_f_test(r) ? std::move(ftest.curves[0]) : constant(none)});
   const char* const f_names[6] = {"F50", "F90", "F95", "F99", "F99.5", "F99.9"};
-  for (std::size_t j = 0; j < 6; ++j) columns.push_back({f_names[j], constant(s.fconf[j])});
+  for (std::size_t j = 0; j < 6; ++j)
+    columns.push_back({f_names[j], constant(has_f_test(r) ? s.fconf[j] : none)});
   if (s.jackknife_lower.size() >= n && s.jackknife_upper.size() >= n) {
     columns.push_back({"jackknife_lower", band(s.jackknife_lower)});
     columns.push_back({"jackknife_upper", band(s.jackknife_upper)});

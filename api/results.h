@@ -22,14 +22,30 @@ struct PeakRow {
   // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
   // level (significant for the whole band), else 0.
   float global_significance = 0.0f;
+  // The line found between the transform's bins within the peak's
+  // bandwidth (see spectral::line_estimates): its frequency, F there, the
+  // significance of that F in percent and the frequency's standard
+  // deviation; NaN where the run has none (one taper, uneven steps).
+  float line_frequency = spectral::LineEstimate::kNone;
+  float line_F = spectral::LineEstimate::kNone;
+  float line_significance = spectral::LineEstimate::kNone;
+  float line_frequency_sd = spectral::LineEstimate::kNone;
 };
+
+// Whether the run of `r` has an F-test: it needs at least two tapers. Without
+// one, F and its levels are NaN in every table.
+bool has_f_test(const AnalysisRecord& r);
+
+// The note a run without an F-test carries in the summary and the
+// library's notes; empty for a run with one.
+std::string f_test_note(const AnalysisRecord& r);
 
 // Whether the run has Monte Carlo levels for every band entry (and so
 // band-wide levels).
 bool has_montecarlo_levels(const spectral::SpecResults& s);
 
 // The signals list of `r` after a spectrum run, with each entry's ratio and
-// F statistic looked up in the run's arrays.
+// F statistic looked up in the run's arrays, and its line (r.lines).
 std::vector<PeakRow> peak_rows(const AnalysisRecord& r);
 
 // One column of a table: a header and its values.
@@ -45,7 +61,7 @@ struct Column {
 // The spectrum by band entry (nf - 1 rows) after a spectrum run: frequency,
 // period, the estimate, reshaped, harmonic, median-smoothed and background
 // spectra, the 50/90/95/99 % levels (level50 ...; Monte Carlo levels when
-// the run has them), F and its levels (F50 ... F99.9), and with the
+// the run has them), F and its levels (F50 ... F99.9; NaN with one taper), and with the
 // jackknife its interval (jackknife_lower, jackknife_upper).
 std::vector<Column> spectrum_columns(const AnalysisRecord& r);
 

@@ -24,6 +24,10 @@ std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wi
   std::vector<Column> columns = {{"frequency", {}}, {"period", {}}, {"significance", {}},
                                  {"ratio", {}},     {"F", {}},      {"trend", {}}};
   if (band_wide) columns.push_back({"global_significance", {}});
+  for (const char* name :
+       {"line_frequency", "line_F", "line_significance", "line_frequency_sd"})
+    columns.push_back({name, {}});
+  const std::size_t line = band_wide ? 7 : 6;
   for (const auto& p : peaks) {
     columns[0].values.push_back(p.frequency);
     columns[1].values.push_back(p.period);
@@ -32,6 +36,10 @@ std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wi
     columns[4].values.push_back(p.f);
     columns[5].values.push_back(p.trend ? 1.0f : 0.0f);
     if (band_wide) columns[6].values.push_back(p.global_significance);
+    columns[line].values.push_back(p.line_frequency);
+    columns[line + 1].values.push_back(p.line_F);
+    columns[line + 2].values.push_back(p.line_significance);
+    columns[line + 3].values.push_back(p.line_frequency_sd);
   }
   return columns;
 }
@@ -200,6 +208,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.analysed = true;
   result_.rho = r.spectra.rho;
   result_.peaks = api::peak_rows(r);
+  if (std::string note = api::f_test_note(r); !note.empty()) result_.notes.push_back(note);
   result_.montecarlo = api::has_montecarlo_levels(r.spectra);
   result_.ok = true;
   if (!write_spectrum() || stopped() ||

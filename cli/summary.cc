@@ -181,6 +181,10 @@ Json series_block(const SeriesResult& s) {
       peak["F"] = json_number(p.f);
       peak["trend"] = p.trend;
       if (s.montecarlo) peak["global_significance"] = json_number(p.global_significance);
+      peak["line_frequency"] = json_number(p.line_frequency);
+      peak["line_F"] = json_number(p.line_F);
+      peak["line_significance"] = json_number(p.line_significance);
+      peak["line_frequency_sd"] = json_number(p.line_frequency_sd);
       peaks.push_back(peak);
     }
     block["peaks"] = peaks;

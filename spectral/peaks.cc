@@ -73,18 +73,59 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
     }
   }
 
+  // Where a climb from each entry ends: uphill to the right while the ratio
+  // rises strictly, else uphill to the left. Found once for all entries, so
+  // that a long monotonic flank is climbed once rather than once per
+  // candidate on it.
+  std::vector<std::uint32_t> uphill_right(um), uphill_left(um);
+  for (std::size_t i = um; i-- > 0;) {
+    uphill_right[i] = static_cast<std::uint32_t>(
+        i + 1 < um && ratio[i + 1] > ratio[i] ? uphill_right[i + 1] : i);
+  }
+  for (std::size_t i = 0; i < um; ++i) {
+    uphill_left[i] =
+        static_cast<std::uint32_t>(i > 0 && ratio[i - 1] > ratio[i] ? uphill_left[i - 1] : i);
+  }
+  auto summit = [&](std::size_t e) -> std::size_t {
+    return uphill_right[e] != e ? uphill_right[e] : uphill_left[e];
+  };
+
   // Every candidate of every pass is collected before the strongest are
   // kept: on a long record the weaker lines at low frequencies would
   // otherwise fill any fixed number of places before the strongest lines
   // further up the band are reached.
   std::vector<char> flag(um, 0);
+  // The first entry within nbw of e with the largest ratio above e's among
+  // those not flagged; e itself when there is none.
+  auto higher_within = [&](std::size_t e) {
+    const std::size_t half = static_cast<std::size_t>(std::max(nbw, 0));
+    std::size_t best = e;
+    for (std::size_t j = e > half ? e - half : 0, end = std::min(um - 1, e + half); j <= end; ++j) {
+      if (!flag[j] && ratio[j] > ratio[best]) best = j;
+    }
+    return best;
+  };
   std::vector<Candidate> found;
   for (int pass = 0; pass < 3; ++pass) {
     for (std::size_t i = 0; i < um; ++i) {
       if (!(ratio[i] > threshold(pass, i)) || flag[i]) continue;
       // The scan starts from entry i itself and moves only to a strictly
       // larger value, so i wins any tie with the window's maximum.
-      const std::size_t ib = ratio[top[i]] > ratio[i] ? top[i] : i;
+      std::size_t ib = ratio[top[i]] > ratio[i] ? top[i] : i;
+      // The entries flagged below are those within nbw of ib, not of i, so
+      // two faults would hide a line's own maximum from every later window:
+      // a window maximum at the window's edge, on a rising flank, and one
+      // with a higher unflagged maximum within nbw of it, beyond the window.
+      // So ib climbs to the top of its flank (a flank that leads into the
+      // flags of a listed line drops the candidate below), then moves on to
+      // each higher summit within nbw not yet flagged. A window maximum
+      // with neither stays where it is.
+      ib = summit(ib);
+      for (std::size_t higher = higher_within(ib); higher != ib; higher = higher_within(ib)) {
+        const std::size_t up = summit(higher);
+        if (flag[up]) break;  // the rise belongs to a line already listed
+        ib = up;
+      }
       if (flag[ib]) continue;
       found.push_back({results.f0 + static_cast<float>(ib) * results.df, ratio[ib], pass_levels[pass]});
       const std::size_t flo = ib > static_cast<std::size_t>(nbw) ? ib - static_cast<std::size_t>(nbw) : 0;

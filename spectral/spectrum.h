@@ -196,7 +196,11 @@ Status spec(std::span<const float> y, const SpecSettings& settings, SpecSession&
 // a zero background gives ratio 0) against conf, or against the entry's
 // montecarlo_conf when the results hold Monte Carlo levels, or by the F
 // statistic (isignal = 2) against fconf, in windows of nbw entries either
-// side; of all candidates, the max_peaks with the largest ratios are kept
+// side; a window's maximum on a rising flank climbs to the flank's top, and
+// one below a higher maximum within nbw entries that no listed peak covers
+// yet moves on to it, so that every peak listed is a local maximum of its
+// ratio and no line's maximum is hidden by the entries flagged around it;
+// of all candidates, the max_peaks with the largest ratios are kept
 // (equal ratios in the order found). max_peaks below 1 gives no peaks.
 struct PeakList {
   std::vector<float> sigfreq;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ struct Peak {
   // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
   // level of that percent (significant for the whole band), else 0.
   float global_significance = 0.0f;
+  // The line within the peak's bandwidth, between the transform's bins:
+  // the frequency where the F statistic is largest, F there, its
+  // significance in percent (F with 2 and 2K - 2 degrees of freedom, for
+  // one frequency chosen in advance) and the frequency's standard deviation
+  // (the Cramer-Rao bound of a sinusoid in white noise at the local
+  // signal-to-noise ratio). NaN with one taper and for uneven steps.
+  float line_frequency = std::numeric_limits<float>::quiet_NaN();
+  float line_F = std::numeric_limits<float>::quiet_NaN();
+  float line_significance = std::numeric_limits<float>::quiet_NaN();
+  float line_frequency_sd = std::numeric_limits<float>::quiet_NaN();
 };
 
 // How the series was sampled and which analysis its spectrum had: the
@@ -57,10 +68,10 @@ struct Spectrum {
   std::vector<float> harmonic;    // the line spectrum
   std::vector<float> median;      // running median of the estimate
   std::vector<float> background;  // the noise background
-  std::vector<float> F;           // harmonic F statistic
+  std::vector<float> F;           // harmonic F statistic (NaN with one taper)
   // The background's levels at kLevelPercents (chi-square, or Monte Carlo).
   std::array<std::vector<float>, 4> levels;
-  std::array<float, 6> F_levels{};  // at kFLevelPercents
+  std::array<float, 6> F_levels{};  // at kFLevelPercents; NaN with one taper
   // With Monte Carlo levels: the band-wide 95 and 99 % levels (the
   // background times the quantiles of each surrogate's largest ratio over
   // the band); else empty.

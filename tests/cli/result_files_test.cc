@@ -75,6 +75,26 @@ TEST(ResultFiles, SpectrumFileHoldsTheEngineResultsExactly) {
   // The first entry lies at frequency 0: an infinite period.
   EXPECT_EQ(csv.cells[0][1], "inf");
   fs::remove_all(folder);
+
+  // One taper has no F-test: its columns stay, holding NaN (never a 0 that
+  // every level passes), and the summary says why.
+  ASSERT_EQ(run_batch(sunspots(folder, {"--tapers", "1"})).status, kAllAnalysed);
+  const Csv one = read_csv(folder / "sunspots.spectrum.csv");
+  const Csv peaks = read_csv(folder / "sunspots.peaks.csv");
+  ASSERT_FALSE(peaks.rows.empty());
+  for (const auto& [table, names] :
+       {std::pair{&one, std::vector<std::string>{"F", "F50", "F99.9"}},
+        std::pair{&peaks, std::vector<std::string>{"F", "line_frequency", "line_F",
+                                                   "line_significance", "line_frequency_sd"}}}) {
+    for (const std::string& name : names) {
+      ASSERT_LT(table->column(name), table->header.size()) << name;
+      for (const auto& row : table->rows) EXPECT_TRUE(std::isnan(row[table->column(name)])) << name;
+    }
+  }
+  const auto series = nlohmann::json::parse(file_text(folder / "summary.json"))["series"][0];
+  EXPECT_NE(series["notes"][0].get<std::string>().find("needs at least two tapers"), std::string::npos);
+  EXPECT_TRUE(series["peaks"][0]["F"].is_null());
+  fs::remove_all(folder);
 }
 
 TEST(ResultFiles, StemsAreSafeAndDistinctEvenIgnoringCase) {

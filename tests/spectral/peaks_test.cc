@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <vector>
 
 #include "spectral/spectrum.h"
@@ -57,16 +58,16 @@ TEST(FindPeaks, RecordsTheFirstWindowMaximumWithTheLevelOfItsPass) {
 }
 
 TEST(FindPeaks, KeepsAsManyPeaksAsAskedChosenFromEveryCandidate) {
-  // 1000 significant entries, each its own window, ratios growing with
-  // frequency: the strongest are at the top of the band, so the default 40
-  // kept are its last 40 entries, however many weaker ones come first, and
-  // they are listed by frequency, not by size.
-  SpecResults r = flat_band(1000, 0);
-  for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(i)] = 3.0f + 0.01f * static_cast<float>(i);
+  // 1000 significant peaks, every third entry, each its own window, ratios
+  // growing with frequency: the strongest are at the top of the band, so
+  // the default 40 kept are its last 40 peaks, however many weaker ones come
+  // first, and they are listed by frequency, not by size.
+  SpecResults r = flat_band(3000, 1);
+  for (int i = 0; i < 1000; ++i) r.specraw0[static_cast<std::size_t>(3 * i)] = 3.0f + 0.01f * static_cast<float>(i);
   struct Case {
     int max_peaks;
     std::size_t count;
-    int first, last;  // entries of the lowest and highest peak kept
+    int first, last;  // numbers of the lowest and highest peak kept
   };
   EXPECT_EQ(findpeaks(0, r).sigfreq, findpeaks(0, r, 40).sigfreq);
   for (const Case& c : {Case{0, 0, 0, 0}, Case{-3, 0, 0, 0}, Case{1, 1, 999, 999},
@@ -76,9 +77,30 @@ TEST(FindPeaks, KeepsAsManyPeaksAsAskedChosenFromEveryCandidate) {
     const PeakList peaks = findpeaks(0, r, c.max_peaks);
     ASSERT_EQ(peaks.sigfreq.size(), c.count);
     if (c.count == 0) continue;
-    EXPECT_EQ(peaks.sigfreq.front(), static_cast<float>(c.first) * r.df);
-    EXPECT_EQ(peaks.sigfreq.back(), static_cast<float>(c.last) * r.df);
+    EXPECT_EQ(peaks.sigfreq.front(), static_cast<float>(3 * c.first) * r.df);
+    EXPECT_EQ(peaks.sigfreq.back(), static_cast<float>(3 * c.last) * r.df);
   }
+}
+
+TEST(FindPeaks, ListsALinesMaximumNotItsFlank) {
+  // A rising flank crosses the 99 % ratio at entry 40 and climbs past the
+  // end of its window (nbw 3) to its summit at 46; beyond the summit a lower
+  // hump at 49. At 100 a sidelobe's maximum (101) lies within nbw of a
+  // higher one (104) beyond the window. Then a monotonic slope to the band's
+  // end. Each listed peak is the summit, which no flank or sidelobe hides.
+  SpecResults r = flat_band(300, 3);
+  const float flank[] = {3.0f, 4.0f, 5.0f, 6.0f, 8.0f, 20.0f, 90.0f, 30.0f, 10.0f, 12.0f, 3.0f};
+  for (std::size_t j = 0; j < std::size(flank); ++j) r.specraw0[40 + j] = flank[j];
+  const float sidelobe[] = {3.0f, 5.0f, 4.0f, 4.5f, 50.0f, 20.0f, 3.0f};
+  for (std::size_t j = 0; j < std::size(sidelobe); ++j) r.specraw0[100 + j] = sidelobe[j];
+  for (std::size_t i = 200; i < 300; ++i) r.specraw0[i] = 1.0f + 0.012f * static_cast<float>(i - 200);
+  r.f0 = 0.0f;
+  const PeakList peaks = findpeaks(0, r);
+  EXPECT_EQ(peaks.sigfreq, (std::vector<float>{46 * r.df, 104 * r.df, 299 * r.df}));
+  EXPECT_EQ(peaks.sigpct, (std::vector<float>{99, 99, 95}));
+  // Mirrored, the same from the other side.
+  std::reverse(r.specraw0.begin(), r.specraw0.begin() + 300);
+  EXPECT_EQ(findpeaks(0, r).sigfreq, (std::vector<float>{0 * r.df, 195 * r.df, 253 * r.df}));
 }
 
 TEST(FindPeaks, JudgesEachEntryByItsOwnMonteCarloLevels) {
