@@ -279,7 +279,10 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
 }
 
 Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSettings& settings) {
-  if (!r.fsmooth_derived || !(settings.irobust == 1 || settings.inoise == 2))
+  // The Lomb-Scargle method lays its own frequency grid; its engine's check
+  // stands.
+  if (!r.fsmooth_derived || !(settings.irobust == 1 || settings.inoise == 2) ||
+      r.method == SpectrumMethod::uneven)
     return Status::success();
   const spectral::Grid grid = spectral::frequency_grid(settings);
   if (grid.nfv < 1 || !(grid.df > 0.0f)) return Status::success();

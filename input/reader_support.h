@@ -23,7 +23,7 @@ inline void end_block(textio::LineReader& file, textio::ReadStatus status) {
 
 // Whether `token` reads as a number in the widest sense: a decimal or
 // exponent number of any size, or an infinity or NaN in any of their usual
-// spellings. Tells a number the readers refuse (beyond single precision,
+// spellings (not hexadecimal, which reads as an identifier). Tells a number the readers refuse (beyond single precision,
 // not finite) from text such as a header or a site name.
 bool number_like(std::string_view token);
 

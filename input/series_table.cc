@@ -55,7 +55,9 @@ bool skip_lines(textio::Console& console, textio::LineReader& file, long long ls
 }
 
 bool number_like(std::string_view token) {
-  if (token.empty() || std::isspace(static_cast<unsigned char>(token[0])))
+  // Hexadecimal (which strtod reads) is an identifier in a data file.
+  if (token.empty() || std::isspace(static_cast<unsigned char>(token[0])) ||
+      token.find_first_of("xX") != std::string_view::npos)
     return false;
   const std::string text(token);
   char* end = nullptr;
