@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <utility>
 
 #include "common/memory.h"
+#include "common/text.h"
 #include "recon/recon.h"
 #include "spectral/gaps.h"
 #include "spectral/lines.h"
@@ -71,7 +73,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
     case SamplingChoice::even: method = even ? SpectrumMethod::even : SpectrumMethod::mean_step; break;
     case SamplingChoice::gaps:
       if (sampling.kind == spectral::SamplingClass::uneven)
-        return Status::failure(" Series " + name +
+        return Status::failure(" Series" + spaced(name) +
                                " has uneven steps, not a regular grid with gaps; the missing-data "
                                "method cannot analyse it (the uneven method or interpolation can).");
       method = SpectrumMethod::gaps;
@@ -82,6 +84,27 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
       break;
   }
 
+  // A record whose gaps cover most of its span is analysed as asked, but
+  // its resolution is that of the whole span while its values cover little
+  // of it: the user hears so.
+  const std::string covered = " the spectrum rests on the values there are, and its frequency "
+                              "resolution is that of the whole span.";
+  if (sampling.kind == spectral::SamplingClass::gaps &&
+      sampling.missing > static_cast<std::int64_t>(series.y.size())) {
+    warn(" Series" + spaced(name) + " has gaps over more than half its span: " +
+         std::to_string(sampling.missing) + " of " +
+         std::to_string(sampling.missing + static_cast<std::int64_t>(series.y.size())) +
+         " samples on its median step are missing;" + covered);
+  } else if (sampling.kind == spectral::SamplingClass::uneven && series.time.size() > 1) {
+    double widest = 0.0;
+    for (std::size_t i = 1; i < series.time.size(); ++i)
+      widest = std::max(widest, series.time[i] - series.time[i - 1]);
+    const double whole = series.time.back() - series.time.front();
+    if (widest > 0.5 * whole)
+      warn(" Series" + spaced(name) + " has a gap of " + textio::free_real(widest) +
+           ", more than half its span of " + textio::free_real(whole) + ";" + covered);
+  }
+
   std::vector<std::int64_t> grid;
   std::vector<float> y = std::move(series.y);
   std::vector<double> time = std::move(series.time);
@@ -90,7 +113,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
   if (method == SpectrumMethod::gaps) {
     spectral::grid_positions(time, sampling.median_step, grid);
     if (grid.back() >= INT_MAX)
-      return Status::failure(" Series " + name + " spans " + std::to_string(grid.back() + 1) +
+      return Status::failure(" Series" + spaced(name) + " spans " + std::to_string(grid.back() + 1) +
                              " steps; the missing-data method takes at most " +
                              std::to_string(INT_MAX) + ".");
     // The grid's step is the span over its positions: calendar steps vary
@@ -101,18 +124,18 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
                                               static_cast<double>(grid.back()))
                          : static_cast<float>(sampling.median_step);
   } else if (method == SpectrumMethod::mean_step) {
-    warn(" Series " + name + " has " + class_words(sampling.kind) +
+    warn(" Series" + spaced(name) + " has " + class_words(sampling.kind) +
          "; its values are analysed as if evenly spaced, at the mean step " +
          textio::free_real(dt) + ".");
   } else if (method == SpectrumMethod::interpolate) {
     const double step = sampling.median_step;
     const std::size_t m = spectral::interpolated_length(time, step);
     if (m >= static_cast<std::size_t>(INT_MAX))
-      return Status::failure(" Series " + name + " interpolated to its median step would have " +
+      return Status::failure(" Series" + spaced(name) + " interpolated to its median step would have " +
                              std::to_string(m) + " values; the engine takes at most " +
                              std::to_string(INT_MAX) + ".");
     if (Status fits = check_memory(static_cast<std::uint64_t>(m) * 16,
-                                   "Interpolating series " + name + " to " + std::to_string(m) +
+                                   "Interpolating series" + spaced(name) + " to " + std::to_string(m) +
                                        " values");
         !fits)
       return fits;
@@ -124,7 +147,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
     time = std::move(grid_time);
     time_single = single_times(time);
     dt = static_cast<float>(step);
-    warn(" Series " + name + " is interpolated linearly to its median step " +
+    warn(" Series" + spaced(name) + " is interpolated linearly to its median step " +
          textio::free_real(dt) + " (" + std::to_string(m) +
          " values); interpolation removes power at high frequencies.");
   } else if (method == SpectrumMethod::uneven) {
@@ -164,7 +187,7 @@ std::string method_name(SpectrumMethod method) {
 }
 
 std::string sampling_line(const AnalysisRecord& r) {
-  const std::string name = " Series " + trimmed_title(r.title);
+  const std::string name = " Series" + spaced(trimmed_title(r.title));
   if (r.method == SpectrumMethod::gaps) {
     const std::int64_t positions = r.grid.empty() ? 0 : r.grid.back() + 1;
     return name + " has gaps: " + std::to_string(positions - r.npts) + " of " +
@@ -181,7 +204,7 @@ std::string sampling_line(const AnalysisRecord& r) {
 Status check_reconstruction(const AnalysisRecord& r) {
   if (r.method != SpectrumMethod::gaps && r.method != SpectrumMethod::uneven)
     return Status::success();
-  const std::string name = " Series " + trimmed_title(r.title);
+  const std::string name = " Series" + spaced(trimmed_title(r.title));
   if (r.sampling.kind == spectral::SamplingClass::even)
     return Status::failure(name + " is analysed by the " +
                            (r.method == SpectrumMethod::gaps ? "missing-data" : "Lomb-Scargle") +
@@ -262,10 +285,29 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
   return s;
 }
 
+Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSettings& settings) {
+  // The Lomb-Scargle method lays its own frequency grid; its engine's check
+  // stands.
+  if (!r.fsmooth_derived || !(settings.irobust == 1 || settings.inoise == 2) ||
+      r.method == SpectrumMethod::uneven)
+    return Status::success();
+  const spectral::Grid grid = spectral::frequency_grid(settings);
+  if (grid.nfv < 1 || !(grid.df > 0.0f)) return Status::success();
+  const double entries = std::floor(static_cast<double>(settings.fsmooth / grid.df));
+  if (!(entries > grid.nfv)) return Status::success();
+  return Status::failure(
+      " The median smoothing width " + textio::free_real(settings.fsmooth) +
+      ", derived as the larger of the bandwidth " + textio::free_real(r.bndwdth) +
+      " and a fifth of the band, spans " + std::to_string(static_cast<long long>(entries)) +
+      " frequencies, more than the " + std::to_string(grid.nfv) +
+      " of the band; a lower resolution or a longer record narrows the bandwidth.");
+}
+
 Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinements& refinements,
                     spectral::SpecSession* session) {
   spectral::SpecSettings settings = spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) = refinements.engine;
+  if (Status smoothing = check_derived_smoothing(r, settings); !smoothing) return smoothing;
   Status status;
   // The tapered record, for the lines between the transform's bins: the
   // gap tapers of the missing-data plan, or the tapers of the evenly spaced

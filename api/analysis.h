@@ -86,6 +86,13 @@ void apply_signal(AnalysisRecord& r);
 // The engine settings of the record's analysis settings.
 spectral::SpecSettings spec_settings(const AnalysisRecord& r);
 
+// The refusal of a smoothing width that no one gave (r.fsmooth_derived)
+// and that spans more frequencies than the band of `settings` holds: it is
+// then the bandwidth, and the message says so rather than ask for a width
+// the user never chose. Success otherwise (and for the Lomb-Scargle method,
+// whose grid is its own), leaving every other check to the engine.
+Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSettings& settings);
+
 // What a spectrum run may do beyond the record's settings (the command
 // line's significance options); the defaults give the dialogue's run.
 struct RunRefinements {

@@ -53,6 +53,9 @@ struct AnalysisRecord {
   float fmax = 0.0f;
   float frange = 0.0f;    // fmax - fmin
   float fsmooth = 0.0f;   // median smoothing width
+  // fsmooth follows from the band and the bandwidth, no width having been
+  // given (command line and library; the dialogue always asks for one).
+  bool fsmooth_derived = false;
   int inoise = 0;         // 0 red, 1 white, 2 locally-white noise
   int irobust = 0;        // 0 raw, 1 robust background
   int ilogfit = 0;        // 0 linear, 1 log misfit

@@ -101,6 +101,7 @@ std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming na
     r.isignal = *a.signal;
     apply_signal(r);
   }
+  r.fsmooth_derived = !a.smoothing;
   if (a.noise || a.background || a.smoothing || a.fit) {
     r.inoise = a.noise.value_or(r.inoise);
     r.irobust = a.background.value_or(r.irobust);

@@ -65,6 +65,15 @@ struct ReconOptions {
   bool constraint_given = false;
 };
 
+// The fewest and most surrogates of Monte Carlo levels, and why the fewest
+// are so many: n surrogates rank the series' value among n + 1, so the
+// highest level they can place is n / (n + 1), which reaches 95 % only from
+// n = 19 (with fewer, the 95 % level would be the largest surrogate by fiat).
+inline constexpr int kFewestSurrogates = 19;
+inline constexpr int kMostSurrogates = 100000;
+inline constexpr std::string_view kFewestSurrogatesReason =
+    "fewer than 19 surrogates cannot place a 95 % level: n of them reach at most n/(n+1)";
+
 // How messages name an option: as the command line spells it
 // ("--median-bias-correction", "--background raw") or as a keyword of the
 // library's functions ("median_bias_correction", "background='raw'").

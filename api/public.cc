@@ -9,6 +9,7 @@
 #include "api/options.h"
 #include "api/reading.h"
 #include "api/results.h"
+#include "common/text.h"
 #include "input/layouts.h"
 #include "spectral/coherence.h"
 #include "spectral/evolutive.h"
@@ -77,8 +78,10 @@ Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceO
   g.exact_concentrations = s.concentrations == Concentrations::exact;
   g.median_bias_correction = s.median_bias_correction;
   g.montecarlo = s.significance == Significance::montecarlo;
-  if (s.surrogates < 1 || s.surrogates > 100000)
-    return Status::failure(out_of_range("surrogates", s.surrogates, 1, 100000));
+  if (s.surrogates < api::kFewestSurrogates || s.surrogates > api::kMostSurrogates)
+    return Status::failure(out_of_range("surrogates", s.surrogates, api::kFewestSurrogates,
+                                        api::kMostSurrogates) +
+                           " (" + std::string(api::kFewestSurrogatesReason) + ")");
   g.surrogates = s.surrogates;
   g.surrogates_given = s.surrogates != 1000;
   g.seed = s.seed;
@@ -229,8 +232,8 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
   if (Status possible = api::check_reconstruction(r); !possible) return refusal(possible.message);
   if (spectrum.length != r.npts || spectrum.dt != r.dt)
     return Status::failure(fmt::format(
-        "the spectrum is of {} values at step {}, the series {} has {} values at step {}",
-        spectrum.length, spectrum.dt, series.name, r.npts, r.dt));
+        "the spectrum is of {} values at step {}, the series{} has {} values at step {}",
+        spectrum.length, spectrum.dt, spaced(series.name), r.npts, r.dt));
   // The signals list of the spectrum run, as the run left it.
   r.nsig = static_cast<int>(std::min<std::size_t>(spectrum.peaks.size(), api::nsigmax));
   for (std::size_t k = 0; k < static_cast<std::size_t>(r.nsig); ++k) {
@@ -287,7 +290,8 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
   if (Status s = prepare(series, settings, whole, refinements, notes); !s) return s;
   if (whole.method != api::SpectrumMethod::even)
     return Status::failure(fmt::format(
-        "the series {} has {}: evolutive spectra take evenly spaced records only", series.name,
+        "the series{} has {}: evolutive spectra take evenly spaced records only",
+        spaced(series.name),
         whole.sampling.kind == spectral::SamplingClass::gaps ? "gaps" : "uneven steps"));
   if (settings.significance == Significance::montecarlo || settings.jackknife)
     return Status::failure("evolutive spectra take neither Monte Carlo levels nor the jackknife");
@@ -323,6 +327,8 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
         "step {} moves the window by less than one value (the time step is {})", step, whole.dt));
   spectral::SpecSettings engine = api::spec_settings(r);
   static_cast<spectral::SpecRefinements&>(engine) = refinements.engine;
+  if (Status smoothing = api::check_derived_smoothing(r, engine); !smoothing)
+    return refusal(smoothing.message);
 
   Evolutive out;
   out.name = series.name;
@@ -359,6 +365,10 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
 
 Result<Coherence> coherence(const Series& a, const Series& b,
                             const CoherenceSettings& settings) {
+  if (settings.surrogates < api::kFewestSurrogates || settings.surrogates > api::kMostSurrogates)
+    return Status::failure(out_of_range("surrogates", settings.surrogates,
+                                        api::kFewestSurrogates, api::kMostSurrogates) +
+                           " (" + std::string(api::kFewestSurrogatesReason) + ")");
   // Each series is prepared as spectrum() prepares it, for its times and
   // sampling class.
   api::AnalysisRecord records[2];

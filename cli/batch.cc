@@ -50,6 +50,20 @@ bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& e
   return api::read_file(in.file, read_options(in), api::Naming::options, table, error);
 }
 
+void report_reading(const input::SeriesTable& table, const std::string& program,
+                    std::ostream& err) {
+  for (const auto& column : table.skipped_columns)
+    err << program << ": column " << column.name << " gives no series: " << column.reason << "\n";
+  for (const auto& note : table.notes) err << program << ": note: " << note << "\n";
+}
+
+void set_lines(const input::SeriesTable& table, std::size_t index, SeriesResult& result) {
+  const input::Series& series = table.series[index];
+  if (series.time.empty() || series.values.empty()) return;
+  result.first_line = series.lines.line(0);
+  result.last_line = series.lines.line(series.values.size() - 1);
+}
+
 bool create_output_folder(const std::string& folder, std::string& error) {
   std::error_code code;
   std::filesystem::create_directories(folder, code);
@@ -151,6 +165,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     err << "quorvane: " << error << "\n";
     return kUsageError;
   }
+  report_reading(table, "quorvane", err);
   if (const int signal = interruption(); signal != 0) {
     err << "quorvane: " << interruption_message(signal) << "\n";
     return interrupted_status(signal);
@@ -216,6 +231,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     err << "quorvane: " << interruption_message(signal) << "\n";
     return interrupted_status(signal);
   }
+  for (std::size_t i = 0; i < chosen.size(); ++i) set_lines(table, chosen[i], results[i]);
   int status = kAllAnalysed;
   for (const auto& result : results) {
     for (const auto& warning : result.warnings)
@@ -226,7 +242,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     err << "quorvane: series " << result.number << " (" << result.name
         << ") failed: " << result.message << "\n";
   }
-  if (!write_file_atomically(folder + "/summary.json", summary_text(options, results), error)) {
+  if (!write_file_atomically(folder + "/summary.json", summary_text(options, results, table), error)) {
     err << "quorvane: " << error << "\n";
     status = kSomeFailed;
   }

@@ -11,6 +11,8 @@
 
 namespace quorvane::cli {
 
+struct SeriesResult;
+
 // Exit statuses of the command line.
 inline constexpr int kAllAnalysed = 0;
 inline constexpr int kSomeFailed = 1;
@@ -34,6 +36,17 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err);
 // `input`, replacing `table`; false with the reason (naming the file and
 // the layout, with the reader's own lines) when it cannot.
 bool read_file(const InputOptions& input, input::SeriesTable& table, std::string& error);
+
+// Tells on `err`, each line after `program` and ": ", what the reading of
+// `table` passed over (a column that gave no series, with the reason) or
+// decided on its own (a block of values ended early), so that no column or
+// line is lost without a word.
+void report_reading(const input::SeriesTable& table, const std::string& program,
+                    std::ostream& err);
+
+// The file lines of the first and last value of series `index` of `table`
+// into `result`, when its layout keeps them.
+void set_lines(const input::SeriesTable& table, std::size_t index, SeriesResult& result);
 
 // Creates the output folder (and its parents) when missing; false with a
 // message naming --out when it cannot.

@@ -98,9 +98,11 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
            o.surrogates = v;
            o.surrogates_given = true;
          },
-         "Surrogate pairs of the Monte Carlo levels (default 1000)")
-      ->transform(whole_number(from_to(1, 100000),
-                               "a whole number of surrogate pairs from 1 to 100000"))
+         "Surrogate pairs of the Monte Carlo levels, at least 19 (with fewer no 95 % level "
+         "can be placed) (default 1000)")
+      ->transform(whole_number(from_to(api::kFewestSurrogates, api::kMostSurrogates),
+                               "a whole number of surrogate pairs from 19 to 100000 (" +
+                                   std::string(api::kFewestSurrogatesReason) + ")"))
       ->type_name("M")
       ->group(significance);
   app.add_option_function<std::uint64_t>(
@@ -241,7 +243,8 @@ Json record_json(const Record& r, const InputOptions& input) {
 }
 
 Json coherence_summary(const CoherenceOptions& o, const InputOptions& input_b, const Record& a,
-                       const Record& b, const PairResult& p) {
+                       const Record& b, const PairResult& p, const input::SeriesTable& table_a,
+                       const input::SeriesTable& table_b) {
   Json summary;
   summary["program"] = "quorvane";
   summary["version"] = QUORVANE_VERSION;
@@ -251,6 +254,8 @@ Json coherence_summary(const CoherenceOptions& o, const InputOptions& input_b, c
   input["b"] = input_json(input_b);
   input["a"].erase("series");
   input["b"].erase("series");
+  add_reading(input["a"], table_a);
+  add_reading(input["b"], table_b);
   summary["input"] = input;
   const spectral::CoherenceSettings& s = p.settings;
   Json settings;
@@ -442,6 +447,8 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   if (!read_file(o.a, table_a, error)) return usage(error);
   const bool two_files = !o.b.file.empty();
   if (two_files && !read_file(input_b, table_b, error)) return usage(error);
+  report_reading(table_a, "quorvane coherence", err);
+  if (two_files) report_reading(table_b, "quorvane coherence", err);
   const input::SeriesTable& from_b = two_files ? table_b : table_a;
   Record a, b;
   if (!pick(table_a, o.series_a, 0, o.a.file, a, error) ||
@@ -483,7 +490,7 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   int status = p.ok ? kAllAnalysed : kSomeFailed;
   if (!p.ok) err << "quorvane coherence: " << a.name << " and " << b.name << ": " << p.message << "\n";
   const std::string summary =
-      coherence_summary(o, input_b, a, b, p).dump(2, ' ', false, Json::error_handler_t::replace) +
+      coherence_summary(o, input_b, a, b, p, table_a, two_files ? table_b : table_a).dump(2, ' ', false, Json::error_handler_t::replace) +
       "\n";
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
     err << "quorvane coherence: " << error << "\n";

@@ -290,6 +290,10 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   spectral::SpecSettings settings = api::spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) =
       api::run_refinements(options_.common.significance).engine;
+  if (Status smoothing = api::check_derived_smoothing(r, settings); !smoothing) {
+    fail(smoothing.message.substr(1));
+    return;
+  }
   count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
   if (!open_files()) return;
   Status status = spectral::evolutive_spectrum(
@@ -335,12 +339,14 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   result.files.push_back(name);
 }
 
-Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& results) {
+Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& results,
+                    const input::SeriesTable& table) {
   Json summary;
   summary["program"] = "quorvane";
   summary["version"] = QUORVANE_VERSION;
   summary["command"] = "evolve";
   summary["input"] = input_json(o.common.input);
+  add_reading(summary["input"], table);
   Json settings;
   settings["window"] = json_number(o.window);
   settings["step"] = json_number(o.step);
@@ -359,6 +365,7 @@ Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& res
     block["number"] = s.number;
     block["status"] = s.ok ? "ok" : "failed";
     if (!s.ok) block["message"] = s.message;
+    add_lines(block, s);
     if (s.npts > 0) {
       block["npts"] = s.npts;
       block["dt"] = json_number(s.dt);
@@ -457,6 +464,7 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
     err << "quorvane evolve: " << error << "\n";
     return kUsageError;
   }
+  report_reading(table, "quorvane evolve", err);
   if (plots != "none" && display::file_device(plots).empty()) {
     err << "quorvane evolve: --plots: this PLplot has no device that writes " << plots
         << " files\n";
@@ -479,6 +487,7 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
     s.number = chosen[i] + 1;
     s.name = table.series[chosen[i]].name;
     while (!s.name.empty() && s.name.back() == ' ') s.name.pop_back();
+    set_lines(table, chosen[i], s);
     try {
       EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
     } catch (const std::exception& failure) {
@@ -499,7 +508,7 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
         << ") failed: " << result.series.message << "\n";
   }
   const std::string summary =
-      evolve_summary(options, results).dump(2, ' ', false, Json::error_handler_t::replace) +
+      evolve_summary(options, results, table).dump(2, ' ', false, Json::error_handler_t::replace) +
       "\n";
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
     err << "quorvane evolve: " << error << "\n";

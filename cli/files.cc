@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <set>
 
@@ -33,6 +34,24 @@ void append_number_text(std::string& text, float value) {
   fmt::format_to(std::back_inserter(text), "{}", value);
 }
 
+namespace {
+
+// The longest stem: two of them, joined by "__", name a pair's files, and
+// with the longest suffix and a temporary file's marks they stay within the
+// 255 bytes a file name may have.
+constexpr std::size_t kStemBytes = 100;
+
+// A stem beyond kStemBytes keeps its beginning and ends in the FNV-1a hash
+// of the whole name, so that long names alike in their beginning stay apart.
+std::string shortened_stem(const std::string& stem, const std::string& title) {
+  if (stem.size() <= kStemBytes) return stem;
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : title) hash = (hash ^ c) * 16777619u;
+  return stem.substr(0, kStemBytes - 9) + fmt::format("-{:08x}", hash);
+}
+
+}  // namespace
+
 std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
   const auto folded = [](std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -42,7 +61,7 @@ std::vector<std::string> unique_stems(const std::vector<std::string>& titles) {
   std::vector<std::string> stems;
   stems.reserve(titles.size());
   for (const auto& title : titles) {
-    std::string base = display::file_stem(title);
+    std::string base = shortened_stem(display::file_stem(title), title);
     if (base.front() == '.') base.front() = '_';
     std::string stem = base;
     for (int suffix = 2; taken.count(folded(stem)) != 0; ++suffix)

@@ -22,7 +22,9 @@ void append_number_text(std::string& text, float value);
 // '.' replaced so that no file is hidden), and a numeric suffix ("_2",
 // "_3", ...) on a stem already taken. Stems differing only in letter case
 // count as taken, so that no two series share files on a file system that
-// ignores case.
+// ignores case. A stem beyond 100 bytes keeps its first 91 and ends in "-"
+// and a hash of the whole name (8 hexadecimal digits), so that every file
+// name stays within what file systems take.
 std::vector<std::string> unique_stems(const std::vector<std::string>& titles);
 
 // Writes `content` to `path`: to a new temporary file in the same folder

@@ -445,9 +445,12 @@ void add_significance_options(CLI::App& app, Options& o) {
                                  g.surrogates = v;
                                  g.surrogates_given = true;
                                },
-                               "Surrogate series of --significance montecarlo (default 1000)")
-      ->transform(whole_number(from_to(1, 100000),
-                               "a whole number of surrogate series from 1 to 100000"))
+                               "Surrogate series of --significance montecarlo, at least 19 (with "
+                               "fewer no 95 % level can be placed) (default 1000)")
+      ->transform(whole_number(
+          from_to(api::kFewestSurrogates, api::kMostSurrogates),
+          "a whole number of surrogate series from 19 to 100000 (" +
+              std::string(api::kFewestSurrogatesReason) + ")"))
       ->type_name("M")
       ->group(group);
   app.add_option_function<std::uint64_t>("--seed",

@@ -32,6 +32,9 @@ struct SeriesResult {
   // precision time where single precision tells the times apart (so it
   // reads as it always has), else the double time.
   double first_time = 0.0;
+  // The file lines of the first and last value, for the layouts whose
+  // values carry their lines (two and multiple columns, csv); 0 otherwise.
+  std::size_t first_line = 0, last_line = 0;
   // settings members only: those used, with the sampling and method
   api::AnalysisRecord settings;
   bool montecarlo = false;  // the peaks carry band-wide significances

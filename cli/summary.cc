@@ -123,6 +123,22 @@ Json settings_block(const Options& o) {
 
 }  // namespace
 
+void add_reading(Json& input, const input::SeriesTable& table) {
+  if (table.iform == 8 || !table.skipped_columns.empty()) {
+    Json skipped = Json::array();
+    for (const auto& column : table.skipped_columns)
+      skipped.push_back({{"name", column.name}, {"reason", column.reason}});
+    input["skipped_columns"] = skipped;
+  }
+  if (!table.notes.empty()) input["notes"] = table.notes;
+}
+
+void add_lines(Json& block, const SeriesResult& s) {
+  if (s.first_line == 0) return;
+  block["first_line"] = s.first_line;
+  block["last_line"] = s.last_line;
+}
+
 Json series_settings_json(const api::AnalysisRecord& r) {
   Json block;
   block["resolution"] = r.p;
@@ -161,6 +177,7 @@ Json series_block(const SeriesResult& s) {
   block["number"] = s.number;
   block["status"] = s.ok ? "ok" : "failed";
   if (!s.ok) block["message"] = s.message;
+  add_lines(block, s);
   if (s.npts > 0) {
     block["npts"] = s.npts;
     block["dt"] = json_number(s.dt);
@@ -220,11 +237,13 @@ Json spectrum_attributes(const Options& options, const SeriesResult& s) {
   return attributes;
 }
 
-std::string summary_text(const Options& options, const std::vector<SeriesResult>& results) {
+std::string summary_text(const Options& options, const std::vector<SeriesResult>& results,
+                         const input::SeriesTable& table) {
   Json summary;
   summary["program"] = "quorvane";
   summary["version"] = QUORVANE_VERSION;
   summary["input"] = input_json(options.input);
+  add_reading(summary["input"], table);
   summary["settings"] = settings_block(options);
   Json series = Json::array();
   for (const auto& result : results) series.push_back(series_block(result));

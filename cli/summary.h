@@ -8,6 +8,7 @@
 
 #include "cli/options.h"
 #include "cli/series_run.h"
+#include "input/series_table.h"
 
 namespace quorvane::cli {
 
@@ -25,10 +26,18 @@ using Json = nlohmann::ordered_json;
 Json json_number(float value);
 // The input file, its layout, the layout's parameters and the series chosen.
 Json input_json(const InputOptions& input);
+// Adds to an input block what the reading of `table` passed over or
+// decided on its own: "skipped_columns" (name and reason of each column of
+// a csv file that gave no series; always there for csv) and "notes" (lines
+// that ended a block early; only when there are some).
+void add_reading(Json& input, const input::SeriesTable& table);
+// Adds "first_line" and "last_line" to a series block when they are known.
+void add_lines(Json& block, const SeriesResult& s);
 // The analysis settings a series was run with.
 Json series_settings_json(const api::AnalysisRecord& r);
 
-std::string summary_text(const Options& options, const std::vector<SeriesResult>& results);
+std::string summary_text(const Options& options, const std::vector<SeriesResult>& results,
+                         const input::SeriesTable& table = {});
 
 // What a spectrum file holds besides its columns, as the summary records it
 // for an analysed series `s`: program, version, the input block, the

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/reader_support.h"
@@ -97,10 +98,64 @@ bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   return read_two_columns(console, file, table);
 }
 
+namespace {
+
+// Split blocks told one by one; beyond these, only their count.
+constexpr std::size_t kToldSplits = 10;
+
+// The first blank-, tab- or comma-separated token of `line`.
+std::string_view first_token(std::string_view line) {
+  const std::size_t start = line.find_first_not_of(" \t,");
+  if (start == std::string_view::npos) return {};
+  const std::size_t end = line.find_first_of(" \t,", start);
+  return line.substr(start, end == std::string_view::npos ? end : end - start);
+}
+
+// The trimmed text of a line for a message, at most 60 bytes of it.
+std::string line_excerpt(std::string_view line) {
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return {};
+  line = line.substr(start, line.find_last_not_of(" \t\r") - start + 1);
+  if (line.size() <= 60) return std::string(line);
+  std::size_t cut = 60;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(line.substr(0, cut)) + "...";
+}
+
+std::string trimmed_name(std::string name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+}  // namespace
+
 bool read_two_columns(textio::Console& /*messages*/, textio::LineReader& file, SeriesTable& table) {
   table.series.clear();
+  table.notes.clear();
   std::string header;
+  bool ended_by_a_line = false;  // the last block ended at a line read again as a header
+  std::size_t splits = 0;
   while (file.next_line(header)) {
+    // A block ends at the first line that is not two numbers, which starts
+    // the next block. That line is normally the next header; one that
+    // begins with a number (an infinite, NaN or out-of-range time, or a
+    // time without a readable value) splits the record where the user
+    // expects none, so the split is told.
+    if (ended_by_a_line && !table.series.empty() && number_like(first_token(header)) &&
+        ++splits <= kToldSplits) {
+      const Series& before = table.series.back();
+      const std::size_t line = file.position();
+      const std::string ended =
+          before.values.empty()
+              ? "' has no values"
+              : "' ends at line " + std::to_string(before.lines.line(before.values.size() - 1));
+      table.notes.push_back(
+          "Line " + std::to_string(line) + " ('" + line_excerpt(header) +
+          "') holds no readable time and value: series '" + trimmed_name(before.name) + ended +
+          ", and the lines after it form a new series named '" +
+          trimmed_name(name8(header.size() > 8 ? header.substr(8) : "")) +
+          "' (characters 9-16 of that line, read as a block header)");
+    }
     // "(2a)": columns 1-8 name the x column, columns 9-16 the y column.
     Series pair;
     pair.x_name = name8(header);
@@ -122,8 +177,13 @@ bool read_two_columns(textio::Console& /*messages*/, textio::LineReader& file, S
       pair.values.push_back(y);
     }
     table.series.push_back(std::move(pair));
+    ended_by_a_line = status == ReadStatus::Error;
     end_block(file, status);
   }
+  if (splits > kToldSplits)
+    table.notes.push_back(std::to_string(splits - kToldSplits) +
+                          " more lines holding no readable time and value split the record "
+                          "the same way");
   return true;
 }
 

@@ -97,6 +97,24 @@ std::string number_text(const std::string& cell, char separator) {
   return pointed;
 }
 
+// A header name as messages and results show it: names beyond 1000 bytes
+// (which no one reads whole, and which would flood every message that names
+// the column) keep their first 1000 bytes, cut at a character boundary, and
+// an ellipsis.
+constexpr std::size_t kShownNameBytes = 1000;
+
+std::string shown_name(const std::string& name) {
+  if (name.size() <= kShownNameBytes) return name;
+  std::size_t cut = kShownNameBytes;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut) + "...";
+}
+
+// A cell shown in a message: at most 40 bytes of it.
+std::string cell_excerpt(const std::string& cell) {
+  return cell.size() <= 40 ? cell : shown_name(cell.substr(0, 40)) + "...";
+}
+
 int whole_part(double time) {
   const auto narrow = static_cast<float>(time);
   if (!(narrow > static_cast<float>(INT_MIN) && narrow < static_cast<float>(INT_MAX))) return 0;
@@ -112,6 +130,8 @@ struct Candidate {
   bool named = false;
   enum class Kind { Undecided, Numeric, Text } kind = Kind::Undecided;
   Series series;
+  std::string first_text = {};  // a Text column's first cell, and its line
+  std::size_t first_text_line = 0;
 };
 
 std::string column_label(std::size_t column, const std::vector<std::string>& names) {
@@ -125,6 +145,7 @@ std::string column_label(std::size_t column, const std::vector<std::string>& nam
 bool read_csv(textio::Console& messages, textio::LineReader& file, const std::string& time_column,
               const std::vector<std::string>& value_columns, SeriesTable& table) {
   table.series.clear();
+  table.skipped_columns.clear();
   std::string line;
   bool have_header = false;
   while (!have_header && file.next_line(line)) have_header = !trimmed(line).empty();
@@ -137,15 +158,18 @@ bool read_csv(textio::Console& messages, textio::LineReader& file, const std::st
   const char separator = detect_separator(line);
   std::vector<std::string> names;
   split_cells(line, separator, names);
+  // Names are matched whole and shown shortened.
+  std::vector<std::string> shown;
+  for (const auto& name : names) shown.push_back(shown_name(name));
   const auto find = [&names](const std::string& wanted) {
     const std::string_view name = trimmed(wanted);
     for (std::size_t c = 0; c < names.size(); ++c)
       if (names[c] == name) return c;
     return names.size();
   };
-  const auto listed = [&names] {
+  const auto listed = [&shown] {
     std::string text;
-    for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+    for (const auto& name : shown) text += (text.empty() ? "" : ", ") + name;
     return text;
   };
 
@@ -196,8 +220,14 @@ bool read_csv(textio::Console& messages, textio::LineReader& file, const std::st
     // Cells left out at the end of a row are missing.
     cells.resize(names.size());
     const auto bad_cell = [&](std::size_t column) {
-      messages.line(" Line " + std::to_string(at) + ", " + column_label(column, names) + ": '" +
-                    cells[column] + "' is neither a number nor a missing value (empty, NA or NaN).");
+      const std::string& cell = cells[column];
+      const std::string what =
+          number_like(number_text(cell, separator))
+              ? "is a number beyond single precision or not finite (values must be finite and at "
+                "most about 3.4e38 in size)"
+              : "is neither a number nor a missing value (empty, NA or NaN)";
+      messages.line(" Line " + std::to_string(at) + ", " + column_label(column, shown) + ": '" +
+                    cell_excerpt(cell) + "' " + what + ".");
       return false;
     };
     double time = 0.0;
@@ -209,16 +239,23 @@ bool read_csv(textio::Console& messages, textio::LineReader& file, const std::st
       const std::string& cell = cells[candidate.column];
       if (is_missing(cell)) continue;
       float value = 0.0f;
-      if (!textio::parse_real(number_text(cell, separator), value)) {
-        if (candidate.kind == Candidate::Kind::Numeric) return bad_cell(candidate.column);
+      const std::string text = number_text(cell, separator);
+      if (!textio::parse_real(text, value)) {
+        // A number out of range (inf, 1e39) first in its column still makes
+        // the column one of numbers, refused at that cell: taking it for text
+        // would pass the whole column over.
+        if (candidate.kind == Candidate::Kind::Numeric || number_like(text))
+          return bad_cell(candidate.column);
         candidate.kind = Candidate::Kind::Text;
+        candidate.first_text = cell;
+        candidate.first_text_line = at;
         continue;
       }
       candidate.kind = Candidate::Kind::Numeric;
       if (time_missing) {
-        messages.line(" Line " + std::to_string(at) + ", " + column_label(time_at, names) +
+        messages.line(" Line " + std::to_string(at) + ", " + column_label(time_at, shown) +
                       ": the time is missing for the value in " +
-                      column_label(candidate.column, names) + ".");
+                      column_label(candidate.column, shown) + ".");
         return false;
       }
       Series& series = candidate.series;
@@ -229,9 +266,18 @@ bool read_csv(textio::Console& messages, textio::LineReader& file, const std::st
   }
 
   for (Candidate& candidate : candidates) {
-    if (!candidate.named && candidate.kind != Candidate::Kind::Numeric) continue;
+    const std::string& name = shown[candidate.column];
+    if (!candidate.named && candidate.kind != Candidate::Kind::Numeric) {
+      const std::string reason =
+          candidate.kind == Candidate::Kind::Text
+              ? "text ('" + cell_excerpt(candidate.first_text) + "' on line " +
+                    std::to_string(candidate.first_text_line) + "), not numbers"
+              : "no values (every cell is missing)";
+      table.skipped_columns.push_back({name.empty() ? column_label(candidate.column, shown) : name,
+                                       reason});
+      continue;
+    }
     Series& series = candidate.series;
-    const std::string& name = names[candidate.column];
     series.name = name.empty() ? numbered_name("Col_____", static_cast<int>(candidate.column + 1))
                                : name;
     if (series.name.size() < 8) series.name.resize(8, ' ');

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "textio/console.h"
 #include "textio/layout.h"
@@ -19,6 +20,12 @@ bool skip_lines(textio::Console& console, textio::LineReader& file, long long ls
 inline void end_block(textio::LineReader& file, textio::ReadStatus status) {
   if (status == textio::ReadStatus::Error) file.back();
 }
+
+// Whether `token` reads as a number in the widest sense: a decimal or
+// exponent number of any size, or an infinity or NaN in any of their usual
+// spellings (not hexadecimal, which reads as an identifier). Tells a number the readers refuse (beyond single precision,
+// not finite) from text such as a header or a site name.
+bool number_like(std::string_view token);
 
 // The prompt " Enter number of lines to skip from top of file : " after an
 // empty line, answered with (i2).

@@ -58,6 +58,11 @@ bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& tab
 
 // The reading functions behind the dialogue readers, from the file's current
 // line (the lines to skip are already skipped). Same results as above.
+// read_two_columns also adds to table.notes a sentence for each block that
+// ends at a line beginning with a number (a time that is NaN, infinite or
+// beyond single precision, or a time without a readable value): the line
+// and its text, where the series before it ends, and the name of the series
+// the layout starts there; beyond 10 such lines, only their count.
 bool read_two_columns(textio::Console& messages, textio::LineReader& file, SeriesTable& table);
 // ncol counts the X column; a count below 2 is refused with a message.
 bool read_multiple_columns(textio::Console& messages, textio::LineReader& file, long long ncol,
@@ -73,12 +78,15 @@ bool read_monthly(textio::Console& messages, textio::LineReader& file, long long
 // first (a first column without a name, the row index R and pandas write,
 // is passed over). The series are the columns named in `value_columns`, in
 // that order, else every other column whose first cell that is not missing
-// is a number, named by its header (blank-padded to at least 8
-// characters). Empty cells, NA and NaN (any letter case) and cells left out
+// is a number (one out of range, such as inf or 1e39, included), named by
+// its header (blank-padded to at least 8 characters; beyond 1000 bytes cut
+// there, with "..."). The columns passed over (text, or no value at all)
+// are listed in table.skipped_columns with the reason. Empty cells, NA and NaN (any letter case) and cells left out
 // at the end of a row are missing: a missing value is a sample missing at
 // its row's time. With semicolons, a decimal comma reads as a point.
 // Refused with a message naming the line and column: a cell of the time
-// column or of a series that is neither a number nor missing, a missing time
+// column or of a series that is neither a number within single precision
+// nor missing, a missing time
 // beside a value, a row of more cells than the header; and a name of the
 // options that no column has.
 bool read_csv(textio::Console& messages, textio::LineReader& file, const std::string& time_column,

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/text.h"
 #include "input/reader_support.h"
 #include "input/readers.h"
 #include "textio/free_format.h"
@@ -134,7 +135,7 @@ std::string disorder_message(const std::string& name, const Series& series, std:
   const std::size_t before = series.lines.line(j - 1);
   const double time = series.time[j];
   const double previous = series.time[j - 1];
-  const std::string where = "Series " + name + ": line " + std::to_string(line) +
+  const std::string where = "Series" + spaced(name) + ": line " + std::to_string(line) +
                             " has the time " + time_text(time);
   const std::string rule = "; the times of a series must increase or decrease throughout.";
   if (time == previous)
@@ -247,13 +248,13 @@ bool finish_series(const std::string& name, std::vector<float> values, std::vect
                    std::string& error) {
   const std::size_t npts = values.size();
   if (npts < 2) {
-    error = "Series " + name + " has " + std::to_string(npts) + (npts == 1 ? " value" : " values") +
+    error = "Series" + spaced(name) + " has " + std::to_string(npts) + (npts == 1 ? " value" : " values") +
             "; at least 2 are needed.";
     return false;
   }
   std::size_t offending = 0;
   if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
-    error = offending > 0 && disorder ? disorder(offending) : "Series " + name + ":" + order.message;
+    error = offending > 0 && disorder ? disorder(offending) : "Series" + spaced(name) + ":" + order.message;
     return false;
   }
   out.y = std::move(values);
@@ -278,7 +279,7 @@ bool finish_series(const std::string& name, std::vector<float> values, std::vect
   }
   if (!(std::isfinite(out.dt) && out.dt > 0.0f) ||
       !(static_cast<float>(out.sampling.median_step) > 0.0f)) {
-    error = "Series " + name + " has a mean time step of " + textio::free_real(out.dt) +
+    error = "Series" + spaced(name) + " has a mean time step of " + textio::free_real(out.dt) +
             "; it must be positive.";
     return false;
   }
@@ -322,7 +323,7 @@ std::vector<double> series_times(const SeriesTable& table, const Series& series)
 bool prepare_series(const std::string& name, std::vector<float> values, std::vector<double> time,
                     ChosenSeries& out, std::string& error) {
   if (time.size() != values.size()) {
-    error = "Series " + name + " has " + std::to_string(time.size()) + " times and " +
+    error = "Series" + spaced(name) + " has " + std::to_string(time.size()) + " times and " +
             std::to_string(values.size()) + " values.";
     return false;
   }
@@ -330,7 +331,7 @@ bool prepare_series(const std::string& name, std::vector<float> values, std::vec
   const auto disorder = [&](std::size_t j) {
     const double now = out.time[j];
     const double before = out.time[j - 1];
-    const std::string where = "Series " + name + ": value " + std::to_string(j + 1) +
+    const std::string where = "Series" + spaced(name) + ": value " + std::to_string(j + 1) +
                               " has the time " + time_text(now);
     const std::string rule = "; the times of a series must increase or decrease throughout.";
     if (now == before) return where + ", the same as value " + std::to_string(j) + rule;

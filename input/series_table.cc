@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cfloat>
 #include <climits>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "input/reader_support.h"
@@ -50,6 +52,17 @@ bool skip_lines(textio::Console& console, textio::LineReader& file, long long ls
     }
   }
   return true;
+}
+
+bool number_like(std::string_view token) {
+  // Hexadecimal (which strtod reads) is an identifier in a data file.
+  if (token.empty() || std::isspace(static_cast<unsigned char>(token[0])) ||
+      token.find_first_of("xX") != std::string_view::npos)
+    return false;
+  const std::string text(token);
+  char* end = nullptr;
+  static_cast<void>(std::strtod(text.c_str(), &end));
+  return end == text.c_str() + text.size();
 }
 
 int last_year(int first_year, std::size_t count) {

@@ -43,10 +43,21 @@ struct Series {
   ValueLines lines = {};
 };
 
+// A column of a csv file that gave no series, and why.
+struct SkippedColumn {
+  std::string name;
+  std::string reason;  // a sentence fragment: "text ('Paris' on line 2)"
+};
+
 struct SeriesTable {
   int iform = 0;  // input format code of the last successful reading, 1-8
   int nvar = 0;   // values per row of the monthly format: the monthly time axis
   std::vector<Series> series;
+  // What a successful reading passed over or decided on its own, which the
+  // user must hear beside the results: columns that gave no series, and
+  // sentences on lines that ended a block of values early.
+  std::vector<SkippedColumn> skipped_columns;
+  std::vector<std::string> notes;
 };
 
 // The first 8 characters of `text`, blank-padded to 8.

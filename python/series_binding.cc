@@ -13,7 +13,25 @@ Series series_argument(py::handle values, double dt, py::handle time, const std:
   }
   Series series;
   series.name = name;
-  const auto y = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(values);
+  const py::module_ numpy = py::module_::import("numpy");
+  // The imaginary part would be lost without a word: refused.
+  if (numpy.attr("iscomplexobj")(values).cast<bool>())
+    throw py::type_error(
+        "values: complex numbers cannot be analysed; give a real part (values.real), a "
+        "magnitude (abs(values)) or analyse the two parts as two series");
+  // Missing samples, as a missing cell of a file: the masked entries of a
+  // numpy masked array, and the NA (or NaN) cells of a pandas series or
+  // array, which become NaN here and are dropped below with their times.
+  py::object data = py::reinterpret_borrow<py::object>(values);
+  py::object missing = py::none();
+  if (py::isinstance(values, numpy.attr("ma").attr("MaskedArray"))) {
+    missing = numpy.attr("ma").attr("getmaskarray")(values);
+    data = numpy.attr("ma").attr("getdata")(values);
+  } else if (py::hasattr(values, "isna") && py::hasattr(values, "to_numpy")) {
+    missing = numpy.attr("asarray")(values.attr("isna")(), "bool");
+    data = values.attr("to_numpy")("float64", false, numpy.attr("nan"));
+  }
+  const auto y = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(data);
   if (!y || y.ndim() != 1) throw py::type_error("values: a one-dimensional sequence of numbers");
   series.values.assign(y.data(), y.data() + y.size());
   if (time.is_none()) {
@@ -25,6 +43,21 @@ Series series_argument(py::handle values, double dt, py::handle time, const std:
     if (!t || t.ndim() != 1) throw py::type_error("time: a one-dimensional sequence of numbers");
     series.times.assign(t.data(), t.data() + t.size());
   }
+  if (!missing.is_none()) {
+    const auto gone = py::array_t<bool, py::array::c_style | py::array::forcecast>::ensure(missing);
+    if (!gone || static_cast<std::size_t>(gone.size()) != series.values.size())
+      throw py::value_error("values: the mask must have one entry per value");
+    // Times of another length are refused with the series.
+    if (series.times.size() != series.values.size()) return series;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < series.values.size(); ++i) {
+      if (gone.data()[i]) continue;
+      series.values[kept] = series.values[i];
+      series.times[kept++] = series.times[i];
+    }
+    series.values.resize(kept);
+    series.times.resize(kept);
+  }
   return series;
 }
 
@@ -35,7 +68,9 @@ void bind_series(py::module_& m) {
            }),
            py::arg("values"), py::kw_only(), py::arg("time") = py::none(), py::arg("dt") = 1.0,
            py::arg("name") = "",
-           "A series of `values` at `time` (one per value), or at 0, dt, 2 dt, ... without it.")
+           "A series of `values` at `time` (one per value), or at 0, dt, 2 dt, ... without it.\n"
+           "Masked entries of a numpy masked array and NA cells of a pandas series are missing\n"
+           "samples (the series then has gaps); complex values are refused.")
       .def_readonly("name", &Series::name)
       .def_property_readonly(
           "time", [](py::object self) { return view(self.cast<const Series&>().times, self); },

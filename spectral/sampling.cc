@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "common/text.h"
+
 namespace quorvane::spectral {
 
 namespace {
@@ -119,11 +121,11 @@ void interpolate_to_step(std::span<const double> time, std::span<const float> y,
 
 std::string unpaired_sampling(const std::string& name, const Sampling& sampling) {
   if (sampling.kind == SamplingClass::gaps)
-    return "series " + name + " has gaps (" + std::to_string(sampling.missing) +
+    return "series" + spaced(name) + " has gaps (" + std::to_string(sampling.missing) +
            " samples missing on its median step " + shortest(sampling.median_step) +
            "): coherence analyses evenly spaced records only";
   if (sampling.kind == SamplingClass::uneven)
-    return "the time steps of series " + name + " are uneven (median " +
+    return "the time steps of series" + spaced(name) + " are uneven (median " +
            shortest(sampling.median_step) + "): coherence analyses evenly spaced records only";
   return {};
 }

@@ -230,7 +230,9 @@ TEST(Options, ARefusedValueIsNamedWithWhatTheOptionAccepts) {
        "quorvane: --pad: '2.5' is not a whole number; expected 1, 2, 4 or 8 (the transform is "
        "at least FACTOR times the series length)"},
       {false, "--significance", "bootstrap", "is not one of chisquare, montecarlo"},
-      {false, "--surrogates", "0", "expected a whole number of surrogate series from 1 to 100000"},
+      {false, "--surrogates", "18",
+       "'18' is out of range; expected a whole number of surrogate series from 19 to 100000 "
+       "(fewer than 19 surrogates cannot place a 95 % level"},
       {false, "--seed", "-1", "expected a whole number from 0 to 18446744073709551615"},
       {false, "--max-peaks", "101", "expected a whole number of peaks from 0 to 100"},
       {false, "--reconstruct", "0.1,-0.2",

@@ -76,7 +76,9 @@ REFUSED = [
     (dict(median_bias_correction=1), TypeError, "median_bias_correction"),
     (dict(background="raw", median_bias_correction=True), ValueError, "median_bias_correction cannot"),
     (dict(significance="bootstrap"), ValueError, "significance"),
-    (dict(surrogates=10), ValueError, "surrogates needs significance='montecarlo'"),
+    (dict(surrogates=50), ValueError, "surrogates needs significance='montecarlo'"),
+    (dict(significance="montecarlo", surrogates=18), ValueError,
+     "surrogates must be from 19 to 100000, not 18 (fewer than 19 surrogates cannot place"),
     (dict(seed=-1), TypeError, "seed"),
     (dict(jobs=0), ValueError, "jobs must be from 1"),
     (dict(jackknife=True, tapers=1), ValueError, "jackknife needs at least 2 tapers"),
@@ -106,6 +108,40 @@ def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
 def test_series_that_cannot_be_analysed_are_refused(values, time, words):
     with pytest.raises(ValueError, match=words):
         quorvane.spectrum(values, time=time)
+
+
+def test_complex_values_are_refused_not_cut_to_their_real_part():
+    with pytest.raises(TypeError, match="complex numbers cannot be analysed"):
+        quorvane.spectrum(1j * np.sin(np.arange(64.0)))
+
+
+HOLES = [5, 6, 40]
+
+
+def _masked(y):
+    return np.ma.masked_array(y, mask=np.isin(np.arange(len(y)), HOLES))
+
+
+def _nullable(dtype):
+    def make(y):
+        import pandas as pd
+        values = pd.array(np.round(y * 100), dtype=dtype)
+        values[HOLES] = pd.NA
+        return pd.Series(values)
+    return make
+
+
+@pytest.mark.parametrize("make,scale", [(_masked, 1), (_nullable("Float64"), 100),
+                                        (_nullable("Int64"), 100)],
+                         ids=["masked", "Float64", "Int64"])
+def test_masked_and_na_samples_are_missing_at_their_times(make, scale):
+    y = np.sin(np.arange(64.0) * 0.4) + 2
+    kept = np.delete(np.arange(64), HOLES)
+    values = np.round(y * 100)[kept] if scale == 100 else y[kept]
+    expected = quorvane.spectrum(values, time=kept * 2.0)
+    s = quorvane.spectrum(make(y), dt=2.0)
+    assert (s.sampling["class"], s.sampling["method"]) == ("gaps", "missing_data_multitaper")
+    np.testing.assert_array_equal(s.estimate, expected.estimate)
 
 
 @pytest.mark.parametrize("time,sampling,kind,method,dt", [
