@@ -19,7 +19,7 @@ parallel --will-cite --halt now,fail=1 --link \
   ::: "--layout single" "--layout monthly --skip 3 --multiplier 0.01"
 
 for expected in sunspots/sunspots.spectrum.csv sunspots/sunspots.peaks.csv \
-                nino12/Cell___1.spectrum.csv nino12/Cell___1.peaks.csv \
+                nino12/nino12.spectrum.csv nino12/nino12.peaks.csv \
                 sunspots/summary.json nino12/summary.json; do
   if [ ! -s "$work/results/$expected" ]; then
     echo "missing: results/$expected"
