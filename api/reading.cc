@@ -8,6 +8,26 @@
 
 namespace quorvane::api {
 
+namespace {
+
+// The monthly and row-wise layouts have no header that names a series, so
+// their readers number them ("Cell___1", "Col____3"). Result files named so
+// say nothing of where they came from and collide between files analysed
+// into one folder; the file's own name does better: "nino12" for the only
+// series of nino12.tsf, "station_1" to "station_12" for twelve columns.
+void name_after_file(const std::string& path, input::SeriesTable& table) {
+  const std::string stem = std::filesystem::path(path).stem().string();
+  if (stem.empty()) return;
+  if (table.series.size() == 1) {
+    table.series.front().name = stem;
+    return;
+  }
+  for (std::size_t i = 0; i < table.series.size(); ++i)
+    table.series[i].name = stem + "_" + std::to_string(i + 1);
+}
+
+}  // namespace
+
 bool read_file(const std::string& path, const input::ReadOptions& options, Naming naming,
                input::SeriesTable& table, std::string& error) {
   std::error_code code;
@@ -29,7 +49,10 @@ bool read_file(const std::string& path, const input::ReadOptions& options, Namin
   } catch (const textio::EndOfInput&) {
     error = "the reader needed an answer that the options do not give";
   }
-  if (read) return true;
+  if (read) {
+    if (options.iform == 6 || options.iform == 7) name_after_file(path, table);
+    return true;
+  }
   while (!error.empty() && error.back() == ' ') error.pop_back();
   const std::string layout = input::layout_names()[static_cast<std::size_t>(options.iform - 1)];
   error = "cannot read " + path + " as " + option_value(naming, "layout", layout) + ": " + error;

@@ -24,18 +24,19 @@ import quorvane.xarray
 
 
 def demo(path):
-    """A 40 x 60 field of 600 monthly values: red noise, an annual cycle, and
-    a 3.5-year oscillation in the east; the first rows are land (NaN)."""
+    """A 20 x 30 field of 600 monthly values: red noise, an annual cycle, and
+    a 3.5-year oscillation in the east; the first rows are land (NaN). Small,
+    so that a try on one machine takes seconds."""
     rng = np.random.default_rng(0)
     t = np.arange(600) / 12.0
-    lon = np.linspace(0.0, 357.0, 60)
-    noise = rng.standard_normal((40, 60, 600))
+    lon = np.linspace(0.0, 348.0, 30)
+    noise = rng.standard_normal((20, 30, 600))
     for k in range(1, 600):
         noise[..., k] += 0.5 * noise[..., k - 1]
     field = noise + np.sin(2 * np.pi * t) + (lon[:, None] > 180) * 0.8 * np.sin(2 * np.pi * t / 3.5)
-    field[:4] = np.nan
+    field[:2] = np.nan
     xarray.Dataset({"sst": (("lat", "lon", "time"), field.astype(np.float32), {"units": "K"})},
-                   coords={"lat": np.linspace(-39, 39, 40), "lon": lon,
+                   coords={"lat": np.linspace(-38, 38, 20), "lon": lon,
                            "time": ("time", t, {"units": "year"})}).to_netcdf(path)
     print(f"wrote {path}: variable sst on lat, lon, time")
 

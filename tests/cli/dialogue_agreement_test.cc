@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         Example{example("nino12.tsf"),
                 {"--layout", "monthly", "--skip", "3", "--per-line", "12", "--multiplier", "0.01"},
                 "6\n3\n12\n0.01\n",
-                "Cell___1",
+                "nino12",
                 1950.0f,
                 1.0f / 12.0f}),
     [](const ::testing::TestParamInfo<Example>& info) {

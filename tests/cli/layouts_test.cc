@@ -57,7 +57,7 @@ std::vector<LayoutCase> layout_cases() {
       {"rows",
        rows,
        {"--layout", "rows", "--skip", "2", "--record-layout", "(1x,i4,3f6.2)", "--columns", "3"},
-       {"Col____1", "Col____2", "Col____3"},
+       {"series_1", "series_2", "series_3"},
        30,
        1.0f},
       {"csv", csv, {"--layout", "csv", "--time-column", "depth", "--value-columns", "a,b"},
