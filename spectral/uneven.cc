@@ -361,6 +361,12 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     rho = std::min(rho, std::nextafter(1.0f, 0.0f));
     band.rho0 = rho;
     band.fixed_rho = rho;
+    // The shape has mean 1 over the band and the level is the band's mean,
+    // whatever the band: the non-uniform transforms cover the band's
+    // frequencies only, and a level over everything up to half the median
+    // step would cost the transforms of all of them, where a narrow band of a
+    // long record is what this estimator keeps cheap. Nor does that
+    // frequency close the spectrum of uneven steps, whose power reaches above it.
     red_shape(time_, p.steps, tau, red.emplace(&memory));
     band.red_shape = *red;
   }
