@@ -25,14 +25,17 @@ bool same_geometry(const SpecSettings& a, const SpecSettings& b) {
 }
 
 // What one run holds beyond the plan, in bytes: the values on the grid, the
-// transform's vectors (two threads' at most), the eigencoefficients and the
-// stages' arrays of the band.
+// transform's vectors (two threads' at most), the eigencoefficients (and
+// their estimate) of the whole band 0 .. Nyquist, of which the raw red-noise
+// background of a narrower band takes its level, and the stages' arrays of
+// the band.
 std::uint64_t run_bytes(const SpecSettings& s, const Grid& g, std::uint64_t present) {
   const std::uint64_t n = static_cast<std::uint64_t>(s.npts);
   const std::uint64_t nfft = static_cast<std::uint64_t>(g.nfft);
   const std::uint64_t band = static_cast<std::uint64_t>(std::max(g.nf, 1));
+  const std::uint64_t whole = nfft / 2 + 1;
   const std::uint64_t k = static_cast<std::uint64_t>(s.nwin);
-  return 4 * n + 8 * present + 2 * 24 * nfft + 8 * band * k + 60 * band;
+  return 4 * n + 8 * present + 2 * 24 * nfft + 8 * whole * k + 4 * whole + 60 * band;
 }
 
 }  // namespace
@@ -107,12 +110,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
     constant = constant && value == 0.0f;
   }
 
-  Eigencoefficients coefficients(&memory);
-  coefficients.resize(g.nfv, s.nwin);
-  band_eigencoefficients(x, tapers_.v, s.nwin, g, band_normalisation(s), coefficients, &memory);
-
   TaperedBand band;
-  band.coefficients = &coefficients;
   band.el = tapers_.el;
   band.tapsum = tapers_.tapsum;
   // The tapers' concentrations lie well below 1 (those of tapers that must
@@ -136,6 +134,8 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
         tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / tau)) : 0.0f;
     band.rho0 = std::min(rho, std::nextafter(1.0f, 0.0f));
   }
+  Eigencoefficients coefficients(&memory);
+  tapered_band(x, tapers_.v, s, g, band, coefficients, &memory);
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     SpecSettings plain = s;

@@ -286,17 +286,23 @@ void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
   w.v = w.own_v;
 }
 
+// The high-resolution or adaptive estimate of the coefficients into s.
+void estimate_of(const SpecSettings& settings, const TaperedBand& band,
+                 const Eigencoefficients& coefficients, std::span<float> s) {
+  if (settings.iadapt == 0) {
+    hires(coefficients, band.el, s, band.hires_weights);
+  } else {
+    adwait(coefficients, band.el, band.sig2, s);
+  }
+}
+
 // The high-resolution or adaptive spectrum estimate into w.estimate; refuses
 // an estimate that overflows single precision.
 Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand& band,
                          StageWork& w) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   w.estimate.assign(nfv, 0.0f);
-  if (s.iadapt == 0) {
-    hires(*band.coefficients, band.el, w.estimate, band.hires_weights);
-  } else {
-    adwait(*band.coefficients, band.el, band.sig2, w.estimate);
-  }
+  estimate_of(s, band, *band.coefficients, w.estimate);
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
       return Status::failure(" The spectrum of this series exceeds the single-precision range;"
@@ -338,11 +344,16 @@ void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& ba
                      std::span<float>(r.jackknife_upper.data(), nfv), band.hires_weights);
 }
 
+// The mean of the first count values of an estimate, summed in order.
+float mean_level(std::span<const float> estimate, int count) {
+  float total = 0.0f;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) total += estimate[i];
+  return total / static_cast<float>(count);
+}
+
 // Mean level s0raw of the raw spectrum over the band.
 void raw_level(const Grid& g, SpecResults& r) {
-  float raw_total = 0.0f;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(g.nfv); ++i) raw_total += r.specraw0[i];
-  r.s0raw = raw_total / static_cast<float>(g.nfv);
+  r.s0raw = mean_level(r.specraw0, g.nfv);
   r.s0 = r.s0raw;
 }
 
@@ -380,6 +391,11 @@ void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
   if (s.irobust == 1) r.s0 = median_mean(g, r.specmed0);
 }
 
+// Whether the band runs from 0 to the Nyquist frequency.
+bool whole_band(const SpecSettings& s, const Grid& g) {
+  return g.i0 == 0 && s.fmax >= nyquist_frequency(s.dt);
+}
+
 // The AR(1) model of the run's band: its shape in f dt (the frequency over
 // the Nyquist frequency, whatever the band), its level kept at the band's
 // mean when the band stops short of 0 or of the Nyquist frequency.
@@ -391,7 +407,7 @@ MisfitBand ar1_band(const SpecSettings& s, const Grid& g, const SpecResults& r) 
   band.df = g.df;
   band.f0 = g.f0;
   band.ilogfit = s.ilogfit;
-  band.full_band = g.i0 == 0 && s.fmax >= band.nyquist;
+  band.full_band = whole_band(s, g);
   return band;
 }
 
@@ -420,7 +436,8 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
   if (s.isignal == 2) return;
   const MisfitBand model = ar1_band(s, g, r);
   const float fitted_level = ar1_band_level(r.s0, r.rho, model);
-  const float unfitted_level = ar1_band_level(r.s0raw, r.rho0, model);
+  const float unfitted_level =
+      band.whole_raw_level ? *band.whole_raw_level : ar1_band_level(r.s0raw, r.rho0, model);
   for (std::size_t i = 0; i < nfv; ++i) {
     const float f = static_cast<float>(i) * g.df + g.f0;
     const float cs = std::cos(kBackgroundPi * f / model.nyquist);
@@ -471,6 +488,45 @@ void band_eigencoefficients(std::span<const float> x, std::span<const float> tap
   }
   TransformBuffers buffers(nfft, memory);
   eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false);
+}
+
+void tapered_band(std::span<const float> x, std::span<const float> tapers, const SpecSettings& s,
+                  const Grid& g, TaperedBand& band, Eigencoefficients& out,
+                  std::pmr::memory_resource* memory) {
+  band.coefficients = &out;
+  const double norm = band_normalisation(s);
+  const bool raw_red = s.inoise == 0 && s.irobust == 0 && s.isignal != 2;
+  if (!raw_red || whole_band(s, g)) {
+    out.resize(g.nfv, s.nwin);
+    band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory);
+    return;
+  }
+  // The grid of the run over 0 .. Nyquist, whose entries the mean takes;
+  // the transform reaches the band's last entry too should rounding put it
+  // beyond that grid's.
+  SpecSettings whole_settings = s;
+  whole_settings.fmin = 0.0f;
+  whole_settings.fmax = nyquist_frequency(s.dt);
+  const Grid whole = frequency_grid(whole_settings);
+  Grid reach = whole;
+  reach.nfv = std::max(whole.nfv, g.i0 + g.nfv);
+  out.resize(reach.nfv, s.nwin);
+  band_eigencoefficients(x, tapers, s.nwin, reach, norm, out, memory);
+  {
+    std::pmr::vector<float> estimate(static_cast<std::size_t>(reach.nfv), 0.0f, memory);
+    estimate_of(s, band, out, estimate);
+    const float level = mean_level(estimate, whole.nfv);
+    if (std::isfinite(level)) band.whole_raw_level = level;
+  }
+  // The band's entries to the front, in the storage they were computed in.
+  const std::size_t first = out.at(g.i0, 0), count = out.at(g.nfv, 0);
+  std::copy(out.yr.begin() + static_cast<std::ptrdiff_t>(first),
+            out.yr.begin() + static_cast<std::ptrdiff_t>(first + count), out.yr.begin());
+  std::copy(out.yi.begin() + static_cast<std::ptrdiff_t>(first),
+            out.yi.begin() + static_cast<std::ptrdiff_t>(first + count), out.yi.begin());
+  out.yr.resize(count);
+  out.yi.resize(count);
+  out.count = g.nfv;
 }
 
 double variance_scale(const SpecSettings& s, double sum_of_squares) {
@@ -743,11 +799,8 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   Workspace w(&memory);
   demean(y, s, w.xdm);
   run_tapers(s, given, w, &memory);
-  w.coefficients.resize(g.nfv, s.nwin);
-  band_eigencoefficients(w.xdm, w.v, s.nwin, g, band_normalisation(s), w.coefficients, &memory);
 
   TaperedBand band;
-  band.coefficients = &w.coefficients;
   band.el = w.el;
   band.tapsum = w.tapsum;
   if (s.iadapt != 0) {
@@ -756,6 +809,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
     for (float x : w.xdm) sum_of_squares += static_cast<double>(x * x);
     band.sig2 = variance_scale(s, sum_of_squares);
   }
+  tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory);
   band.rho0 = lag1_autocorrelation(w.xdm, s);
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,

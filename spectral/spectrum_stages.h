@@ -89,6 +89,12 @@ struct TaperedBand {
   // The lag-one coefficient that starts the red-noise hypothesis (0 for the
   // other hypotheses).
   float rho0 = 0.0f;
+  // When set, the level of the raw red-noise background (the AR(1) curve of
+  // rho0): the estimate's mean over the whole band 0 .. Nyquist, for a band
+  // that is only part of it. Like rho0 it then describes the series, not the
+  // band, and zooming in leaves that background as it was. Unset, the
+  // level is the one whose mean over the band is the band's mean.
+  std::optional<float> whole_raw_level;
   // When set, the red-noise coefficient of the background is this value
   // instead of the robust fit to the running median (an estimator that has
   // fitted it with sampled_red_fit).
@@ -124,6 +130,21 @@ using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
 float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const TaperedBand& band,
                       float start, const SampledRedShape& shape,
                       std::pmr::memory_resource* memory);
+
+// The eigencoefficients of the band, as band_eigencoefficients forms them,
+// into out (grid.nfv entries of nwin tapers); band.coefficients is set to
+// &out. When the raw red-noise background is asked for (inoise 0, irobust
+// 0, isignal not 2) and the band is only part of 0 .. Nyquist, the
+// transform's bins from 0 are kept too and the estimate band asks for (its
+// el, sig2 and weights must already be set) is formed on them: its mean over
+// the entries of the band 0 .. nyquist_frequency(dt), summed as the run of
+// that band sums it, goes to band.whole_raw_level when it is finite. Those
+// bins come from the same transforms, so the whole band costs only their
+// eigencoefficients (in out's storage, the band's entries then moved to its
+// front) and their estimate.
+void tapered_band(std::span<const float> x, std::span<const float> tapers,
+                  const SpecSettings& settings, const Grid& grid, TaperedBand& band,
+                  Eigencoefficients& out, std::pmr::memory_resource* memory);
 
 // Fills the Monte Carlo levels of the run (as montecarlo_levels); called
 // only when settings.surrogates > 0. A refusal refuses the run.

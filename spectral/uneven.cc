@@ -372,6 +372,12 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     const float rho = constant ? start : sampled_red_fit(s, g, band, start, shape, &memory);
     band.fixed_rho = rho;
     tau = persistence_of(rho, s.dt);
+    // The shape has mean 1 over the band and the level is the band's mean,
+    // whatever the band: the non-uniform transforms cover the band's
+    // frequencies only, and a level over everything up to half the median
+    // step would cost the transforms of all of them, where a narrow band of a
+    // long record is what this estimator keeps cheap. Nor does that
+    // frequency close the spectrum of uneven steps, whose power reaches above it.
     red.resize(static_cast<std::size_t>(g.nfv));
     red_shape(time_, p.steps, tau, red);
     band.red_shape = red;
