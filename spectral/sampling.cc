@@ -69,6 +69,29 @@ Status sampling_of(std::span<const double> time, Sampling& out, std::size_t* off
       on_grid = false;
     if (on_grid) positions += static_cast<std::int64_t>(multiple);
   }
+  // Steps that each lie within the tolerance can still add up: a record
+  // whose step shrinks slowly down a core drifts off any one grid, and its
+  // values would be analysed at places they were not taken. Every time must
+  // lie within kDriftTolerance grid steps of its position on the grid from
+  // the first time to the last; where one does not, the drift (in grid
+  // steps) is the offset that decided.
+  if ((even || on_grid) && positions > 1) {
+    const double span = std::fabs(time[n - 1] - time[0]);
+    const double grid_step = span / static_cast<double>(positions - 1);
+    std::int64_t position = 0;
+    double largest_drift = 0.0;
+    for (std::size_t j = 1; j < n; ++j) {
+      position += static_cast<std::int64_t>(std::max(1.0, std::round(step_before(j) / median)));
+      const double expected = static_cast<double>(position) * grid_step;
+      largest_drift =
+          std::max(largest_drift, std::fabs(std::fabs(time[j] - time[0]) - expected) / grid_step);
+    }
+    if (largest_drift > kDriftTolerance) {
+      even = false;
+      on_grid = false;
+      largest_offset = std::max(largest_offset, largest_drift);
+    }
+  }
   Sampling sampling;
   sampling.median_step = median;
   sampling.largest_offset = largest_offset;

@@ -21,8 +21,10 @@ struct Sampling {
   double median_step = 0.0;  // median of the steps between neighbouring times (positive)
   std::int64_t missing = 0;  // gaps: samples missing on the grid of the median step
   bool reversed = false;     // the times decrease throughout (ages before present)
-  // The largest distance of a step from the nearest whole number (at least
-  // 1) of median steps, in median steps: what the class was decided on.
+  // What the class was decided on: the largest distance of a step from the
+  // nearest whole number (at least 1) of median steps, in median steps; or,
+  // for a record whose times drift off their grid, the largest distance of
+  // a time from its position on it, in grid steps.
   double largest_offset = 0.0;
 };
 
@@ -36,12 +38,22 @@ struct Sampling {
 // less than treating the record as uneven would.
 inline constexpr double kStepTolerance = 0.1;
 
+// How far a time may lie from its position on the grid that runs from the
+// first time to the last, in grid steps: a record whose steps drift further
+// (a core whose sampling shrinks down-core) is uneven however small each
+// step's offset. Calendar dates stay well inside it: dates as decimal years
+// lie up to three quarters of a day off a grid of 365.25-day years, which a
+// daily record sees as 0.75 steps and coarser records as less.
+inline constexpr double kDriftTolerance = 1.0;
+
 // The class of the times time[0..n-1] (n >= 2), in file order:
 // - even: every step within kStepTolerance median steps of the median step;
 // - gaps: every step within kStepTolerance median steps of a whole number
 //   of them, some of them 2 or more (missing counts the grid positions
 //   between that hold no time);
-// - uneven: anything else.
+// - uneven: anything else, and any record one of whose times lies more
+//   than kDriftTolerance steps from its position on the grid from the first
+//   time to the last (steps that each pass can drift together).
 // Steps are taken as their magnitudes, so times that decrease throughout
 // are classed as their increasing order would be (reversed is then set).
 // The median of an even number of steps is the lower of the two middle

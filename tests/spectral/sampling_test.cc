@@ -38,6 +38,15 @@ std::vector<double> weekly_years() {
   return t;
 }
 
+// A core whose step shrinks from 1 to 0.9 over 201 samples: no step lies
+// more than 0.06 from the median, but the middle times lie 2.5 steps off
+// the grid from the first time to the last.
+std::vector<double> shrinking() {
+  std::vector<double> t = {0.0};
+  for (int j = 0; j < 200; ++j) t.push_back(t.back() + 1.0 - 0.1 * j / 199.0);
+  return t;
+}
+
 TEST(Sampling, StepsWithinATenthOfAStepOfAWholeNumberOfMedianStepsDecideTheClass) {
   const auto even = SamplingClass::even, gaps = SamplingClass::gaps;
   const std::vector<ClassCase> cases = {
@@ -51,6 +60,8 @@ TEST(Sampling, StepsWithinATenthOfAStepOfAWholeNumberOfMedianStepsDecideTheClass
       {{0, 1, 2, 4, 6}, gaps, 1, 2, false},
       {{0, 1, 2.5, 3.5, 4.5}, SamplingClass::uneven, 1, 0, false},
       {{0, 1, 2, 4.12, 5}, SamplingClass::uneven, 1, 0, false},
+      // Steps each within the tolerance that drift off the record's grid.
+      {shrinking(), SamplingClass::uneven, 0.9497487437185868, 0, false},
       {{0, 1, 2.11, 3.11}, SamplingClass::uneven, 1, 0, false},
       {{10, 8, 6, 4}, even, 2, 0, true},
       {{9, 8, 5, 4}, gaps, 1, 2, true},
