@@ -55,7 +55,9 @@ Status GapsPlan::make(std::span<const std::int64_t> index, const SpecSettings& s
     return status;
   }
   GapsPlan plan;
+  if (run_cancelled(s)) return interrupted_run();
   if (Status status = gap_tapers(index, s.npts, s.nwin, s.p, plan.tapers_); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   plan.index_.assign(index.begin(), index.end());
   plan.time_.resize(index.size());
   for (std::size_t j = 0; j < index.size(); ++j) {
@@ -109,7 +111,9 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
 
   Eigencoefficients coefficients(&memory);
   coefficients.resize(g.nfv, s.nwin);
-  band_eigencoefficients(x, tapers_.v, s.nwin, g, band_normalisation(s), coefficients, &memory);
+  if (!band_eigencoefficients(x, tapers_.v, s.nwin, g, band_normalisation(s), coefficients,
+                              &memory, s.cancelled))
+    return interrupted_run();
 
   TaperedBand band;
   band.coefficients = &coefficients;
@@ -125,7 +129,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   double tau = 0.0;
   if (s.inoise == 0) {
     if (!constant) {
-      if (Status status = persistence_time(time_, y, tau); !status) return status;
+      if (Status status = persistence_time(time_, y, tau, s.cancelled); !status) return status;
     }
     const float rho =
         tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / tau)) : 0.0f;

@@ -114,8 +114,10 @@ void keep_band(TransformBuffers& buffers, const Grid& g, double norm, int k, int
 // this thread and a second one.
 void eigencoefficients(std::span<const float> xdm, std::span<const float> tapers,
                        const FftPlan& plan, const Grid& g, double norm, int first, int last,
-                       TransformBuffers& buffers, Eigencoefficients& y, bool two_threads) {
+                       TransformBuffers& buffers, Eigencoefficients& y, bool two_threads,
+                       const std::function<bool()>& cancelled) {
   for (int k = first; k < last; ++k) {
+    if (cancelled && cancelled()) return;
     const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
     plan.transform_real(
         xdm.size(), [&](std::size_t t) { return static_cast<double>(v[t] * xdm[t]); },
@@ -428,26 +430,29 @@ double band_normalisation(const SpecSettings& s) {
 // The work of large series is shared between two threads: a long transform
 // is split between them, which needs one pair of transform vectors instead
 // of two; shorter ones go to the two threads taper by taper.
-void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& g, double norm, Eigencoefficients& out,
-                            std::pmr::memory_resource* memory) {
+                            std::pmr::memory_resource* memory,
+                            const std::function<bool()>& cancelled) {
   const std::size_t nfft = static_cast<std::size_t>(g.nfft);
   const FftPlan plan(nfft, memory);
   if (plan.splits_work()) {
     TransformBuffers buffers(nfft, memory);
-    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true);
-    return;
-  }
-  if (g.nfft >= 8192 && nwin >= 2) {
+    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true, cancelled);
+  } else if (g.nfft >= 8192 && nwin >= 2) {
     // Both threads' buffers are taken before the threads start.
     TransformBuffers here(nfft, memory), there(nfft, memory);
     const int split = nwin / 2;
-    run_two_halves([&] { eigencoefficients(x, tapers, plan, g, norm, 0, split, here, out, false); },
-                   [&] { eigencoefficients(x, tapers, plan, g, norm, split, nwin, there, out, false); });
-    return;
+    run_two_halves(
+        [&] { eigencoefficients(x, tapers, plan, g, norm, 0, split, here, out, false, cancelled); },
+        [&] {
+          eigencoefficients(x, tapers, plan, g, norm, split, nwin, there, out, false, cancelled);
+        });
+  } else {
+    TransformBuffers buffers(nfft, memory);
+    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false, cancelled);
   }
-  TransformBuffers buffers(nfft, memory);
-  eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false);
+  return !(cancelled && cancelled());
 }
 
 double variance_scale(const SpecSettings& s, double sum_of_squares) {
@@ -598,12 +603,14 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
   StageWork w(memory);
   if (Status status = spectrum_estimate(s, g, band, w); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   if (s.surrogates > 0) {
     MonteCarloLevels levels;
     if (Status status = montecarlo(levels); !status) return status;
     r.montecarlo_conf = std::move(levels.local);
     r.global_conf = levels.band_wide;
   }
+  if (run_cancelled(s)) return interrupted_run();
   // From here on nothing can fail, so the caller's arrays may be taken.
   take_result_arrays(g, w, out, r);
   if (s.jackknife) jackknife_stage(s, g, band, w, r);
@@ -663,6 +670,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   }
   if (Status status = check_series(y, s); !status) return status;
   if (Status status = check_memory_for(s, given != nullptr); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   if (given == nullptr && keep != nullptr) {
     fill_tapers(s, *keep, memory);
     given = keep;
@@ -671,8 +679,11 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   Workspace w(&memory);
   demean(y, s, w.xdm);
   run_tapers(s, given, w, &memory);
+  if (run_cancelled(s)) return interrupted_run();
   w.coefficients.resize(g.nfv, s.nwin);
-  band_eigencoefficients(w.xdm, w.v, s.nwin, g, band_normalisation(s), w.coefficients, &memory);
+  if (!band_eigencoefficients(w.xdm, w.v, s.nwin, g, band_normalisation(s), w.coefficients,
+                              &memory, s.cancelled))
+    return interrupted_run();
 
   TaperedBand band;
   band.coefficients = &w.coefficients;
@@ -712,6 +723,10 @@ Status spec_tapers(const SpecSettings& s, RunTapers& out) {
   fill_tapers(s, out, memory);
   return Status::success();
 }
+
+bool run_cancelled(const SpecRefinements& s) { return s.cancelled && s.cancelled(); }
+
+Status interrupted_run() { return Status::failure(" The run was interrupted."); }
 
 SpecSession::SpecSession() : memory_(std::make_unique<WorkArena>()) {}
 SpecSession::~SpecSession() = default;

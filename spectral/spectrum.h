@@ -29,10 +29,17 @@ struct SpecRefinements {
   int surrogates = 0;
   std::uint64_t seed = 0;
   int jobs = 1;
-  // Asked before each surrogate, from any of the jobs' threads; when it
-  // returns true the run is refused as interrupted. Empty: never.
+  // Asked between the stages of a run (tapers, each taper's transform, the
+  // estimate, the levels) and before each surrogate, from any of the jobs'
+  // threads; when it returns true the run is refused as interrupted
+  // (interrupted_run), out left as it was. Empty: never.
   std::function<bool()> cancelled;
 };
+
+// Whether settings.cancelled asks the run to stop.
+bool run_cancelled(const SpecRefinements& settings);
+// The refusal of a run stopped by its cancellation callback.
+Status interrupted_run();
 
 // The analysis settings that the engine reads (option codes as in the
 // analysis record), with the refinements.

@@ -61,10 +61,12 @@ double band_normalisation(const SpecSettings& settings);
 // bins grid.i0 .. grid.i0 + grid.nfv - 1 divided by norm in double and kept
 // in single. out must already hold grid.nfv entries of nwin tapers; every
 // one is written. Long transforms share the work with a second thread.
-// Work storage comes from memory.
-void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+// Work storage comes from memory. `cancelled` is asked before each taper's
+// transform; false when it stopped the work (out then partly written).
+bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& grid, double norm, Eigencoefficients& out,
-                            std::pmr::memory_resource* memory);
+                            std::pmr::memory_resource* memory,
+                            const std::function<bool()>& cancelled = {});
 
 // The variance scale of the adaptive estimate from the series' sum of
 // squares: that sum on the scale of the eigenspectra (divided by npts^2
