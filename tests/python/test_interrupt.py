@@ -12,15 +12,16 @@ import pytest
 
 import quorvane
 
-# Work that takes far longer than the test waits (minutes of surrogates).
+# Work that takes far longer than the test waits (a minute of surrogates),
+# in little memory.
 RNG = np.random.default_rng(5)
-LONG = RNG.standard_normal(1 << 16).astype(np.float32)
+LONG = RNG.standard_normal(1 << 14).astype(np.float32)
 CALLS = [
-    ("spectrum", lambda: quorvane.spectrum(LONG, significance="montecarlo", surrogates=100000,
+    ("spectrum", lambda: quorvane.spectrum(LONG, significance="montecarlo", surrogates=20000,
                                            jobs=2)),
     ("coherence", lambda: quorvane.coherence(LONG, LONG[::-1].copy(), estimate="adaptive",
-                                             surrogates=100000, jobs=2)),
-    ("evolutive", lambda: quorvane.evolutive(np.tile(LONG, 4), window=4096, step=16)),
+                                             surrogates=20000, jobs=2)),
+    ("evolutive", lambda: quorvane.evolutive(np.tile(LONG, 16), window=4096, step=16)),
 ]
 
 
