@@ -611,13 +611,26 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
     r.global_conf = levels.band_wide;
   }
   if (run_cancelled(s)) return interrupted_run();
-  // From here on nothing can fail, so the caller's arrays may be taken.
+  // From here on nothing but the cancellation can stop the run, so the
+  // caller's arrays may be taken; a cancelled run gives them back, rewritten.
   take_result_arrays(g, w, out, r);
+  const auto give_back = [&] {
+    out.specraw0 = std::move(r.specraw0);
+    out.specmed0 = std::move(r.specmed0);
+    out.specresh0 = std::move(r.specresh0);
+    out.harmonic0 = std::move(r.harmonic0);
+    out.specback0 = std::move(r.specback0);
+    out.ftest = std::move(r.ftest);
+    return interrupted_run();
+  };
   if (s.jackknife) jackknife_stage(s, g, band, w, r);
   if (s.nwin > 1) regre(*band.coefficients, band.tapsum, r.ftest);
+  if (run_cancelled(s)) return give_back();
   raw_level(g, r);
   median_level(s, g, r, memory);
+  if (run_cancelled(s)) return give_back();
   red_noise_fit(s, g, band, r, memory);
+  if (run_cancelled(s)) return give_back();
   noise_background(s, g, band, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
   if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {

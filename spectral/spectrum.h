@@ -30,9 +30,11 @@ struct SpecRefinements {
   std::uint64_t seed = 0;
   int jobs = 1;
   // Asked between the stages of a run (tapers, each taper's transform, the
-  // estimate, the levels) and before each surrogate, from any of the jobs'
-  // threads; when it returns true the run is refused as interrupted
-  // (interrupted_run), out left as it was. Empty: never.
+  // estimate, the levels, the F-test, the median, the background fit) and
+  // before each surrogate, from any of the jobs' threads; when it returns
+  // true the run is refused as interrupted (interrupted_run). Unlike other
+  // refusals, a run stopped after its levels leaves the arrays of out
+  // rewritten. Empty: never.
   std::function<bool()> cancelled;
 };
 
