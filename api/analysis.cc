@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "common/memory.h"
@@ -51,6 +52,32 @@ std::vector<float> single_times(const std::vector<double>& time) {
     if (i > 0 && !(single[i] > single[i - 1])) return {};
   }
   return single;
+}
+
+// Why a record's grid is long: its largest step against its median step.
+std::string largest_step_words(const std::vector<double>& time, double median_step) {
+  double largest = 0.0;
+  for (std::size_t i = 1; i < time.size(); ++i)
+    largest = std::max(largest, std::fabs(time[i] - time[i - 1]));
+  return "its largest step, " + textio::free_real(static_cast<float>(largest)) + ", is " +
+         textio::free_real(static_cast<float>(largest / median_step)) +
+         " times its median step " + textio::free_real(static_cast<float>(median_step));
+}
+
+// Refuses a method whose regular grid over the record's span would take
+// more memory than the machine has, before anything of that size is made.
+// `per_position` is the least that each grid position costs the method (the
+// engine checks the exact amount later, once the settings are known); the
+// message names the series, the grid and the step that makes it long.
+Status check_grid_memory(const std::string& name, const std::vector<double>& time,
+                         double median_step, const std::string& method,
+                         std::uint64_t positions, std::uint64_t per_position,
+                         std::uint64_t also = 0) {
+  const std::uint64_t needed = also + per_position * positions;
+  Status fits = check_memory(needed, "Series" + spaced(name) + " " + method + " on a grid of " +
+                                         std::to_string(positions) + " positions (" +
+                                         largest_step_words(time, median_step) + ")");
+  return fits;
 }
 
 }  // namespace
@@ -110,7 +137,19 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
   std::vector<double> time = std::move(series.time);
   std::vector<float> time_single = std::move(series.time_single);
   float dt = series.dt;
+  // The number of positions of a regular grid of the median step over the
+  // span, which the gap, interpolation and non-uniform methods all make.
+  const double positions =
+      time.size() < 2 ? 0.0
+                      : std::fabs(time.back() - time.front()) / sampling.median_step + 1.0;
+  const std::uint64_t grid_length =
+      positions < 9e18 ? static_cast<std::uint64_t>(positions) : std::uint64_t{9'000'000'000'000'000'000u};
   if (method == SpectrumMethod::gaps) {
+    // The gap estimator's transforms take at least 48 bytes a position.
+    if (Status fits = check_grid_memory(name, time, sampling.median_step,
+                                        "analysed with its gaps", grid_length, 48);
+        !fits)
+      return fits;
     spectral::grid_positions(time, sampling.median_step, grid);
     if (grid.back() >= INT_MAX)
       return Status::failure(" Series" + spaced(name) + " spans " + std::to_string(grid.back() + 1) +
@@ -134,9 +173,12 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
       return Status::failure(" Series" + spaced(name) + " interpolated to its median step would have " +
                              std::to_string(m) + " values; the engine takes at most " +
                              std::to_string(INT_MAX) + ".");
-    if (Status fits = check_memory(static_cast<std::uint64_t>(m) * 16,
-                                   "Interpolating series" + spaced(name) + " to " + std::to_string(m) +
-                                       " values");
+    // The interpolated values and times, then the spectrum of that many
+    // values with the default tapers.
+    spectral::SpecSettings grid_run;
+    grid_run.npts = static_cast<int>(m);
+    if (Status fits = check_grid_memory(name, time, step, "interpolated to its median step", m, 16,
+                                        spectral::spec_memory(grid_run));
         !fits)
       return fits;
     std::vector<float> values;
@@ -151,6 +193,11 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
          textio::free_real(dt) + " (" + std::to_string(m) +
          " values); interpolation removes power at high frequencies.");
   } else if (method == SpectrumMethod::uneven) {
+    // The non-uniform transform's grid takes at least 24 bytes a position.
+    if (Status fits = check_grid_memory(name, time, sampling.median_step,
+                                        "analysed with its uneven steps", grid_length, 24);
+        !fits)
+      return fits;
     dt = static_cast<float>(sampling.median_step);
   }
 

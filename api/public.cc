@@ -121,6 +121,7 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   if (std::string problem = api::apply_options(a, r, Naming::keywords); !problem.empty())
     return Status::failure(problem);
   refinements = api::run_refinements(g);
+  refinements.engine.cancelled = settings.cancelled;
   return Status::success();
 }
 
@@ -128,6 +129,8 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
 // band, and the locally-white noise of a harmonic analysis.
 Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
   Settings used = given;
+  // The callback belongs to the call; a result outlives it.
+  used.cancelled = nullptr;
   used.resolution = r.p;
   used.tapers = r.nwin;
   used.noise = static_cast<Noise>(r.inoise);
@@ -219,6 +222,7 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   out.dt = r.dt;
   out.length = r.npts;
   out.settings = settings;
+  out.settings.cancelled = nullptr;  // the call's, not the result's
   out.used = used_settings(r, settings);
   return out;
 }
@@ -412,6 +416,7 @@ Result<Coherence> coherence(const Series& a, const Series& b,
     engine.seed = settings.seed;
   }
   engine.jobs = settings.jobs;
+  engine.cancelled = settings.cancelled;
   engine.dt = static_cast<float>(overlap.dt);
   engine.fmin = settings.band ? static_cast<float>(settings.band->low) : 0.0f;
   engine.fmax = settings.band ? static_cast<float>(settings.band->high) : 0.5f / engine.dt;
@@ -451,6 +456,7 @@ Result<Coherence> coherence(const Series& a, const Series& b,
   out.rho_a = r.rho_a;
   out.rho_b = r.rho_b;
   out.used = settings;
+  out.used.cancelled = nullptr;  // the call's, not the result's
   out.used.tapers = engine.nwin;
   out.used.band = Band{engine.fmin, engine.fmax};
   return out;

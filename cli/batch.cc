@@ -15,6 +15,7 @@
 #include "cli/coherence_command.h"
 #include "cli/evolve_command.h"
 #include "cli/files.h"
+#include "cli/folder_lock.h"
 #include "cli/interrupt.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
@@ -41,6 +42,7 @@ input::ReadOptions read_options(const InputOptions& in) {
   r.rfmt = in.record_layout.value_or("");
   r.time_column = in.time_column.value_or("");
   r.value_columns = in.value_columns;
+  r.cancelled = interrupted();
   return r;
 }
 
@@ -160,16 +162,17 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   input::SeriesTable table;
   std::string error;
-  if (!api::read_file(options.input.file, read_options(options.input), api::Naming::options, table,
-                      error)) {
-    err << "quorvane: " << error << "\n";
-    return kUsageError;
-  }
-  report_reading(table, "quorvane", err);
+  const bool read = api::read_file(options.input.file, read_options(options.input),
+                                   api::Naming::options, table, error);
   if (const int signal = interruption(); signal != 0) {
     err << "quorvane: " << interruption_message(signal) << "\n";
     return interrupted_status(signal);
   }
+  if (!read) {
+    err << "quorvane: " << error << "\n";
+    return kUsageError;
+  }
+  report_reading(table, "quorvane", err);
   std::vector<std::size_t> chosen;
   if (!select_series(table, options.input.series, chosen, error)) {
     err << "quorvane: " << error << "\n";
@@ -181,7 +184,13 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
     return kUsageError;
   }
   const std::string& folder = options.output.out;
-  if (!create_output_folder(folder, error)) {
+  FolderLock lock;
+  if (!create_output_folder(folder, error) || !lock.acquire(folder, options.output.wait, error)) {
+    if (error.empty()) {  // interrupted while waiting for the folder
+      const int signal = interruption();
+      err << "quorvane: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
     err << "quorvane: " << error << "\n";
     return kUsageError;
   }

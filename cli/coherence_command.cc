@@ -12,6 +12,8 @@
 
 #include "cli/batch.h"
 #include "cli/files.h"
+#include "cli/folder_lock.h"
+#include "cli/interrupt.h"
 #include "cli/summary.h"
 #include "display/coherence_plot.h"
 #include "display/plot_file.h"
@@ -136,6 +138,8 @@ void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
       ->group(output);
   app.add_flag("--quiet", o.output.quiet, "Nothing on the standard output; errors only")
       ->group(output);
+  app.add_flag("--wait", o.output.wait, "Wait for another run writing to the same --out folder to end, instead of refusing to start")
+      ->group(output);
 }
 
 std::string coherence_help(const CLI::App& app) {
@@ -146,7 +150,9 @@ std::string coherence_help(const CLI::App& app) {
        << "Series A and B (two series of FILE_A, or one of each file) are analysed on the\n"
        << "times they share; both must be evenly spaced with the same step, their times\n"
        << "on one grid. The options ending in -b describe FILE_B where it differs.\n"
-       << "Exit status: 0 done, 1 the pair cannot be analysed, 2 usage error.\n\n"
+       << "Exit status: 0 done, 1 the pair cannot be analysed, 2 usage error or the --out\n"
+       << "folder in use by another run (see --wait); 130 or 143 when interrupted by SIGINT\n"
+       << "or SIGTERM, with no summary written.\n\n"
        << app.help("", CLI::AppFormatMode::Sub);
   return text.str();
 }
@@ -444,9 +450,14 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
     return kUsageError;
   };
   input::SeriesTable table_a, table_b;
-  if (!read_file(o.a, table_a, error)) return usage(error);
   const bool two_files = !o.b.file.empty();
-  if (two_files && !read_file(input_b, table_b, error)) return usage(error);
+  const bool read =
+      read_file(o.a, table_a, error) && (!two_files || read_file(input_b, table_b, error));
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane coherence: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
+  }
+  if (!read) return usage(error);
   report_reading(table_a, "quorvane coherence", err);
   if (two_files) report_reading(table_b, "quorvane coherence", err);
   const input::SeriesTable& from_b = two_files ? table_b : table_a;
@@ -456,7 +467,15 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
     return usage(error);
   if (o.output.plots != "none" && display::file_device(o.output.plots).empty())
     return usage("--plots: this PLplot has no device that writes " + o.output.plots + " files");
-  if (!create_output_folder(folder, error)) return usage(error);
+  FolderLock lock;
+  if (!create_output_folder(folder, error) || !lock.acquire(folder, o.output.wait, error)) {
+    if (error.empty()) {  // interrupted while waiting for the folder
+      const int signal = interruption();
+      err << "quorvane coherence: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
+    return usage(error);
+  }
   if (o.output.jobs == 0)
     o.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -472,6 +491,7 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
     s.seed = o.seed;
   }
   s.jobs = o.output.jobs;
+  s.cancelled = interrupted();
   const std::vector<std::string> stems = unique_stems({a.name, b.name});
   const std::string stem = stems[0] + "__" + stems[1];
   try {
@@ -486,6 +506,12 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   } catch (const std::exception& failure) {
     p.ok = false;
     p.message = std::string("the analysis stopped: ") + failure.what();
+  }
+  // An interrupted run has no summary, as for analyse: the files already
+  // complete stay.
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane coherence: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
   }
   int status = p.ok ? kAllAnalysed : kSomeFailed;
   if (!p.ok) err << "quorvane coherence: " << a.name << " and " << b.name << ": " << p.message << "\n";

@@ -13,6 +13,7 @@
 
 #include "cli/batch.h"
 #include "cli/files.h"
+#include "cli/folder_lock.h"
 #include "cli/interrupt.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
@@ -89,6 +90,8 @@ void add_evolve_output_options(CLI::App& app, OutputOptions& o) {
       ->type_name("N")
       ->group(group);
   app.add_flag("--quiet", o.quiet, "Nothing on the standard output; errors only")->group(group);
+  app.add_flag("--wait", o.wait, "Wait for another run writing to the same --out folder to end, instead of refusing to start")
+      ->group(group);
 }
 
 std::string evolve_help(const CLI::App& app) {
@@ -100,7 +103,8 @@ std::string evolve_help(const CLI::App& app) {
        << "analysis options below; the F maxima above the --reshape level (default 95 %)\n"
        << "of every window are the line tracks. Windows that run past the end of the\n"
        << "record are dropped. Records with uneven time steps are refused.\n"
-       << "Exit status: 0 every series done, 1 some failed, 2 usage error.\n"
+       << "Exit status: 0 every series done, 1 some failed, 2 usage error or the --out folder in\n"
+       << "use by another run (see --wait).\n"
        << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
        << app.help("", CLI::AppFormatMode::Sub);
   return text.str();
@@ -294,6 +298,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(smoothing.message.substr(1));
     return;
   }
+  settings.cancelled = interrupted();
   count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
   if (!open_files()) return;
   Status status = spectral::evolutive_spectrum(
@@ -459,8 +464,12 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::string error;
   const std::string& plots = common.output.plots;
   const std::string& folder = common.output.out;
-  if (!read_file(common.input, table, error) ||
-      !select_series(table, common.input.series, chosen, error)) {
+  const bool read = read_file(common.input, table, error);
+  if (const int signal = interruption(); signal != 0) {
+    err << "quorvane evolve: " << interruption_message(signal) << "\n";
+    return interrupted_status(signal);
+  }
+  if (!read || !select_series(table, common.input.series, chosen, error)) {
     err << "quorvane evolve: " << error << "\n";
     return kUsageError;
   }
@@ -470,7 +479,13 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
         << " files\n";
     return kUsageError;
   }
-  if (!create_output_folder(folder, error)) {
+  FolderLock lock;
+  if (!create_output_folder(folder, error) || !lock.acquire(folder, common.output.wait, error)) {
+    if (error.empty()) {  // interrupted while waiting for the folder
+      const int signal = interruption();
+      err << "quorvane evolve: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
     err << "quorvane evolve: " << error << "\n";
     return kUsageError;
   }

@@ -1,10 +1,14 @@
 #include "cli/netcdf_file.h"
 
 #include <netcdf.h>
+#include <netcdf_mem.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 #include "cli/files.h"
@@ -128,24 +132,28 @@ Failed fill(int ncid, const std::vector<api::Column>& columns, const std::string
 bool write_netcdf_atomically(const std::string& path, const std::vector<api::Column>& columns,
                              const std::string& dimension, const Json& attributes,
                              std::string& error) {
-  // The temporary file is made and removed as every other result file;
-  // the library writes it by name.
-  AtomicFile file(path);
-  if (!file.open(error)) return false;
+  // The library builds the file in memory and this program writes its
+  // bytes, as every other result file: a full disk or any other failed
+  // write then comes back with its own cause, the temporary file is closed
+  // and removed, and the library (HDF5 beneath it) never holds a
+  // half-written file open, which would keep its space taken and poison
+  // every later file of the run.
   Failed failed;
+  NC_memio image{};
   {
     const std::lock_guard<std::mutex> hold(library_lock);
     int ncid = -1;
-    if (int s = nc_create(file.temporary().c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid);
-        s != NC_NOERR) {
+    if (int s = nc_create_mem(path.c_str(), NC_NETCDF4 | NC_CLOBBER, 0, &ncid); s != NC_NOERR) {
       failed = {s, "the file"};
     } else {
       failed = fill(ncid, columns, dimension, attributes);
-      const int closed = nc_close(ncid);
+      const int closed = nc_close_memio(ncid, &image);
       if (failed.status == NC_NOERR && !failed.interrupted && closed != NC_NOERR)
         failed = {closed, "the file"};
     }
   }
+  // The image is the library's allocation, given back with free().
+  const std::unique_ptr<void, void (*)(void*)> owned(image.memory, std::free);
   if (failed.status != NC_NOERR) {
     error = "cannot write " + path + ": " + failed.what + ": " + nc_strerror(failed.status);
     return false;
@@ -154,7 +162,19 @@ bool write_netcdf_atomically(const std::string& path, const std::vector<api::Col
     error = "cannot write " + path + ": the run was interrupted";
     return false;
   }
-  return file.commit(error);
+  const char* bytes = static_cast<const char*>(image.memory);
+  std::size_t written = 0;
+  return write_file_atomically(
+      path,
+      [&](std::string& piece) {
+        constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+        if (written >= image.size) return false;
+        const std::size_t count = std::min(kPieceBytes, image.size - written);
+        piece.assign(bytes + written, count);
+        written += count;
+        return true;
+      },
+      error);
 }
 
 }  // namespace quorvane::cli

@@ -19,10 +19,13 @@ namespace quorvane::cli {
 // flattened with '_' between the names, text as text, booleans as bytes 0
 // or 1, integers as 64-bit integers, other numbers as doubles, arrays of
 // numbers as arrays of doubles (null as NaN), arrays of text joined by
-// ", ", nulls left out. The file is written under a temporary name in the
-// same folder and renamed when complete. False with `error` naming the
-// file when it cannot be written or the run is interrupted (cli/interrupt.h,
-// checked between blocks of rows); nothing is then left behind. Calls from
+// ", ", nulls left out. The library builds the file in memory (as much
+// again as the columns take); its bytes are then written under a temporary
+// name in the same folder, renamed when complete. False with `error` naming
+// the file and the cause (a full disk as "No space left on device") when it
+// cannot be written or the run is interrupted (cli/interrupt.h, checked
+// between blocks of rows); nothing is then left behind, open or on disk,
+// and later files are written as if it had not happened. Calls from
 // several threads take turns, since the library is not thread-safe.
 bool write_netcdf_atomically(const std::string& path, const std::vector<api::Column>& columns,
                              const std::string& dimension, const nlohmann::ordered_json& attributes,

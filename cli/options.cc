@@ -563,6 +563,9 @@ void add_output_options(CLI::App& app, Options& o) {
   app.add_flag("--quiet", o.output.quiet,
                "Nothing on the standard output and no progress line; errors and warnings only")
       ->group(group);
+  app.add_flag("--wait", o.output.wait,
+               "Wait for another run writing to the same --out folder to end, instead of refusing to start")
+      ->group(group);
   app.add_option("--format", o.output.format,
                  "Format of the spectrum file: csv, or netcdf for a NetCDF-4 file "
                  "<series>.spectrum.nc with the same columns as variables on the frequency "
@@ -646,7 +649,8 @@ std::string help_text(const CLI::App& analyse) {
        << "                                   coherence and phase of two series (see quorvane coherence --help)\n"
        << "  quorvane --help | --version\n\n"
        << "Each analysis option defaults to what the dialogue starts from for the series.\n"
-       << "Exit status: 0 every series analysed, 1 some failed, 2 usage error.\n"
+       << "Exit status: 0 every series analysed, 1 some failed, 2 usage error or the --out folder\n"
+       << "in use by another run (see --wait).\n"
        << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
        << analyse.help("quorvane");
   return text.str();

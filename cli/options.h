@@ -54,6 +54,8 @@ struct OutputOptions {
   std::string plots = "none";  // none, png, svg or pdf
   int jobs = 0;                // worker threads; 0 until resolved to the number of cores
   bool quiet = false;
+  // A folder in use by another run: wait for it to end instead of refusing.
+  bool wait = false;
   std::string format = "csv";  // of the spectrum file: csv or netcdf
   // The frequencies whose spectrum rows are written (FMIN <= f <= FMAX);
   // empty for every row of the band.

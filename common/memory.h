@@ -3,6 +3,7 @@
 // instead of ending in an allocation failure or a swap storm.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -33,7 +34,10 @@ inline std::string describe_bytes(std::uint64_t bytes) {
   std::ostringstream text;
   text.precision(bytes >= 1000000000 ? 2 : 3);
   if (bytes >= 1000000000) {
-    text << static_cast<double>(bytes) / 1e9 << " GB";
+    // Every whole digit of a large amount (140 GB, not 1.4e+02 GB).
+    const double gigabytes = static_cast<double>(bytes) / 1e9;
+    if (gigabytes >= 100.0) text.precision(static_cast<int>(std::log10(gigabytes)) + 1);
+    text << gigabytes << " GB";
   } else if (bytes >= 1000000) {
     text << static_cast<double>(bytes) / 1e6 << " MB";
   } else {
@@ -43,7 +47,9 @@ inline std::string describe_bytes(std::uint64_t bytes) {
 }
 
 // Refuses work that needs more than the memory available, leaving an eighth
-// of it for the rest of the program and the system. what names the work
+// of it for the rest of the program and the system; the message says that
+// the need is more than available, since the two numbers alone may read as
+// if it fitted. what names the work
 // ("A spectrum of 10000000 values"). available is the memory to judge
 // against; the default asks the system, and where it cannot say, the work
 // goes ahead.
@@ -54,8 +60,8 @@ inline Status check_memory(std::uint64_t needed, std::string_view what,
   // overlapping copy (-Wrestrict).
   std::string message = " ";
   message.append(what).append(" needs about ").append(describe_bytes(needed));
-  message.append(" of memory; this machine has ").append(describe_bytes(*available));
-  message.append(" available.");
+  message.append(" of memory, more than available: this machine has ");
+  message.append(describe_bytes(*available)).append(" available and keeps an eighth of it free.");
   return Status::failure(message);
 }
 

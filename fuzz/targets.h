@@ -56,4 +56,13 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size);
 // the end of its input) without a crash.
 int dialogue_target(const std::uint8_t* data, std::size_t size);
 
+// Byte 0 chooses the settings (the sampling method, the resolution, the
+// estimate); the rest is a csv file, times included. Each of its first two
+// series that is short (at most 256 values over at most 2048 steps) goes
+// through the spectrum and the evolutive spectrum, and the two through the
+// coherence, by the public functions. A refusal must give a reason; a
+// result must have columns of one length, finite spectra, and coherences
+// within 0 to 1.
+int analysis_target(const std::uint8_t* data, std::size_t size);
+
 }  // namespace quorvane::fuzz

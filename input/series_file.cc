@@ -202,7 +202,14 @@ bool read_series_file(const std::string& path, const ReadOptions& options, Serie
     error = "the file " + path + " cannot be opened";
     return false;
   }
-  return read_series(file, options, table, messages, error);
+  file.stop_when(options.cancelled);
+  const bool read = read_series(file, options, table, messages, error);
+  if (file.stopped()) {
+    table = SeriesTable{};
+    error = "the reading of " + path + " was interrupted";
+    return false;
+  }
+  return read;
 }
 
 bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ struct ReadOptions {
   std::string rfmt;       // row-wise: the record layout, in parentheses
   std::string time_column;                 // csv: the time column's name (empty: the first)
   std::vector<std::string> value_columns;  // csv: the series' columns (empty: every numeric one)
+  // Asked every 65536 lines of read_series_file; when it returns true the
+  // reading stops and is refused as interrupted. Empty: never.
+  std::function<bool()> cancelled;
 };
 
 // Whether the memory of this machine can hold the reading of file `path`:

@@ -6,7 +6,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quorvane/quorvane.h"
@@ -21,6 +25,37 @@ T value_or_raise(Result<T>&& result) {
   if (!result) throw py::value_error(result.message());
   return std::move(result).value();
 }
+
+// Lets Ctrl-C reach work run without the GIL. Its callback, given to the
+// work as Settings::cancelled, takes the GIL back on the calling thread at
+// most every 50 ms and runs Python's signal handlers there (only that
+// thread may); once a handler has raised (KeyboardInterrupt for SIGINT) it
+// returns true on every thread, and the work stops. After the work, with
+// the GIL held again, raise_if_raised() raises that exception.
+class SignalWatch {
+ public:
+  std::function<bool()> callback() {
+    return [this] { return check(); };
+  }
+  void raise_if_raised() const {
+    if (raised_) throw py::error_already_set();
+  }
+
+ private:
+  bool check() {
+    if (raised_) return true;
+    if (std::this_thread::get_id() != caller_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(50)) return false;
+    last_ = now;
+    const py::gil_scoped_acquire held;
+    if (PyErr_CheckSignals() != 0) raised_ = true;
+    return raised_;
+  }
+  const std::thread::id caller_ = std::this_thread::get_id();
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  std::atomic<bool> raised_{false};
+};
 
 // A read-only numpy array over `values`, which `owner` keeps alive: no copy.
 template <class T>

@@ -127,13 +127,16 @@ both series share.)")
   m.def(
       "coherence",
       [](py::handle a, py::handle b, double dt, const py::kwargs& keywords) {
-        const CoherenceSettings settings = coherence_settings(keywords);
+        CoherenceSettings settings = coherence_settings(keywords);
+        SignalWatch watch;
+        settings.cancelled = watch.callback();
         const Series sa = series_argument(a, dt, py::none(), "a");
         const Series sb = series_argument(b, dt, py::none(), "b");
         Result<Coherence> result = [&] {
           py::gil_scoped_release unlocked;
           return quorvane::coherence(sa, sb, settings);
         }();
+        watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
       py::arg("a"), py::arg("b"), py::arg("dt") = 1.0,

@@ -94,12 +94,15 @@ DataFrame with the columns of the tracks CSV; window, step: in values.)")
       "evolutive",
       [](py::handle values, double dt, double window, double step, py::handle time,
          const std::string& name, const py::kwargs& keywords) {
-        const Settings settings = settings_of(keywords);
+        Settings settings = settings_of(keywords);
+        SignalWatch watch;
+        settings.cancelled = watch.callback();
         const Series series = series_argument(values, dt, time, name);
         Result<Evolutive> result = [&] {
           py::gil_scoped_release unlocked;
           return quorvane::evolutive(series, window, step, settings);
         }();
+        watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("window"), py::arg("step"),

@@ -346,12 +346,15 @@ pandas DataFrame; settings: the settings used, as keywords.)")
       "spectrum",
       [](py::handle values, double dt, py::handle time, const std::string& name,
          const py::kwargs& keywords) {
-        const Settings settings = settings_of(keywords);
+        Settings settings = settings_of(keywords);
+        SignalWatch watch;
+        settings.cancelled = watch.callback();
         const Series series = series_argument(values, dt, time, name);
         Result<Spectrum> result = [&] {
           py::gil_scoped_release unlocked;
           return quorvane::spectrum(series, settings);
         }();
+        watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("time") = py::none(),

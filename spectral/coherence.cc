@@ -44,6 +44,7 @@ SpecSettings spectrum_settings(const CoherenceSettings& c, int npts) {
   s.inoise = 1;
   s.irobust = 0;
   s.ireshape = 0;
+  s.cancelled = c.cancelled;
   return s;
 }
 
@@ -58,7 +59,8 @@ struct RecordBand {
   double sig2 = 0.0;
 };
 
-void record_band(std::span<const float> values, const SpecSettings& s, const RunTapers& tapers,
+// False when the settings' cancellation stopped it.
+bool record_band(std::span<const float> values, const SpecSettings& s, const RunTapers& tapers,
                  const Grid& g, std::pmr::memory_resource* memory, RecordBand& r) {
   float total = 0.0f;
   for (float v : values) total += v;
@@ -66,13 +68,16 @@ void record_band(std::span<const float> values, const SpecSettings& s, const Run
   r.x.resize(values.size());
   for (std::size_t t = 0; t < values.size(); ++t) r.x[t] = values[t] - mean;
   r.y.resize(g.nfv, s.nwin);
-  band_eigencoefficients(r.x, tapers.v, s.nwin, g, band_normalisation(s), r.y, memory);
-  if (s.iadapt == 0) return;
+  if (!band_eigencoefficients(r.x, tapers.v, s.nwin, g, band_normalisation(s), r.y, memory,
+                              s.cancelled))
+    return false;
+  if (s.iadapt == 0) return true;
   double sum_of_squares = 0.0;
   for (float x : r.x) sum_of_squares += static_cast<double>(x * x);
   r.sig2 = variance_scale(s, sum_of_squares);
   r.adaptive.resize(static_cast<std::size_t>(g.nfv));
   adwait(r.y, tapers.el, r.sig2, r.adaptive);
+  return true;
 }
 
 // Where the entries' results go; only coherence is needed for a surrogate.
@@ -265,13 +270,16 @@ Status coherence(std::span<const float> a, std::span<const float> b,
       !status) {
     return status;
   }
+  if (run_cancelled(s)) return interrupted_run();
   RunTapers tapers;
   if (Status status = spec_tapers(plain, tapers); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
 
   WorkArena memory;
   RecordBand ra(&memory), rb(&memory);
-  record_band(a, plain, tapers, g, &memory, ra);
-  record_band(b, plain, tapers, g, &memory, rb);
+  if (!record_band(a, plain, tapers, g, &memory, ra) ||
+      !record_band(b, plain, tapers, g, &memory, rb))
+    return interrupted_run();
 
   CoherenceResult r;
   r.count = g.nfv;
@@ -287,6 +295,7 @@ Status coherence(std::span<const float> a, std::span<const float> b,
                  {r.coherence.data(), r.coherence_lower.data(), r.coherence_upper.data(),
                   r.phase.data(), r.phase_lower.data(), r.phase_upper.data(), r.gain.data(),
                   r.spectrum_a.data(), r.spectrum_b.data()});
+  if (run_cancelled(s)) return interrupted_run();
   float var_a = 0.0f, var_b = 0.0f;
   persistence(ra.x, r.rho_a, var_a);
   persistence(rb.x, r.rho_b, var_b);
@@ -308,8 +317,9 @@ Status coherence(std::span<const float> a, std::span<const float> b,
       return [&, work](RandomStream& random, SpecResults& result) {
         ar1_surrogate(rho_a, var_a, random, work->xa);
         ar1_surrogate(rho_b, var_b, random, work->xb);
-        record_band(work->xa, plain, tapers, g, &work->memory, work->a);
-        record_band(work->xb, plain, tapers, g, &work->memory, work->b);
+        if (!record_band(work->xa, plain, tapers, g, &work->memory, work->a) ||
+            !record_band(work->xb, plain, tapers, g, &work->memory, work->b))
+          return interrupted_run();
         result.nf = g.nf;
         result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
         result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
@@ -320,7 +330,8 @@ Status coherence(std::span<const float> a, std::span<const float> b,
       };
     };
     MonteCarloLevels levels;
-    if (Status status = surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels);
+    if (Status status =
+            surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
         !status) {
       return status;
     }

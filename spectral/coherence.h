@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct CoherenceSettings {
   int surrogates = 0;
   std::uint64_t seed = 0;
   int jobs = 1;
+  // Asked between the stages (tapers, each taper's transform, the
+  // cross-spectrum) and before each surrogate pair; when it returns true
+  // the call is refused as interrupted. Empty: never.
+  std::function<bool()> cancelled;
 };
 
 // A local maximum of the coherence above its 95 % level.

@@ -58,7 +58,9 @@ Status GapsPlan::make(std::span<const std::int64_t> index, const SpecSettings& s
     return status;
   }
   GapsPlan plan;
+  if (run_cancelled(s)) return interrupted_run();
   if (Status status = gap_tapers(index, s.npts, s.nwin, s.p, plan.tapers_); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   plan.index_.assign(index.begin(), index.end());
   plan.time_.resize(index.size());
   for (std::size_t j = 0; j < index.size(); ++j) {
@@ -128,14 +130,14 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   double tau = 0.0;
   if (s.inoise == 0) {
     if (!constant) {
-      if (Status status = persistence_time(time_, y, tau); !status) return status;
+      if (Status status = persistence_time(time_, y, tau, s.cancelled); !status) return status;
     }
     const float rho =
         tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / tau)) : 0.0f;
     band.rho0 = std::min(rho, std::nextafter(1.0f, 0.0f));
   }
   Eigencoefficients coefficients(&memory);
-  tapered_band(x, tapers_.v, s, g, band, coefficients, &memory);
+  if (!tapered_band(x, tapers_.v, s, g, band, coefficients, &memory)) return interrupted_run();
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     SpecSettings plain = s;

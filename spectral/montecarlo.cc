@@ -39,7 +39,7 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
     return Status::failure(" The number of jobs must be positive (it is " + std::to_string(jobs) +
                            ").");
   }
-  const Status interrupted = Status::failure(" The run was interrupted.");
+  const Status interrupted = interrupted_run();
   if (cancelled && cancelled()) return interrupted;
   // The first surrogate, on this thread, tells the band length.
   const SurrogateWorker first_worker = make_worker();

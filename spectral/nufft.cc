@@ -62,7 +62,7 @@ NufftPlan::NufftPlan(NufftPlan&&) noexcept = default;
 NufftPlan& NufftPlan::operator=(NufftPlan&&) noexcept = default;
 
 Status NufftPlan::make(std::span<const double> time, double origin, double f_first, double df,
-                       int count, NufftPlan& out) {
+                       int count, NufftPlan& out, const std::function<bool()>& cancelled) {
   if (time.empty()) return Status::failure(" A non-uniform transform needs at least one time.");
   if (count < 1 || count > kMaxFrequencies) {
     return Status::failure(" A non-uniform transform takes 1 to " +
@@ -90,6 +90,8 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
   plan.phase_re_.resize(points);
   plan.phase_im_.resize(points);
   for (std::size_t j = 0; j < points; ++j) {
+    if (j % 65536 == 0 && cancelled && cancelled())
+      return Status::failure(" The run was interrupted.");
     const double elapsed = time[j] - origin;
     double u = n * fraction(df * elapsed);
     if (u >= n) u -= n;
@@ -138,13 +140,14 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
 
 template <typename Strength>
 void NufftPlan::run(const Strength& strength, std::span<std::complex<double>> out,
-                    Work& work) const {
+                    Work& work, const std::function<bool()>& cancelled) const {
   constexpr std::size_t w = kWidth, half_width = kWidth / 2;
   work.spread_re.assign(n_ + w, 0.0);
   work.spread_im.assign(n_ + w, 0.0);
   double* spread_re = work.spread_re.data();
   double* spread_im = work.spread_im.data();
   for (std::size_t j = 0; j < cell_.size(); ++j) {
+    if (j % 65536 == 0 && cancelled && cancelled()) return;
     const std::complex<double> c = strength(j);
     const double ar = c.real() * phase_re_[j] - c.imag() * phase_im_[j];
     const double ai = c.real() * phase_im_[j] + c.imag() * phase_re_[j];
@@ -169,6 +172,7 @@ void NufftPlan::run(const Strength& strength, std::span<std::complex<double>> ou
     work.re[order_[l]] = spread_re[l + half_width];
     work.im[order_[l]] = spread_im[l + half_width];
   }
+  if (cancelled && cancelled()) return;
   fft_->transform_bit_reversed(work.re, work.im);
   const int half = count_ / 2;
   const long long n = static_cast<long long>(n_);
@@ -181,13 +185,14 @@ void NufftPlan::run(const Strength& strength, std::span<std::complex<double>> ou
 }
 
 void NufftPlan::transform(std::span<const double> strength, std::span<std::complex<double>> out,
-                          Work& work) const {
-  run([&](std::size_t j) { return std::complex<double>(strength[j], 0.0); }, out, work);
+                          Work& work, const std::function<bool()>& cancelled) const {
+  run([&](std::size_t j) { return std::complex<double>(strength[j], 0.0); }, out, work, cancelled);
 }
 
 void NufftPlan::transform(std::span<const std::complex<double>> strength,
-                          std::span<std::complex<double>> out, Work& work) const {
-  run([&](std::size_t j) { return strength[j]; }, out, work);
+                          std::span<std::complex<double>> out, Work& work,
+                          const std::function<bool()>& cancelled) const {
+  run([&](std::size_t j) { return strength[j]; }, out, work, cancelled);
 }
 
 }  // namespace quorvane::spectral

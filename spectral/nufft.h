@@ -6,6 +6,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -52,9 +53,10 @@ class NufftPlan {
   // to count frequencies from f_first in steps of df. Refused: no time or a
   // time that is not finite, count below 1 or above 2^28, df not positive or
   // not finite, f_first or origin not finite; out is then left as it was.
-  // The plan keeps no reference to `time`.
+  // The plan keeps no reference to `time`. `cancelled` is asked every
+  // 65536 points; when it returns true the call is refused as interrupted.
   static Status make(std::span<const double> time, double origin, double f_first, double df,
-                     int count, NufftPlan& out);
+                     int count, NufftPlan& out, const std::function<bool()>& cancelled = {});
 
   std::size_t points() const { return cell_.size(); }
   int frequencies() const { return count_; }
@@ -68,15 +70,19 @@ class NufftPlan {
 
   // F(m) of real strengths (points() of them) into out (frequencies()
   // values). Nothing is checked beyond the sizes, which must hold.
+  // `cancelled` is asked every 65536 points; once it returns true the
+  // transform stops and out is unspecified.
   void transform(std::span<const double> strength, std::span<std::complex<double>> out,
-                 Work& work) const;
+                 Work& work, const std::function<bool()>& cancelled = {}) const;
   // The same for complex strengths.
   void transform(std::span<const std::complex<double>> strength,
-                 std::span<std::complex<double>> out, Work& work) const;
+                 std::span<std::complex<double>> out, Work& work,
+                 const std::function<bool()>& cancelled = {}) const;
 
  private:
   template <typename Strength>
-  void run(const Strength& strength, std::span<std::complex<double>> out, Work& work) const;
+  void run(const Strength& strength, std::span<std::complex<double>> out, Work& work,
+           const std::function<bool()>& cancelled) const;
 
   int count_ = 0;
   std::size_t n_ = 0;

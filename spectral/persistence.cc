@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,8 @@ double brent_minimum(const F& f, double a, double b, double tol) {
 
 }  // namespace
 
-Status persistence_time(std::span<const double> time, std::span<const float> y, double& tau) {
+Status persistence_time(std::span<const double> time, std::span<const float> y, double& tau,
+                        const std::function<bool()>& cancelled) {
   const std::size_t n = time.size();
   if (y.size() != n) {
     return Status::failure(" The record has " + std::to_string(n) + " times but " +
@@ -106,7 +108,13 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
     x[j] = (y[j] - mean) / sd;
     gap[j] = j == 0 ? 0.0 : (time[j] - time[j - 1]) / step;
   }
+  // Once cancelled, every misfit is 0, so that the search ends at once.
+  bool stopped = false;
   const auto misfit = [&](double a) {
+    if (stopped || (cancelled && cancelled())) {
+      stopped = true;
+      return 0.0;
+    }
     const double log_a = std::log(a);  // -inf at a = 0, where every a^gap is 0
     double sum = 0.0;
     for (std::size_t j = 1; j < n; ++j) {
@@ -116,6 +124,7 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
     return sum;
   };
   const double a_hat = brent_minimum(misfit, 0.0, 1.0, 1e-10);
+  if (stopped) return Status::failure(" The run was interrupted.");
   if (misfit(0.0) <= misfit(a_hat)) {
     tau = 0.0;
     return Status::success();

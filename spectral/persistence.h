@@ -3,6 +3,7 @@
 // or uneven steps.
 #pragma once
 
+#include <functional>
 #include <span>
 
 #include "common/status.h"
@@ -35,6 +36,9 @@ namespace quorvane::spectral {
 // not finite, and values that are all equal (no variation to estimate a
 // persistence from).
 // Cost: O(n) per evaluation of S, some 40 evaluations; memory O(n).
-Status persistence_time(std::span<const double> time, std::span<const float> y, double& tau);
+// `cancelled` is asked before each pass over the record; when it returns
+// true the call is refused as interrupted.
+Status persistence_time(std::span<const double> time, std::span<const float> y, double& tau,
+                        const std::function<bool()>& cancelled = {});
 
 }  // namespace quorvane::spectral

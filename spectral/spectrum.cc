@@ -114,8 +114,10 @@ void keep_band(TransformBuffers& buffers, const Grid& g, double norm, int k, int
 // this thread and a second one.
 void eigencoefficients(std::span<const float> xdm, std::span<const float> tapers,
                        const FftPlan& plan, const Grid& g, double norm, int first, int last,
-                       TransformBuffers& buffers, Eigencoefficients& y, bool two_threads) {
+                       TransformBuffers& buffers, Eigencoefficients& y, bool two_threads,
+                       const std::function<bool()>& cancelled) {
   for (int k = first; k < last; ++k) {
+    if (cancelled && cancelled()) return;
     const float* v = tapers.data() + static_cast<std::size_t>(k) * xdm.size();
     plan.transform_real(
         xdm.size(), [&](std::size_t t) { return static_cast<double>(v[t] * xdm[t]); },
@@ -468,29 +470,32 @@ double band_normalisation(const SpecSettings& s) {
 // The work of large series is shared between two threads: a long transform
 // is split between them, which needs one pair of transform vectors instead
 // of two; shorter ones go to the two threads taper by taper.
-void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& g, double norm, Eigencoefficients& out,
-                            std::pmr::memory_resource* memory) {
+                            std::pmr::memory_resource* memory,
+                            const std::function<bool()>& cancelled) {
   const std::size_t nfft = static_cast<std::size_t>(g.nfft);
   const FftPlan plan(nfft, memory);
   if (plan.splits_work()) {
     TransformBuffers buffers(nfft, memory);
-    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true);
-    return;
-  }
-  if (g.nfft >= 8192 && nwin >= 2) {
+    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true, cancelled);
+  } else if (g.nfft >= 8192 && nwin >= 2) {
     // Both threads' buffers are taken before the threads start.
     TransformBuffers here(nfft, memory), there(nfft, memory);
     const int split = nwin / 2;
-    run_two_halves([&] { eigencoefficients(x, tapers, plan, g, norm, 0, split, here, out, false); },
-                   [&] { eigencoefficients(x, tapers, plan, g, norm, split, nwin, there, out, false); });
-    return;
+    run_two_halves(
+        [&] { eigencoefficients(x, tapers, plan, g, norm, 0, split, here, out, false, cancelled); },
+        [&] {
+          eigencoefficients(x, tapers, plan, g, norm, split, nwin, there, out, false, cancelled);
+        });
+  } else {
+    TransformBuffers buffers(nfft, memory);
+    eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false, cancelled);
   }
-  TransformBuffers buffers(nfft, memory);
-  eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, false);
+  return !(cancelled && cancelled());
 }
 
-void tapered_band(std::span<const float> x, std::span<const float> tapers, const SpecSettings& s,
+bool tapered_band(std::span<const float> x, std::span<const float> tapers, const SpecSettings& s,
                   const Grid& g, TaperedBand& band, Eigencoefficients& out,
                   std::pmr::memory_resource* memory) {
   band.coefficients = &out;
@@ -498,8 +503,7 @@ void tapered_band(std::span<const float> x, std::span<const float> tapers, const
   const bool raw_red = s.inoise == 0 && s.irobust == 0 && s.isignal != 2;
   if (!raw_red || whole_band(s, g)) {
     out.resize(g.nfv, s.nwin);
-    band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory);
-    return;
+    return band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory, s.cancelled);
   }
   // The grid of the run over 0 .. Nyquist, whose entries the mean takes;
   // the transform reaches the band's last entry too should rounding put it
@@ -511,7 +515,7 @@ void tapered_band(std::span<const float> x, std::span<const float> tapers, const
   Grid reach = whole;
   reach.nfv = std::max(whole.nfv, g.i0 + g.nfv);
   out.resize(reach.nfv, s.nwin);
-  band_eigencoefficients(x, tapers, s.nwin, reach, norm, out, memory);
+  if (!band_eigencoefficients(x, tapers, s.nwin, reach, norm, out, memory, s.cancelled)) return false;
   {
     std::pmr::vector<float> estimate(static_cast<std::size_t>(reach.nfv), 0.0f, memory);
     estimate_of(s, band, out, estimate);
@@ -527,6 +531,7 @@ void tapered_band(std::span<const float> x, std::span<const float> tapers, const
   out.yr.resize(count);
   out.yi.resize(count);
   out.count = g.nfv;
+  return true;
 }
 
 double variance_scale(const SpecSettings& s, double sum_of_squares) {
@@ -679,19 +684,34 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
   StageWork w(memory);
   if (Status status = spectrum_estimate(s, g, band, w); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   if (s.surrogates > 0) {
     MonteCarloLevels levels;
     if (Status status = montecarlo(levels); !status) return status;
     r.montecarlo_conf = std::move(levels.local);
     r.global_conf = levels.band_wide;
   }
-  // From here on nothing can fail, so the caller's arrays may be taken.
+  if (run_cancelled(s)) return interrupted_run();
+  // From here on nothing but the cancellation can stop the run, so the
+  // caller's arrays may be taken; a cancelled run gives them back, rewritten.
   take_result_arrays(g, w, out, r);
+  const auto give_back = [&] {
+    out.specraw0 = std::move(r.specraw0);
+    out.specmed0 = std::move(r.specmed0);
+    out.specresh0 = std::move(r.specresh0);
+    out.harmonic0 = std::move(r.harmonic0);
+    out.specback0 = std::move(r.specback0);
+    out.ftest = std::move(r.ftest);
+    return interrupted_run();
+  };
   if (s.jackknife) jackknife_stage(s, g, band, w, r);
   if (s.nwin > 1) regre(*band.coefficients, band.tapsum, r.ftest);
+  if (run_cancelled(s)) return give_back();
   raw_level(g, r);
   median_level(s, g, r, memory);
+  if (run_cancelled(s)) return give_back();
   red_noise_fit(s, g, band, r, memory);
+  if (run_cancelled(s)) return give_back();
   noise_background(s, g, band, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
   if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
@@ -791,6 +811,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   }
   if (Status status = check_series(y, s); !status) return status;
   if (Status status = check_memory_for(s, given != nullptr); !status) return status;
+  if (run_cancelled(s)) return interrupted_run();
   if (given == nullptr && keep != nullptr) {
     fill_tapers(s, *keep, memory);
     given = keep;
@@ -799,6 +820,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   Workspace w(&memory);
   demean(y, s, w.xdm);
   run_tapers(s, given, w, &memory);
+  if (run_cancelled(s)) return interrupted_run();
 
   TaperedBand band;
   band.el = w.el;
@@ -809,7 +831,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
     for (float x : w.xdm) sum_of_squares += static_cast<double>(x * x);
     band.sig2 = variance_scale(s, sum_of_squares);
   }
-  tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory);
+  if (!tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory)) return interrupted_run();
   band.rho0 = lag1_autocorrelation(w.xdm, s);
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,
@@ -838,6 +860,10 @@ Status spec_tapers(const SpecSettings& s, RunTapers& out) {
   fill_tapers(s, out, memory);
   return Status::success();
 }
+
+bool run_cancelled(const SpecRefinements& s) { return s.cancelled && s.cancelled(); }
+
+Status interrupted_run() { return Status::failure(" The run was interrupted."); }
 
 SpecSession::SpecSession() : memory_(std::make_unique<WorkArena>()) {}
 SpecSession::~SpecSession() = default;

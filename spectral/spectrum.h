@@ -29,10 +29,19 @@ struct SpecRefinements {
   int surrogates = 0;
   std::uint64_t seed = 0;
   int jobs = 1;
-  // Asked before each surrogate, from any of the jobs' threads; when it
-  // returns true the run is refused as interrupted. Empty: never.
+  // Asked between the stages of a run (tapers, each taper's transform, the
+  // estimate, the levels, the F-test, the median, the background fit) and
+  // before each surrogate, from any of the jobs' threads; when it returns
+  // true the run is refused as interrupted (interrupted_run). Unlike other
+  // refusals, a run stopped after its levels leaves the arrays of out
+  // rewritten. Empty: never.
   std::function<bool()> cancelled;
 };
+
+// Whether settings.cancelled asks the run to stop.
+bool run_cancelled(const SpecRefinements& settings);
+// The refusal of a run stopped by its cancellation callback.
+Status interrupted_run();
 
 // The analysis settings that the engine reads (option codes as in the
 // analysis record), with the refinements.

@@ -66,10 +66,12 @@ double band_normalisation(const SpecSettings& settings);
 // bins grid.i0 .. grid.i0 + grid.nfv - 1 divided by norm in double and kept
 // in single. out must already hold grid.nfv entries of nwin tapers; every
 // one is written. Long transforms share the work with a second thread.
-// Work storage comes from memory.
-void band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
+// Work storage comes from memory. `cancelled` is asked before each taper's
+// transform; false when it stopped the work (out then partly written).
+bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& grid, double norm, Eigencoefficients& out,
-                            std::pmr::memory_resource* memory);
+                            std::pmr::memory_resource* memory,
+                            const std::function<bool()>& cancelled = {});
 
 // The variance scale of the adaptive estimate from the series' sum of
 // squares: that sum on the scale of the eigenspectra (divided by npts^2
@@ -141,8 +143,9 @@ float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const Tape
 // that band sums it, goes to band.whole_raw_level when it is finite. Those
 // bins come from the same transforms, so the whole band costs only their
 // eigencoefficients (in out's storage, the band's entries then moved to its
-// front) and their estimate.
-void tapered_band(std::span<const float> x, std::span<const float> tapers,
+// front) and their estimate. False when settings.cancelled stopped the
+// transforms (out then partly written).
+bool tapered_band(std::span<const float> x, std::span<const float> tapers,
                   const SpecSettings& settings, const Grid& grid, TaperedBand& band,
                   Eigencoefficients& out, std::pmr::memory_resource* memory);
 

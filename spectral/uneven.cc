@@ -220,6 +220,7 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
     prepared->el.resize(nwin);
     compute_tapers(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el, grid_sum, dlam,
                    EigenPath::Fast, &memory);
+    if (run_cancelled(s)) return interrupted_run();
     if (s.exact_concentrations) {
       taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el);
     }
@@ -257,15 +258,18 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
       prepared->tapsum[k] = static_cast<float>(total);
     }
   }
+  if (run_cancelled(s)) return interrupted_run();
   const double df = 1.0 / (span * s.pad);
   if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,
-                                      prepared->transform);
+                                      prepared->transform, s.cancelled);
       !status) {
     return status;
   }
+  if (run_cancelled(s)) return interrupted_run();
   std::vector<double> step(npts - 1);
   for (std::size_t j = 1; j < npts; ++j) step[j - 1] = time[j] - time[j - 1];
-  if (Status status = NufftPlan::make(step, 0.0, g.i0 * df, df, g.nfv, prepared->steps); !status) {
+  if (Status status = NufftPlan::make(step, 0.0, g.i0 * df, df, g.nfv, prepared->steps, s.cancelled);
+      !status) {
     return status;
   }
   UnevenPlan plan;
@@ -311,9 +315,10 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     std::vector<double> strength(npts);
     std::vector<std::complex<double>> transform(static_cast<std::size_t>(g.nfv));
     for (int k = first; k < last; ++k) {
+      if (run_cancelled(s)) return;
       const float* v = p.v.data() + static_cast<std::size_t>(k) * npts;
       for (std::size_t j = 0; j < npts; ++j) strength[j] = static_cast<double>(v[j] * xdm[j]);
-      p.transform.transform(strength, transform, work);
+      p.transform.transform(strength, transform, work, s.cancelled);
       for (int i = 0; i < g.nfv; ++i) {
         const std::complex<double> value = transform[static_cast<std::size_t>(i)];
         coefficients.yr[coefficients.at(i, k)] = static_cast<float>(value.real() / norm);
@@ -326,6 +331,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   } else {
     tapers(0, s.nwin);
   }
+  if (run_cancelled(s)) return interrupted_run();
 
   TaperedBand band;
   band.coefficients = &coefficients;
@@ -359,7 +365,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
     double start_tau = 0.0;
     if (!constant) {
-      if (Status status = persistence_time(time_, y, start_tau); !status) return status;
+      if (Status status = persistence_time(time_, y, start_tau, s.cancelled); !status) return status;
     }
     float start =
         start_tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / start_tau)) : 0.0f;
@@ -382,6 +388,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     red_shape(time_, p.steps, tau, red);
     band.red_shape = red;
   }
+  if (run_cancelled(s)) return interrupted_run();
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     SpecSettings plain = s;

@@ -72,7 +72,11 @@ void LineReader::close() {
 }
 
 bool LineReader::next_line(std::string& line) {
-  if (offset_ >= text_.size()) return false;
+  if (offset_ >= text_.size() || stopped_) return false;
+  if (stop_ && position_ % 65536 == 0 && stop_()) {
+    stopped_ = true;
+    return false;
+  }
   const std::size_t end = text_.find('\n', offset_);
   line.assign(text_, offset_, end - offset_);
   offset_ = end + 1;

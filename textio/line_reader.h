@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane::textio {
@@ -45,6 +47,12 @@ class LineReader : public LineSource {
   std::size_t longest_line_left() const;
   std::size_t characters_left() const { return text_.size() - offset_; }
 
+  // Asks `stop` every 65536 lines; once it returns true the reader acts as
+  // if the file ended there, and stopped() says so. So a long reading can
+  // be interrupted without every reader knowing of it.
+  void stop_when(std::function<bool()> stop) { stop_ = std::move(stop); }
+  bool stopped() const { return stopped_; }
+
   // For tests: a reader over given lines (which hold no line ends).
   static LineReader from_lines(const std::vector<std::string>& lines);
 
@@ -55,6 +63,8 @@ class LineReader : public LineSource {
   std::size_t offset_ = 0;
   std::size_t position_ = 0;
   bool open_ = false;
+  std::function<bool()> stop_;
+  bool stopped_ = false;
 };
 
 }  // namespace quorvane::textio

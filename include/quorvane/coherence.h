@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct CoherenceSettings {
   int surrogates = 1000;   // pairs of independent AR(1) series, Monte Carlo only
   std::uint64_t seed = 1;  // the same seed gives the same levels for any jobs
   int jobs = 1;            // threads sharing the surrogates
+  // As Settings::cancelled: true stops the work, refused as interrupted.
+  std::function<bool()> cancelled;
 };
 
 // A local maximum of the coherence above its 95 % level.

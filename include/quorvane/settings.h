@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace quorvane {
@@ -60,6 +61,11 @@ struct Settings {
   bool jackknife = false;  // 95 % jackknife interval of the estimate (K >= 2)
   int max_peaks = 40;      // most peaks listed, 0..100
   Sampling sampling = Sampling::automatic;
+  // Asked from time to time during the work (between its stages, before
+  // each taper's transform and each surrogate, from any of its threads);
+  // when it returns true the work stops soon after and the call is refused
+  // as interrupted. Empty: never.
+  std::function<bool()> cancelled;
 };
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/folder_lock.h"
 
 namespace quorvane::cli::testing {
 
@@ -26,6 +27,13 @@ inline fs::path fresh_folder(const std::string& name) {
       fs::temp_directory_path() / ("quorvane_cli_" + std::to_string(::getpid()) + "_" + name);
   fs::remove_all(folder);
   return folder;
+}
+
+// Whether `path` is a file left half-written: a hidden temporary file, not
+// the lock file that every run keeps in its folder.
+inline bool half_written(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return name.front() == '.' && name != kLockFileName;
 }
 
 struct BatchRun {

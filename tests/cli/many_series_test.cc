@@ -31,7 +31,8 @@ fs::path write_cores(const fs::path& folder) {
 
 std::set<std::string> listing(const fs::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename() != kLockFileName) names.insert(entry.path().filename());
   return names;
 }
 

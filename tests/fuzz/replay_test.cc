@@ -61,6 +61,10 @@ TEST(FuzzReplay, ReaderInputsGiveWellFormedSeriesBoundedByTheFile) {
   });
 }
 
+TEST(FuzzReplay, CsvRecordsRunThroughTheAnalysesWithResultsOrReasons) {
+  EXPECT_GE(replay("analysis", analysis_target), 5u);
+}
+
 TEST(FuzzReplay, DialogueInputsEndWithoutACrash) {
   EXPECT_GE(replay("dialogue", dialogue_target), 13u);
 }
