@@ -78,8 +78,10 @@ int analysis_target(const std::uint8_t* data, std::size_t size) {
     require(spectrum->estimate.size() == n && spectrum->background.size() == n &&
                 spectrum->F.size() == n,
             "spectrum columns of different lengths");
+    // One taper has no F-test: its F column is NaN throughout.
+    const bool one_taper = spectrum->used.tapers.value_or(0) == 1;
     require(all_finite(spectrum->estimate) && all_finite(spectrum->background) &&
-                all_finite(spectrum->F),
+                (one_taper || all_finite(spectrum->F)),
             "a spectrum value that is not finite");
     require(spectrum->length >= 2, "a spectrum of fewer than two values");
 
