@@ -395,7 +395,9 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
     tapered.dt = settings.dt;
     tapered.norm = spectral::band_normalisation(settings);
     r.lines = spectral::line_estimates(tapered, r.spectra,
-                                       std::span<const float>(r.sigfreq.data(), found));
+                                       std::span<const float>(r.sigfreq.data(), found),
+                                       settings.cancelled);
+    if (spectral::run_cancelled(settings)) return spectral::interrupted_run();
   }
   return status;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 
 #include "spectral/two_halves.h"
@@ -122,7 +123,7 @@ DoubleLanes adaptive_lanes(const DoubleLanes* sk, int nwin, std::span<const doub
 }  // namespace
 
 void adwait(const Eigencoefficients& y, std::span<const double> el, double sig2,
-            std::span<float> s) {
+            std::span<float> s, const std::function<bool()>& cancelled) {
   const int nwin = y.nwin;
   if (sig2 == 0.0) {
     std::fill(s.begin(), s.begin() + y.count, 0.0f);
@@ -137,7 +138,12 @@ void adwait(const Eigencoefficients& y, std::span<const double> el, double sig2,
     const std::size_t at = y.at(i, k);
     return y.yr[at] * y.yr[at] + y.yi[at] * y.yi[at];
   };
-  over_entries(y.count, [&](int first, int last) {
+  // Each half goes in blocks of whole lanes, so that a long band asks
+  // `cancelled` every kCancelBlock entries; the entries that go through the
+  // lanes and the single tail are those of one pass over the half.
+  constexpr int kCancelBlock = 1 << 16;
+  static_assert(kCancelBlock % kDoubleLanes == 0);
+  const auto entries = [&](int first, int last) {
     int i = first;
     for (; i + kDoubleLanes <= last; i += kDoubleLanes) {
       DoubleLanes sk[8];
@@ -156,6 +162,12 @@ void adwait(const Eigencoefficients& y, std::span<const double> el, double sig2,
       for (int k = 0; k < nwin; ++k) sk[k] = power(i, k) / sig2;
       const double estimate = adaptive_entry(sk, nwin, el, bias, sqrt_el);
       s[static_cast<std::size_t>(i)] = std::fabs(static_cast<float>(sig2 * estimate));
+    }
+  };
+  over_entries(y.count, [&](int first, int last) {
+    for (int block = first; block < last; block += kCancelBlock) {
+      if (cancelled && cancelled()) return;
+      entries(block, last - block > kCancelBlock ? block + kCancelBlock : last);
     }
   });
 }

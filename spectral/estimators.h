@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory_resource>
 #include <span>
 #include <vector>
@@ -63,8 +64,11 @@ void hires(const Eigencoefficients& y, std::span<const double> el, std::span<flo
 // below 0.0003), starting from the mean of the first two eigenspectra.
 // Writes |sig2 S| to s[0..count-1]. A zero variance scale or an entry whose
 // eigenspectra are all zero gives 0 there, not a division by zero.
+// `cancelled`, when set, is asked between blocks of entries (from either of
+// two threads on a long band); once it returns true the rest of s is left
+// unwritten, and the caller refuses the run.
 void adwait(const Eigencoefficients& y, std::span<const double> el, double sig2,
-            std::span<float> s);
+            std::span<float> s, const std::function<bool()>& cancelled = {});
 
 // regre: the harmonic F statistic of every entry, with two and 2K - 2
 // degrees of freedom, in single precision: the least-squares line amplitude

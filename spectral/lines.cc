@@ -206,7 +206,8 @@ float f_significance(float F, int nwin) {
 }
 
 std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecResults& results,
-                                         std::span<const float> frequencies) {
+                                         std::span<const float> frequencies,
+                                         const std::function<bool()>& cancelled) {
   std::vector<LineEstimate> out(frequencies.size());
   const std::size_t npts = static_cast<std::size_t>(std::max(rec.npts, 0));
   const std::size_t nwin = static_cast<std::size_t>(std::max(rec.nwin, 0));
@@ -325,13 +326,19 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
   // shared between this thread and a second one.
   const auto share = [&](std::size_t parity) {
     std::vector<Complex> y;
-    for (std::size_t i = parity; i < frequencies.size(); i += 2) estimate(i, y);
+    for (std::size_t i = parity; i < frequencies.size(); i += 2) {
+      if (cancelled && cancelled()) return;
+      estimate(i, y);
+    }
   };
   if (npts * nwin >= kTwoThreadWork && frequencies.size() > 1) {
     run_two_halves([&] { share(0); }, [&] { share(1); });
   } else {
     std::vector<Complex> y;
-    for (std::size_t i = 0; i < frequencies.size(); ++i) estimate(i, y);
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+      if (cancelled && cancelled()) break;
+      estimate(i, y);
+    }
   }
   return out;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <span>
 #include <vector>
@@ -61,8 +62,12 @@ float f_significance(float F, int nwin);
 // the noise variance sigma^2 from the background at the peak, which for
 // white noise is sigma^2 times the tapers' mean sum of squares. NaN where
 // the background is not positive. With fewer than two tapers every
-// estimate is NaN. Entries are in the order of `frequencies`.
+// estimate is NaN. Entries are in the order of `frequencies`. `cancelled`,
+// when set, is asked before each line (from either of two threads on a long
+// record); once it returns true the remaining lines are left NaN, and the
+// caller refuses the run.
 std::vector<LineEstimate> line_estimates(const TaperedRecord& record, const SpecResults& results,
-                                         std::span<const float> frequencies);
+                                         std::span<const float> frequencies,
+                                         const std::function<bool()>& cancelled = {});
 
 }  // namespace quorvane::spectral

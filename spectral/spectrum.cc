@@ -294,7 +294,7 @@ void estimate_of(const SpecSettings& settings, const TaperedBand& band,
   if (settings.iadapt == 0) {
     hires(coefficients, band.el, s, band.hires_weights);
   } else {
-    adwait(coefficients, band.el, band.sig2, s);
+    adwait(coefficients, band.el, band.sig2, s, settings.cancelled);
   }
 }
 
@@ -305,6 +305,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   w.estimate.assign(nfv, 0.0f);
   estimate_of(s, band, *band.coefficients, w.estimate);
+  if (run_cancelled(s)) return interrupted_run();
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
       return Status::failure(" The spectrum of this series exceeds the single-precision range;"
