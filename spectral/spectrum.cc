@@ -315,6 +315,16 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand
   return Status::success();
 }
 
+// Moves the frequency-indexed result arrays of `from` into `to`.
+void move_result_arrays(SpecResults& from, SpecResults& to) {
+  to.specraw0 = std::move(from.specraw0);
+  to.specmed0 = std::move(from.specmed0);
+  to.specresh0 = std::move(from.specresh0);
+  to.harmonic0 = std::move(from.harmonic0);
+  to.specback0 = std::move(from.specback0);
+  to.ftest = std::move(from.ftest);
+}
+
 // Moves the caller's result arrays into r, each cleared to the band length
 // (their storage outlives the run), and starts the raw, reshaped and
 // harmonic spectra from the estimate.
@@ -324,12 +334,7 @@ void take_result_arrays(const Grid& g, const StageWork& w, SpecResults& out, Spe
                                 &out.specback0, &out.ftest}) {
     v->assign(length, 0.0f);
   }
-  r.specraw0 = std::move(out.specraw0);
-  r.specmed0 = std::move(out.specmed0);
-  r.specresh0 = std::move(out.specresh0);
-  r.harmonic0 = std::move(out.harmonic0);
-  r.specback0 = std::move(out.specback0);
-  r.ftest = std::move(out.ftest);
+  move_result_arrays(out, r);
   std::copy(w.estimate.begin(), w.estimate.end(), r.specraw0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.specresh0.begin());
   std::copy(w.estimate.begin(), w.estimate.end(), r.harmonic0.begin());
@@ -697,12 +702,7 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   // caller's arrays may be taken; a cancelled run gives them back, rewritten.
   take_result_arrays(g, w, out, r);
   const auto give_back = [&] {
-    out.specraw0 = std::move(r.specraw0);
-    out.specmed0 = std::move(r.specmed0);
-    out.specresh0 = std::move(r.specresh0);
-    out.harmonic0 = std::move(r.harmonic0);
-    out.specback0 = std::move(r.specback0);
-    out.ftest = std::move(r.ftest);
+    move_result_arrays(r, out);
     return interrupted_run();
   };
   if (s.jackknife) jackknife_stage(s, g, band, w, r);

@@ -51,6 +51,23 @@ inline BatchRun run_batch(const std::vector<std::string>& args) {
 }
 
 // `quorvane analyse` of the sunspot example into `folder`, quietly.
+// Writes `lines` as series.txt in a fresh folder `name` and analyses it
+// into folder/out with `options`, quietly.
+inline BatchRun analyse_lines(const std::string& name, const std::vector<std::string>& lines,
+                              const std::vector<std::string>& options, fs::path& folder) {
+  folder = fresh_folder(name);
+  fs::create_directories(folder);
+  const fs::path file = folder / "series.txt";
+  {
+    std::ofstream out(file);
+    for (const auto& line : lines) out << line << "\n";
+  }
+  std::vector<std::string> args = {"analyse", file.string(), "--out", (folder / "out").string(),
+                                   "--quiet"};
+  args.insert(args.end(), options.begin(), options.end());
+  return run_batch(args);
+}
+
 inline std::vector<std::string> sunspots(const fs::path& folder, std::vector<std::string> extra) {
   std::vector<std::string> args = {"analyse", example("sunspots.dat"), "--layout", "single",
                                    "--out",   folder.string(),         "--quiet"};

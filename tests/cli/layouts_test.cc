@@ -67,17 +67,8 @@ std::vector<LayoutCase> layout_cases() {
 
 TEST(Layouts, EachLayoutsOptionsReachItsReader) {
   for (const LayoutCase& c : layout_cases()) {
-    const fs::path folder = fresh_folder("layout_" + c.name);
-    fs::create_directories(folder);
-    const fs::path file = folder / "series.txt";
-    {
-      std::ofstream out(file);
-      for (const auto& line : c.lines) out << line << "\n";
-    }
-    std::vector<std::string> args = {"analyse", file.string(), "--out", (folder / "out").string(),
-                                     "--quiet"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    const BatchRun run = run_batch(args);
+    fs::path folder;
+    const BatchRun run = analyse_lines("layout_" + c.name, c.lines, c.options, folder);
     ASSERT_EQ(run.status, kAllAnalysed) << c.name << "\n" << run.err;
     const auto summary = nlohmann::json::parse(file_text(folder / "out" / "summary.json"));
     ASSERT_EQ(summary["series"].size(), c.series.size()) << c.name;

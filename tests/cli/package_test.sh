@@ -14,6 +14,11 @@ for tool in cpack dpkg-deb dpkg-shlibdeps; do
     exit 77
   fi
 done
+# A sanitized build's tests preload the sanitizer runtimes for programs that
+# load its library; the packaging tools must not run under them (cpack then
+# hangs), so only the Python import below gets them back.
+preload=${LD_PRELOAD:-}
+unset LD_PRELOAD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
@@ -70,7 +75,7 @@ if [ -n "$python" ]; then
   done
   [ "$(field Recommends)" = "python3-pandas, python3-xarray" ] || fail "Recommends: $(field Recommends)"
   site=$(dirname "$(dirname "$(find "$work/root" -path '*/quorvane/__init__.py')")")
-  (cd "$work" && env -u LD_LIBRARY_PATH PYTHONPATH="$site" "$python" -c '
+  (cd "$work" && env -u LD_LIBRARY_PATH ${preload:+LD_PRELOAD="$preload"} PYTHONPATH="$site" "$python" -c '
 import sys, quorvane
 assert quorvane.__file__.startswith(sys.argv[1]), quorvane.__file__
 s = quorvane.spectrum(quorvane.read(sys.argv[2], "single")[0])

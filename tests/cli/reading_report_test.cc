@@ -109,17 +109,8 @@ std::vector<ReadingCase> reading_cases() {
 
 TEST(ReadingReport, WhatIsNotAnalysedIsToldWithItsReason) {
   for (const ReadingCase& c : reading_cases()) {
-    const fs::path folder = fresh_folder("reading");
-    fs::create_directories(folder);
-    const fs::path file = folder / "series.txt";
-    {
-      std::ofstream out(file);
-      for (const auto& line : c.lines) out << line << "\n";
-    }
-    std::vector<std::string> args = {"analyse", file.string(), "--out", (folder / "out").string(),
-                                     "--quiet"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    const BatchRun run = run_batch(args);
+    fs::path folder;
+    const BatchRun run = analyse_lines("reading", c.lines, c.options, folder);
     ASSERT_EQ(run.status, c.status) << c.name << "\n" << run.err;
     for (const auto& text : c.err)
       EXPECT_NE(run.err.find(text), std::string::npos) << c.name << "\n" << run.err;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "spectral/gaps.h"
+#include "tests/spectral/spectral_test_support.h"
 #include "spectral/spectrum_stages.h"
 
 namespace quorvane::spectral {
@@ -18,14 +19,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-SpecSettings settings_for(int npts, float dt) {
-  SpecSettings s;
-  s.npts = npts;
-  s.dt = dt;
-  s.fmax = 0.5f / dt;
-  s.fsmooth = std::max(s.fmax / 5.0f, 4.0f / (static_cast<float>(npts) * dt));
-  return s;
-}
+using test_support::settings_for;
 
 // amplitude cos(2 pi f t dt + 1) plus white noise of variance 1.
 std::vector<float> sine_in_noise(int n, double f, float dt, double amplitude, unsigned seed) {

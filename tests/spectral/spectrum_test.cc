@@ -14,20 +14,14 @@
 #include <vector>
 
 #include "spectral/gaps.h"
+#include "tests/spectral/spectral_test_support.h"
 
 namespace quorvane::spectral {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-SpecSettings settings_for(int npts, float dt = 1.0f) {
-  SpecSettings s;
-  s.npts = npts;
-  s.dt = dt;
-  s.fmax = 0.5f / dt;
-  s.fsmooth = std::max(s.fmax / 5.0f, 4.0f / (static_cast<float>(npts) * dt));
-  return s;
-}
+using test_support::settings_for;
 
 std::vector<float> white_noise(int n, float sigma, unsigned seed) {
   std::mt19937 gen(seed);
