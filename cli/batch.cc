@@ -252,6 +252,12 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
         << ") failed: " << result.message << "\n";
   }
   if (!write_file_atomically(folder + "/summary.json", summary_text(options, results, table), error)) {
+    // A signal while the summary was written removed it: the run ends as
+    // an interrupted one, not as a failed write.
+    if (const int signal = interruption(); signal != 0) {
+      err << "quorvane: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
     err << "quorvane: " << error << "\n";
     status = kSomeFailed;
   }

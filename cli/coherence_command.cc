@@ -519,6 +519,12 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
       coherence_summary(o, input_b, a, b, p, table_a, two_files ? table_b : table_a).dump(2, ' ', false, Json::error_handler_t::replace) +
       "\n";
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
+    // A signal while the summary was written removed it: the run ends as
+    // an interrupted one, not as a failed write.
+    if (const int signal = interruption(); signal != 0) {
+      err << "quorvane coherence: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
     err << "quorvane coherence: " << error << "\n";
     status = kSomeFailed;
   }

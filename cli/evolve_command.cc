@@ -526,6 +526,12 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
       evolve_summary(options, results, table).dump(2, ' ', false, Json::error_handler_t::replace) +
       "\n";
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
+    // A signal while the summary was written removed it: the run ends as
+    // an interrupted one, not as a failed write.
+    if (const int signal = interruption(); signal != 0) {
+      err << "quorvane evolve: " << interruption_message(signal) << "\n";
+      return interrupted_status(signal);
+    }
     err << "quorvane evolve: " << error << "\n";
     status = kSomeFailed;
   }
