@@ -164,10 +164,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   std::string error;
   const bool read = api::read_file(options.input.file, read_options(options.input),
                                    api::Naming::options, table, error);
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0) return stopped(err, "quorvane", signal);
   if (!read) {
     err << "quorvane: " << error << "\n";
     return kUsageError;
@@ -187,9 +184,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   FolderLock lock;
   if (!create_output_folder(folder, error) || !lock.acquire(folder, options.output.wait, error)) {
     if (error.empty()) {  // interrupted while waiting for the folder
-      const int signal = interruption();
-      err << "quorvane: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
+      return stopped(err, "quorvane", interruption());
     }
     err << "quorvane: " << error << "\n";
     return kUsageError;
@@ -236,10 +231,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
 
   // An interrupted run has no summary: it would describe series that were
   // never analysed.
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0) return stopped(err, "quorvane", signal);
   for (std::size_t i = 0; i < chosen.size(); ++i) set_lines(table, chosen[i], results[i]);
   int status = kAllAnalysed;
   for (const auto& result : results) {
@@ -254,10 +246,7 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   if (!write_file_atomically(folder + "/summary.json", summary_text(options, results, table), error)) {
     // A signal while the summary was written removed it: the run ends as
     // an interrupted one, not as a failed write.
-    if (const int signal = interruption(); signal != 0) {
-      err << "quorvane: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
-    }
+    if (const int signal = interruption(); signal != 0) return stopped(err, "quorvane", signal);
     err << "quorvane: " << error << "\n";
     status = kSomeFailed;
   }

@@ -453,10 +453,8 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   const bool two_files = !o.b.file.empty();
   const bool read =
       read_file(o.a, table_a, error) && (!two_files || read_file(input_b, table_b, error));
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane coherence: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0)
+    return stopped(err, "quorvane coherence", signal);
   if (!read) return usage(error);
   report_reading(table_a, "quorvane coherence", err);
   if (two_files) report_reading(table_b, "quorvane coherence", err);
@@ -470,9 +468,7 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   FolderLock lock;
   if (!create_output_folder(folder, error) || !lock.acquire(folder, o.output.wait, error)) {
     if (error.empty()) {  // interrupted while waiting for the folder
-      const int signal = interruption();
-      err << "quorvane coherence: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
+      return stopped(err, "quorvane coherence", interruption());
     }
     return usage(error);
   }
@@ -509,10 +505,8 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   }
   // An interrupted run has no summary, as for analyse: the files already
   // complete stay.
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane coherence: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0)
+    return stopped(err, "quorvane coherence", signal);
   int status = p.ok ? kAllAnalysed : kSomeFailed;
   if (!p.ok) err << "quorvane coherence: " << a.name << " and " << b.name << ": " << p.message << "\n";
   const std::string summary =
@@ -521,10 +515,8 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
     // A signal while the summary was written removed it: the run ends as
     // an interrupted one, not as a failed write.
-    if (const int signal = interruption(); signal != 0) {
-      err << "quorvane coherence: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
-    }
+    if (const int signal = interruption(); signal != 0)
+      return stopped(err, "quorvane coherence", signal);
     err << "quorvane coherence: " << error << "\n";
     status = kSomeFailed;
   }

@@ -465,10 +465,8 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& plots = common.output.plots;
   const std::string& folder = common.output.out;
   const bool read = read_file(common.input, table, error);
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane evolve: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0)
+    return stopped(err, "quorvane evolve", signal);
   if (!read || !select_series(table, common.input.series, chosen, error)) {
     err << "quorvane evolve: " << error << "\n";
     return kUsageError;
@@ -482,9 +480,7 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   FolderLock lock;
   if (!create_output_folder(folder, error) || !lock.acquire(folder, common.output.wait, error)) {
     if (error.empty()) {  // interrupted while waiting for the folder
-      const int signal = interruption();
-      err << "quorvane evolve: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
+      return stopped(err, "quorvane evolve", interruption());
     }
     err << "quorvane evolve: " << error << "\n";
     return kUsageError;
@@ -511,10 +507,8 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
   }
 
-  if (const int signal = interruption(); signal != 0) {
-    err << "quorvane evolve: " << interruption_message(signal) << "\n";
-    return interrupted_status(signal);
-  }
+  if (const int signal = interruption(); signal != 0)
+    return stopped(err, "quorvane evolve", signal);
   int status = kAllAnalysed;
   for (const auto& result : results) {
     if (result.series.ok) continue;
@@ -528,10 +522,8 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!write_file_atomically(folder + "/summary.json", summary, error)) {
     // A signal while the summary was written removed it: the run ends as
     // an interrupted one, not as a failed write.
-    if (const int signal = interruption(); signal != 0) {
-      err << "quorvane evolve: " << interruption_message(signal) << "\n";
-      return interrupted_status(signal);
-    }
+    if (const int signal = interruption(); signal != 0)
+      return stopped(err, "quorvane evolve", signal);
     err << "quorvane evolve: " << error << "\n";
     status = kSomeFailed;
   }

@@ -42,4 +42,9 @@ std::string interruption_message(int signal) {
          ": the files completed so far are kept, no summary.json is written";
 }
 
+int stopped(std::ostream& err, std::string_view program, int signal) {
+  err << program << ": " << interruption_message(signal) << "\n";
+  return interrupted_status(signal);
+}
+
 }  // namespace quorvane::cli

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
+#include <string_view>
 
 namespace quorvane::cli {
 
@@ -33,5 +35,9 @@ int interrupted_status(int signal);
 
 // The line on the error stream that says the run stopped, naming the signal.
 std::string interruption_message(int signal);
+
+// Writes "program: " and interruption_message(signal) as a line to err and
+// returns interrupted_status(signal): how every command ends a stopped run.
+int stopped(std::ostream& err, std::string_view program, int signal);
 
 }  // namespace quorvane::cli
