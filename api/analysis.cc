@@ -54,11 +54,17 @@ std::vector<float> single_times(const std::vector<double>& time) {
   return single;
 }
 
-// Why a record's grid is long: its largest step against its median step.
-std::string largest_step_words(const std::vector<double>& time, double median_step) {
+// The largest step between neighbouring times.
+double largest_step(const std::vector<double>& time) {
   double largest = 0.0;
   for (std::size_t i = 1; i < time.size(); ++i)
     largest = std::max(largest, std::fabs(time[i] - time[i - 1]));
+  return largest;
+}
+
+// Why a record's grid is long: its largest step against its median step.
+std::string largest_step_words(const std::vector<double>& time, double median_step) {
+  const double largest = largest_step(time);
   return "its largest step, " + textio::free_real(static_cast<float>(largest)) + ", is " +
          textio::free_real(static_cast<float>(largest / median_step)) +
          " times its median step " + textio::free_real(static_cast<float>(median_step));
@@ -73,11 +79,10 @@ Status check_grid_memory(const std::string& name, const std::vector<double>& tim
                          double median_step, const std::string& method,
                          std::uint64_t positions, std::uint64_t per_position,
                          std::uint64_t also = 0) {
-  const std::uint64_t needed = also + per_position * positions;
-  Status fits = check_memory(needed, "Series" + spaced(name) + " " + method + " on a grid of " +
-                                         std::to_string(positions) + " positions (" +
-                                         largest_step_words(time, median_step) + ")");
-  return fits;
+  return check_memory(also + per_position * positions,
+                      "Series" + spaced(name) + " " + method + " on a grid of " +
+                          std::to_string(positions) + " positions (" +
+                          largest_step_words(time, median_step) + ")");
 }
 
 }  // namespace
@@ -123,10 +128,8 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
          std::to_string(sampling.missing + static_cast<std::int64_t>(series.y.size())) +
          " samples on its median step are missing;" + covered);
   } else if (sampling.kind == spectral::SamplingClass::uneven && series.time.size() > 1) {
-    double widest = 0.0;
-    for (std::size_t i = 1; i < series.time.size(); ++i)
-      widest = std::max(widest, series.time[i] - series.time[i - 1]);
-    const double whole = series.time.back() - series.time.front();
+    const double widest = largest_step(series.time);
+    const double whole = std::fabs(series.time.back() - series.time.front());
     if (widest > 0.5 * whole)
       warn(" Series" + spaced(name) + " has a gap of " + textio::free_real(widest) +
            ", more than half its span of " + textio::free_real(whole) + ";" + covered);

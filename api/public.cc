@@ -37,6 +37,15 @@ std::string out_of_range(const char* name, double value, double low, double high
   return fmt::format("{} must be from {} to {}, not {}", name, low, high, value);
 }
 
+// The number of Monte Carlo surrogates, for spectra and coherence alike.
+Status check_surrogates(int surrogates) {
+  if (surrogates >= api::kFewestSurrogates && surrogates <= api::kMostSurrogates)
+    return Status::success();
+  return Status::failure(out_of_range("surrogates", surrogates, api::kFewestSurrogates,
+                                      api::kMostSurrogates) +
+                         " (" + std::string(api::kFewestSurrogatesReason) + ")");
+}
+
 // The options of `settings`: a setting counts as given when it differs from
 // its default, so that Settings{} runs exactly the defaults of the series
 // and a default noise yields to the harmonic assumption's locally-white
@@ -78,10 +87,7 @@ Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceO
   g.exact_concentrations = s.concentrations == Concentrations::exact;
   g.median_bias_correction = s.median_bias_correction;
   g.montecarlo = s.significance == Significance::montecarlo;
-  if (s.surrogates < api::kFewestSurrogates || s.surrogates > api::kMostSurrogates)
-    return Status::failure(out_of_range("surrogates", s.surrogates, api::kFewestSurrogates,
-                                        api::kMostSurrogates) +
-                           " (" + std::string(api::kFewestSurrogatesReason) + ")");
+  if (Status counted = check_surrogates(s.surrogates); !counted) return counted;
   g.surrogates = s.surrogates;
   g.surrogates_given = s.surrogates != 1000;
   g.seed = s.seed;
@@ -369,10 +375,7 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
 
 Result<Coherence> coherence(const Series& a, const Series& b,
                             const CoherenceSettings& settings) {
-  if (settings.surrogates < api::kFewestSurrogates || settings.surrogates > api::kMostSurrogates)
-    return Status::failure(out_of_range("surrogates", settings.surrogates,
-                                        api::kFewestSurrogates, api::kMostSurrogates) +
-                           " (" + std::string(api::kFewestSurrogatesReason) + ")");
+  if (Status counted = check_surrogates(settings.surrogates); !counted) return counted;
   // Each series is prepared as spectrum() prepares it, for its times and
   // sampling class.
   api::AnalysisRecord records[2];

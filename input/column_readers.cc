@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
 #include "input/reader_support.h"
 #include "input/readers.h"
 #include "textio/free_format.h"
@@ -115,11 +116,7 @@ std::string_view first_token(std::string_view line) {
 std::string line_excerpt(std::string_view line) {
   const std::size_t start = line.find_first_not_of(" \t");
   if (start == std::string_view::npos) return {};
-  line = line.substr(start, line.find_last_not_of(" \t\r") - start + 1);
-  if (line.size() <= 60) return std::string(line);
-  std::size_t cut = 60;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-  return std::string(line.substr(0, cut)) + "...";
+  return shortened(line.substr(start, line.find_last_not_of(" \t\r") - start + 1), 60);
 }
 
 std::string trimmed_name(std::string name) {

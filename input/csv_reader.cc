@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
 #include "input/reader_support.h"
 #include "input/readers.h"
 #include "textio/free_format.h"
@@ -103,17 +104,10 @@ std::string number_text(const std::string& cell, char separator) {
 // an ellipsis.
 constexpr std::size_t kShownNameBytes = 1000;
 
-std::string shown_name(const std::string& name) {
-  if (name.size() <= kShownNameBytes) return name;
-  std::size_t cut = kShownNameBytes;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return name.substr(0, cut) + "...";
-}
+std::string shown_name(const std::string& name) { return shortened(name, kShownNameBytes); }
 
 // A cell shown in a message: at most 40 bytes of it.
-std::string cell_excerpt(const std::string& cell) {
-  return cell.size() <= 40 ? cell : shown_name(cell.substr(0, 40)) + "...";
-}
+std::string cell_excerpt(const std::string& cell) { return shortened(cell, 40); }
 
 int whole_part(double time) {
   const auto narrow = static_cast<float>(time);

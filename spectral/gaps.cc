@@ -132,9 +132,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
     if (!constant) {
       if (Status status = persistence_time(time_, y, tau, s.cancelled); !status) return status;
     }
-    const float rho =
-        tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / tau)) : 0.0f;
-    band.rho0 = std::min(rho, std::nextafter(1.0f, 0.0f));
+    band.rho0 = coefficient_of(tau, s.dt);
   }
   Eigencoefficients coefficients(&memory);
   if (!tapered_band(x, tapers_.v, s, g, band, coefficients, &memory)) return interrupted_run();

@@ -135,4 +135,13 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
   return Status::success();
 }
 
+float coefficient_of(double tau, float dt) {
+  const float rho = tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(dt) / tau)) : 0.0f;
+  return std::min(rho, std::nextafter(1.0f, 0.0f));
+}
+
+double persistence_of(float rho, float dt) {
+  return rho > 0.0f ? -static_cast<double>(dt) / std::log(static_cast<double>(rho)) : 0.0;
+}
+
 }  // namespace quorvane::spectral

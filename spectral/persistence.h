@@ -41,4 +41,13 @@ namespace quorvane::spectral {
 Status persistence_time(std::span<const double> time, std::span<const float> y, double& tau,
                         const std::function<bool()>& cancelled = {});
 
+// The AR(1) coefficient at step dt of persistence time tau, exp(-dt / tau):
+// 0 for tau <= 0 (no persistence), and below 1 however long tau is, so that
+// the background stays finite.
+float coefficient_of(double tau, float dt);
+
+// The persistence time of AR(1) coefficient rho at step dt, -dt / ln(rho);
+// 0 (white noise) for rho <= 0.
+double persistence_of(float rho, float dt);
+
 }  // namespace quorvane::spectral

@@ -404,13 +404,14 @@ bool whole_band(const SpecSettings& s, const Grid& g) {
   return g.i0 == 0 && s.fmax >= nyquist_frequency(s.dt);
 }
 
-// The AR(1) model of the run's band: its shape in f dt (the frequency over
-// the Nyquist frequency, whatever the band), its level kept at the band's
-// mean when the band stops short of 0 or of the Nyquist frequency.
-MisfitBand ar1_band(const SpecSettings& s, const Grid& g, const SpecResults& r) {
+// The AR(1) model fitted to `median` (the band's values, of mean s0): its
+// shape in f dt (the frequency over the Nyquist frequency, whatever the
+// band), its level kept at the band's mean when the band stops short of 0
+// or of the Nyquist frequency.
+MisfitBand ar1_band(const SpecSettings& s, const Grid& g, float s0, std::span<const float> median) {
   MisfitBand band;
-  band.s0 = r.s0;
-  band.smed = std::span<const float>(r.specmed0.data(), static_cast<std::size_t>(g.nfv));
+  band.s0 = s0;
+  band.smed = median.first(static_cast<std::size_t>(g.nfv));
   band.nyquist = nyquist_frequency(s.dt);
   band.df = g.df;
   band.f0 = g.f0;
@@ -429,7 +430,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
   } else if (s.irobust == 1 && s.inoise != 2) {
-    r.rho = red_noise_grid_fit(ar1_band(s, g, r), rho0, memory);
+    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);
@@ -442,7 +443,7 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   back.assign(nfv, 0.0f);
   if (s.isignal == 2) return;
-  const MisfitBand model = ar1_band(s, g, r);
+  const MisfitBand model = ar1_band(s, g, r.s0, r.specmed0);
   const float fitted_level = ar1_band_level(r.s0, r.rho, model);
   const float unfitted_level =
       band.whole_raw_level ? *band.whole_raw_level : ar1_band_level(r.s0raw, r.rho0, model);
@@ -734,14 +735,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   const float conf0 = chsppf(0.5f, nu) / static_cast<float>(nu);
   std::pmr::vector<float> median(nfv, memory), sampled(nfv, memory), departed(nfv, memory);
   band_median(s, g, w.estimate, conf0, median, memory);
-  MisfitBand fit;
-  fit.s0 = median_mean(g, median);
-  fit.smed = departed;
-  fit.nyquist = nyquist_frequency(s.dt);
-  fit.full_band = g.i0 == 0 && s.fmax >= fit.nyquist;
-  fit.df = g.df;
-  fit.f0 = g.f0;
-  fit.ilogfit = s.ilogfit;
+  const MisfitBand fit = ar1_band(s, g, median_mean(g, median), departed);
   constexpr double kTwoPi = 6.283185307179586;
   const double dt = static_cast<double>(s.dt);
   constexpr int kMaxFits = 10;

@@ -135,9 +135,10 @@ void lagrange_weights(double r, double weight[4]) {
 }
 
 // The spectrum of the unit-variance AR(1) process of persistence time tau
-// sampled at the record's times, at each band entry. With the steps D taken as independent draws from the record's own steps
-// (a renewal process), the covariance of values m steps apart is
-// E exp(-(D_1 + .. + D_m) / tau) = z^m per unit variance, where
+// sampled at the record's times, at each band entry. With the steps D taken
+// as independent draws from the record's own steps (a renewal process), the
+// covariance of values m steps apart is E exp(-(D_1 + .. + D_m) / tau) = z^m
+// per unit variance, where
 //   z(f) = mean over the steps of exp((-1 / tau + 2 pi i f) D),
 // and the sum over all lags, 1 + 2 Re sum_m z^m, is
 //   S(f) = (1 - |z|^2) / |1 - z|^2.
@@ -164,12 +165,6 @@ void red_shape(std::span<const double> time, const NufftPlan& steps, double tau,
     const double level = (1.0 - std::norm(z[i])) / std::norm(1.0 - z[i]);
     shape[i] = std::isfinite(level) && level > 0.0 ? static_cast<float>(level) : 0.0f;
   }
-}
-
-// The persistence time of AR(1) coefficient rho at step dt; 0 (white) for
-// rho 0.
-double persistence_of(float rho, float dt) {
-  return rho > 0.0f ? -static_cast<double>(dt) / std::log(static_cast<double>(rho)) : 0.0;
 }
 
 }  // namespace
@@ -367,10 +362,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     if (!constant) {
       if (Status status = persistence_time(time_, y, start_tau, s.cancelled); !status) return status;
     }
-    float start =
-        start_tau > 0.0 ? static_cast<float>(std::exp(-static_cast<double>(s.dt) / start_tau)) : 0.0f;
-    // A persistence far beyond the step must still leave a finite background.
-    start = std::min(start, std::nextafter(1.0f, 0.0f));
+    const float start = coefficient_of(start_tau, s.dt);
     band.rho0 = start;
     const SampledRedShape shape = [&](float rho, std::span<float> out) {
       red_shape(time_, p.steps, persistence_of(rho, s.dt), out);
@@ -378,8 +370,8 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     const float rho = constant ? start : sampled_red_fit(s, g, band, start, shape, &memory);
     band.fixed_rho = rho;
     tau = persistence_of(rho, s.dt);
-    // The shape has mean 1 over the band and the level is the band's mean,
-    // whatever the band: the non-uniform transforms cover the band's
+    // The level of that shape is the band's mean, whatever the band: the
+    // non-uniform transforms cover the band's
     // frequencies only, and a level over everything up to half the median
     // step would cost the transforms of all of them, where a narrow band of a
     // long record is what this estimator keeps cheap. Nor does that
