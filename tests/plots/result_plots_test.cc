@@ -6,6 +6,7 @@
 
 #include "display/plot_data.h"
 #include "plots/result_plots.h"
+#include "tests/api/spectrum_run.h"
 
 namespace quorvane::plots {
 namespace {
@@ -34,19 +35,6 @@ struct SpectrumRun {
   SpectrumRun() {
     r.title = "sunspots";
     r.dt = 0.5f;
-    r.nwin = 3;
-    spectral::SpecResults& s = r.spectra;
-    s.nf = 4;
-    s.f0 = 0.25f;
-    s.df = 0.25f;
-    s.specraw0 = {8.0f, 4.0f, 2.0f, 0.0f};
-    s.specresh0 = {7.0f, 3.0f, 1.0f, 0.0f};
-    s.harmonic0 = {0.0f, 1.0f, 0.5f, 0.0f};
-    s.specmed0 = {6.0f, 5.0f, 4.0f, 0.0f};
-    s.specback0 = {2.0f, 4.0f, 0.5f, 0.0f};
-    s.ftest = {1.0f, 9.0f, 3.0f, 0.0f};
-    s.conf = {0.5f, 1.5f, 2.0f, 3.0f};
-    s.fconf = {0.75f, 3.25f, 5.0f, 10.5f, 14.5f, 27.0f};
   }
   display::PlotData plot(int kind) const {
     const api::SpectrumTable table = api::spectrum_table(r);
@@ -54,7 +42,7 @@ struct SpectrumRun {
     display::prepare_plot_data(spectrum_plot(r, table, kind), data);
     return data;
   }
-  api::AnalysisRecord r;
+  api::AnalysisRecord r = api::testing::spectrum_run();
 };
 
 TEST(ResultPlots, EachSpectrumPlotDrawsItsTableFields) {
@@ -70,7 +58,7 @@ TEST(ResultPlots, EachSpectrumPlotDrawsItsTableFields) {
   for (const auto& c : cases) {
     const display::PlotData data = run.plot(c.kind);
     EXPECT_EQ(data.kind, c.kind);
-    EXPECT_EQ(data.x, (Floats{0.25f, 0.5f, 0.75f})) << c.kind;
+    EXPECT_EQ(data.x, (Floats{0.5f, 0.75f, 1.0f})) << c.kind;
     EXPECT_EQ(data.curves, c.curves) << c.kind;
   }
   const display::PlotInput input = spectrum_plot(run.r, t, 1);
