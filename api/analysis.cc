@@ -9,10 +9,10 @@
 #include "common/memory.h"
 #include "common/text.h"
 #include "recon/recon.h"
-#include "spectral/gaps.h"
-#include "spectral/lines.h"
-#include "spectral/spectrum_stages.h"
-#include "spectral/uneven.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/stages/lines.h"
+#include "spectral/stages/pipeline.h"
+#include "spectral/estimators/uneven.h"
 #include "textio/free_format.h"
 
 namespace quorvane::api {

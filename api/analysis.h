@@ -14,7 +14,7 @@
 #include "display/display.h"
 #include "api/analysis_record.h"
 #include "input/series_file.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 #include "common/status.h"
 
 namespace quorvane::api {

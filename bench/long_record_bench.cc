@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "api/analysis.h"
 #include "api/options.h"
 #include "input/series_file.h"
-#include "spectral/evolutive.h"
+#include "spectral/analyses/evolutive.h"
 
 namespace quorvane::cli {
 

@@ -12,7 +12,7 @@
 #include "api/analysis.h"
 #include "api/analysis_record.h"
 #include "input/setup.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 namespace quorvane::driver {
 namespace {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "spectral/gap_tapers.h"
-#include "spectral/gaps.h"
-#include "spectral/lapack_tridiagonal.h"
-#include "spectral/surrogates.h"
-#include "spectral/tapers.h"
+#include "spectral/numerics/gap_tapers.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/numerics/lapack_tridiagonal.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/numerics/tapers.h"
 
 namespace quorvane::spectral {
 namespace {

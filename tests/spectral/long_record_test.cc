@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/memory.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 namespace quorvane::spectral {
 namespace {

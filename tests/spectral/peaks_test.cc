@@ -5,7 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 namespace quorvane::spectral {
 namespace {
