@@ -10,9 +10,10 @@
 #include "common/text.h"
 #include "recon/recon.h"
 #include "spectral/estimators/gaps.h"
-#include "spectral/stages/lines.h"
-#include "spectral/stages/pipeline.h"
 #include "spectral/estimators/uneven.h"
+#include "spectral/stages/lines.h"
+#include "spectral/stages/peaks.h"
+#include "spectral/stages/pipeline.h"
 #include "textio/free_format.h"
 
 namespace quorvane::api {

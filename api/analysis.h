@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "display/display.h"
 #include "api/analysis_record.h"
+#include "common/status.h"
+#include "display/display.h"
 #include "input/series_file.h"
 #include "spectral/estimators/even.h"
-#include "common/status.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::api {
 

@@ -15,6 +15,7 @@
 #include "bench/peak_memory.h"
 #include "spectral/estimators/gaps.h"
 #include "spectral/significance/surrogates.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include "bench/peak_memory.h"
 #include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

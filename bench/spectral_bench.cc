@@ -10,6 +10,7 @@
 
 #include "spectral/estimators/even.h"
 #include "spectral/numerics/tapers.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "display/display.h"
 #include "api/analysis.h"
 #include "api/analysis_record.h"
+#include "display/display.h"
 #include "input/setup.h"
 #include "spectral/estimators/even.h"
 

@@ -8,13 +8,14 @@
 #include <string>
 
 #include "common/memory.h"
-#include "spectral/stages/eigenspectra.h"
-#include "spectral/stages/jackknife.h"
-#include "spectral/significance/montecarlo.h"
-#include "spectral/stages/pipeline.h"
-#include "spectral/significance/surrogates.h"
+#include "spectral/estimators/even.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/significance/montecarlo.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/eigenspectra.h"
+#include "spectral/stages/jackknife.h"
+#include "spectral/stages/pipeline.h"
 
 namespace quorvane::spectral {
 

@@ -1,114 +1,17 @@
-// The spectrum engine: multitaper spectrum, harmonic F-test, line reshaping,
-// noise background and confidence levels, and the list of significant peaks.
+// The evenly spaced estimator: the multitaper spectrum of a series on a
+// regular step, with its tapers kept across runs of the same length.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
 
 #include "common/status.h"
+#include "spectral/settings.h"
+#include "spectral/significance/montecarlo.h"
 
 namespace quorvane::spectral {
-
-// Refinements of the levels and of the estimate beyond the dialogue's
-// settings; the defaults leave every result as the settings alone give it.
-struct SpecRefinements {
-  int pad = 1;  // transform length factor 1, 2, 4 or 8 (see check_spec)
-  // Concentrations of the computed tapers (taper_concentrations) instead of
-  // the asymptotic formula, wherever the estimate weighs the tapers.
-  bool exact_concentrations = false;
-  // The running median divided by the median-to-mean ratio of the estimate
-  // before the background is taken from it.
-  bool median_bias_correction = false;
-  bool jackknife = false;  // 95 % jackknife interval of the spectrum
-  // Monte Carlo levels from this many AR(1) surrogates (0: chi-square
-  // levels only), their random seed, and the threads that share them.
-  int surrogates = 0;
-  std::uint64_t seed = 0;
-  int jobs = 1;
-  // Asked between the stages of a run (tapers, each taper's transform, the
-  // estimate, the levels, the F-test, the median, the background fit) and
-  // before each surrogate, from any of the jobs' threads; when it returns
-  // true the run is refused as interrupted (interrupted_run). Unlike other
-  // refusals, a run stopped after its levels leaves the arrays of out
-  // rewritten. Empty: never.
-  std::function<bool()> cancelled;
-};
-
-// Whether settings.cancelled asks the run to stop.
-bool run_cancelled(const SpecRefinements& settings);
-// The refusal of a run stopped by its cancellation callback.
-Status interrupted_run();
-
-// The analysis settings that the engine reads (option codes as in the
-// analysis record), with the refinements.
-struct SpecSettings : SpecRefinements {
-  int nwin = 3;        // number of tapers K
-  int p = 2;           // resolution, multiples of the Rayleigh frequency
-  float dt = 1.0f;     // sampling interval
-  int npts = 0;        // number of values
-  float fmin = 0.0f;   // band
-  float fmax = 0.5f;
-  int inoise = 0;      // 0 red, 1 white, 2 locally-white
-  int irobust = 1;     // 0 raw, 1 robust background
-  int ilogfit = 1;     // 0 linear, 1 log misfit
-  float fsmooth = 0.1f;
-  int isignal = 0;     // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
-  int iadapt = 1;      // 0 high-resolution, 1 adaptive
-  int inorm = 0;       // 0 none, 1 N, 2 1/dt
-  int ireshape = 1;    // 1 yes
-  int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
-};
-
-// Everything one spectrum run returns. The frequency-indexed arrays hold the
-// band entries; entry i (0-based) lies at frequency f0 + i * df, and the
-// first nf - 1 entries are filled.
-struct SpecResults {
-  int nf = 0;       // band length; nf - 1 entries are filled
-  float df = 0.0f;  // bin spacing
-  float f0 = 0.0f;  // frequency of the first entry
-  std::vector<float> specraw0;   // raw multitaper spectrum
-  std::vector<float> specmed0;   // running median of the raw spectrum
-  std::vector<float> specresh0;  // reshaped spectrum
-  std::vector<float> harmonic0;  // harmonic (line) spectrum
-  std::vector<float> specback0;  // noise background
-  std::vector<float> ftest;      // harmonic F statistic
-  std::array<float, 4> conf{};   // chi-square ratios at 50, 90, 95, 99 %
-  std::array<float, 6> fconf{};  // F levels at 50, 90, 95, 99, 99.5, 99.9 %
-  int nbw = 0;                   // bandwidth 2W in bins
-  // With the jackknife: the 95 % interval of the spectrum estimate (specraw0);
-  // empty otherwise.
-  std::vector<float> jackknife_lower, jackknife_upper;
-  // With Monte Carlo levels: the ratio to specback0 of the 50, 90, 95 and
-  // 99 % levels at each entry; empty otherwise (conf holds for every entry).
-  std::array<std::vector<float>, 4> montecarlo_conf;
-  // With Monte Carlo levels: the band-wide 95 and 99 % ratios, the
-  // quantiles of each surrogate's largest ratio to its background over the
-  // band (see montecarlo.h); 0 otherwise.
-  std::array<float, 2> global_conf{};
-  float s0raw = 0.0f, s0 = 0.0f, rho0 = 0.0f, rho = 0.0f, tau0 = 0.0f, tau = 0.0f;
-};
-
-// Checks that a run with these settings is possible (at least 2 values, dt
-// positive, 1 <= nwin <= 8, p positive, a band inside 0..Nyquist holding at
-// least one entry, a smoothing width the band can hold, the series within the
-// engine's capacity). The message names the offending value.
-// Also refused: more tapers than values, p of half the number of values or
-// more (the half-bandwidth would reach the Nyquist frequency), option codes
-// outside their ranges, and, when the median is needed (robust background or
-// locally-white noise), a negative smoothing width or one wider than the
-// band: int(fsmooth / df) above the number of band entries. The length of
-// the series is bounded by the memory of the machine (see spec), not here.
-// The transform length is max(smallest power of two >= pad * npts, 1024);
-// refused: pad other than 1, 2, 4, 8 and a padded length above 2^30; the
-// jackknife with one taper; a median bias correction without a median (raw
-// background and red or white noise); negative surrogates, jobs below 1,
-// and Monte Carlo levels for a harmonic-only analysis (isignal 2), whose
-// peaks are judged by the F-test alone.
-Status check_spec(const SpecSettings& settings);
 
 // One spectrum run on y[0..npts-1]. Checks the settings first and computes
 // nothing when they are refused; also refuses a y shorter than npts, a value
@@ -199,23 +102,15 @@ class SpecSession {
 Status spec(std::span<const float> y, const SpecSettings& settings, SpecSession& session,
             SpecResults& out, const MessageSink& sink = {});
 
-// The list of significant peaks: at most max_peaks entries, ordered by
-// frequency (entry i at results.f0 + i * df); sigpct holds 99, 95 or 90.
-// Entries are judged by the raw spectrum over its background (isignal < 2;
-// a zero background gives ratio 0) against conf, or against the entry's
-// montecarlo_conf when the results hold Monte Carlo levels, or by the F
-// statistic (isignal = 2) against fconf, in windows of nbw entries either
-// side; a window's maximum on a rising flank climbs to the flank's top, and
-// one below a higher maximum within nbw entries that no listed peak covers
-// yet moves on to it, so that every peak listed is a local maximum of its
-// ratio and no line's maximum is hidden by the entries flagged around it;
-// of all candidates, the max_peaks with the largest ratios are kept
-// (equal ratios in the order found). max_peaks below 1 gives no peaks.
-struct PeakList {
-  std::vector<float> sigfreq;
-  std::vector<float> sigpct;
-};
-constexpr int kDefaultMaxPeaks = 40;
-PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks = kDefaultMaxPeaks);
+// The Monte Carlo levels of an evenly spaced series: surrogate_levels of
+// AR(1) series of npts values with coefficient rho and variance `variance`,
+// each analysed by spec with the same settings (without Monte Carlo levels
+// and jackknife) and the tapers computed once for all of them.
+// Refused besides: settings refused by check_spec, |rho| >= 1, a negative
+// or non-finite variance, a run that needs more memory than the machine
+// has available, settings.cancelled returning true; out is then left as it
+// was.
+Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
+                         std::uint64_t seed, int jobs, MonteCarloLevels& out);
 
 }  // namespace quorvane::spectral

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "common/memory.h"
+#include "spectral/numerics/work_arena.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/significance/persistence.h"
 #include "spectral/significance/surrogates.h"
-#include "spectral/numerics/work_arena.h"
 
 namespace quorvane::spectral {
 

@@ -12,7 +12,7 @@
 
 #include "common/status.h"
 #include "spectral/numerics/gap_tapers.h"
-#include "spectral/estimators/even.h"
+#include "spectral/settings.h"
 #include "spectral/stages/pipeline.h"
 
 namespace quorvane::spectral {

@@ -14,15 +14,15 @@
 
 #include "common/memory.h"
 #include "spectral/numerics/concentrations.h"
-#include "spectral/stages/eigenspectra.h"
-#include "spectral/significance/montecarlo.h"
 #include "spectral/numerics/nufft.h"
-#include "spectral/significance/persistence.h"
-#include "spectral/stages/pipeline.h"
-#include "spectral/significance/surrogates.h"
 #include "spectral/numerics/tapers.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/significance/montecarlo.h"
+#include "spectral/significance/persistence.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/eigenspectra.h"
+#include "spectral/stages/pipeline.h"
 
 namespace quorvane::spectral {
 

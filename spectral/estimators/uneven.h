@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "spectral/estimators/even.h"
+#include "spectral/settings.h"
 
 namespace quorvane::spectral {
 

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <cstddef>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 
-#include "common/memory.h"
 #include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
@@ -126,43 +124,6 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
   }
   out = std::move(result);
   return Status::success();
-}
-
-Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
-                         std::uint64_t seed, int jobs, MonteCarloLevels& out) {
-  if (surrogates < 1 || jobs < 1) return surrogate_levels(surrogates, seed, jobs, nullptr, out);
-  if (!(std::fabs(rho) < 1.0f) || !(variance >= 0.0f) || !std::isfinite(variance)) {
-    return Status::failure(" No AR(1) surrogate has coefficient " + std::to_string(rho) +
-                           " and variance " + std::to_string(variance) + ".");
-  }
-  // Every surrogate ratio is kept until the quantiles are taken, as many as
-  // the memory holds.
-  SpecSettings with_levels = settings;
-  with_levels.surrogates = surrogates;
-  with_levels.jobs = jobs;
-  if (Status status = check_memory(spec_memory(with_levels),
-                                   "A Monte Carlo run of " + std::to_string(surrogates) +
-                                       " surrogates of " + std::to_string(settings.npts) + " values");
-      !status) {
-    return status;
-  }
-  SpecSettings plain = settings;
-  plain.surrogates = 0;
-  plain.jackknife = false;
-  // Every surrogate has the series' length, so they all share one set of
-  // tapers; each worker keeps its run memory from one surrogate to the next.
-  RunTapers tapers;
-  if (Status status = spec_tapers(plain, tapers); !status) return status;
-  const auto make_worker = [&]() -> SurrogateWorker {
-    auto session = std::make_shared<SpecSession>();
-    session->keep_tapers(tapers);
-    auto x = std::make_shared<std::vector<float>>(static_cast<std::size_t>(settings.npts));
-    return [&plain, &rho, &variance, session, x](RandomStream& random, SpecResults& r) {
-      ar1_surrogate(rho, variance, random, *x);
-      return spec(*x, plain, *session, r);
-    };
-  };
-  return surrogate_levels(surrogates, seed, jobs, make_worker, out, settings.cancelled);
 }
 
 }  // namespace quorvane::spectral

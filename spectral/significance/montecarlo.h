@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "spectral/estimators/even.h"
 #include "common/status.h"
+#include "spectral/settings.h"
 #include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
@@ -53,16 +53,5 @@ using SurrogateWorker = std::function<Status(RandomStream& random, SpecResults& 
 Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
                         const std::function<SurrogateWorker()>& make_worker,
                         MonteCarloLevels& out, const std::function<bool()>& cancelled = {});
-
-// The Monte Carlo levels of an evenly spaced series: surrogate_levels of
-// AR(1) series of npts values with coefficient rho and variance `variance`,
-// each analysed by spec with the same settings (without Monte Carlo levels
-// and jackknife) and the tapers computed once for all of them.
-// Refused besides: settings refused by check_spec, |rho| >= 1, a negative
-// or non-finite variance, a run that needs more memory than the machine
-// has available, settings.cancelled returning true; out is then left as it
-// was.
-Status montecarlo_levels(const SpecSettings& settings, float rho, float variance, int surrogates,
-                         std::uint64_t seed, int jobs, MonteCarloLevels& out);
 
 }  // namespace quorvane::spectral

@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "spectral/estimators/even.h"
+#include "spectral/settings.h"
 
 namespace quorvane::spectral {
 

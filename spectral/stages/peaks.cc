@@ -1,11 +1,11 @@
+#include "spectral/stages/peaks.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "spectral/estimators/even.h"
 
 namespace quorvane::spectral {
 

@@ -1,5 +1,5 @@
 // The stages of a spectrum run that follow the eigencoefficients, shared by
-// every estimator of the engine: the evenly spaced one of spectrum.cc and
+// every estimator of the engine: the evenly spaced one and
 // those of records with gaps or uneven steps. An estimator computes the
 // eigencoefficients of its band on its own frequency grid and hands them
 // here with the tapers' concentrations and sums; these stages then form the
@@ -17,47 +17,11 @@
 #include <vector>
 
 #include "common/status.h"
-#include "spectral/stages/eigenspectra.h"
+#include "spectral/settings.h"
 #include "spectral/significance/montecarlo.h"
-#include "spectral/estimators/even.h"
+#include "spectral/stages/eigenspectra.h"
 
 namespace quorvane::spectral {
-
-// The frequency grid of a run: band entry i lies at f0 + i * df, i = 0 ..
-// nf - 1, and the first nfv = nf - 1 entries are estimated.
-struct Grid {
-  int nfft = 0;        // transform length (evenly spaced estimator)
-  float df = 0.0f;     // bin spacing
-  int i0 = 0, i1 = 0;  // first and last bin of the band: f0 = i0 * df
-  int nf = 0, nfv = 0;
-  float f0 = 0.0f;
-  int nray = 0;  // the Rayleigh frequency 1/(npts dt) in bins
-  int nbw = 0;   // the bandwidth 2 p / (npts dt) in bins
-};
-
-// The padded transform length of npts values: the smallest power of two not
-// below pad * npts, but at least 1024.
-long long transform_length(int npts, int pad);
-
-// The Nyquist frequency of step dt, 0.5 / dt in single precision, as the
-// default upper band limit is formed: the frequency scale of the AR(1)
-// background for every band.
-float nyquist_frequency(float dt);
-
-// The grid of an evenly spaced run with these settings.
-Grid frequency_grid(const SpecSettings& settings);
-
-// The checks of check_spec that do not depend on the frequency grid, and
-// those that do (a band holding at least one entry, a smoothing width the
-// band can hold); check_spec is the first followed by the second on
-// frequency_grid(settings). An estimator with a grid of its own checks its
-// settings with both, the second on its grid.
-Status check_spec_settings(const SpecSettings& settings);
-Status check_band(const SpecSettings& settings, const Grid& grid);
-
-// The factor the band entries of the eigencoefficients are divided by: 1,
-// npts or 1 / dt for inorm 0, 1 and 2 (1 / dt formed in single precision).
-double band_normalisation(const SpecSettings& settings);
 
 // The eigencoefficients of the band, as the evenly spaced estimator forms
 // them: for each taper k < nwin, the tapered series x(t) v_k(t), t = 0 ..
@@ -72,11 +36,6 @@ bool band_eigencoefficients(std::span<const float> x, std::span<const float> tap
                             const Grid& grid, double norm, Eigencoefficients& out,
                             std::pmr::memory_resource* memory,
                             const std::function<bool()>& cancelled = {});
-
-// The variance scale of the adaptive estimate from the series' sum of
-// squares: that sum on the scale of the eigenspectra (divided by npts^2
-// for inorm 1, multiplied by dt^2 for inorm 2).
-double variance_scale(const SpecSettings& settings, double sum_of_squares);
 
 // What an estimator hands to the shared stages.
 struct TaperedBand {

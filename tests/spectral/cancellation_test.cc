@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "spectral/analyses/coherence.h"
-#include "spectral/estimators/gaps.h"
 #include "spectral/estimators/even.h"
+#include "spectral/estimators/gaps.h"
 #include "spectral/estimators/uneven.h"
 
 namespace quorvane::spectral {

@@ -9,10 +9,10 @@
 #include <random>
 #include <vector>
 
-#include "spectral/numerics/fft.h"
-#include "spectral/stages/jackknife.h"
 #include "spectral/estimators/even.h"
+#include "spectral/numerics/fft.h"
 #include "spectral/numerics/tapers.h"
+#include "spectral/stages/jackknife.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "spectral/estimators/gaps.h"
-#include "tests/spectral/spectral_test_support.h"
 #include "spectral/stages/pipeline.h"
+#include "spectral/stages/peaks.h"
+#include "spectral/estimators/even.h"
+#include "tests/spectral/spectral_test_support.h"
 
 namespace quorvane::spectral {
 namespace {

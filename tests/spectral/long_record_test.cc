@@ -10,6 +10,7 @@
 
 #include "common/memory.h"
 #include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <vector>
 
+#include "spectral/estimators/even.h"
 #include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

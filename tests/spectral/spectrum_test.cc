@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "spectral/estimators/gaps.h"
+#include "spectral/stages/peaks.h"
 #include "tests/spectral/spectral_test_support.h"
 
 namespace quorvane::spectral {

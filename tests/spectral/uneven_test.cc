@@ -9,10 +9,12 @@
 #include <complex>
 #include <vector>
 
+#include "spectral/estimators/even.h"
+#include "spectral/estimators/uneven.h"
 #include "spectral/numerics/nufft.h"
 #include "spectral/significance/persistence.h"
 #include "spectral/significance/surrogates.h"
-#include "spectral/estimators/uneven.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {
