@@ -9,10 +9,11 @@
 #include "common/memory.h"
 #include "common/text.h"
 #include "recon/recon.h"
-#include "spectral/gaps.h"
-#include "spectral/lines.h"
-#include "spectral/spectrum_stages.h"
-#include "spectral/uneven.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/stages/lines.h"
+#include "spectral/stages/peaks.h"
+#include "spectral/stages/pipeline.h"
 #include "textio/free_format.h"
 
 namespace quorvane::api {

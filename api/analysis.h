@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "api/analysis_record.h"
-#include "input/series_file.h"
-#include "spectral/spectrum.h"
 #include "common/status.h"
+#include "display/display.h"
+#include "input/series_file.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::api {
 

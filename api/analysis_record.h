@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "spectral/lines.h"
+#include "spectral/estimators/even.h"
 #include "spectral/sampling.h"
-#include "spectral/spectrum.h"
+#include "spectral/stages/lines.h"
 
 namespace quorvane::api {
 

@@ -11,10 +11,10 @@
 #include "api/results.h"
 #include "common/text.h"
 #include "input/layouts.h"
-#include "spectral/coherence.h"
-#include "spectral/evolutive.h"
-#include "spectral/sampling.h"
 #include "quorvane/quorvane.h"
+#include "spectral/analyses/coherence.h"
+#include "spectral/analyses/evolutive.h"
+#include "spectral/sampling.h"
 
 namespace quorvane {
 

@@ -1,7 +1,7 @@
 // The cross-spectrum of two records: a shared line with a known lag, the
 // false-alarm rate of the levels on independent noise, agreement with a
 // direct computation from the tapers, and the refusals.
-#include "spectral/coherence.h"
+#include "spectral/analyses/coherence.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <numbers>
 #include <vector>
 
-#include "spectral/spectrum.h"
-#include "spectral/surrogates.h"
+#include "spectral/estimators/even.h"
+#include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
 namespace {

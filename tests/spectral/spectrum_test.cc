@@ -1,4 +1,4 @@
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "spectral/gaps.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/stages/peaks.h"
 #include "tests/spectral/spectral_test_support.h"
 
 namespace quorvane::spectral {
