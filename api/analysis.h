@@ -13,7 +13,6 @@
 
 #include "api/analysis_record.h"
 #include "common/status.h"
-#include "display/display.h"
 #include "input/series_file.h"
 #include "spectral/estimators/even.h"
 #include "spectral/stages/peaks.h"

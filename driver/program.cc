@@ -10,15 +10,11 @@
 
 #include "api/analysis.h"
 #include "api/analysis_record.h"
-<<<<<<< HEAD
 #include "api/results.h"
-#include "input/setup.h"
-#include "plots/result_plots.h"
-=======
 #include "display/display.h"
 #include "input/setup.h"
+#include "plots/result_plots.h"
 #include "spectral/estimators/even.h"
->>>>>>> 363dc96
 
 namespace quorvane::driver {
 namespace {
