@@ -14,6 +14,7 @@
 #include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/significance/persistence.h"
+#include "spectral/significance/plan_levels.h"
 
 namespace quorvane::spectral {
 
@@ -124,11 +125,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
     const double variance = static_cast<double>(series_variance(x, present));
-    const PlanRun surrogate_run = [this](std::span<const float> values, const SpecSettings& plain,
-                                         SpecResults& r, WorkArena* worker_memory) {
-      return run(values, plain, r, {}, worker_memory);
-    };
-    return levels_on_times(time_, tau, variance, s, surrogate_run, levels);
+    return plan_levels_on_times(*this, time_, tau, variance, s, levels);
   };
   return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
 }
