@@ -7,6 +7,7 @@
 
 #include "api/analysis.h"
 #include "api/options.h"
+#include "api/planned_spectrum.h"
 #include "api/reading.h"
 #include "api/results.h"
 #include "common/text.h"
@@ -173,13 +174,25 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
 }
 
 Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+  return api::session_spectrum(series, settings, nullptr, {});
+}
+
+Result<Spectrum> api::session_spectrum(const Series& series, const Settings& settings,
+                                       spectral::SpecSession* session, const RunAdmission& admit) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   Spectrum out;
   if (Status s = prepare(series, settings, r, refinements, out.notes); !s) return s;
+  if (admit) {
+    spectral::SpecSettings engine = api::spec_settings(r);
+    static_cast<spectral::SpecRefinements&>(engine) = refinements.engine;
+    bool stop = false;
+    if (Status admitted = admit(r, engine, stop); !admitted) return admitted;
+    if (stop) return Spectrum{};
+  }
   const Status run = api::run_spectrum(
       r, [&out](std::string_view line) { out.notes.push_back(refusal(std::string(line)).message); },
-      refinements);
+      refinements, session);
   if (!run) return refusal(run.message);
 
   api::SpectrumTable table = api::spectrum_table(r);

@@ -9,4 +9,5 @@ PYBIND11_MODULE(_quorvane, m) {
   quorvane::python::bind_reconstruct(m);
   quorvane::python::bind_evolutive(m);
   quorvane::python::bind_coherence(m);
+  quorvane::python::bind_plan(m);
 }

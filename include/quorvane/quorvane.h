@@ -6,12 +6,14 @@
 //   for (const quorvane::Peak& peak : result->peaks) ...
 //
 // The functions refuse bad input with a Status whose message is in the
-// program's own words; none prints, and none keeps state between calls.
+// program's own words; none prints, and none keeps state between calls
+// (a SpectrumPlan keeps the tapers and memory of one length explicitly).
 // Each is safe to call from several threads at once.
 #pragma once
 
 #include "quorvane/coherence.h"
 #include "quorvane/evolutive.h"
+#include "quorvane/plan.h"
 #include "quorvane/reconstruct.h"
 #include "quorvane/series.h"
 #include "quorvane/settings.h"

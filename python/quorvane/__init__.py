@@ -17,11 +17,11 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import (SETTINGS, Coherence, Evolutive, Series, Spectrum, __version__, coherence,
-                        evolutive, read, reconstruct, spectrum)
+from ._quorvane import (SETTINGS, Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__,
+                        coherence, evolutive, read, reconstruct, spectrum)
 
-__all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "coherence", "evolutive",
-           "read", "reconstruct", "spectrum", "xarray"]
+__all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "SpectrumPlan", "coherence",
+           "evolutive", "read", "reconstruct", "spectrum", "xarray"]
 
 
 def _netcdf_attributes(mapping):

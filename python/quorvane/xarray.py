@@ -67,6 +67,17 @@ def spectrum(da, dim="time", *, dt=None, **settings):
     probe = quorvane.spectrum(np.random.default_rng(0).standard_normal(n), step, time=time,
                               **settings)
     nf = len(probe.frequency)
+    # Evenly spaced cells share one plan, its tapers solved once for the
+    # grid (and once more in each worker process of a cluster); the cells of
+    # any other sampling have tapers of their own times.
+    if probe.sampling["method"] == "multitaper":
+        plan = quorvane.SpectrumPlan(n, step if time is None else probe.dt, **settings)
+
+        def analyse(row):
+            return plan.spectrum(row, time=time)
+    else:
+        def analyse(row):
+            return quorvane.spectrum(row, step, time=time, **settings)
 
     def cells(block):
         rows = block.reshape(-1, n)
@@ -79,7 +90,7 @@ def spectrum(da, dim="time", *, dt=None, **settings):
             if missing.any():
                 raise ValueError(f"a cell holds {missing.sum()} NaN among its {n} values; only "
                                  "cells that are entirely NaN are left out")
-            s = quorvane.spectrum(row, step, time=time, **settings)
+            s = analyse(row)
             for out, name in zip(spectra, _OUTPUTS):
                 out[i] = getattr(s, name)
             for out, value in zip(maps, _strongest_line(s)):

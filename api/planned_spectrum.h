@@ -1,0 +1,25 @@
+// The public spectrum run with an optional session, shared by
+// quorvane::spectrum and the spectrum plan of include/quorvane/plan.h.
+#pragma once
+
+#include <functional>
+
+#include "api/analysis_record.h"
+#include "quorvane/spectrum.h"
+#include "spectral/estimators/even.h"
+
+namespace quorvane::api {
+
+// Sees a run once its series is prepared and its engine settings are known,
+// before anything is computed: a refusal refuses the call; setting `stop`
+// ends the call there with an empty Spectrum (a caller that wanted only the
+// settings).
+using RunAdmission = std::function<Status(const AnalysisRecord& r,
+                                          const spectral::SpecSettings& engine, bool& stop)>;
+
+// quorvane::spectrum(series, settings), with `session`'s tapers and memory
+// for the evenly spaced engine when it is given (the same results).
+Result<Spectrum> session_spectrum(const Series& series, const Settings& settings,
+                                  spectral::SpecSession* session, const RunAdmission& admit);
+
+}  // namespace quorvane::api

@@ -1,0 +1,156 @@
+// A spectrum plan against the plain call: the same bits for every series of
+// its shape, and a clear refusal of every other series.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quorvane/quorvane.h"
+
+namespace quorvane {
+namespace {
+
+Series noisy(int n, unsigned seed, double dt = 1.0) {
+  std::mt19937 random(seed);
+  std::normal_distribution<float> normal;
+  Series s;
+  s.name = "cell " + std::to_string(seed);
+  float last = 0.0f;
+  for (int i = 0; i < n; ++i) {
+    // Red noise with a line, so that the background and the peaks are not
+    // trivial.
+    last = 0.6f * last + normal(random);
+    s.values.push_back(last + 2.0f * std::sin(0.4f * static_cast<float>(i)));
+    s.times.push_back(static_cast<double>(i) * dt);
+  }
+  return s;
+}
+
+// Bitwise equality of float arrays (NaN where either run has NaN).
+::testing::AssertionResult same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+  if (a.size() != b.size())
+    return ::testing::AssertionFailure() << a.size() << " values against " << b.size();
+  if (!a.empty() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) != 0)
+    return ::testing::AssertionFailure() << "the values differ";
+  return ::testing::AssertionSuccess();
+}
+
+void expect_same(const Spectrum& plain, const Spectrum& planned) {
+  EXPECT_TRUE(same_bits(plain.frequency, planned.frequency));
+  EXPECT_TRUE(same_bits(plain.estimate, planned.estimate));
+  EXPECT_TRUE(same_bits(plain.reshaped, planned.reshaped));
+  EXPECT_TRUE(same_bits(plain.harmonic, planned.harmonic));
+  EXPECT_TRUE(same_bits(plain.median, planned.median));
+  EXPECT_TRUE(same_bits(plain.background, planned.background));
+  EXPECT_TRUE(same_bits(plain.F, planned.F));
+  for (std::size_t k = 0; k < plain.levels.size(); ++k)
+    EXPECT_TRUE(same_bits(plain.levels[k], planned.levels[k])) << k;
+  EXPECT_TRUE(same_bits(plain.jackknife_lower, planned.jackknife_lower));
+  EXPECT_TRUE(same_bits(plain.jackknife_upper, planned.jackknife_upper));
+  EXPECT_EQ(std::memcmp(plain.F_levels.data(), planned.F_levels.data(), sizeof plain.F_levels), 0);
+  EXPECT_EQ(plain.rho, planned.rho);
+  EXPECT_EQ(plain.bandwidth, planned.bandwidth);
+  EXPECT_EQ(plain.notes, planned.notes);
+  ASSERT_EQ(plain.peaks.size(), planned.peaks.size());
+  const auto fields = [](const Peak& p) {
+    return std::vector<float>{p.frequency, p.period, p.significance, p.ratio, p.F,
+                              p.global_significance, p.line_frequency, p.line_F,
+                              p.line_significance, p.line_frequency_sd};
+  };
+  for (std::size_t i = 0; i < plain.peaks.size(); ++i) {
+    EXPECT_TRUE(same_bits(fields(plain.peaks[i]), fields(planned.peaks[i]))) << i;
+    EXPECT_EQ(plain.peaks[i].trend, planned.peaks[i].trend) << i;
+  }
+}
+
+TEST(SpectrumPlan, GivesThePlainCallsBitsForEverySeriesOfItsShape) {
+  // Settings that change the tapers (number, resolution, concentrations),
+  // the transform (padding) and the stages after it.
+  std::vector<Settings> cases(5);
+  cases[1].tapers = 5;
+  cases[1].resolution = 3;
+  cases[2].concentrations = Concentrations::exact;
+  cases[2].pad = 2;
+  cases[3].noise = Noise::white;
+  cases[3].jackknife = true;
+  cases[3].estimate = Estimate::hires;
+  cases[4].tapers = 1;  // no F-test: NaN columns
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    SCOPED_TRACE(c);
+    Result<SpectrumPlan> plan = SpectrumPlan::make(300, 0.5, cases[c]);
+    ASSERT_TRUE(plan) << plan.message();
+    EXPECT_EQ(plan->length(), 300);
+    // Several series through one plan: memory left by one run must not
+    // leak into the next.
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+      const Series series = noisy(300, seed, 0.5);
+      Result<Spectrum> plain = spectrum(series, cases[c]);
+      Result<Spectrum> planned = spectrum(*plan, series);
+      ASSERT_TRUE(plain) << plain.message();
+      ASSERT_TRUE(planned) << planned.message();
+      expect_same(*plain, *planned);
+      EXPECT_FALSE(planned->peaks.empty());
+    }
+  }
+}
+
+TEST(SpectrumPlan, ConcurrentCallsEachGetTheirOwnResult) {
+  Result<SpectrumPlan> plan = SpectrumPlan::make(512);
+  ASSERT_TRUE(plan);
+  std::vector<Series> series;
+  std::vector<Spectrum> plain;
+  for (unsigned seed = 0; seed < 4; ++seed) {
+    series.push_back(noisy(512, seed + 10));
+    plain.push_back(spectrum(series.back()).value());
+  }
+  std::vector<Result<Spectrum>> planned(4, Status::failure("not run"));
+  std::vector<std::thread> threads;
+  for (std::size_t k = 0; k < 4; ++k)
+    threads.emplace_back([&, k] {
+      for (int again = 0; again < 3; ++again) planned[k] = spectrum(*plan, series[k]);
+    });
+  for (std::thread& t : threads) t.join();
+  for (std::size_t k = 0; k < 4; ++k) {
+    ASSERT_TRUE(planned[k]) << planned[k].message();
+    expect_same(plain[k], *planned[k]);
+  }
+}
+
+TEST(SpectrumPlan, RefusesSeriesOfAnotherShapeAndSettingsWithoutEvenTapers) {
+  Result<SpectrumPlan> plan = SpectrumPlan::make(200, 2.0);
+  ASSERT_TRUE(plan);
+  Result<Spectrum> shorter = spectrum(*plan, noisy(199, 1, 2.0));
+  ASSERT_FALSE(shorter);
+  EXPECT_NE(shorter.message().find("199 values; the plan is for 200"), std::string::npos)
+      << shorter.message();
+  Result<Spectrum> step = spectrum(*plan, noisy(200, 1, 1.0));
+  ASSERT_FALSE(step);
+  EXPECT_NE(step.message().find("step 1; the plan is for 2"), std::string::npos) << step.message();
+  // The same number of values, but with a gap: its own times, its own tapers.
+  Series gappy = noisy(200, 1, 2.0);
+  for (std::size_t i = 100; i < gappy.times.size(); ++i) gappy.times[i] += 20.0;
+  Result<Spectrum> gaps = spectrum(*plan, gappy);
+  ASSERT_FALSE(gaps);
+  EXPECT_NE(gaps.message().find("evenly spaced series only"), std::string::npos) << gaps.message();
+  // The refusals leave the plan working.
+  EXPECT_TRUE(spectrum(*plan, noisy(200, 2, 2.0)));
+
+  EXPECT_FALSE(spectrum(SpectrumPlan(), noisy(200, 1)));
+  EXPECT_FALSE(SpectrumPlan::make(1));
+  EXPECT_FALSE(SpectrumPlan::make(100, 0.0));
+  Settings bad;
+  bad.tapers = 9;
+  Result<SpectrumPlan> refused = SpectrumPlan::make(100, 1.0, bad);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.message(), spectrum(noisy(100, 1), bad).message());
+  Settings gaps_method;
+  gaps_method.sampling = Sampling::gaps;
+  EXPECT_FALSE(SpectrumPlan::make(100, 1.0, gaps_method));
+}
+
+}  // namespace
+}  // namespace quorvane
