@@ -3,8 +3,6 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 
 #include "python/bindings.h"
 
@@ -12,25 +10,10 @@ namespace quorvane::python {
 
 namespace {
 
-// The keywords of quorvane.spectrum that a coherence run takes.
-constexpr std::array<std::string_view, 10> kCoherenceKeywords = {
-    "resolution", "tapers", "band", "pad", "estimate", "concentrations", "significance",
-    "surrogates", "seed", "jobs"};
-
 CoherenceSettings coherence_settings(const py::kwargs& keywords) {
-  for (const auto& [key, value] : keywords) {
-    const std::string name = key.cast<std::string>();
-    if (std::find(kCoherenceKeywords.begin(), kCoherenceKeywords.end(), name) ==
-        kCoherenceKeywords.end()) {
-      std::string names;
-      for (std::string_view k : kCoherenceKeywords)
-        names += (names.empty() ? "" : ", ") + std::string(k);
-      throw py::type_error("coherence() got an unexpected keyword argument '" + name +
-                           "'; the settings are " + names);
-    }
-  }
   // The spectrum's parser checks each value; the estimate defaults to hires.
-  const Settings s = settings_of(keywords);
+  const Settings s = settings_of(keywords, "coherence",
+                                 [](const SettingName& setting) { return setting.coherence; });
   CoherenceSettings c;
   c.resolution = s.resolution;
   c.tapers = s.tapers;
