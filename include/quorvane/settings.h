@@ -42,7 +42,7 @@ struct Band {
 
 struct Settings {
   int resolution = 2;  // P, in multiples of the Rayleigh frequency 1/(N dt); 1..1000000
-  std::optional<int> tapers;  // K, 1..8; default 2P - 1
+  std::optional<int> tapers;  // K, 1..8; default 2P - 1, at most 8
   Noise noise = Noise::red;   // with Signal::harmonic, locally-white
   Background background = Background::robust;
   // Median smoothing width in frequency, from the bandwidth to half the
