@@ -943,7 +943,12 @@ Value text_value(const OptionSpec& spec, const std::string& text) {
   switch (spec.kind) {
     case Kind::whole:
     case Kind::words: return Value(std::stoll(text));
-    case Kind::number: return Value(static_cast<double>(single(text)));
+    case Kind::number:
+      // Read in long double and then rounded to single precision, as the
+      // option parser (CLI11) converts its numbers: the values are the
+      // parser's own, where a direct single-precision reading could round a
+      // rare text the other way.
+      return Value(static_cast<double>(static_cast<float>(std::strtold(text.c_str(), nullptr))));
     case Kind::band: {
       float low = 0.0f, high = 0.0f;
       read_band(text, low, high);
@@ -980,8 +985,8 @@ Status options_of(const Settings& settings, const Vocabulary& table, RunOptions&
     }
     if (k.refuse)
       if (std::string problem = k.refuse(value); !problem.empty()) return Status::failure(problem);
-    // A setting at its default is not given, except the counts and flags
-    // that have no default of the series to yield to.
+    // A setting at its default is not given: the series' own default
+    // stands (for the counts and flags the two are the same).
     if (value == k.get(defaults)) continue;
     spec.store(value, options, options.input);
   }
