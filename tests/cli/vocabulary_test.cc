@@ -1,13 +1,11 @@
 // The one option vocabulary: an option added to the table reaches every
 // command's help and parser, the library's keywords and their documentation;
-// each option is declared once; the library reads its settings through the
-// same table (ranges, defaults, words); and the command frame ends every
-// command alike when interrupted.
+// each option is declared once; the library reads its settings and read()'s
+// layout answers through the same table (ranges, defaults, words).
 #include "api/vocabulary.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <map>
 #include <tuple>
 #include <memory>
@@ -16,7 +14,6 @@
 
 #include "cli/coherence_command.h"
 #include "cli/evolve_command.h"
-#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "tests/cli/cli_test_support.h"
 
@@ -224,29 +221,6 @@ TEST(Vocabulary, TheLibraryReadsTheLayoutAnswersOfTheCommandLineTable) {
   rwl.skip = 2;
   EXPECT_EQ(api::layout_contradiction(rwl, api::Naming::options).message,
             "--skip applies to --layout two, multi, monthly, rows and csv only, not to --layout rwl");
-}
-
-// Each command ends a run interrupted before its work the same way: the
-// status of the signal, its line on the error stream and no summary.
-TEST(CommandFrameDeathTest, EveryCommandStopsAtAnInterruptionWithoutASummary) {
-  const std::vector<std::vector<std::string>> commands = {
-      {"analyse", example("sunspots.dat"), "--layout", "single"},
-      {"evolve", example("sunspots.dat"), "--layout", "single", "--window", "100", "--step", "5"},
-      {"coherence", example("uk_lung_deaths.csv"), "--layout", "csv"}};
-  for (std::vector<std::string> args : commands) {
-    const fs::path folder = fresh_folder("interrupted_" + args[0]);
-    args.insert(args.end(), {"--out", folder.string(), "--quiet"});
-    EXPECT_EXIT(
-        {
-          catch_interruptions();
-          std::raise(SIGINT);
-          std::ostringstream out;
-          std::_Exit(run_command_line(args, out, std::cerr));
-        },
-        ::testing::ExitedWithCode(130), "interrupted by SIGINT")
-        << args[0];
-    EXPECT_FALSE(fs::exists(folder / "summary.json")) << args[0];
-  }
 }
 
 }  // namespace
