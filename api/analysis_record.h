@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "spectral/lines.h"
+#include "spectral/estimators/even.h"
 #include "spectral/sampling.h"
-#include "spectral/spectrum.h"
+#include "spectral/stages/lines.h"
 
 namespace quorvane::api {
 
@@ -43,7 +43,6 @@ struct AnalysisRecord {
   SpectrumMethod method = SpectrumMethod::even;
   std::vector<std::int64_t> grid;  // gaps: the grid position of each value (empty otherwise)
   int ireuse = 0;         // 1: the next series input chooses from the file already read
-  int iplot = 0;          // kind of the plot being drawn
 
   // Analysis settings (defaults set after every series input).
   int p = 0;              // resolution in multiples of the Rayleigh frequency
@@ -66,9 +65,6 @@ struct AnalysisRecord {
   int isiglev = 0;        // 1..6 for 50, 90, 95, 99, 99.5, 99.9 %
   float siglev = 0.0f;    // the level of isiglev in percent (menu only)
   int iconstr = 0;        // reconstruction constraint; kept across series
-
-  // Display toggles.
-  int ishowraw = 0, ishowresh = 0, ishowmed = 0, ishowconf = 0, ishowf = 0;
 
   // Control flags.
   int icomputed = 0;  // the results belong to the current settings

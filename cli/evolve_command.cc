@@ -10,6 +10,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "api/analysis.h"
+#include "api/options.h"
 #include "cli/batch.h"
 #include "cli/command_frame.h"
 #include "cli/files.h"
@@ -18,10 +20,8 @@
 #include "cli/summary.h"
 #include "display/heat_map.h"
 #include "display/plot_file.h"
-#include "api/analysis.h"
-#include "api/options.h"
 #include "input/series_file.h"
-#include "spectral/evolutive.h"
+#include "spectral/analyses/evolutive.h"
 
 namespace quorvane::cli {
 
