@@ -101,15 +101,23 @@ class SincKernel {
       if (b != nullptr) xi_[at] = b[j];
     }
     plan_.transform_bit_reversed(xr_, xi_);
-    for (std::size_t f = 0; f < length_; ++f) {
-      xr_[f] *= spectrum_[f];
-      xi_[f] *= spectrum_[f];
-    }
+    // The product with the kernel's transform and the bit-reversal exchange
+    // in one pass over memory: each value is multiplied where it lies, then
+    // moved.
+    const double* spectrum = spectrum_.data();
+    double* xr = xr_.data();
+    double* xi = xi_.data();
     for (std::size_t m = 0; m < length_; ++m) {
       const std::size_t r = order_[m];
       if (r > m) {
-        std::swap(xr_[m], xr_[r]);
-        std::swap(xi_[m], xi_[r]);
+        const double re = xr[m] * spectrum[m], im = xi[m] * spectrum[m];
+        xr[m] = xr[r] * spectrum[r];
+        xi[m] = xi[r] * spectrum[r];
+        xr[r] = re;
+        xi[r] = im;
+      } else if (r == m) {
+        xr[m] *= spectrum[m];
+        xi[m] *= spectrum[m];
       }
     }
     // The forward transform read backwards is the inverse:
@@ -148,20 +156,20 @@ struct PairWork {
   std::pmr::vector<double> vectors;
 };
 
-// Runs work(slot, pair) for every pair 0 .. pairs - 1 on up to
-// workers.size() threads, slot naming the thread's PairWork. Each pair's
-// arithmetic is its own, so which thread takes which pair changes nothing
-// in the result. An exception from any thread is rethrown here once all
+// Runs work(slot, part) for every part 0 .. parts - 1 on up to `threads`
+// threads, slot naming the thread (0 the calling one). Each part's
+// arithmetic must be its own, so that which thread takes which part changes
+// nothing in the result. An exception from any thread is rethrown here once all
 // have finished; without another thread the ones running take its share.
 template <typename Work>
-void for_each_pair(std::size_t pairs, std::size_t threads, const Work& work) {
-  threads = std::max<std::size_t>(1, std::min(threads, pairs));
+void for_each_part(std::size_t parts, std::size_t threads, const Work& work) {
+  threads = std::max<std::size_t>(1, std::min(threads, parts));
   std::atomic<std::size_t> next{0};
   std::vector<std::exception_ptr> failures(threads);
   auto loop = [&](std::size_t slot) {
     try {
-      for (std::size_t pair = next.fetch_add(1); pair < pairs; pair = next.fetch_add(1)) {
-        work(slot, pair);
+      for (std::size_t part = next.fetch_add(1); part < parts; part = next.fetch_add(1)) {
+        work(slot, part);
       }
     } catch (...) {
       failures[slot] = std::current_exception();
@@ -245,7 +253,7 @@ void orthonormalise(Block& q) {
 void apply_block(const SincKernel& kernel, const Block& q, Block& z,
                  std::pmr::vector<PairWork>& workers) {
   const std::size_t m = q.m;
-  for_each_pair((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
+  for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
     PairWork& work = workers[slot];
     double* in_a = work.vectors.data();
     double* in_b = in_a + m;
@@ -268,22 +276,28 @@ void apply_block(const SincKernel& kernel, const Block& q, Block& z,
 // Multiplies the first `count` vectors of each block, starting at vector
 // `first`, by the count x count matrix rotation (column c at rotation[c *
 // count]): row by row, in place.
-void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation) {
-  std::vector<double> row(count);
-  for (std::size_t r = 0; r < q.m; ++r) {
-    for (std::size_t c = 0; c < count; ++c) {
-      double x = 0.0;
-      for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
-      row[c] = x;
+// Rows are independent: `threads` threads share them in stretches.
+void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation,
+            std::size_t threads = 1) {
+  constexpr std::size_t kStretch = 16384;
+  for_each_part((q.m + kStretch - 1) / kStretch, threads, [&](std::size_t, std::size_t part) {
+    std::vector<double> row(count);
+    const std::size_t last = std::min(q.m, (part + 1) * kStretch);
+    for (std::size_t r = part * kStretch; r < last; ++r) {
+      for (std::size_t c = 0; c < count; ++c) {
+        double x = 0.0;
+        for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
+        row[c] = x;
+      }
+      for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
     }
-    for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
-  }
+  });
 }
 
 // Rayleigh-Ritz on the block: theta (descending) are the eigenvalues of
 // q' z = q' B q, and q and z are rotated to the Ritz vectors and their
 // images.
-void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta) {
+void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t threads) {
   const std::size_t b = q.b;
   std::vector<double> h(b * b, 0.0);
   for (std::size_t r = 0; r < q.m; ++r) {
@@ -309,8 +323,8 @@ void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta) {
     std::copy_n(h.begin() + static_cast<std::ptrdiff_t>(from * b), b,
                 rotation.begin() + static_cast<std::ptrdiff_t>(c * b));
   }
-  rotate(q, 0, b, rotation);
-  rotate(z, 0, b, rotation);
+  rotate(q, 0, b, rotation, threads);
+  rotate(z, 0, b, rotation, threads);
 }
 
 // The largest |B q_i - theta_i q_i| of the first `count` Ritz vectors.
@@ -348,7 +362,7 @@ void chebyshev_filter(const SincKernel& kernel, Block& q, int degree, double a,
                       std::pmr::vector<PairWork>& workers) {
   const std::size_t m = q.m;
   const double c = a / 2.0;
-  for_each_pair((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
+  for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
     std::pmr::vector<double>& work = workers[slot].vectors;
     const std::size_t i = 2 * pair_index;
     const std::size_t width = i + 1 < q.b ? 2 : 1;
@@ -556,7 +570,7 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
   std::size_t wanted = k;
   for (int iteration = 1;; ++iteration) {
     apply_block(kernel, q, z, work);
-    rayleigh_ritz(q, z, theta);
+    rayleigh_ritz(q, z, theta, workers);
     wanted = wanted_count(theta, k, m);
     const double residual = largest_residual(q, z, theta, wanted);
     result.iterations = iteration;
