@@ -79,17 +79,32 @@ constexpr std::size_t kChunk = 64;
 // The screen: a cheap misfit of every grid value with a proven bound on its
 // distance from the exact one, so that only the values whose bounds overlap
 // the lowest need the exact (scalar, entry by entry) evaluation. The screen
-// runs on four entries at a time; its only inexact step is its logarithm.
-using Floats = float __attribute__((vector_size(16)));
-using Ints = std::int32_t __attribute__((vector_size(16)));
+// runs on four entries at a time, eight where the processor has AVX2 (the
+// same operations on wider registers: without FMA, every product and sum is
+// rounded as in the exact evaluation); its only inexact step is its
+// logarithm.
+template <std::size_t kWidth>
+struct Lanes;
+template <>
+struct Lanes<4> {
+  using Floats = float __attribute__((vector_size(16)));
+  using Ints = std::int32_t __attribute__((vector_size(16)));
+};
+template <>
+struct Lanes<8> {
+  using Floats = float __attribute__((vector_size(32)));
+  using Ints = std::int32_t __attribute__((vector_size(32)));
+};
 constexpr std::size_t kLanes = 4;
 // Entries of one lane summed in single precision before the lanes go into
 // a double sum: eight, so that the screen's own summation error stays
 // within gamma(8) of its value.
 constexpr std::size_t kScreenBlock = 8 * kLanes;
+// At most this many entries go into one lane's single-precision sum.
+constexpr std::size_t kLaneTerms = kScreenBlock / kLanes;
 // The first look at the bound comes after two vectors of entries: most grid
 // values are far off and lose within a few entries.
-constexpr std::size_t kFirstLook = 2 * kLanes;
+constexpr std::size_t kFirstLook = 8;
 // The unit roundoff of single precision.
 constexpr double kUnit = 0x1p-24;
 // Above this many entries gamma(n), the bound on the rounding of the exact
@@ -107,14 +122,20 @@ constexpr std::size_t kLinearScreenLimit = 4096;
 // single precision (below 1e-7 for |ln m| <= 0.347), and e ln 2 with ln 2
 // split so that its larger part times e is exact. (On every float of
 // [2^-24, 4.5], the range of D, the error stays below 0.4 of this bound.)
-Floats screen_log(Floats x) {
+// (Vectors go in and out by reference: the eight-lane versions are only
+// ever inlined into the function compiled for AVX2.)
+template <std::size_t kWidth, typename Floats = typename Lanes<kWidth>::Floats,
+          typename Ints = typename Lanes<kWidth>::Ints>
+[[gnu::always_inline]] inline void screen_log(const Floats& x, Floats& out) {
   constexpr float kSqrt2 = 1.41421356f;
   constexpr float kLn2High = 0.693145751953125f;
   constexpr float kLn2Low = 1.42860682030941723212e-6f;
-  const Ints bits = std::bit_cast<Ints>(x);
+  Ints bits;
+  std::memcpy(&bits, &x, sizeof bits);
   Ints exponent = (bits >> 23) - 127;
   const Ints mantissa = (bits & 0x7fffff) | 0x3f800000;
-  Floats m = std::bit_cast<Floats>(mantissa);
+  Floats m;
+  std::memcpy(&m, &mantissa, sizeof m);
   const Ints above = m > kSqrt2;  // -1 where true
   m = above ? m * 0.5f : m;
   exponent -= above;
@@ -124,14 +145,13 @@ Floats screen_log(Floats x) {
   const Floats series =
       s * (2.0f + z * (2.0f / 3.0f + z * (0.4f + z * (2.0f / 7.0f + z * (2.0f / 9.0f)))));
   const Floats e = __builtin_convertvector(exponent, Floats);
-  return e * kLn2High + (e * kLn2Low + series);
+  out = e * kLn2High + (e * kLn2Low + series);
 }
 
-Floats splat(float x) { return Floats{} + x; }
-
-double lane_sum(Floats v) {
+template <std::size_t kWidth, typename Floats = typename Lanes<kWidth>::Floats>
+[[gnu::always_inline]] inline double lane_sum(const Floats& v) {
   double sum = 0.0;
-  for (std::size_t l = 0; l < kLanes; ++l) sum += static_cast<double>(v[l]);
+  for (std::size_t l = 0; l < kWidth; ++l) sum += static_cast<double>(v[l]);
   return sum;
 }
 
@@ -186,7 +206,7 @@ struct ScreenBound {
   double delta = 0.0;  // Delta above (0 for the linear misfit)
   bool log_fit = true;
   double terms(double sum, double sum_abs, std::size_t k) const {
-    const double own = gamma(kScreenBlock / kLanes) * sum * 1.01;
+    const double own = gamma(kLaneTerms) * sum * 1.01;
     if (!log_fit) return own;
     return own + 2.1 * delta * sum_abs * 1.01 + 2.1 * static_cast<double>(k) * delta * delta +
            14.0 * kUnit * sum * 1.01;
@@ -198,25 +218,28 @@ struct ScreenBound {
 // the exact partial sums of non-negative terms never decrease, and the one
 // over the first k entries is at least (1 - gamma(k)) times the sum of its
 // terms.
-Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, double limit) {
+template <std::size_t kWidth>
+[[gnu::always_inline]] inline Screened screen_lanes(const ScreenInput& in, std::size_t j,
+                                                    std::size_t entries, double limit) {
+  using Floats = typename Lanes<kWidth>::Floats;
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   const float rj = in.grid[j];
   const float numerator = in.level[j] * (1.0f - rj * rj);
-  const Floats two_r = splat(2.0f * rj), r2 = splat(rj * rj), num = splat(numerator);
-  const Floats one = splat(1.0f);
+  const Floats two_r = Floats{} + 2.0f * rj, r2 = Floats{} + rj * rj, num = Floats{} + numerator;
+  const Floats one = Floats{} + 1.0f;
   double sum = 0.0, sum_abs = 0.0;
   ScreenBound bound{0.0, in.log_fit};
   Floats shift{};
   if (in.log_fit) {
     if (!(numerator > 8.0f * in.floor) || !std::isfinite(numerator)) return {0.0, kInfinity};
     const double ln = std::log(static_cast<double>(numerator));
-    shift = splat(static_cast<float>(ln));
+    shift = Floats{} + static_cast<float>(ln);
     bound.delta = 6.0 * kUnit * (in.target_bound + std::fabs(ln) + 60.0);
   }
   for (std::size_t block = 0; block < entries;) {
     const std::size_t stop = std::min(entries, block + (block == 0 ? kFirstLook : kScreenBlock));
     Floats squares{}, magnitudes{};
-    for (std::size_t i = block; i < stop; i += kLanes) {
+    for (std::size_t i = block; i < stop; i += kWidth) {
       Floats c, t, w;
       std::memcpy(&c, in.cs.data() + i, sizeof c);
       std::memcpy(&t, in.target.data() + i, sizeof t);
@@ -224,15 +247,17 @@ Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, d
       const Floats d = (one - two_r * c) + r2;
       Floats diff;
       if (in.log_fit) {
-        diff = ((t - shift) + screen_log(d)) * w;
+        Floats q;
+        screen_log<kWidth>(d, q);
+        diff = ((t - shift) + q) * w;
         magnitudes += diff < 0.0f ? -diff : diff;
       } else {
         diff = (t - num / d) * w;
       }
       squares += diff * diff;
     }
-    sum += lane_sum(squares);
-    sum_abs += lane_sum(magnitudes);
+    sum += lane_sum<kWidth>(squares);
+    sum_abs += lane_sum<kWidth>(magnitudes);
     const std::size_t k = std::min(stop, in.n);
     block = stop;
     const double lower = (sum - 1.05 * bound.terms(sum, sum_abs, k)) * (1.0 - 1.05 * gamma(k));
@@ -241,6 +266,16 @@ Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, d
   if (!std::isfinite(sum)) return {sum, kInfinity};
   const double terms = bound.terms(sum, sum_abs, in.n);
   return {sum, 1.05 * (terms + gamma(in.n) * (sum + terms))};
+}
+
+[[gnu::target("avx2")]] Screened screen_eight(const ScreenInput& in, std::size_t j,
+                                              std::size_t entries, double limit) {
+  return screen_lanes<8>(in, j, entries, limit);
+}
+
+Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, double limit) {
+  if (__builtin_cpu_supports("avx2")) return screen_eight(in, j, entries, limit);
+  return screen_lanes<4>(in, j, entries, limit);
 }
 
 // The grid indices whose exact misfit may be the first minimum, lowest
