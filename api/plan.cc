@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct SpectrumPlan::State {
 
 namespace {
 
+const char* kNoMemory = "the analysis needs more memory than this machine can give";
+
 // The times of `length` values every `dt`, as a series without times of
 // its own gets them in the Python module.
 std::vector<double> even_times(int length, double dt) {
@@ -82,6 +85,16 @@ Result<SpectrumPlan> SpectrumPlan::make(int length, double dt, const Settings& s
     return Status::failure(fmt::format("a plan's length must be at least 2 values, not {}", length));
   if (!(dt > 0.0) || !std::isfinite(dt))
     return Status::failure(fmt::format("a plan's dt must be a positive number, not {}", dt));
+  // Memory running out while the tapers are solved is a refusal, as in
+  // every public function.
+  try {
+    return make_unguarded(length, dt, settings);
+  } catch (const std::bad_alloc&) {
+    return Status::failure(kNoMemory);
+  }
+}
+
+Result<SpectrumPlan> SpectrumPlan::make_unguarded(int length, double dt, const Settings& settings) {
   auto state = std::make_unique<State>();
   state->length = length;
   state->dt = dt;
@@ -119,7 +132,12 @@ Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
   if (state == nullptr) return Status::failure("the spectrum plan is empty: SpectrumPlan::make makes one");
   Settings settings = state->settings;
   if (cancelled) settings.cancelled = cancelled;
-  std::unique_ptr<spectral::SpecSession> session = state->take();
+  std::unique_ptr<spectral::SpecSession> session;
+  try {
+    session = state->take();
+  } catch (const std::bad_alloc&) {
+    return Status::failure(kNoMemory);
+  }
   Result<Spectrum> result = api::session_spectrum(
       series, settings, session.get(),
       [&](const api::AnalysisRecord& r, const spectral::SpecSettings&, bool&) {

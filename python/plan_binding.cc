@@ -28,7 +28,8 @@ quorvane.spectrum refuses.)";
 void bind_plan(py::module_& m) {
   py::class_<SpectrumPlan>(m, "SpectrumPlan", kPlanDoc)
       .def(py::init([](int length, double dt, const py::kwargs& keywords) {
-             return value_or_raise(SpectrumPlan::make(length, dt, settings_of(keywords)));
+             return value_or_raise(
+                 SpectrumPlan::make(length, dt, settings_of(keywords, "SpectrumPlan")));
            }),
            py::arg("length"), py::arg("dt") = 1.0)
       // A plan travels to the worker processes of a cluster as its length,
@@ -38,9 +39,9 @@ void bind_plan(py::module_& m) {
             return py::make_tuple(plan.length(), plan.dt(), settings_dict(plan.settings()));
           },
           [](const py::tuple& state) {
-            return value_or_raise(
-                SpectrumPlan::make(state[0].cast<int>(), state[1].cast<double>(),
-                                   settings_of(py::reinterpret_borrow<py::kwargs>(state[2]))));
+            const auto settings = py::reinterpret_borrow<py::kwargs>(state[2]);
+            return value_or_raise(SpectrumPlan::make(state[0].cast<int>(), state[1].cast<double>(),
+                                                     settings_of(settings, "SpectrumPlan")));
           }))
       .def_property_readonly("length", &SpectrumPlan::length, "The number of values of a series.")
       .def_property_readonly("dt", &SpectrumPlan::dt, "The time step of a series.")

@@ -41,6 +41,7 @@ class SpectrumPlan {
  private:
   friend Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
                                    const std::function<bool()>& cancelled);
+  static Result<SpectrumPlan> make_unguarded(int length, double dt, const Settings& settings);
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -46,7 +46,7 @@ Status GapsPlan::make(std::span<const std::int64_t> index, const SpecSettings& s
   const Grid g = frequency_grid(s);
   if (Status status = check_band(s, g); !status) return status;
   const std::uint64_t present = index.size();
-  std::uint64_t bytes = gap_taper_bytes(s.npts, static_cast<std::int64_t>(present), s.nwin, s.p) +
+  std::uint64_t bytes = gap_taper_bytes(s.npts, static_cast<std::int64_t>(present), s.nwin, s.p, s.jobs) +
                         run_bytes(s, g, present);
   if (s.surrogates > 0) {
     const std::uint64_t jobs = static_cast<std::uint64_t>(std::max(s.jobs, 1));
@@ -60,7 +60,7 @@ Status GapsPlan::make(std::span<const std::int64_t> index, const SpecSettings& s
   }
   GapsPlan plan;
   if (run_cancelled(s)) return interrupted_run();
-  if (Status status = gap_tapers(index, s.npts, s.nwin, s.p, plan.tapers_); !status) return status;
+  if (Status status = gap_tapers(index, s.npts, s.nwin, s.p, plan.tapers_, std::pmr::get_default_resource(), s.jobs); !status) return status;
   if (run_cancelled(s)) return interrupted_run();
   plan.index_.assign(index.begin(), index.end());
   plan.time_.resize(index.size());

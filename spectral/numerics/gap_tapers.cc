@@ -1,12 +1,16 @@
 #include "spectral/numerics/gap_tapers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory_resource>
 #include <numbers>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,19 +49,29 @@ constexpr double kMaxSpread = 1e8;
 // transform: the vectors, zero-filled to the grid and padded to L >= 2 N,
 // are transformed, multiplied by the kernel's transform (real, the kernel
 // being even) and transformed back, which is the Toeplitz product on the
-// first N positions. Two real vectors go through one complex transform.
+// first N positions. Two real vectors go through one complex transform. The
+// kernel itself is read only; each thread that applies it brings its own
+// transform arrays.
 class SincKernel {
  public:
+  // The arrays one application transforms in.
+  struct Workspace {
+    Workspace(std::size_t length, std::pmr::memory_resource* memory)
+        : xr(length, memory), xi(length, memory) {}
+    std::pmr::vector<double> xr, xi;
+  };
+
   SincKernel(std::span<const std::int64_t> index, std::size_t npts, double w,
              std::pmr::memory_resource* memory)
       : index_(index),
         length_(transform_size(npts)),
         plan_(length_, memory),
         order_(length_, memory),
-        spectrum_(length_, memory),
-        xr_(length_, memory),
-        xi_(length_, memory) {
+        spectrum_(length_, memory) {
     bit_reversal_order(order_);
+    Workspace work(length_, memory);
+    std::pmr::vector<double>& xr_ = work.xr;
+    std::pmr::vector<double>& xi_ = work.xi;
     const double pi = std::numbers::pi;
     plan_.transform_real(
         length_,
@@ -75,7 +89,10 @@ class SincKernel {
 
   // out_a = B a and, when b is given, out_b = B b; vectors of one value per
   // sample present.
-  void apply(const double* a, const double* b, double* out_a, double* out_b) {
+  void apply(Workspace& work, const double* a, const double* b, double* out_a,
+             double* out_b) const {
+    std::pmr::vector<double>& xr_ = work.xr;
+    std::pmr::vector<double>& xi_ = work.xi;
     std::fill(xr_.begin(), xr_.end(), 0.0);
     std::fill(xi_.begin(), xi_.end(), 0.0);
     for (std::size_t j = 0; j < index_.size(); ++j) {
@@ -84,15 +101,23 @@ class SincKernel {
       if (b != nullptr) xi_[at] = b[j];
     }
     plan_.transform_bit_reversed(xr_, xi_);
-    for (std::size_t f = 0; f < length_; ++f) {
-      xr_[f] *= spectrum_[f];
-      xi_[f] *= spectrum_[f];
-    }
+    // The product with the kernel's transform and the bit-reversal exchange
+    // in one pass over memory: each value is multiplied where it lies, then
+    // moved.
+    const double* spectrum = spectrum_.data();
+    double* xr = xr_.data();
+    double* xi = xi_.data();
     for (std::size_t m = 0; m < length_; ++m) {
       const std::size_t r = order_[m];
       if (r > m) {
-        std::swap(xr_[m], xr_[r]);
-        std::swap(xi_[m], xi_[r]);
+        const double re = xr[m] * spectrum[m], im = xi[m] * spectrum[m];
+        xr[m] = xr[r] * spectrum[r];
+        xi[m] = xi[r] * spectrum[r];
+        xr[r] = re;
+        xi[r] = im;
+      } else if (r == m) {
+        xr[m] *= spectrum[m];
+        xi[m] *= spectrum[m];
       }
     }
     // The forward transform read backwards is the inverse:
@@ -106,6 +131,8 @@ class SincKernel {
     }
   }
 
+  std::size_t length() const { return length_; }
+
   static std::size_t transform_size(std::size_t npts) {
     std::size_t length = 1;
     while (length < 2 * npts) length *= 2;
@@ -118,8 +145,51 @@ class SincKernel {
   FftPlan plan_;
   std::pmr::vector<std::uint32_t> order_;
   std::pmr::vector<double> spectrum_;
-  std::pmr::vector<double> xr_, xi_;
 };
+
+// What one thread needs to apply the kernel to vector pairs: the transform
+// arrays and room for the pair's vectors (six of them for the filter).
+struct PairWork {
+  PairWork(std::size_t length, std::size_t m, std::pmr::memory_resource* memory)
+      : transform(length, memory), vectors(6 * m, memory) {}
+  SincKernel::Workspace transform;
+  std::pmr::vector<double> vectors;
+};
+
+// Runs work(slot, part) for every part 0 .. parts - 1 on up to `threads`
+// threads, slot naming the thread (0 the calling one). Each part's
+// arithmetic must be its own, so that which thread takes which part changes
+// nothing in the result. An exception from any thread is rethrown here once all
+// have finished; without another thread the ones running take its share.
+template <typename Work>
+void for_each_part(std::size_t parts, std::size_t threads, const Work& work) {
+  threads = std::max<std::size_t>(1, std::min(threads, parts));
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> failures(threads);
+  auto loop = [&](std::size_t slot) {
+    try {
+      for (std::size_t part = next.fetch_add(1); part < parts; part = next.fetch_add(1)) {
+        work(slot, part);
+      }
+    } catch (...) {
+      failures[slot] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t slot = 1; slot < threads; ++slot) {
+      try {
+        helpers.emplace_back(loop, slot);
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    loop(0);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
 
 // b vectors of m values, stored sample by sample: value r of vector i at
 // data[r * b + i], so that the products between all vectors of the block
@@ -179,47 +249,55 @@ void orthonormalise(Block& q) {
   }
 }
 
-// z = B q, column pair by column pair.
-void apply_block(SincKernel& kernel, const Block& q, Block& z, std::vector<double>& work) {
+// z = B q, column pair by column pair, the pairs shared among the workers.
+void apply_block(const SincKernel& kernel, const Block& q, Block& z,
+                 std::pmr::vector<PairWork>& workers) {
   const std::size_t m = q.m;
-  work.resize(4 * m);
-  double* in_a = work.data();
-  double* in_b = in_a + m;
-  double* out_a = in_b + m;
-  double* out_b = out_a + m;
-  for (std::size_t i = 0; i < q.b; i += 2) {
+  for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
+    PairWork& work = workers[slot];
+    double* in_a = work.vectors.data();
+    double* in_b = in_a + m;
+    double* out_a = in_b + m;
+    double* out_b = out_a + m;
+    const std::size_t i = 2 * pair_index;
     const bool pair = i + 1 < q.b;
     for (std::size_t r = 0; r < m; ++r) {
       in_a[r] = q.at(r, i);
       if (pair) in_b[r] = q.at(r, i + 1);
     }
-    kernel.apply(in_a, pair ? in_b : nullptr, out_a, pair ? out_b : nullptr);
+    kernel.apply(work.transform, in_a, pair ? in_b : nullptr, out_a, pair ? out_b : nullptr);
     for (std::size_t r = 0; r < m; ++r) {
       z.at(r, i) = out_a[r];
       if (pair) z.at(r, i + 1) = out_b[r];
     }
-  }
+  });
 }
 
 // Multiplies the first `count` vectors of each block, starting at vector
 // `first`, by the count x count matrix rotation (column c at rotation[c *
 // count]): row by row, in place.
-void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation) {
-  std::vector<double> row(count);
-  for (std::size_t r = 0; r < q.m; ++r) {
-    for (std::size_t c = 0; c < count; ++c) {
-      double x = 0.0;
-      for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
-      row[c] = x;
+// Rows are independent: `threads` threads share them in stretches.
+void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation,
+            std::size_t threads = 1) {
+  constexpr std::size_t kStretch = 16384;
+  for_each_part((q.m + kStretch - 1) / kStretch, threads, [&](std::size_t, std::size_t part) {
+    std::vector<double> row(count);
+    const std::size_t last = std::min(q.m, (part + 1) * kStretch);
+    for (std::size_t r = part * kStretch; r < last; ++r) {
+      for (std::size_t c = 0; c < count; ++c) {
+        double x = 0.0;
+        for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
+        row[c] = x;
+      }
+      for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
     }
-    for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
-  }
+  });
 }
 
 // Rayleigh-Ritz on the block: theta (descending) are the eigenvalues of
 // q' z = q' B q, and q and z are rotated to the Ritz vectors and their
 // images.
-void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta) {
+void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t threads) {
   const std::size_t b = q.b;
   std::vector<double> h(b * b, 0.0);
   for (std::size_t r = 0; r < q.m; ++r) {
@@ -245,8 +323,8 @@ void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta) {
     std::copy_n(h.begin() + static_cast<std::ptrdiff_t>(from * b), b,
                 rotation.begin() + static_cast<std::ptrdiff_t>(c * b));
   }
-  rotate(q, 0, b, rotation);
-  rotate(z, 0, b, rotation);
+  rotate(q, 0, b, rotation, threads);
+  rotate(z, 0, b, rotation, threads);
 }
 
 // The largest |B q_i - theta_i q_i| of the first `count` Ritz vectors.
@@ -278,13 +356,15 @@ std::size_t wanted_count(const std::vector<double>& theta, std::size_t nwin, std
 // `degree` that stays within [-1, 1] for eigenvalues in [0, a] and grows
 // fast above a. The three-term recurrence runs vector pair by vector pair;
 // each step rescales the pair's two latest vectors alike, which leaves the
-// direction of the result as it is and keeps the values finite.
-void chebyshev_filter(SincKernel& kernel, Block& q, int degree, double a,
-                      std::vector<double>& work) {
+// direction of the result as it is and keeps the values finite. The pairs
+// are shared among the workers.
+void chebyshev_filter(const SincKernel& kernel, Block& q, int degree, double a,
+                      std::pmr::vector<PairWork>& workers) {
   const std::size_t m = q.m;
   const double c = a / 2.0;
-  work.resize(6 * m);
-  for (std::size_t i = 0; i < q.b; i += 2) {
+  for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
+    std::pmr::vector<double>& work = workers[slot].vectors;
+    const std::size_t i = 2 * pair_index;
     const std::size_t width = i + 1 < q.b ? 2 : 1;
     double* previous[2] = {work.data(), work.data() + m};
     double* current[2] = {work.data() + 2 * m, work.data() + 3 * m};
@@ -295,8 +375,8 @@ void chebyshev_filter(SincKernel& kernel, Block& q, int degree, double a,
     for (int step = 1; step <= degree; ++step) {
       const double* source[2] = {step == 1 ? previous[0] : current[0],
                                  step == 1 ? previous[1] : current[1]};
-      kernel.apply(source[0], width == 2 ? source[1] : nullptr, image[0],
-                   width == 2 ? image[1] : nullptr);
+      kernel.apply(workers[slot].transform, source[0], width == 2 ? source[1] : nullptr,
+                   image[0], width == 2 ? image[1] : nullptr);
       for (std::size_t v = 0; v < width; ++v) {
         double ssq = 0.0;
         if (step == 1) {
@@ -321,7 +401,7 @@ void chebyshev_filter(SincKernel& kernel, Block& q, int degree, double a,
     for (std::size_t v = 0; v < width; ++v) {
       for (std::size_t r = 0; r < m; ++r) q.at(r, i + v) = current[v][r];
     }
-  }
+  });
 }
 
 // The degree of the next filter: enough to bring the residual to the
@@ -443,7 +523,7 @@ std::size_t block_size(std::int64_t npts, std::int64_t present, int nwin, int p)
 }  // namespace
 
 Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p, GapTapers& out,
-                  std::pmr::memory_resource* memory) {
+                  std::pmr::memory_resource* memory, int jobs) {
   if (Status status = check_gap_tapers(index, npts, nwin, p); !status) return status;
   const std::size_t n = static_cast<std::size_t>(npts);
   const std::size_t m = index.size();
@@ -479,13 +559,18 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
   }
   orthonormalise(q);
 
-  SincKernel kernel(index, n, w, memory);
+  const SincKernel kernel(index, n, w, memory);
   Block z(m, b, memory);
-  std::vector<double> theta, work;
+  std::vector<double> theta;
+  std::pmr::vector<PairWork> work(memory);
+  const std::size_t workers =
+      std::min(static_cast<std::size_t>(std::max(jobs, 1)), (b + 1) / 2);
+  work.reserve(workers);
+  for (std::size_t slot = 0; slot < workers; ++slot) work.emplace_back(kernel.length(), m, memory);
   std::size_t wanted = k;
   for (int iteration = 1;; ++iteration) {
     apply_block(kernel, q, z, work);
-    rayleigh_ritz(q, z, theta);
+    rayleigh_ritz(q, z, theta, workers);
     wanted = wanted_count(theta, k, m);
     const double residual = largest_residual(q, z, theta, wanted);
     result.iterations = iteration;
@@ -525,7 +610,8 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
   return Status::success();
 }
 
-std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin, int p) {
+std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin, int p,
+                              int jobs) {
   const std::uint64_t n = static_cast<std::uint64_t>(std::max<std::int64_t>(npts, 1));
   const std::uint64_t m = static_cast<std::uint64_t>(std::max<std::int64_t>(present, 1));
   const std::uint64_t b = block_size(static_cast<std::int64_t>(n), static_cast<std::int64_t>(m),
@@ -533,9 +619,12 @@ std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin,
   const std::uint64_t length = SincKernel::transform_size(n);
   const std::uint64_t k = static_cast<std::uint64_t>(std::max(nwin, 1));
   // The transform's vectors, kernel, order and tables; the two blocks and
-  // the filter's vectors; the ordinary tapers of the start; the result.
+  // the filter's vectors; the ordinary tapers of the start; the result; and
+  // for each further worker its own transform and filter vectors.
+  const std::uint64_t workers =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(jobs, 1)), (b + 1) / 2);
   return 60 * length + 16 * b * m + 48 * m + 4 * b * n + taper_work_bytes(static_cast<int>(n)) +
-         8 * k * n;
+         8 * k * n + (workers - 1) * (16 * length + 48 * m);
 }
 
 }  // namespace quorvane::spectral

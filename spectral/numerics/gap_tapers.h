@@ -69,11 +69,16 @@ struct GapTapers {
 // Refused (out left as it was): nwin outside 1 .. 8 or above the number of
 // samples present, p below 1, 2 p >= npts, and an index that is not
 // strictly increasing inside the grid. Work storage comes from memory.
+// The kernel's applications to the block's vector pairs, nearly all of the
+// time, run on up to `jobs` threads; each pair's arithmetic is the same
+// whatever the thread, so the tapers do not depend on jobs.
 Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p, GapTapers& out,
-                  std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                  std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                  int jobs = 1);
 
-// The most memory gap_tapers takes for these sizes, the tapers included, in
-// bytes: linear in npts.
-std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin, int p);
+// The most memory gap_tapers takes for these sizes and jobs, the tapers
+// included, in bytes: linear in npts.
+std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin, int p,
+                              int jobs = 1);
 
 }  // namespace quorvane::spectral

@@ -64,10 +64,14 @@ float mse(float r, const MisfitBand& band);
 // Work storage comes from memory (two floats per band entry); bands of 4096
 // entries and more are shared with a second thread.
 // Gives exactly the result of evaluating mse at every grid value in order,
-// but precomputes what does not depend on r, evaluates the grid nearest
-// first to a rough minimum and abandons an evaluation as soon as its partial
-// sum can no longer beat the best one found (the terms are never negative
-// and a rounded sum of them never decreases).
+// but precomputes what does not depend on r and first screens the grid: a
+// vectorised misfit with a proven bound on its distance from the exact one
+// rules out every grid value whose misfit surely exceeds another's, so that
+// only the few that may still be the first minimum are evaluated exactly
+// (where the screen cannot bound a band, with values that are no number,
+// every grid value is). An exact evaluation is abandoned as soon as its
+// partial sum can no longer beat the best one found (the terms are never
+// negative and a rounded sum of them never decreases).
 float red_noise_grid_fit(const MisfitBand& band, float fallback,
                          std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 

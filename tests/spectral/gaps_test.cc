@@ -31,6 +31,44 @@ std::vector<std::int64_t> positions(int n, std::vector<std::pair<int, int>> gaps
   return index;
 }
 
+// The solver shares the block's vector pairs among its threads: the tapers,
+// concentrations and iteration count must not depend on how many there are,
+// for blocks of an odd and an even number of vectors (a lone last vector),
+// and the spectrum of a gappy record run with several jobs must equal the
+// one run with one, bit for bit.
+TEST(GapTapers, AreTheSameWhateverTheNumberOfThreads) {
+  const int n = 3000;
+  const std::vector<std::int64_t> index = positions(n, {{100, 101}, {700, 1000}, {2000, 2017}});
+  for (const auto& [nwin, p] : {std::pair{7, 4}, std::pair{3, 2}, std::pair{1, 1}}) {
+    GapTapers one, many;
+    ASSERT_TRUE(gap_tapers(index, n, nwin, p, one, std::pmr::get_default_resource(), 1).ok);
+    for (int jobs : {2, 3, 8}) {
+      ASSERT_TRUE(gap_tapers(index, n, nwin, p, many, std::pmr::get_default_resource(), jobs).ok);
+      EXPECT_EQ(many.iterations, one.iterations) << nwin << " " << jobs;
+      ASSERT_EQ(many.v.size(), one.v.size());
+      EXPECT_TRUE(std::equal(many.v.begin(), many.v.end(), one.v.begin())) << nwin << " " << jobs;
+      EXPECT_EQ(many.el, one.el) << nwin << " " << jobs;
+      EXPECT_EQ(many.tapsum, one.tapsum) << nwin << " " << jobs;
+    }
+  }
+  RandomStream random(5, 0);
+  std::vector<float> full(n);
+  ar1_surrogate(0.5, 1.0, random, full);
+  std::vector<float> y;
+  for (std::int64_t t : index) y.push_back(full[static_cast<std::size_t>(t)]);
+  SpecResults runs[2];
+  for (int j = 0; j < 2; ++j) {
+    SpecSettings s;
+    s.npts = n;
+    s.jobs = j == 0 ? 1 : 4;
+    GapsPlan plan;
+    ASSERT_TRUE(GapsPlan::make(index, s, plan).ok);
+    ASSERT_TRUE(plan.run(y, s, runs[j]).ok);
+  }
+  EXPECT_EQ(runs[0].specraw0, runs[1].specraw0);
+  EXPECT_EQ(runs[0].rho, runs[1].rho);
+}
+
 TEST(GapTapers, WithoutGapsAreTheOrdinaryTapersAndWithGapsTheDenseEigenvectors) {
   // No gap: the ordinary tapers to single precision.
   for (int n : {300, 2000}) {

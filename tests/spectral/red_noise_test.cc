@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <string>
 #include <numeric>
 #include <random>
 #include <span>
 #include <vector>
+
+#include "red_noise_reference.h"
 
 namespace quorvane::spectral {
 namespace {
@@ -88,6 +93,72 @@ TEST(RedNoiseFit, TheFastSearchGivesExactlyThePlainResult) {
         EXPECT_EQ(red_noise_grid_fit(c.band, 0.5f), c.expected) << c.what << " ilogfit " << ilogfit;
     }
   }
+}
+
+// One spectrum of the identity table: a median-smoothed spectrum of some
+// shape, scatter and units over a band of some length and position.
+struct TableEntry {
+  std::vector<float> smed;
+  MisfitBand band;
+  std::string what;
+};
+
+TableEntry random_entry(std::mt19937& gen) {
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const int lengths[] = {1, 2, 3, 7, 8, 9, 63, 64, 65, 100, 257, 1000};
+  const int length = unit(gen) < 0.5f ? lengths[gen() % 12] : 1 + static_cast<int>(gen() % 5000);
+  const float coefficient = unit(gen) < 0.1f ? 0.0f : unit(gen) < 0.2f ? 0.995f + 0.004f * unit(gen) : unit(gen);
+  const float scatter = std::vector<float>{0.0f, 0.01f, 0.3f, 1.0f, 3.0f}[gen() % 5];
+  const int shape = static_cast<int>(gen() % 4);  // AR(1), flat, steep power law, with zeros
+  const float units = std::pow(10.0f, std::vector<float>{0.0f, -30.0f, -20.0f, 6.0f, 25.0f, 35.0f}[gen() % 6]);
+  TableEntry e;
+  e.smed = ar1_like_spectrum(length, coefficient, std::max(scatter, 1e-6f), gen());
+  for (std::size_t i = 0; i < e.smed.size(); ++i) {
+    float& v = e.smed[i];
+    if (shape == 1) v = 1.0f + scatter * unit(gen);
+    if (shape == 2) v = std::pow(static_cast<float>(i + 1), -3.0f) * (1.0f + scatter * unit(gen));
+    if (shape == 3 && unit(gen) < 0.2f) v = 0.0f;
+    v *= units;
+  }
+  const float dt = std::vector<float>{1.0f, 0.25f, 1.0f / 12.0f, 7.0f}[gen() % 4];
+  const float nyquist = 0.5f / dt;
+  const bool partial = unit(gen) < 0.4f;
+  const float df = nyquist / static_cast<float>(partial ? length * 3 : length);
+  const float f0 = partial ? df * static_cast<float>(gen() % static_cast<unsigned>(2 * length + 1)) : 0.0f;
+  const float mean = std::accumulate(e.smed.begin(), e.smed.end(), 0.0f) / static_cast<float>(length);
+  e.band = MisfitBand{mean, {}, nyquist, df, f0, static_cast<int>(gen() % 2), !partial};
+  e.what = "length " + std::to_string(length) + " coefficient " + std::to_string(coefficient) +
+           " scatter " + std::to_string(scatter) + " shape " + std::to_string(shape) + " units " +
+           std::to_string(units) + " partial " + std::to_string(partial) + " log " +
+           std::to_string(e.band.ilogfit);
+  return e;
+}
+
+// The identity table: the search must return the coefficient, bit for bit,
+// that the search it replaced returned, whatever the spectrum: AR(1) spectra
+// of every coefficient up to the grid's end, flat, steep and zero-filled
+// ones, in units from 1e-30 to 1e35, over whole and partial bands, both
+// misfits, lengths from a single entry to thousands (the longest on two
+// threads).
+TEST(RedNoiseFit, EqualsTheSearchItReplacedOnARandomTable) {
+#ifdef QUORVANE_SANITIZED
+  const int count = 60;
+#else
+  const int count = 400;
+#endif
+  std::mt19937 gen(2024);
+  int fitted_inside = 0;
+  for (int k = 0; k < count; ++k) {
+    TableEntry e = random_entry(gen);
+    e.band.smed = e.smed;
+    const float fast = red_noise_grid_fit(e.band, -1.0f);
+    const float expected = reference::reference_grid_fit(e.band, -1.0f);
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(fast), std::bit_cast<std::uint32_t>(expected))
+        << k << ": " << e.what;
+    if (expected > 0.0f) ++fitted_inside;
+  }
+  // The table is no set of degenerate cases where the first grid value wins.
+  EXPECT_GT(fitted_inside, count / 2);
 }
 
 }  // namespace
