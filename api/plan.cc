@@ -82,7 +82,8 @@ const Settings& SpectrumPlan::settings() const {
 
 Result<SpectrumPlan> SpectrumPlan::make(int length, double dt, const Settings& settings) {
   if (length < 2)
-    return Status::failure(fmt::format("a plan's length must be at least 2 values, not {}", length));
+    return Status::failure(
+        fmt::format("a plan's length must be at least 2 values, not {}", length));
   if (!(dt > 0.0) || !std::isfinite(dt))
     return Status::failure(fmt::format("a plan's dt must be a positive number, not {}", dt));
   // Memory running out while the tapers are solved is a refusal, as in
@@ -129,7 +130,8 @@ Result<SpectrumPlan> SpectrumPlan::make_unguarded(int length, double dt, const S
 Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
                           const std::function<bool()>& cancelled) {
   SpectrumPlan::State* state = plan.state_.get();
-  if (state == nullptr) return Status::failure("the spectrum plan is empty: SpectrumPlan::make makes one");
+  if (state == nullptr)
+    return Status::failure("the spectrum plan is empty: SpectrumPlan::make makes one");
   Settings settings = state->settings;
   if (cancelled) settings.cancelled = cancelled;
   std::unique_ptr<spectral::SpecSession> session;

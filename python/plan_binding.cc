@@ -50,7 +50,8 @@ void bind_plan(py::module_& m) {
           "The settings as given, as keywords.")
       .def(
           "spectrum",
-          [](const SpectrumPlan& plan, py::handle values, py::handle time, const std::string& name) {
+          [](const SpectrumPlan& plan, py::handle values, py::handle time,
+             const std::string& name) {
             const Series series = series_argument(values, plan.dt(), time, name);
             SignalWatch watch;
             Result<Spectrum> result = [&] {
