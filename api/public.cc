@@ -24,7 +24,7 @@ namespace {
 
 using api::Naming;
 
-// Reshaping levels in percent by the record's isiglev 1..6; 0 for none.
+// Reshaping levels in percent by the record's isiglev 1..6 (entry 0 unused).
 constexpr double kReshapeLevels[] = {0.0, 50.0, 90.0, 95.0, 99.0, 99.5, 99.9};
 
 // The engine writes its messages as dialogue lines, with one leading blank.
@@ -139,14 +139,14 @@ Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
   used.cancelled = nullptr;
   used.resolution = r.p;
   used.tapers = r.nwin;
-  used.noise = static_cast<Noise>(r.inoise);
-  used.background = static_cast<Background>(r.irobust);
+  used.noise = r.noise;
+  used.background = r.background;
   used.smoothing = r.fsmooth;
-  used.fit = static_cast<Fit>(r.ilogfit);
-  used.signal = static_cast<Signal>(r.isignal);
-  used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
-  used.normalize = static_cast<Normalize>(r.inorm);
-  used.reshape = r.ireshape == 1 ? kReshapeLevels[r.isiglev] : 0.0;
+  used.fit = r.fit;
+  used.signal = r.signal_assumption;
+  used.estimate = r.estimate;
+  used.normalize = r.normalize;
+  used.reshape = r.reshape ? kReshapeLevels[r.isiglev] : 0.0;
   used.band = Band{r.fmin, r.fmax};
   return used;
 }

@@ -48,7 +48,7 @@ void BM_GapsDefaultRun(benchmark::State& state) {
     if (status) status = plan.run(y, s, out);
     if (!status) state.SkipWithError(status.message.c_str());
     iterations = plan.tapers().iterations;
-    PeakList peaks = findpeaks(s.isignal, out);
+    PeakList peaks = findpeaks(s.signal, out);
     benchmark::DoNotOptimize(peaks);
   }
   state.counters["peak_MB"] = quorvane::bench::peak_memory_mb();

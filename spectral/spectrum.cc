@@ -217,7 +217,7 @@ void demean(std::span<const float> y, const SpecSettings& s, std::pmr::vector<fl
 // The lag-1 autocorrelation of the demeaned series, the starting point of
 // the red-noise hypothesis; 0 for the other hypotheses.
 float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSettings& s) {
-  if (s.inoise != 0) return 0.0f;
+  if (s.noise != Noise::red) return 0.0f;
   const std::size_t npts = xdm.size();
   float ssq = 0.0f, lag = 0.0f;
   for (std::size_t t = 0; t < npts; ++t) ssq += xdm[t] * xdm[t];
@@ -254,7 +254,7 @@ ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& si
     r.fconf = f_levels(s.nwin);
     t.fsel = r.fconf[static_cast<std::size_t>(s.isiglev - 1)];
   }
-  if (s.ireshape == 1 && s.isignal != 2) {
+  if (s.reshape && s.signal != Signal::harmonic) {
     t.chithr = r.conf[static_cast<std::size_t>(std::clamp(s.isiglev, 1, 4) - 1)];
   }
   return t;
@@ -291,7 +291,7 @@ void run_tapers(const SpecSettings& s, const RunTapers* given, Workspace& w,
 // The high-resolution or adaptive estimate of the coefficients into s.
 void estimate_of(const SpecSettings& settings, const TaperedBand& band,
                  const Eigencoefficients& coefficients, std::span<float> s) {
-  if (settings.iadapt == 0) {
+  if (settings.estimate == Estimate::hires) {
     hires(coefficients, band.el, s, band.hires_weights);
   } else {
     adwait(coefficients, band.el, band.sig2, s, settings.cancelled);
@@ -346,7 +346,7 @@ void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& ba
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   r.jackknife_lower.assign(static_cast<std::size_t>(g.nf), 0.0f);
   r.jackknife_upper.assign(static_cast<std::size_t>(g.nf), 0.0f);
-  jackknife_interval(*band.coefficients, band.el, s.iadapt != 0, s.iadapt != 0 ? band.sig2 : 0.0,
+  jackknife_interval(*band.coefficients, band.el, s.estimate == Estimate::adaptive, s.estimate == Estimate::adaptive ? band.sig2 : 0.0,
                      std::span<const float>(w.estimate.data(), nfv),
                      std::span<float>(r.jackknife_lower.data(), nfv),
                      std::span<float>(r.jackknife_upper.data(), nfv), band.hires_weights);
@@ -394,9 +394,9 @@ float median_mean(const Grid& g, std::span<const float> median) {
 // robust background takes its level s0 from the median.
 void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
                   std::pmr::memory_resource* memory) {
-  if (s.irobust != 1 && s.inoise != 2) return;
+  if (!uses_median(s)) return;
   band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
-  if (s.irobust == 1) r.s0 = median_mean(g, r.specmed0);
+  if (s.background == Background::robust) r.s0 = median_mean(g, r.specmed0);
 }
 
 // Whether the band runs from 0 to the Nyquist frequency.
@@ -415,7 +415,7 @@ MisfitBand ar1_band(const SpecSettings& s, const Grid& g, float s0, std::span<co
   band.nyquist = nyquist_frequency(s.dt);
   band.df = g.df;
   band.f0 = g.f0;
-  band.ilogfit = s.ilogfit;
+  band.fit = s.fit;
   band.full_band = whole_band(s, g);
   return band;
 }
@@ -429,7 +429,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   r.rho = rho0;
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
-  } else if (s.irobust == 1 && s.inoise != 2) {
+  } else if (s.background == Background::robust && s.noise != Noise::local) {
     r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
@@ -442,7 +442,7 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
                       std::pmr::vector<float>& back, SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   back.assign(nfv, 0.0f);
-  if (s.isignal == 2) return;
+  if (s.signal == Signal::harmonic) return;
   const MisfitBand model = ar1_band(s, g, r.s0, r.specmed0);
   const float fitted_level = ar1_band_level(r.s0, r.rho, model);
   const float unfitted_level =
@@ -451,12 +451,12 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
     const float f = static_cast<float>(i) * g.df + g.f0;
     const float cs = std::cos(kBackgroundPi * f / model.nyquist);
     float level = 0.0f;
-    if (s.inoise == 2) {
+    if (s.noise == Noise::local) {
       // The corrected median is itself the mean level.
       level = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
-    } else if (!band.red_shape.empty() && s.inoise == 0) {
-      level = (s.irobust == 1 ? r.s0 : r.s0raw) * band.red_shape[i];
-    } else if (s.irobust == 1) {
+    } else if (!band.red_shape.empty() && s.noise == Noise::red) {
+      level = (s.background == Background::robust ? r.s0 : r.s0raw) * band.red_shape[i];
+    } else if (s.background == Background::robust) {
       level = ar1_level(fitted_level, r.rho, cs);
     } else {
       level = ar1_level(unfitted_level, r.rho0, cs);
@@ -469,8 +469,8 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
 }  // namespace
 
 double band_normalisation(const SpecSettings& s) {
-  return s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-         : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
+  return s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
+         : s.normalize == Normalize::n ? static_cast<double>(static_cast<float>(s.npts))
                         : 1.0;
 }
 
@@ -507,7 +507,7 @@ bool tapered_band(std::span<const float> x, std::span<const float> tapers, const
                   std::pmr::memory_resource* memory) {
   band.coefficients = &out;
   const double norm = band_normalisation(s);
-  const bool raw_red = s.inoise == 0 && s.irobust == 0 && s.isignal != 2;
+  const bool raw_red = s.noise == Noise::red && s.background == Background::raw && s.signal != Signal::harmonic;
   if (!raw_red || whole_band(s, g)) {
     out.resize(g.nfv, s.nwin);
     return band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory, s.cancelled);
@@ -542,14 +542,14 @@ bool tapered_band(std::span<const float> x, std::span<const float> tapers, const
 }
 
 double variance_scale(const SpecSettings& s, double sum_of_squares) {
-  if (s.inorm == 1) {
+  if (s.normalize == Normalize::n) {
     return sum_of_squares / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
   }
-  if (s.inorm == 2) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  if (s.normalize == Normalize::dt) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
   return sum_of_squares;
 }
 
-Status check_spec_settings(const SpecSettings& s) {
+Status check_series_shape(const SpecSettings& s) {
   if (s.npts < 2) {
     return Status::failure(" The series has " + std::to_string(s.npts) +
                            (s.npts == 1 ? " value" : " values") +
@@ -583,16 +583,14 @@ Status check_spec_settings(const SpecSettings& s) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
-  if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
-    return status;
-  }
-  if (!one_of(s.inoise, 0, 2) || !one_of(s.irobust, 0, 1) || !one_of(s.ilogfit, 0, 1) ||
-      !one_of(s.isignal, 0, 2) || !one_of(s.iadapt, 0, 1) || !one_of(s.isiglev, 1, 6)) {
-    return Status::failure(" An analysis option is outside its range (inoise " +
-                           std::to_string(s.inoise) + ", irobust " + std::to_string(s.irobust) +
-                           ", ilogfit " + std::to_string(s.ilogfit) + ", isignal " +
-                           std::to_string(s.isignal) + ", iadapt " + std::to_string(s.iadapt) +
-                           ", isiglev " + std::to_string(s.isiglev) + ").");
+  return check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers);
+}
+
+Status check_spec_settings(const SpecSettings& s) {
+  if (Status status = check_series_shape(s); !status) return status;
+  if (!one_of(s.isiglev, 1, 6)) {
+    return Status::failure(" The significance level index must be from 1 to 6 (it is " +
+                           std::to_string(s.isiglev) + ").");
   }
   if (!(s.fmin >= 0.0f) || !std::isfinite(s.fmin)) {
     return Status::failure(" The lower band limit must not be negative (it is " + show(s.fmin) + ").");
@@ -611,7 +609,7 @@ Status check_spec_settings(const SpecSettings& s) {
   if (s.jackknife && s.nwin < 2) {
     return Status::failure(" The jackknife interval needs at least 2 tapers (there is 1).");
   }
-  if (s.median_bias_correction && s.irobust == 0 && s.inoise != 2) {
+  if (s.median_bias_correction && !uses_median(s)) {
     return Status::failure(" The median bias correction applies to the median-smoothed spectrum,"
                            " which the raw background does not use.");
   }
@@ -623,7 +621,7 @@ Status check_spec_settings(const SpecSettings& s) {
     return Status::failure(" The number of jobs must be positive (it is " +
                            std::to_string(s.jobs) + ").");
   }
-  if (s.surrogates > 0 && s.isignal == 2) {
+  if (s.surrogates > 0 && s.signal == Signal::harmonic) {
     return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
                            " harmonic-only analysis judges lines by the F-test alone.");
   }
@@ -636,7 +634,7 @@ Status check_band(const SpecSettings& s, const Grid& g) {
                            " holds no frequency of the spectrum (spacing " + show(g.df) +
                            "); widen it.");
   }
-  if (s.irobust == 1 || s.inoise == 2) {
+  if (uses_median(s)) {
     if (!(s.fsmooth >= 0.0f) || !std::isfinite(s.fsmooth)) {
       return Status::failure(" The smoothing width must not be negative (it is " +
                              show(s.fsmooth) + ").");
@@ -716,10 +714,10 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   if (run_cancelled(s)) return give_back();
   noise_background(s, g, band, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
-  if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
+  if (s.reshape && s.nwin > 1 && g.nbw <= g.nfv) {
     reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);
   }
-  if (s.isignal == 2) {
+  if (s.signal == Signal::harmonic) {
     std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
   }
   out = std::move(r);
@@ -820,7 +818,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   TaperedBand band;
   band.el = w.el;
   band.tapsum = w.tapsum;
-  if (s.iadapt != 0) {
+  if (s.estimate == Estimate::adaptive) {
     // Squares in single precision, their sum in double.
     double sum_of_squares = 0.0;
     for (float x : w.xdm) sum_of_squares += static_cast<double>(x * x);
@@ -857,6 +855,10 @@ Status spec_tapers(const SpecSettings& s, RunTapers& out) {
 }
 
 bool run_cancelled(const SpecRefinements& s) { return s.cancelled && s.cancelled(); }
+
+bool uses_median(const SpecSettings& s) {
+  return s.background == Background::robust || s.noise == Noise::local;
+}
 
 Status interrupted_run() { return Status::failure(" The run was interrupted."); }
 

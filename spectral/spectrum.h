@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "quorvane/settings.h"
 
 namespace quorvane::spectral {
 
@@ -43,8 +44,7 @@ bool run_cancelled(const SpecRefinements& settings);
 // The refusal of a run stopped by its cancellation callback.
 Status interrupted_run();
 
-// The analysis settings that the engine reads (option codes as in the
-// analysis record), with the refinements.
+// The analysis settings that the engine reads, with the refinements.
 struct SpecSettings : SpecRefinements {
   int nwin = 3;        // number of tapers K
   int p = 2;           // resolution, multiples of the Rayleigh frequency
@@ -52,16 +52,20 @@ struct SpecSettings : SpecRefinements {
   int npts = 0;        // number of values
   float fmin = 0.0f;   // band
   float fmax = 0.5f;
-  int inoise = 0;      // 0 red, 1 white, 2 locally-white
-  int irobust = 1;     // 0 raw, 1 robust background
-  int ilogfit = 1;     // 0 linear, 1 log misfit
+  Noise noise = Noise::red;
+  Background background = Background::robust;
+  Fit fit = Fit::log;  // misfit of the red-noise fit
   float fsmooth = 0.1f;
-  int isignal = 0;     // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
-  int iadapt = 1;      // 0 high-resolution, 1 adaptive
-  int inorm = 0;       // 0 none, 1 N, 2 1/dt
-  int ireshape = 1;    // 1 yes
-  int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
+  Signal signal = Signal::both;
+  Estimate estimate = Estimate::adaptive;
+  Normalize normalize = Normalize::none;
+  bool reshape = true;  // reshape at the lines detected at level isiglev
+  int isiglev = 3;      // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
 };
+
+// Whether a run with these settings takes the running median of its
+// estimate: for a robust background or for locally-white noise.
+bool uses_median(const SpecSettings& settings);
 
 // Everything one spectrum run returns. The frequency-indexed arrays hold the
 // band entries; entry i (0-based) lies at frequency f0 + i * df, and the
@@ -106,7 +110,7 @@ struct SpecResults {
 // refused: pad other than 1, 2, 4, 8 and a padded length above 2^30; the
 // jackknife with one taper; a median bias correction without a median (raw
 // background and red or white noise); negative surrogates, jobs below 1,
-// and Monte Carlo levels for a harmonic-only analysis (isignal 2), whose
+// and Monte Carlo levels for a harmonic-only analysis (Signal::harmonic), whose
 // peaks are judged by the F-test alone.
 Status check_spec(const SpecSettings& settings);
 
@@ -129,7 +133,7 @@ Status check_spec(const SpecSettings& settings);
 // estimate of the local mean level; the locally-white background is then
 // that corrected median itself (otherwise conf[0] times the median).
 // Monte Carlo levels (montecarlo_levels) use the coefficient rho0 (0, so
-// white surrogates, unless inoise is 0) and the series' variance; a refusal
+// white surrogates, unless the noise is red) and the series' variance; a refusal
 // there refuses the run. The reshaping keeps the chi-square threshold.
 // Threads: long series use a second thread for part of the work; Monte
 // Carlo surrogates share settings.jobs threads.
@@ -201,10 +205,10 @@ Status spec(std::span<const float> y, const SpecSettings& settings, SpecSession&
 
 // The list of significant peaks: at most max_peaks entries, ordered by
 // frequency (entry i at results.f0 + i * df); sigpct holds 99, 95 or 90.
-// Entries are judged by the raw spectrum over its background (isignal < 2;
+// Entries are judged by the raw spectrum over its background (not Signal::harmonic;
 // a zero background gives ratio 0) against conf, or against the entry's
 // montecarlo_conf when the results hold Monte Carlo levels, or by the F
-// statistic (isignal = 2) against fconf, in windows of nbw entries either
+// statistic (Signal::harmonic) against fconf, in windows of nbw entries either
 // side; a window's maximum on a rising flank climbs to the flank's top, and
 // one below a higher maximum within nbw entries that no listed peak covers
 // yet moves on to it, so that every peak listed is a local maximum of its
@@ -216,6 +220,6 @@ struct PeakList {
   std::vector<float> sigpct;
 };
 constexpr int kDefaultMaxPeaks = 40;
-PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks = kDefaultMaxPeaks);
+PeakList findpeaks(Signal signal, const SpecResults& results, int max_peaks = kDefaultMaxPeaks);
 
 }  // namespace quorvane::spectral

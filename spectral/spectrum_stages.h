@@ -51,12 +51,15 @@ Grid frequency_grid(const SpecSettings& settings);
 // those that do (a band holding at least one entry, a smoothing width the
 // band can hold); check_spec is the first followed by the second on
 // frequency_grid(settings). An estimator with a grid of its own checks its
-// settings with both, the second on its grid.
+// settings with both, the second on its grid. check_spec_settings begins
+// with check_series_shape: the length and step of the series, the padding
+// and the tapers.
+Status check_series_shape(const SpecSettings& settings);
 Status check_spec_settings(const SpecSettings& settings);
 Status check_band(const SpecSettings& settings, const Grid& grid);
 
 // The factor the band entries of the eigencoefficients are divided by: 1,
-// npts or 1 / dt for inorm 0, 1 and 2 (1 / dt formed in single precision).
+// npts or 1 / dt for Normalize::none, n and dt (1 / dt formed in single precision).
 double band_normalisation(const SpecSettings& settings);
 
 // The eigencoefficients of the band, as the evenly spaced estimator forms
@@ -75,7 +78,7 @@ bool band_eigencoefficients(std::span<const float> x, std::span<const float> tap
 
 // The variance scale of the adaptive estimate from the series' sum of
 // squares: that sum on the scale of the eigenspectra (divided by npts^2
-// for inorm 1, multiplied by dt^2 for inorm 2).
+// for Normalize::n, multiplied by dt^2 for Normalize::dt).
 double variance_scale(const SpecSettings& settings, double sum_of_squares);
 
 // What an estimator hands to the shared stages.
@@ -102,7 +105,7 @@ struct TaperedBand {
   // fitted it with sampled_red_fit).
   std::optional<float> fixed_rho;
   // When not empty (grid.nfv values), the shape of the red-noise
-  // background (inoise 0) at each band entry: the background is then the
+  // background (Noise::red) at each band entry: the background is then the
   // level (s0 or s0raw) times this shape instead of the AR(1) curve of rho
   // over a regular step. An estimator of a record with uneven steps passes
   // the spectrum of the unit-variance AR(1) process of coefficient
@@ -120,7 +123,7 @@ using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
 // its sampling: the one whose spectrum, as `shape` gives it, fits the
 // running median of band's estimate (the robust background's median, with
 // the settings' smoothing width and median-bias correction, whatever
-// settings.irobust says). The fit is red_noise_grid_fit's, of the AR(1)
+// settings.background says). The fit is red_noise_grid_fit's, of the AR(1)
 // curve in f dt (the Nyquist frequency 0.5 / dt, not the band's top, sets
 // its scale), to the median divided by the sampling's departure from that
 // curve, shape(rho) / curve(rho); starting from `start` (an estimate of
@@ -135,8 +138,8 @@ float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const Tape
 
 // The eigencoefficients of the band, as band_eigencoefficients forms them,
 // into out (grid.nfv entries of nwin tapers); band.coefficients is set to
-// &out. When the raw red-noise background is asked for (inoise 0, irobust
-// 0, isignal not 2) and the band is only part of 0 .. Nyquist, the
+// &out. When the raw red-noise background is asked for (red noise, raw
+// background, signal not harmonic) and the band is only part of 0 .. Nyquist, the
 // transform's bins from 0 are kept too and the estimate band asks for (its
 // el, sig2 and weights must already be set) is formed on them: its mean over
 // the entries of the band 0 .. nyquist_frequency(dt), summed as the run of

@@ -300,8 +300,8 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
 
   std::pmr::vector<float> xdm(&memory);
   demean(y, xdm);
-  const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-                      : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
+  const double norm = s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
+                      : s.normalize == Normalize::n ? static_cast<double>(static_cast<float>(s.npts))
                                      : 1.0;
   Eigencoefficients coefficients(&memory);
   coefficients.resize(g.nfv, s.nwin);
@@ -338,10 +338,10 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     ssq += x * x;
     sig2 += static_cast<double>(x * x);
   }
-  if (s.iadapt != 0) {
-    if (s.inorm == 1) {
+  if (s.estimate == Estimate::adaptive) {
+    if (s.normalize == Normalize::n) {
       sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
-    } else if (s.inorm == 2) {
+    } else if (s.normalize == Normalize::dt) {
       sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
     }
     band.sig2 = sig2;
@@ -356,7 +356,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   // raw background and the surrogates follow the fitted coefficient.
   double tau = 0.0;
   std::pmr::vector<float> red(&memory);
-  if (s.inoise == 0) {
+  if (s.noise == Noise::red) {
     const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
     double start_tau = 0.0;
     if (!constant) {

@@ -39,7 +39,8 @@ std::vector<float> ar1_like_spectrum(int n, float coefficient, float noise, unsi
 }
 
 MisfitBand band_of(const std::vector<float>& smed, float s0, int ilogfit) {
-  return MisfitBand{s0, smed, 0.5f, 0.5f / static_cast<float>(smed.size()), 0.0f, ilogfit};
+  return MisfitBand{s0, smed, 0.5f, 0.5f / static_cast<float>(smed.size()), 0.0f,
+                    ilogfit == 1 ? Fit::log : Fit::linear};
 }
 
 // The search prunes the grid, evaluates it in an order of its own and on two
