@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "api/analysis.h"
 #include "api/options.h"
@@ -151,16 +152,27 @@ Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
   return used;
 }
 
+// The body of a public function, with a failure to allocate memory (which
+// any step may meet, the checks of the memory before each large piece of
+// work notwithstanding) refused like any other failure: the functions
+// promise a Status, not an exception.
+template <class Body>
+auto refusing_exhaustion(const Body& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Status::failure("the memory of this machine ran out during the work");
+  }
+}
+
 std::vector<float>* column(std::vector<api::Column>& columns, const char* header) {
   for (auto& c : columns)
     if (c.header == header) return &c.values;
   return nullptr;
 }
 
-}  // namespace
-
-Result<std::vector<Series>> read(const std::string& path, const std::string& layout,
-                                 const LayoutOptions& options) {
+Result<std::vector<Series>> read_series(const std::string& path, const std::string& layout,
+                                        const LayoutOptions& options) {
   input::ReadOptions answers;
   if (Status s = input::read_options(layout, options, answers); !s) return s;
   input::SeriesTable table;
@@ -178,7 +190,7 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
   return series;
 }
 
-Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+Result<Spectrum> spectrum_of(const Series& series, const Settings& settings) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   Spectrum out;
@@ -233,8 +245,8 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   return out;
 }
 
-Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectrum,
-                                   const ReconstructOptions& options) {
+Result<Reconstruction> reconstruction_of(const Series& series, const Spectrum& spectrum,
+                                         const ReconstructOptions& options) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   std::vector<std::string> warnings;
@@ -292,8 +304,8 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
   return out;
 }
 
-Result<Evolutive> evolutive(const Series& series, double window, double step,
-                            const Settings& settings) {
+Result<Evolutive> evolutive_of(const Series& series, double window, double step,
+                               const Settings& settings) {
   api::AnalysisRecord whole;
   api::RunRefinements refinements;
   std::vector<std::string> notes;
@@ -373,8 +385,8 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
   return out;
 }
 
-Result<Coherence> coherence(const Series& a, const Series& b,
-                            const CoherenceSettings& settings) {
+Result<Coherence> coherence_of(const Series& a, const Series& b,
+                               const CoherenceSettings& settings) {
   if (Status counted = check_surrogates(settings.surrogates); !counted) return counted;
   // Each series is prepared as spectrum() prepares it, for its times and
   // sampling class.
@@ -463,6 +475,32 @@ Result<Coherence> coherence(const Series& a, const Series& b,
   out.used.tapers = engine.nwin;
   out.used.band = Band{engine.fmin, engine.fmax};
   return out;
+}
+
+}  // namespace
+
+Result<std::vector<Series>> read(const std::string& path, const std::string& layout,
+                                 const LayoutOptions& options) {
+  return refusing_exhaustion([&] { return read_series(path, layout, options); });
+}
+
+Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+  return refusing_exhaustion([&] { return spectrum_of(series, settings); });
+}
+
+Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectrum,
+                                   const ReconstructOptions& options) {
+  return refusing_exhaustion([&] { return reconstruction_of(series, spectrum, options); });
+}
+
+Result<Evolutive> evolutive(const Series& series, double window, double step,
+                            const Settings& settings) {
+  return refusing_exhaustion([&] { return evolutive_of(series, window, step, settings); });
+}
+
+Result<Coherence> coherence(const Series& a, const Series& b,
+                            const CoherenceSettings& settings) {
+  return refusing_exhaustion([&] { return coherence_of(a, b, settings); });
 }
 
 }  // namespace quorvane
