@@ -117,9 +117,9 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   // The series is prepared as a file's series is: increasing order, its
   // sampling class and the analysis that class (or the choice) calls for.
   input::ChosenSeries chosen;
-  std::string error;
-  if (!input::prepare_series(series.name, series.values, series.times, chosen, error))
-    return refusal(error);
+  if (Status prepared = input::prepare_series(series.name, series.values, series.times, chosen);
+      !prepared)
+    return refusal(prepared.message);
   if (Status s = api::load_series(r, std::move(chosen),
                                   api::sampling_choice(static_cast<int>(settings.sampling)), warn);
       !s)
@@ -176,8 +176,8 @@ Result<std::vector<Series>> read_series(const std::string& path, const std::stri
   input::ReadOptions answers;
   if (Status s = input::read_options(layout, options, answers); !s) return s;
   input::SeriesTable table;
-  std::string error;
-  if (!api::read_file(path, answers, Naming::keywords, table, error)) return refusal(error);
+  if (Status read = api::read_file(path, answers, Naming::keywords, table); !read)
+    return refusal(read.message);
   std::vector<Series> series;
   for (const input::Series& s : table.series) {
     Series out;

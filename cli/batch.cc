@@ -49,7 +49,9 @@ input::ReadOptions read_options(const InputOptions& in) {
 }  // namespace
 
 bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
-  return api::read_file(in.file, read_options(in), api::Naming::options, table, error);
+  Status read = api::read_file(in.file, read_options(in), api::Naming::options, table);
+  if (!read) error = std::move(read.message);
+  return read.ok;
 }
 
 void report_reading(const input::SeriesTable& table, const std::string& program,
@@ -162,8 +164,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   input::SeriesTable table;
   std::string error;
-  const bool read = api::read_file(options.input.file, read_options(options.input),
-                                   api::Naming::options, table, error);
+  const bool read = read_file(options.input, table, error);
   if (const int signal = interruption(); signal != 0) return stopped(err, "quorvane", signal);
   if (!read) {
     err << "quorvane: " << error << "\n";

@@ -491,9 +491,10 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   const std::vector<std::string> stems = unique_stems({a.name, b.name});
   const std::string stem = stems[0] + "__" + stems[1];
   try {
-    if (!input::choose_series(table_a, a.number - 1, a.series, error) ||
-        !input::choose_series(from_b, b.number - 1, b.series, error)) {
-      p.message = error;
+    Status chosen = input::choose_series(table_a, a.number - 1, a.series);
+    if (chosen) chosen = input::choose_series(from_b, b.number - 1, b.series);
+    if (!chosen) {
+      p.message = chosen.message;
     } else if (std::string problem = align(a, b, p.overlap); !problem.empty()) {
       p.message = problem;
     } else {

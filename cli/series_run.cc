@@ -163,9 +163,8 @@ bool SeriesRun::plot(const display::PlotInput& input) {
 
 void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   input::ChosenSeries series;
-  std::string error;
-  if (!input::choose_series(table, index, series, error)) {
-    fail(error);
+  if (Status chosen = input::choose_series(table, index, series); !chosen) {
+    fail(chosen.message);
     return;
   }
   AnalysisRecord& r = r_;
