@@ -9,10 +9,11 @@
 #include "common/memory.h"
 #include "common/text.h"
 #include "recon/recon.h"
-#include "spectral/gaps.h"
-#include "spectral/lines.h"
-#include "spectral/spectrum_stages.h"
-#include "spectral/uneven.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/stages/lines.h"
+#include "spectral/stages/peaks.h"
+#include "spectral/stages/pipeline.h"
 #include "textio/free_format.h"
 
 namespace quorvane::api {
@@ -290,7 +291,6 @@ void set_defaults(AnalysisRecord& r) {
   r.sigpct.fill(0.0f);
   r.sigfreq.fill(0.0f);
   r.nsig = 0;
-  r.ishowraw = r.ishowresh = r.ishowmed = r.ishowconf = r.ishowf = 1;
 }
 
 void apply_resolution(AnalysisRecord& r) {
@@ -306,8 +306,6 @@ void apply_band(AnalysisRecord& r) {
 void apply_signal(AnalysisRecord& r) {
   if (r.signal_assumption == Signal::harmonic) {
     r.noise = Noise::local;
-    r.ishowmed = 0;
-    r.ishowconf = 0;
   }
 }
 
@@ -403,40 +401,6 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
   return status;
 }
 
-std::vector<int> spectrum_plot_kinds(const AnalysisRecord& r) {
-  std::vector<int> kinds;
-  if (r.ishowraw == 1 && r.ishowconf == 1) kinds.push_back(1);
-  if (r.ishowresh == 1) kinds.push_back(2);
-  if (r.ishowmed == 1) kinds.push_back(3);
-  if (r.ishowf == 1) kinds.push_back(5);
-  return kinds;
-}
-
-display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind) {
-  const spectral::SpecResults& s = r.spectra;
-  display::PlotInput plot;
-  plot.kind = kind;
-  plot.n = s.nf;
-  // The abscissa starts at the frequency of the first band entry, which
-  // lies on the transform grid and so may differ slightly from fmin.
-  plot.fmin = s.f0;
-  plot.df = s.df;
-  plot.dt = r.dt;
-  plot.specraw0 = s.specraw0;
-  plot.specmed0 = s.specmed0;
-  plot.specresh0 = s.specresh0;
-  plot.harmonic0 = s.harmonic0;
-  plot.specback0 = s.specback0;
-  plot.ftest = s.ftest;
-  plot.conf = s.conf;
-  for (std::size_t k = 0; k < plot.level_ratios.size(); ++k) plot.level_ratios[k] = s.montecarlo_conf[k];
-  plot.fconf = s.fconf;
-  plot.title = r.title;
-  plot.y = r.y;
-  plot.signal = r.signal;
-  return plot;
-}
-
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
                             const MessageSink& sink, const spectral::SpecSession* session) {
   Status check = check_reconstruction(r);
@@ -469,18 +433,6 @@ Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entr
     for (std::size_t j = 0; j < n; ++j) r.signal[j] += r.rsig[j];
   }
   return check;
-}
-
-display::PlotInput reconstruction_plot(const AnalysisRecord& r) {
-  display::PlotInput input;
-  input.kind = 6;
-  input.n = r.npts;
-  input.ymean = r.ymean;
-  input.dt = r.dt;
-  input.title = r.title;
-  input.y = r.y;
-  input.signal = r.signal;
-  return input;
 }
 
 }  // namespace quorvane::api

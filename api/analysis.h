@@ -1,7 +1,7 @@
 // The steps of one analysis that the dialogue and the command line share:
 // the default settings of a new series, the rules by which one setting
 // follows another, the spectrum run with its signals list, the sum of the
-// reconstructed signals, and the plots each run draws. The dialogue asks its
+// reconstructed signals. The dialogue asks its
 // questions and calls these; the command line calls them with its options,
 // so that both give the same numbers for the same settings.
 #pragma once
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "display/display.h"
 #include "api/analysis_record.h"
-#include "input/series_file.h"
-#include "spectral/spectrum.h"
 #include "common/status.h"
+#include "input/series_file.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::api {
 
@@ -65,8 +65,8 @@ Status check_reconstruction(const AnalysisRecord& r);
 // value to the last plus the median step), the whole band up to the Nyquist
 // frequency 0.5/dt, red noise with a
 // robust background smoothed over a fifth of the band (at least the
-// bandwidth), log misfit, adaptive estimate, reshaping at 95 %, every plot
-// on. Also computes the series mean and empties the signals list. The
+// bandwidth), log misfit, adaptive estimate, reshaping at 95 %. Also
+// computes the series mean and empties the signals list. The
 // reconstruction constraint is left as it is.
 void set_defaults(AnalysisRecord& r);
 
@@ -79,8 +79,7 @@ void apply_resolution(AnalysisRecord& r);
 void apply_band(AnalysisRecord& r);
 
 // After r.signal_assumption changed: the harmonic assumption tests against
-// locally-white noise, and the median and confidence-level plots, which it
-// has no use for, are turned off.
+// locally-white noise.
 void apply_signal(AnalysisRecord& r);
 
 // The engine settings of the record's analysis settings.
@@ -111,15 +110,6 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink,
                     const RunRefinements& refinements = {},
                     spectral::SpecSession* session = nullptr);
 
-// The spectrum plots a run draws, in drawing order, as the display toggles
-// of `r` choose them (kinds 1 raw with levels, 2 reshaped and harmonic,
-// 3 median, 5 F-test).
-std::vector<int> spectrum_plot_kinds(const AnalysisRecord& r);
-
-// The input of spectrum plot `kind` from the last spectrum run of `r`; it
-// refers to the record's arrays, which must outlive it.
-display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
-
 // Reconstructs every entry of the signals list selected in r.iuse, in list
 // order, with the record's tapers, resolution and constraint: each into
 // r.rsig (then `each_signal` is called with the entry's index) and their sum
@@ -132,9 +122,5 @@ display::PlotInput spectrum_plot(const AnalysisRecord& r, int kind);
 Status reconstruct_selected(AnalysisRecord& r, const std::function<void(int entry)>& each_signal,
                             const MessageSink& sink,
                             const spectral::SpecSession* session = nullptr);
-
-// The input of the reconstruction plot: the sum r.signal over the series
-// anomaly. Refers to the record's arrays.
-display::PlotInput reconstruction_plot(const AnalysisRecord& r);
 
 }  // namespace quorvane::api

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "spectral/lines.h"
+#include "spectral/estimators/even.h"
 #include "spectral/sampling.h"
-#include "spectral/spectrum.h"
+#include "spectral/stages/lines.h"
 #include "quorvane/settings.h"
 
 namespace quorvane::api {
@@ -43,7 +43,6 @@ struct AnalysisRecord {
   spectral::Sampling sampling;     // the class of the series' own times
   SpectrumMethod method = SpectrumMethod::even;
   std::vector<std::int64_t> grid;  // gaps: the grid position of each value (empty otherwise)
-  int iplot = 0;          // kind of the plot being drawn
 
   // Analysis settings (defaults set after every series input).
   int p = 0;              // resolution in multiples of the Rayleigh frequency
@@ -67,8 +66,6 @@ struct AnalysisRecord {
   float siglev = 0.0f;    // the level of isiglev in percent (menu only)
   int iconstr = 0;        // reconstruction constraint; kept across series
 
-  // Display toggles.
-  int ishowraw = 0, ishowresh = 0, ishowmed = 0, ishowconf = 0, ishowf = 0;
 
   // Spectral results of the last spectrum run.
   spectral::SpecResults spectra;

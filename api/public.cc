@@ -12,10 +12,10 @@
 #include "api/results.h"
 #include "common/text.h"
 #include "input/layouts.h"
-#include "spectral/coherence.h"
-#include "spectral/evolutive.h"
-#include "spectral/sampling.h"
 #include "quorvane/quorvane.h"
+#include "spectral/analyses/coherence.h"
+#include "spectral/analyses/evolutive.h"
+#include "spectral/sampling.h"
 
 namespace quorvane {
 
@@ -165,12 +165,6 @@ auto refusing_exhaustion(const Body& body) -> decltype(body()) {
   }
 }
 
-std::vector<float>* column(std::vector<api::Column>& columns, const char* header) {
-  for (auto& c : columns)
-    if (c.header == header) return &c.values;
-  return nullptr;
-}
-
 Result<std::vector<Series>> read_series(const std::string& path, const std::string& layout,
                                         const LayoutOptions& options) {
   input::ReadOptions answers;
@@ -200,28 +194,20 @@ Result<Spectrum> spectrum_of(const Series& series, const Settings& settings) {
       refinements);
   if (!run) return refusal(run.message);
 
-  std::vector<api::Column> columns = api::spectrum_columns(r);
-  const auto take = [&columns](const char* header, std::vector<float>& into) {
-    if (std::vector<float>* values = column(columns, header)) into = std::move(*values);
-  };
-  take("frequency", out.frequency);
-  take("period", out.period);
-  take("estimate", out.estimate);
-  take("reshaped", out.reshaped);
-  take("harmonic", out.harmonic);
-  take("median", out.median);
-  take("background", out.background);
-  take("level50", out.levels[0]);
-  take("level90", out.levels[1]);
-  take("level95", out.levels[2]);
-  take("level99", out.levels[3]);
-  take("F", out.F);
-  take("jackknife_lower", out.jackknife_lower);
-  take("jackknife_upper", out.jackknife_upper);
-  take("global95", out.global_levels[0]);
-  take("global99", out.global_levels[1]);
-  out.F_levels = r.spectra.fconf;
-  if (!api::has_f_test(r)) out.F_levels.fill(spectral::LineEstimate::kNone);
+  api::SpectrumTable table = api::spectrum_table(r);
+  out.frequency = std::move(table.frequency);
+  out.period = std::move(table.period);
+  out.estimate = std::move(table.estimate);
+  out.reshaped = std::move(table.reshaped);
+  out.harmonic = std::move(table.harmonic);
+  out.median = std::move(table.median);
+  out.background = std::move(table.background);
+  out.levels = std::move(table.levels);
+  out.F = std::move(table.F);
+  out.F_levels = table.F_levels;
+  out.jackknife_lower = std::move(table.jackknife_lower);
+  out.jackknife_upper = std::move(table.jackknife_upper);
+  out.global_levels = std::move(table.global_levels);
   if (std::string note = api::f_test_note(r); !note.empty()) out.notes.push_back(note);
   for (const api::PeakRow& row : api::peak_rows(r))
     out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend,
@@ -279,28 +265,19 @@ Result<Reconstruction> reconstruction_of(const Series& series, const Spectrum& s
     return Status::failure(problem);
 
   Reconstruction out;
-  std::vector<api::Column> signals;
-  std::vector<float> frequencies;
+  std::vector<api::ReconstructedSignal> signals;
   const Status run = api::reconstruct_selected(
-      r,
-      [&](int entry) {
-        const float f = r.sigfreq[static_cast<std::size_t>(entry)];
-        frequencies.push_back(f);
-        signals.push_back({api::signal_header(f, r.bndwdth), r.rsig});
-      },
+      r, [&](int entry) { signals.push_back(api::reconstructed_signal(r, entry)); },
       [&out](std::string_view line) { out.notes.emplace_back(line); });
   if (!run) return refusal(run.message);
-  api::Column time{"time", r.time_single};
-  if (time.values.empty()) time.wide = r.time;
-  std::vector<api::Column> columns =
-      api::reconstruction_columns(r, std::move(time), std::move(signals));
-  out.time = r.time;
-  out.series = std::move(columns[1].values);
-  out.anomaly = std::move(columns[2].values);
-  out.sum = std::move(columns.back().values);
-  for (std::size_t k = 0; k < frequencies.size(); ++k)
+  api::ReconstructionTable table = api::reconstruction_table(r, std::move(signals));
+  out.time = std::move(table.time);
+  out.series = std::move(table.series);
+  out.anomaly = std::move(table.anomaly);
+  out.sum = std::move(table.sum);
+  for (api::ReconstructedSignal& signal : table.signals)
     out.signals.push_back(
-        {frequencies[k], std::move(columns[3 + k].header), std::move(columns[3 + k].values)});
+        {signal.frequency, std::move(signal.name), std::move(signal.values)});
   return out;
 }
 

@@ -2,11 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
-#include "api/analysis.h"
-#include "display/plot_data.h"
 
 namespace quorvane::api {
 
@@ -60,93 +59,84 @@ std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
   return rows;
 }
 
-std::vector<Column> spectrum_columns(const AnalysisRecord& r) {
-  // The plots' own arrays, so that every column equals what the dialogue
-  // draws and saves.
-  std::array<display::PlotData, 4> plots;
-  const std::array<int, 4> kinds = {1, 2, 3, 5};
-  for (std::size_t k = 0; k < kinds.size(); ++k)
-    display::prepare_plot_data(spectrum_plot(r, kinds[k]), plots[k]);
-  // The columns take the plots' arrays over rather than copy them: a long
-  // record's spectrum has millions of entries.
-  display::PlotData& raw = plots[0];
-  display::PlotData& reshaped = plots[1];
-  display::PlotData& median = plots[2];
-  display::PlotData& ftest = plots[3];
-  const std::size_t n = raw.x.size();
-
-  std::vector<float> period(n);
-  for (std::size_t i = 0; i < n; ++i) period[i] = 1.0f / raw.x[i];
+SpectrumTable spectrum_table(const AnalysisRecord& r) {
+  const spectral::SpecResults& s = r.spectra;
+  // The band's nf - 1 entries, or as many as the arrays hold.
+  std::size_t n = s.nf > 1 ? static_cast<std::size_t>(s.nf - 1) : 0;
+  for (const std::vector<float>* array :
+       {&s.specraw0, &s.specmed0, &s.specresh0, &s.harmonic0, &s.specback0, &s.ftest})
+    n = std::min(n, array->size());
   const auto band = [n](const std::vector<float>& values) {
     return std::vector<float>(values.begin(), values.begin() + static_cast<long>(n));
   };
   const auto constant = [n](float value) { return std::vector<float>(n, value); };
-  const spectral::SpecResults& s = r.spectra;
-  // The levels the peaks were judged by: Monte Carlo levels, one ratio per
-  // entry, when the run has them; else the plot's chi-square levels.
-  std::array<std::vector<float>, 4> levels;
-  for (std::size_t j = 0; j < 4; ++j) {
-    if (s.montecarlo_conf[j].size() >= n) {
-      levels[j].resize(n);
-      for (std::size_t i = 0; i < n; ++i) levels[j][i] = s.specback0[i] * s.montecarlo_conf[j][i];
-    } else {
-      levels[j] = std::move(raw.curves[j + 1]);
-    }
+
+  SpectrumTable t;
+  t.frequency.resize(n);
+  t.period.resize(n);
+  // The first entry lies on the transform grid, so it may differ slightly
+  // from fmin.
+  for (std::size_t i = 0; i < n; ++i) t.frequency[i] = s.f0 + static_cast<float>(i) * s.df;
+  for (std::size_t i = 0; i < n; ++i) t.period[i] = 1.0f / t.frequency[i];
+  t.estimate = band(s.specraw0);
+  t.reshaped = band(s.specresh0);
+  t.harmonic = band(s.harmonic0);
+  t.median = band(s.specmed0);
+  t.background = band(s.specback0);
+  for (std::size_t k = 0; k < t.levels.size(); ++k) {
+    const std::vector<float>& ratios = s.montecarlo_conf[k];
+    std::vector<float>& level = t.levels[k];
+    level.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+      level[i] = s.specback0[i] * (ratios.size() > i ? ratios[i] : s.conf[k]);
   }
-  const char* const level_names[4] = {"level50", "level90", "level95", "level99"};
-  std::vector<Column> columns;
-  columns.push_back({"frequency", std::move(raw.x)});
-  columns.push_back({"period", std::move(period)});
-  columns.push_back({"estimate", std::move(raw.curves[0])});
-  columns.push_back({"reshaped", std::move(reshaped.curves[0])});
-  columns.push_back({"harmonic", std::move(reshaped.curves[1])});
-  columns.push_back({"median", std::move(median.curves[0])});
-  columns.push_back({"background", band(s.specback0)});
-  for (std::size_t j = 0; j < 4; ++j) columns.push_back({level_names[j], std::move(levels[j])});
-  // With one taper there is no F-test: its columns stay, so that readers
-  // find the same columns, but hold NaN rather than a 0 that every level
-  // would pass.
+  const bool f_test = has_f_test(r);
   const float none = spectral::LineEstimate::kNone;
-  columns.push_back({"F", has_f_test(r) ? std::move(ftest.curves[0]) : constant(none)});
-  const char* const f_names[6] = {"F50", "F90", "F95", "F99", "F99.5", "F99.9"};
-  for (std::size_t j = 0; j < 6; ++j)
-    columns.push_back({f_names[j], constant(has_f_test(r) ? s.fconf[j] : none)});
-  if (s.jackknife_lower.size() >= n && s.jackknife_upper.size() >= n) {
-    columns.push_back({"jackknife_lower", band(s.jackknife_lower)});
-    columns.push_back({"jackknife_upper", band(s.jackknife_upper)});
+  t.F = f_test ? band(s.ftest) : constant(none);
+  for (std::size_t k = 0; k < t.F_levels.size(); ++k) {
+    t.F_levels[k] = f_test ? s.fconf[k] : none;
+    t.F_level_columns[k] = constant(t.F_levels[k]);
   }
-  // The band-wide levels: one peak above them is significant for the whole
-  // band, not only at its own frequency.
+  if (s.jackknife_lower.size() >= n && s.jackknife_upper.size() >= n) {
+    t.jackknife_lower = band(s.jackknife_lower);
+    t.jackknife_upper = band(s.jackknife_upper);
+  }
   if (has_montecarlo_levels(s)) {
-    const char* const global_names[2] = {"global95", "global99"};
-    for (std::size_t j = 0; j < 2; ++j) {
-      std::vector<float> level(n);
-      for (std::size_t i = 0; i < n; ++i) level[i] = s.specback0[i] * s.global_conf[j];
-      columns.push_back({global_names[j], std::move(level)});
+    for (std::size_t k = 0; k < t.global_levels.size(); ++k) {
+      t.global_levels[k].resize(n);
+      for (std::size_t i = 0; i < n; ++i)
+        t.global_levels[k][i] = s.specback0[i] * s.global_conf[k];
     }
   }
-  // Further per-frequency results join here as more columns of n values.
-  return columns;
+  return t;
 }
 
 std::string signal_header(float frequency, float bndwdth) {
   return frequency < bndwdth ? "trend" : "f_" + number_text(frequency);
 }
 
-std::vector<Column> reconstruction_columns(const AnalysisRecord& r, Column time,
-                                           std::vector<Column> signals) {
-  display::PlotData sum;
-  display::prepare_plot_data(reconstruction_plot(r), sum);
-  const std::size_t n = time.size();
-  time.header = "time";
-  std::vector<Column> columns = {
-      std::move(time), {"series", r.y}, {"anomaly", std::move(sum.curves[1])}};
-  for (auto& column : signals) {
-    column.values.resize(n);
-    columns.push_back(std::move(column));
-  }
-  columns.push_back({"sum", std::move(sum.curves[0])});
-  return columns;
+ReconstructedSignal reconstructed_signal(const AnalysisRecord& r, int entry) {
+  const float f = r.sigfreq[static_cast<std::size_t>(entry)];
+  return {f, signal_header(f, r.bndwdth), r.rsig};
+}
+
+ReconstructionTable reconstruction_table(const AnalysisRecord& r,
+                                         std::vector<ReconstructedSignal> signals) {
+  // The values the sum and the series both hold.
+  const std::size_t n = std::min({static_cast<std::size_t>(std::max(r.npts, 0)), r.y.size(),
+                                  r.signal.size()});
+  ReconstructionTable t;
+  t.time = r.time;
+  t.time_single = r.time_single;
+  t.series = r.y;
+  t.elapsed.resize(n);
+  t.anomaly.resize(n);
+  for (std::size_t i = 0; i < n; ++i) t.elapsed[i] = static_cast<float>(i) * r.dt;
+  for (std::size_t i = 0; i < n; ++i) t.anomaly[i] = r.y[i] - r.ymean;
+  for (ReconstructedSignal& signal : signals) signal.values.resize(r.time.size());
+  t.signals = std::move(signals);
+  t.sum.assign(r.signal.begin(), r.signal.begin() + static_cast<long>(n));
+  return t;
 }
 
 }  // namespace quorvane::api

@@ -61,13 +61,12 @@ BENCHMARK(BM_AnalyseAllSeries)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->U
 // CSV, 1 NetCDF-4.
 void BM_WriteSpectrumFile(benchmark::State& state) {
   constexpr std::size_t kRows = std::size_t{1} << 20;
-  std::vector<quorvane::api::Column> columns;
-  for (int c = 0; c < 17; ++c) {
-    quorvane::api::Column column{c == 0 ? "frequency" : "c" + std::to_string(c), {}};
-    column.values.resize(kRows);
+  std::vector<std::vector<float>> values(17, std::vector<float>(kRows));
+  std::vector<quorvane::cli::Column> columns;
+  for (std::size_t c = 0; c < values.size(); ++c) {
     for (std::size_t i = 0; i < kRows; ++i)
-      column.values[i] = std::exp(std::sin(0.001f * static_cast<float>(i * (c + 1))) * 8.0f);
-    columns.push_back(std::move(column));
+      values[c][i] = std::exp(std::sin(0.001f * static_cast<float>(i * (c + 1))) * 8.0f);
+    columns.push_back({c == 0 ? "frequency" : "c" + std::to_string(c), values[c]});
   }
   const bool netcdf = state.range(0) == 1;
   const fs::path path = fs::temp_directory_path() /

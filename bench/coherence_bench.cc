@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "spectral/coherence.h"
+#include "spectral/analyses/coherence.h"
 
 namespace {
 

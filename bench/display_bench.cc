@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -19,26 +20,29 @@ using quorvane::display::Display;
 using quorvane::display::PlotData;
 using quorvane::display::PlotInput;
 
+// A spectrum of nf - 1 bins from 0 to the Nyquist frequency with its
+// chi-square levels.
 struct Spectrum {
-  explicit Spectrum(int nf) : raw(nf), back(nf) {
-    for (int i = 0; i < nf; ++i) {
-      back[i] = 100.0f / (1.0f + 0.01f * static_cast<float>(i));
-      raw[i] = back[i] * (1.5f + std::sin(0.37f * static_cast<float>(i)));
+  explicit Spectrum(int nf) : frequency(static_cast<std::size_t>(nf - 1)), raw(frequency.size()) {
+    constexpr float kConf[4] = {1.0f, 2.3f, 3.0f, 4.6f};
+    for (auto& level : levels) level.resize(frequency.size());
+    for (std::size_t i = 0; i < frequency.size(); ++i) {
+      frequency[i] = static_cast<float>(i) * (0.5f / static_cast<float>(nf));
+      const float back = 100.0f / (1.0f + 0.01f * static_cast<float>(i));
+      raw[i] = back * (1.5f + std::sin(0.37f * static_cast<float>(i)));
+      for (std::size_t k = 0; k < 4; ++k) levels[k][i] = back * kConf[k];
     }
   }
-  PlotInput input(int nf) const {
+  PlotInput input() const {
     PlotInput in;
     in.kind = 1;
-    in.n = nf;
-    in.df = 0.5f / static_cast<float>(nf);
-    in.specraw0 = in.specmed0 = in.specresh0 = in.harmonic0 = in.ftest = raw;
-    in.specback0 = back;
-    in.conf = {1.0f, 2.3f, 3.0f, 4.6f};
-    in.fconf = {0.7f, 2.4f, 3.2f, 5.2f, 6.0f, 7.0f};
+    in.x = frequency;
+    in.curves = {raw, levels[0], levels[1], levels[2], levels[3]};
     in.title = "bench   ";
     return in;
   }
-  std::vector<float> raw, back;
+  std::vector<float> frequency, raw;
+  std::array<std::vector<float>, 4> levels;
 };
 
 // One display call (prepare, draw, menu answered with "c") on `device`.
@@ -55,7 +59,7 @@ void display_on(benchmark::State& state, const char* device) {
   const std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(directory);
   Spectrum spectrum(nf);
-  const PlotInput input = spectrum.input(nf);
+  const PlotInput input = spectrum.input();
   std::istringstream in;
   std::ostringstream out, err;
   quorvane::textio::Console console(in, out, err);
@@ -87,7 +91,7 @@ void BM_WritePlotData(benchmark::State& state) {
   const int nf = static_cast<int>(state.range(0));
   Spectrum spectrum(nf);
   PlotData data;
-  quorvane::display::prepare_plot_data(spectrum.input(nf), data);
+  quorvane::display::prepare_plot_data(spectrum.input(), data);
   for (auto _ : state) {
     std::ostringstream out;
     quorvane::display::write_plot_data(out, data);

@@ -20,7 +20,7 @@
 #include "bench/peak_memory.h"
 #include "cli/batch.h"
 #include "cli/series_run.h"
-#include "spectral/evolutive.h"
+#include "spectral/analyses/evolutive.h"
 
 namespace {
 

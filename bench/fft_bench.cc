@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "spectral/fft.h"
+#include "spectral/numerics/fft.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "spectral/estimators.h"
-#include "spectral/red_noise.h"
-#include "spectral/running_median.h"
+#include "spectral/numerics/running_median.h"
+#include "spectral/stages/eigenspectra.h"
+#include "spectral/stages/red_noise.h"
 
 namespace {
 

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "spectral/gaps.h"
-#include "spectral/surrogates.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "bench/peak_memory.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

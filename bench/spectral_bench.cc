@@ -8,8 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "spectral/spectrum.h"
-#include "spectral/tapers.h"
+#include "spectral/estimators/even.h"
+#include "spectral/numerics/tapers.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

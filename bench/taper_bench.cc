@@ -4,7 +4,7 @@
 // analysis of a series does.
 #include <benchmark/benchmark.h>
 
-#include "spectral/tapers.h"
+#include "spectral/numerics/tapers.h"
 
 namespace {
 

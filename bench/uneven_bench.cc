@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "spectral/surrogates.h"
-#include "spectral/uneven.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/peaks.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "display/coherence_plot.h"
 #include "display/plot_file.h"
 #include "input/series_file.h"
-#include "spectral/coherence.h"
+#include "spectral/analyses/coherence.h"
 
 namespace quorvane::cli {
 

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <thread>
 
+#include "api/analysis.h"
+#include "api/options.h"
 #include "cli/batch.h"
 #include "cli/files.h"
 #include "cli/folder_lock.h"
@@ -19,10 +21,8 @@
 #include "cli/summary.h"
 #include "display/heat_map.h"
 #include "display/plot_file.h"
-#include "api/analysis.h"
-#include "api/options.h"
 #include "input/series_file.h"
-#include "spectral/evolutive.h"
+#include "spectral/analyses/evolutive.h"
 
 namespace quorvane::cli {
 

@@ -184,6 +184,44 @@ bool write_file_atomically(const std::string& path, const TextPieces& next, std:
   return file.commit(error);
 }
 
+std::vector<Column> spectrum_columns(const api::SpectrumTable& t) {
+  std::vector<Column> columns = {{"frequency", t.frequency}, {"period", t.period},
+                                 {"estimate", t.estimate},   {"reshaped", t.reshaped},
+                                 {"harmonic", t.harmonic},   {"median", t.median},
+                                 {"background", t.background}};
+  const char* const level_names[4] = {"level50", "level90", "level95", "level99"};
+  for (std::size_t k = 0; k < 4; ++k) columns.push_back({level_names[k], t.levels[k]});
+  // Without an F-test its columns stay, holding NaN, so that readers find
+  // the same columns in every file.
+  columns.push_back({"F", t.F});
+  const char* const f_names[6] = {"F50", "F90", "F95", "F99", "F99.5", "F99.9"};
+  for (std::size_t k = 0; k < 6; ++k) columns.push_back({f_names[k], t.F_level_columns[k]});
+  if (!t.jackknife_lower.empty()) {
+    columns.push_back({"jackknife_lower", t.jackknife_lower});
+    columns.push_back({"jackknife_upper", t.jackknife_upper});
+  }
+  if (!t.global_levels[0].empty()) {
+    columns.push_back({"global95", t.global_levels[0]});
+    columns.push_back({"global99", t.global_levels[1]});
+  }
+  return columns;
+}
+
+std::vector<Column> reconstruction_columns(const api::ReconstructionTable& t) {
+  std::vector<Column> columns;
+  if (t.time_single.empty()) {
+    columns.push_back({"time", {}, t.time});
+  } else {
+    columns.push_back({"time", t.time_single});
+  }
+  columns.push_back({"series", t.series});
+  columns.push_back({"anomaly", t.anomaly});
+  for (const api::ReconstructedSignal& signal : t.signals)
+    columns.push_back({signal.name, signal.values});
+  columns.push_back({"sum", t.sum});
+  return columns;
+}
+
 TextPieces csv_pieces(const std::vector<Column>& columns) {
   constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
   const std::size_t rows = columns.empty() ? 0 : columns.front().size();

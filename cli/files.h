@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,10 +72,31 @@ class AtomicFile {
   int write_errno_ = 0;
 };
 
+// One column of a file's table: a header and its values, which it refers
+// to (they must outlive it).
+struct Column {
+  std::string header;
+  std::span<const float> values;
+  // Values in double precision instead (such as times that single precision
+  // cannot tell apart), used when `values` is empty.
+  std::span<const double> wide = {};
+  std::size_t size() const { return values.empty() ? wide.size() : values.size(); }
+};
+
+// The columns of a spectrum file: frequency, period, estimate, reshaped,
+// harmonic, median, background, level50 ... level99, F, F50 ... F99.9, and
+// where the run has them jackknife_lower and jackknife_upper, global95 and
+// global99. They refer to `table`.
+std::vector<Column> spectrum_columns(const api::SpectrumTable& table);
+
+// The columns of a reconstruction file: time (in single precision where it
+// tells the times apart), series, anomaly, one column per signal and their
+// sum. They refer to `table`.
+std::vector<Column> reconstruction_columns(const api::ReconstructionTable& table);
+
 // One table of numbers as CSV text: a header row, then one row per index,
 // each column's values in shortest exact form. Every column must hold the
 // same number of values.
-using api::Column;
 std::string csv_text(const std::vector<Column>& columns);
 // The same text in pieces of about a megabyte, for write_file_atomically;
 // the columns must outlive the pieces.

@@ -90,7 +90,7 @@ int put_attributes(int ncid, const std::string& prefix, const Json& object) {
 
 // Defines the file's dimension, variables and attributes, then writes the
 // values in blocks of rows, looking for an interruption between them.
-Failed fill(int ncid, const std::vector<api::Column>& columns, const std::string& dimension,
+Failed fill(int ncid, const std::vector<Column>& columns, const std::string& dimension,
             const Json& attributes) {
   const std::size_t rows = columns.empty() ? 0 : columns.front().size();
   int old_mode = 0, dimid = 0;
@@ -114,7 +114,7 @@ Failed fill(int ncid, const std::vector<api::Column>& columns, const std::string
   if (int s = nc_enddef(ncid); s != NC_NOERR) return {s, "the header"};
   constexpr std::size_t kBlock = std::size_t{1} << 18;
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    const api::Column& column = columns[c];
+    const Column& column = columns[c];
     for (std::size_t start = 0; start < rows; start += kBlock) {
       if (interruption() != 0) return {NC_NOERR, "", true};
       const std::size_t count = std::min(kBlock, rows - start);
@@ -129,7 +129,7 @@ Failed fill(int ncid, const std::vector<api::Column>& columns, const std::string
 
 }  // namespace
 
-bool write_netcdf_atomically(const std::string& path, const std::vector<api::Column>& columns,
+bool write_netcdf_atomically(const std::string& path, const std::vector<Column>& columns,
                              const std::string& dimension, const Json& attributes,
                              std::string& error) {
   // The library builds the file in memory and this program writes its

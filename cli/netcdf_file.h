@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/results.h"
+#include "cli/files.h"
 
 namespace quorvane::cli {
 
@@ -27,7 +27,7 @@ namespace quorvane::cli {
 // between blocks of rows); nothing is then left behind, open or on disk,
 // and later files are written as if it had not happened. Calls from
 // several threads take turns, since the library is not thread-safe.
-bool write_netcdf_atomically(const std::string& path, const std::vector<api::Column>& columns,
+bool write_netcdf_atomically(const std::string& path, const std::vector<Column>& columns,
                              const std::string& dimension, const nlohmann::ordered_json& attributes,
                              std::string& error);
 

@@ -12,6 +12,7 @@
 #include "cli/summary.h"
 #include "display/plot_file.h"
 #include "input/series_file.h"
+#include "plots/result_plots.h"
 
 namespace quorvane::cli {
 
@@ -20,43 +21,49 @@ namespace {
 using api::AnalysisRecord;
 using api::Naming;
 
-std::vector<Column> peak_columns(const std::vector<PeakRow>& peaks, bool band_wide) {
-  std::vector<Column> columns = {{"frequency", {}}, {"period", {}}, {"significance", {}},
-                                 {"ratio", {}},     {"F", {}},      {"trend", {}}};
-  if (band_wide) columns.push_back({"global_significance", {}});
-  for (const char* name :
-       {"line_frequency", "line_F", "line_significance", "line_frequency_sd"})
-    columns.push_back({name, {}});
+// The peaks file's values by column, and its columns, which refer to them.
+struct PeakColumns {
+  std::vector<std::vector<float>> values;
+  std::vector<Column> columns;
+};
+
+PeakColumns peak_columns(const std::vector<PeakRow>& peaks, bool band_wide) {
+  std::vector<const char*> names = {"frequency", "period", "significance", "ratio", "F", "trend"};
+  if (band_wide) names.push_back("global_significance");
+  for (const char* name : {"line_frequency", "line_F", "line_significance", "line_frequency_sd"})
+    names.push_back(name);
+  PeakColumns table;
+  std::vector<std::vector<float>>& v = table.values;
+  v.resize(names.size());
   const std::size_t line = band_wide ? 7 : 6;
   for (const auto& p : peaks) {
-    columns[0].values.push_back(p.frequency);
-    columns[1].values.push_back(p.period);
-    columns[2].values.push_back(p.significance);
-    columns[3].values.push_back(p.ratio);
-    columns[4].values.push_back(p.f);
-    columns[5].values.push_back(p.trend ? 1.0f : 0.0f);
-    if (band_wide) columns[6].values.push_back(p.global_significance);
-    columns[line].values.push_back(p.line_frequency);
-    columns[line + 1].values.push_back(p.line_F);
-    columns[line + 2].values.push_back(p.line_significance);
-    columns[line + 3].values.push_back(p.line_frequency_sd);
+    v[0].push_back(p.frequency);
+    v[1].push_back(p.period);
+    v[2].push_back(p.significance);
+    v[3].push_back(p.ratio);
+    v[4].push_back(p.f);
+    v[5].push_back(p.trend ? 1.0f : 0.0f);
+    if (band_wide) v[6].push_back(p.global_significance);
+    v[line].push_back(p.line_frequency);
+    v[line + 1].push_back(p.line_F);
+    v[line + 2].push_back(p.line_significance);
+    v[line + 3].push_back(p.line_frequency_sd);
   }
-  return columns;
+  for (std::size_t c = 0; c < names.size(); ++c) table.columns.push_back({names[c], v[c]});
+  return table;
 }
 
 // Keeps the rows of `columns` whose frequency (the first column, ascending)
 // lies in `band`, ends included.
 void keep_band(std::vector<Column>& columns, std::pair<float, float> band) {
   if (columns.empty()) return;
-  const std::vector<float>& f = columns.front().values;
+  const std::span<const float> f = columns.front().values;
   const auto first = static_cast<std::size_t>(
       std::lower_bound(f.begin(), f.end(), band.first) - f.begin());
   const auto last = static_cast<std::size_t>(
       std::upper_bound(f.begin(), f.end(), band.second) - f.begin());
   const auto cut = [first, last](auto& values) {
-    if (values.empty()) return;
-    values.erase(values.begin() + static_cast<long>(last), values.end());
-    values.erase(values.begin(), values.begin() + static_cast<long>(first));
+    if (!values.empty()) values = values.subspan(first, last - first);
   };
   for (Column& column : columns) {
     cut(column.values);
@@ -92,7 +99,7 @@ class SeriesRun {
 
  private:
   bool write(const std::string& kind, const std::vector<Column>& columns);
-  bool write_spectrum();
+  bool write_spectrum(const api::SpectrumTable& table);
   // True, with the series failed, once the run has been interrupted.
   bool stopped() {
     if (interruption() == 0) return false;
@@ -126,8 +133,8 @@ bool SeriesRun::write(const std::string& kind, const std::vector<Column>& column
   return true;
 }
 
-bool SeriesRun::write_spectrum() {
-  std::vector<Column> columns = api::spectrum_columns(r_);
+bool SeriesRun::write_spectrum(const api::SpectrumTable& table) {
+  std::vector<Column> columns = spectrum_columns(table);
   if (const auto& band = options_.output.spectrum_band; band && !columns.front().values.empty()) {
     const float lowest = columns.front().values.front(), highest = columns.front().values.back();
     keep_band(columns, *band);
@@ -210,12 +217,17 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   if (std::string note = api::f_test_note(r); !note.empty()) result_.notes.push_back(note);
   result_.montecarlo = api::has_montecarlo_levels(r.spectra);
   result_.ok = true;
-  if (!write_spectrum() || stopped() ||
-      !write("peaks", peak_columns(result_.peaks, result_.montecarlo)))
-    return;
-  if (options_.output.plots != "none") {
-    for (int kind : api::spectrum_plot_kinds(r))
-      if (stopped() || !plot(api::spectrum_plot(r, kind))) return;
+  {
+    const api::SpectrumTable spectrum = api::spectrum_table(r);
+    if (!write_spectrum(spectrum) || stopped() ||
+        !write("peaks", peak_columns(result_.peaks, result_.montecarlo).columns))
+      return;
+    if (options_.output.plots != "none") {
+      plots::PlotChoice choice;
+      plots::follow_signal(choice, static_cast<int>(r.signal_assumption));
+      for (int kind : plots::spectrum_plot_kinds(choice))
+        if (stopped() || !plot(plots::spectrum_plot(r, spectrum, kind))) return;
+    }
   }
 
   if (options_.recon.mode == ReconOptions::Mode::None || stopped()) return;
@@ -228,13 +240,12 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(problem);
     return;
   }
-  std::vector<Column> signals;
+  std::vector<api::ReconstructedSignal> signals;
   status = api::reconstruct_selected(
       r,
       [&](int entry) {
-        const float f = r.sigfreq[static_cast<std::size_t>(entry)];
-        result_.reconstructed.push_back(f);
-        signals.push_back({api::signal_header(f, r.bndwdth), r.rsig});
+        signals.push_back(api::reconstructed_signal(r, entry));
+        result_.reconstructed.push_back(signals.back().frequency);
       },
       [this](std::string_view line) { result_.notes.emplace_back(line); }, &session_);
   if (stopped()) return;
@@ -242,12 +253,9 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(status.message);
     return;
   }
-  // The times in single precision, as they have always been written, where
-  // it tells them apart.
-  Column time{"time", r.time_single};
-  if (time.values.empty()) time.wide = r.time;
-  if (!write("recon", api::reconstruction_columns(r, std::move(time), std::move(signals)))) return;
-  if (options_.output.plots != "none" && !stopped()) plot(api::reconstruction_plot(r));
+  const api::ReconstructionTable recon = api::reconstruction_table(r, std::move(signals));
+  if (!write("recon", reconstruction_columns(recon))) return;
+  if (options_.output.plots != "none" && !stopped()) plot(plots::reconstruction_plot(r, recon));
 }
 
 }  // namespace

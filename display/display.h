@@ -11,27 +11,24 @@
 
 namespace quorvane::display {
 
-// What one plot shows: kind 1 raw spectrum with confidence levels, 2
-// reshaped and harmonic spectra, 3 median smoothed, 5 F-test, 6 the
-// reconstruction over the series anomaly. The spectrum kinds draw n - 1
-// points (n = nf) from fmin in steps of df; the reconstruction draws n = npts
-// points at times 0, dt, 2 dt, ...
+// What one plot shows: kind 1 a spectrum with its 50, 90, 95 and 99 %
+// levels, 2 the reshaped and the harmonic spectra, 3 the median-smoothed
+// spectrum, 5 the F statistic with its four levels, 6 a reconstruction over
+// the series anomaly. The values are drawn as given, one point per abscissa.
 struct PlotInput {
   int kind = 0;
-  int n = 0;
-  float fmin = 0.0f;   // spectrum kinds: frequency of the first point
-  float df = 0.0f;     // spectrum kinds: frequency step
-  float dt = 1.0f;     // sampling interval: the time step of the reconstruction,
-                       // and the spectra open on 0 to the Nyquist frequency 1/(2 dt)
-  float ymean = 0.0f;  // reconstruction: series mean, subtracted from y
-  std::span<const float> specraw0, specmed0, specresh0, harmonic0, specback0, ftest;
-  std::array<float, 4> conf{};
-  // Per-frequency level ratios (Monte Carlo levels) that replace conf in the
-  // raw spectrum's level curves when they hold a value for every point.
-  std::array<std::span<const float>, 4> level_ratios{};
-  std::array<float, 6> fconf{};
+  // The abscissae: frequencies for the spectrum kinds, for the
+  // reconstruction the time elapsed since the first value.
+  std::span<const float> x;
+  // The curves in drawing order (kind 1: the spectrum, then its levels; 2:
+  // reshaped, harmonic; 3: median; 5: F; 6: the reconstruction, then the
+  // anomaly), each with a value for every abscissa. A curve shorter than x
+  // shortens the plot to its length.
+  std::array<std::span<const float>, 5> curves{};
+  // Kind 5: the F statistic's levels, the same at every frequency.
+  std::array<float, 4> f_levels{};
+  float dt = 1.0f;    // sampling interval: the spectra open on 0 to the Nyquist frequency 1/(2 dt)
   std::string title;  // series name
-  std::span<const float> y, signal;
 };
 
 class Display {

@@ -29,12 +29,9 @@ std::size_t curve_count(int kind) {
   }
 }
 
-// The number of points input arrays can supply: `wanted`, limited by each
-// array the plot kind reads.
-std::size_t available(std::size_t wanted, std::initializer_list<std::span<const float>> arrays) {
-  for (const auto& array : arrays) wanted = std::min(wanted, array.size());
-  return wanted;
-}
+// The curves of the input that a plot kind draws from its arrays (kind 5
+// draws its levels as constants).
+std::size_t drawn_arrays(int kind) { return kind == 5 ? 1 : curve_count(kind); }
 
 const char* header(int kind) {
   switch (kind) {
@@ -64,53 +61,15 @@ bool is_plot_kind(int kind) { return curve_count(kind) != 0; }
 void prepare_plot_data(const PlotInput& input, PlotData& data) {
   data.kind = input.kind;
   data.curves.resize(curve_count(input.kind));
-  std::size_t n = 0;
-  if (input.kind == 6) {
-    n = available(static_cast<std::size_t>(std::max(input.n, 0)), {input.y, input.signal});
-  } else if (input.n > 1) {
-    const auto wanted = static_cast<std::size_t>(input.n - 1);
-    switch (input.kind) {
-      case 1: n = available(wanted, {input.specraw0, input.specback0}); break;
-      case 2: n = available(wanted, {input.specresh0, input.harmonic0}); break;
-      case 3: n = available(wanted, {input.specmed0}); break;
-      case 5: n = available(wanted, {input.ftest}); break;
-      default: break;
-    }
-  }
-  data.x.resize(n);
-  for (auto& curve : data.curves) curve.resize(n);
-
-  for (std::size_t i = 0; i < n; ++i) {
-    data.x[i] = input.kind == 6 ? static_cast<float>(i) * input.dt
-                                : input.fmin + static_cast<float>(i) * input.df;
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    switch (input.kind) {
-      case 1:
-        data.curves[0][i] = input.specraw0[i];
-        for (std::size_t k = 0; k < 4; ++k) {
-          const std::span<const float> ratios = input.level_ratios[k];
-          const float ratio = ratios.size() > i ? ratios[i] : input.conf[k];
-          data.curves[k + 1][i] = input.specback0[i] * ratio;
-        }
-        break;
-      case 2:
-        data.curves[0][i] = input.specresh0[i];
-        data.curves[1][i] = input.harmonic0[i];
-        break;
-      case 3:
-        data.curves[0][i] = input.specmed0[i];
-        break;
-      case 5:
-        data.curves[0][i] = input.ftest[i];
-        for (std::size_t k = 0; k < 4; ++k) data.curves[k + 1][i] = input.fconf[k];
-        break;
-      case 6:
-        data.curves[0][i] = input.signal[i];
-        data.curves[1][i] = input.y[i] - input.ymean;
-        break;
-      default:
-        break;
+  std::size_t n = data.curves.empty() ? 0 : input.x.size();
+  for (std::size_t k = 0; k < drawn_arrays(input.kind); ++k) n = std::min(n, input.curves[k].size());
+  data.x.assign(input.x.begin(), input.x.begin() + static_cast<long>(n));
+  for (std::size_t k = 0; k < data.curves.size(); ++k) {
+    std::vector<float>& curve = data.curves[k];
+    if (k < drawn_arrays(input.kind)) {
+      curve.assign(input.curves[k].begin(), input.curves[k].begin() + static_cast<long>(n));
+    } else {
+      curve.assign(n, input.f_levels[k - 1]);
     }
   }
 }

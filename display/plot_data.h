@@ -11,10 +11,10 @@
 namespace quorvane::display {
 
 // The points of one plot as prepared: the abscissae and the curves in
-// drawing order (kind 1: specraw0 and the four confidence levels; kind 2:
-// specresh0 and harmonic0; kind 3: specmed0; kind 5: ftest and the four
-// constant F-test levels; kind 6: signal and the series anomaly). Every
-// curve has x.size() points. Redraws and saves use these arrays unchanged.
+// drawing order (kind 1: the spectrum and its four levels; kind 2: reshaped
+// and harmonic; kind 3: median; kind 5: F and its four constant levels;
+// kind 6: the reconstruction and the series anomaly). Every curve has
+// x.size() points. Redraws and saves use these arrays unchanged.
 struct PlotData {
   int kind = 0;
   std::vector<float> x;
@@ -24,11 +24,10 @@ struct PlotData {
 // True for the plot kinds that display draws (1, 2, 3, 5 and 6).
 bool is_plot_kind(int kind);
 
-// Fills `data` for input.kind: n - 1 points for the spectrum kinds,
-// x(i) = fmin + (i-1)*df; n points for the reconstruction, t(i) = (i-1)*dt and
-// anomaly y(i) - ymean. All in single precision. The count is limited to what
-// the input arrays hold, so short arrays never cause reads beyond their end.
-// Reuses the storage already in `data`.
+// Fills `data` for input.kind with the input's points: as many as the
+// abscissae, limited to what each curve of the kind holds, so that short
+// arrays never cause reads beyond their end. Reuses the storage already in
+// `data`.
 void prepare_plot_data(const PlotInput& input, PlotData& data);
 
 // Writes the plot-data file text: one header line, then one line per point.

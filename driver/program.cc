@@ -8,12 +8,14 @@
 #include <string>
 #include <utility>
 
-#include "display/display.h"
 #include "api/analysis.h"
 #include "api/analysis_record.h"
+#include "api/results.h"
+#include "display/display.h"
 #include "input/setup.h"
-#include "spectral/spectrum.h"
-#include "spectral/spectrum_stages.h"
+#include "plots/result_plots.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/pipeline.h"
 
 namespace quorvane::driver {
 namespace {
@@ -158,8 +160,10 @@ class Program {
     set_defaults();
   }
 
+  // Every plot is on again for a new series.
   void set_defaults() {
     api::set_defaults(record_);
+    plots_ = {};
     codes_ = codes_of(record_);
     computed_ = false;
     reconstruct_next_ = false;
@@ -168,6 +172,7 @@ class Program {
   void show_menu() {
     const AnalysisRecord& r = record_;
     const MenuCodes& c = codes_;
+    const plots::PlotChoice& d = plots_;
     console_.blank_line();
     say("MAIN MENU - Quorvane");
     console_.blank_line();
@@ -203,18 +208,18 @@ class Program {
     console_.write_free({text("    * frequency range: "), static_cast<double>(r.fmin),
                          static_cast<double>(r.fmax)});
     console_.write_free({text("5) signals to reconstruct: "), static_cast<long long>(r.nsig)});
-    if (r.ishowraw + r.ishowresh + r.ishowmed + r.ishowconf + r.ishowf == 0) {
+    if (d.raw + d.reshaped + d.median + d.levels + d.f_test == 0) {
       say("6) no display:");
     } else {
       say("6) display:");
-      if (r.ishowf == 1) {
+      if (d.f_test == 1) {
         say("  \t *  F-test spectrum");
         say("  \t *   & 50% 90% 95% 99% sig levels");
       }
-      if (r.ishowraw == 1) say("    * raw spectrum");
-      if (r.ishowresh == 1) say("    * reshaped & harmonic spectra");
-      if (r.ishowmed == 1) say("    * median smoothed spectrum");
-      if (r.ishowconf == 1) say("    * 50% 90% 95% 99% sig levels");
+      if (d.raw == 1) say("    * raw spectrum");
+      if (d.reshaped == 1) say("    * reshaped & harmonic spectra");
+      if (d.median == 1) say("    * median smoothed spectrum");
+      if (d.levels == 1) say("    * 50% 90% 95% 99% sig levels");
     }
     say("8) to exit program");
   }
@@ -330,6 +335,7 @@ class Program {
       api::apply_signal(r);
       codes_.noise = static_cast<int>(r.noise);
     }
+    plots::follow_signal(plots_, codes_.signal);
   }
 
   void spectrum_dialog() {
@@ -363,13 +369,13 @@ class Program {
   }
 
   void display_dialog() {
-    AnalysisRecord& r = record_;
+    plots::PlotChoice& d = plots_;
     const std::array<std::pair<std::string_view, int*>, 5> toggles = {{
-        {"   (1) raw spectrum                : ", &r.ishowraw},
-        {"   (2) reshaped & harmonic spectra : ", &r.ishowresh},
-        {"   (3) median smoothed background  : ", &r.ishowmed},
-        {"   (4) 50% 90% 95% 99% conf levels : ", &r.ishowconf},
-        {"   (5) F-test spectrum             : ", &r.ishowf},
+        {"   (1) raw spectrum                : ", &d.raw},
+        {"   (2) reshaped & harmonic spectra : ", &d.reshaped},
+        {"   (3) median smoothed background  : ", &d.median},
+        {"   (4) 50% 90% 95% 99% conf levels : ", &d.levels},
+        {"   (5) F-test spectrum             : ", &d.f_test},
     }};
     while (true) {
       say("   display options (toggle)");
@@ -383,13 +389,10 @@ class Program {
         int& toggle = *toggles[static_cast<std::size_t>(answer - 1)].second;
         toggle = 1 - toggle;
       }
-      if (codes_.signal == 2) {
-        r.ishowmed = 0;
-        r.ishowconf = 0;
-      }
+      plots::follow_signal(d, codes_.signal);
       if (codes_.signal == 1) {
-        r.ishowresh = 0;
-        r.ishowf = 0;
+        d.reshaped = 0;
+        d.f_test = 0;
       }
     }
   }
@@ -500,7 +503,8 @@ class Program {
       console_.line(status.message);
       return;
     }
-    for (int kind : api::spectrum_plot_kinds(r)) plot(api::spectrum_plot(r, kind));
+    const api::SpectrumTable table = api::spectrum_table(r);
+    for (int kind : plots::spectrum_plot_kinds(plots_)) plot(plots::spectrum_plot(r, table, kind));
     computed_ = true;
   }
 
@@ -512,7 +516,7 @@ class Program {
       console_.line(status.message);
       return;
     }
-    plot(api::reconstruction_plot(r));
+    plot(plots::reconstruction_plot(r, api::reconstruction_table(r, {})));
   }
 
   void plot(const display::PlotInput& input) { display_.display(input); }
@@ -523,6 +527,8 @@ class Program {
   bool reuse_ = false;             // the next series input chooses from the file already read
   bool computed_ = false;          // the results belong to the current settings
   bool reconstruct_next_ = false;  // continuing with valid results reconstructs
+  // Which plots a spectrum run draws (the display menu's toggles).
+  plots::PlotChoice plots_;
   // Keeps the tapers and run memory from one spectrum run to the next: a
   // series analysed again with other settings does not compute them again.
   spectral::SpecSession session_;

@@ -10,9 +10,9 @@
 #include "common/memory.h"
 #include "recon/misfit_sweep.h"
 #include "recon/recon_steps.h"
-#include "spectral/fft.h"
-#include "spectral/tapers.h"
-#include "spectral/two_halves.h"
+#include "spectral/numerics/fft.h"
+#include "spectral/numerics/tapers.h"
+#include "spectral/numerics/two_halves.h"
 
 namespace quorvane::recon {
 namespace {

@@ -8,8 +8,8 @@
 #include <numbers>
 #include <nlohmann/json.hpp>
 
-#include "spectral/evolutive.h"
-#include "spectral/surrogates.h"
+#include "spectral/analyses/evolutive.h"
+#include "spectral/significance/surrogates.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace quorvane::cli {

@@ -76,29 +76,38 @@ struct Session {
   Display display;
 };
 
-// Spectra of the series "sunspots" with nf = 4 bins from 0 in steps of 0.125
-// (three points plotted), and a reconstruction of four yearly values of
-// "nino12" with mean 2. Every value is exact in single precision.
+// Spectra of the series "sunspots" at three frequencies from 0 in steps of
+// 0.125, and a reconstruction of four yearly values of "nino12" with mean 2.
+// Every value is exact in single precision.
 struct Sample {
-  std::vector<float> specraw0{123.4f, 0.5f, 2.0e-3f, 7.0f};
-  std::vector<float> specmed0{3.0f, 0.25f, 1.0e5f, 7.0f};
-  std::vector<float> specresh0{40.0f, 0.5f, -0.5f, 7.0f};
-  std::vector<float> harmonic0{0.0f, 80.0f, 0.3f, 7.0f};
-  std::vector<float> specback0{10.0f, 20.0f, 0.5f, 7.0f};
-  std::vector<float> ftest{10.0f, 12.0f, 11.0f, 7.0f};  // alone, its axis would start at 9.75
-  std::vector<float> y{1.0f, 3.0f, 2.5f, 1.5f};
+  std::vector<float> frequency{0.0f, 0.125f, 0.25f};
+  std::vector<float> specraw0{123.4f, 0.5f, 2.0e-3f};
+  std::vector<float> levels[4] = {{10.0f, 20.0f, 0.5f}, {20.0f, 40.0f, 1.0f},
+                                  {30.0f, 60.0f, 1.5f}, {40.0f, 80.0f, 2.0f}};
+  std::vector<float> specmed0{3.0f, 0.25f, 1.0e5f};
+  std::vector<float> specresh0{40.0f, 0.5f, -0.5f};
+  std::vector<float> harmonic0{0.0f, 80.0f, 0.3f};
+  std::vector<float> ftest{10.0f, 12.0f, 11.0f};  // alone, its axis would start at 9.75
+  std::vector<float> elapsed{0.0f, 1.0f, 2.0f, 3.0f};
   std::vector<float> signal{-0.75f, 0.5f, 1.0f, 0.0f};
+  std::vector<float> anomaly{-1.0f, 1.0f, 0.5f, -0.5f};
 
-  PlotInput input(int kind, int n = 4) const {
-    PlotInput in{.kind = kind, .n = n, .fmin = 0.0f, .df = 0.125f, .specraw0 = specraw0,
-                 .specmed0 = specmed0, .specresh0 = specresh0, .harmonic0 = harmonic0,
-                 .specback0 = specback0, .ftest = ftest, .conf = {1.0f, 2.0f, 3.0f, 4.0f},
-                 .fconf = {1.5f, 2.5f, 3.5f, 4.5f, 9.0f, 9.0f}, .title = "sunspots", .y = y,
-                 .signal = signal};
-    if (kind == 6) {
-      in.ymean = 2.0f;
-      in.dt = 1.0f;
-      in.title = "nino12  ";
+  PlotInput input(int kind) const {
+    PlotInput in{.kind = kind, .x = frequency, .title = "sunspots"};
+    switch (kind) {
+      case 1: in.curves = {specraw0, levels[0], levels[1], levels[2], levels[3]}; break;
+      case 2: in.curves = {specresh0, harmonic0}; break;
+      case 3: in.curves = {specmed0}; break;
+      case 5:
+        in.curves = {ftest};
+        in.f_levels = {1.5f, 2.5f, 3.5f, 4.5f};
+        break;
+      case 6:
+        in.x = elapsed;
+        in.curves = {signal, anomaly};
+        in.title = "nino12  ";
+        break;
+      default: break;
     }
     return in;
   }

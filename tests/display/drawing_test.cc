@@ -123,11 +123,11 @@ TEST_F(Drawing, ALongRecordIsDrawnThinnedAndSavedWhole) {
   for (std::size_t i = 0; i < y.size(); ++i)
     y[i] = signal[i] = static_cast<float>(i % 1000) / 1000.0f;
   y[123457] = 8.0f;
+  std::vector<float> elapsed(y.size());
+  for (std::size_t i = 0; i < y.size(); ++i) elapsed[i] = static_cast<float>(i);
   PlotInput input = sample_.input(6);
-  input.n = static_cast<int>(y.size());
-  input.y = y;
-  input.signal = signal;
-  input.ymean = 0.0f;
+  input.x = elapsed;
+  input.curves = {signal, y};
   Session session("s\nlong.dat\nc\n");
   session.display.display(input);
   // Two curves of at most two points a column (2048 at least), the frame and ticks.
@@ -160,11 +160,15 @@ TEST_F(Drawing, AxesAreLabelledWithTheTrueValuesOfTheirTicks) {
       {6, 309, 1.0f, "04080120160200240280320360"},  // a one-digit step stays as it was
   };
   for (const auto& c : cases) {
-    PlotInput input = sample_.input(c.kind, c.n);
-    std::vector<float> y(static_cast<std::size_t>(c.n));
+    PlotInput input = sample_.input(c.kind);
+    std::vector<float> elapsed(static_cast<std::size_t>(c.n)), y(elapsed.size());
     if (c.kind == 6) {
-      for (int i = 0; i < c.n; ++i) y[static_cast<std::size_t>(i)] = static_cast<float>(i % 10);
-      input.y = input.signal = y;
+      for (std::size_t i = 0; i < y.size(); ++i) {
+        elapsed[i] = static_cast<float>(i) * c.dt;
+        y[i] = static_cast<float>(i % 10);
+      }
+      input.x = elapsed;
+      input.curves = {y, y};
     }
     input.dt = c.dt;
     Session session("c\n");

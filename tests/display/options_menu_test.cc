@@ -102,8 +102,10 @@ TEST_F(OptionsMenu, EveryQuestionAndReplyInOneTranscript) {
   }
   Session session(answers + "c\n");
   PlotInput input = sample_.input(3);
-  input.fmin = 0.25f;
-  input.df = 0.01f;
+  std::vector<float> frequency(3);
+  for (std::size_t i = 0; i < frequency.size(); ++i)
+    frequency[i] = 0.25f + static_cast<float>(i) * 0.01f;
+  input.x = frequency;
   session.display.display(input);
   session.display.display(input);
   session.display.display(sample_.input(5));
@@ -134,14 +136,13 @@ class PlotDataFile : public DisplayTest {};
 
 TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
   PlotInput far = sample_.input(3);  // the last frequency does not fit its 7 columns
-  far.fmin = 99.5f;
-  far.df = 0.25f;
-  // Monte Carlo levels: one ratio per frequency and level; the curves are
-  // the background times each frequency's own ratio.
-  const std::vector<float> ratios[4] = {{1.0f, 2.0f, 4.0f}, {1.0f, 1.0f, 1.0f},
-                                        {3.0f, 3.0f, 3.0f}, {0.5f, 0.5f, 8.0f}};
-  PlotInput montecarlo = sample_.input(1);
-  for (std::size_t k = 0; k < 4; ++k) montecarlo.level_ratios[k] = ratios[k];
+  const std::vector<float> far_frequency = {99.5f, 99.75f, 100.0f};
+  far.x = far_frequency;
+  // A curve shorter than the abscissae shortens the plot.
+  PlotInput short_curve = sample_.input(2);
+  short_curve.curves[1] = std::span<const float>(sample_.harmonic0).first(2);
+  PlotInput empty = sample_.input(5);
+  empty.x = {};
   const struct { PlotInput input; const char* file; } cases[] = {
       {sample_.input(1),
        " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
@@ -170,13 +171,11 @@ TEST_F(PlotDataFile, EveryPlotKindIsSavedInItsOwnLayout) {
        "99.5000       0.30E+01\n"
        "99.7500       0.25E+00\n"
        "*******       0.10E+06\n"},
-      {montecarlo,
-       " ff  specraw0  specback0*conf(1)  specback0*conf(2)"
-       " specback0*conf(3)  specback0*conf(4)\n"
-       " 0.0000       0.12E+03      0.10E+02      0.10E+02      0.30E+02      0.50E+01\n"
-       " 0.1250       0.50E+00      0.40E+02      0.20E+02      0.60E+02      0.10E+02\n"
-       " 0.2500       0.20E-02      0.20E+01      0.50E+00      0.15E+01      0.40E+01\n"},
-      {sample_.input(5, 0),  // an empty band: the header only
+      {short_curve,
+       " ff           specresh0     harmonic0 \n"
+       " 0.0000       0.40E+02      0.00E+00\n"
+       " 0.1250       0.50E+00      0.80E+02\n"},
+      {empty,  // an empty band: the header only
        " ff         ftest(p)       fconf(1)       fconf(2)      fconf(3)       fconf(4)\n"},
   };
   for (const auto& c : cases) {

@@ -12,7 +12,8 @@
 
 #include "driver/program.h"
 #include "recon/recon.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 #include "tests/recon/recon_test_support.h"
 
 namespace quorvane::driver {

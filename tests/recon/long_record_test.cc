@@ -11,7 +11,7 @@
 #include "recon/misfit_sweep.h"
 #include "recon/recon.h"
 #include "recon/recon_steps.h"
-#include "spectral/tapers.h"
+#include "spectral/numerics/tapers.h"
 
 namespace quorvane::recon {
 namespace {

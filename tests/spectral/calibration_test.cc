@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "spectral/spectrum.h"
-#include "spectral/surrogates.h"
+#include "spectral/estimators/even.h"
+#include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "spectral/coherence.h"
-#include "spectral/gaps.h"
-#include "spectral/spectrum.h"
-#include "spectral/uneven.h"
+#include "spectral/analyses/coherence.h"
+#include "spectral/estimators/even.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/estimators/uneven.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,11 +1,11 @@
-#include "spectral/chi_square.h"
+#include "spectral/numerics/chi_square.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "spectral/estimators.h"
+#include "spectral/stages/eigenspectra.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,7 +1,7 @@
 // The cross-spectrum of two records: a shared line with a known lag, the
 // false-alarm rate of the levels on independent noise, agreement with a
 // direct computation from the tapers, and the refusals.
-#include "spectral/coherence.h"
+#include "spectral/analyses/coherence.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <numbers>
 #include <vector>
 
-#include "spectral/spectrum.h"
-#include "spectral/surrogates.h"
+#include "spectral/estimators/even.h"
+#include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
 namespace {
@@ -124,7 +124,7 @@ TEST(Coherence, LevelsHoldOnIndependentNoise) {
   }
 }
 
-TEST(Coherence, EqualWeightsAgreeWithTheTapersTransformedDirectly) {
+TEST(Coherence, EqualWeightsAndTheirIntervalsAgreeWithTheTapersTransformedDirectly) {
   const int n = 700, nwin = 4, p = 3;
   std::vector<float> a, b;
   noisy_pair(n, 0.3, 1.0, 0.21, 3.0, 5, a, b);
@@ -145,26 +145,55 @@ TEST(Coherence, EqualWeightsAgreeWithTheTapersTransformedDirectly) {
     mean_a += a[static_cast<std::size_t>(t)] / n;
     mean_b += b[static_cast<std::size_t>(t)] / n;
   }
+  // Student's t at 97.5 % with K - 1 = 3 degrees of freedom, from tables.
+  const double t3 = 3.182446305284263;
   for (int bin : {3, 100, 430, 431, 777, 1023}) {
+    std::complex<double> ya[nwin], yb[nwin];
     std::complex<double> sab = 0.0;
     double saa = 0.0, sbb = 0.0;
     for (int k = 0; k < nwin; ++k) {
-      std::complex<double> ya = 0.0, yb = 0.0;
+      ya[k] = yb[k] = 0.0;
       for (int t = 0; t < n; ++t) {
         const double v = tapers.v[static_cast<std::size_t>(k * n + t)];
         const std::complex<double> e = std::polar(1.0, -2.0 * pi * bin * t / nfft);
-        ya += (a[static_cast<std::size_t>(t)] - mean_a) * v * e;
-        yb += (b[static_cast<std::size_t>(t)] - mean_b) * v * e;
+        ya[k] += (a[static_cast<std::size_t>(t)] - mean_a) * v * e;
+        yb[k] += (b[static_cast<std::size_t>(t)] - mean_b) * v * e;
       }
-      sab += ya * std::conj(yb);
-      saa += std::norm(ya);
-      sbb += std::norm(yb);
+      sab += ya[k] * std::conj(yb[k]);
+      saa += std::norm(ya[k]);
+      sbb += std::norm(yb[k]);
     }
     const std::size_t i = static_cast<std::size_t>(bin);
+    const double phase = std::arg(sab) * 180.0 / pi;
     EXPECT_NEAR(r.coherence[i], std::norm(sab) / (saa * sbb), 2e-5) << "bin " << bin;
-    EXPECT_NEAR(r.phase[i], std::arg(sab) * 180.0 / pi, 2e-3) << "bin " << bin;
+    EXPECT_NEAR(r.phase[i], phase, 2e-3) << "bin " << bin;
     EXPECT_NEAR(r.spectrum_a[i] / (saa / nwin), 1.0, 2e-5);
     EXPECT_NEAR(r.gain[i] / (std::abs(sab) / saa), 1.0, 2e-5);
+
+    // The delete-one-taper jackknife (Thomson & Chave 1991): the coherence
+    // interval on atanh of its root, the phase interval from the resultant
+    // of the unit cross-spectra left when each taper is deleted, whose
+    // variance is 2 (K - 1) (1 - resultant) radians squared.
+    double z[nwin], mean_z = 0.0;
+    std::complex<double> resultant = 0.0;
+    for (int k = 0; k < nwin; ++k) {
+      const std::complex<double> cross = sab - ya[k] * std::conj(yb[k]);
+      const double c = std::norm(cross) / ((saa - std::norm(ya[k])) * (sbb - std::norm(yb[k])));
+      z[k] = std::atanh(std::sqrt(c));
+      mean_z += z[k] / nwin;
+      resultant += cross / std::abs(cross);
+    }
+    double spread = 0.0;
+    for (int k = 0; k < nwin; ++k) spread += (z[k] - mean_z) * (z[k] - mean_z);
+    const double half_z = t3 * std::sqrt((nwin - 1.0) / nwin * spread);
+    const double centre = std::atanh(std::sqrt(std::norm(sab) / (saa * sbb)));
+    const double low = std::tanh(std::max(centre - half_z, 0.0)), high = std::tanh(centre + half_z);
+    EXPECT_NEAR(r.coherence_lower[i], low * low, 1e-4) << "bin " << bin;
+    EXPECT_NEAR(r.coherence_upper[i], high * high, 1e-4) << "bin " << bin;
+    const double spread_phase = 2.0 * (nwin - 1) * (1.0 - std::abs(resultant) / nwin);
+    const double half_phase = std::min(t3 * std::sqrt(spread_phase) * 180.0 / pi, 180.0);
+    EXPECT_NEAR(r.phase_lower[i], phase - half_phase, 0.05) << "bin " << bin;
+    EXPECT_NEAR(r.phase_upper[i], phase + half_phase, 0.05) << "bin " << bin;
   }
 }
 

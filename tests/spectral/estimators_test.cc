@@ -1,4 +1,4 @@
-#include "spectral/estimators.h"
+#include "spectral/stages/eigenspectra.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <random>
 #include <vector>
 
-#include "spectral/fft.h"
-#include "spectral/jackknife.h"
-#include "spectral/spectrum.h"
-#include "spectral/tapers.h"
+#include "spectral/estimators/even.h"
+#include "spectral/numerics/fft.h"
+#include "spectral/numerics/tapers.h"
+#include "spectral/stages/jackknife.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,7 +1,7 @@
 // The optimised transforms against the transform as classically written,
 // bit for bit. (Their accuracy shows in the spectra checked elsewhere, among
 // them the uneven estimator's exact sums on evenly spaced records.)
-#include "spectral/fft.h"
+#include "spectral/numerics/fft.h"
 
 #include <gtest/gtest.h>
 

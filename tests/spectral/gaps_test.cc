@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "spectral/gap_tapers.h"
-#include "spectral/gaps.h"
-#include "spectral/lapack_tridiagonal.h"
-#include "spectral/surrogates.h"
-#include "spectral/tapers.h"
+#include "spectral/estimators/even.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/numerics/gap_tapers.h"
+#include "spectral/numerics/lapack_tridiagonal.h"
+#include "spectral/numerics/tapers.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

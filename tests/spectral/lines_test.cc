@@ -1,4 +1,4 @@
-#include "spectral/lines.h"
+#include "spectral/stages/lines.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,11 @@
 #include <random>
 #include <vector>
 
-#include "spectral/gaps.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/stages/pipeline.h"
+#include "spectral/stages/peaks.h"
+#include "spectral/estimators/even.h"
 #include "tests/spectral/spectral_test_support.h"
-#include "spectral/spectrum_stages.h"
 
 namespace quorvane::spectral {
 namespace {

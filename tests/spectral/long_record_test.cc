@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "common/memory.h"
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,4 +1,4 @@
-#include "spectral/montecarlo.h"
+#include "spectral/significance/montecarlo.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,8 @@
 #include <numeric>
 #include <vector>
 
-#include "spectral/surrogates.h"
+#include "spectral/estimators/even.h"
+#include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
 namespace {

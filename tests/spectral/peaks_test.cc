@@ -5,7 +5,8 @@
 #include <iterator>
 #include <vector>
 
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,4 +1,4 @@
-#include "spectral/red_noise.h"
+#include "spectral/stages/red_noise.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "spectral/running_median.h"
+#include "spectral/numerics/running_median.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 namespace quorvane::spectral::test_support {
 

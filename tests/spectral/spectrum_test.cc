@@ -1,8 +1,9 @@
-#include "spectral/spectrum.h"
+#include "spectral/estimators/even.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -13,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "spectral/gaps.h"
+#include "spectral/estimators/gaps.h"
+#include "spectral/stages/peaks.h"
 #include "tests/spectral/spectral_test_support.h"
 
 namespace quorvane::spectral {
@@ -149,6 +151,46 @@ TEST(HarmonicLines, ReshapingBridgesTheLineAndMovesItsPowerIntoTheHarmonicSpectr
   // Entries 1..nbw are never bridged, so the line at bin 3 stays.
   for (int i = 0; i < r.nbw; ++i) EXPECT_EQ(at(r.specresh0, i), at(r.specraw0, i)) << i;
   for (int i = 0; i < r.nf - 1; ++i) ASSERT_EQ(at(r.specback0, i), at(r.specresh0, i)) << i;
+}
+
+// The levels of a run against published percent points: chi-square with 2K
+// degrees of freedom over 2K for the spectrum, F with 2 and 2K - 2 for the
+// F-test, and the bridged width of reshaping: the bandwidth 2P/(N dt) in bins.
+TEST(Levels, RatiosAndBridgeWidthFollowTheTapersAndTheResolution) {
+  struct Case {
+    int nwin;
+    int p;
+    std::array<double, 4> chi2;  // chi-square percent points at 50, 90, 95, 99 % for 2K
+  };
+  for (const Case& c : {Case{2, 2, {3.356694, 7.779440, 9.487729, 13.276704}},
+                        Case{3, 2, {5.348121, 10.644641, 12.591587, 16.811894}},
+                        Case{5, 3, {9.341818, 15.987179, 18.307038, 23.209251}}}) {
+    SCOPED_TRACE(testing::Message() << "K " << c.nwin);
+    SpecSettings s = settings_for(1000);
+    s.nwin = c.nwin;
+    s.p = c.p;
+    s.signal = Signal::harmonic;
+    SpecResults r;
+    ASSERT_TRUE(spec(sinusoid_in_noise({200}, 11), s, r));
+    const double nu = 2.0 * c.nwin;
+    for (std::size_t j = 0; j < 4; ++j) EXPECT_NEAR(r.conf[j], c.chi2[j] / nu, 2e-5 * c.chi2[j]) << j;
+    // F with 2 and 2K - 2 degrees of freedom: (K - 1) ((1 - q)^(-1/(K - 1)) - 1).
+    const double levels[6] = {0.5, 0.9, 0.95, 0.99, 0.995, 0.999};
+    for (std::size_t j = 0; j < 6; ++j) {
+      const double f = (c.nwin - 1) * (std::pow(1.0 - levels[j], -1.0 / (c.nwin - 1)) - 1.0);
+      EXPECT_NEAR(r.fconf[j], f, 2e-3 * f) << levels[j];
+    }
+    // 1000 values padded to 1024 bins: the bandwidth spans 2P 1024 / 1000 bins,
+    // and reshaping bridges that many entries (one less when even) about the line.
+    const int bins = static_cast<int>(2.0 * c.p * 1024.0 / 1000.0);
+    EXPECT_EQ(r.nbw, bins);
+    int bridged = 0;
+    for (int e = 190; e < 211; ++e) {
+      const auto i = static_cast<std::size_t>(e);
+      bridged += r.specresh0[i] != r.specraw0[i];
+    }
+    EXPECT_EQ(bridged, bins / 2 * 2 + 1);
+  }
 }
 
 TEST(HarmonicLines, OneTaperRunsWithoutFTestOrReshaping) {

@@ -1,4 +1,4 @@
-#include "spectral/tapers.h"
+#include "spectral/numerics/tapers.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "spectral/concentrations.h"
+#include "spectral/numerics/concentrations.h"
 
 namespace quorvane::spectral {
 namespace {

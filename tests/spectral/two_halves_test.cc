@@ -1,4 +1,4 @@
-#include "spectral/two_halves.h"
+#include "spectral/numerics/two_halves.h"
 
 #include <gtest/gtest.h>
 

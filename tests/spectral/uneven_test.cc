@@ -9,10 +9,12 @@
 #include <complex>
 #include <vector>
 
-#include "spectral/nufft.h"
-#include "spectral/persistence.h"
-#include "spectral/surrogates.h"
-#include "spectral/uneven.h"
+#include "spectral/estimators/even.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/numerics/nufft.h"
+#include "spectral/significance/persistence.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/peaks.h"
 
 namespace quorvane::spectral {
 namespace {

@@ -1,4 +1,4 @@
-#include "spectral/work_arena.h"
+#include "spectral/numerics/work_arena.h"
 
 #include <gtest/gtest.h>
 

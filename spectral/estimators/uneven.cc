@@ -1,0 +1,417 @@
+#include "spectral/estimators/uneven.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <memory_resource>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/memory.h"
+#include "spectral/numerics/concentrations.h"
+#include "spectral/numerics/nufft.h"
+#include "spectral/numerics/tapers.h"
+#include "spectral/numerics/two_halves.h"
+#include "spectral/numerics/work_arena.h"
+#include "spectral/significance/montecarlo.h"
+#include "spectral/significance/persistence.h"
+#include "spectral/significance/surrogates.h"
+#include "spectral/stages/eigenspectra.h"
+#include "spectral/stages/pipeline.h"
+
+namespace quorvane::spectral {
+
+namespace {
+
+// The regular grid the tapers are computed on has at least this many
+// cells, so that even the last of 8 tapers, with some 8 lobes over the span,
+// has over 100 cells a lobe and four-point interpolation errors stay near
+// 1e-7 of its values (they fall as the fourth power of the cell width).
+constexpr int kMinTaperGrid = 1024;
+constexpr std::int64_t kMaxBand = 1 << 28;
+// Records from this many values on share the tapers' transforms between
+// two threads.
+constexpr int kTwoThreadValues = 1 << 15;
+
+// A double in the shortest form that reads back as the same value, so that
+// neighbouring times in a message are told apart.
+template <typename Number>
+std::string exact(Number value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+Status check_times(std::span<const double> time, int npts) {
+  if (time.size() != static_cast<std::size_t>(npts)) {
+    return Status::failure(" The record has " + std::to_string(time.size()) + " times for " +
+                           std::to_string(npts) + " values.");
+  }
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    if (!std::isfinite(time[j])) {
+      return Status::failure(" Time " + std::to_string(j + 1) + " is not a finite number.");
+    }
+    if (j > 0 && !(time[j] > time[j - 1])) {
+      return Status::failure(" Time " + std::to_string(j + 1) + " (" + exact(time[j]) +
+                             ") does not follow time " + std::to_string(j) + " (" +
+                             exact(time[j - 1]) + "); the times must increase.");
+    }
+  }
+  return Status::success();
+}
+
+// The grid of a run over span T: spacing 1 / (T pad), the band entries of
+// spec's formulas on that spacing, the Rayleigh frequency 1 / T.
+Status uneven_grid(const SpecSettings& s, double span, Grid& g) {
+  const double df = 1.0 / (span * s.pad);
+  const float single_df = static_cast<float>(df);
+  if (!(single_df > 0.0f) || !std::isfinite(single_df) || !std::isfinite(span)) {
+    return Status::failure(" The record's span " + exact(span) +
+                           " is too long or too short for a spectrum.");
+  }
+  if (static_cast<double>(s.fmax) / df > static_cast<double>(kMaxBand)) {
+    return Status::failure(" The band up to " + exact(s.fmax) + " holds more than " +
+                           std::to_string(kMaxBand) + " frequencies at spacing " + exact(df) +
+                           "; narrow it or reduce the padding.");
+  }
+  g = Grid{};
+  g.df = single_df;
+  g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
+  g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
+  g.nf = g.i1 - g.i0 + 1;
+  g.nfv = g.nf - 1;
+  g.f0 = static_cast<float>(g.i0) * g.df;
+  g.nray = s.pad;
+  g.nbw = 2 * s.p * s.pad;
+  return Status::success();
+}
+
+bool same_geometry(const SpecSettings& a, const SpecSettings& b) {
+  return a.npts == b.npts && a.dt == b.dt && a.nwin == b.nwin && a.p == b.p && a.pad == b.pad &&
+         a.fmin == b.fmin && a.fmax == b.fmax && a.exact_concentrations == b.exact_concentrations;
+}
+
+int taper_grid_cells(int npts) { return std::max(npts, kMinTaperGrid); }
+
+// What a plan and one run hold at once, in bytes, and what the Monte Carlo
+// levels add: the surrogates' ratios and the runs of every job.
+std::uint64_t uneven_memory(const SpecSettings& s, const Grid& g) {
+  const std::uint64_t n = static_cast<std::uint64_t>(s.npts);
+  const std::uint64_t k = static_cast<std::uint64_t>(s.nwin);
+  const std::uint64_t band = static_cast<std::uint64_t>(std::max(g.nf, 1));
+  const std::uint64_t cells = static_cast<std::uint64_t>(taper_grid_cells(s.npts));
+  const std::uint64_t grid = 4 * band + 64;  // the transform's grid, at most 4 a frequency
+  const std::uint64_t plan = 8 * n + 4 * n * k + 52 * n + 12 * grid + 8 * band;
+  const std::uint64_t making = 4 * cells * k + taper_work_bytes(static_cast<int>(cells));
+  const std::uint64_t run = 4 * n + 2 * (8 * n + 16 * band + 32 * grid) + 8 * band * k + 60 * band;
+  std::uint64_t bytes = plan + std::max(making, run);
+  if (s.surrogates > 0) {
+    const std::uint64_t jobs = static_cast<std::uint64_t>(std::max(s.jobs, 1));
+    bytes += 4 * static_cast<std::uint64_t>(s.surrogates) * band + jobs * (run + 4 * n);
+  }
+  return bytes;
+}
+
+// The series less its mean, in single precision as spec forms it.
+void demean(std::span<const float> y, std::pmr::vector<float>& xdm) {
+  float total = 0.0f;
+  for (float value : y) total += value;
+  const float mean = total / static_cast<float>(y.size());
+  xdm.resize(y.size());
+  for (std::size_t j = 0; j < y.size(); ++j) xdm[j] = y[j] - mean;
+}
+
+// The four-point Lagrange weights at r of nodes 0, 1, 2, 3.
+void lagrange_weights(double r, double weight[4]) {
+  weight[0] = -(r - 1.0) * (r - 2.0) * (r - 3.0) / 6.0;
+  weight[1] = r * (r - 2.0) * (r - 3.0) / 2.0;
+  weight[2] = -r * (r - 1.0) * (r - 3.0) / 2.0;
+  weight[3] = r * (r - 1.0) * (r - 2.0) / 6.0;
+}
+
+// The spectrum of the unit-variance AR(1) process of persistence time tau
+// sampled at the record's times, at each band entry. With the steps D taken
+// as independent draws from the record's own steps (a renewal process), the
+// covariance of values m steps apart is E exp(-(D_1 + .. + D_m) / tau) = z^m
+// per unit variance, where
+//   z(f) = mean over the steps of exp((-1 / tau + 2 pi i f) D),
+// and the sum over all lags, 1 + 2 Re sum_m z^m, is
+//   S(f) = (1 - |z|^2) / |1 - z|^2.
+// A regular step dt gives z = rho exp(2 pi i f dt), rho = exp(-dt / tau):
+// the AR(1) spectrum of Schulz & Mudelsee (2002), Comput. Geosci. 28:421.
+// Uneven steps spread part of the power above half the median step over the
+// whole band, which that curve, falling to the end of the band, would
+// miss: the false alarms of its levels would rise towards the top of the
+// band. z is one non-uniform transform of the steps; tau = 0 gives white
+// noise (S = 1). A value that is no usable number is 0.
+void red_shape(std::span<const double> time, const NufftPlan& steps, double tau,
+               std::span<float> shape) {
+  const std::size_t nfv = static_cast<std::size_t>(steps.frequencies());
+  std::fill(shape.begin(), shape.begin() + static_cast<std::ptrdiff_t>(nfv), 1.0f);
+  if (!(tau > 0.0)) return;
+  std::vector<double> weight(steps.points());
+  for (std::size_t j = 0; j < weight.size(); ++j) {
+    weight[j] = std::exp(-(time[j + 1] - time[j]) / tau) / static_cast<double>(weight.size());
+  }
+  std::vector<std::complex<double>> z(nfv);
+  NufftPlan::Work work;
+  steps.transform(weight, z, work);
+  for (std::size_t i = 0; i < nfv; ++i) {
+    const double level = (1.0 - std::norm(z[i])) / std::norm(1.0 - z[i]);
+    shape[i] = std::isfinite(level) && level > 0.0 ? static_cast<float>(level) : 0.0f;
+  }
+}
+
+}  // namespace
+
+struct UnevenPlan::Prepared {
+  SpecSettings geometry;
+  Grid grid;
+  std::vector<float> v;  // taper k at the times, v[k * npts + j]
+  std::vector<double> el;
+  std::vector<float> tapsum;
+  NufftPlan transform;
+  // The record's steps as points, for the red-noise spectrum on its times.
+  NufftPlan steps;
+};
+
+UnevenPlan::UnevenPlan() = default;
+UnevenPlan::~UnevenPlan() = default;
+UnevenPlan::UnevenPlan(UnevenPlan&&) noexcept = default;
+UnevenPlan& UnevenPlan::operator=(UnevenPlan&&) noexcept = default;
+
+Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, UnevenPlan& out) {
+  if (Status status = check_spec_settings(s); !status) return status;
+  if (Status status = check_times(time, s.npts); !status) return status;
+  const double dt = static_cast<double>(s.dt);
+  const double span = time.back() - time.front() + dt;
+  auto prepared = std::make_unique<Prepared>();
+  Grid& g = prepared->grid;
+  if (Status status = uneven_grid(s, span, g); !status) return status;
+  if (Status status = check_band(s, g); !status) return status;
+  if (Status status = check_memory(uneven_memory(s, g), "A spectrum of " +
+                                                            std::to_string(s.npts) + " values");
+      !status) {
+    return status;
+  }
+  prepared->geometry = s;
+
+  // The Slepian tapers of the span: M cells of width T / M, the cell
+  // centres t0 - dt/2 + (c + 1/2) T / M (the samples themselves when the
+  // record is evenly spaced and M = N).
+  const int cells = taper_grid_cells(s.npts);
+  const std::size_t nwin = static_cast<std::size_t>(s.nwin);
+  const std::size_t npts = static_cast<std::size_t>(s.npts);
+  {
+    WorkArena memory;
+    std::pmr::vector<float> grid_v(static_cast<std::size_t>(cells) * nwin, &memory);
+    std::vector<float> grid_sum(nwin);
+    std::vector<double> dlam(nwin);
+    prepared->el.resize(nwin);
+    compute_tapers(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el, grid_sum, dlam,
+                   EigenPath::Fast, &memory);
+    if (run_cancelled(s)) return interrupted_run();
+    if (s.exact_concentrations) {
+      taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el);
+    }
+    // Each time's place on the grid, in cells; four-point Lagrange
+    // interpolation there (extrapolation by less than half a cell at the
+    // record's ends, where the grid's outer centres may lie inside it). A
+    // place within 1e-9 cells of a centre takes the centre's value as it is.
+    prepared->v.resize(npts * nwin);
+    std::vector<double> sum_of_squares(nwin, 0.0);
+    const double per_time = cells / span;
+    for (std::size_t j = 0; j < npts; ++j) {
+      double place = (time[j] - time.front() + dt / 2.0) * per_time - 0.5;
+      const double nearest = std::round(place);
+      if (std::fabs(place - nearest) < 1e-9) place = nearest;
+      const int base = std::clamp(static_cast<int>(std::floor(place)) - 1, 0, cells - 4);
+      double weight[4];
+      lagrange_weights(place - base, weight);
+      for (std::size_t k = 0; k < nwin; ++k) {
+        const float* node = grid_v.data() + k * static_cast<std::size_t>(cells) + base;
+        double value = 0.0;
+        for (int c = 0; c < 4; ++c) value += weight[c] * node[c];
+        prepared->v[k * npts + j] = static_cast<float>(value);
+        sum_of_squares[k] += value * value;
+      }
+    }
+    prepared->tapsum.assign(nwin, 0.0f);
+    for (std::size_t k = 0; k < nwin; ++k) {
+      const double scale = std::sqrt(static_cast<double>(npts) / sum_of_squares[k]);
+      double total = 0.0;
+      for (std::size_t j = 0; j < npts; ++j) {
+        float& value = prepared->v[k * npts + j];
+        value = static_cast<float>(value * scale);
+        total += value;
+      }
+      prepared->tapsum[k] = static_cast<float>(total);
+    }
+  }
+  if (run_cancelled(s)) return interrupted_run();
+  const double df = 1.0 / (span * s.pad);
+  if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,
+                                      prepared->transform, s.cancelled);
+      !status) {
+    return status;
+  }
+  if (run_cancelled(s)) return interrupted_run();
+  std::vector<double> step(npts - 1);
+  for (std::size_t j = 1; j < npts; ++j) step[j - 1] = time[j] - time[j - 1];
+  if (Status status = NufftPlan::make(step, 0.0, g.i0 * df, df, g.nfv, prepared->steps, s.cancelled);
+      !status) {
+    return status;
+  }
+  UnevenPlan plan;
+  plan.time_.assign(time.begin(), time.end());
+  plan.prepared_ = std::move(prepared);
+  out = std::move(plan);
+  return Status::success();
+}
+
+Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResults& out,
+                       const MessageSink& sink, WorkArena* given_memory) const {
+  if (!prepared_) return Status::failure(" The uneven-record plan has not been made.");
+  const Prepared& p = *prepared_;
+  if (Status status = check_spec_settings(s); !status) return status;
+  if (!same_geometry(s, p.geometry)) {
+    return Status::failure(" The uneven-record plan was made for other settings.");
+  }
+  const std::size_t npts = static_cast<std::size_t>(s.npts);
+  if (y.size() != npts) {
+    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
+                           std::to_string(s.npts) + ".");
+  }
+  for (std::size_t j = 0; j < npts; ++j) {
+    if (!std::isfinite(y[j])) {
+      return Status::failure(" Value " + std::to_string(j + 1) +
+                             " of the series is not a finite number.");
+    }
+  }
+  std::unique_ptr<WorkArena> own_memory;
+  if (given_memory == nullptr) own_memory = std::make_unique<WorkArena>();
+  WorkArena& memory = given_memory != nullptr ? *given_memory : *own_memory;
+  const Grid& g = p.grid;
+
+  std::pmr::vector<float> xdm(&memory);
+  demean(y, xdm);
+  const double norm = s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
+                      : s.normalize == Normalize::n ? static_cast<double>(static_cast<float>(s.npts))
+                                     : 1.0;
+  Eigencoefficients coefficients(&memory);
+  coefficients.resize(g.nfv, s.nwin);
+  const auto tapers = [&](int first, int last) {
+    NufftPlan::Work work;
+    std::vector<double> strength(npts);
+    std::vector<std::complex<double>> transform(static_cast<std::size_t>(g.nfv));
+    for (int k = first; k < last; ++k) {
+      if (run_cancelled(s)) return;
+      const float* v = p.v.data() + static_cast<std::size_t>(k) * npts;
+      for (std::size_t j = 0; j < npts; ++j) strength[j] = static_cast<double>(v[j] * xdm[j]);
+      p.transform.transform(strength, transform, work, s.cancelled);
+      for (int i = 0; i < g.nfv; ++i) {
+        const std::complex<double> value = transform[static_cast<std::size_t>(i)];
+        coefficients.yr[coefficients.at(i, k)] = static_cast<float>(value.real() / norm);
+        coefficients.yi[coefficients.at(i, k)] = static_cast<float>(value.imag() / norm);
+      }
+    }
+  };
+  if (s.npts >= kTwoThreadValues && s.nwin >= 2) {
+    run_two_halves([&] { tapers(0, s.nwin / 2); }, [&] { tapers(s.nwin / 2, s.nwin); });
+  } else {
+    tapers(0, s.nwin);
+  }
+  if (run_cancelled(s)) return interrupted_run();
+
+  TaperedBand band;
+  band.coefficients = &coefficients;
+  band.el = p.el;
+  band.tapsum = p.tapsum;
+  float ssq = 0.0f;  // as spec sums the variance of its surrogates
+  double sig2 = 0.0;
+  for (float x : xdm) {
+    ssq += x * x;
+    sig2 += static_cast<double>(x * x);
+  }
+  if (s.estimate == Estimate::adaptive) {
+    if (s.normalize == Normalize::n) {
+      sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
+    } else if (s.normalize == Normalize::dt) {
+      sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+    }
+    band.sig2 = sig2;
+  }
+  // The red-noise coefficient at the median step is fitted to the running
+  // median of the spectrum, in the family of AR(1) spectra on the record's
+  // times, as the evenly spaced engine fits its curve: a cycle in the values
+  // lengthens the persistence time taken from them in the time domain,
+  // which would tilt the background under the whole band, while the median
+  // passes over the cycle's line. That persistence (rho0) starts the fit
+  // and stands in where it finds none; a constant series has none. The
+  // raw background and the surrogates follow the fitted coefficient.
+  double tau = 0.0;
+  std::pmr::vector<float> red(&memory);
+  if (s.noise == Noise::red) {
+    const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
+    double start_tau = 0.0;
+    if (!constant) {
+      if (Status status = persistence_time(time_, y, start_tau, s.cancelled); !status) return status;
+    }
+    const float start = coefficient_of(start_tau, s.dt);
+    band.rho0 = start;
+    const SampledRedShape shape = [&](float rho, std::span<float> out) {
+      red_shape(time_, p.steps, persistence_of(rho, s.dt), out);
+    };
+    const float rho = constant ? start : sampled_red_fit(s, g, band, start, shape, &memory);
+    band.fixed_rho = rho;
+    tau = persistence_of(rho, s.dt);
+    // The level of that shape is the band's mean, whatever the band: the
+    // non-uniform transforms cover the band's
+    // frequencies only, and a level over everything up to half the median
+    // step would cost the transforms of all of them, where a narrow band of a
+    // long record is what this estimator keeps cheap. Nor does that
+    // frequency close the spectrum of uneven steps, whose power reaches above it.
+    red.resize(static_cast<std::size_t>(g.nfv));
+    red_shape(time_, p.steps, tau, red);
+    band.red_shape = red;
+  }
+  if (run_cancelled(s)) return interrupted_run();
+
+  const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
+    SpecSettings plain = s;
+    plain.surrogates = 0;
+    plain.jackknife = false;
+    const double variance = static_cast<double>(ssq / static_cast<float>(s.npts));
+    if (Status status = check_memory(uneven_memory(s, g),
+                                     "A Monte Carlo run of " + std::to_string(s.surrogates) +
+                                         " surrogates of " + std::to_string(s.npts) + " values");
+        !status) {
+      return status;
+    }
+    const auto make_worker = [&]() -> SurrogateWorker {
+      auto worker_memory = std::make_shared<WorkArena>();
+      auto x = std::make_shared<std::vector<float>>(npts);
+      return [this, &plain, tau, variance, worker_memory, x](RandomStream& random,
+                                                             SpecResults& r) {
+        ar1_surrogate_on_times(time_, tau, variance, random, *x);
+        return run(*x, plain, r, {}, worker_memory.get());
+      };
+    };
+    return surrogate_levels(s.surrogates, s.seed, s.jobs, make_worker, levels, s.cancelled);
+  };
+  return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
+}
+
+Status spec_uneven(std::span<const double> time, std::span<const float> y,
+                   const SpecSettings& settings, SpecResults& out, const MessageSink& sink) {
+  UnevenPlan plan;
+  if (Status status = UnevenPlan::make(time, settings, plan); !status) return status;
+  return plan.run(y, settings, out, sink);
+}
+
+}  // namespace quorvane::spectral

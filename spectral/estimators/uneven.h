@@ -1,0 +1,96 @@
+// The multitaper spectrum of a record with uneven steps: the multitaper
+// Lomb-Scargle estimate of Springford, Eadie & Thomson (2020), Astron. J.
+// 159:205, with the weighting, F-test, background and levels of the evenly
+// spaced engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "common/status.h"
+#include "spectral/settings.h"
+
+namespace quorvane::spectral {
+
+class WorkArena;
+
+// The times of a record and what the estimator prepares from them once:
+// the tapers at the times and the non-uniform transform onto the run's
+// frequency grid. The estimate is that of spec with three differences:
+// - the span T = time.back() - time.front() + dt (dt = settings.dt, the
+//   median step; N dt for an evenly spaced record), the grid spacing
+//   df = 1 / (T pad) and the band settings.fmin .. settings.fmax (at most
+//   0.5 / dt), entry i at (i0 + i) df as in spec; the Rayleigh frequency
+//   is 1 / T, so the bandwidth spans 2 p pad entries;
+// - the tapers are the K Slepian sequences of time-bandwidth p on a regular
+//   grid of M = max(N, 1024) cells over the span, evaluated at the actual
+//   times by four-point Lagrange interpolation and rescaled so that each
+//   one's sum of squares over the samples is N (on an evenly spaced record
+//   they are spec's tapers); their concentrations are those of the grid
+//   tapers (asymptotic, or computed with exact_concentrations);
+// - the eigencoefficients are the non-uniform transforms
+//   Y_k(f) = sum_j v_k(t_j) x_j exp(+2 pi i f (t_j - t_0)) of the demeaned
+//   values, divided by the normalisation factor as in spec.
+// The red-noise hypothesis (Noise::red) models the noise as the AR(1)
+// process of coefficient rho at step dt (persistence time tau = -dt / ln
+// rho) sampled at the record's times; its spectrum there (on an evenly
+// spaced record the AR(1) curve of rho, Schulz & Mudelsee 2002, Comput.
+// Geosci. 28:421; see uneven.cc) is the shape of the background. rho is
+// fitted to the running median of the spectrum (sampled_red_fit, whatever
+// the background), starting from rho0 = exp(-dt / tau0), the persistence
+// time tau0 of the values on their own times (persistence_time), which is
+// also the fallback. The background is that shape times the mean of the
+// running median (robust background) or of the raw spectrum (raw
+// background). The other hypotheses are those of spec. Monte Carlo
+// levels come from AR(1) surrogates of persistence time tau (white for the
+// other hypotheses) and the values' variance on the same times, each
+// analysed by this same plan and settings, its own fit included, so that
+// the levels carry the effect of the sampling.
+class UnevenPlan {
+ public:
+  UnevenPlan();
+  ~UnevenPlan();
+  UnevenPlan(UnevenPlan&&) noexcept;
+  UnevenPlan& operator=(UnevenPlan&&) noexcept;
+
+  // Prepares the runs of settings at these times (settings.npts of them,
+  // finite and strictly increasing, in double precision; the caller has put
+  // decreasing ages in increasing order). Refused: settings that
+  // check_spec_settings refuses, times that are not one per value, not finite or not
+  // strictly increasing, a band holding no entry of the grid or more than
+  // 2^28 entries, a smoothing width the band cannot hold, a plan that needs
+  // more memory than the machine has available; out is then left as it
+  // was. The plan keeps its own copy of the times.
+  static Status make(std::span<const double> time, const SpecSettings& settings, UnevenPlan& out);
+
+  // One run on values y (one per time) with settings that share the plan's
+  // grid and tapers (npts, dt, nwin, p, pad, fmin, fmax and kind of
+  // concentrations) and may differ in all else. Refused: other settings
+  // (check_spec_settings, or a grid or tapers of their own), a y of
+  // another length or with a value that is not finite, what the
+  // persistence estimate refuses under the red-noise hypothesis (fewer
+  // than 10 values), memory running out, an estimate that overflows single
+  // precision; out is then left as it was. On success every member of out
+  // is written as spec describes; a constant series is white (rho0 = 0).
+  // Safe to call from several threads at once; work memory comes from
+  // `memory` (one per thread) or, without one, from the run's own.
+  Status run(std::span<const float> y, const SpecSettings& settings, SpecResults& out,
+             const MessageSink& sink = {}, WorkArena* memory = nullptr) const;
+
+  std::span<const double> times() const { return time_; }
+
+ private:
+  struct Prepared;
+  std::vector<double> time_;
+  std::unique_ptr<Prepared> prepared_;
+};
+
+// One run: UnevenPlan::make on these times and settings, then run on y.
+// y[j] is observed at time[j]; settings.npts = the number of values,
+// settings.dt = the median step.
+Status spec_uneven(std::span<const double> time, std::span<const float> y,
+                   const SpecSettings& settings, SpecResults& out, const MessageSink& sink = {});
+
+}  // namespace quorvane::spectral

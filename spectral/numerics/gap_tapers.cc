@@ -1,0 +1,541 @@
+#include "spectral/numerics/gap_tapers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <memory_resource>
+#include <numbers>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spectral/numerics/fft.h"
+#include "spectral/numerics/lapack_tridiagonal.h"
+#include "spectral/numerics/slepian_eigen.h"
+#include "spectral/numerics/tapers.h"
+
+namespace quorvane::spectral {
+
+namespace {
+
+constexpr int kMaxTapers = 8;
+// The most tapers the ordinary solver's own path computes.
+constexpr std::size_t kFastPathTapers = 16;
+// Vectors of the block beyond the wanted ones and the Shannon number: the
+// first eigenvalue outside the block, which sets the rate, then lies well
+// down the fall of the eigenvalues from 1 to 0.
+constexpr std::size_t kGuardVectors = 4;
+// Residual |B q - theta q| of a unit Ritz vector at which it counts as an
+// eigenvector: its angle to the eigenvector is this over the gap to the
+// eigenvalues outside its cluster, far below single precision.
+constexpr double kResidualTolerance = 1e-10;
+// Ritz values closer than this form a cluster whose basis the tridiagonal
+// matrix decides: the operator's rounding (about 1e-15) over the gap bounds
+// how well the sinc kernel alone fixes each vector.
+constexpr double kClusterWidth = 1e-8;
+constexpr int kMaxIterations = 60;
+// Chebyshev degrees per iteration: at most kMaxDegree, and low enough that
+// the best and the last wanted vector grow by no more than kMaxSpread
+// against each other, so that orthogonalisation keeps the smaller one.
+constexpr int kMaxDegree = 10;
+constexpr double kMaxSpread = 1e8;
+
+// The sinc kernel restricted to the samples present, applied through the
+// transform: the vectors, zero-filled to the grid and padded to L >= 2 N,
+// are transformed, multiplied by the kernel's transform (real, the kernel
+// being even) and transformed back, which is the Toeplitz product on the
+// first N positions. Two real vectors go through one complex transform.
+class SincKernel {
+ public:
+  SincKernel(std::span<const std::int64_t> index, std::size_t npts, double w,
+             std::pmr::memory_resource* memory)
+      : index_(index),
+        length_(transform_size(npts)),
+        plan_(length_, memory),
+        order_(length_, memory),
+        spectrum_(length_, memory),
+        xr_(length_, memory),
+        xi_(length_, memory) {
+    bit_reversal_order(order_);
+    const double pi = std::numbers::pi;
+    plan_.transform_real(
+        length_,
+        [&](std::size_t t) {
+          const std::size_t lag = t < npts ? t : length_ - t;
+          if (lag == 0) return 2.0 * w;
+          if (lag >= npts) return 0.0;
+          const double m = static_cast<double>(lag);
+          return std::sin(2.0 * pi * w * m) / (pi * m);
+        },
+        xr_, xi_);
+    // The inverse transform's 1 / L goes into the kernel once.
+    for (std::size_t f = 0; f < length_; ++f) spectrum_[f] = xr_[f] / static_cast<double>(length_);
+  }
+
+  // out_a = B a and, when b is given, out_b = B b; vectors of one value per
+  // sample present.
+  void apply(const double* a, const double* b, double* out_a, double* out_b) {
+    std::fill(xr_.begin(), xr_.end(), 0.0);
+    std::fill(xi_.begin(), xi_.end(), 0.0);
+    for (std::size_t j = 0; j < index_.size(); ++j) {
+      const std::size_t at = order_[static_cast<std::size_t>(index_[j])];
+      xr_[at] = a[j];
+      if (b != nullptr) xi_[at] = b[j];
+    }
+    plan_.transform_bit_reversed(xr_, xi_);
+    for (std::size_t f = 0; f < length_; ++f) {
+      xr_[f] *= spectrum_[f];
+      xi_[f] *= spectrum_[f];
+    }
+    for (std::size_t m = 0; m < length_; ++m) {
+      const std::size_t r = order_[m];
+      if (r > m) {
+        std::swap(xr_[m], xr_[r]);
+        std::swap(xi_[m], xi_[r]);
+      }
+    }
+    // The forward transform read backwards is the inverse:
+    // sum_f Y(f) exp(+2 pi i f (L - t) / L) = sum_f Y(f) exp(-2 pi i f t / L).
+    plan_.transform_bit_reversed(xr_, xi_);
+    const std::size_t mask = length_ - 1;
+    for (std::size_t j = 0; j < index_.size(); ++j) {
+      const std::size_t at = (length_ - static_cast<std::size_t>(index_[j])) & mask;
+      out_a[j] = xr_[at];
+      if (out_b != nullptr) out_b[j] = xi_[at];
+    }
+  }
+
+  static std::size_t transform_size(std::size_t npts) {
+    std::size_t length = 1;
+    while (length < 2 * npts) length *= 2;
+    return length;
+  }
+
+ private:
+  std::span<const std::int64_t> index_;
+  std::size_t length_;
+  FftPlan plan_;
+  std::pmr::vector<std::uint32_t> order_;
+  std::pmr::vector<double> spectrum_;
+  std::pmr::vector<double> xr_, xi_;
+};
+
+// b vectors of m values, stored sample by sample: value r of vector i at
+// data[r * b + i], so that the products between all vectors of the block
+// take one pass over memory.
+struct Block {
+  Block(std::size_t m, std::size_t b, std::pmr::memory_resource* memory)
+      : m(m), b(b), data(m * b, 0.0, memory) {}
+  std::size_t m, b;
+  std::pmr::vector<double> data;
+  double& at(std::size_t r, std::size_t i) { return data[r * b + i]; }
+  double at(std::size_t r, std::size_t i) const { return data[r * b + i]; }
+};
+
+// A reproducible filler for a vector that orthogonalisation found
+// dependent on the others (splitmix64 to (-1, 1)).
+void fill_arbitrary(Block& q, std::size_t i, std::uint64_t seed) {
+  std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + i;
+  for (std::size_t r = 0; r < q.m; ++r) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    q.at(r, i) = static_cast<double>(z >> 11) * 0x1.0p-52 - 1.0;
+  }
+}
+
+// Gram-Schmidt twice over (which keeps orthogonality to rounding whatever
+// the conditioning of the block); a vector that loses nearly all of its
+// length is replaced by an arbitrary one and orthogonalised again.
+void orthonormalise(Block& q) {
+  std::vector<double> h(q.b);
+  for (std::size_t i = 0; i < q.b; ++i) {
+    for (std::uint64_t attempt = 0;; ++attempt) {
+      double before = 0.0;
+      for (std::size_t r = 0; r < q.m; ++r) before += q.at(r, i) * q.at(r, i);
+      for (int pass = 0; pass < 2; ++pass) {
+        std::fill(h.begin(), h.end(), 0.0);
+        for (std::size_t r = 0; r < q.m; ++r) {
+          const double x = q.at(r, i);
+          for (std::size_t j = 0; j < i; ++j) h[j] += q.at(r, j) * x;
+        }
+        for (std::size_t r = 0; r < q.m; ++r) {
+          double x = q.at(r, i);
+          for (std::size_t j = 0; j < i; ++j) x -= h[j] * q.at(r, j);
+          q.at(r, i) = x;
+        }
+      }
+      double after = 0.0;
+      for (std::size_t r = 0; r < q.m; ++r) after += q.at(r, i) * q.at(r, i);
+      if (after > 1e-20 * before && after > 0.0) {
+        const double scale = 1.0 / std::sqrt(after);
+        for (std::size_t r = 0; r < q.m; ++r) q.at(r, i) *= scale;
+        break;
+      }
+      fill_arbitrary(q, i, attempt + 1);
+    }
+  }
+}
+
+// z = B q, column pair by column pair.
+void apply_block(SincKernel& kernel, const Block& q, Block& z, std::vector<double>& work) {
+  const std::size_t m = q.m;
+  work.resize(4 * m);
+  double* in_a = work.data();
+  double* in_b = in_a + m;
+  double* out_a = in_b + m;
+  double* out_b = out_a + m;
+  for (std::size_t i = 0; i < q.b; i += 2) {
+    const bool pair = i + 1 < q.b;
+    for (std::size_t r = 0; r < m; ++r) {
+      in_a[r] = q.at(r, i);
+      if (pair) in_b[r] = q.at(r, i + 1);
+    }
+    kernel.apply(in_a, pair ? in_b : nullptr, out_a, pair ? out_b : nullptr);
+    for (std::size_t r = 0; r < m; ++r) {
+      z.at(r, i) = out_a[r];
+      if (pair) z.at(r, i + 1) = out_b[r];
+    }
+  }
+}
+
+// Multiplies the first `count` vectors of each block, starting at vector
+// `first`, by the count x count matrix rotation (column c at rotation[c *
+// count]): row by row, in place.
+void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation) {
+  std::vector<double> row(count);
+  for (std::size_t r = 0; r < q.m; ++r) {
+    for (std::size_t c = 0; c < count; ++c) {
+      double x = 0.0;
+      for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
+      row[c] = x;
+    }
+    for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
+  }
+}
+
+// Rayleigh-Ritz on the block: theta (descending) are the eigenvalues of
+// q' z = q' B q, and q and z are rotated to the Ritz vectors and their
+// images.
+void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta) {
+  const std::size_t b = q.b;
+  std::vector<double> h(b * b, 0.0);
+  for (std::size_t r = 0; r < q.m; ++r) {
+    for (std::size_t i = 0; i < b; ++i) {
+      const double x = q.at(r, i);
+      for (std::size_t j = 0; j < b; ++j) h[i * b + j] += x * z.at(r, j);
+    }
+  }
+  for (std::size_t i = 0; i < b; ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const double mean = 0.5 * (h[i * b + j] + h[j * b + i]);
+      h[i * b + j] = mean;
+      h[j * b + i] = mean;
+    }
+  }
+  std::vector<double> ascending;
+  symmetric_eigenpairs(static_cast<int>(b), h, ascending);
+  std::vector<double> rotation(b * b);
+  theta.resize(b);
+  for (std::size_t c = 0; c < b; ++c) {
+    const std::size_t from = b - 1 - c;
+    theta[c] = ascending[from];
+    std::copy_n(h.begin() + static_cast<std::ptrdiff_t>(from * b), b,
+                rotation.begin() + static_cast<std::ptrdiff_t>(c * b));
+  }
+  rotate(q, 0, b, rotation);
+  rotate(z, 0, b, rotation);
+}
+
+// The largest |B q_i - theta_i q_i| of the first `count` Ritz vectors.
+double largest_residual(const Block& q, const Block& z, const std::vector<double>& theta,
+                        std::size_t count) {
+  std::vector<double> ssq(count, 0.0);
+  for (std::size_t r = 0; r < q.m; ++r) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const double d = z.at(r, i) - theta[i] * q.at(r, i);
+      ssq[i] += d * d;
+    }
+  }
+  double largest = 0.0;
+  for (double s : ssq) largest = std::max(largest, std::sqrt(s));
+  return largest;
+}
+
+// The vectors wanted: the first nwin and those clustered with the last of
+// them, but never the last vector of a block smaller than the space.
+std::size_t wanted_count(const std::vector<double>& theta, std::size_t nwin, std::size_t m) {
+  const std::size_t b = theta.size();
+  const std::size_t limit = b < m ? b - 1 : b;
+  std::size_t count = std::min(nwin, limit);
+  while (count < limit && theta[count - 1] - theta[count] < kClusterWidth) ++count;
+  return count;
+}
+
+// q <- T_m((B - c) / c) q, c = a / 2: the Chebyshev polynomial of degree
+// `degree` that stays within [-1, 1] for eigenvalues in [0, a] and grows
+// fast above a. The three-term recurrence runs vector pair by vector pair;
+// each step rescales the pair's two latest vectors alike, which leaves the
+// direction of the result as it is and keeps the values finite.
+void chebyshev_filter(SincKernel& kernel, Block& q, int degree, double a,
+                      std::vector<double>& work) {
+  const std::size_t m = q.m;
+  const double c = a / 2.0;
+  work.resize(6 * m);
+  for (std::size_t i = 0; i < q.b; i += 2) {
+    const std::size_t width = i + 1 < q.b ? 2 : 1;
+    double* previous[2] = {work.data(), work.data() + m};
+    double* current[2] = {work.data() + 2 * m, work.data() + 3 * m};
+    double* image[2] = {work.data() + 4 * m, work.data() + 5 * m};
+    for (std::size_t v = 0; v < width; ++v) {
+      for (std::size_t r = 0; r < m; ++r) previous[v][r] = q.at(r, i + v);
+    }
+    for (int step = 1; step <= degree; ++step) {
+      const double* source[2] = {step == 1 ? previous[0] : current[0],
+                                 step == 1 ? previous[1] : current[1]};
+      kernel.apply(source[0], width == 2 ? source[1] : nullptr, image[0],
+                   width == 2 ? image[1] : nullptr);
+      for (std::size_t v = 0; v < width; ++v) {
+        double ssq = 0.0;
+        if (step == 1) {
+          for (std::size_t r = 0; r < m; ++r) {
+            current[v][r] = (image[v][r] - c * previous[v][r]) / c;
+            ssq += current[v][r] * current[v][r];
+          }
+        } else {
+          for (std::size_t r = 0; r < m; ++r) {
+            previous[v][r] = 2.0 * (image[v][r] - c * current[v][r]) / c - previous[v][r];
+            ssq += previous[v][r] * previous[v][r];
+          }
+          std::swap(previous[v], current[v]);
+        }
+        const double scale = ssq > 0.0 ? 1.0 / std::sqrt(ssq) : 1.0;
+        for (std::size_t r = 0; r < m; ++r) {
+          current[v][r] *= scale;
+          previous[v][r] *= scale;
+        }
+      }
+    }
+    for (std::size_t v = 0; v < width; ++v) {
+      for (std::size_t r = 0; r < m; ++r) q.at(r, i + v) = current[v][r];
+    }
+  }
+}
+
+// The degree of the next filter: enough to bring the residual to the
+// tolerance at the growth of the last wanted vector, within the limits
+// above; 0 when the block cannot separate the wanted vectors further.
+int filter_degree(const std::vector<double>& theta, std::size_t wanted, double a,
+                  double residual) {
+  const double c = a / 2.0;
+  const double last = (theta[wanted - 1] - c) / c;
+  const double best = (theta[0] - c) / c;
+  if (!(last > 1.0 + 1e-12)) return 0;
+  const double growth = std::acosh(last);
+  const double spread = std::acosh(best) - growth;
+  int degree = static_cast<int>(std::ceil(std::log(residual / kResidualTolerance) / growth));
+  if (spread > 0.0) degree = std::min(degree, static_cast<int>(std::log(kMaxSpread) / spread));
+  return std::clamp(degree, 1, kMaxDegree);
+}
+
+// Inside each cluster of the first `count` Ritz vectors, the basis that
+// diagonalises the ordinary tapers' negated tridiagonal matrix T (taken on
+// the grid, the missing positions holding zeros), ordered as its
+// eigenvalues ascend: the order of the ordinary tapers. T commutes with the
+// sinc kernel of the full grid, so without a gap this basis is that of the
+// ordinary tapers. theta becomes the concentrations of the new vectors.
+void settle_clusters(std::span<const std::int64_t> index, std::size_t npts, double w, Block& q,
+                     std::vector<double>& theta, std::size_t count) {
+  const double cs = std::cos(2.0 * kPi15 * w);
+  const std::size_t m = q.m;
+  for (std::size_t first = 0; first < count;) {
+    std::size_t last = first + 1;
+    while (last < count && theta[last - 1] - theta[last] < kClusterWidth) ++last;
+    const std::size_t size = last - first;
+    if (size > 1) {
+      std::vector<double> g(size * size, 0.0);
+      std::vector<double> tq(size);
+      for (std::size_t r = 0; r < m; ++r) {
+        const std::size_t at = static_cast<std::size_t>(index[r]);
+        const bool left = r > 0 && index[r - 1] + 1 == index[r];
+        const bool right = r + 1 < m && index[r + 1] == index[r] + 1;
+        for (std::size_t i = 0; i < size; ++i) {
+          double x = slepian_diagonal(npts, cs, at) * q.at(r, first + i);
+          if (left) x += slepian_off_diagonal(npts, at - 1) * q.at(r - 1, first + i);
+          if (right) x += slepian_off_diagonal(npts, at) * q.at(r + 1, first + i);
+          tq[i] = x;
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+          for (std::size_t j = 0; j < size; ++j) g[i * size + j] += q.at(r, first + i) * tq[j];
+        }
+      }
+      for (std::size_t i = 0; i < size; ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+          const double mean = 0.5 * (g[i * size + j] + g[j * size + i]);
+          g[i * size + j] = mean;
+          g[j * size + i] = mean;
+        }
+      }
+      std::vector<double> values;
+      symmetric_eigenpairs(static_cast<int>(size), g, values);
+      rotate(q, first, size, g);
+      std::vector<double> concentration(size, 0.0);
+      for (std::size_t c = 0; c < size; ++c) {
+        for (std::size_t j = 0; j < size; ++j) {
+          concentration[c] += g[c * size + j] * g[c * size + j] * theta[first + j];
+        }
+      }
+      std::copy(concentration.begin(), concentration.end(),
+                theta.begin() + static_cast<std::ptrdiff_t>(first));
+    }
+    first = last;
+  }
+}
+
+// +1 or -1: the sign that gives vector k of q the convention of the
+// header, against `ordinary`, the ordinary taper of order k on the grid
+// (sum of squares npts).
+double taper_sign(std::span<const std::int64_t> index, const Block& q, std::size_t k,
+                  std::span<const float> ordinary) {
+  double product = 0.0;
+  for (std::size_t r = 0; r < q.m; ++r) {
+    product += q.at(r, k) * ordinary[static_cast<std::size_t>(index[r])];
+  }
+  product /= std::sqrt(static_cast<double>(ordinary.size()));
+  if (std::fabs(product) >= 1e-3) return product > 0.0 ? 1.0 : -1.0;
+  double peak = 0.0, peak_value = 0.0;
+  for (std::size_t r = 0; r < q.m; ++r) {
+    if (std::fabs(q.at(r, k)) > peak) {
+      peak = std::fabs(q.at(r, k));
+      peak_value = q.at(r, k);
+    }
+  }
+  return peak_value < 0.0 ? -1.0 : 1.0;
+}
+
+Status check_gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p) {
+  if (Status status = check_taper_arguments(npts, nwin, p, kMaxTapers); !status) return status;
+  for (std::size_t j = 0; j < index.size(); ++j) {
+    if (index[j] < 0 || index[j] >= npts || (j > 0 && index[j] <= index[j - 1])) {
+      return Status::failure(" Sample " + std::to_string(j + 1) + " lies at grid position " +
+                             std::to_string(index[j]) +
+                             "; the positions must increase strictly from 0 to " +
+                             std::to_string(npts - 1) + ".");
+    }
+  }
+  if (static_cast<std::size_t>(nwin) > index.size()) {
+    return Status::failure(" The number of tapers (" + std::to_string(nwin) +
+                           ") exceeds the number of values present (" +
+                           std::to_string(index.size()) + ").");
+  }
+  return Status::success();
+}
+
+std::size_t block_size(std::int64_t npts, std::int64_t present, int nwin, int p) {
+  const double shannon =
+      std::ceil(2.0 * static_cast<double>(p) * static_cast<double>(present) / static_cast<double>(npts));
+  const std::size_t wanted = std::max(static_cast<std::size_t>(nwin), static_cast<std::size_t>(shannon));
+  return std::min(static_cast<std::size_t>(present), wanted + kGuardVectors);
+}
+
+}  // namespace
+
+Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p, GapTapers& out,
+                  std::pmr::memory_resource* memory) {
+  if (Status status = check_gap_tapers(index, npts, nwin, p); !status) return status;
+  const std::size_t n = static_cast<std::size_t>(npts);
+  const std::size_t m = index.size();
+  const std::size_t k = static_cast<std::size_t>(nwin);
+  const std::size_t b = block_size(npts, static_cast<std::int64_t>(m), nwin, p);
+  const double w = static_cast<double>(p) / static_cast<double>(npts);
+
+  // The start: the ordinary tapers of the span on the samples present.
+  GapTapers result;
+  Block q(m, b, memory);
+  {
+    std::pmr::vector<float> ordinary(n * b, memory);
+    std::vector<double> el(b), dlam(b);
+    std::vector<float> tapsum(b);
+    compute_tapers(npts, static_cast<int>(b), static_cast<float>(p), ordinary, el, tapsum, dlam,
+                   EigenPath::Fast, memory);
+    for (std::size_t r = 0; r < m; ++r) {
+      for (std::size_t i = 0; i < b; ++i) {
+        q.at(r, i) = ordinary[i * n + static_cast<std::size_t>(index[r])];
+      }
+    }
+    // The first nwin stay as the sign reference. Beyond 16 tapers the
+    // ordinary solver hands over to LAPACK, which settles the tie between
+    // the two equal extremes of an antisymmetric taper the other way; the
+    // reference is then computed as the spectrum engine computes it.
+    if (b <= kFastPathTapers) {
+      result.v.assign(ordinary.begin(), ordinary.begin() + static_cast<std::ptrdiff_t>(n * k));
+    } else {
+      result.v.resize(n * k);
+      compute_tapers(npts, nwin, static_cast<float>(p), result.v, el, tapsum, dlam,
+                     EigenPath::Fast, memory);
+    }
+  }
+  orthonormalise(q);
+
+  SincKernel kernel(index, n, w, memory);
+  Block z(m, b, memory);
+  std::vector<double> theta, work;
+  std::size_t wanted = k;
+  for (int iteration = 1;; ++iteration) {
+    apply_block(kernel, q, z, work);
+    rayleigh_ritz(q, z, theta);
+    wanted = wanted_count(theta, k, m);
+    const double residual = largest_residual(q, z, theta, wanted);
+    result.iterations = iteration;
+    if (residual <= kResidualTolerance || b == m) break;
+    // The filter damps [0, cut]; a cut at 0 (a block whose other vectors
+    // have no concentration at all) would be a division by zero, so it
+    // stays a little above.
+    const double cut = std::max(theta[b - 1], 1e-6 * theta[0]);
+    const int degree = iteration < kMaxIterations ? filter_degree(theta, wanted, cut, residual) : 0;
+    if (degree == 0) {
+      result.converged = false;
+      break;
+    }
+    chebyshev_filter(kernel, q, degree, cut, work);
+    orthonormalise(q);
+  }
+  settle_clusters(index, n, w, q, theta, wanted);
+
+  result.npts = npts;
+  result.nwin = nwin;
+  result.p = p;
+  result.present = static_cast<std::int64_t>(m);
+  result.el.assign(theta.begin(), theta.begin() + static_cast<std::ptrdiff_t>(k));
+  result.tapsum.resize(k);
+  std::vector<float> column(n);
+  for (std::size_t i = 0; i < k; ++i) {
+    const std::span<float> taper(result.v.data() + i * n, n);
+    const double sign = taper_sign(index, q, i, taper);
+    std::fill(column.begin(), column.end(), 0.0f);
+    for (std::size_t r = 0; r < m; ++r) {
+      column[static_cast<std::size_t>(index[r])] = static_cast<float>(sign * q.at(r, i));
+    }
+    result.tapsum[i] = scale_taper(column);
+    std::copy(column.begin(), column.end(), taper.begin());
+  }
+  out = std::move(result);
+  return Status::success();
+}
+
+std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin, int p) {
+  const std::uint64_t n = static_cast<std::uint64_t>(std::max<std::int64_t>(npts, 1));
+  const std::uint64_t m = static_cast<std::uint64_t>(std::max<std::int64_t>(present, 1));
+  const std::uint64_t b = block_size(static_cast<std::int64_t>(n), static_cast<std::int64_t>(m),
+                                     std::max(nwin, 1), std::max(p, 1));
+  const std::uint64_t length = SincKernel::transform_size(n);
+  const std::uint64_t k = static_cast<std::uint64_t>(std::max(nwin, 1));
+  // The transform's vectors, kernel, order and tables; the two blocks and
+  // the filter's vectors; the ordinary tapers of the start; the result.
+  return 60 * length + 16 * b * m + 48 * m + 4 * b * n + taper_work_bytes(static_cast<int>(n)) +
+         8 * k * n;
+}
+
+}  // namespace quorvane::spectral

@@ -1,0 +1,346 @@
+#include "spectral/stages/lines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+#include "spectral/numerics/two_halves.h"
+
+namespace quorvane::spectral {
+
+namespace {
+
+using Complex = std::complex<double>;
+
+constexpr double kTwoPi = 6.283185307179586;
+// The zoom expands exp(-i theta s) over each block in a Taylor series of
+// `terms` terms, with blocks short enough that |theta s| stays below
+// `phase`: the first term left out is then below 1e-9 of the block's sum of
+// magnitudes, far below the single precision of the results even summed
+// over the blocks. More terms allow longer blocks: the zoom's own cost grows
+// with the terms (one product per sample, taper and term), each evaluation's
+// with the number of blocks; the cheaper pair for the record is taken.
+struct Expansion {
+  std::size_t terms;
+  double phase;
+};
+constexpr Expansion kExpansions[] = {{4, 0.0124}, {6, 0.095}, {8, 0.28}, {12, 0.94}};
+constexpr std::size_t kMaxTerms = 12;
+constexpr std::size_t kMaxTapers = 8;
+// Blocks of at most this many samples, so that long records keep many blocks
+// and the rounding of each block's sums stays small.
+constexpr std::size_t kMaxBlock = 1024;
+constexpr int kGridPerRayleigh = 16;
+// Tapered samples (values times tapers) from which the peaks' zooms share
+// two threads.
+constexpr std::size_t kTwoThreadWork = std::size_t{1} << 18;
+constexpr int kGoldenSteps = 30;
+
+// sum_u v[u] a[u], u < n, in four interleaved partial sums, which keep the
+// processor's multiply-add units busy where one running sum would wait on
+// each addition.
+double dot(const float* v, const double* a, std::size_t n) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t u = 0;
+  for (; u + 4 <= n; u += 4) {
+    s0 += static_cast<double>(v[u]) * a[u];
+    s1 += static_cast<double>(v[u + 1]) * a[u + 1];
+    s2 += static_cast<double>(v[u + 2]) * a[u + 2];
+    s3 += static_cast<double>(v[u + 3]) * a[u + 3];
+  }
+  for (; u < n; ++u) s0 += static_cast<double>(v[u]) * a[u];
+  return (s0 + s1) + (s2 + s3);
+}
+
+// The eigencoefficients of a record near one frequency fc: the record is
+// shifted down by fc once, and its tapered sums over short blocks are
+// expanded in powers of the position within the block. An offset delta then
+// costs a few operations per block instead of a pass over the record:
+//   Y_k(fc + delta) = sum_b exp(-i theta c_b) sum_m (-i theta h)^m / m! M(b, k, m),
+// theta = 2 pi delta dt, c_b the block's centre, h its half-length and
+// M(b, k, m) = sum_t v_k(t) x(t) exp(-2 pi i fc dt t) ((t - c_b) / h)^m.
+class Zoom {
+ public:
+  Zoom(const std::vector<float>& x, const TaperedRecord& rec, double fc, double max_delta,
+       int evaluations)
+      : nwin_(static_cast<std::size_t>(rec.nwin)), dt_(rec.dt), norm_(rec.norm) {
+    const std::size_t n = x.size();
+    const double most = kTwoPi * max_delta * static_cast<double>(rec.dt);
+    double cheapest = 0.0;
+    for (const Expansion& e : kExpansions) {
+      const double longest = most > 0.0 ? 2.0 * e.phase / most : static_cast<double>(n);
+      const std::size_t block = std::clamp<std::size_t>(
+          static_cast<std::size_t>(std::min(longest, static_cast<double>(n))), 1, kMaxBlock);
+      const double blocks = std::ceil(static_cast<double>(n) / static_cast<double>(block));
+      const double work = static_cast<double>(n * nwin_ * e.terms) +
+                          evaluations * blocks * static_cast<double>(nwin_ * e.terms + 4);
+      if (cheapest == 0.0 || work < cheapest) {
+        cheapest = work;
+        terms_ = e.terms;
+        block_ = block;
+      }
+    }
+    half_ = static_cast<double>(block_) / 2.0;
+    blocks_ = (n + block_ - 1) / block_;
+    const std::size_t stride = nwin_ * terms_;
+    moments_re_.assign(blocks_ * stride, 0.0);
+    moments_im_.assign(blocks_ * stride, 0.0);
+    const double step = kTwoPi * fc * static_cast<double>(rec.dt);
+    const Complex turn = std::polar(1.0, -step);
+    const std::size_t npts = static_cast<std::size_t>(rec.npts);
+    // The shifted record times the powers of the position, for one block:
+    // power m of the block's sample u at re/im[m * block + u].
+    std::vector<double> re(terms_ * block_), im(terms_ * block_);
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const std::size_t first = b * block_;
+      const std::size_t length = std::min(n, first + block_) - first;
+      const double centre = static_cast<double>(first) + (half_ - 0.5);
+      // Each block starts from an exact rotation, so rounding cannot build
+      // up along the record.
+      Complex rotation = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
+      for (std::size_t u = 0; u < length; ++u, rotation *= turn) {
+        const double value = x[first + u];
+        const double s = (static_cast<double>(first + u) - centre) / half_;
+        double r = value * rotation.real(), i = value * rotation.imag();
+        for (std::size_t m = 0; m < terms_; ++m, r *= s, i *= s) {
+          re[m * block_ + u] = r;
+          im[m * block_ + u] = i;
+        }
+      }
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        const float* v = &rec.tapers[k * npts + first];
+        for (std::size_t m = 0; m < terms_; ++m) {
+          moments_re_[b * stride + k * terms_ + m] = dot(v, &re[m * block_], length);
+          moments_im_[b * stride + k * terms_ + m] = dot(v, &im[m * block_], length);
+        }
+      }
+    }
+    // The centre of block b is first_centre_ + b * block_.
+    first_centre_ = half_ - 0.5;
+  }
+
+  // Y_k(fc + delta), k < K, divided by the record's normalisation.
+  void at(double delta, std::vector<Complex>& y) const {
+    const double theta = kTwoPi * delta * static_cast<double>(dt_);
+    // (-i theta h)^m / m!, in real and imaginary parts.
+    double factor_re[kMaxTerms], factor_im[kMaxTerms];
+    factor_re[0] = 1.0;
+    factor_im[0] = 0.0;
+    for (std::size_t m = 1; m < terms_; ++m) {
+      const double scale = theta * half_ / static_cast<double>(m);
+      factor_re[m] = factor_im[m - 1] * scale;
+      factor_im[m] = -factor_re[m - 1] * scale;
+    }
+    double y_re[kMaxTapers] = {}, y_im[kMaxTapers] = {};
+    // exp(-i theta c_b), block by block; the blocks are few enough (at
+    // most the record over kMaxBlock, or a few dozen) that the recurrence
+    // keeps double precision far beyond what the results need.
+    Complex shift = std::polar(1.0, -theta * first_centre_);
+    const Complex advance = std::polar(1.0, -theta * static_cast<double>(block_));
+    const std::size_t stride = nwin_ * terms_;
+    for (std::size_t b = 0; b < blocks_; ++b, shift *= advance) {
+      const double* mr = &moments_re_[b * stride];
+      const double* mi = &moments_im_[b * stride];
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        double sr = 0.0, si = 0.0;
+        for (std::size_t m = 0; m < terms_; ++m) {
+          sr += factor_re[m] * mr[k * terms_ + m] - factor_im[m] * mi[k * terms_ + m];
+          si += factor_re[m] * mi[k * terms_ + m] + factor_im[m] * mr[k * terms_ + m];
+        }
+        y_re[k] += shift.real() * sr - shift.imag() * si;
+        y_im[k] += shift.real() * si + shift.imag() * sr;
+      }
+    }
+    y.resize(nwin_);
+    for (std::size_t k = 0; k < nwin_; ++k) y[k] = Complex(y_re[k], y_im[k]) / norm_;
+  }
+
+ private:
+  std::size_t nwin_;
+  float dt_;
+  double norm_;
+  std::size_t terms_ = 1;  // Taylor terms
+  std::size_t block_ = 1;  // samples per block
+  double half_ = 0.5;
+  std::size_t blocks_ = 0;
+  double first_centre_ = 0.0;
+  // M(b, k, m) at (b * K + k) * terms + m, real and imaginary parts
+  std::vector<double> moments_re_, moments_im_;
+};
+
+// The harmonic F-test of eigencoefficients y with the tapers' sums: the
+// regression amplitude mu of the line and F = |mu|^2 (K - 1) ssq / sse.
+struct LineFit {
+  double F = 0.0;
+  Complex mu;
+};
+
+LineFit line_fit(const std::vector<Complex>& y, const std::vector<double>& tapsum) {
+  double ssq = 0.0;
+  Complex mu(0.0, 0.0);
+  for (std::size_t k = 0; k < y.size(); ++k) {
+    ssq += tapsum[k] * tapsum[k];
+    mu += y[k] * tapsum[k];
+  }
+  LineFit fit;
+  if (!(ssq > 0.0)) return fit;
+  mu /= ssq;
+  double sse = 0.0;
+  for (std::size_t k = 0; k < y.size(); ++k) sse += std::norm(y[k] - tapsum[k] * mu);
+  const double power = std::norm(mu) * static_cast<double>(y.size() - 1) * ssq;
+  fit.mu = mu;
+  fit.F = sse > 0.0 ? power / sse : power > 0.0 ? std::numeric_limits<float>::max() : 0.0;
+  return fit;
+}
+
+}  // namespace
+
+float f_significance(float F, int nwin) {
+  if (nwin < 2 || std::isnan(F)) return LineEstimate::kNone;
+  const double dof = static_cast<double>(nwin - 1);
+  const double value = std::max(static_cast<double>(F), 0.0);
+  return static_cast<float>(100.0 * -std::expm1(-dof * std::log1p(value / dof)));
+}
+
+std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecResults& results,
+                                         std::span<const float> frequencies,
+                                         const std::function<bool()>& cancelled) {
+  std::vector<LineEstimate> out(frequencies.size());
+  const std::size_t npts = static_cast<std::size_t>(std::max(rec.npts, 0));
+  const std::size_t nwin = static_cast<std::size_t>(std::max(rec.nwin, 0));
+  if (rec.nwin < 2 || nwin > kMaxTapers || npts < 2 || rec.p < 1 || !(rec.dt > 0.0f) ||
+      rec.tapers.size() < npts * nwin || frequencies.empty()) {
+    return out;
+  }
+  // The samples less their mean, on the whole grid; their times' spread.
+  const std::size_t present = rec.values.size();
+  auto position = [&](std::size_t j) {
+    return rec.index.empty() ? static_cast<std::size_t>(j) : static_cast<std::size_t>(rec.index[j]);
+  };
+  double mean = 0.0, mean_position = 0.0;
+  for (std::size_t j = 0; j < present; ++j) {
+    mean += rec.values[j];
+    mean_position += static_cast<double>(position(j));
+  }
+  mean /= static_cast<double>(present);
+  mean_position /= static_cast<double>(present);
+  std::vector<float> x(npts, 0.0f);
+  double spread = 0.0;  // sum of (t - mean t)^2 in time units squared
+  for (std::size_t j = 0; j < present; ++j) {
+    const std::size_t t = position(j);
+    if (t >= npts) return out;
+    x[t] = static_cast<float>(static_cast<double>(rec.values[j]) - mean);
+    const double d = (static_cast<double>(t) - mean_position) * static_cast<double>(rec.dt);
+    spread += d * d;
+  }
+  std::vector<double> tapsum(nwin, 0.0);
+  double energy = 0.0;  // the tapers' mean sum of squares
+  for (std::size_t k = 0; k < nwin; ++k) {
+    for (std::size_t t = 0; t < npts; ++t) {
+      const double v = rec.tapers[k * npts + t];
+      tapsum[k] += v;
+      energy += v * v;
+    }
+  }
+  energy /= static_cast<double>(nwin);
+
+  const double span = static_cast<double>(rec.npts) * static_cast<double>(rec.dt);
+  const double rayleigh = 1.0 / span;
+  const double half_band = static_cast<double>(rec.p) * rayleigh;
+  const double nyquist = 0.5 / static_cast<double>(rec.dt);
+  const double step = rayleigh / kGridPerRayleigh;
+  const int steps = kGridPerRayleigh * rec.p;
+  // The line of peak i into out[i]; y is the caller's work vector.
+  auto estimate = [&](std::size_t i, std::vector<Complex>& y) {
+    const double fc = frequencies[i];
+    if (!std::isfinite(fc)) return;
+    const double low = std::max(-half_band, -fc), high = std::min(half_band, nyquist - fc);
+    if (!(low <= high)) return;
+    const int evaluations = 2 * steps + 1 + kGoldenSteps + 2;
+    const Zoom zoom(x, rec, fc, std::max(-low, high), evaluations);
+    auto fit_at = [&](double delta) {
+      zoom.at(delta, y);
+      return line_fit(y, tapsum);
+    };
+    // The grid's largest F (the first of equal ones), the peak's own
+    // frequency among the grid's.
+    double best = 0.0;
+    LineFit best_fit = fit_at(0.0);
+    for (int j = -steps; j <= steps; ++j) {
+      const double delta = j * step;
+      if (delta < low || delta > high || j == 0) continue;
+      const LineFit fit = fit_at(delta);
+      if (fit.F > best_fit.F) {
+        best = delta;
+        best_fit = fit;
+      }
+    }
+    // Golden section between the grid neighbours of that maximum; keeps
+    // the largest F met, so it never ends below the grid's.
+    double a = std::max(best - step, low), b = std::min(best + step, high);
+    const double ratio = 0.6180339887498949;
+    double c = b - ratio * (b - a), d = a + ratio * (b - a);
+    LineFit fc_fit = fit_at(c), fd_fit = fit_at(d);
+    for (int iteration = 0; iteration < kGoldenSteps; ++iteration) {
+      if (fc_fit.F >= fd_fit.F) {
+        b = d;
+        d = c;
+        fd_fit = fc_fit;
+        c = b - ratio * (b - a);
+        fc_fit = fit_at(c);
+      } else {
+        a = c;
+        c = d;
+        fc_fit = fd_fit;
+        d = a + ratio * (b - a);
+        fd_fit = fit_at(d);
+      }
+    }
+    for (const auto& [delta, fit] : {std::pair{c, fc_fit}, std::pair{d, fd_fit}}) {
+      if (fit.F > best_fit.F) {
+        best = delta;
+        best_fit = fit;
+      }
+    }
+
+    LineEstimate& line = out[i];
+    line.frequency = static_cast<float>(fc + best);
+    line.F = static_cast<float>(std::min(best_fit.F, static_cast<double>(std::numeric_limits<float>::max())));
+    line.significance = f_significance(line.F, rec.nwin);
+    // The background at the band entry nearest the line.
+    const int filled = results.nf - 1;
+    if (filled >= 1 && results.df > 0.0f && results.specback0.size() >= static_cast<std::size_t>(filled)) {
+      const long entry = std::clamp(std::lround((line.frequency - results.f0) / results.df), 0L,
+                                    static_cast<long>(filled - 1));
+      const double background = results.specback0[static_cast<std::size_t>(entry)];
+      const double eta = 2.0 * std::norm(best_fit.mu) * energy / background;
+      if (background > 0.0 && eta > 0.0 && spread > 0.0 && std::isfinite(eta)) {
+        line.frequency_sd = static_cast<float>(1.0 / (kTwoPi * std::sqrt(eta * spread)));
+      }
+    }
+  };
+  // Each zoom passes over the whole record; on long records the peaks are
+  // shared between this thread and a second one.
+  const auto share = [&](std::size_t parity) {
+    std::vector<Complex> y;
+    for (std::size_t i = parity; i < frequencies.size(); i += 2) {
+      if (cancelled && cancelled()) return;
+      estimate(i, y);
+    }
+  };
+  if (npts * nwin >= kTwoThreadWork && frequencies.size() > 1) {
+    run_two_halves([&] { share(0); }, [&] { share(1); });
+  } else {
+    std::vector<Complex> y;
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+      if (cancelled && cancelled()) break;
+      estimate(i, y);
+    }
+  }
+  return out;
+}
+
+}  // namespace quorvane::spectral
