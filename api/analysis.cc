@@ -271,24 +271,22 @@ void set_defaults(AnalysisRecord& r) {
   // Only series of at least two values with a positive time step reach
   // here, so these divisions are safe.
   r.ymean = sum / static_cast<float>(r.npts);
-  r.icomputed = 0;
   r.p = 2;
   r.nwin = 3;
   r.fmax = 0.5f / r.dt;
   r.bndwdth = 4.0f / span(r);
   r.fmin = 0.0f;
   r.frange = r.fmax - r.fmin;
-  r.inorm = 0;
-  r.iadapt = 1;
-  r.ireshape = 1;
+  r.normalize = Normalize::none;
+  r.estimate = Estimate::adaptive;
+  r.reshape = true;
   r.isiglev = 3;
   r.siglev = 95.0f;
-  r.inoise = 0;
-  r.irobust = 1;
+  r.noise = Noise::red;
+  r.background = Background::robust;
   r.fsmooth = std::max(r.frange / 5.0f, r.bndwdth);
-  r.ilogfit = 1;
-  r.isignal = 0;
-  r.irecon = 0;
+  r.fit = Fit::log;
+  r.signal_assumption = Signal::both;
   r.iuse.fill(0);
   r.sigpct.fill(0.0f);
   r.sigfreq.fill(0.0f);
@@ -306,8 +304,8 @@ void apply_band(AnalysisRecord& r) {
 }
 
 void apply_signal(AnalysisRecord& r) {
-  if (r.isignal == 2) {
-    r.inoise = 2;
+  if (r.signal_assumption == Signal::harmonic) {
+    r.noise = Noise::local;
   }
 }
 
@@ -321,14 +319,14 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
                                                                : r.npts;
   s.fmin = r.fmin;
   s.fmax = r.fmax;
-  s.inoise = r.inoise;
-  s.irobust = r.irobust;
-  s.ilogfit = r.ilogfit;
+  s.noise = r.noise;
+  s.background = r.background;
+  s.fit = r.fit;
   s.fsmooth = r.fsmooth;
-  s.isignal = r.isignal;
-  s.iadapt = r.iadapt;
-  s.inorm = r.inorm;
-  s.ireshape = r.ireshape;
+  s.signal = r.signal_assumption;
+  s.estimate = r.estimate;
+  s.normalize = r.normalize;
+  s.reshape = r.reshape;
   s.isiglev = r.isiglev;
   return s;
 }
@@ -336,7 +334,7 @@ spectral::SpecSettings spec_settings(const AnalysisRecord& r) {
 Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSettings& settings) {
   // The Lomb-Scargle method lays its own frequency grid; its engine's check
   // stands.
-  if (!r.fsmooth_derived || !(settings.irobust == 1 || settings.inoise == 2) ||
+  if (!r.fsmooth_derived || !spectral::uses_median(settings) ||
       r.method == SpectrumMethod::uneven)
     return Status::success();
   const spectral::Grid grid = spectral::frequency_grid(settings);
@@ -379,7 +377,7 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
   }
   if (!status) return status;
   spectral::PeakList peaks =
-      spectral::findpeaks(r.isignal, r.spectra, std::min(refinements.max_peaks, nsigmax));
+      spectral::findpeaks(r.signal_assumption, r.spectra, std::min(refinements.max_peaks, nsigmax));
   const std::size_t found = std::min<std::size_t>(peaks.sigfreq.size(), nsigmax);
   for (std::size_t i = 0; i < found; ++i) {
     r.sigfreq[i] = peaks.sigfreq[i];

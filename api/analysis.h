@@ -65,8 +65,9 @@ Status check_reconstruction(const AnalysisRecord& r);
 // value to the last plus the median step), the whole band up to the Nyquist
 // frequency 0.5/dt, red noise with a
 // robust background smoothed over a fifth of the band (at least the
-// bandwidth), log misfit, adaptive estimate, reshaping at 95 %. Also computes the series mean, empties the signals list and marks the
-// results stale. The reconstruction constraint is left as it is.
+// bandwidth), log misfit, adaptive estimate, reshaping at 95 %. Also
+// computes the series mean and empties the signals list. The
+// reconstruction constraint is left as it is.
 void set_defaults(AnalysisRecord& r);
 
 // After r.p changed: the bandwidth 2p/T (T the span, as for set_defaults),
@@ -77,7 +78,7 @@ void apply_resolution(AnalysisRecord& r);
 // fifth of it, at least the bandwidth.
 void apply_band(AnalysisRecord& r);
 
-// After r.isignal changed: the harmonic assumption tests against
+// After r.signal_assumption changed: the harmonic assumption tests against
 // locally-white noise.
 void apply_signal(AnalysisRecord& r);
 

@@ -13,6 +13,7 @@
 #include "spectral/estimators/even.h"
 #include "spectral/sampling.h"
 #include "spectral/stages/lines.h"
+#include "quorvane/settings.h"
 
 namespace quorvane::api {
 
@@ -42,7 +43,6 @@ struct AnalysisRecord {
   spectral::Sampling sampling;     // the class of the series' own times
   SpectrumMethod method = SpectrumMethod::even;
   std::vector<std::int64_t> grid;  // gaps: the grid position of each value (empty otherwise)
-  int ireuse = 0;         // 1: the next series input chooses from the file already read
 
   // Analysis settings (defaults set after every series input).
   int p = 0;              // resolution in multiples of the Rayleigh frequency
@@ -55,20 +55,17 @@ struct AnalysisRecord {
   // fsmooth follows from the band and the bandwidth, no width having been
   // given (command line and library; the dialogue always asks for one).
   bool fsmooth_derived = false;
-  int inoise = 0;         // 0 red, 1 white, 2 locally-white noise
-  int irobust = 0;        // 0 raw, 1 robust background
-  int ilogfit = 0;        // 0 linear, 1 log misfit
-  int isignal = 0;        // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
-  int iadapt = 0;         // 0 high-resolution, 1 adaptive
-  int inorm = 0;          // 0 none, 1 N, 2 1/dt
-  int ireshape = 0;       // 1 reshape at detected lines
-  int isiglev = 0;        // 1..6 for 50, 90, 95, 99, 99.5, 99.9 %
+  Noise noise = Noise::red;
+  Background background = Background::robust;
+  Fit fit = Fit::log;             // red noise only
+  Signal signal_assumption = Signal::both;  // the record's `signal` is the reconstruction
+  Estimate estimate = Estimate::adaptive;
+  Normalize normalize = Normalize::none;
+  bool reshape = true;    // reshape at the lines detected at level isiglev
+  int isiglev = 3;        // 1..6 for 50, 90, 95, 99, 99.5, 99.9 %
   float siglev = 0.0f;    // the level of isiglev in percent (menu only)
   int iconstr = 0;        // reconstruction constraint; kept across series
 
-  // Control flags.
-  int icomputed = 0;  // the results belong to the current settings
-  int irecon = 0;     // continuing with valid results reconstructs
 
   // Spectral results of the last spectrum run.
   spectral::SpecResults spectra;

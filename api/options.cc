@@ -87,11 +87,11 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
     apply_resolution(r);
   }
   if (a.estimate || a.normalize || a.reshape || a.band) {
-    r.iadapt = a.estimate.value_or(r.iadapt);
-    r.inorm = a.normalize.value_or(r.inorm);
+    if (a.estimate) r.estimate = *a.estimate == 1 ? Estimate::adaptive : Estimate::hires;
+    if (a.normalize) r.normalize = static_cast<Normalize>(*a.normalize);
     if (a.reshape) {
-      r.ireshape = *a.reshape == 0 ? 0 : 1;
-      if (r.ireshape == 1) {
+      r.reshape = *a.reshape != 0;
+      if (r.reshape) {
         r.isiglev = *a.reshape;
         r.siglev = level_percent(r.isiglev);
       }
@@ -103,14 +103,14 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
     apply_band(r);
   }
   if (a.signal) {
-    r.isignal = *a.signal;
+    r.signal_assumption = static_cast<Signal>(*a.signal);
     apply_signal(r);
   }
   r.fsmooth_derived = !a.smoothing;
   if (a.noise || a.background || a.smoothing || a.fit) {
-    r.inoise = a.noise.value_or(r.inoise);
-    r.irobust = a.background.value_or(r.irobust);
-    if (r.irobust == 1 && a.smoothing) {
+    if (a.noise) r.noise = static_cast<Noise>(*a.noise);
+    if (a.background) r.background = static_cast<Background>(*a.background);
+    if (r.background == Background::robust && a.smoothing) {
       const float half_range = r.frange * 0.5f;
       if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
         return Status::failure(
@@ -119,7 +119,7 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
       }
       r.fsmooth = *a.smoothing;
     }
-    if (r.inoise == 0) r.ilogfit = a.fit.value_or(r.ilogfit);
+    if (r.noise == Noise::red && a.fit) r.fit = static_cast<Fit>(*a.fit);
   }
   return Status::success();
 }

@@ -69,9 +69,9 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   // The series is prepared as a file's series is: increasing order, its
   // sampling class and the analysis that class (or the choice) calls for.
   input::ChosenSeries chosen;
-  std::string error;
-  if (!input::prepare_series(series.name, series.values, series.times, chosen, error))
-    return refusal(error);
+  if (Status prepared = input::prepare_series(series.name, series.values, series.times, chosen);
+      !prepared)
+    return refusal(prepared.message);
   if (Status s = api::load_series(r, std::move(chosen),
                                   api::sampling_choice(static_cast<int>(settings.sampling)), warn);
       !s)
@@ -91,14 +91,14 @@ Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
   used.cancelled = nullptr;
   used.resolution = r.p;
   used.tapers = r.nwin;
-  used.noise = static_cast<Noise>(r.inoise);
-  used.background = static_cast<Background>(r.irobust);
+  used.noise = r.noise;
+  used.background = r.background;
   used.smoothing = r.fsmooth;
-  used.fit = static_cast<Fit>(r.ilogfit);
-  used.signal = static_cast<Signal>(r.isignal);
-  used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
-  used.normalize = static_cast<Normalize>(r.inorm);
-  used.reshape = r.ireshape == 1 ? kFLevelPercents[static_cast<std::size_t>(r.isiglev - 1)] : 0.0;
+  used.fit = r.fit;
+  used.signal = r.signal_assumption;
+  used.estimate = r.estimate;
+  used.normalize = r.normalize;
+  used.reshape = r.reshape ? kFLevelPercents[static_cast<std::size_t>(r.isiglev - 1)] : 0.0;
   used.band = Band{r.fmin, r.fmax};
   return used;
 }
@@ -110,9 +110,8 @@ static Result<std::vector<Series>> read_unguarded(const std::string& path, const
   api::InputOptions answers;
   if (Status s = api::layout_answers(layout, options, answers); !s) return s;
   input::SeriesTable table;
-  std::string error;
-  if (!api::read_file(path, api::read_options(answers), Naming::keywords, table, error))
-    return refusal(error);
+  if (Status read = api::read_file(path, api::read_options(answers), Naming::keywords, table); !read)
+    return refusal(read.message);
   std::vector<Series> series;
   for (const input::Series& s : table.series) {
     Series out;

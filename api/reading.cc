@@ -28,38 +28,30 @@ void name_after_file(const std::string& path, input::SeriesTable& table) {
 
 }  // namespace
 
-bool read_file(const std::string& path, const input::ReadOptions& options, Naming naming,
-               input::SeriesTable& table, std::string& error) {
+Status read_file(const std::string& path, const input::ReadOptions& options, Naming naming,
+                 input::SeriesTable& table) {
   std::error_code code;
   if (!std::filesystem::is_regular_file(path, code)) {
-    error = "cannot read " + path + ": " +
-            (std::filesystem::exists(path, code) ? "not a file" : "no such file");
-    return false;
+    return Status::failure("cannot read " + path + ": " +
+                           (std::filesystem::exists(path, code) ? "not a file" : "no such file"));
   }
   // The readers' own lines (echoed text, the line that failed) explain a
-  // failure; a reader has no questions to ask here.
-  std::istringstream no_answers;
+  // failure.
   std::ostringstream lines;
-  textio::Console messages(no_answers, lines, lines);
-  bool read = false;
-  try {
-    read = input::read_series_file(path, options, table, messages, error);
-  } catch (const textio::ProgramStop& stop) {
-    error = stop.message;
-  } catch (const textio::EndOfInput&) {
-    error = "the reader needed an answer that the options do not give";
-  }
+  textio::Writer messages(lines, lines);
+  Status read = input::read_series_file(path, options, table, messages);
   if (read) {
     if (options.iform == 6 || options.iform == 7) name_after_file(path, table);
-    return true;
+    return read;
   }
+  std::string error = std::move(read.message);
   while (!error.empty() && error.back() == ' ') error.pop_back();
   const std::string layout = input::layout_names()[static_cast<std::size_t>(options.iform - 1)];
   error = "cannot read " + path + " as " + option_value(naming, "layout", layout) + ": " + error;
   const std::string detail = lines.str();
   if (!detail.empty()) error += "\n" + detail;
   while (!error.empty() && error.back() == '\n') error.pop_back();
-  return false;
+  return Status::failure(std::move(error));
 }
 
 }  // namespace quorvane::api

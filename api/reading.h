@@ -11,13 +11,13 @@
 namespace quorvane::api {
 
 // Reads every series of file `path` with the answers of `options` into
-// `table`. False with `error` saying why: no such file or not a file, or the
+// `table`. Refused with the reason: no such file or not a file, or the
 // reader's failure after "cannot read PATH as <layout>: " (the layout named
 // in the style of `naming`), followed by the lines the reader wrote. The
 // series of the monthly and row-wise layouts, which no header names, are
 // named after the file: its name without the extension, with "_1", "_2",
 // ... when it holds several.
-bool read_file(const std::string& path, const input::ReadOptions& options, Naming naming,
-               input::SeriesTable& table, std::string& error);
+Status read_file(const std::string& path, const input::ReadOptions& options, Naming naming,
+                 input::SeriesTable& table);
 
 }  // namespace quorvane::api

@@ -59,7 +59,7 @@ void BM_RedNoiseGridFit(benchmark::State& state) {
   running_median(raw, half_window(n), smed);
   const float s0 = std::accumulate(smed.begin(), smed.end(), 0.0f) / static_cast<float>(n);
   const MisfitBand band{s0, smed, 0.5f, 0.5f / static_cast<float>(n), 0.0f,
-                        static_cast<int>(state.range(1))};
+                        state.range(1) == 1 ? quorvane::Fit::log : quorvane::Fit::linear};
   for (auto _ : state) {
     if constexpr (kBefore) {
       benchmark::DoNotOptimize(reference::reference_grid_fit(band, 0.7f));

@@ -75,7 +75,7 @@ void BM_GapsDefaultRun(benchmark::State& state) {
     if (status) status = plan.run(record.y, s, out);
     if (!status) state.SkipWithError(status.message.c_str());
     iterations = plan.tapers().iterations;
-    PeakList peaks = findpeaks(s.isignal, out);
+    PeakList peaks = findpeaks(s.signal, out);
     benchmark::DoNotOptimize(peaks);
   }
   state.counters["peak_MB"] = quorvane::bench::peak_memory_mb();
@@ -102,7 +102,7 @@ void BM_SameSamplesUneven(benchmark::State& state) {
     SpecResults out;
     const quorvane::Status status = spec_uneven(record.time, record.y, s, out);
     if (!status) state.SkipWithError(status.message.c_str());
-    PeakList peaks = findpeaks(s.isignal, out);
+    PeakList peaks = findpeaks(s.signal, out);
     benchmark::DoNotOptimize(peaks);
   }
 }

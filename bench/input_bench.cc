@@ -43,7 +43,9 @@ void run_reader(benchmark::State& state, const std::vector<std::string>& lines,
 void BM_rd1col(benchmark::State& state) {
   std::vector<std::string> lines = {"series", "1000"};
   for (long i = 0; i < state.range(0); ++i) lines.push_back(std::to_string(i % 997) + ".25");
-  run_reader(state, lines, "", quorvane::input::rd1col);
+  run_reader(state, lines, "", [](Console& console, LineReader& file, SeriesTable& table) {
+    return quorvane::input::rd1col(console, file, table);
+  });
 }
 BENCHMARK(BM_rd1col)->RangeMultiplier(8)->Range(1 << 12, 1 << 18)->Complexity();
 
@@ -97,9 +99,9 @@ void BM_single_column_file(benchmark::State& state) {
     std::ostringstream out, err;
     Console console(in, out, err);
     SeriesTable table;
-    std::string error;
-    if (!quorvane::input::read_series_file(path.string(), options, table, console, error))
-      state.SkipWithError(error.c_str());
+    const quorvane::Status read =
+        quorvane::input::read_series_file(path.string(), options, table, console);
+    if (!read) state.SkipWithError(read.message.c_str());
     benchmark::DoNotOptimize(table.series.data());
   }
   std::filesystem::remove(path);
@@ -127,11 +129,10 @@ void BM_csv_file(benchmark::State& state) {
     std::ostringstream out, err;
     Console console(in, out, err);
     SeriesTable table;
-    std::string error;
     quorvane::input::ChosenSeries chosen;
-    if (!quorvane::input::read_series_file(path.string(), options, table, console, error) ||
-        !quorvane::input::choose_series(table, 0, chosen, error))
-      state.SkipWithError(error.c_str());
+    quorvane::Status read = quorvane::input::read_series_file(path.string(), options, table, console);
+    if (read) read = quorvane::input::choose_series(table, 0, chosen);
+    if (!read) state.SkipWithError(read.message.c_str());
     benchmark::DoNotOptimize(chosen.time.data());
   }
   std::filesystem::remove(path);

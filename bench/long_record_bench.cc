@@ -61,7 +61,7 @@ void run(benchmark::State& state, int n, int nwin, int p, Mode mode) {
     SpecResults r;
     if (mode == Mode::Cold) session.forget_tapers();
     const quorvane::Status status = mode == Mode::Fresh ? spec(y, s, r) : spec(y, s, session, r);
-    PeakList peaks = findpeaks(s.isignal, r);
+    PeakList peaks = findpeaks(s.signal, r);
     benchmark::DoNotOptimize(status);
     benchmark::DoNotOptimize(peaks);
   }

@@ -52,7 +52,7 @@ void BM_SpecAndPeaks(benchmark::State& state) {
   for (auto _ : state) {
     SpecResults r;
     const quorvane::Status status = spec(y, s, r);
-    PeakList peaks = findpeaks(s.isignal, r);
+    PeakList peaks = findpeaks(s.signal, r);
     benchmark::DoNotOptimize(status);
     benchmark::DoNotOptimize(peaks);
   }

@@ -91,7 +91,7 @@ void run(benchmark::State& state, const Record& r) {
     SpecResults out;
     const quorvane::Status status = spec_uneven(r.time, r.y, s, out);
     if (!status) state.SkipWithError(status.message.c_str());
-    PeakList peaks = findpeaks(s.isignal, out);
+    PeakList peaks = findpeaks(s.signal, out);
     benchmark::DoNotOptimize(peaks);
   }
   state.counters["peak_MB"] = peak_memory_mb();

@@ -340,9 +340,10 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   frame.run_items(
       1, 1,
       [&](std::size_t) {
-        if (!input::choose_series(table_a, a.number - 1, a.series, error) ||
-            !input::choose_series(from_b, b.number - 1, b.series, error)) {
-          p.message = error;
+        Status chosen = input::choose_series(table_a, a.number - 1, a.series);
+        if (chosen) chosen = input::choose_series(from_b, b.number - 1, b.series);
+        if (!chosen) {
+          p.message = chosen.message;
         } else if (std::string problem = align(a, b, p.overlap); !problem.empty()) {
           p.message = problem;
         } else {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <ostream>
 #include <thread>
+#include <utility>
 
 #include "api/reading.h"
 #include "cli/files.h"
@@ -77,7 +78,9 @@ std::string trimmed(std::string name) {
 }
 
 bool read_file(const InputOptions& in, input::SeriesTable& table, std::string& error) {
-  return api::read_file(in.file, interruptible_answers(in), api::Naming::options, table, error);
+  Status read = api::read_file(in.file, interruptible_answers(in), api::Naming::options, table);
+  if (!read) error = std::move(read.message);
+  return read.ok;
 }
 
 void report_reading(const input::SeriesTable& table, const std::string& program,

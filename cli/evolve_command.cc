@@ -204,8 +204,8 @@ Status EvolveRun::write_failure() {
 void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   SeriesResult& result = result_.series;
   std::string error;
-  if (!input::choose_series(table, index, series_, error)) {
-    fail(error);
+  if (Status chosen = input::choose_series(table, index, series_); !chosen) {
+    fail(chosen.message);
     return;
   }
   result.npts = static_cast<int>(series_.y.size());

@@ -170,9 +170,8 @@ bool SeriesRun::plot(const display::PlotInput& input) {
 
 void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   input::ChosenSeries series;
-  std::string error;
-  if (!input::choose_series(table, index, series, error)) {
-    fail(error);
+  if (Status chosen = input::choose_series(table, index, series); !chosen) {
+    fail(chosen.message);
     return;
   }
   AnalysisRecord& r = r_;
@@ -224,7 +223,7 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
       return;
     if (options_.output.plots != "none") {
       plots::PlotChoice choice;
-      plots::follow_signal(choice, r.isignal);
+      plots::follow_signal(choice, static_cast<int>(r.signal_assumption));
       for (int kind : plots::spectrum_plot_kinds(choice))
         if (stopped() || !plot(plots::spectrum_plot(r, spectrum, kind))) return;
     }

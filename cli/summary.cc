@@ -24,6 +24,12 @@ std::string name_of(int code, std::initializer_list<const char*> names) {
   return std::to_string(code);
 }
 
+// The name of a setting, in the order of its enumerators.
+template <class Enum>
+std::string name_of(Enum value, std::initializer_list<const char*> names) {
+  return name_of(static_cast<int>(value), names);
+}
+
 }  // namespace
 
 Json input_json(const InputOptions& in) {
@@ -144,14 +150,14 @@ Json series_settings_json(const api::AnalysisRecord& r) {
   block["resolution"] = r.p;
   block["tapers"] = r.nwin;
   block["band"] = {json_number(r.fmin), json_number(r.fmax)};
-  block["noise"] = name_of(r.inoise, {"red", "white", "local"});
-  block["background"] = name_of(r.irobust, {"raw", "robust"});
+  block["noise"] = name_of(r.noise, {"red", "white", "local"});
+  block["background"] = name_of(r.background, {"raw", "robust"});
   block["smoothing"] = json_number(r.fsmooth);
-  block["fit"] = name_of(r.ilogfit, {"linear", "log"});
-  block["signal"] = name_of(r.isignal, {"both", "narrowband", "harmonic"});
-  block["estimate"] = name_of(r.iadapt, {"hires", "adaptive"});
-  block["normalize"] = name_of(r.inorm, {"none", "n", "dt"});
-  block["reshape"] = r.ireshape == 1 ? Json(json_number(r.siglev)) : Json("off");
+  block["fit"] = name_of(r.fit, {"linear", "log"});
+  block["signal"] = name_of(r.signal_assumption, {"both", "narrowband", "harmonic"});
+  block["estimate"] = name_of(r.estimate, {"adaptive", "hires"});
+  block["normalize"] = name_of(r.normalize, {"none", "n", "dt"});
+  block["reshape"] = r.reshape ? Json(json_number(r.siglev)) : Json("off");
   return block;
 }
 

@@ -16,6 +16,7 @@
 #include "input/setup.h"
 #include "plots/result_plots.h"
 #include "spectral/estimators/even.h"
+#include "spectral/stages/pipeline.h"
 
 namespace quorvane::driver {
 namespace {
@@ -36,6 +37,55 @@ std::string_view by_code(int code, std::string_view zero, std::string_view one,
   return code == 0 ? zero : code == 1 ? one : other;
 }
 
+// The dialogue's analysis options as the numbers typed at its menus. A
+// number outside the listed choices is kept as typed: the menu shows it as
+// its last choice and the next spectrum run refuses it.
+struct MenuCodes {
+  int noise = 0;       // (0) red (1) white (2) locally-white
+  int background = 1;  // (0) raw (1) robust
+  int fit = 1;         // (0) linear (1) log
+  int signal = 0;      // (0) harmonic or narrowband (1) narrowband (2) harmonic
+  int estimate = 1;    // (0) high-resolution (1) adaptive
+  int normalize = 0;   // (0) none (1) N (2) 1/dt; any other number: none
+  int reshape = 1;     // 1 reshapes; any other number does not
+};
+
+MenuCodes codes_of(const AnalysisRecord& r) {
+  MenuCodes c;
+  c.noise = static_cast<int>(r.noise);
+  c.background = static_cast<int>(r.background);
+  c.fit = static_cast<int>(r.fit);
+  c.signal = static_cast<int>(r.signal_assumption);
+  c.estimate = r.estimate == Estimate::adaptive ? 1 : 0;
+  c.normalize = static_cast<int>(r.normalize);
+  c.reshape = r.reshape ? 1 : 0;
+  return c;
+}
+
+// Puts the settings the codes choose into r, or refuses a code outside its
+// choices; a series or taper count the engine refuses is reported first,
+// as the engine checks those before the options.
+Status apply_codes(const MenuCodes& c, AnalysisRecord& r) {
+  const auto within = [](int code, int last) { return code >= 0 && code <= last; };
+  if (!within(c.noise, 2) || !within(c.background, 1) || !within(c.fit, 1) ||
+      !within(c.signal, 2) || !within(c.estimate, 1)) {
+    if (Status shape = spectral::check_series_shape(api::spec_settings(r)); !shape) return shape;
+    return Status::failure(" An analysis option is outside its range (inoise " +
+                           std::to_string(c.noise) + ", irobust " + std::to_string(c.background) +
+                           ", ilogfit " + std::to_string(c.fit) + ", isignal " +
+                           std::to_string(c.signal) + ", iadapt " + std::to_string(c.estimate) +
+                           ", isiglev " + std::to_string(r.isiglev) + ").");
+  }
+  r.noise = static_cast<Noise>(c.noise);
+  r.background = static_cast<Background>(c.background);
+  r.fit = static_cast<Fit>(c.fit);
+  r.signal_assumption = static_cast<Signal>(c.signal);
+  r.estimate = c.estimate == 1 ? Estimate::adaptive : Estimate::hires;
+  r.normalize = c.normalize == 1 ? Normalize::n : c.normalize == 2 ? Normalize::dt : Normalize::none;
+  r.reshape = c.reshape == 1;
+  return Status::success();
+}
+
 class Program {
  public:
   explicit Program(Console& console) : console_(console), display_(console) {}
@@ -43,7 +93,7 @@ class Program {
   void run() {
     banner();
     ask_file();
-    record_.ireuse = 0;
+    reuse_ = false;
     input_series();
     while (main_menu()) {
     }
@@ -92,8 +142,8 @@ class Program {
 
   // Series input (first input or re-selection), then the defaults.
   void input_series() {
-    bool reuse = record_.ireuse == 1;
-    record_.ireuse = 0;
+    bool reuse = reuse_;
+    reuse_ = false;
     while (true) {
       input::ChosenSeries chosen = input_.setup(console_, record_.fname, reuse);
       // The spectrum of a series with gaps or uneven steps gets the analysis
@@ -112,10 +162,14 @@ class Program {
   void set_defaults() {
     api::set_defaults(record_);
     plots_ = {};
+    codes_ = codes_of(record_);
+    computed_ = false;
+    reconstruct_next_ = false;
   }
 
   void show_menu() {
     const AnalysisRecord& r = record_;
+    const MenuCodes& c = codes_;
     const plots::PlotChoice& d = plots_;
     console_.blank_line();
     say("MAIN MENU - Quorvane");
@@ -123,27 +177,27 @@ class Program {
     console_.write("(1x,'1) variance/resolution tradeoff:')");
     console_.write("(6x,'Resolution = ',i6)", {static_cast<long long>(r.p)});
     console_.write("(6x,'Number of tapers = ',i6)", {static_cast<long long>(r.nwin)});
-    say(by_code(r.inoise, "2) null hypothesis: red noise", "2) null hypothesis: white noise",
+    say(by_code(c.noise, "2) null hypothesis: red noise", "2) null hypothesis: white noise",
                 "2) null hypothesis: locally-white noise"));
-    if (r.isignal != 2) {
-      if (r.irobust == 0) {
+    if (c.signal != 2) {
+      if (c.background == 0) {
         say("    * raw noise background estimation");
       } else {
         say("    * robust noise background estimation");
         console_.write_free({text("         & fsmooth = "), static_cast<double>(r.fsmooth)});
-        if (r.inoise == 0) {
-          say(r.ilogfit == 0 ? "    (min misfit noise background)"
+        if (c.noise == 0) {
+          say(c.fit == 0 ? "    (min misfit noise background)"
                              : "    (min log-misfit noise background)");
         }
       }
     }
-    say(by_code(r.isignal, "3) signal assumption: harmonic or narrowband",
+    say(by_code(c.signal, "3) signal assumption: harmonic or narrowband",
                 "3) signal assumption: narrowband", "3) signal assumption: harmonic"));
     say("4) spectrum: ");
-    say(r.iadapt == 1 ? "    * adaptive estimate" : "    * high-resolution estimate");
-    say(by_code(r.inorm, "    * no normalization", "    * normalize by  N ",
+    say(c.estimate == 1 ? "    * adaptive estimate" : "    * high-resolution estimate");
+    say(by_code(c.normalize, "    * no normalization", "    * normalize by  N ",
                 "    * normalize by 1/dt"));
-    if (r.ireshape == 0) {
+    if (c.reshape == 0) {
       say("    * unreshaped");
     } else {
       console_.write_free({text("    * reshaped at threshold ="), static_cast<double>(r.siglev),
@@ -174,9 +228,9 @@ class Program {
     show_menu();
     long long iopt = console_.ask_integer(" option (continue=0) :>> ");
     if (iopt == 0) {
-      if (r.icomputed == 0) {
+      if (!computed_) {
         spectrum_run();
-      } else if (r.irecon == 1) {
+      } else if (reconstruct_next_) {
         reconstruction_run();
       }
       return true;
@@ -187,7 +241,7 @@ class Program {
       return false;
     }
     if (iopt == 7) {
-      r.ireuse = 1;
+      reuse_ = true;
       input_series();
       return true;
     }
@@ -202,7 +256,7 @@ class Program {
     if (iopt < 5) {
       r.nsig = 0;
       r.iuse.fill(0);
-      r.icomputed = 0;
+      computed_ = false;
     }
     switch (iopt) {
       case 1: resolution_dialog(); break;
@@ -235,7 +289,7 @@ class Program {
 
   void noise_dialog() {
     AnalysisRecord& r = record_;
-    if (r.isignal == 2) {
+    if (codes_.signal == 2) {
       say("   harmonic signal-only detection requires");
       say("   a \"locally-white noise\" assumption...");
       return;
@@ -244,12 +298,12 @@ class Program {
     say("   (0) red noise");
     say("   (1) white noise");
     say("   (2) locally-white noise");
-    r.inoise = clamp_int(ask_response());
+    codes_.noise = clamp_int(ask_response());
     say("   background estimation:");
     say("   (0) raw");
     say("   (1) robust");
-    r.irobust = clamp_int(ask_response());
-    if (r.irobust != 1) return;
+    codes_.background = clamp_int(ask_response());
+    if (codes_.background != 1) return;
     const float half_range = r.frange * 0.5f;
     while (true) {
       say("   median smoothing width");
@@ -259,11 +313,11 @@ class Program {
       if (r.bndwdth <= r.fsmooth && r.fsmooth <= half_range) break;
       say("   your frequency width is out of bounds!");
     }
-    if (r.inoise == 0) {
+    if (codes_.noise == 0) {
       say("   red noise background fit:");
       say("   (0) linear");
       say("   (1) log");
-      r.ilogfit = clamp_int(ask_response());
+      codes_.fit = clamp_int(ask_response());
     }
   }
 
@@ -273,21 +327,25 @@ class Program {
     say("   (0) harmonic or narrowband");
     say("   (1) narrowband");
     say("   (2) harmonic");
-    r.isignal = clamp_int(ask_response());
-    api::apply_signal(r);
-    plots::follow_signal(plots_, r.isignal);
+    codes_.signal = clamp_int(ask_response());
+    if (codes_.signal == 2) {
+      r.signal_assumption = Signal::harmonic;
+      api::apply_signal(r);
+      codes_.noise = static_cast<int>(r.noise);
+    }
+    plots::follow_signal(plots_, codes_.signal);
   }
 
   void spectrum_dialog() {
     AnalysisRecord& r = record_;
     say("   (0) high-resolution or (1) adaptive estimate");
-    r.iadapt = clamp_int(ask_response());
+    codes_.estimate = clamp_int(ask_response());
     say("   normalization:");
     say("   (0) none (1) N  (2) 1/dt");
-    r.inorm = clamp_int(ask_response());
+    codes_.normalize = clamp_int(ask_response());
     say("   reshaping (yes=1)?");
-    r.ireshape = clamp_int(ask_response());
-    if (r.ireshape == 1) {
+    codes_.reshape = clamp_int(ask_response());
+    if (codes_.reshape == 1) {
       // Only the six listed levels have an F level for the detection.
       while (true) {
         say("   sig. level for harmonic peak detection/reshaping");
@@ -309,7 +367,6 @@ class Program {
   }
 
   void display_dialog() {
-    const AnalysisRecord& r = record_;
     plots::PlotChoice& d = plots_;
     const std::array<std::pair<std::string_view, int*>, 5> toggles = {{
         {"   (1) raw spectrum                : ", &d.raw},
@@ -330,8 +387,8 @@ class Program {
         int& toggle = *toggles[static_cast<std::size_t>(answer - 1)].second;
         toggle = 1 - toggle;
       }
-      plots::follow_signal(d, r.isignal);
-      if (r.isignal == 1) {
+      plots::follow_signal(d, codes_.signal);
+      if (codes_.signal == 1) {
         d.reshaped = 0;
         d.f_test = 0;
       }
@@ -397,7 +454,7 @@ class Program {
 
   void reconstruction_dialog() {
     AnalysisRecord& r = record_;
-    r.irecon = 1;
+    reconstruct_next_ = true;
     console_.write_free({text("   4) signals to reconstruct: "), static_cast<long long>(r.nsig)});
     if (r.nsig < 1) {
       say("   no signals to reconstruct");
@@ -425,7 +482,7 @@ class Program {
     // The constraint is asked whenever the dialog leads to a run, so that it
     // can be chosen for a list of detected peaks too.
     ask_constraint();
-    if (r.icomputed == 0) {
+    if (!computed_) {
       spectrum_run();
     } else {
       reconstruction_run();
@@ -434,6 +491,10 @@ class Program {
 
   void spectrum_run() {
     AnalysisRecord& r = record_;
+    if (Status chosen = apply_codes(codes_, r); !chosen) {
+      console_.line(chosen.message);
+      return;
+    }
     Status status =
         api::run_spectrum(r, [this](std::string_view line) { console_.line(line); }, {}, &session_);
     if (!status) {
@@ -442,7 +503,7 @@ class Program {
     }
     const api::SpectrumTable table = api::spectrum_table(r);
     for (int kind : plots::spectrum_plot_kinds(plots_)) plot(plots::spectrum_plot(r, table, kind));
-    r.icomputed = 1;
+    computed_ = true;
   }
 
   void reconstruction_run() {
@@ -460,6 +521,10 @@ class Program {
 
   Console& console_;
   AnalysisRecord record_;
+  MenuCodes codes_;
+  bool reuse_ = false;             // the next series input chooses from the file already read
+  bool computed_ = false;          // the results belong to the current settings
+  bool reconstruct_next_ = false;  // continuing with valid results reconstructs
   // Which plots a spectrum run draws (the display menu's toggles).
   plots::PlotChoice plots_;
   // Keeps the tapers and run memory from one spectrum run to the next: a

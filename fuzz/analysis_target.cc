@@ -36,8 +36,7 @@ bool small_series(const input::SeriesTable& table, std::size_t k, Series& out) {
   out.values = s.values;
   out.times = input::series_times(table, s);
   input::ChosenSeries chosen;
-  std::string error;
-  if (!input::prepare_series(out.name, out.values, out.times, chosen, error)) return true;
+  if (!input::prepare_series(out.name, out.values, out.times, chosen)) return true;
   const double span = std::fabs(chosen.time.back() - chosen.time.front());
   return chosen.sampling.median_step > 0.0 && span / chosen.sampling.median_step <= kMostGridSteps;
 }
@@ -52,12 +51,10 @@ int analysis_target(const std::uint8_t* data, std::size_t size) {
   auto file = textio::LineReader::from_lines(lines);
   input::ReadOptions options;
   options.iform = 8;  // csv
-  std::istringstream in;
   std::ostringstream out, err;
-  textio::Console messages(in, out, err);
+  textio::Writer messages(out, err);
   input::SeriesTable table;
-  std::string error;
-  if (!input::read_series(file, options, table, messages, error)) return 0;
+  if (!input::read_series(file, options, table, messages)) return 0;
 
   Settings settings;
   settings.sampling = static_cast<Sampling>(choice % 5);

@@ -44,13 +44,11 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
   for (const auto& line : lines) characters += line.size() + 1;
 
   auto file = textio::LineReader::from_lines(lines);
-  std::istringstream in;
   std::ostringstream out, err;
-  textio::Console messages(in, out, err);
+  textio::Writer messages(out, err);
   input::SeriesTable table;
-  std::string error;
-  if (!input::read_series(file, options, table, messages, error)) {
-    require(!error.empty(), "a failed reading without a reason");
+  if (Status read = input::read_series(file, options, table, messages); !read) {
+    require(!read.message.empty(), "a failed reading without a reason");
     require(table.series.empty(), "a failed reading changed the table");
     return 0;
   }
@@ -67,7 +65,7 @@ int reader_target_for(int iform, const std::uint8_t* data, std::size_t size) {
     for (float value : series.values) require(std::isfinite(value), "a value not finite");
     values += series.values.size();
     input::ChosenSeries chosen;
-    if (input::choose_series(table, k, chosen, error)) {
+    if (input::choose_series(table, k, chosen)) {
       require(chosen.y.size() >= 2 && chosen.time.size() == chosen.y.size(),
               "a chosen series without its time axis");
       require(std::isfinite(chosen.dt) && chosen.dt > 0.0f, "a chosen step not positive");

@@ -62,7 +62,7 @@ RowTime read_row_time(const std::string& text, std::size_t line) {
 
 }  // namespace
 
-bool rd1col(textio::Console& console, textio::LineReader& file, SeriesTable& table) {
+bool rd1col(textio::Writer& console, textio::LineReader& file, SeriesTable& table) {
   table.series.clear();
   std::string line;
   // Each block: name line, first-year line, then one value per line until a
@@ -126,7 +126,7 @@ std::string trimmed_name(std::string name) {
 
 }  // namespace
 
-bool read_two_columns(textio::Console& /*messages*/, textio::LineReader& file, SeriesTable& table) {
+bool read_two_columns(textio::Writer& /*messages*/, textio::LineReader& file, SeriesTable& table) {
   table.series.clear();
   table.notes.clear();
   std::string header;
@@ -198,13 +198,13 @@ bool rdmcol(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   return read_multiple_columns(console, file, ncol, sentinel, table);
 }
 
-bool usable_column_count(textio::Console& messages, long long ncol) {
+bool usable_column_count(textio::Writer& messages, long long ncol) {
   if (ncol >= 2) return true;
   messages.line(" A file of multiple columns needs at least 2 columns: the X column and one series.");
   return false;
 }
 
-bool read_multiple_columns(textio::Console& console, textio::LineReader& file, long long ncol,
+bool read_multiple_columns(textio::Writer& console, textio::LineReader& file, long long ncol,
                            const std::string& typed_sentinel, SeriesTable& table) {
   table.series.clear();
   if (!usable_column_count(console, ncol)) return false;

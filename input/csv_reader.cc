@@ -136,7 +136,7 @@ std::string column_label(std::size_t column, const std::vector<std::string>& nam
 
 }  // namespace
 
-bool read_csv(textio::Console& messages, textio::LineReader& file, const std::string& time_column,
+bool read_csv(textio::Writer& messages, textio::LineReader& file, const std::string& time_column,
               const std::vector<std::string>& value_columns, SeriesTable& table) {
   table.series.clear();
   table.skipped_columns.clear();

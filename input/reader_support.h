@@ -12,7 +12,7 @@ namespace quorvane::input {
 
 // Skips `lskip` lines at the top of the file. When the file ends first, says
 // so on the console and returns false.
-bool skip_lines(textio::Console& console, textio::LineReader& file, long long lskip);
+bool skip_lines(textio::Writer& console, textio::LineReader& file, long long lskip);
 
 // Ends a block after a read that did not succeed: the line that failed to
 // read is read again as the next block's header. After the end of the file

@@ -4,8 +4,9 @@
 //
 // Every reader that asks questions is split in two: the dialogue reader asks
 // them (rd2col, rdmcol, rdmet, rdrows) and then calls a reading function
-// that takes the answers as arguments, writes only messages and never reads
-// from its console. The reading functions are what read_series_file calls.
+// that takes the answers as arguments and only writes messages: it takes a
+// textio::Writer, which has no questions to ask. The reading functions are
+// what read_series_file calls.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +38,9 @@ std::string describe(ReadStop stop, std::size_t line);
 // was read, false after a message when it could not be (the caller then
 // reports a failed reading). A result of true may still hold no series.
 //
-// rd1col: blocks of a name line, a first-year line and one value per line.
-bool rd1col(textio::Console& console, textio::LineReader& file, SeriesTable& table);
+// rd1col: blocks of a name line, a first-year line and one value per line;
+// it asks nothing, so it only writes.
+bool rd1col(textio::Writer& console, textio::LineReader& file, SeriesTable& table);
 // rd2col: blocks of a header line and x/y pairs; asks for the lines to skip.
 bool rd2col(textio::Console& console, textio::LineReader& file, SeriesTable& table);
 // rdmcol: an X column and data columns with a sentinel for missing cells;
@@ -63,12 +65,12 @@ bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& tab
 // beyond single precision, or a time without a readable value): the line
 // and its text, where the series before it ends, and the name of the series
 // the layout starts there; beyond 10 such lines, only their count.
-bool read_two_columns(textio::Console& messages, textio::LineReader& file, SeriesTable& table);
+bool read_two_columns(textio::Writer& messages, textio::LineReader& file, SeriesTable& table);
 // ncol counts the X column; a count below 2 is refused with a message.
-bool read_multiple_columns(textio::Console& messages, textio::LineReader& file, long long ncol,
+bool read_multiple_columns(textio::Writer& messages, textio::LineReader& file, long long ncol,
                            const std::string& sentinel, SeriesTable& table);
 // nvar below 1 is refused with a message.
-bool read_monthly(textio::Console& messages, textio::LineReader& file, long long nvar, float mult,
+bool read_monthly(textio::Writer& messages, textio::LineReader& file, long long nvar, float mult,
                   SeriesTable& table);
 // csv (code 8, for the command line and the library; the dialogue's format
 // menu offers codes 1-7): a header row naming the columns, then one row per
@@ -89,19 +91,19 @@ bool read_monthly(textio::Console& messages, textio::LineReader& file, long long
 // nor missing, a missing time
 // beside a value, a row of more cells than the header; and a name of the
 // options that no column has.
-bool read_csv(textio::Console& messages, textio::LineReader& file, const std::string& time_column,
+bool read_csv(textio::Writer& messages, textio::LineReader& file, const std::string& time_column,
               const std::vector<std::string>& value_columns, SeriesTable& table);
 // `layout` has passed usable_row_layout; ncol below 1 reads no series.
-bool read_rows(textio::Console& messages, textio::LineReader& file,
+bool read_rows(textio::Writer& messages, textio::LineReader& file,
                const textio::RecordLayout& layout, long long ncol, SeriesTable& table);
 
 // Checks the answers of the dialogue readers before any reading; each says
 // what is wrong on the console and returns false when they cannot be used.
-bool usable_column_count(textio::Console& messages, long long ncol);
-bool usable_values_per_line(textio::Console& messages, long long nvar);
+bool usable_column_count(textio::Writer& messages, long long ncol);
+bool usable_values_per_line(textio::Writer& messages, long long nvar);
 // Parses `rfmt` into `layout` and checks that it can read the rows: the year
 // first, as an integer, and numbers only.
-bool usable_row_layout(textio::Console& messages, const std::string& rfmt,
+bool usable_row_layout(textio::Writer& messages, const std::string& rfmt,
                        textio::RecordLayout& layout);
 
 // One raw ring-width series as `trrw` returns it.
@@ -122,7 +124,7 @@ struct RingSeries {
 void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series, int& status);
 // trrw without the stop: where trrw would stop the program, sets `stop`,
 // gives the series count -999 and status -999, and returns.
-void next_ring_series(textio::Console& messages, textio::LineReader& file, RingSeries& series,
+void next_ring_series(textio::Writer& messages, textio::LineReader& file, RingSeries& series,
                       int& status, ReadStop& stop);
 
 // datar: one series in the self-describing layout: a header line giving the
@@ -134,7 +136,7 @@ void next_ring_series(textio::Console& messages, textio::LineReader& file, RingS
 // of the file can hold; both reported), and
 // the number of values actually read when the values end early or fail to
 // read (after a message).
-void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,
+void datar(textio::Writer& console, textio::LineReader& file, std::string& text, int& count,
            std::vector<float>& values, int& first_year);
 
 // aindx: reads one chronology series of `nhead` heading lines and decade
@@ -153,7 +155,7 @@ bool next_chronology(textio::LineReader& file, Series& slot, std::vector<int>& s
 // Whole tree-ring files, one call of the readers above per series until the
 // end of the file or a stop (then `stop` is set). Raw ring widths list every
 // series on `messages` as it is read and return whether any series was found.
-bool read_raw_ring_widths(textio::Console& messages, textio::LineReader& file, SeriesTable& table,
+bool read_raw_ring_widths(textio::Writer& messages, textio::LineReader& file, SeriesTable& table,
                           ReadStop& stop);
 void read_chronologies(textio::LineReader& file, SeriesTable& table, ReadStop& stop);
 

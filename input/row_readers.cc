@@ -26,7 +26,7 @@ bool is_blank(const std::string& line) {
 // Every column of a row must begin within some line of the file: a column
 // that starts past the end of every line could only ever read as 0. Says
 // which column cannot be read and returns false otherwise.
-bool columns_fit_the_lines(textio::Console& messages, const textio::LineReader& file,
+bool columns_fit_the_lines(textio::Writer& messages, const textio::LineReader& file,
                            const textio::RecordLayout& layout, long long ncol) {
   const std::size_t longest = file.longest_line_left();
   // Each column takes at least one character, so a count beyond the file's
@@ -56,7 +56,7 @@ bool columns_fit_the_lines(textio::Console& messages, const textio::LineReader& 
 
 }  // namespace
 
-bool usable_row_layout(textio::Console& console, const std::string& rfmt,
+bool usable_row_layout(textio::Writer& console, const std::string& rfmt,
                        textio::RecordLayout& layout) {
   auto parsed = textio::RecordLayout::parse(rfmt);
   if (const auto* error = std::get_if<textio::LayoutError>(&parsed)) {
@@ -101,13 +101,13 @@ bool rdmet(textio::Console& console, textio::LineReader& file, SeriesTable& tabl
   return read_monthly(console, file, nvar, mult, table);
 }
 
-bool usable_values_per_line(textio::Console& messages, long long nvar) {
+bool usable_values_per_line(textio::Writer& messages, long long nvar) {
   if (nvar >= 1) return true;
   messages.line(" There must be at least 1 variable per line.");
   return false;
 }
 
-bool read_monthly(textio::Console& messages, textio::LineReader& file, long long nvar, float mult,
+bool read_monthly(textio::Writer& messages, textio::LineReader& file, long long nvar, float mult,
                   SeriesTable& table) {
   table.series.clear();
   if (!usable_values_per_line(messages, nvar)) return false;
@@ -165,7 +165,7 @@ bool rdrows(textio::Console& console, textio::LineReader& file, SeriesTable& tab
   return read_rows(console, file, layout, ncol, table);
 }
 
-bool read_rows(textio::Console& messages, textio::LineReader& file,
+bool read_rows(textio::Writer& messages, textio::LineReader& file,
                const textio::RecordLayout& layout, long long ncol, SeriesTable& table) {
   table.series.clear();
   if (ncol < 1) return true;

@@ -44,7 +44,7 @@ std::string last_message(const std::string& text) {
 
 // Reads the open file with `options` into `table`. False with `failure` set
 // when the reading stopped or a reader reported a failure on `messages`.
-bool read_layout(textio::Console& messages, textio::LineReader& file, const ReadOptions& options,
+bool read_layout(textio::Writer& messages, textio::LineReader& file, const ReadOptions& options,
                  SeriesTable& table, std::string& failure) {
   ReadStop stop = ReadStop::None;
   switch (options.iform) {
@@ -145,7 +145,7 @@ std::string disorder_message(const std::string& name, const Series& series, std:
 
 }  // namespace
 
-bool read_raw_ring_widths(textio::Console& messages, textio::LineReader& file, SeriesTable& table,
+bool read_raw_ring_widths(textio::Writer& messages, textio::LineReader& file, SeriesTable& table,
                           ReadStop& stop) {
   int status = 0;
   RingSeries ring;
@@ -191,57 +191,41 @@ Status check_reading_memory(const std::string& path, std::optional<std::uint64_t
   return check_memory(needed, "Reading the file " + path, available);
 }
 
-bool read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
-                      textio::Console& messages, std::string& error) {
-  if (Status fits = check_reading_memory(path); !fits) {
-    error = fits.message.substr(1);
-    return false;
-  }
+Status read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
+                        textio::Writer& messages) {
+  if (Status fits = check_reading_memory(path); !fits)
+    return Status::failure(fits.message.substr(1));
   textio::LineReader file;
-  if (!file.open(path)) {
-    error = "the file " + path + " cannot be opened";
-    return false;
-  }
+  if (!file.open(path)) return Status::failure("the file " + path + " cannot be opened");
   file.stop_when(options.cancelled);
-  const bool read = read_series(file, options, table, messages, error);
+  Status read = read_series(file, options, table, messages);
   if (file.stopped()) {
     table = SeriesTable{};
-    error = "the reading of " + path + " was interrupted";
-    return false;
+    return Status::failure("the reading of " + path + " was interrupted");
   }
   return read;
 }
 
-bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
-                 textio::Console& messages, std::string& error) {
-  // The readers write to a console of their own that has no answers to give:
-  // a reader that tried to ask would meet the end of its input at once.
-  std::istringstream no_answers;
+Status read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
+                   textio::Writer& messages) {
+  // The readers write to a writer of their own, whose last line names a
+  // failure that the reader did not word itself.
   std::ostringstream written;
-  std::ostringstream stop_lines;
-  textio::Console reader_console(no_answers, written, stop_lines);
+  std::ostringstream error_lines;
+  textio::Writer reader_output(written, error_lines);
   SeriesTable fresh;
   fresh.iform = options.iform;
   std::string failure;
-  bool read = false;
-  try {
-    read = read_layout(reader_console, file, options, fresh, failure);
-  } catch (const textio::EndOfInput&) {
-    failure = "the reader asked a question";
-  }
+  const bool read = read_layout(reader_output, file, options, fresh, failure);
   messages.out() << written.str();
   messages.out().flush();
   if (!read) {
     if (failure.empty()) failure = last_message(written.str());
-    error = failure.empty() ? "the data were not read in successfully" : failure;
-    return false;
+    return Status::failure(failure.empty() ? "the data were not read in successfully" : failure);
   }
-  if (fresh.series.empty()) {
-    error = "no series were found in the file";
-    return false;
-  }
+  if (fresh.series.empty()) return Status::failure("no series were found in the file");
   table = std::move(fresh);
-  return true;
+  return Status::success();
 }
 
 namespace {
@@ -250,19 +234,17 @@ namespace {
 // out.time holds them in file order, `single` their single-precision axis
 // (empty: the double times rounded). `disorder(j)` (when given) words the
 // refusal of times that turn at index j.
-bool finish_series(const std::string& name, std::vector<float> values, std::vector<float> single,
-                   const std::function<std::string(std::size_t)>& disorder, ChosenSeries& out,
-                   std::string& error) {
+Status finish_series(const std::string& name, std::vector<float> values, std::vector<float> single,
+                     const std::function<std::string(std::size_t)>& disorder, ChosenSeries& out) {
   const std::size_t npts = values.size();
   if (npts < 2) {
-    error = "Series" + spaced(name) + " has " + std::to_string(npts) + (npts == 1 ? " value" : " values") +
-            "; at least 2 are needed.";
-    return false;
+    return Status::failure("Series" + spaced(name) + " has " + std::to_string(npts) +
+                           (npts == 1 ? " value" : " values") + "; at least 2 are needed.");
   }
   std::size_t offending = 0;
   if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
-    error = offending > 0 && disorder ? disorder(offending) : "Series" + spaced(name) + ":" + order.message;
-    return false;
+    return Status::failure(offending > 0 && disorder ? disorder(offending)
+                                                     : "Series" + spaced(name) + ":" + order.message);
   }
   out.y = std::move(values);
   if (out.sampling.reversed) {
@@ -286,21 +268,18 @@ bool finish_series(const std::string& name, std::vector<float> values, std::vect
   }
   if (!(std::isfinite(out.dt) && out.dt > 0.0f) ||
       !(static_cast<float>(out.sampling.median_step) > 0.0f)) {
-    error = "Series" + spaced(name) + " has a mean time step of " + textio::free_real(out.dt) +
-            "; it must be positive.";
-    return false;
+    return Status::failure("Series" + spaced(name) + " has a mean time step of " +
+                           textio::free_real(out.dt) + "; it must be positive.");
   }
-  return true;
+  return Status::success();
 }
 
 }  // namespace
 
-bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
-                   std::string& error) {
+Status choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out) {
   if (index >= table.series.size()) {
-    error = "there is no series " + std::to_string(index + 1) + "; the file holds " +
-            std::to_string(table.series.size());
-    return false;
+    return Status::failure("there is no series " + std::to_string(index + 1) +
+                           "; the file holds " + std::to_string(table.series.size()));
   }
   const Series& series = table.series[index];
   const std::string name = trimmed(series.name);
@@ -313,9 +292,9 @@ bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& ou
   }
   std::function<std::string(std::size_t)> disorder;
   if (file_times) disorder = [&](std::size_t j) { return disorder_message(name, series, j); };
-  if (!finish_series(name, series.values, std::move(single), disorder, out, error)) return false;
-  out.title = series.name;
-  return true;
+  Status finished = finish_series(name, series.values, std::move(single), disorder, out);
+  if (finished) out.title = series.name;
+  return finished;
 }
 
 std::vector<double> series_times(const SeriesTable& table, const Series& series) {
@@ -327,12 +306,11 @@ std::vector<double> series_times(const SeriesTable& table, const Series& series)
   return time;
 }
 
-bool prepare_series(const std::string& name, std::vector<float> values, std::vector<double> time,
-                    ChosenSeries& out, std::string& error) {
+Status prepare_series(const std::string& name, std::vector<float> values,
+                      std::vector<double> time, ChosenSeries& out) {
   if (time.size() != values.size()) {
-    error = "Series" + spaced(name) + " has " + std::to_string(time.size()) + " times and " +
-            std::to_string(values.size()) + " values.";
-    return false;
+    return Status::failure("Series" + spaced(name) + " has " + std::to_string(time.size()) +
+                           " times and " + std::to_string(values.size()) + " values.");
   }
   out.time = std::move(time);
   const auto disorder = [&](std::size_t j) {
@@ -344,9 +322,9 @@ bool prepare_series(const std::string& name, std::vector<float> values, std::vec
     if (now == before) return where + ", the same as value " + std::to_string(j) + rule;
     return where + " after " + time_text(before) + " of value " + std::to_string(j) + rule;
   };
-  if (!finish_series(name, std::move(values), {}, disorder, out, error)) return false;
-  out.title = name;
-  return true;
+  Status finished = finish_series(name, std::move(values), {}, disorder, out);
+  if (finished) out.title = name;
+  return finished;
 }
 
 }  // namespace quorvane::input

@@ -47,18 +47,18 @@ Status check_reading_memory(const std::string& path,
 
 // Reads every series of file `path` in the layout and with the answers of
 // `options`, replacing `table`. The lines a reader writes while reading
-// (echoed text lines, messages naming a bad line) go to `messages`; nothing
-// is read from it. Returns true when the file was read and holds at least one
-// series; otherwise false with `error` saying why (the file cannot be
-// opened or is too large for the memory, a reader failed, no series), and
-// `table` as it was.
-bool read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
-                      textio::Console& messages, std::string& error);
+// (echoed text lines, messages naming a bad line) go to `messages`.
+// Succeeds when the file was read and holds at least one series; otherwise
+// refuses with the reason (the file cannot be opened or is too large for
+// the memory, a reader failed, no series, the reading was interrupted),
+// leaving `table` as it was.
+Status read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
+                        textio::Writer& messages);
 
 // The same on a file already open (or lines given in memory): reads from its
 // current line to its end.
-bool read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
-                 textio::Console& messages, std::string& error);
+Status read_series(textio::LineReader& file, const ReadOptions& options, SeriesTable& table,
+                   textio::Writer& messages);
 
 // One series of the table, ready for analysis, in increasing time order.
 struct ChosenSeries {
@@ -82,13 +82,12 @@ struct ChosenSeries {
 // Prepares series `index` (0-based) of `table`: its values and times in
 // increasing order (times that decrease throughout are reversed, the values
 // with them, and sampling.reversed is set), its sampling class and time
-// steps. False with `error` when it cannot be analysed: fewer than two
+// steps. Refused when it cannot be analysed: fewer than two
 // values; times that repeat or go back and forth (the message names the
 // line of the first offending time, its time and the time before it, and
 // that one's line); a time step that is not positive and finite. `out` is
 // then unspecified.
-bool choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out,
-                   std::string& error);
+Status choose_series(const SeriesTable& table, std::size_t index, ChosenSeries& out);
 
 // The times of a series of `table` in file order: the file's own times (two
 // columns, csv), else those that follow from its first year as single
@@ -104,7 +103,7 @@ std::vector<double> series_times(const SeriesTable& table, const Series& series)
 // choose_series, and times and values of different lengths; a disorder of
 // the times is named by the 1-based positions of the two values. `out` is
 // unspecified on refusal.
-bool prepare_series(const std::string& name, std::vector<float> values, std::vector<double> time,
-                    ChosenSeries& out, std::string& error);
+Status prepare_series(const std::string& name, std::vector<float> values,
+                      std::vector<double> time, ChosenSeries& out);
 
 }  // namespace quorvane::input

@@ -42,7 +42,7 @@ std::string numbered_name(const std::string& base, int number) {
   return name;
 }
 
-bool skip_lines(textio::Console& console, textio::LineReader& file, long long lskip) {
+bool skip_lines(textio::Writer& console, textio::LineReader& file, long long lskip) {
   std::string line;
   for (long long i = 0; i < lskip; ++i) {
     if (!file.next_line(line)) {

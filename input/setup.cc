@@ -198,10 +198,10 @@ ChosenSeries SeriesInput::setup(Console& console, const std::string& fname, bool
       continue;
     }
     ChosenSeries chosen;
-    std::string refusal;
-    if (!choose_series(table, static_cast<std::size_t>(isel - 1), chosen, refusal)) {
+    if (Status refusal = choose_series(table, static_cast<std::size_t>(isel - 1), chosen);
+        !refusal) {
       console.blank_line();
-      console.line(" " + refusal);
+      console.line(" " + refusal.message);
       console.pause(kTryAgain);
       continue;
     }

@@ -91,7 +91,7 @@ std::string describe(ReadStop stop, std::size_t line) {
   return where + " is not a chronology decade line";
 }
 
-void datar(textio::Console& console, textio::LineReader& file, std::string& text, int& count,
+void datar(textio::Writer& console, textio::LineReader& file, std::string& text, int& count,
            std::vector<float>& values, int& first_year) {
   const textio::RecordLayout& header = kSelfDescribingHeader.layout();
   values.clear();
@@ -151,7 +151,7 @@ void trrw(textio::Console& console, textio::LineReader& file, RingSeries& series
   if (stop != ReadStop::None) stop_reading(console, stop);
 }
 
-void next_ring_series(textio::Console& console, textio::LineReader& file, RingSeries& series,
+void next_ring_series(textio::Writer& console, textio::LineReader& file, RingSeries& series,
                       int& status, ReadStop& stop) {
   const textio::RecordLayout& usual = kRawDecade.layout();
   const textio::RecordLayout& year5 = kRawDecadeYear5.layout();

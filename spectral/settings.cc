@@ -30,23 +30,27 @@ bool one_of(int value, int first, int last) { return value >= first && value <= 
 
 bool run_cancelled(const SpecRefinements& s) { return s.cancelled && s.cancelled(); }
 
+bool uses_median(const SpecSettings& s) {
+  return s.background == Background::robust || s.noise == Noise::local;
+}
+
 Status interrupted_run() { return Status::failure(" The run was interrupted."); }
 
 double band_normalisation(const SpecSettings& s) {
-  return s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-         : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
+  return s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
+         : s.normalize == Normalize::n ? static_cast<double>(static_cast<float>(s.npts))
                         : 1.0;
 }
 
 double variance_scale(const SpecSettings& s, double sum_of_squares) {
-  if (s.inorm == 1) {
+  if (s.normalize == Normalize::n) {
     return sum_of_squares / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
   }
-  if (s.inorm == 2) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  if (s.normalize == Normalize::dt) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
   return sum_of_squares;
 }
 
-Status check_spec_settings(const SpecSettings& s) {
+Status check_series_shape(const SpecSettings& s) {
   if (s.npts < 2) {
     return Status::failure(" The series has " + std::to_string(s.npts) +
                            (s.npts == 1 ? " value" : " values") +
@@ -80,16 +84,14 @@ Status check_spec_settings(const SpecSettings& s) {
     return Status::failure(" The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
-  if (Status status = check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers); !status) {
-    return status;
-  }
-  if (!one_of(s.inoise, 0, 2) || !one_of(s.irobust, 0, 1) || !one_of(s.ilogfit, 0, 1) ||
-      !one_of(s.isignal, 0, 2) || !one_of(s.iadapt, 0, 1) || !one_of(s.isiglev, 1, 6)) {
-    return Status::failure(" An analysis option is outside its range (inoise " +
-                           std::to_string(s.inoise) + ", irobust " + std::to_string(s.irobust) +
-                           ", ilogfit " + std::to_string(s.ilogfit) + ", isignal " +
-                           std::to_string(s.isignal) + ", iadapt " + std::to_string(s.iadapt) +
-                           ", isiglev " + std::to_string(s.isiglev) + ").");
+  return check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers);
+}
+
+Status check_spec_settings(const SpecSettings& s) {
+  if (Status status = check_series_shape(s); !status) return status;
+  if (!one_of(s.isiglev, 1, 6)) {
+    return Status::failure(" The significance level index must be from 1 to 6 (it is " +
+                           std::to_string(s.isiglev) + ").");
   }
   if (!(s.fmin >= 0.0f) || !std::isfinite(s.fmin)) {
     return Status::failure(" The lower band limit must not be negative (it is " + show(s.fmin) + ").");
@@ -108,7 +110,7 @@ Status check_spec_settings(const SpecSettings& s) {
   if (s.jackknife && s.nwin < 2) {
     return Status::failure(" The jackknife interval needs at least 2 tapers (there is 1).");
   }
-  if (s.median_bias_correction && s.irobust == 0 && s.inoise != 2) {
+  if (s.median_bias_correction && !uses_median(s)) {
     return Status::failure(" The median bias correction applies to the median-smoothed spectrum,"
                            " which the raw background does not use.");
   }
@@ -120,7 +122,7 @@ Status check_spec_settings(const SpecSettings& s) {
     return Status::failure(" The number of jobs must be positive (it is " +
                            std::to_string(s.jobs) + ").");
   }
-  if (s.surrogates > 0 && s.isignal == 2) {
+  if (s.surrogates > 0 && s.signal == Signal::harmonic) {
     return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
                            " harmonic-only analysis judges lines by the F-test alone.");
   }
@@ -133,7 +135,7 @@ Status check_band(const SpecSettings& s, const Grid& g) {
                            " holds no frequency of the spectrum (spacing " + show(g.df) +
                            "); widen it.");
   }
-  if (s.irobust == 1 || s.inoise == 2) {
+  if (uses_median(s)) {
     if (!(s.fsmooth >= 0.0f) || !std::isfinite(s.fsmooth)) {
       return Status::failure(" The smoothing width must not be negative (it is " +
                              show(s.fsmooth) + ").");

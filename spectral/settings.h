@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "quorvane/settings.h"
 
 namespace quorvane::spectral {
 
@@ -42,8 +43,7 @@ bool run_cancelled(const SpecRefinements& settings);
 // The refusal of a run stopped by its cancellation callback.
 Status interrupted_run();
 
-// The analysis settings that the engine reads (option codes as in the
-// analysis record), with the refinements.
+// The analysis settings that the engine reads, with the refinements.
 struct SpecSettings : SpecRefinements {
   int nwin = 3;        // number of tapers K
   int p = 2;           // resolution, multiples of the Rayleigh frequency
@@ -51,16 +51,20 @@ struct SpecSettings : SpecRefinements {
   int npts = 0;        // number of values
   float fmin = 0.0f;   // band
   float fmax = 0.5f;
-  int inoise = 0;      // 0 red, 1 white, 2 locally-white
-  int irobust = 1;     // 0 raw, 1 robust background
-  int ilogfit = 1;     // 0 linear, 1 log misfit
+  Noise noise = Noise::red;
+  Background background = Background::robust;
+  Fit fit = Fit::log;  // misfit of the red-noise fit
   float fsmooth = 0.1f;
-  int isignal = 0;     // 0 harmonic or narrowband, 1 narrowband, 2 harmonic
-  int iadapt = 1;      // 0 high-resolution, 1 adaptive
-  int inorm = 0;       // 0 none, 1 N, 2 1/dt
-  int ireshape = 1;    // 1 yes
-  int isiglev = 3;     // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
+  Signal signal = Signal::both;
+  Estimate estimate = Estimate::adaptive;
+  Normalize normalize = Normalize::none;
+  bool reshape = true;  // reshape at the lines detected at level isiglev
+  int isiglev = 3;      // 1..6: 50, 90, 95, 99, 99.5, 99.9 %
 };
+
+// Whether a run with these settings takes the running median of its
+// estimate: for a robust background or for locally-white noise.
+bool uses_median(const SpecSettings& settings);
 
 // Everything one spectrum run returns. The frequency-indexed arrays hold the
 // band entries; entry i (0-based) lies at frequency f0 + i * df, and the
@@ -105,7 +109,7 @@ struct SpecResults {
 // refused: pad other than 1, 2, 4, 8 and a padded length above 2^30; the
 // jackknife with one taper; a median bias correction without a median (raw
 // background and red or white noise); negative surrogates, jobs below 1,
-// and Monte Carlo levels for a harmonic-only analysis (isignal 2), whose
+// and Monte Carlo levels for a harmonic-only analysis (Signal::harmonic), whose
 // peaks are judged by the F-test alone.
 Status check_spec(const SpecSettings& settings);
 
@@ -142,17 +146,20 @@ Grid band_grid(const SpecSettings& settings, float df);
 // those that do (a band holding at least one entry, a smoothing width the
 // band can hold); check_spec is the first followed by the second on
 // frequency_grid(settings). An estimator with a grid of its own checks its
-// settings with both, the second on its grid.
+// settings with both, the second on its grid. check_spec_settings begins
+// with check_series_shape: the length and step of the series, the padding
+// and the tapers.
+Status check_series_shape(const SpecSettings& settings);
 Status check_spec_settings(const SpecSettings& settings);
 Status check_band(const SpecSettings& settings, const Grid& grid);
 
 // The factor the band entries of the eigencoefficients are divided by: 1,
-// npts or 1 / dt for inorm 0, 1 and 2 (1 / dt formed in single precision).
+// npts or 1 / dt for Normalize::none, n and dt (1 / dt formed in single precision).
 double band_normalisation(const SpecSettings& settings);
 
 // The variance scale of the adaptive estimate from the series' sum of
 // squares: that sum on the scale of the eigenspectra (divided by npts^2
-// for inorm 1, multiplied by dt^2 for inorm 2).
+// for Normalize::n, multiplied by dt^2 for Normalize::dt).
 double variance_scale(const SpecSettings& settings, double sum_of_squares);
 
 }  // namespace quorvane::spectral

@@ -14,16 +14,16 @@ constexpr std::string_view kNotALogical = " Please answer T (true) or F (false).
 
 }  // namespace
 
-void Console::line(std::string_view text) { out_ << text << '\n'; }
+void Writer::line(std::string_view text) { out_ << text << '\n'; }
 
-void Console::blank_line() { out_ << '\n'; }
+void Writer::blank_line() { out_ << '\n'; }
 
-void Console::prompt(std::string_view text) {
+void Writer::prompt(std::string_view text) {
   out_ << text;
   out_.flush();
 }
 
-void Console::write(const Record& record) {
+void Writer::write(const Record& record) {
   out_ << record.text;
   if (record.advance) {
     out_ << '\n';
@@ -32,17 +32,17 @@ void Console::write(const Record& record) {
   }
 }
 
-void Console::write(const RecordLayout& layout, const std::vector<Value>& values) {
+void Writer::write(const RecordLayout& layout, const std::vector<Value>& values) {
   write(write_record(layout, values));
 }
 
-void Console::write(BuiltinLayout layout, const std::vector<Value>& values) {
+void Writer::write(BuiltinLayout layout, const std::vector<Value>& values) {
   write(write_record(layout.layout(), values));
 }
 
-void Console::write_free(const std::vector<Value>& items) { line(free_line(items)); }
+void Writer::write_free(const std::vector<Value>& items) { line(free_line(items)); }
 
-void Console::error_line(std::string_view text) {
+void Writer::error_line(std::string_view text) {
   out_.flush();
   err_ << text << '\n';
   err_.flush();

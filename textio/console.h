@@ -35,10 +35,12 @@ struct ProgramStop : std::exception {
   int status;
 };
 
-class Console : public LineSource {
+// The writing half of the console: lines, records and free-format lines
+// to an output and an error stream. What takes its answers as arguments
+// writes through a Writer, and so can never wait for an answer.
+class Writer {
  public:
-  Console(std::istream& in, std::ostream& out, std::ostream& err)
-      : in_(in), out_(out), err_(err) {}
+  Writer(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   // Writes `text` and a line end. Callers include the leading blank.
   void line(std::string_view text);
@@ -56,6 +58,18 @@ class Console : public LineSource {
   void write_free(const std::vector<Value>& items);
   // Writes a line to the error stream.
   void error_line(std::string_view text);
+
+  std::ostream& out() { return out_; }
+
+ protected:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// The whole console: the writer and the questions.
+class Console : public Writer, public LineSource {
+ public:
+  Console(std::istream& in, std::ostream& out, std::ostream& err) : Writer(out, err), in_(in) {}
 
   // Reads one answer line; throws EndOfInput at the end of the input.
   std::string read_line();
@@ -80,12 +94,8 @@ class Console : public LineSource {
   // Writes `message` to the error stream and stops the program.
   [[noreturn]] void stop(std::string_view message, int status = 1);
 
-  std::ostream& out() { return out_; }
-
  private:
   std::istream& in_;
-  std::ostream& out_;
-  std::ostream& err_;
 };
 
 }  // namespace quorvane::textio

@@ -42,10 +42,10 @@ SpecSettings spectrum_settings(const CoherenceSettings& c, int npts) {
   s.fmax = c.fmax;
   s.pad = c.pad;
   s.exact_concentrations = c.exact_concentrations;
-  s.iadapt = c.adaptive ? 1 : 0;
-  s.inoise = 1;
-  s.irobust = 0;
-  s.ireshape = 0;
+  s.estimate = c.adaptive ? Estimate::adaptive : Estimate::hires;
+  s.noise = Noise::white;
+  s.background = Background::raw;
+  s.reshape = false;
   s.cancelled = c.cancelled;
   return s;
 }
@@ -70,7 +70,7 @@ bool record_band(std::span<const float> values, const SpecSettings& s, const Run
   if (!band_eigencoefficients(r.x, tapers.v, s.nwin, g, band_normalisation(s), r.y, memory,
                               s.cancelled))
     return false;
-  if (s.iadapt == 0) return true;
+  if (s.estimate == Estimate::hires) return true;
   r.sig2 = variance_scale(s, sum_of_squares(r.x));
   r.adaptive.resize(static_cast<std::size_t>(g.nfv));
   adwait(r.y, tapers.el, r.sig2, r.adaptive);

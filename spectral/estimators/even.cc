@@ -40,7 +40,7 @@ struct Workspace {
 // The lag-1 autocorrelation of the demeaned series, the starting point of
 // the red-noise hypothesis; 0 for the other hypotheses.
 float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSettings& s) {
-  if (s.inoise != 0) return 0.0f;
+  if (s.noise != Noise::red) return 0.0f;
   const std::size_t npts = xdm.size();
   float ssq = 0.0f, lag = 0.0f;
   for (std::size_t t = 0; t < npts; ++t) ssq += xdm[t] * xdm[t];
@@ -140,7 +140,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   TaperedBand band;
   band.el = w.el;
   band.tapsum = w.tapsum;
-  if (s.iadapt != 0) band.sig2 = variance_scale(s, sum_of_squares(w.xdm));
+  if (s.estimate == Estimate::adaptive) band.sig2 = variance_scale(s, sum_of_squares(w.xdm));
   if (!tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory)) return interrupted_run();
   band.rho0 = lag1_autocorrelation(w.xdm, s);
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& out_levels) {

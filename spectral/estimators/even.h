@@ -32,7 +32,7 @@ namespace quorvane::spectral {
 // estimate of the local mean level; the locally-white background is then
 // that corrected median itself (otherwise conf[0] times the median).
 // Monte Carlo levels (montecarlo_levels) use the coefficient rho0 (0, so
-// white surrogates, unless inoise is 0) and the series' variance; a refusal
+// white surrogates, unless the noise is red) and the series' variance; a refusal
 // there refuses the run. The reshaping keeps the chi-square threshold.
 // Threads: long series use a second thread for part of the work; Monte
 // Carlo surrogates share settings.jobs threads.

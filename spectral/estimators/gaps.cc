@@ -109,12 +109,12 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   // The adaptive weights compare each eigenspectrum with the variance; the
   // tapers carry the energy of npts positions, so the samples' sum of
   // squares is scaled up to that many.
-  if (s.iadapt != 0) {
+  if (s.estimate == Estimate::adaptive) {
     band.sig2 = variance_scale(
         s, sum_of_squares(x) * static_cast<double>(s.npts) / static_cast<double>(present));
   }
   double tau = 0.0;
-  if (s.inoise == 0) {
+  if (s.noise == Noise::red) {
     if (!constant) {
       if (Status status = persistence_time(time_, y, tau, s.cancelled); !status) return status;
     }

@@ -34,7 +34,7 @@ class WorkArena;
 //   to a sum of 1 (HiresWeights::unit_sum), since dividing by K el would
 //   lift it by the mean of 1 / el above the complete record's level;
 // - the variance of the adaptive weighting is that of the samples present;
-// - the red-noise hypothesis (inoise 0) starts its fit from the lag-one
+// - the red-noise hypothesis (Noise::red) starts its fit from the lag-one
 //   coefficient exp(-dt / tau) of the persistence time tau estimated on the
 //   samples' own times (persistence_time, which bridges the gaps), instead
 //   of the lag-one autocorrelation of a contiguous series;

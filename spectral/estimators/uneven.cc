@@ -307,7 +307,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   band.coefficients = &coefficients;
   band.el = p.el;
   band.tapsum = p.tapsum;
-  if (s.iadapt != 0) band.sig2 = variance_scale(s, sum_of_squares(xdm));
+  if (s.estimate == Estimate::adaptive) band.sig2 = variance_scale(s, sum_of_squares(xdm));
   // The red-noise coefficient at the median step is fitted to the running
   // median of the spectrum, in the family of AR(1) spectra on the record's
   // times, as the evenly spaced engine fits its curve: a cycle in the values
@@ -318,7 +318,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   // raw background and the surrogates follow the fitted coefficient.
   double tau = 0.0;
   std::pmr::vector<float> red(&memory);
-  if (s.inoise == 0) {
+  if (s.noise == Noise::red) {
     const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
     double start_tau = 0.0;
     if (!constant) {

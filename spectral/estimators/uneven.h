@@ -33,7 +33,7 @@ class WorkArena;
 // - the eigencoefficients are the non-uniform transforms
 //   Y_k(f) = sum_j v_k(t_j) x_j exp(+2 pi i f (t_j - t_0)) of the demeaned
 //   values, divided by the normalisation factor as in spec.
-// The red-noise hypothesis (inoise 0) models the noise as the AR(1)
+// The red-noise hypothesis (Noise::red) models the noise as the AR(1)
 // process of coefficient rho at step dt (persistence time tau = -dt / ln
 // rho) sampled at the record's times; its spectrum there (on an evenly
 // spaced record the AR(1) curve of rho, Schulz & Mudelsee 2002, Comput.

@@ -19,7 +19,7 @@ struct Candidate {
 
 }  // namespace
 
-PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
+PeakList findpeaks(Signal signal, const SpecResults& results, int max_peaks) {
   const int m = results.nf - 1;
   PeakList list;
   if (m < 1 || max_peaks < 1) return list;
@@ -32,7 +32,7 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   // series) gives ratio 0, not a division by zero.
   std::vector<float> ratio(um, 0.0f);
   for (std::size_t i = 0; i < um; ++i) {
-    if (isignal == 2) {
+    if (signal == Signal::harmonic) {
       ratio[i] = results.ftest[i];
     } else {
       const float back = results.specback0[i];
@@ -44,11 +44,11 @@ PeakList findpeaks(int isignal, const SpecResults& results, int max_peaks) {
   // levels, which are the same for every entry unless Monte Carlo levels
   // give one per entry.
   const std::array<std::vector<float>, 4>& by_entry = results.montecarlo_conf;
-  const bool per_entry = isignal != 2 && by_entry[1].size() >= um && by_entry[2].size() >= um &&
+  const bool per_entry = signal != Signal::harmonic && by_entry[1].size() >= um && by_entry[2].size() >= um &&
                          by_entry[3].size() >= um;
   auto threshold = [&](int pass, std::size_t i) {
     const std::size_t level = static_cast<std::size_t>(3 - pass);
-    if (isignal == 2) return results.fconf[level];
+    if (signal == Signal::harmonic) return results.fconf[level];
     return per_entry ? by_entry[level][i] : results.conf[level];
   };
   const float pass_levels[3] = {99.0f, 95.0f, 90.0f};

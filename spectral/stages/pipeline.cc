@@ -169,7 +169,7 @@ ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& si
     r.fconf = f_levels(s.nwin);
     t.fsel = r.fconf[static_cast<std::size_t>(s.isiglev - 1)];
   }
-  if (s.ireshape == 1 && s.isignal != 2) {
+  if (s.reshape && s.signal != Signal::harmonic) {
     t.chithr = r.conf[static_cast<std::size_t>(std::clamp(s.isiglev, 1, 4) - 1)];
   }
   return t;
@@ -178,7 +178,7 @@ ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& si
 // The high-resolution or adaptive estimate of the coefficients into s.
 void estimate_of(const SpecSettings& settings, const TaperedBand& band,
                  const Eigencoefficients& coefficients, std::span<float> s) {
-  if (settings.iadapt == 0) {
+  if (settings.estimate == Estimate::hires) {
     hires(coefficients, band.el, s, band.hires_weights);
   } else {
     adwait(coefficients, band.el, band.sig2, s, settings.cancelled);
@@ -233,7 +233,7 @@ void jackknife_stage(const SpecSettings& s, const Grid& g, const TaperedBand& ba
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   r.jackknife_lower.assign(static_cast<std::size_t>(g.nf), 0.0f);
   r.jackknife_upper.assign(static_cast<std::size_t>(g.nf), 0.0f);
-  jackknife_interval(*band.coefficients, band.el, s.iadapt != 0, s.iadapt != 0 ? band.sig2 : 0.0,
+  jackknife_interval(*band.coefficients, band.el, s.estimate == Estimate::adaptive, s.estimate == Estimate::adaptive ? band.sig2 : 0.0,
                      std::span<const float>(w.estimate.data(), nfv),
                      std::span<float>(r.jackknife_lower.data(), nfv),
                      std::span<float>(r.jackknife_upper.data(), nfv), band.hires_weights);
@@ -281,9 +281,9 @@ float median_mean(const Grid& g, std::span<const float> median) {
 // robust background takes its level s0 from the median.
 void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
                   std::pmr::memory_resource* memory) {
-  if (s.irobust != 1 && s.inoise != 2) return;
+  if (!uses_median(s)) return;
   band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
-  if (s.irobust == 1) r.s0 = median_mean(g, r.specmed0);
+  if (s.background == Background::robust) r.s0 = median_mean(g, r.specmed0);
 }
 
 // Whether the band runs from 0 to the Nyquist frequency.
@@ -302,7 +302,7 @@ MisfitBand ar1_band(const SpecSettings& s, const Grid& g, float s0, std::span<co
   band.nyquist = nyquist_frequency(s.dt);
   band.df = g.df;
   band.f0 = g.f0;
-  band.ilogfit = s.ilogfit;
+  band.fit = s.fit;
   band.full_band = whole_band(s, g);
   return band;
 }
@@ -316,7 +316,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   r.rho = rho0;
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
-  } else if (s.irobust == 1 && s.inoise != 2) {
+  } else if (s.background == Background::robust && s.noise != Noise::local) {
     r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
@@ -329,7 +329,7 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
                       std::pmr::vector<float>& back, SpecResults& r) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   back.assign(nfv, 0.0f);
-  if (s.isignal == 2) return;
+  if (s.signal == Signal::harmonic) return;
   const MisfitBand model = ar1_band(s, g, r.s0, r.specmed0);
   const float fitted_level = ar1_band_level(r.s0, r.rho, model);
   const float unfitted_level =
@@ -338,12 +338,12 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
     const float f = static_cast<float>(i) * g.df + g.f0;
     const float cs = std::cos(kBackgroundPi * f / model.nyquist);
     float level = 0.0f;
-    if (s.inoise == 2) {
+    if (s.noise == Noise::local) {
       // The corrected median is itself the mean level.
       level = s.median_bias_correction ? r.specmed0[i] : r.conf[0] * r.specmed0[i];
-    } else if (!band.red_shape.empty() && s.inoise == 0) {
-      level = (s.irobust == 1 ? r.s0 : r.s0raw) * band.red_shape[i];
-    } else if (s.irobust == 1) {
+    } else if (!band.red_shape.empty() && s.noise == Noise::red) {
+      level = (s.background == Background::robust ? r.s0 : r.s0raw) * band.red_shape[i];
+    } else if (s.background == Background::robust) {
       level = ar1_level(fitted_level, r.rho, cs);
     } else {
       level = ar1_level(unfitted_level, r.rho0, cs);
@@ -388,7 +388,8 @@ bool tapered_band(std::span<const float> x, std::span<const float> tapers, const
                   std::pmr::memory_resource* memory) {
   band.coefficients = &out;
   const double norm = band_normalisation(s);
-  const bool raw_red = s.inoise == 0 && s.irobust == 0 && s.isignal != 2;
+  const bool raw_red =
+      s.noise == Noise::red && s.background == Background::raw && s.signal != Signal::harmonic;
   if (!raw_red || whole_band(s, g)) {
     out.resize(g.nfv, s.nwin);
     return band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory, s.cancelled);
@@ -458,10 +459,10 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   if (run_cancelled(s)) return give_back();
   noise_background(s, g, band, w.back, r);
   // Reshaping needs an F statistic, so one taper leaves the spectra as they are.
-  if (s.ireshape == 1 && s.nwin > 1 && g.nbw <= g.nfv) {
+  if (s.reshape && s.nwin > 1 && g.nbw <= g.nfv) {
     reshape(g, thresholds.fsel, thresholds.chithr, w.back, r);
   }
-  if (s.isignal == 2) {
+  if (s.signal == Signal::harmonic) {
     std::copy(r.specresh0.begin(), r.specresh0.begin() + g.nfv, r.specback0.begin());
   }
   out = std::move(r);

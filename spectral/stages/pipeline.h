@@ -61,7 +61,7 @@ struct TaperedBand {
   // fitted it with sampled_red_fit).
   std::optional<float> fixed_rho;
   // When not empty (grid.nfv values), the shape of the red-noise
-  // background (inoise 0) at each band entry: the background is then the
+  // background (Noise::red) at each band entry: the background is then the
   // level (s0 or s0raw) times this shape instead of the AR(1) curve of rho
   // over a regular step. An estimator of a record with uneven steps passes
   // the spectrum of the unit-variance AR(1) process of coefficient
@@ -79,7 +79,7 @@ using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
 // its sampling: the one whose spectrum, as `shape` gives it, fits the
 // running median of band's estimate (the robust background's median, with
 // the settings' smoothing width and median-bias correction, whatever
-// settings.irobust says). The fit is red_noise_grid_fit's, of the AR(1)
+// settings.background says). The fit is red_noise_grid_fit's, of the AR(1)
 // curve in f dt (the Nyquist frequency 0.5 / dt, not the band's top, sets
 // its scale), to the median divided by the sampling's departure from that
 // curve, shape(rho) / curve(rho); starting from `start` (an estimate of
@@ -94,8 +94,8 @@ float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const Tape
 
 // The eigencoefficients of the band, as band_eigencoefficients forms them,
 // into out (grid.nfv entries of nwin tapers); band.coefficients is set to
-// &out. When the raw red-noise background is asked for (inoise 0, irobust
-// 0, isignal not 2) and the band is only part of 0 .. Nyquist, the
+// &out. When the raw red-noise background is asked for (red noise, raw
+// background, signal not harmonic) and the band is only part of 0 .. Nyquist, the
 // transform's bins from 0 are kept too and the estimate band asks for (its
 // el, sig2 and weights must already be set) is formed on them: its mean over
 // the entries of the band 0 .. nyquist_frequency(dt), summed as the run of

@@ -289,7 +289,7 @@ std::vector<int> screen_grid(const MisfitBand& band, std::span<const float> cs,
                              std::span<const float> level, float floor,
                              std::pmr::memory_resource* memory) {
   const std::size_t n = target.size();
-  const bool log_fit = band.ilogfit != 0;
+  const bool log_fit = band.fit == Fit::log;
   if (n == 0 || n > (log_fit ? kScreenLimit : kLinearScreenLimit)) return {};
   double target_bound = 0.0;
   for (float t : target) {
@@ -394,7 +394,7 @@ float ar1_band_level(float s0, float r, const MisfitBand& band) {
 float misfit_scale(const MisfitBand& band) {
   const float s0 = band.s0;
   if (!(s0 > 0.0f) || !std::isnormal(s0)) return 1.0f;
-  if (band.ilogfit != 0 && s0 >= kLogLow && s0 <= kLogHigh) return 1.0f;
+  if (band.fit == Fit::log && s0 >= kLogLow && s0 <= kLogHigh) return 1.0f;
   int exponent = 0;
   std::frexp(s0, &exponent);  // s0 = m 2^exponent, m in [0.5, 1)
   return std::ldexp(1.0f, 1 - exponent);
@@ -409,7 +409,7 @@ float mse(float r, const MisfitBand& band) {
   for (std::size_t i = 0; i < band.smed.size(); ++i) {
     const float model = model_value(level, r, entry_cos(band, i));
     const float value = band.smed[i] * scale;
-    if (band.ilogfit == 0) {
+    if (band.fit == Fit::linear) {
       const float diff = value - model;
       misfit += diff * diff;
     } else {
@@ -436,7 +436,7 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     for (std::size_t i = first; i < last; ++i) {
       cs[i] = entry_cos(band, i);
       const float value = band.smed[i] * scale;
-      target[i] = band.ilogfit == 0 ? value : std::log(std::max(std::fabs(value), floor));
+      target[i] = band.fit == Fit::linear ? value : std::log(std::max(std::fabs(value), floor));
     }
   };
   if (two_threads) {
@@ -461,7 +461,7 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     const float numerator = level[static_cast<std::size_t>(j)] * (1.0f - rj * rj);
     const float r2 = rj * rj;
     const float two_r = 2.0f * rj;
-    if (band.ilogfit == 0) {
+    if (band.fit == Fit::linear) {
       for (std::size_t i = start; i < stop; ++i) {
         const float diff = target[i] - numerator / (1.0f - two_r * cs[i] + r2);
         sum += diff * diff;

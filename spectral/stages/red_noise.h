@@ -6,6 +6,8 @@
 #include <memory_resource>
 #include <span>
 
+#include "quorvane/settings.h"
+
 namespace quorvane::spectral {
 
 // What the misfit reads: the band and the median-smoothed spectrum.
@@ -17,7 +19,7 @@ struct MisfitBand {
   float nyquist = 0.5f;
   float df = 0.0f;               // bin spacing
   float f0 = 0.0f;               // frequency of the first entry
-  int ilogfit = 1;               // 0 squared differences, 1 squared log differences
+  Fit fit = Fit::log;            // linear: squared differences, log: squared log differences
   // Whether the band runs from 0 to the Nyquist frequency. Over such a band
   // the AR(1) shape has mean 1 and the model's level is s0 itself; over a
   // part of it the level is s0 / ar1_band_mean, so that the model keeps

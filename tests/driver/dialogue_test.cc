@@ -248,6 +248,27 @@ TEST(MainMenu, EachItemsDialogueAsksItsQuestionsAndTheMenuShowsTheChoice) {
   }
 }
 
+// A number typed outside a menu's choices is kept: the menu shows it as the
+// last choice and the run refuses it, after a taper count the engine
+// refuses; once the choice is fixed the run goes ahead.
+TEST(MainMenu, AChoiceOutsideTheListIsShownAndRefusedByTheRun) {
+  const std::string refused =
+      " An analysis option is outside its range (inoise 5, irobust 0, ilogfit 1, isignal 0, "
+      "iadapt 1, isiglev 3).\n";
+  Session r = run(sunspots() + "2\n5\n0\n0\n2\n1\n0\n0\nc\nc\nc\nc\n8\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_PRED2(contains, r.out,
+               " 2) null hypothesis: locally-white noise\n     * raw noise background estimation\n");
+  EXPECT_PRED2(contains, r.out, " option (continue=0) :>> " + refused);
+  EXPECT_PRED2(contains, after(r.out, refused), "plot options menu");
+
+  Session tapers = run(sunspots() + "1\n2\n9\n2\n5\n0\n0\n8\n");
+  ASSERT_EQ(tapers.status, 0) << tapers.err;
+  EXPECT_PRED2(contains, tapers.out,
+               " option (continue=0) :>>  The number of tapers must be between 1 and 8 (it is 9).\n");
+  EXPECT_FALSE(contains(tapers.out, "outside its range"));
+}
+
 TEST(SignalsDialog, TableListsPeaksWithTrendRowsAndRefusesEntriesOutsideIt) {
   Session r = run(sunspots() + "0\nc\nc\nc\nc\n5\n1\n99\n0\n0\nc\n8\n");
   ASSERT_EQ(r.status, 0) << r.err;

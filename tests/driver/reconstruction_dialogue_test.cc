@@ -68,7 +68,7 @@ TEST(ReconstructionRun, SavedSignalIsTheSumOfTheSelectedReconstructions) {
   settings.fsmooth = 0.1f;
   spectral::SpecResults results;
   ASSERT_TRUE(spectral::spec(y, settings, results).ok);
-  spectral::PeakList peaks = spectral::findpeaks(0, results);
+  spectral::PeakList peaks = spectral::findpeaks(Signal::both, results);
   ASSERT_GE(peaks.sigfreq.size(), 3u);
   const float bndwdth = 4.0f / static_cast<float>(npts);
   ASSERT_LT(peaks.sigfreq[0], bndwdth);  // entry 1 is the trend

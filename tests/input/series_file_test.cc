@@ -98,8 +98,8 @@ TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
 
     Dialogue messages("an answer the reading must not take\n");
     SeriesTable table;
-    std::string error;
-    ASSERT_TRUE(read_series_file(path, c.given, table, messages.console, error)) << error;
+    const Status read = read_series_file(path, c.given, table, messages.console);
+    ASSERT_TRUE(read) << read.message;
     EXPECT_EQ(table.series.size(), c.series);
     EXPECT_EQ(table.iform, c.given.iform);
     EXPECT_EQ(messages.in.tellg(), 0) << "the reading read from its console";
@@ -108,7 +108,8 @@ TEST(SeriesFile, EveryLayoutReadsWhatTheDialogueReadsForTheSameAnswers) {
     for (std::size_t k = 0; k < table.series.size(); ++k) {
       SCOPED_TRACE("series " + std::to_string(k + 1));
       ChosenSeries chosen;
-      ASSERT_TRUE(choose_series(table, k, chosen, error)) << error;
+      const Status chosen_status = choose_series(table, k, chosen);
+      ASSERT_TRUE(chosen_status) << chosen_status.message;
       EXPECT_EQ(chosen.time.size(), chosen.y.size());
 
       SeriesInput input;
@@ -138,9 +139,7 @@ TEST(SeriesFile, ASeriesNumberBeyondTheTableIsRefused) {
   SeriesTable table;
   table.series = {{"ok      ", 1, 2, {1.0f, 2.0f}, "", {}}};
   ChosenSeries chosen;
-  std::string error;
-  EXPECT_FALSE(choose_series(table, 1, chosen, error));
-  EXPECT_EQ(error, "there is no series 2; the file holds 1");
+  EXPECT_EQ(choose_series(table, 1, chosen).message, "there is no series 2; the file holds 1");
 }
 
 // What stops the dialogue, and every failed reading, comes back as false with
@@ -221,9 +220,9 @@ TEST(SeriesFile, FailuresComeBackAsValuesAndLeaveTheTable) {
     SeriesTable table;
     table.iform = 3;
     table.series.push_back({"kept    ", 1, 2, {1.0f, 2.0f}, "", {}});
-    std::string error;
-    EXPECT_FALSE(read_series_file(file.path(), c.given, table, messages.console, error));
-    EXPECT_TRUE(ends_with(error, c.error)) << error;
+    const Status read = read_series_file(file.path(), c.given, table, messages.console);
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(ends_with(read.message, c.error)) << read.message;
     EXPECT_NE(messages.out.str().find(c.message), std::string::npos) << messages.out.str();
     EXPECT_EQ(messages.err.str(), "");
     ASSERT_EQ(table.series.size(), 1u);
@@ -233,10 +232,9 @@ TEST(SeriesFile, FailuresComeBackAsValuesAndLeaveTheTable) {
 
   Dialogue messages("");
   SeriesTable table;
-  std::string error;
-  EXPECT_FALSE(read_series_file("/nonexistent/quorvane.dat", {.iform = 3}, table, messages.console,
-                                error));
-  EXPECT_EQ(error, "the file /nonexistent/quorvane.dat cannot be opened");
+  EXPECT_EQ(read_series_file("/nonexistent/quorvane.dat", {.iform = 3}, table, messages.console)
+                .message,
+            "the file /nonexistent/quorvane.dat cannot be opened");
 }
 
 // A single-column record of a million values reads whole; with one value
@@ -250,10 +248,10 @@ TEST(SeriesFile, AMillionLineColumnReadsWholeAndABadValueIsNamed) {
     TempFile file(lines);
     Dialogue messages("");
     SeriesTable table;
-    std::string error;
-    EXPECT_EQ(read_series_file(file.path(), {.iform = 3}, table, messages.console, error), !bad);
+    const Status read = read_series_file(file.path(), {.iform = 3}, table, messages.console);
+    EXPECT_EQ(read.ok, !bad);
     if (bad) {
-      EXPECT_EQ(error, "Series: 9.9.9    Number:     2");
+      EXPECT_EQ(read.message, "Series: 9.9.9    Number:     2");
       EXPECT_EQ(messages.out.str(),
                 " Rd1col: Error reading series IYR value\n"
                 "        Series: 9.9.9    Number:     2\n");

@@ -23,14 +23,14 @@ std::string read_and_describe(const std::vector<std::string>& lines, const ReadO
   auto file = textio::LineReader::from_lines(lines);
   Dialogue messages("");
   SeriesTable table;
-  std::string error;
-  if (!read_series(file, options, table, messages.console, error)) return "not read: " + error;
+  if (Status read = read_series(file, options, table, messages.console); !read)
+    return "not read: " + read.message;
   std::string text;
   for (std::size_t k = 0; k < table.series.size(); ++k) {
     ChosenSeries s;
     text += text.empty() ? "" : " | ";
-    if (!choose_series(table, k, s, error)) {
-      text += error;
+    if (Status chosen = choose_series(table, k, s); !chosen) {
+      text += chosen.message;
       continue;
     }
     const char* kinds[] = {"even", "gaps", "uneven"};

@@ -1,6 +1,10 @@
 """The Python module gives the command line's numbers, and refuses what the
 command line refuses, with the engine's messages."""
 
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -125,6 +129,27 @@ def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
 def test_series_that_cannot_be_analysed_are_refused(values, time, words):
     with pytest.raises(ValueError, match=words):
         quorvane.spectrum(values, time=time)
+
+
+def test_running_out_of_memory_is_a_refusal_not_an_exception_of_its_own():
+    # The address space is capped just above what the interpreter holds, so
+    # the allocations of a long padded spectrum fail although the machine's
+    # available memory (which the engine checks first) would allow them.
+    script = (
+        "import resource, sys\n"
+        "import numpy as np\n"
+        "import quorvane\n"
+        "values = np.random.default_rng(1).standard_normal(4_000_000).astype(np.float32)\n"
+        "size = next(int(l.split()[1]) for l in open('/proc/self/status') if l.startswith('VmSize'))\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 150 * 2**20, resource.RLIM_INFINITY))\n"
+        "try:\n"
+        "    quorvane.spectrum(values, pad=8)\n"
+        "except ValueError as refusal:\n"
+        "    print(refusal)\n")
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert run.returncode == 0, run.stderr
+    assert "memory" in run.stdout
 
 
 def test_complex_values_are_refused_not_cut_to_their_real_part():

@@ -64,7 +64,8 @@ TEST(Eigencoefficients, LongSeriesSharedBetweenThreadsGiveTheOneThreadResult) {
     std::vector<float> series(npts);
     for (float& v : series) v = normal(gen);
     SpecSettings s;
-    s.npts = npts, s.nwin = nwin, s.p = nwin <= 3 ? 2 : 4, s.iadapt = 0, s.inoise = 1, s.irobust = 0;
+    s.npts = npts, s.nwin = nwin, s.p = nwin <= 3 ? 2 : 4;
+    s.estimate = Estimate::hires, s.noise = Noise::white, s.background = Background::raw;
     SpecResults r;
     ASSERT_TRUE(spec(series, s, r).ok);
 

@@ -147,7 +147,7 @@ TEST(SpecGaps, FindsLinesAcrossLongGapsWithNoMoreFalseAlarmsThanChance) {
     ASSERT_TRUE(spec(y, contiguous, joined).ok);
     // Half the bandwidth 2 p / (N dt) of the full span.
     const auto detected = [](const SpecResults& r, double f) {
-      const PeakList peaks = findpeaks(0, r);
+      const PeakList peaks = findpeaks(Signal::both, r);
       for (std::size_t i = 0; i < peaks.sigfreq.size(); ++i)
         if (std::fabs(peaks.sigfreq[i] - f) <= 2.0 / 2000 && peaks.sigpct[i] >= 95.0f) return true;
       return false;
@@ -195,7 +195,7 @@ TEST(SpecGaps, AgreesWithTheCompleteRecordWithinTheEstimatorsScatter) {
       SpecSettings s;
       s.npts = n;
       s.nwin = row.nwin, s.p = row.p;
-      s.iadapt = iadapt;
+      s.estimate = iadapt == 1 ? Estimate::adaptive : Estimate::hires;
       SpecResults complete, gaps;
       ASSERT_TRUE(spec(y, s, complete).ok);
       ASSERT_TRUE(spec_gaps(index, present, s, gaps).ok);

@@ -35,39 +35,39 @@ std::vector<float> sine_in_noise(int n, double f, float dt, double amplitude, un
 }
 
 // The test ratio findpeaks judges entry i by.
-float test_ratio(int isignal, const SpecResults& r, std::size_t i) {
-  return isignal == 2 ? r.ftest[i] : r.specraw0[i] / r.specback0[i];
+float test_ratio(Signal signal, const SpecResults& r, std::size_t i) {
+  return signal == Signal::harmonic ? r.ftest[i] : r.specraw0[i] / r.specback0[i];
 }
 
 TEST(LinePeaks, EveryPeakIsALocalMaximumAndAStrongLineIsListedAtItsMaximum) {
   // 30 cos(2 pi f t + 1) in unit white noise, 1000 values, for 40 line
   // frequencies between 0.2 and 0.21: on and between the bins.
-  for (int isignal : {0, 2}) {
+  for (Signal signal : {Signal::both, Signal::harmonic}) {
     SpecSettings s = settings_for(1000, 1.0f);
-    s.isignal = isignal;
+    s.signal = signal;
     for (int j = 0; j < 40; ++j) {
       const double f = 0.2 + 0.01 * j / 39.0;
-      SCOPED_TRACE(testing::Message() << "isignal " << isignal << ", f " << f);
+      SCOPED_TRACE(testing::Message() << "signal " << static_cast<int>(signal) << ", f " << f);
       SpecResults r;
       ASSERT_TRUE(spec(sine_in_noise(1000, f, 1.0f, 30.0, static_cast<unsigned>(j)), s, r));
-      const PeakList peaks = findpeaks(isignal, r);
+      const PeakList peaks = findpeaks(signal, r);
       const std::size_t m = static_cast<std::size_t>(r.nf - 1);
       std::vector<long> listed;
       for (float p : peaks.sigfreq) {
         const long e = std::lround((p - r.f0) / r.df);
         listed.push_back(e);
-        const float here = test_ratio(isignal, r, static_cast<std::size_t>(e));
+        const float here = test_ratio(signal, r, static_cast<std::size_t>(e));
         if (e > 0) {
-          EXPECT_GE(here, test_ratio(isignal, r, static_cast<std::size_t>(e - 1))) << p;
+          EXPECT_GE(here, test_ratio(signal, r, static_cast<std::size_t>(e - 1))) << p;
         }
         if (static_cast<std::size_t>(e) + 1 < m) {
-          EXPECT_GE(here, test_ratio(isignal, r, static_cast<std::size_t>(e + 1))) << p;
+          EXPECT_GE(here, test_ratio(signal, r, static_cast<std::size_t>(e + 1))) << p;
         }
       }
-      if (isignal == 2) continue;  // F's largest value may lie anywhere in the band
+      if (signal == Signal::harmonic) continue;  // F's largest value may lie anywhere in the band
       std::size_t top = 0;
       for (std::size_t i = 0; i < m; ++i)
-        if (test_ratio(isignal, r, i) > test_ratio(isignal, r, top)) top = i;
+        if (test_ratio(signal, r, i) > test_ratio(signal, r, top)) top = i;
       EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](long e) {
         return std::abs(e - static_cast<long>(top)) <= 1;
       })) << "largest ratio at " << r.f0 + static_cast<float>(top) * r.df;
@@ -107,7 +107,7 @@ LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& 
     run.tapers = plan.tapers().v;
   }
   record.tapers = run.tapers;
-  run.peaks = findpeaks(s.isignal, run.spectra);
+  run.peaks = findpeaks(s.signal, run.spectra);
   run.lines = line_estimates(record, run.spectra, run.peaks.sigfreq);
   return run;
 }

@@ -59,7 +59,7 @@ TEST(LongRecord, AMillionValuesFindTheirLinesAndKeepTheWhiteNoiseLevel) {
   SpecResults r;
   ASSERT_TRUE(spec(ar1_with_lines(kLong, 0.7, lines, 0.05, 1), s, session, r));
   EXPECT_EQ(r.nf, kLong / 2 + 1);
-  const PeakList peaks = findpeaks(s.isignal, r);
+  const PeakList peaks = findpeaks(s.signal, r);
   for (double f : lines) EXPECT_TRUE(lists(peaks, f, 2.0 * s.p / kLong)) << f;
   EXPECT_TRUE(session.holds_tapers_for(s));
 

@@ -46,16 +46,16 @@ TEST(FindPeaks, RecordsTheFirstWindowMaximumWithTheLevelOfItsPass) {
     for (int i : entries) f.push_back(0.25f + static_cast<float>(i) * 0.001f);
     return f;
   };
-  const PeakList ratios = findpeaks(0, r);
+  const PeakList ratios = findpeaks(Signal::both, r);
   EXPECT_EQ(ratios.sigfreq, at({20, 60, 100, 172, 200}));
   EXPECT_EQ(ratios.sigpct, (std::vector<float>{99, 95, 90, 99, 99}));
   // Under the harmonic assumption only the F statistic counts.
-  const PeakList harmonic = findpeaks(2, r);
+  const PeakList harmonic = findpeaks(Signal::harmonic, r);
   EXPECT_EQ(harmonic.sigfreq, at({50, 250}));
   EXPECT_EQ(harmonic.sigpct, (std::vector<float>{99, 90}));
   // A zero background gives no ratio instead of a division by zero.
   std::fill(r.specback0.begin(), r.specback0.end(), 0.0f);
-  EXPECT_TRUE(findpeaks(0, r).sigfreq.empty());
+  EXPECT_TRUE(findpeaks(Signal::both, r).sigfreq.empty());
 }
 
 TEST(FindPeaks, KeepsAsManyPeaksAsAskedChosenFromEveryCandidate) {
@@ -70,12 +70,12 @@ TEST(FindPeaks, KeepsAsManyPeaksAsAskedChosenFromEveryCandidate) {
     std::size_t count;
     int first, last;  // numbers of the lowest and highest peak kept
   };
-  EXPECT_EQ(findpeaks(0, r).sigfreq, findpeaks(0, r, 40).sigfreq);
+  EXPECT_EQ(findpeaks(Signal::both, r).sigfreq, findpeaks(Signal::both, r, 40).sigfreq);
   for (const Case& c : {Case{0, 0, 0, 0}, Case{-3, 0, 0, 0}, Case{1, 1, 999, 999},
                         Case{40, 40, 960, 999}, Case{500, 500, 500, 999},
                         Case{2000, 1000, 0, 999}}) {
     SCOPED_TRACE(c.max_peaks);
-    const PeakList peaks = findpeaks(0, r, c.max_peaks);
+    const PeakList peaks = findpeaks(Signal::both, r, c.max_peaks);
     ASSERT_EQ(peaks.sigfreq.size(), c.count);
     if (c.count == 0) continue;
     EXPECT_EQ(peaks.sigfreq.front(), static_cast<float>(3 * c.first) * r.df);
@@ -96,12 +96,12 @@ TEST(FindPeaks, ListsALinesMaximumNotItsFlank) {
   for (std::size_t j = 0; j < std::size(sidelobe); ++j) r.specraw0[100 + j] = sidelobe[j];
   for (std::size_t i = 200; i < 300; ++i) r.specraw0[i] = 1.0f + 0.012f * static_cast<float>(i - 200);
   r.f0 = 0.0f;
-  const PeakList peaks = findpeaks(0, r);
+  const PeakList peaks = findpeaks(Signal::both, r);
   EXPECT_EQ(peaks.sigfreq, (std::vector<float>{46 * r.df, 104 * r.df, 299 * r.df}));
   EXPECT_EQ(peaks.sigpct, (std::vector<float>{99, 99, 95}));
   // Mirrored, the same from the other side.
   std::reverse(r.specraw0.begin(), r.specraw0.begin() + 300);
-  EXPECT_EQ(findpeaks(0, r).sigfreq, (std::vector<float>{0 * r.df, 195 * r.df, 253 * r.df}));
+  EXPECT_EQ(findpeaks(Signal::both, r).sigfreq, (std::vector<float>{0 * r.df, 195 * r.df, 253 * r.df}));
 }
 
 TEST(FindPeaks, JudgesEachEntryByItsOwnMonteCarloLevels) {
@@ -119,12 +119,12 @@ TEST(FindPeaks, JudgesEachEntryByItsOwnMonteCarloLevels) {
     r.montecarlo_conf[2][i] = 1.8f * scale;
     r.montecarlo_conf[3][i] = 1.9f * scale;
   }
-  const PeakList peaks = findpeaks(0, r);
+  const PeakList peaks = findpeaks(Signal::both, r);
   EXPECT_EQ(peaks.sigfreq, (std::vector<float>{50 * r.df, 150 * r.df}));
   EXPECT_EQ(peaks.sigpct, (std::vector<float>{99, 90}));
   // The F-test of a harmonic analysis keeps its own levels.
   r.ftest[250] = 20.0f;
-  EXPECT_EQ(findpeaks(2, r).sigfreq, std::vector<float>{250 * r.df});
+  EXPECT_EQ(findpeaks(Signal::harmonic, r).sigfreq, std::vector<float>{250 * r.df});
 }
 
 }  // namespace

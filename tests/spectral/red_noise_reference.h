@@ -85,7 +85,7 @@ inline float reference_grid_fit(const MisfitBand& band, float fallback,
     for (std::size_t i = first; i < last; ++i) {
       cs[i] = entry_cos(band, i);
       const float value = band.smed[i] * scale;
-      target[i] = band.ilogfit == 0 ? value : std::log(std::max(std::fabs(value), floor));
+      target[i] = band.fit == Fit::linear ? value : std::log(std::max(std::fabs(value), floor));
     }
   };
   if (two_threads) {
@@ -110,7 +110,7 @@ inline float reference_grid_fit(const MisfitBand& band, float fallback,
     const float numerator = level[static_cast<std::size_t>(j)] * (1.0f - rj * rj);
     const float r2 = rj * rj;
     const float two_r = 2.0f * rj;
-    if (band.ilogfit == 0) {
+    if (band.fit == Fit::linear) {
       for (std::size_t i = start; i < stop; ++i) {
         const float diff = target[i] - numerator / (1.0f - two_r * cs[i] + r2);
         sum += diff * diff;

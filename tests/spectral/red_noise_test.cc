@@ -44,7 +44,8 @@ std::vector<float> ar1_like_spectrum(int n, float coefficient, float noise, unsi
 }
 
 MisfitBand band_of(const std::vector<float>& smed, float s0, int ilogfit) {
-  return MisfitBand{s0, smed, 0.5f, 0.5f / static_cast<float>(smed.size()), 0.0f, ilogfit};
+  return MisfitBand{s0, smed, 0.5f, 0.5f / static_cast<float>(smed.size()), 0.0f,
+                    ilogfit == 1 ? Fit::log : Fit::linear};
 }
 
 // The search prunes the grid, evaluates it in an order of its own and on two
@@ -126,11 +127,11 @@ TableEntry random_entry(std::mt19937& gen) {
   const float df = nyquist / static_cast<float>(partial ? length * 3 : length);
   const float f0 = partial ? df * static_cast<float>(gen() % static_cast<unsigned>(2 * length + 1)) : 0.0f;
   const float mean = std::accumulate(e.smed.begin(), e.smed.end(), 0.0f) / static_cast<float>(length);
-  e.band = MisfitBand{mean, {}, nyquist, df, f0, static_cast<int>(gen() % 2), !partial};
+  e.band = MisfitBand{mean, {}, nyquist, df, f0, gen() % 2 == 1 ? Fit::log : Fit::linear, !partial};
   e.what = "length " + std::to_string(length) + " coefficient " + std::to_string(coefficient) +
            " scatter " + std::to_string(scatter) + " shape " + std::to_string(shape) + " units " +
            std::to_string(units) + " partial " + std::to_string(partial) + " log " +
-           std::to_string(e.band.ilogfit);
+           std::to_string(e.band.fit == Fit::log);
   return e;
 }
 

@@ -60,10 +60,10 @@ TEST(Padding, LetsTheFTestFindALineHalfABinOffTheGrid) {
 
 TEST(MedianBiasCorrection, RaisesTheMedianToTheMeanLevelTheBackgroundStandsFor) {
   const std::vector<float> y = ar1_noise(2048, 0.5, 3);
-  for (int inoise : {0, 2}) {
-    SCOPED_TRACE(testing::Message() << "inoise " << inoise);
+  for (Noise noise : {Noise::red, Noise::local}) {
+    SCOPED_TRACE(noise == Noise::red ? "red noise" : "locally-white noise");
     SpecSettings s = settings_for(2048);
-    s.inoise = inoise;
+    s.noise = noise;
     SpecResults plain, corrected;
     ASSERT_TRUE(spec(y, s, plain).ok);
     s.median_bias_correction = true;
@@ -73,11 +73,11 @@ TEST(MedianBiasCorrection, RaisesTheMedianToTheMeanLevelTheBackgroundStandsFor) 
       const std::size_t at = static_cast<std::size_t>(i);
       ASSERT_EQ(corrected.specmed0[at], plain.specmed0[at] / plain.conf[0]) << i;
       // Locally-white: the corrected median itself, not conf[0] times it.
-      if (inoise == 2) {
+      if (noise == Noise::local) {
         ASSERT_EQ(corrected.specback0[at], corrected.specmed0[at]) << i;
       }
     }
-    if (inoise == 0) {
+    if (noise == Noise::red) {
       EXPECT_NEAR(corrected.s0, plain.s0 / plain.conf[0], 1e-3 * corrected.s0);
       EXPECT_NEAR(corrected.rho, plain.rho, 0.01);  // the shape is unchanged
     }
@@ -107,10 +107,10 @@ TEST(Jackknife, IntervalHoldsTheEstimateAndCoversTheTrueLevelOfWhiteNoise) {
   // normalisation, tapers with a sum of squares N) its level is N.
   constexpr int kN = 16384;
   const std::vector<float> y = ar1_noise(kN, 0.0, 5);
-  for (int iadapt : {0, 1}) {
-    SCOPED_TRACE(testing::Message() << "iadapt " << iadapt);
+  for (Estimate estimate : {Estimate::hires, Estimate::adaptive}) {
+    SCOPED_TRACE(estimate == Estimate::adaptive ? "adaptive" : "high-resolution");
     SpecSettings s = settings_for(kN);
-    s.iadapt = iadapt;
+    s.estimate = estimate;
     s.jackknife = true;
     SpecResults r;
     ASSERT_TRUE(spec(y, s, r).ok);

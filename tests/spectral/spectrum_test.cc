@@ -98,17 +98,19 @@ TEST(Estimates, WhiteNoiseBandMeanIsItsVarianceOnTheChosenScale) {
   const std::vector<float> y = white_noise(n, 2.0f, 7);
   // Variance 4: the band mean is 4 N unnormalised, 4 / N normalised by N,
   // and 4 N dt^2 normalised by 1/dt.
-  for (const auto& [inorm, dt, level] :
-       {std::tuple{0, 1.0f, 4.0f * n}, {1, 1.0f, 4.0f / n}, {2, 0.5f, 4.0f * n * 0.25f}}) {
-    for (int iadapt : {0, 1}) {
+  for (const auto& [normalize, dt, level] :
+       {std::tuple{Normalize::none, 1.0f, 4.0f * n}, {Normalize::n, 1.0f, 4.0f / n},
+        {Normalize::dt, 0.5f, 4.0f * n * 0.25f}}) {
+    for (Estimate estimate : {Estimate::hires, Estimate::adaptive}) {
       SpecSettings s = settings_for(n, dt);
-      s.inorm = inorm;
-      s.iadapt = iadapt;
+      s.normalize = normalize;
+      s.estimate = estimate;
       SpecResults r;
       ASSERT_TRUE(spec(y, s, r));
       const double sum = std::accumulate(r.specraw0.begin(), r.specraw0.end() - 1, 0.0);
       const float mean = static_cast<float>(sum / (r.nf - 1));
-      EXPECT_NEAR(mean, level, 0.1f * level) << "inorm " << inorm << " iadapt " << iadapt;
+      EXPECT_NEAR(mean, level, 0.1f * level) << "normalize " << static_cast<int>(normalize)
+                                         << " estimate " << static_cast<int>(estimate);
       EXPECT_NEAR(r.s0raw, mean, 1e-3f * r.s0raw);
     }
   }
@@ -121,14 +123,14 @@ TEST(HarmonicLines, SinusoidOnABinIsDetectedAt99PercentWithALargeF) {
   EXPECT_GT(r.ftest[100], 10.0f * r.fconf[5]);
   // The spectrum of the line is flat across the bandwidth, so the
   // background-ratio search places it within half a bandwidth of the bin.
-  EXPECT_TRUE(has_peak(findpeaks(s.isignal, r), 100.0f / 1024.0f, (r.nbw / 2) / 1024.0f, 99.0f));
+  EXPECT_TRUE(has_peak(findpeaks(s.signal, r), 100.0f / 1024.0f, (r.nbw / 2) / 1024.0f, 99.0f));
   // The F statistic peaks on the bin itself.
-  EXPECT_TRUE(has_peak(findpeaks(2, r), 100.0f / 1024.0f, 0.0f, 99.0f));
+  EXPECT_TRUE(has_peak(findpeaks(Signal::harmonic, r), 100.0f / 1024.0f, 0.0f, 99.0f));
 }
 
 TEST(HarmonicLines, ReshapingBridgesTheLineAndMovesItsPowerIntoTheHarmonicSpectrum) {
   SpecSettings s = settings_for(1000);
-  s.isignal = 2;  // the background is then the reshaped spectrum
+  s.signal = Signal::harmonic;  // the background is then the reshaped spectrum
   SpecResults r;
   ASSERT_TRUE(spec(sinusoid_in_noise({200, 3}, 11), s, r));
   const int e = 200;  // entry of the line at bin 200
@@ -167,7 +169,7 @@ TEST(Levels, RatiosAndBridgeWidthFollowTheTapersAndTheResolution) {
     SpecSettings s = settings_for(1000);
     s.nwin = c.nwin;
     s.p = c.p;
-    s.isignal = 2;
+    s.signal = Signal::harmonic;
     SpecResults r;
     ASSERT_TRUE(spec(sinusoid_in_noise({200}, 11), s, r));
     const double nu = 2.0 * c.nwin;
@@ -202,8 +204,8 @@ TEST(HarmonicLines, OneTaperRunsWithoutFTestOrReshaping) {
     ASSERT_EQ(r.specresh0[i], r.specraw0[i]);
     ASSERT_EQ(r.harmonic0[i], r.specraw0[i]);
   }
-  EXPECT_TRUE(findpeaks(2, r).sigfreq.empty());
-  EXPECT_FALSE(findpeaks(0, r).sigfreq.empty());  // the line still stands out
+  EXPECT_TRUE(findpeaks(Signal::harmonic, r).sigfreq.empty());
+  EXPECT_FALSE(findpeaks(Signal::both, r).sigfreq.empty());  // the line still stands out
 }
 
 TEST(Background, Ar1SeriesGivesItsCoefficientAndDecorrelationTime) {
@@ -217,8 +219,8 @@ TEST(Background, Ar1SeriesGivesItsCoefficientAndDecorrelationTime) {
   EXPECT_GT(r.specback0[10], 5.0f * r.specback0[static_cast<std::size_t>(r.nf - 3)]);
   // Under the white-noise hypothesis the raw background is flat at the band mean.
   SpecSettings s = settings_for(8000);
-  s.inoise = 1;
-  s.irobust = 0;
+  s.noise = Noise::white;
+  s.background = Background::raw;
   ASSERT_TRUE(spec(ar1_series(8000, 0.5f, 15), s, r));
   EXPECT_EQ(r.rho0, 0.0f);
   EXPECT_EQ(r.tau0, 1e16f);
@@ -231,19 +233,20 @@ TEST(Background, Ar1SeriesGivesItsCoefficientAndDecorrelationTime) {
 TEST(Background, FitDoesNotDependOnTheUnitsOfTheData) {
   std::vector<float> y = ar1_series(1000, 0.7f, 21);
   for (std::size_t t = 0; t < y.size(); ++t) y[t] += 2.0f * static_cast<float>(std::sin(0.6 * t));
-  for (int ilogfit : {0, 1}) {
+  for (Fit fit : {Fit::linear, Fit::log}) {
+    const int ilogfit = static_cast<int>(fit);
     SpecSettings s = settings_for(1000);
-    s.ilogfit = ilogfit;
+    s.fit = fit;
     SpecResults base, r;
     ASSERT_TRUE(spec(y, s, base));
-    const PeakList base_peaks = findpeaks(s.isignal, base);
+    const PeakList base_peaks = findpeaks(s.signal, base);
     ASSERT_FALSE(base_peaks.sigfreq.empty());
     for (double scale : {1e-15, 1e-9, 1e6, 1e12}) {
       std::vector<float> scaled(y.size());
       for (std::size_t t = 0; t < y.size(); ++t) scaled[t] = static_cast<float>(y[t] * scale);
       ASSERT_TRUE(spec(scaled, s, r));
       EXPECT_EQ(r.rho, base.rho) << "ilogfit " << ilogfit << " scale " << scale;
-      const PeakList peaks = findpeaks(s.isignal, r);
+      const PeakList peaks = findpeaks(s.signal, r);
       EXPECT_EQ(peaks.sigfreq, base_peaks.sigfreq) << "ilogfit " << ilogfit << " scale " << scale;
       EXPECT_EQ(peaks.sigpct, base_peaks.sigpct) << "ilogfit " << ilogfit << " scale " << scale;
       for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(r.nf); i += 50) {
@@ -274,10 +277,11 @@ TEST(Background, Ar1ShapeFollowsTheSamplingStepWhateverTheBand) {
   };
   const std::pair<float, float> bands[] = {{0.0f, 0.25f}, {0.1f, 0.3f}};
   for (bool gaps : {false, true}) {
-    for (int iadapt : {0, 1}) {
+    for (Estimate estimate : {Estimate::hires, Estimate::adaptive}) {
+      const bool iadapt = estimate == Estimate::adaptive;
       SpecSettings full = settings_for(4096);
-      full.irobust = 0;
-      full.iadapt = iadapt;
+      full.background = Background::raw;
+      full.estimate = estimate;
       SpecResults a, b;
       ASSERT_TRUE(run(gaps, full, a));
       for (const auto& [fmin, fmax] : bands) {
@@ -311,18 +315,18 @@ TEST(Background, ConstantAndAlternatingSeriesGiveFiniteResultsUnderEveryOption) 
     const bool constant = y.size() == 500;
     for (int option = 0; option < 24; ++option) {
       SpecSettings s = settings_for(static_cast<int>(y.size()));
-      s.inoise = option % 3;
-      s.irobust = option / 3 % 2;
-      s.iadapt = option / 6 % 2;
-      s.isignal = option / 12 * 2;
+      s.noise = static_cast<Noise>(option % 3);
+      s.background = static_cast<Background>(option / 3 % 2);
+      s.estimate = static_cast<Estimate>(option / 6 % 2);
+      s.signal = option < 12 ? Signal::both : Signal::harmonic;
       SpecResults r;
       ASSERT_TRUE(spec(y, s, r));
       EXPECT_TRUE(all_finite(r)) << "constant " << constant << " option " << option;
-      const PeakList peaks = findpeaks(s.isignal, r);
+      const PeakList peaks = findpeaks(s.signal, r);
       if (constant) {
         EXPECT_EQ(r.tau0, 1e16f);
         EXPECT_TRUE(peaks.sigfreq.empty()) << option;
-      } else if (s.inoise == 0) {
+      } else if (s.noise == Noise::red) {
         EXPECT_EQ(r.rho0, -1.0f);
       }
     }
@@ -354,14 +358,13 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
        "0.0996094."},
       {[](SpecSettings& s) { s.fsmooth = -0.01f; }, " The smoothing width must not be negative (it is -0.01)."},
       {[](SpecSettings& s) { s.isiglev = 7; },
-       " An analysis option is outside its range (inoise 0, irobust 1, ilogfit 1, isignal 0, iadapt 1, "
-       "isiglev 7)."},
+       " The significance level index must be from 1 to 6 (it is 7)."},
       // Refinements that mean nothing (any message).
       {[](SpecSettings& s) { s.pad = 3; }, ""},
       {[](SpecSettings& s) { s.npts = 1 << 28, s.pad = 8; }, ""},  // beyond the largest transform
       {[](SpecSettings& s) { s.nwin = 1, s.jackknife = true; }, ""},
-      {[](SpecSettings& s) { s.irobust = 0, s.median_bias_correction = true; }, ""},  // no median
-      {[](SpecSettings& s) { s.isignal = 2, s.surrogates = 10; }, ""},  // Monte Carlo of harmonic
+      {[](SpecSettings& s) { s.background = Background::raw, s.median_bias_correction = true; }, ""},  // no median
+      {[](SpecSettings& s) { s.signal = Signal::harmonic, s.surrogates = 10; }, ""},  // Monte Carlo of harmonic
       {[](SpecSettings& s) { s.surrogates = -1; }, ""},
       {[](SpecSettings& s) { s.jobs = 0; }, ""},
   };
@@ -380,12 +383,13 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
   // The locally-white background is the median itself, so the correction
   // applies there whatever the background option says.
   SpecSettings local = settings_for(1000);
-  local.irobust = 0, local.inoise = 2, local.median_bias_correction = true;
+  local.background = Background::raw, local.noise = Noise::local;
+  local.median_bias_correction = true;
   SpecResults accepted;
   EXPECT_TRUE(spec(y, local, accepted));
   // The smoothing width matters only for the median.
   SpecSettings s = settings_for(65536);
-  s.irobust = 0;
+  s.background = Background::raw;
   s.fsmooth = 10.0f;
   EXPECT_TRUE(check_spec(s));
   // Values spec cannot take.

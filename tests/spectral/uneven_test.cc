@@ -88,13 +88,17 @@ TEST(NufftPlan, AgreesWithTheExactSumToOnePartInAMillion) {
 }
 
 TEST(SpecUneven, OnAnEvenlySpacedRecordAgreesWithTheEvenlySpacedEngine) {
-  struct Case { int pad, inoise, iadapt; bool exact_concentrations; };
-  for (const Case c : {Case{1, 1, 1, false}, Case{2, 2, 0, false}, Case{1, 2, 1, true}, Case{2, 1, 0, true}}) {
-    SCOPED_TRACE(testing::Message() << "pad " << c.pad << " inoise " << c.inoise << " iadapt " << c.iadapt);
+  struct Case { int pad; Noise noise; Estimate estimate; bool exact_concentrations; };
+  for (const Case c : {Case{1, Noise::white, Estimate::adaptive, false},
+                       Case{2, Noise::local, Estimate::hires, false},
+                       Case{1, Noise::local, Estimate::adaptive, true},
+                       Case{2, Noise::white, Estimate::hires, true}}) {
+    SCOPED_TRACE(testing::Message() << "pad " << c.pad << " noise " << static_cast<int>(c.noise)
+                                    << " estimate " << static_cast<int>(c.estimate));
     Record r = jittered(1024, 2.0, 1, {0.3});
     for (std::size_t j = 0; j < r.time.size(); ++j) r.time[j] = 1e6 + 0.25 * static_cast<double>(j);
     SpecSettings s = settings_for(r);
-    s.nwin = 5, s.p = 3, s.pad = c.pad, s.inoise = c.inoise, s.iadapt = c.iadapt;
+    s.nwin = 5, s.p = 3, s.pad = c.pad, s.noise = c.noise, s.estimate = c.estimate;
     s.exact_concentrations = c.exact_concentrations;
     SpecResults even, uneven;
     ASSERT_TRUE(spec(r.y, s, even).ok);
@@ -126,7 +130,7 @@ TEST(SpecUneven, FindsLinesUpToTheTopOfTheBandThatTheMeanStepSmearsAway) {
     ASSERT_TRUE(spec(r.y, mean_step, even).ok);
     // The line at the top of the band, at 99 % within half a bandwidth.
     auto detected = [](const SpecResults& results, double f) {
-      const PeakList peaks = findpeaks(0, results);
+      const PeakList peaks = findpeaks(Signal::both, results);
       for (std::size_t i = 0; i < peaks.sigfreq.size(); ++i) {
         if (std::fabs(peaks.sigfreq[i] - f) <= results.nbw * results.df / 2 && peaks.sigpct[i] >= 99.0f) return true;
       }
@@ -158,10 +162,10 @@ TEST(SpecUneven, ACycleLeavesTheFittedBackgroundUnderTheRestOfTheBand) {
     r.time[j] = static_cast<double>(j) + 0.6 * (random.uniform() - 0.5);
     r.y[j] = static_cast<float>(3.0 * std::sin(kTwoPi * r.time[j] / 52.0) + random.normal());
   }
-  for (int irobust : {1, 0}) {
-    SCOPED_TRACE(irobust == 1 ? "robust background" : "raw background");
+  for (Background background : {Background::robust, Background::raw}) {
+    SCOPED_TRACE(background == Background::robust ? "robust background" : "raw background");
     SpecSettings s = settings_for(r);
-    s.irobust = irobust;
+    s.background = background;
     SpecResults out;
     ASSERT_TRUE(spec_uneven(r.time, r.y, s, out).ok);
     // The cycle lengthens the persistence seen in the time domain; the fit
