@@ -9,8 +9,15 @@ namespace {
 // Rewrites the scientific form to_chars gives ("-d.ddde±XX", shortest digits)
 // in the general layout. Non-finite values have no 'e' and stay as they are.
 char* general_layout(char* out, char* end) {
-  char* e = static_cast<char*>(std::memchr(out, 'e', static_cast<std::size_t>(end - out)));
-  if (e == nullptr) return end;
+  // The exponent has a sign and two or three digits.
+  char* e = nullptr;
+  if (end - out >= 4 && end[-4] == 'e') {
+    e = end - 4;
+  } else if (end - out >= 5 && end[-5] == 'e') {
+    e = end - 5;
+  } else {
+    return end;
+  }
   const char* p = e + 2;
   int exponent = 0;
   while (p < end) exponent = exponent * 10 + (*p++ - '0');

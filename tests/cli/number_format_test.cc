@@ -33,6 +33,19 @@ T from_bits(Bits bits) {
   return value;
 }
 
+// How many of `values` get a text other than fmt's "{}"; the first few are
+// reported.
+template <typename T>
+std::size_t differing_texts(const std::vector<T>& values) {
+  std::size_t differing = 0;
+  for (T v : values) {
+    const std::string expected = fmt::format("{}", v);
+    if (fast_text(v) != expected && ++differing <= 10)
+      ADD_FAILURE() << expected << " became " << fast_text(v);
+  }
+  return differing;
+}
+
 TEST(NumberFormat, FloatTextMatchesTheGeneralFormatForEveryKindOfValue) {
   std::vector<float> values = {0.0f, -0.0f, 0.1f, 1700.0f, 1e-5f, 1e-4f, 9.9999e-5f, 1e15f, 1e16f,
                                123456789.0f, 16777217.0f, FLT_MIN, FLT_MAX, -FLT_MAX,
@@ -52,13 +65,7 @@ TEST(NumberFormat, FloatTextMatchesTheGeneralFormatForEveryKindOfValue) {
   // Values like the spectra's: a few significant digits over a few decades.
   std::uniform_real_distribution<float> decades(-6.0f, 18.0f);
   for (int i = 0; i < 100000; ++i) values.push_back(std::pow(10.0f, decades(random)));
-  std::size_t differing = 0;
-  for (float v : values) {
-    const std::string expected = fmt::format("{}", v);
-    if (fast_text(v) != expected && ++differing <= 10)
-      ADD_FAILURE() << expected << " became " << fast_text(v);
-  }
-  EXPECT_EQ(differing, 0u);
+  EXPECT_EQ(differing_texts(values), 0u);
 }
 
 TEST(NumberFormat, DoubleTextMatchesTheGeneralFormat) {
@@ -69,13 +76,7 @@ TEST(NumberFormat, DoubleTextMatchesTheGeneralFormat) {
   for (int i = 0; i < 200000; ++i) values.push_back(from_bits<double>(random()));
   std::uniform_real_distribution<double> years(-5000.0, 5000.0);
   for (int i = 0; i < 50000; ++i) values.push_back(years(random));
-  std::size_t differing = 0;
-  for (double v : values) {
-    const std::string expected = fmt::format("{}", v);
-    if (fast_text(v) != expected && ++differing <= 10)
-      ADD_FAILURE() << expected << " became " << fast_text(v);
-  }
-  EXPECT_EQ(differing, 0u);
+  EXPECT_EQ(differing_texts(values), 0u);
 }
 
 std::string pieces_text(const TextPieces& next) {
