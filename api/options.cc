@@ -4,14 +4,13 @@
 
 #include <array>
 
+#include "quorvane/spectrum.h"
+
 namespace quorvane::api {
 
-namespace {
-
-// Significance levels in percent, by isiglev 1..6.
-constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
-
-}  // namespace
+float level_percent(int isiglev) {
+  return static_cast<float>(kFLevelPercents[static_cast<std::size_t>(isiglev - 1)]);
+}
 
 std::string option_name(Naming naming, std::string_view name) {
   std::string text(name);
@@ -26,16 +25,14 @@ std::string option_value(Naming naming, std::string_view name, std::string_view 
   return option_name(naming, name) + "='" + std::string(value) + "'";
 }
 
-std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g,
+namespace {
+
+std::string contradicting(const AnalysisOptions& a, const SignificanceOptions& g,
                           const ReconOptions& r, Naming naming) {
   const auto name = [naming](std::string_view option) { return option_name(naming, option); };
   const auto value = [naming](std::string_view option, std::string_view v) {
     return option_value(naming, option, v);
   };
-  if (a.resolution && !a.tapers && 2 * *a.resolution - 1 > 8)
-    return fmt::format("{} suggests {} tapers, more than 8: give {}",
-                       value("resolution", std::to_string(*a.resolution)),
-                       2 * *a.resolution - 1, name("tapers"));
   const std::string harmonic = value("signal", "harmonic");
   const std::string raw = value("background", "raw");
   if (a.signal == 2) {
@@ -65,7 +62,7 @@ std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g
   }
   if (g.median_bias_correction && a.background == 0 && a.noise.value_or(0) != 2)
     return name("median-bias-correction") + " cannot be used with " + raw + " (no median is fitted)";
-  const int tapers = a.tapers.value_or(a.resolution ? 2 * *a.resolution - 1 : 3);
+  const int tapers = a.tapers.value_or(default_tapers(a.resolution.value_or(Settings{}.resolution)));
   if (g.jackknife && tapers < 2) return name("jackknife") + " needs at least 2 tapers";
 
   if (r.level_given && r.mode != ReconOptions::Mode::Peaks)
@@ -75,10 +72,18 @@ std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g
   return {};
 }
 
-std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming) {
+}  // namespace
+
+Status contradiction(const AnalysisOptions& a, const SignificanceOptions& g,
+                     const ReconOptions& r, Naming naming) {
+  const std::string problem = contradicting(a, g, r, naming);
+  return problem.empty() ? Status::success() : Status::failure(problem);
+}
+
+Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming) {
   if (a.resolution || a.tapers) {
     r.p = a.resolution.value_or(r.p);
-    r.nwin = a.tapers.value_or(a.resolution ? 2 * r.p - 1 : r.nwin);
+    r.nwin = a.tapers.value_or(a.resolution ? default_tapers(r.p) : r.nwin);
     apply_resolution(r);
   }
   if (a.estimate || a.normalize || a.reshape || a.band) {
@@ -88,7 +93,7 @@ std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming na
       r.ireshape = *a.reshape == 0 ? 0 : 1;
       if (r.ireshape == 1) {
         r.isiglev = *a.reshape;
-        r.siglev = kLevels[static_cast<std::size_t>(r.isiglev - 1)];
+        r.siglev = level_percent(r.isiglev);
       }
     }
     if (a.band) {
@@ -108,14 +113,15 @@ std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming na
     if (r.irobust == 1 && a.smoothing) {
       const float half_range = r.frange * 0.5f;
       if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
-        return fmt::format("{} {} lies outside {} to {} (the bandwidth to half the band)",
-                           option_name(naming, "smoothing"), *a.smoothing, r.bndwdth, half_range);
+        return Status::failure(
+            fmt::format("{} {} lies outside {} to {} (the bandwidth to half the band)",
+                        option_name(naming, "smoothing"), *a.smoothing, r.bndwdth, half_range));
       }
       r.fsmooth = *a.smoothing;
     }
     if (r.inoise == 0) r.ilogfit = a.fit.value_or(r.ilogfit);
   }
-  return {};
+  return Status::success();
 }
 
 RunRefinements run_refinements(const SignificanceOptions& g) {
@@ -131,7 +137,7 @@ RunRefinements run_refinements(const SignificanceOptions& g) {
   return refinements;
 }
 
-std::string select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming naming) {
+Status select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming naming) {
   r.iconstr = recon.constraint;
   const auto add = [&r](float frequency) {
     if (r.nsig >= nsigmax) return false;
@@ -153,20 +159,22 @@ std::string select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming 
       break;
     case ReconOptions::Mode::Trend:
       // Every frequency below the bandwidth reconstructs the trend.
-      if (!add(0.0f)) return "the signals list is full";
+      if (!add(0.0f)) return Status::failure("the signals list is full");
       break;
     case ReconOptions::Mode::Frequencies: {
       const float nyquist = 0.5f / r.dt;
       for (float f : recon.frequencies) {
         if (f > nyquist)
-          return fmt::format("{} frequency {} lies above the Nyquist frequency {}", reconstruct, f,
-                             nyquist);
-        if (!add(f)) return fmt::format("{}: the signals list holds {} entries", reconstruct, nsigmax);
+          return Status::failure(fmt::format("{} frequency {} lies above the Nyquist frequency {}",
+                                             reconstruct, f, nyquist));
+        if (!add(f))
+          return Status::failure(
+              fmt::format("{}: the signals list holds {} entries", reconstruct, nsigmax));
       }
       break;
     }
   }
-  return {};
+  return Status::success();
 }
 
 SamplingChoice sampling_choice(int code) {

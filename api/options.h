@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,8 @@
 
 #include "api/analysis.h"
 #include "api/analysis_record.h"
+#include "quorvane/settings.h"
+#include "quorvane/status.h"
 
 namespace quorvane::api {
 
@@ -43,16 +46,17 @@ SamplingChoice sampling_choice(int code);
 struct SignificanceOptions {
   bool median_bias_correction = false;
   bool exact_concentrations = false;
-  int pad = 1;                 // 1, 2, 4 or 8
+  int pad = Settings{}.pad;    // 1, 2, 4 or 8
   bool montecarlo = false;     // levels from AR(1) surrogates instead of chi-square
-  int surrogates = 1000;
-  std::uint64_t seed = 1;
+  int surrogates = Settings{}.surrogates;
+  std::uint64_t seed = Settings{}.seed;
+  bool montecarlo_given = false;
   bool surrogates_given = false;
   bool seed_given = false;
   bool jackknife = false;
-  int max_peaks = 40;
+  int max_peaks = Settings{}.max_peaks;
   // Threads that share one series' surrogates.
-  int jobs = 1;
+  int jobs = Settings{}.jobs;
 };
 
 struct ReconOptions {
@@ -64,6 +68,75 @@ struct ReconOptions {
   bool level_given = false;
   bool constraint_given = false;
 };
+
+// Where a series file is and how it is laid out: the command line's FILE,
+// --layout and the answers of each layout.
+struct InputOptions {
+  std::string file;
+  // 1..8: raw ring widths, chronology, single, two, multiple columns, monthly, rows, csv
+  int layout = 0;
+  std::optional<int> skip;                   // lines above the data (layouts 4 to 8)
+  std::optional<int> per_line;               // monthly: values per line
+  std::optional<float> multiplier;           // monthly: factor to the values' units
+  std::optional<std::string> sentinel;       // multiple columns: marker of a missing cell
+  std::optional<std::string> record_layout;  // rows: the layout of one line
+  std::optional<int> columns;                // multiple columns (with X) or rows: columns read
+  std::optional<std::string> time_column;    // csv: the time column's header (default the first)
+  std::vector<std::string> value_columns;    // csv: the series' headers (default every numeric one)
+  // The series to analyse: empty for all, else 1-based numbers or names,
+  // in the order given.
+  std::vector<std::string> series;
+};
+
+struct OutputOptions {
+  std::string out = ".";
+  std::string plots = "none";  // none, png, svg or pdf
+  int jobs = 0;                // worker threads; 0 until resolved to the number of cores
+  bool quiet = false;
+  // A folder in use by another run: wait for it to end instead of refusing.
+  bool wait = false;
+  std::string format = "csv";  // of the spectrum file: csv or netcdf
+  // The frequencies whose spectrum rows are written (FMIN <= f <= FMAX);
+  // empty for every row of the band.
+  std::optional<std::pair<float, float>> spectrum_band;
+};
+
+// The moving window of an evolutive spectrum, in the series' time units.
+struct WindowOptions {
+  float window = 0.0f;      // window length
+  float step = 0.0f;        // how far the window moves
+  bool show_ratio = false;  // the heat map shows spectrum over background, not power
+};
+
+// The two records of a cross-spectrum.
+struct PairOptions {
+  // FILE_B (file empty: both series from the first file) and its layout
+  // options; each one left out takes the first file's.
+  InputOptions second;
+  std::string series_a, series_b;  // a 1-based number or a name; empty: the default
+};
+
+// Every option of every command, each command using its own part.
+struct RunOptions {
+  InputOptions input;
+  AnalysisOptions analysis;
+  SignificanceOptions significance;
+  ReconOptions recon;
+  OutputOptions output;
+  WindowOptions windows;
+  PairOptions pair;
+};
+
+// The most tapers the engine takes, and how many a resolution P gets when
+// none are asked for: 2P - 1, the tapers well concentrated in the band of
+// P Rayleigh frequencies, but never more than the engine takes (so a
+// resolution above 4 keeps 8 tapers), for spectra and coherence alike.
+inline constexpr int kMostTapers = 8;
+inline constexpr int default_tapers(int p) { return 2 * p - 1 < kMostTapers ? 2 * p - 1 : kMostTapers; }
+
+// The significance level in percent of `isiglev` 1..6 (50, 90, 95, 99, 99.5
+// and 99.9 %): those of the public F levels.
+float level_percent(int isiglev);
 
 // The fewest and most surrogates of Monte Carlo levels, and why the fewest
 // are so many: n surrogates rank the series' value among n + 1, so the
@@ -87,9 +160,9 @@ std::string option_value(Naming naming, std::string_view name, std::string_view 
 // Options that each make sense alone but not together (the settings of a
 // harmonic analysis, smoothing or a fit without a median, Monte Carlo
 // settings without Monte Carlo levels, a reconstruction setting without a
-// reconstruction, the jackknife with one taper). Returns the message naming
-// the options, or empty.
-std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g,
+// reconstruction, the jackknife with one taper): a failure naming the
+// options, or success.
+Status contradiction(const AnalysisOptions& a, const SignificanceOptions& g,
                           const ReconOptions& r, Naming naming);
 
 // Applies the analysis options to the defaults of the series in `r` (after
@@ -97,8 +170,8 @@ std::string contradiction(const AnalysisOptions& a, const SignificanceOptions& g
 // spectrum and band (4), signal assumption (3), noise (2), so that each
 // setting follows the ones it depends on as it does there. Returns the
 // reason when a value does not suit this series (a smoothing width outside
-// the bandwidth to half the band), else empty; `r` is then partly set.
-std::string apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming);
+// the bandwidth to half the band); `r` is then partly set.
+Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming);
 
 // The refinements of a spectrum run that the significance options ask for.
 RunRefinements run_refinements(const SignificanceOptions& g);
@@ -107,7 +180,7 @@ RunRefinements run_refinements(const SignificanceOptions& g);
 // spectrum run) and sets the constraint: the peaks at or above the level
 // that are not trend, the trend, or the frequencies given, added to the
 // list. Returns the reason when a frequency cannot be reconstructed for this
-// series (above the Nyquist frequency, the list full), else empty.
-std::string select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming naming);
+// series (above the Nyquist frequency, the list full).
+Status select_signals(const ReconOptions& recon, AnalysisRecord& r, Naming naming);
 
 }  // namespace quorvane::api

@@ -9,6 +9,7 @@
 #include "api/options.h"
 #include "api/reading.h"
 #include "api/results.h"
+#include "api/vocabulary.h"
 #include "common/text.h"
 #include "input/layouts.h"
 #include "quorvane/quorvane.h"
@@ -23,9 +24,6 @@ const char* version() { return QUORVANE_VERSION_STRING; }
 namespace {
 
 using api::Naming;
-
-// Reshaping levels in percent by the record's isiglev 1..6; 0 for none.
-constexpr double kReshapeLevels[] = {0.0, 50.0, 90.0, 95.0, 99.0, 99.5, 99.9};
 
 // The engine writes its messages as dialogue lines, with one leading blank.
 Status refusal(std::string message) {
@@ -46,58 +44,12 @@ Status check_surrogates(int surrogates) {
                          " (" + std::string(api::kFewestSurrogatesReason) + ")");
 }
 
-// The options of `settings`: a setting counts as given when it differs from
-// its default, so that Settings{} runs exactly the defaults of the series
-// and a default noise yields to the harmonic assumption's locally-white
-// noise, as an option left out does on the command line.
+// The options of `settings`, as the vocabulary reads them.
 Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceOptions& g) {
-  if (s.resolution < 1 || s.resolution > 1000000)
-    return Status::failure(out_of_range("resolution", s.resolution, 1, 1000000));
-  if (s.resolution != 2) a.resolution = s.resolution;
-  if (s.tapers && (*s.tapers < 1 || *s.tapers > 8))
-    return Status::failure(out_of_range("tapers", *s.tapers, 1, 8));
-  a.tapers = s.tapers;
-  if (s.noise != Noise::red) a.noise = static_cast<int>(s.noise);
-  if (s.background != Background::robust) a.background = static_cast<int>(s.background);
-  if (s.smoothing) {
-    if (!(*s.smoothing > 0.0) || !std::isfinite(*s.smoothing))
-      return Status::failure(fmt::format("smoothing must be a positive number, not {}", *s.smoothing));
-    a.smoothing = static_cast<float>(*s.smoothing);
-  }
-  if (s.fit != Fit::log) a.fit = static_cast<int>(s.fit);
-  if (s.signal != Signal::both) a.signal = static_cast<int>(s.signal);
-  if (s.estimate != Estimate::adaptive) a.estimate = 0;
-  if (s.normalize != Normalize::none) a.normalize = static_cast<int>(s.normalize);
-  if (s.reshape != 95.0) {
-    const auto* found = std::find(std::begin(kReshapeLevels), std::end(kReshapeLevels), s.reshape);
-    if (found == std::end(kReshapeLevels))
-      return Status::failure(fmt::format(
-          "reshape must be 50, 90, 95, 99, 99.5 or 99.9 (percent), or 0 for off, not {}", s.reshape));
-    a.reshape = static_cast<int>(found - std::begin(kReshapeLevels));
-  }
-  if (s.band) {
-    const auto [low, high] = *s.band;
-    if (!std::isfinite(low) || !std::isfinite(high) || low < 0.0 || high <= low)
-      return Status::failure(fmt::format("band ({}, {}) needs 0 <= low < high", low, high));
-    a.band = std::make_pair(static_cast<float>(low), static_cast<float>(high));
-  }
-  if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8)
-    return Status::failure(fmt::format("pad must be 1, 2, 4 or 8, not {}", s.pad));
-  g.pad = s.pad;
-  g.exact_concentrations = s.concentrations == Concentrations::exact;
-  g.median_bias_correction = s.median_bias_correction;
-  g.montecarlo = s.significance == Significance::montecarlo;
-  if (Status counted = check_surrogates(s.surrogates); !counted) return counted;
-  g.surrogates = s.surrogates;
-  g.surrogates_given = s.surrogates != 1000;
-  g.seed = s.seed;
-  g.seed_given = s.seed != 1;
-  if (s.jobs < 1 || s.jobs > 1024) return Status::failure(out_of_range("jobs", s.jobs, 1, 1024));
-  g.jobs = s.jobs;
-  g.jackknife = s.jackknife;
-  if (s.max_peaks < 0 || s.max_peaks > 100)
-    return Status::failure(out_of_range("max_peaks", s.max_peaks, 0, 100));
-  g.max_peaks = s.max_peaks;
+  api::RunOptions options;
+  if (Status read = api::options_of(s, api::vocabulary(), options); !read) return read;
+  a = options.analysis;
+  g = options.significance;
   return Status::success();
 }
 
@@ -111,8 +63,8 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   api::AnalysisOptions a;
   api::SignificanceOptions g;
   if (Status s = options_of(settings, a, g); !s) return s;
-  if (std::string problem = api::contradiction(a, g, {}, Naming::keywords); !problem.empty())
-    return Status::failure(problem);
+  if (Status contradicting = api::contradiction(a, g, {}, Naming::keywords); !contradicting)
+    return contradicting;
   // The series is prepared as a file's series is: increasing order, its
   // sampling class and the analysis that class (or the choice) calls for.
   input::ChosenSeries chosen;
@@ -124,8 +76,7 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
       !s)
     return refusal(s.message);
   api::set_defaults(r);
-  if (std::string problem = api::apply_options(a, r, Naming::keywords); !problem.empty())
-    return Status::failure(problem);
+  if (Status applied = api::apply_options(a, r, Naming::keywords); !applied) return applied;
   refinements = api::run_refinements(g);
   refinements.engine.cancelled = settings.cancelled;
   return Status::success();
@@ -146,20 +97,21 @@ Settings used_settings(const api::AnalysisRecord& r, const Settings& given) {
   used.signal = static_cast<Signal>(r.isignal);
   used.estimate = r.iadapt == 1 ? Estimate::adaptive : Estimate::hires;
   used.normalize = static_cast<Normalize>(r.inorm);
-  used.reshape = r.ireshape == 1 ? kReshapeLevels[r.isiglev] : 0.0;
+  used.reshape = r.ireshape == 1 ? kFLevelPercents[static_cast<std::size_t>(r.isiglev - 1)] : 0.0;
   used.band = Band{r.fmin, r.fmax};
   return used;
 }
 
 }  // namespace
 
-Result<std::vector<Series>> read(const std::string& path, const std::string& layout,
+static Result<std::vector<Series>> read_unguarded(const std::string& path, const std::string& layout,
                                  const LayoutOptions& options) {
-  input::ReadOptions answers;
-  if (Status s = input::read_options(layout, options, answers); !s) return s;
+  api::InputOptions answers;
+  if (Status s = api::layout_answers(layout, options, answers); !s) return s;
   input::SeriesTable table;
   std::string error;
-  if (!api::read_file(path, answers, Naming::keywords, table, error)) return refusal(error);
+  if (!api::read_file(path, api::read_options(answers), Naming::keywords, table, error))
+    return refusal(error);
   std::vector<Series> series;
   for (const input::Series& s : table.series) {
     Series out;
@@ -172,7 +124,7 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
   return series;
 }
 
-Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings& settings) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   Spectrum out;
@@ -219,7 +171,7 @@ Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
   return out;
 }
 
-Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectrum,
+static Result<Reconstruction> reconstruct_unguarded(const Series& series, const Spectrum& spectrum,
                                    const ReconstructOptions& options) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
@@ -249,8 +201,8 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
     return Status::failure(fmt::format("level must be from 0 to 100, not {}", options.level));
   recon.level = static_cast<float>(options.level);
   recon.constraint = static_cast<int>(options.constraint);
-  if (std::string problem = api::select_signals(recon, r, Naming::keywords); !problem.empty())
-    return Status::failure(problem);
+  if (Status selected = api::select_signals(recon, r, Naming::keywords); !selected)
+    return selected;
 
   Reconstruction out;
   std::vector<api::ReconstructedSignal> signals;
@@ -269,7 +221,7 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
   return out;
 }
 
-Result<Evolutive> evolutive(const Series& series, double window, double step,
+static Result<Evolutive> evolutive_unguarded(const Series& series, double window, double step,
                             const Settings& settings) {
   api::AnalysisRecord whole;
   api::RunRefinements refinements;
@@ -300,8 +252,7 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
   r.npts = static_cast<int>(r.y.size());
   r.dt = whole.dt;
   api::set_defaults(r);
-  if (std::string problem = api::apply_options(a, r, Naming::keywords); !problem.empty())
-    return Status::failure(problem);
+  if (Status applied = api::apply_options(a, r, Naming::keywords); !applied) return applied;
   if (length < 2 * r.nwin)
     return Status::failure(fmt::format(
         "window {} holds {} values at the time step {}; at least {} are needed (twice the {} "
@@ -350,7 +301,7 @@ Result<Evolutive> evolutive(const Series& series, double window, double step,
   return out;
 }
 
-Result<Coherence> coherence(const Series& a, const Series& b,
+static Result<Coherence> coherence_unguarded(const Series& a, const Series& b,
                             const CoherenceSettings& settings) {
   if (Status counted = check_surrogates(settings.surrogates); !counted) return counted;
   // Each series is prepared as spectrum() prepares it, for its times and
@@ -387,7 +338,7 @@ Result<Coherence> coherence(const Series& a, const Series& b,
   // The settings as the command line turns its options into them.
   spectral::CoherenceSettings engine;
   engine.p = settings.resolution;
-  engine.nwin = settings.tapers.value_or(std::min(2 * settings.resolution - 1, 8));
+  engine.nwin = settings.tapers.value_or(api::default_tapers(settings.resolution));
   engine.pad = settings.pad;
   engine.adaptive = settings.estimate == Estimate::adaptive;
   engine.exact_concentrations = settings.concentrations == Concentrations::exact;
@@ -441,5 +392,142 @@ Result<Coherence> coherence(const Series& a, const Series& b,
   out.used.band = Band{engine.fmin, engine.fmax};
   return out;
 }
+
+// Each public function promises a Status: memory running out inside it is
+// a refusal like any other, not an exception through the caller.
+namespace {
+
+const char* kNoMemory = "the analysis needs more memory than this machine can give";
+
+template <class Body>
+auto guarded(Body body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Status::failure(kNoMemory);
+  }
+}
+
+}  // namespace
+
+Result<std::vector<Series>> read(const std::string& path, const std::string& layout,
+                                 const LayoutOptions& options) {
+  return guarded([&] { return read_unguarded(path, layout, options); });
+}
+
+Result<Spectrum> spectrum(const Series& series, const Settings& settings) {
+  return guarded([&] { return spectrum_unguarded(series, settings); });
+}
+
+Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectrum,
+                                   const ReconstructOptions& options) {
+  return guarded([&] { return reconstruct_unguarded(series, spectrum, options); });
+}
+
+Result<Evolutive> evolutive(const Series& series, double window, double step,
+                            const Settings& settings) {
+  return guarded([&] { return evolutive_unguarded(series, window, step, settings); });
+}
+
+Result<Coherence> coherence(const Series& a, const Series& b,
+                            const CoherenceSettings& settings) {
+  return guarded([&] { return coherence_unguarded(a, b, settings); });
+}
+
+const std::vector<SettingName>& setting_names() {
+  static const std::vector<SettingName> names = [] {
+    std::vector<SettingName> list;
+    for (const api::OptionSpec& spec : api::vocabulary())
+      if (spec.keyword)
+        list.push_back({spec.keyword_name(), spec.keyword->type, spec.words, spec.keyword->coherence});
+    return list;
+  }();
+  return names;
+}
+
+namespace {
+
+const api::OptionSpec* keyword_spec(std::string_view name) {
+  for (const api::OptionSpec& spec : api::vocabulary())
+    if (spec.keyword && spec.keyword_name() == name) return &spec;
+  return nullptr;
+}
+
+// The type of value each setting type takes (none is always taken).
+bool takes(SettingType type, const SettingValue& value) {
+  if (std::holds_alternative<std::monostate>(value)) return true;
+  switch (type) {
+    case SettingType::integer: return std::holds_alternative<long long>(value);
+    case SettingType::seed: return std::holds_alternative<std::uint64_t>(value);
+    case SettingType::number: return std::holds_alternative<double>(value);
+    case SettingType::level:
+      return std::holds_alternative<double>(value) || std::holds_alternative<std::string>(value);
+    case SettingType::flag: return std::holds_alternative<bool>(value);
+    case SettingType::word: return std::holds_alternative<std::string>(value);
+    case SettingType::band:
+      return std::holds_alternative<Band>(value) || std::holds_alternative<std::string>(value);
+  }
+  return false;
+}
+
+}  // namespace
+
+Status set_setting(Settings& settings, std::string_view name, const SettingValue& value) {
+  const api::OptionSpec* spec = keyword_spec(name);
+  if (spec == nullptr) return Status::failure(fmt::format("there is no setting {}", name));
+  const api::Keyword& k = *spec->keyword;
+  if (!takes(k.type, value))
+    return Status::failure(fmt::format("{}: a value of another type", name));
+  if (std::holds_alternative<std::monostate>(value)) {
+    // None: the setting's default.
+    k.set(settings, k.get(Settings{}));
+    return Status::success();
+  }
+  if (k.type == SettingType::band && std::holds_alternative<std::string>(value)) {
+    // 'LOW:HIGH', as the command line's FMIN:FMAX; the range is checked by
+    // the functions that take the settings.
+    Band band;
+    if (!api::read_band(std::get<std::string>(value), band.low, band.high))
+      return Status::failure(fmt::format("{}: '{}' is not LOW:HIGH (two numbers)", name,
+                                         std::get<std::string>(value)));
+    k.set(settings, band);
+    return Status::success();
+  }
+  if (k.type == SettingType::level && std::holds_alternative<std::string>(value)) {
+    // 'off' or a level in percent written out.
+    const std::string& text = std::get<std::string>(value);
+    double level = 0.0;
+    if (text != spec->words.front() && !api::read_number(text, level))
+      return Status::failure(
+          fmt::format("{}: '{}' is not {} or a level in percent", name, text, spec->words.front()));
+    k.set(settings, level);
+    return Status::success();
+  }
+  if (k.type != SettingType::word) {
+    k.set(settings, value);
+    return Status::success();
+  }
+  std::string word = std::get<std::string>(value);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto found = std::find(spec->words.begin(), spec->words.end(), word);
+  if (found == spec->words.end()) {
+    std::string list;
+    for (const auto& w : spec->words) list += (list.empty() ? "" : ", ") + w;
+    return Status::failure(fmt::format("{}: '{}' is not one of {}", name, std::get<std::string>(value), list));
+  }
+  k.set(settings, SettingValue(static_cast<long long>(found - spec->words.begin())));
+  return Status::success();
+}
+
+SettingValue setting_value(const Settings& settings, std::string_view name) {
+  const api::OptionSpec* spec = keyword_spec(name);
+  if (spec == nullptr) return {};
+  SettingValue value = spec->keyword->get(settings);
+  if (spec->keyword->type == SettingType::word && std::holds_alternative<long long>(value))
+    return spec->words[static_cast<std::size_t>(std::get<long long>(value))];
+  return value;
+}
+
+std::string settings_doc() { return api::keyword_doc(api::vocabulary()); }
 
 }  // namespace quorvane

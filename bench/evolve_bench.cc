@@ -50,9 +50,9 @@ void BM_EvolutiveEngine(benchmark::State& state) {
   quorvane::cli::AnalysisOptions options;
   options.resolution = 4;
   quorvane::api::AnalysisRecord r;
-  const std::string problem = quorvane::cli::analysis_settings(
+  const quorvane::Status applied = quorvane::cli::analysis_settings(
       std::vector<float>(y.begin(), y.begin() + kWindow), 1.0f, options, r);
-  if (!problem.empty()) state.SkipWithError(problem.c_str());
+  if (!applied) state.SkipWithError(applied.message.c_str());
   const quorvane::spectral::SpecSettings settings = quorvane::api::spec_settings(r);
   const int jobs = static_cast<int>(state.range(0));
   reset_peak_memory();

@@ -6,14 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 #include "cli/batch.h"
+#include "cli/command_frame.h"
 #include "cli/files.h"
-#include "cli/folder_lock.h"
 #include "cli/interrupt.h"
 #include "cli/summary.h"
 #include "display/coherence_plot.h"
@@ -24,124 +22,6 @@
 namespace quorvane::cli {
 
 namespace {
-
-void add_coherence_options(CLI::App& app, CoherenceOptions& o) {
-  app.add_option("FILE_A", o.a.file, "The file of series A (and of B without FILE_B)")
-      ->required()
-      ->type_name("")
-      ->check(not_empty("the name of the file of series A"));
-  app.add_option("FILE_B", o.b.file, "The file of series B (default FILE_A)")->type_name("");
-  add_layout_options(app, o.a, "", "");
-  add_layout_options(app, o.b, "-b", "FILE_B");
-  const std::string input = "Input";
-  app.add_option("--series-a", o.series_a,
-                 "Series A: its number (from 1) or name in FILE_A (default 1)")
-      ->type_name("N|NAME")
-      ->group(input);
-  app.add_option("--series-b", o.series_b,
-                 "Series B: its number or name (default 2 of FILE_A, or 1 of FILE_B)")
-      ->type_name("N|NAME")
-      ->group(input);
-
-  const std::string analysis = "Analysis";
-  app.add_option_function<int>(
-         "--resolution", [&o](const int& v) { o.resolution = v; },
-         "Resolution P in multiples of the Rayleigh frequency (default 2)")
-      ->transform(whole_number(from_to(1, 1000000),
-                               "a whole number of Rayleigh frequencies from 1 to 1000000"))
-      ->type_name("P")
-      ->group(analysis);
-  app.add_option_function<int>(
-         "--tapers", [&o](const int& v) { o.tapers = v; },
-         "Number of tapers K, 2..8 (default 2P-1, so 3)")
-      ->transform(whole_number(from_to(2, 8), "a whole number of tapers from 2 to 8"))
-      ->type_name("K")
-      ->group(analysis);
-  app.add_option_function<std::string>(
-         "--band", [&o](const std::string& v) { o.band = band_value(v); },
-         "Frequency band FMIN:FMAX (default 0 to the Nyquist frequency 0.5/dt)")
-      ->check(band_text())
-      ->type_name("FMIN:FMAX")
-      ->group(analysis);
-  app.add_option("--pad", o.pad,
-                 "Transform length the next power of two at or above FACTOR times the "
-                 "length, at least 1024: 1, 2, 4 or 8 (default 1)")
-      ->transform(whole_number(
-          [](unsigned long long v) { return v == 1 || v == 2 || v == 4 || v == 8; },
-          "1, 2, 4 or 8 (the transform is at least FACTOR times the length)",
-          "is not a power of two up to 8"))
-      ->type_name("FACTOR")
-      ->group(analysis);
-  app.add_option_function<int>(
-         "--estimate", [&o](const int& v) { o.adaptive = v == 1; },
-         "hires (equal weights of the K eigen-cross-spectra) or adaptive (each series' "
-         "adaptive weights; Monte Carlo levels) (default hires)")
-      ->transform(choice_codes({{"hires", 0}, {"adaptive", 1}}))
-      ->type_name("hires|adaptive")
-      ->group(analysis);
-  app.add_option_function<int>(
-         "--concentrations", [&o](const int& v) { o.exact_concentrations = v == 1; },
-         "Taper concentrations of the adaptive weights: asymptotic or exact (default "
-         "asymptotic)")
-      ->transform(choice_codes({{"asymptotic", 0}, {"exact", 1}}))
-      ->type_name("asymptotic|exact")
-      ->group(analysis);
-
-  const std::string significance = "Significance";
-  app.add_option_function<int>(
-         "--significance", [&o](const int& v) { o.montecarlo = v == 1; },
-         "Coherence levels: chisquare (analytic, equal weights) or montecarlo (quantiles of "
-         "independent AR(1) surrogate pairs) (default chisquare; montecarlo for adaptive)")
-      ->transform(choice_codes({{"chisquare", 0}, {"montecarlo", 1}}))
-      ->type_name("chisquare|montecarlo")
-      ->group(significance);
-  app.add_option_function<int>(
-         "--surrogates",
-         [&o](const int& v) {
-           o.surrogates = v;
-           o.surrogates_given = true;
-         },
-         "Surrogate pairs of the Monte Carlo levels, at least 19 (with fewer no 95 % level "
-         "can be placed) (default 1000)")
-      ->transform(whole_number(from_to(api::kFewestSurrogates, api::kMostSurrogates),
-                               "a whole number of surrogate pairs from 19 to 100000 (" +
-                                   std::string(api::kFewestSurrogatesReason) + ")"))
-      ->type_name("M")
-      ->group(significance);
-  app.add_option_function<std::uint64_t>(
-         "--seed",
-         [&o](const std::uint64_t& v) {
-           o.seed = v;
-           o.seed_given = true;
-         },
-         "Random seed of the Monte Carlo levels (default 1); the same for any --jobs")
-      ->transform(whole_number(from_to(0, std::numeric_limits<std::uint64_t>::max()),
-                               "a whole number from 0 to 18446744073709551615"))
-      ->type_name("S")
-      ->group(significance);
-
-  const std::string output = "Output";
-  app.add_option("--out", o.output.out,
-                 "Folder of the result files, created when missing (default the current folder)")
-      ->check(not_empty("the folder of the result files"))
-      ->type_name("DIR")
-      ->group(output);
-  app.add_option("--plots", o.output.plots,
-                 "Draw coherence and phase to a file: none, png, svg or pdf (default none)")
-      ->transform(one_of({"none", "png", "svg", "pdf"}))
-      ->type_name("none|png|svg|pdf")
-      ->group(output);
-  app.add_option("--jobs", o.output.jobs,
-                 "Threads that share the surrogates (default the number of cores); the files "
-                 "are the same for any number")
-      ->transform(whole_number(from_to(1, 1024), "a whole number of jobs from 1 to 1024"))
-      ->type_name("N")
-      ->group(output);
-  app.add_flag("--quiet", o.output.quiet, "Nothing on the standard output; errors only")
-      ->group(output);
-  app.add_flag("--wait", o.output.wait, "Wait for another run writing to the same --out folder to end, instead of refusing to start")
-      ->group(output);
-}
 
 std::string coherence_help(const CLI::App& app) {
   std::ostringstream text;
@@ -159,22 +39,23 @@ std::string coherence_help(const CLI::App& app) {
 }
 
 // FILE_B's layout options: those given, else FILE_A's.
-InputOptions second_input(const CoherenceOptions& o) {
-  InputOptions b = o.a;
-  if (o.b.file.empty()) return b;
-  b.file = o.b.file;
-  if (o.b.layout != 0) b.layout = o.b.layout;
-  const auto take = [](auto& into, const auto& given) {
-    if (given) into = given;
+InputOptions second_input(const Options& o) {
+  const InputOptions& given = o.pair.second;
+  InputOptions b = o.input;
+  if (given.file.empty()) return b;
+  b.file = given.file;
+  if (given.layout != 0) b.layout = given.layout;
+  const auto take = [](auto& into, const auto& value) {
+    if (value) into = value;
   };
-  take(b.skip, o.b.skip);
-  take(b.per_line, o.b.per_line);
-  take(b.multiplier, o.b.multiplier);
-  take(b.sentinel, o.b.sentinel);
-  take(b.record_layout, o.b.record_layout);
-  take(b.columns, o.b.columns);
-  take(b.time_column, o.b.time_column);
-  if (!o.b.value_columns.empty()) b.value_columns = o.b.value_columns;
+  take(b.skip, given.skip);
+  take(b.per_line, given.per_line);
+  take(b.multiplier, given.multiplier);
+  take(b.sentinel, given.sentinel);
+  take(b.record_layout, given.record_layout);
+  take(b.columns, given.columns);
+  take(b.time_column, given.time_column);
+  if (!given.value_columns.empty()) b.value_columns = given.value_columns;
   return b;
 }
 
@@ -182,11 +63,6 @@ InputOptions second_input(const CoherenceOptions& o) {
 // where single precision tells the times apart, else the double.
 double shown_time(const input::ChosenSeries& s, std::size_t i) {
   return s.time_single.empty() ? s.time[i] : std::stod(number_text(s.time_single[i]));
-}
-
-std::string trimmed(std::string name) {
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  return name;
 }
 
 // One record of the pair, for the summary.
@@ -260,7 +136,7 @@ constexpr const char* kCoherentRowsMark = "@coherent rows@";
 // The summary as text: indented, with the coherent maxima's rows put where
 // their mark stands.
 std::string summary_text(const Json& summary, const std::vector<spectral::CoherentMaximum>& maxima) {
-  std::string text = summary.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  std::string text = summary_dump(summary);
   const std::string mark = std::string("\"") + kCoherentRowsMark + "\"";
   const std::size_t at = text.find(mark);
   if (at == std::string::npos) return text;
@@ -279,15 +155,12 @@ std::string summary_text(const Json& summary, const std::vector<spectral::Cohere
   return text.replace(at, mark.size(), rows);
 }
 
-Json coherence_summary(const CoherenceOptions& o, const InputOptions& input_b, const Record& a,
+Json coherence_summary(const Options& o, const InputOptions& input_b, const Record& a,
                        const Record& b, const PairResult& p, const input::SeriesTable& table_a,
                        const input::SeriesTable& table_b) {
-  Json summary;
-  summary["program"] = "quorvane";
-  summary["version"] = QUORVANE_VERSION;
-  summary["command"] = "coherence";
+  Json summary = summary_header("coherence");
   Json input;
-  input["a"] = input_json(o.a);
+  input["a"] = input_json(o.input);
   input["b"] = input_json(input_b);
   input["a"].erase("series");
   input["b"].erase("series");
@@ -309,7 +182,7 @@ Json coherence_summary(const CoherenceOptions& o, const InputOptions& input_b, c
   }
   settings["plots"] = o.output.plots;
   summary["settings"] = settings;
-  summary["a"] = record_json(a, o.a);
+  summary["a"] = record_json(a, o.input);
   summary["b"] = record_json(b, input_b);
   summary["status"] = p.ok ? "ok" : "failed";
   if (!p.ok) summary["message"] = p.message;
@@ -334,13 +207,13 @@ Json coherence_summary(const CoherenceOptions& o, const InputOptions& input_b, c
 }
 
 // The analysis and the files of an aligned pair.
-void analyse_pair(const CoherenceOptions& o, const Record& a, const Record& b,
+void analyse_pair(const Options& o, const Record& a, const Record& b,
                   const std::string& stem, PairResult& p) {
   const Overlap& v = p.overlap;
   spectral::CoherenceSettings& s = p.settings;
   s.dt = static_cast<float>(v.dt);
-  s.fmin = o.band ? o.band->first : 0.0f;
-  s.fmax = o.band ? o.band->second : 0.5f / s.dt;
+  s.fmin = o.analysis.band ? o.analysis.band->first : 0.0f;
+  s.fmax = o.analysis.band ? o.analysis.band->second : 0.5f / s.dt;
   const std::span<const float> ya =
       std::span<const float>(a.series.y).subspan(v.first_a, v.count);
   const std::span<const float> yb =
@@ -413,133 +286,103 @@ bool pick(const input::SeriesTable& table, const std::string& wanted, std::size_
 
 }  // namespace
 
-ParseOutcome parse_coherence(const std::vector<std::string>& args, CoherenceOptions& options,
-                             std::ostream& out, std::ostream& err) {
+ParseOutcome parse_coherence(const std::vector<std::string>& args, Options& options,
+                             std::ostream& out, std::ostream& err, const api::Vocabulary& table) {
   CLI::App app{"Multitaper cross-spectrum of two series", "quorvane coherence"};
   app.set_help_flag("-h,--help", "Show every option with its default");
   app.get_formatter()->column_width(34);
-  add_coherence_options(app, options);
-  wrap_descriptions(app);
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  const auto usage = [&err](const std::string& message) {
-    err << "quorvane coherence: " << message << "\n"
-        << "Run 'quorvane coherence --help' for the options.\n";
-    return ParseOutcome{false, kUsageError};
-  };
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    out << coherence_help(app);
-    return {false, 0};
-  } catch (const CLI::ParseError& error) {
-    return usage(error.what());
-  }
+  add_options(app, api::kCoherence, options, table);
+  const std::string program = "quorvane coherence";
+  const auto usage = [&](const std::string& message) { return usage_error(program, message, err); };
+  const ParseOutcome outcome = parse_arguments(app, args, program, coherence_help, out, err);
+  if (!outcome.run) return outcome;
   const InputOptions b = second_input(options);
-  if (options.b.file.empty()) {
+  if (options.pair.second.file.empty()) {
     for (CLI::Option* option : app.get_options()) {
       const std::string name = option->get_name();
       if (option->count() > 0 && name != "--series-b" && name.ends_with("-b"))
         return usage(name + " describes FILE_B, and no FILE_B is given");
     }
   }
-  for (const InputOptions* input : {static_cast<const InputOptions*>(&options.a), &b}) {
-    Options layout;
-    layout.input = *input;
-    if (std::string message = contradiction(layout); !message.empty())
-      return usage(input == &b && !options.b.file.empty() ? "FILE_B: " + message : message);
+  for (const InputOptions* input : {static_cast<const InputOptions*>(&options.input), &b}) {
+    if (Status layout = layout_contradiction(*input); !layout)
+      return usage(input == &b && !options.pair.second.file.empty() ? "FILE_B: " + layout.message
+                                                                    : layout.message);
   }
-  if (options.adaptive && options.montecarlo == false)
+  const SignificanceOptions& g = options.significance;
+  const bool adaptive = options.analysis.estimate == 1;
+  if (adaptive && g.montecarlo_given && !g.montecarlo)
     return usage("--estimate adaptive has no chisquare level: its levels come from surrogates "
                  "(--significance montecarlo)");
-  const bool montecarlo = options.adaptive || options.montecarlo.value_or(false);
-  if (!montecarlo && (options.surrogates_given || options.seed_given))
-    return usage(std::string(options.surrogates_given ? "--surrogates" : "--seed") +
+  if (!adaptive && !g.montecarlo && (g.surrogates_given || g.seed_given))
+    return usage(std::string(g.surrogates_given ? "--surrogates" : "--seed") +
                  " applies to --significance montecarlo (or --estimate adaptive) only");
   return {true, 0};
 }
 
 int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CoherenceOptions o;
+  Options o;
   const ParseOutcome outcome = parse_coherence(args, o, out, err);
   if (!outcome.run) return outcome.exit_status;
   const InputOptions input_b = second_input(o);
   const std::string& folder = o.output.out;
-  std::string error;
-  const auto usage = [&err](const std::string& message) {
-    err << "quorvane coherence: " << message << "\n";
-    return kUsageError;
-  };
+  CommandFrame frame("quorvane coherence", err);
   input::SeriesTable table_a, table_b;
-  const bool two_files = !o.b.file.empty();
-  const bool read =
-      read_file(o.a, table_a, error) && (!two_files || read_file(input_b, table_b, error));
-  if (const int signal = interruption(); signal != 0)
-    return stopped(err, "quorvane coherence", signal);
-  if (!read) return usage(error);
-  report_reading(table_a, "quorvane coherence", err);
-  if (two_files) report_reading(table_b, "quorvane coherence", err);
+  const bool two_files = !o.pair.second.file.empty();
+  if (!frame.read(o.input, table_a, two_files ? &input_b : nullptr, &table_b))
+    return frame.exit_status();
   const input::SeriesTable& from_b = two_files ? table_b : table_a;
   Record a, b;
-  if (!pick(table_a, o.series_a, 0, o.a.file, a, error) ||
-      !pick(from_b, o.series_b, two_files ? 0 : 1, input_b.file, b, error))
-    return usage(error);
-  if (o.output.plots != "none" && display::file_device(o.output.plots).empty())
-    return usage("--plots: this PLplot has no device that writes " + o.output.plots + " files");
-  FolderLock lock;
-  if (!create_output_folder(folder, error) || !lock.acquire(folder, o.output.wait, error)) {
-    if (error.empty()) {  // interrupted while waiting for the folder
-      return stopped(err, "quorvane coherence", interruption());
-    }
-    return usage(error);
+  std::string error;
+  if (!pick(table_a, o.pair.series_a, 0, o.input.file, a, error) ||
+      !pick(from_b, o.pair.series_b, two_files ? 0 : 1, input_b.file, b, error)) {
+    frame.refuse(error);
+    return frame.exit_status();
   }
-  if (o.output.jobs == 0)
-    o.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (!frame.prepare_output(o.output)) return frame.exit_status();
 
   PairResult p;
   spectral::CoherenceSettings& s = p.settings;
-  s.p = o.resolution.value_or(2);
-  s.nwin = o.tapers.value_or(std::min(2 * s.p - 1, 8));
-  s.pad = o.pad;
-  s.adaptive = o.adaptive;
-  s.exact_concentrations = o.exact_concentrations;
-  if (o.adaptive || o.montecarlo.value_or(false)) {
-    s.surrogates = o.surrogates;
-    s.seed = o.seed;
+  const SignificanceOptions& g = o.significance;
+  s.p = o.analysis.resolution.value_or(Settings{}.resolution);
+  s.nwin = o.analysis.tapers.value_or(api::default_tapers(s.p));
+  s.pad = g.pad;
+  s.adaptive = o.analysis.estimate == 1;
+  s.exact_concentrations = g.exact_concentrations;
+  if (s.adaptive || g.montecarlo) {
+    s.surrogates = g.surrogates;
+    s.seed = g.seed;
   }
   s.jobs = o.output.jobs;
   s.cancelled = interrupted();
   const std::vector<std::string> stems = unique_stems({a.name, b.name});
   const std::string stem = stems[0] + "__" + stems[1];
-  try {
-    if (!input::choose_series(table_a, a.number - 1, a.series, error) ||
-        !input::choose_series(from_b, b.number - 1, b.series, error)) {
-      p.message = error;
-    } else if (std::string problem = align(a, b, p.overlap); !problem.empty()) {
-      p.message = problem;
-    } else {
-      analyse_pair(o, a, b, stem, p);
-    }
-  } catch (const std::exception& failure) {
-    p.ok = false;
-    p.message = std::string("the analysis stopped: ") + failure.what();
-  }
+  frame.run_items(
+      1, 1,
+      [&](std::size_t) {
+        if (!input::choose_series(table_a, a.number - 1, a.series, error) ||
+            !input::choose_series(from_b, b.number - 1, b.series, error)) {
+          p.message = error;
+        } else if (std::string problem = align(a, b, p.overlap); !problem.empty()) {
+          p.message = problem;
+        } else {
+          analyse_pair(o, a, b, stem, p);
+        }
+      },
+      [&](std::size_t, const std::string& message) {
+        p.ok = false;
+        p.message = message;
+      });
   // An interrupted run has no summary, as for analyse: the files already
   // complete stay.
-  if (const int signal = interruption(); signal != 0)
-    return stopped(err, "quorvane coherence", signal);
+  if (frame.interrupted()) return frame.exit_status();
   int status = p.ok ? kAllAnalysed : kSomeFailed;
   if (!p.ok) err << "quorvane coherence: " << a.name << " and " << b.name << ": " << p.message << "\n";
   const std::string summary =
       summary_text(coherence_summary(o, input_b, a, b, p, table_a, two_files ? table_b : table_a),
                    p.result.coherent);
-  if (!write_file_atomically(folder + "/summary.json", summary, error)) {
-    // A signal while the summary was written removed it: the run ends as
-    // an interrupted one, not as a failed write.
-    if (const int signal = interruption(); signal != 0)
-      return stopped(err, "quorvane coherence", signal);
-    err << "quorvane coherence: " << error << "\n";
-    status = kSomeFailed;
-  }
+  status = frame.write_summary(folder, summary, status);
+  if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   if (p.ok && !o.output.quiet) {
     out << fmt::format("{} and {}: {} values in common, {} frequencies, {} coherent maxima, {} "
                        "files in {}\n",

@@ -4,39 +4,22 @@
 // coherence levels, as one CSV file, a summary.json and, when asked, a plot.
 #pragma once
 
-#include <cstdint>
 #include <iosfwd>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "cli/options.h"
 
 namespace quorvane::cli {
 
-struct CoherenceOptions {
-  InputOptions a;  // FILE_A and its layout
-  // FILE_B (empty: both series from FILE_A) and its layout options; each
-  // one left out takes FILE_A's.
-  InputOptions b;
-  std::string series_a, series_b;  // a 1-based number or a name; empty: the default
-  std::optional<int> tapers, resolution;
-  std::optional<std::pair<float, float>> band;
-  int pad = 1;
-  bool adaptive = false;
-  bool exact_concentrations = false;
-  std::optional<bool> montecarlo;  // --significance, when given
-  int surrogates = 1000;
-  std::uint64_t seed = 1;
-  bool surrogates_given = false, seed_given = false;
-  OutputOptions output;
-};
-
 // Parses the arguments after "coherence", as parse_command_line does for
 // analyse (help to `out`, a usage error to `err`).
-ParseOutcome parse_coherence(const std::vector<std::string>& args, CoherenceOptions& options,
-                             std::ostream& out, std::ostream& err);
+// FILE_A and its layout are options.input, FILE_B (file empty: both series
+// from FILE_A) and its layout options options.pair.second, each one left
+// out taking FILE_A's.
+ParseOutcome parse_coherence(const std::vector<std::string>& args, Options& options,
+                             std::ostream& out, std::ostream& err,
+                             const api::Vocabulary& table = api::vocabulary());
 
 // Runs `quorvane coherence` with the arguments after "coherence": writes
 // <A>__<B>.coherence.csv (a row per frequency of the band), the plot

@@ -9,13 +9,12 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 #include "api/analysis.h"
 #include "api/options.h"
 #include "cli/batch.h"
+#include "cli/command_frame.h"
 #include "cli/files.h"
-#include "cli/folder_lock.h"
 #include "cli/interrupt.h"
 #include "cli/series_run.h"
 #include "cli/summary.h"
@@ -27,9 +26,6 @@
 namespace quorvane::cli {
 
 namespace {
-
-// Significance levels in percent, by isiglev 1..6.
-constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
 
 // The frequencies of one window's significant lines, at its centre time.
 struct WindowLines {
@@ -44,55 +40,6 @@ struct EvolveResult {
   std::vector<WindowLines> windows;
   std::size_t tracks = 0;
 };
-
-void add_evolve_options(CLI::App& app, EvolveOptions& o) {
-  const std::string group = "Windows";
-  app.add_option("--window", o.window,
-                 "Window length W in the series' time units (years for a yearly series); a "
-                 "window holds round(W / dt) values, at least twice the tapers (required)")
-      ->required()
-      ->check(positive_number("a window length above 0 in the series' time units"))
-      ->type_name("W")
-      ->group(group);
-  app.add_option("--step", o.step,
-                 "How far each window moves on, S in time units: round(S / dt) values, at "
-                 "least one (required)")
-      ->required()
-      ->check(positive_number("a step above 0 in the series' time units"))
-      ->type_name("S")
-      ->group(group);
-  app.add_option_function<std::string>(
-         "--show", [&o](const std::string& v) { o.show_ratio = v == "ratio"; },
-         "The heat map's values: power (log10 of the spectrum) or ratio (log10 of the "
-         "spectrum over its background) (default power)")
-      ->transform(one_of({"power", "ratio"}))
-      ->type_name("power|ratio")
-      ->group(group);
-}
-
-void add_evolve_output_options(CLI::App& app, OutputOptions& o) {
-  const std::string group = "Output";
-  app.add_option("--out", o.out,
-                 "Folder of the result files, created when missing (default the current folder)")
-      ->check(not_empty("the folder of the result files"))
-      ->type_name("DIR")
-      ->group(group);
-  app.add_option("--plots", o.plots,
-                 "Draw the heat map of each series to a file: none, png, svg or pdf "
-                 "(default none)")
-      ->transform(one_of({"none", "png", "svg", "pdf"}))
-      ->type_name("none|png|svg|pdf")
-      ->group(group);
-  app.add_option("--jobs", o.jobs,
-                 "Threads that share the windows (default the number of cores); the files are "
-                 "the same for any number")
-      ->transform(whole_number(from_to(1, 1024), "a whole number of jobs from 1 to 1024"))
-      ->type_name("N")
-      ->group(group);
-  app.add_flag("--quiet", o.quiet, "Nothing on the standard output; errors only")->group(group);
-  app.add_flag("--wait", o.wait, "Wait for another run writing to the same --out folder to end, instead of refusing to start")
-      ->group(group);
-}
 
 std::string evolve_help(const CLI::App& app) {
   std::ostringstream text;
@@ -123,7 +70,7 @@ void append_row(std::string& line, float time, std::span<const float> values) {
 
 class EvolveRun {
  public:
-  EvolveRun(const EvolveOptions& options, const std::string& folder, const std::string& stem,
+  EvolveRun(const Options& options, const std::string& folder, const std::string& stem,
             EvolveResult& result)
       : options_(options), folder_(folder), stem_(stem), result_(result) {}
 
@@ -140,7 +87,7 @@ class EvolveRun {
   Status deliver(const spectral::EvolutiveRow& row);
   Status write_failure();
 
-  const EvolveOptions& options_;
+  const Options& options_;
   const std::string& folder_;
   const std::string& stem_;
   EvolveResult& result_;
@@ -162,15 +109,15 @@ std::string EvolveRun::window_problem(int window, int step, int nwin) const {
     return fmt::format(
         "--window {} holds {} values at the time step {}; at least {} are needed (twice the {} "
         "tapers)",
-        options_.window, window, series_.dt, 2 * nwin, nwin);
+        options_.windows.window, window, series_.dt, 2 * nwin, nwin);
   }
   if (static_cast<std::size_t>(window) > npts) {
     return fmt::format("--window {} holds {} values, more than the {} of the series",
-                       options_.window, window, npts);
+                       options_.windows.window, window, npts);
   }
   if (step < 1) {
     return fmt::format("--step {} moves the window by less than one value (the time step is {})",
-                       options_.step, series_.dt);
+                       options_.windows.step, series_.dt);
   }
   return {};
 }
@@ -204,7 +151,7 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
       if (!files_[k]->write(line_)) return write_failure();
     first_frequency_ = s.f0;
     last_frequency_ = s.f0 + static_cast<float>(m > 0 ? m - 1 : 0) * s.df;
-    if (options_.common.output.plots != "none")
+    if (options_.output.plots != "none")
       heat_map_ = std::make_unique<display::HeatMap>(count_, std::max<std::size_t>(m, 1));
   }
   const std::array<std::span<const float>, 3> matrices = {
@@ -232,7 +179,7 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
   for (const auto& note : row.notes)
     result_.series.notes.push_back(fmt::format("window {}: {}", row.window + 1, note));
   if (heat_map_) {
-    const std::span<const float> shown = options_.show_ratio ? row.ratio : matrices[0];
+    const std::span<const float> shown = options_.windows.show_ratio ? row.ratio : matrices[0];
     heat_row_.resize(m);
     // log10 of 0 is not finite: such cells take the map's lowest colour.
     for (std::size_t i = 0; i < m; ++i) heat_row_[i] = std::log10(shown[i]);
@@ -271,8 +218,8 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
     return;
   }
   const double dt = series_.dt;
-  const long window = std::lround(static_cast<double>(options_.window) / dt);
-  const long step = std::lround(static_cast<double>(options_.step) / dt);
+  const long window = std::lround(static_cast<double>(options_.windows.window) / dt);
+  const long step = std::lround(static_cast<double>(options_.windows.step) / dt);
   const auto clamp = [](long v) { return static_cast<int>(std::clamp(v, 0L, 2147483647L)); };
   result_.window = clamp(window);
   result_.step = clamp(step);
@@ -282,9 +229,11 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   r.title = series_.title;
   const std::size_t length =
       std::min(series_.y.size(), static_cast<std::size_t>(std::max(result_.window, 2)));
-  std::string problem = analysis_settings(
-      std::vector<float>(series_.y.begin(), series_.y.begin() + static_cast<long>(length)),
-      series_.dt, options_.common.analysis, r);
+  std::string problem =
+      analysis_settings(
+          std::vector<float>(series_.y.begin(), series_.y.begin() + static_cast<long>(length)),
+          series_.dt, options_.analysis, r)
+          .message;
   r.y.clear();
   if (problem.empty()) problem = window_problem(result_.window, result_.step, r.nwin);
   if (!problem.empty()) {
@@ -293,7 +242,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   }
   spectral::SpecSettings settings = api::spec_settings(r);
   static_cast<spectral::SpecRefinements&>(settings) =
-      api::run_refinements(options_.common.significance).engine;
+      api::run_refinements(options_.significance).engine;
   if (Status smoothing = api::check_derived_smoothing(r, settings); !smoothing) {
     fail(smoothing.message.substr(1));
     return;
@@ -302,7 +251,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
   if (!open_files()) return;
   Status status = spectral::evolutive_spectrum(
-      series_.y, result_.window, result_.step, settings, options_.common.output.jobs,
+      series_.y, result_.window, result_.step, settings, options_.output.jobs,
       [this](const spectral::EvolutiveRow& row) { return deliver(row); });
   if (!status) {
     fail(status.message.substr(std::min(status.message.find_first_not_of(' '),
@@ -320,12 +269,12 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   result.ok = true;
   if (!heat_map_ || interruption() != 0) return;
 
-  const std::string& format = options_.common.output.plots;
+  const std::string& format = options_.output.plots;
   const std::string name = stem_ + ".evolutive." + format;
   display::HeatMapInput input;
   std::string title = series_.title;
   while (!title.empty() && title.back() == ' ') title.pop_back();
-  input.title = fmt::format("{}: window {}, step {}", title, options_.window, options_.step);
+  input.title = fmt::format("{}: window {}, step {}", title, options_.windows.window, options_.windows.step);
   input.map = heat_map_.get();
   input.first_time = result_.windows.front().time;
   input.last_time = result_.windows.back().time;
@@ -333,7 +282,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   input.last_frequency = last_frequency_;
   input.time_label = "time (window centre)";
   input.frequency_label = "frequency";
-  input.value_label = options_.show_ratio ? "log10 spectrum / background" : "log10 power";
+  input.value_label = options_.windows.show_ratio ? "log10 spectrum / background" : "log10 power";
   input.track_time = track_time_;
   input.track_frequency = track_frequency_;
   if (!display::draw_heat_map_file(input, display::file_device(format), folder_ + "/" + name,
@@ -344,20 +293,17 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   result.files.push_back(name);
 }
 
-Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& results,
+Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
                     const input::SeriesTable& table) {
-  Json summary;
-  summary["program"] = "quorvane";
-  summary["version"] = QUORVANE_VERSION;
-  summary["command"] = "evolve";
-  summary["input"] = input_json(o.common.input);
+  Json summary = summary_header("evolve");
+  summary["input"] = input_json(o.input);
   add_reading(summary["input"], table);
   Json settings;
-  settings["window"] = json_number(o.window);
-  settings["step"] = json_number(o.step);
-  settings["show"] = o.show_ratio ? "ratio" : "power";
-  settings["plots"] = o.common.output.plots;
-  const SignificanceOptions& g = o.common.significance;
+  settings["window"] = json_number(o.windows.window);
+  settings["step"] = json_number(o.windows.step);
+  settings["show"] = o.windows.show_ratio ? "ratio" : "power";
+  settings["plots"] = o.output.plots;
+  const SignificanceOptions& g = o.significance;
   settings["median_bias_correction"] = g.median_bias_correction;
   settings["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
   settings["pad"] = g.pad;
@@ -384,7 +330,7 @@ Json evolve_summary(const EvolveOptions& o, const std::vector<EvolveResult>& res
       block["settings"] = series_settings_json(s.settings);
       block["bandwidth"] = json_number(s.settings.bndwdth);
       block["tracks_level"] =
-          json_number(kLevels[static_cast<std::size_t>(std::clamp(s.settings.isiglev, 1, 6) - 1)]);
+          json_number(api::level_percent(std::clamp(s.settings.isiglev, 1, 6)));
     }
     if (s.analysed) {
       block["window_count"] = e.windows.size();
@@ -425,90 +371,52 @@ std::string uneven_steps(const spectral::Sampling& sampling) {
       sampling.median_step);
 }
 
-ParseOutcome parse_evolve(const std::vector<std::string>& args, EvolveOptions& options,
-                          std::ostream& out, std::ostream& err) {
+ParseOutcome parse_evolve(const std::vector<std::string>& args, Options& options,
+                          std::ostream& out, std::ostream& err, const api::Vocabulary& table) {
   CLI::App app{"Multitaper spectra of a moving window", "quorvane evolve"};
   app.set_help_flag("-h,--help", "Show every option with its default");
   app.get_formatter()->column_width(34);
-  add_input_options(app, options.common);
-  add_evolve_options(app, options);
-  add_analysis_options(app, options.common);
-  add_refinement_options(app, options.common);
-  add_evolve_output_options(app, options.common.output);
-  wrap_descriptions(app);
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    out << evolve_help(app);
-    return {false, 0};
-  } catch (const CLI::ParseError& error) {
-    err << "quorvane evolve: " << error.what() << "\n"
-        << "Run 'quorvane evolve --help' for the options.\n";
-    return {false, kUsageError};
-  }
-  if (std::string message = contradiction(options.common); !message.empty()) {
-    err << "quorvane evolve: " << message << "\nRun 'quorvane evolve --help' for the options.\n";
-    return {false, kUsageError};
-  }
+  add_options(app, api::kEvolve, options, table);
+  const std::string program = "quorvane evolve";
+  const ParseOutcome outcome = parse_arguments(app, args, program, evolve_help, out, err);
+  if (!outcome.run) return outcome;
+  if (Status contradicting = contradiction(options); !contradicting)
+    return usage_error(program, contradicting.message, err);
   return {true, 0};
 }
 
 int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  EvolveOptions options;
+  Options options;
   const ParseOutcome outcome = parse_evolve(args, options, out, err);
   if (!outcome.run) return outcome.exit_status;
-  Options& common = options.common;
+  CommandFrame frame("quorvane evolve", err);
   input::SeriesTable table;
   std::vector<std::size_t> chosen;
-  std::string error;
-  const std::string& plots = common.output.plots;
-  const std::string& folder = common.output.out;
-  const bool read = read_file(common.input, table, error);
-  if (const int signal = interruption(); signal != 0)
-    return stopped(err, "quorvane evolve", signal);
-  if (!read || !select_series(table, common.input.series, chosen, error)) {
-    err << "quorvane evolve: " << error << "\n";
-    return kUsageError;
-  }
-  report_reading(table, "quorvane evolve", err);
-  if (plots != "none" && display::file_device(plots).empty()) {
-    err << "quorvane evolve: --plots: this PLplot has no device that writes " << plots
-        << " files\n";
-    return kUsageError;
-  }
-  FolderLock lock;
-  if (!create_output_folder(folder, error) || !lock.acquire(folder, common.output.wait, error)) {
-    if (error.empty()) {  // interrupted while waiting for the folder
-      return stopped(err, "quorvane evolve", interruption());
-    }
-    err << "quorvane evolve: " << error << "\n";
-    return kUsageError;
-  }
-  if (common.output.jobs == 0)
-    common.output.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (!frame.read(options.input, table) || !frame.select(table, options.input.series, chosen) ||
+      !frame.prepare_output(options.output))
+    return frame.exit_status();
+  const std::string& folder = options.output.out;
 
   std::vector<std::string> titles;
   for (std::size_t index : chosen) titles.push_back(table.series[index].name);
   const std::vector<std::string> stems = unique_stems(titles);
   // Series one after another, each with every job on its windows.
   std::vector<EvolveResult> results(chosen.size());
-  for (std::size_t i = 0; i < chosen.size() && interruption() == 0; ++i) {
-    SeriesResult& s = results[i].series;
-    s.number = chosen[i] + 1;
-    s.name = table.series[chosen[i]].name;
-    while (!s.name.empty() && s.name.back() == ' ') s.name.pop_back();
-    set_lines(table, chosen[i], s);
-    try {
-      EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
-    } catch (const std::exception& failure) {
-      s.ok = false;
-      s.message = std::string("the analysis stopped: ") + failure.what();
-    }
-  }
+  frame.run_items(
+      chosen.size(), 1,
+      [&](std::size_t i) {
+        SeriesResult& s = results[i].series;
+        s.number = chosen[i] + 1;
+        s.name = trimmed(table.series[chosen[i]].name);
+        set_lines(table, chosen[i], s);
+        EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
+      },
+      [&](std::size_t i, const std::string& message) {
+        results[i].series.ok = false;
+        results[i].series.message = message;
+      });
 
-  if (const int signal = interruption(); signal != 0)
-    return stopped(err, "quorvane evolve", signal);
+  if (frame.interrupted()) return frame.exit_status();
   int status = kAllAnalysed;
   for (const auto& result : results) {
     if (result.series.ok) continue;
@@ -516,18 +424,9 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
     err << "quorvane evolve: series " << result.series.number << " (" << result.series.name
         << ") failed: " << result.series.message << "\n";
   }
-  const std::string summary =
-      evolve_summary(options, results, table).dump(2, ' ', false, Json::error_handler_t::replace) +
-      "\n";
-  if (!write_file_atomically(folder + "/summary.json", summary, error)) {
-    // A signal while the summary was written removed it: the run ends as
-    // an interrupted one, not as a failed write.
-    if (const int signal = interruption(); signal != 0)
-      return stopped(err, "quorvane evolve", signal);
-    err << "quorvane evolve: " << error << "\n";
-    status = kSomeFailed;
-  }
-  if (!common.output.quiet) {
+  status = frame.write_summary(folder, summary_dump(evolve_summary(options, results, table)), status);
+  if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
+  if (!options.output.quiet) {
     for (const auto& result : results) {
       if (!result.series.ok) continue;
       out << fmt::format("{}: {} windows of {} values, {} track points, {} files in {}\n",

@@ -14,20 +14,14 @@
 
 namespace quorvane::cli {
 
-struct EvolveOptions {
-  // The options evolve shares with analyse: the input, the analysis
-  // settings, the refinements of the estimate, --out, --plots, --jobs
-  // (threads that share the windows) and --quiet.
-  Options common;
-  float window = 0.0f;  // window length in the series' time units
-  float step = 0.0f;    // how far the window moves, in time units
-  bool show_ratio = false;  // the heat map shows spectrum over background, not power
-};
-
 // Parses the arguments after "evolve", as parse_command_line does for
-// analyse (help to `out`, a usage error to `err`).
-ParseOutcome parse_evolve(const std::vector<std::string>& args, EvolveOptions& options,
-                          std::ostream& out, std::ostream& err);
+// analyse (help to `out`, a usage error to `err`): the options evolve
+// shares with analyse (the input, the analysis settings, the refinements of
+// the estimate, --out, --plots, --jobs as threads that share the windows,
+// --quiet) and the window (options.windows).
+ParseOutcome parse_evolve(const std::vector<std::string>& args, Options& options,
+                          std::ostream& out, std::ostream& err,
+                          const api::Vocabulary& table = api::vocabulary());
 
 // Runs `quorvane evolve` with the arguments after "evolve". For every
 // chosen series, <stem>.evolutive-power.csv, <stem>.evolutive-F.csv and

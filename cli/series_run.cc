@@ -196,9 +196,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
   result_.first_time = r.time_single.empty() ? r.time.front()
                                              : std::stod(number_text(r.time_single.front()));
 
-  if (std::string problem = api::apply_options(options_.analysis, r, Naming::options);
-      !problem.empty()) {
-    fail(problem);
+  if (Status applied = api::apply_options(options_.analysis, r, Naming::options); !applied) {
+    fail(applied.message);
     return;
   }
   api::RunRefinements refinements = api::run_refinements(options_.significance);
@@ -238,9 +237,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
     fail(possible.message);
     return;
   }
-  if (std::string problem = api::select_signals(options_.recon, r, Naming::options);
-      !problem.empty()) {
-    fail(problem);
+  if (Status selected = api::select_signals(options_.recon, r, Naming::options); !selected) {
+    fail(selected.message);
     return;
   }
   std::vector<api::ReconstructedSignal> signals;
@@ -263,8 +261,8 @@ void SeriesRun::run(const input::SeriesTable& table, std::size_t index) {
 
 }  // namespace
 
-std::string analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& a,
-                              AnalysisRecord& r) {
+Status analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& a,
+                         AnalysisRecord& r) {
   r.y = std::move(values);
   r.npts = static_cast<int>(r.y.size());
   r.dt = dt;

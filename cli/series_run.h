@@ -58,8 +58,8 @@ SeriesResult analyse_series(const input::SeriesTable& table, std::size_t index,
 // The settings analyse gives the series `values` with time step dt (at
 // least 2 values, dt > 0): r takes the values, its defaults are set for
 // them (api::set_defaults) and the options applied (api::apply_options).
-// Returns apply_options' reason when an option does not suit the series.
-std::string analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& options,
-                              api::AnalysisRecord& r);
+// Returns apply_options' refusal when an option does not suit the series.
+Status analysis_settings(std::vector<float> values, float dt, const AnalysisOptions& options,
+                         api::AnalysisRecord& r);
 
 }  // namespace quorvane::cli

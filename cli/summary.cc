@@ -237,20 +237,30 @@ Json spectrum_attributes(const Options& options, const SeriesResult& s) {
   return attributes;
 }
 
-std::string summary_text(const Options& options, const std::vector<SeriesResult>& results,
-                         const input::SeriesTable& table) {
+Json summary_header(const std::string& command) {
   Json summary;
   summary["program"] = "quorvane";
   summary["version"] = QUORVANE_VERSION;
+  if (!command.empty()) summary["command"] = command;
+  return summary;
+}
+
+std::string summary_dump(const Json& summary) {
+  // Series names and file names come from the input file byte for byte and
+  // need not be UTF-8; such bytes are shown as U+FFFD rather than refused.
+  return summary.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string summary_text(const Options& options, const std::vector<SeriesResult>& results,
+                         const input::SeriesTable& table) {
+  Json summary = summary_header();
   summary["input"] = input_json(options.input);
   add_reading(summary["input"], table);
   summary["settings"] = settings_block(options);
   Json series = Json::array();
   for (const auto& result : results) series.push_back(series_block(result));
   summary["series"] = series;
-  // Series names and file names come from the input file byte for byte and
-  // need not be UTF-8; such bytes are shown as U+FFFD rather than refused.
-  return summary.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return summary_dump(summary);
 }
 
 }  // namespace quorvane::cli

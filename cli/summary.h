@@ -24,6 +24,12 @@ using Json = nlohmann::ordered_json;
 // that the summary shows "0.1" where the float holds 0.1f; null for an
 // infinity or a NaN, which JSON cannot hold.
 Json json_number(float value);
+// The first keys of every summary: the program, its version and, for a
+// command other than analyse, the command.
+Json summary_header(const std::string& command = "");
+// The text of a summary: two-space indented, bytes of names that are not
+// UTF-8 as U+FFFD, and a final newline.
+std::string summary_dump(const Json& summary);
 // The input file, its layout, the layout's parameters and the series chosen.
 Json input_json(const InputOptions& input);
 // Adds to an input block what the reading of `table` passed over or

@@ -10,6 +10,7 @@
 
 #include "api/analysis.h"
 #include "api/analysis_record.h"
+#include "api/options.h"
 #include "api/results.h"
 #include "display/display.h"
 #include "input/setup.h"
@@ -26,9 +27,6 @@ using textio::Value;
 
 // The answer prompt of every setting dialog.
 constexpr std::string_view kResponse = "    enter Response :>> ";
-
-// Significance levels in percent, by isiglev 1..6.
-constexpr std::array<float, 6> kLevels = {50.0f, 90.0f, 95.0f, 99.0f, 99.5f, 99.9f};
 
 std::string text(std::string_view s) { return std::string(s); }
 
@@ -297,7 +295,7 @@ class Program {
         long long level = ask_response();
         if (level >= 0 && level <= 5) {
           r.isiglev = static_cast<int>(level) + 1;
-          r.siglev = kLevels[static_cast<std::size_t>(level)];
+          r.siglev = api::level_percent(r.isiglev);
           break;
         }
         say("   please choose a level from 0 to 5");

@@ -73,7 +73,8 @@ Series series_argument(py::handle values, double dt, py::handle time, const std:
 // Settings from keyword arguments named as the options of analyse (None
 // leaves a setting at its default); an unknown name raises TypeError, a bad
 // value ValueError. And the settings back as such keywords.
-Settings settings_of(const py::kwargs& keywords);
+Settings settings_of(const py::kwargs& keywords, const char* function = "spectrum",
+                     bool (*taken)(const SettingName& setting) = nullptr);
 py::dict settings_dict(const Settings& settings);
 
 void bind_series(py::module_& m);

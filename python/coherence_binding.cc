@@ -3,8 +3,6 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 
 #include "python/bindings.h"
 
@@ -12,25 +10,10 @@ namespace quorvane::python {
 
 namespace {
 
-// The keywords of quorvane.spectrum that a coherence run takes.
-constexpr std::array<std::string_view, 10> kCoherenceKeywords = {
-    "resolution", "tapers", "band", "pad", "estimate", "concentrations", "significance",
-    "surrogates", "seed", "jobs"};
-
 CoherenceSettings coherence_settings(const py::kwargs& keywords) {
-  for (const auto& [key, value] : keywords) {
-    const std::string name = key.cast<std::string>();
-    if (std::find(kCoherenceKeywords.begin(), kCoherenceKeywords.end(), name) ==
-        kCoherenceKeywords.end()) {
-      std::string names;
-      for (std::string_view k : kCoherenceKeywords)
-        names += (names.empty() ? "" : ", ") + std::string(k);
-      throw py::type_error("coherence() got an unexpected keyword argument '" + name +
-                           "'; the settings are " + names);
-    }
-  }
   // The spectrum's parser checks each value; the estimate defaults to hires.
-  const Settings s = settings_of(keywords);
+  const Settings s = settings_of(keywords, "coherence",
+                                 [](const SettingName& setting) { return setting.coherence; });
   CoherenceSettings c;
   c.resolution = s.resolution;
   c.tapers = s.tapers;
@@ -44,6 +27,33 @@ CoherenceSettings coherence_settings(const py::kwargs& keywords) {
   c.seed = s.seed;
   c.jobs = s.jobs;
   return c;
+}
+
+// The documentation of coherence(), its keywords listed by the library.
+const std::string& coherence_doc() {
+  static const std::string doc = [] {
+    // The keywords on indented lines of at most 76 characters.
+    std::string names, line;
+    for (const SettingName& setting : setting_names()) {
+      if (!setting.coherence) continue;
+      if (!line.empty() && line.size() + setting.name.size() + 2 > 74) {
+        names += "  " + line + "\n";
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + setting.name + ",";
+    }
+    line.back() = '.';
+    return R"(The coherence, phase and gain of two series, as `quorvane coherence`.
+
+a, b: Series (their own times; the span they share is analysed) or
+sequences of numbers at 0, dt, 2 dt, ... Keywords, named and valued as the
+command's options (the estimate is "hires" unless given):
+)" + names + "  " + line +
+           R"(
+Raises ValueError for series with gaps or uneven steps, steps that differ,
+times off one grid, no overlap or too few values in common.)";
+  }();
+  return doc;
 }
 
 }  // namespace
@@ -139,16 +149,7 @@ both series share.)")
         watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
-      py::arg("a"), py::arg("b"), py::arg("dt") = 1.0,
-      R"(The coherence, phase and gain of two series, as `quorvane coherence`.
-
-a, b: Series (their own times; the span they share is analysed) or
-sequences of numbers at 0, dt, 2 dt, ... Keywords, named and valued as the
-command's options: resolution, tapers, band, pad, estimate ("hires", the
-default, or "adaptive"), concentrations, significance ("chisquare" or
-"montecarlo"), surrogates, seed, jobs. Raises ValueError for series with
-gaps or uneven steps, steps that differ, times off one grid, no overlap or
-too few values in common.)");
+      py::arg("a"), py::arg("b"), py::arg("dt") = 1.0, coherence_doc().c_str());
 }
 
 }  // namespace quorvane::python

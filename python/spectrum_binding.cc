@@ -13,33 +13,6 @@ namespace quorvane::python {
 
 namespace {
 
-// The names of an enumeration's values, in the order of its enumerators.
-constexpr std::array<const char*, 3> kNoise = {"red", "white", "local"};
-constexpr std::array<const char*, 2> kBackground = {"raw", "robust"};
-constexpr std::array<const char*, 2> kFit = {"linear", "log"};
-constexpr std::array<const char*, 3> kSignal = {"both", "narrowband", "harmonic"};
-constexpr std::array<const char*, 2> kEstimate = {"adaptive", "hires"};
-constexpr std::array<const char*, 3> kNormalize = {"none", "n", "dt"};
-constexpr std::array<const char*, 2> kConcentrations = {"asymptotic", "exact"};
-constexpr std::array<const char*, 2> kSignificance = {"chisquare", "montecarlo"};
-constexpr std::array<const char*, 5> kSampling = {"auto", "even", "gaps", "uneven",
-                                                  "interpolate"};
-
-template <class E, std::size_t N>
-E choice(const char* option, py::handle value, const std::array<const char*, N>& names) {
-  std::string list;
-  for (const char* name : names) list.append(list.empty() ? "" : ", ").append(name);
-  if (!py::isinstance<py::str>(value))
-    throw py::type_error(std::string(option) + ": one of " + list + ", not " +
-                         py::repr(value).cast<std::string>());
-  std::string text = value.cast<std::string>();
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (std::size_t i = 0; i < N; ++i)
-    if (text == names[i]) return static_cast<E>(i);
-  throw py::value_error(std::string(option) + ": '" + value.cast<std::string>() +
-                        "' is not one of " + list);
-}
-
 template <class T>
 T number(const char* option, py::handle value, const char* kind) {
   // bool is an int in Python, but never a count or a width.
@@ -63,136 +36,92 @@ bool flag(const char* option, py::handle value) {
   return value.cast<bool>();
 }
 
-double reshape_level(py::handle value) {
-  if (py::isinstance<py::str>(value)) {
-    const std::string text = value.cast<std::string>();
-    if (text == "off") return 0.0;
-    try {
-      std::size_t used = 0;
-      const double level = std::stod(text, &used);
-      if (used == text.size()) return level;
-    } catch (const std::exception&) {
-    }
-    throw py::value_error("reshape: '" + text + "' is not off or a level in percent");
-  }
-  return real("reshape", value);
-}
+std::string text_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
-Band band(py::handle value) {
-  if (py::isinstance<py::str>(value)) {
-    const std::string text = value.cast<std::string>();
-    const std::size_t colon = text.find(':');
-    try {
-      std::size_t used = 0;
-      if (colon != std::string::npos) {
-        const std::string low = text.substr(0, colon), high = text.substr(colon + 1);
-        Band b{std::stod(low, &used), 0.0};
-        if (used == low.size()) {
-          b.high = std::stod(high, &used);
-          if (used == high.size()) return b;
-        }
-      }
-    } catch (const std::exception&) {
-    }
-    throw py::value_error("band: '" + text + "' is not LOW:HIGH (two numbers)");
-  }
+// A band as a pair (low, high); a text 'LOW:HIGH' goes to the library as it is.
+SettingValue band(py::handle value) {
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
   py::sequence pair;
   if (!py::isinstance<py::sequence>(value) || (pair = value.cast<py::sequence>()).size() != 2)
-    throw py::type_error("band: a pair (low, high) or 'LOW:HIGH', not " +
-                         py::repr(value).cast<std::string>());
-  return {real("band", pair[0]), real("band", pair[1])};
+    throw py::type_error("band: a pair (low, high) or 'LOW:HIGH', not " + text_of(value));
+  return Band{real("band", pair[0]), real("band", pair[1])};
 }
 
-using Setter = std::function<void(py::handle, Settings&)>;
+// The value of keyword `setting` as the library takes it; a value of the
+// wrong type raises TypeError.
+SettingValue setting_of(const SettingName& setting, py::handle value) {
+  const char* option = setting.name.c_str();
+  switch (setting.type) {
+    case SettingType::integer: return static_cast<long long>(integer(option, value));
+    case SettingType::seed: return number<std::uint64_t>(option, value, "a whole number");
+    case SettingType::number: return real(option, value);
+    case SettingType::flag: return flag(option, value);
+    case SettingType::band: return band(value);
+    case SettingType::level:
+      if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+      return real(option, value);
+    case SettingType::word: break;
+  }
+  if (!py::isinstance<py::str>(value)) {
+    std::string list;
+    for (const auto& word : setting.words) list.append(list.empty() ? "" : ", ").append(word);
+    throw py::type_error(std::string(option) + ": one of " + list + ", not " + text_of(value));
+  }
+  return value.cast<std::string>();
+}
 
-// Every keyword of spectrum(), named as the options of `quorvane analyse`.
-const std::vector<std::pair<const char*, Setter>>& setting_table() {
-  static const std::vector<std::pair<const char*, Setter>> table = {
-      {"resolution", [](py::handle v, Settings& s) { s.resolution = integer("resolution", v); }},
-      {"tapers", [](py::handle v, Settings& s) { s.tapers = integer("tapers", v); }},
-      {"noise", [](py::handle v, Settings& s) { s.noise = choice<Noise>("noise", v, kNoise); }},
-      {"background",
-       [](py::handle v, Settings& s) { s.background = choice<Background>("background", v, kBackground); }},
-      {"smoothing", [](py::handle v, Settings& s) { s.smoothing = real("smoothing", v); }},
-      {"fit", [](py::handle v, Settings& s) { s.fit = choice<Fit>("fit", v, kFit); }},
-      {"signal", [](py::handle v, Settings& s) { s.signal = choice<Signal>("signal", v, kSignal); }},
-      {"estimate",
-       [](py::handle v, Settings& s) { s.estimate = choice<Estimate>("estimate", v, kEstimate); }},
-      {"normalize",
-       [](py::handle v, Settings& s) { s.normalize = choice<Normalize>("normalize", v, kNormalize); }},
-      {"reshape", [](py::handle v, Settings& s) { s.reshape = reshape_level(v); }},
-      {"band", [](py::handle v, Settings& s) { s.band = band(v); }},
-      {"pad", [](py::handle v, Settings& s) { s.pad = integer("pad", v); }},
-      {"concentrations",
-       [](py::handle v, Settings& s) {
-         s.concentrations = choice<Concentrations>("concentrations", v, kConcentrations);
-       }},
-      {"median_bias_correction",
-       [](py::handle v, Settings& s) { s.median_bias_correction = flag("median_bias_correction", v); }},
-      {"significance",
-       [](py::handle v, Settings& s) {
-         s.significance = choice<Significance>("significance", v, kSignificance);
-       }},
-      {"surrogates", [](py::handle v, Settings& s) { s.surrogates = integer("surrogates", v); }},
-      {"seed", [](py::handle v, Settings& s) { s.seed = number<std::uint64_t>("seed", v, "a whole number"); }},
-      {"jobs", [](py::handle v, Settings& s) { s.jobs = integer("jobs", v); }},
-      {"jackknife", [](py::handle v, Settings& s) { s.jackknife = flag("jackknife", v); }},
-      {"max_peaks", [](py::handle v, Settings& s) { s.max_peaks = integer("max_peaks", v); }},
-      {"sampling",
-       [](py::handle v, Settings& s) { s.sampling = choice<Sampling>("sampling", v, kSampling); }},
-  };
-  return table;
+py::object python_value(const SettingName& setting, const SettingValue& value) {
+  return std::visit(
+      [&setting](const auto& v) -> py::object {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) return py::none();
+        else if constexpr (std::is_same_v<T, Band>) return py::make_tuple(v.low, v.high);
+        else if constexpr (std::is_same_v<T, double>) {
+          // A level of 0 is no reshaping.
+          if (setting.type == SettingType::level && v == 0.0) return py::str("off");
+          return py::float_(v);
+        } else return py::cast(v);
+      },
+      value);
 }
 
 }  // namespace
 
-Settings settings_of(const py::kwargs& keywords) {
+Settings settings_of(const py::kwargs& keywords, const char* function,
+                     bool (*taken)(const SettingName&)) {
   Settings settings;
   for (const auto& [key, value] : keywords) {
     const std::string name = key.cast<std::string>();
-    const auto& table = setting_table();
-    const auto entry = std::find_if(table.begin(), table.end(),
-                                    [&name](const auto& e) { return name == e.first; });
-    if (entry == table.end()) {
-      std::string names;
-      for (const auto& e : table) names.append(names.empty() ? "" : ", ").append(e.first);
-      throw py::type_error("spectrum() got an unexpected keyword argument '" + name +
-                           "'; the settings are " + names);
+    const auto& names = setting_names();
+    const auto entry = std::find_if(names.begin(), names.end(), [&](const SettingName& setting) {
+      return setting.name == name && (taken == nullptr || taken(setting));
+    });
+    if (entry == names.end()) {
+      std::string list;
+      for (const auto& setting : names)
+        if (taken == nullptr || taken(setting)) list.append(list.empty() ? "" : ", ").append(setting.name);
+      throw py::type_error(std::string(function) + "() got an unexpected keyword argument '" +
+                           name + "'; the settings are " + list);
     }
-    if (!value.is_none()) entry->second(value, settings);
+    if (value.is_none()) continue;
+    if (Status set = set_setting(settings, name, setting_of(*entry, value)); !set)
+      throw py::value_error(set.message);
   }
   return settings;
 }
 
 py::dict settings_dict(const Settings& s) {
   py::dict d;
-  d["resolution"] = s.resolution;
-  d["tapers"] = s.tapers ? py::object(py::int_(*s.tapers)) : py::object(py::none());
-  d["noise"] = kNoise[static_cast<std::size_t>(s.noise)];
-  d["background"] = kBackground[static_cast<std::size_t>(s.background)];
-  d["smoothing"] = s.smoothing ? py::object(py::float_(*s.smoothing)) : py::object(py::none());
-  d["fit"] = kFit[static_cast<std::size_t>(s.fit)];
-  d["signal"] = kSignal[static_cast<std::size_t>(s.signal)];
-  d["estimate"] = kEstimate[static_cast<std::size_t>(s.estimate)];
-  d["normalize"] = kNormalize[static_cast<std::size_t>(s.normalize)];
-  d["reshape"] = s.reshape == 0.0 ? py::object(py::str("off")) : py::object(py::float_(s.reshape));
-  d["band"] = s.band ? py::object(py::make_tuple(s.band->low, s.band->high)) : py::object(py::none());
-  d["pad"] = s.pad;
-  d["concentrations"] = kConcentrations[static_cast<std::size_t>(s.concentrations)];
-  d["median_bias_correction"] = s.median_bias_correction;
-  d["significance"] = kSignificance[static_cast<std::size_t>(s.significance)];
-  d["surrogates"] = s.surrogates;
-  d["seed"] = s.seed;
-  d["jobs"] = s.jobs;
-  d["jackknife"] = s.jackknife;
-  d["max_peaks"] = s.max_peaks;
-  d["sampling"] = kSampling[static_cast<std::size_t>(s.sampling)];
+  for (const SettingName& setting : setting_names())
+    d[py::str(setting.name)] = python_value(setting, setting_value(s, setting.name));
   return d;
 }
 
 namespace {
 
-const char* kSpectrumDoc = R"(The multitaper spectrum of a series, as `quorvane analyse` computes it.
+// The documentation of spectrum(), its settings listed by the library.
+const std::string& spectrum_doc() {
+  static const std::string doc = std::string(R"(The multitaper spectrum of a series, as `quorvane analyse` computes it.
 
 values: a Series, or a sequence of N numbers sampled every `dt` (or at
 `time`, N times that increase or decrease throughout; gaps and uneven steps
@@ -200,22 +129,13 @@ get the missing-data or the Lomb-Scargle multitaper spectrum, as `sampling`
 says). Every setting is a keyword
 named as the option of `quorvane analyse` (--tapers: tapers, ...), with
 the same values and defaults; None leaves a setting at its default:
-  resolution=2 (P), tapers=None (2P-1, 1..8), noise='red' (red, white,
-  local; local with signal='harmonic'), background='robust' (raw, robust),
-  smoothing=None (width in frequency; a fifth of the band, at least the
-  bandwidth), fit='log' (linear, log), signal='both' (both, narrowband,
-  harmonic), estimate='adaptive' (adaptive, hires), normalize='none' (none,
-  n, dt), reshape=95 (50, 90, 95, 99, 99.5, 99.9 or 'off'), band=None
-  ((low, high) or 'LOW:HIGH'; 0 to the Nyquist frequency), pad=1 (1, 2, 4,
-  8), concentrations='asymptotic' (asymptotic, exact),
-  median_bias_correction=False, significance='chisquare' (chisquare,
-  montecarlo), surrogates=1000, seed=1, jobs=1 (threads for the
-  surrogates), jackknife=False, max_peaks=40 (0..100),
-  sampling='auto' (auto, even, gaps, uneven, interpolate).
+)") + settings_doc() + R"(
 Frequencies are in cycles per unit of time. Raises ValueError with the
 engine's message for a bad value, contradicting settings, NaN in the values
 or times that repeat or go back and forth; TypeError for an unknown keyword. The
 engine runs without the GIL, so threads analyse series in parallel.)";
+  return doc;
+}
 
 }  // namespace
 
@@ -346,7 +266,7 @@ pandas DataFrame; settings: the settings used, as keywords.)")
       "spectrum",
       [](py::handle values, double dt, py::handle time, const std::string& name,
          const py::kwargs& keywords) {
-        Settings settings = settings_of(keywords);
+        Settings settings = settings_of(keywords, "spectrum");
         SignalWatch watch;
         settings.cancelled = watch.callback();
         const Series series = series_argument(values, dt, time, name);
@@ -358,10 +278,10 @@ pandas DataFrame; settings: the settings used, as keywords.)")
         return value_or_raise(std::move(result));
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("time") = py::none(),
-      py::arg("name") = "", kSpectrumDoc);
+      py::arg("name") = "", spectrum_doc().c_str());
   m.attr("SETTINGS") = [] {
     py::list names;
-    for (const auto& entry : setting_table()) names.append(entry.first);
+    for (const SettingName& setting : setting_names()) names.append(setting.name);
     return py::tuple(names);
   }();
 }

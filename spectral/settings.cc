@@ -162,15 +162,21 @@ long long transform_length(int npts, int pad) {
 
 float nyquist_frequency(float dt) { return 0.5f / dt; }
 
-Grid frequency_grid(const SpecSettings& s) {
+Grid band_grid(const SpecSettings& s, float df) {
   Grid g;
-  g.nfft = static_cast<int>(transform_length(s.npts, s.pad));
-  g.df = 1.0f / (static_cast<float>(g.nfft) * s.dt);
+  g.df = df;
   g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
   g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
   g.nf = g.i1 - g.i0 + 1;
   g.nfv = g.nf - 1;
   g.f0 = static_cast<float>(g.i0) * g.df;
+  return g;
+}
+
+Grid frequency_grid(const SpecSettings& s) {
+  const int nfft = static_cast<int>(transform_length(s.npts, s.pad));
+  Grid g = band_grid(s, 1.0f / (static_cast<float>(nfft) * s.dt));
+  g.nfft = nfft;
   const float rayleigh = 1.0f / (static_cast<float>(s.npts) * s.dt);
   g.nray = static_cast<int>(rayleigh / g.df);
   g.nbw = static_cast<int>(2.0f * static_cast<float>(s.p) * rayleigh / g.df);

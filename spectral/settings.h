@@ -133,6 +133,11 @@ float nyquist_frequency(float dt);
 // The grid of an evenly spaced run with these settings.
 Grid frequency_grid(const SpecSettings& settings);
 
+// The band of settings.fmin .. settings.fmax on bins of spacing df: i0,
+// i1, nf, nfv and f0 of a grid (each limit taken to the nearest bin below
+// it, within a tenth of a bin); the other members are left 0.
+Grid band_grid(const SpecSettings& settings, float df);
+
 // The checks of check_spec that do not depend on the frequency grid, and
 // those that do (a band holding at least one entry, a smoothing width the
 // band can hold); check_spec is the first followed by the second on

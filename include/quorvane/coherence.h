@@ -20,7 +20,7 @@ namespace quorvane {
 // coherence`, with its defaults.
 struct CoherenceSettings {
   int resolution = 2;         // P, in multiples of the Rayleigh frequency
-  std::optional<int> tapers;  // K, 2..8; default 2P - 1
+  std::optional<int> tapers;  // K, 2..8; default 2P - 1, at most 8
   std::optional<Band> band;   // default 0 to the Nyquist frequency
   int pad = 1;                // transform length factor: 1, 2, 4 or 8
   // hires: the equal-weight average of the K eigen-cross-spectra, with

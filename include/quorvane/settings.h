@@ -7,6 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "quorvane/status.h"
 
 namespace quorvane {
 
@@ -31,11 +37,12 @@ enum class Sampling { automatic, even, gaps, uneven, interpolate };
 struct Band {
   double low = 0.0;
   double high = 0.0;
+  friend bool operator==(const Band&, const Band&) = default;
 };
 
 struct Settings {
   int resolution = 2;  // P, in multiples of the Rayleigh frequency 1/(N dt); 1..1000000
-  std::optional<int> tapers;  // K, 1..8; default 2P - 1
+  std::optional<int> tapers;  // K, 1..8; default 2P - 1, at most 8
   Noise noise = Noise::red;   // with Signal::harmonic, locally-white
   Background background = Background::robust;
   // Median smoothing width in frequency, from the bandwidth to half the
@@ -67,5 +74,40 @@ struct Settings {
   // as interrupted. Empty: never.
   std::function<bool()> cancelled;
 };
+
+// The settings by name, for bindings that take them as keywords (the Python
+// module's spectrum() and coherence()): each one's name, the type of its
+// values, its words and what its documentation says.
+enum class SettingType {
+  integer,  // a whole number (int)
+  seed,     // a whole number of 64 bits
+  number,   // a real number
+  flag,     // true or false
+  word,     // one of `words`, in any letter case
+  band,     // a Band
+  level,    // a level in percent, or the word "off" for 0
+};
+// A setting's value: none (the default), a whole number, a 64-bit whole
+// number, a real number, a flag, a word or a band.
+using SettingValue =
+    std::variant<std::monostate, long long, std::uint64_t, double, bool, std::string, Band>;
+struct SettingName {
+  std::string name;
+  SettingType type = SettingType::integer;
+  std::vector<std::string> words;
+  bool coherence = false;  // a setting of coherence() too
+};
+// Every setting of Settings, in the order of the documentation.
+const std::vector<SettingName>& setting_names();
+// Sets setting `name` of `settings` to `value` (a word: one of its words in
+// any letter case); refused for an unknown name, a value of another type or
+// an unknown word. Ranges are checked by the functions that take the settings.
+Status set_setting(Settings& settings, std::string_view name, const SettingValue& value);
+// The value of setting `name` (none for an unknown name), words in lower case.
+SettingValue setting_value(const Settings& settings, std::string_view name);
+// The documentation of the settings: "name=default (what it takes)", each
+// separated by ", " and wrapped into lines of at most 76 characters that
+// begin with two blanks.
+std::string settings_doc();
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 #include "spectral/estimators/even.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/significance/surrogates.h"
 #include "spectral/stages/eigenspectra.h"
@@ -63,19 +64,14 @@ struct RecordBand {
 // False when the settings' cancellation stopped it.
 bool record_band(std::span<const float> values, const SpecSettings& s, const RunTapers& tapers,
                  const Grid& g, std::pmr::memory_resource* memory, RecordBand& r) {
-  float total = 0.0f;
-  for (float v : values) total += v;
-  const float mean = total / static_cast<float>(values.size());
   r.x.resize(values.size());
-  for (std::size_t t = 0; t < values.size(); ++t) r.x[t] = values[t] - mean;
+  demean(values, r.x);
   r.y.resize(g.nfv, s.nwin);
   if (!band_eigencoefficients(r.x, tapers.v, s.nwin, g, band_normalisation(s), r.y, memory,
                               s.cancelled))
     return false;
   if (s.iadapt == 0) return true;
-  double sum_of_squares = 0.0;
-  for (float x : r.x) sum_of_squares += static_cast<double>(x * x);
-  r.sig2 = variance_scale(s, sum_of_squares);
+  r.sig2 = variance_scale(s, sum_of_squares(r.x));
   r.adaptive.resize(static_cast<std::size_t>(g.nfv));
   adwait(r.y, tapers.el, r.sig2, r.adaptive);
   return true;
@@ -203,9 +199,10 @@ void cross_spectrum(const RecordBand& a, const RecordBand& b, std::span<const do
   }
 }
 
-// The lag-one autocorrelation and variance of demeaned values, for the
-// surrogates; the coefficient kept inside (-1, 1), which AR(1) needs.
-void persistence(const std::vector<float>& x, float& rho, float& variance) {
+// The AR(1) model of the surrogates of demeaned values: their lag-one
+// autocorrelation and variance, in double precision; the coefficient kept
+// inside (-1, 1), which AR(1) needs.
+void surrogate_model(const std::vector<float>& x, float& rho, float& variance) {
   double ssq = 0.0, lag = 0.0;
   for (std::size_t t = 0; t < x.size(); ++t) ssq += static_cast<double>(x[t]) * x[t];
   for (std::size_t t = 1; t < x.size(); ++t) lag += static_cast<double>(x[t - 1]) * x[t];
@@ -298,8 +295,8 @@ Status coherence(std::span<const float> a, std::span<const float> b,
                   r.spectrum_a.data(), r.spectrum_b.data()});
   if (run_cancelled(s)) return interrupted_run();
   float var_a = 0.0f, var_b = 0.0f;
-  persistence(ra.x, r.rho_a, var_a);
-  persistence(rb.x, r.rho_b, var_b);
+  surrogate_model(ra.x, r.rho_a, var_a);
+  surrogate_model(rb.x, r.rho_b, var_b);
 
   if (c.surrogates > 0) {
     r.montecarlo = true;

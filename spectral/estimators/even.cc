@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <memory_resource>
 #include <span>
@@ -14,6 +15,7 @@
 #include "spectral/numerics/concentrations.h"
 #include "spectral/numerics/tapers.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/series.h"
 #include "spectral/significance/surrogates.h"
 #include "spectral/stages/pipeline.h"
 
@@ -35,31 +37,6 @@ struct Workspace {
   Eigencoefficients coefficients;
 };
 
-// Refuses a series shorter than npts or holding a value that is not finite.
-Status check_series(std::span<const float> y, const SpecSettings& s) {
-  if (y.size() < static_cast<std::size_t>(s.npts)) {
-    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
-                           std::to_string(s.npts) + ".");
-  }
-  for (std::size_t t = 0; t < static_cast<std::size_t>(s.npts); ++t) {
-    if (!std::isfinite(y[t])) {
-      return Status::failure(" Value " + std::to_string(t + 1) +
-                             " of the series is not a finite number.");
-    }
-  }
-  return Status::success();
-}
-
-// The series less its mean, all in single precision.
-void demean(std::span<const float> y, const SpecSettings& s, std::pmr::vector<float>& xdm) {
-  const std::size_t npts = static_cast<std::size_t>(s.npts);
-  float total = 0.0f;
-  for (std::size_t t = 0; t < npts; ++t) total += y[t];
-  const float mean = total / static_cast<float>(s.npts);
-  xdm.resize(npts);
-  for (std::size_t t = 0; t < npts; ++t) xdm[t] = y[t] - mean;
-}
-
 // The lag-1 autocorrelation of the demeaned series, the starting point of
 // the red-noise hypothesis; 0 for the other hypotheses.
 float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSettings& s) {
@@ -72,13 +49,6 @@ float lag1_autocorrelation(const std::pmr::vector<float>& xdm, const SpecSetting
   const float c1 = lag / static_cast<float>(s.npts - 1);
   // A constant series has no autocorrelation to speak of: 0, not 0/0.
   return var > 0.0f ? c1 / var : 0.0f;
-}
-
-// The variance of the demeaned series, summed as for the autocorrelation.
-float series_variance(const std::pmr::vector<float>& xdm) {
-  float ssq = 0.0f;
-  for (float x : xdm) ssq += x * x;
-  return ssq / static_cast<float>(xdm.size());
 }
 
 // Computes the tapers of the settings into v (npts * nwin values), with
@@ -136,16 +106,24 @@ Status check_memory_for(const SpecSettings& s, bool tapers_given) {
                       "A spectrum of " + std::to_string(s.npts) + " values");
 }
 
+// The Monte Carlo levels of a run from the coefficient and variance of its
+// series (those of montecarlo_levels); empty for the surrogates' own runs,
+// which ask for none.
+using EvenLevels = std::function<Status(float rho, float variance, MonteCarloLevels& levels)>;
+
 // One run with the tapers given, or else computed once the run is accepted:
 // into keep (for later runs) when there is one, otherwise into the run
-// memory. Its work arrays come from memory.
+// memory. Its work arrays come from memory; its Monte Carlo levels, when
+// the settings ask for them, from `levels`.
 Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers* given,
-                RunTapers* keep, WorkArena& memory, SpecResults& out, const MessageSink& sink) {
+                RunTapers* keep, WorkArena& memory, SpecResults& out, const MessageSink& sink,
+                const EvenLevels& levels) {
   if (Status status = check_spec(s); !status) return status;
   if (given != nullptr && !tapers_fit(*given, s)) {
     return Status::failure(" The tapers given were computed for other settings.");
   }
-  if (Status status = check_series(y, s); !status) return status;
+  const std::size_t npts = static_cast<std::size_t>(s.npts);
+  if (Status status = check_series(y, npts, SeriesLength::at_least); !status) return status;
   if (Status status = check_memory_for(s, given != nullptr); !status) return status;
   if (run_cancelled(s)) return interrupted_run();
   if (given == nullptr && keep != nullptr) {
@@ -154,26 +132,28 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
   }
   const Grid g = frequency_grid(s);
   Workspace w(&memory);
-  demean(y, s, w.xdm);
+  w.xdm.resize(npts);
+  demean(y.first(npts), w.xdm);
   run_tapers(s, given, w, &memory);
   if (run_cancelled(s)) return interrupted_run();
 
   TaperedBand band;
   band.el = w.el;
   band.tapsum = w.tapsum;
-  if (s.iadapt != 0) {
-    // Squares in single precision, their sum in double.
-    double sum_of_squares = 0.0;
-    for (float x : w.xdm) sum_of_squares += static_cast<double>(x * x);
-    band.sig2 = variance_scale(s, sum_of_squares);
-  }
+  if (s.iadapt != 0) band.sig2 = variance_scale(s, sum_of_squares(w.xdm));
   if (!tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory)) return interrupted_run();
   band.rho0 = lag1_autocorrelation(w.xdm, s);
-  const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
-    return montecarlo_levels(s, band.rho0, series_variance(w.xdm), s.surrogates, s.seed, s.jobs,
-                             levels);
+  const MonteCarloStage montecarlo = [&](MonteCarloLevels& out_levels) {
+    return levels(band.rho0, series_variance(w.xdm, npts), out_levels);
   };
   return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
+}
+
+// The levels of a run of the series itself.
+EvenLevels series_levels(const SpecSettings& s) {
+  return [&s](float rho, float variance, MonteCarloLevels& levels) {
+    return montecarlo_levels(s, rho, variance, s.surrogates, s.seed, s.jobs, levels);
+  };
 }
 
 }  // namespace
@@ -181,13 +161,13 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
 Status spec(std::span<const float> y, const SpecSettings& s, SpecResults& out,
             const MessageSink& sink) {
   WorkArena memory;
-  return run_spec(y, s, nullptr, nullptr, memory, out, sink);
+  return run_spec(y, s, nullptr, nullptr, memory, out, sink, series_levels(s));
 }
 
 Status spec(std::span<const float> y, const SpecSettings& s, const RunTapers& tapers,
             SpecResults& out, const MessageSink& sink) {
   WorkArena memory;
-  return run_spec(y, s, &tapers, nullptr, memory, out, sink);
+  return run_spec(y, s, &tapers, nullptr, memory, out, sink, series_levels(s));
 }
 
 Status spec_tapers(const SpecSettings& s, RunTapers& out) {
@@ -223,7 +203,7 @@ Status spec(std::span<const float> y, const SpecSettings& s, SpecSession& sessio
   if (!session.memory_) session.memory_ = std::make_unique<WorkArena>();
   const bool kept = session.holds_tapers_for(s);
   return run_spec(y, s, kept ? &session.tapers_ : nullptr, kept ? nullptr : &session.tapers_,
-                  *session.memory_, out, sink);
+                  *session.memory_, out, sink, series_levels(s));
 }
 
 std::uint64_t spec_memory(const SpecSettings& s, bool tapers_given) {
@@ -241,9 +221,7 @@ std::uint64_t spec_memory(const SpecSettings& s, bool tapers_given) {
   if (s.jackknife) bytes += 8 * band;
   if (s.surrogates > 0) {
     const std::uint64_t jobs = static_cast<std::uint64_t>(std::max(s.jobs, 1));
-    SpecSettings plain = s;
-    plain.surrogates = 0;
-    plain.jackknife = false;
+    const SpecSettings plain = surrogate_settings(s);
     bytes += 4 * n * k + 16 * band + 4 * static_cast<std::uint64_t>(s.surrogates) * band +
              jobs * spec_memory(plain, true);
   }
@@ -268,20 +246,17 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
       !status) {
     return status;
   }
-  SpecSettings plain = settings;
-  plain.surrogates = 0;
-  plain.jackknife = false;
+  const SpecSettings plain = surrogate_settings(settings);
   // Every surrogate has the series' length, so they all share one set of
   // tapers; each worker keeps its run memory from one surrogate to the next.
   RunTapers tapers;
   if (Status status = spec_tapers(plain, tapers); !status) return status;
   const auto make_worker = [&]() -> SurrogateWorker {
-    auto session = std::make_shared<SpecSession>();
-    session->keep_tapers(tapers);
+    auto memory = std::make_shared<WorkArena>();
     auto x = std::make_shared<std::vector<float>>(static_cast<std::size_t>(settings.npts));
-    return [&plain, &rho, &variance, session, x](RandomStream& random, SpecResults& r) {
+    return [&plain, &rho, &variance, &tapers, memory, x](RandomStream& random, SpecResults& r) {
       ar1_surrogate(rho, variance, random, *x);
-      return spec(*x, plain, *session, r);
+      return run_spec(*x, plain, &tapers, nullptr, *memory, r, {}, {});
     };
   };
   return surrogate_levels(surrogates, seed, jobs, make_worker, out, settings.cancelled);

@@ -11,9 +11,10 @@
 
 #include "common/memory.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/significance/persistence.h"
-#include "spectral/significance/surrogates.h"
+#include "spectral/significance/plan_levels.h"
 
 namespace quorvane::spectral {
 
@@ -80,35 +81,20 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
     return Status::failure(" The missing-data plan was made for other settings.");
   }
   const std::size_t present = index_.size();
-  if (y.size() != present) {
-    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
-                           std::to_string(present) + ".");
-  }
-  for (std::size_t j = 0; j < present; ++j) {
-    if (!std::isfinite(y[j])) {
-      return Status::failure(" Value " + std::to_string(j + 1) +
-                             " of the series is not a finite number.");
-    }
-  }
+  if (Status status = check_series(y, present, SeriesLength::exactly); !status) return status;
   std::unique_ptr<WorkArena> own_memory;
   if (given_memory == nullptr) own_memory = std::make_unique<WorkArena>();
   WorkArena& memory = given_memory != nullptr ? *given_memory : *own_memory;
   const Grid& g = grid_;
 
-  // The samples less their mean (in single precision, as spec forms it),
-  // on the full grid with zeros where no sample was taken.
-  float total = 0.0f;
-  for (float value : y) total += value;
-  const float mean = total / static_cast<float>(present);
+  // The samples less their mean, on the full grid with zeros where no
+  // sample was taken (which add nothing to the sums of squares).
+  const float mean = series_mean(y);
   std::pmr::vector<float> x(static_cast<std::size_t>(s.npts), 0.0f, &memory);
-  float ssq = 0.0f;  // as spec sums the variance of its surrogates
-  double sum_of_squares = 0.0;
   bool constant = true;
   for (std::size_t j = 0; j < present; ++j) {
     const float value = y[j] - mean;
     x[static_cast<std::size_t>(index_[j])] = value;
-    ssq += value * value;
-    sum_of_squares += static_cast<double>(value * value);
     constant = constant && value == 0.0f;
   }
 
@@ -125,7 +111,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   // squares is scaled up to that many.
   if (s.iadapt != 0) {
     band.sig2 = variance_scale(
-        s, sum_of_squares * static_cast<double>(s.npts) / static_cast<double>(present));
+        s, sum_of_squares(x) * static_cast<double>(s.npts) / static_cast<double>(present));
   }
   double tau = 0.0;
   if (s.inoise == 0) {
@@ -138,20 +124,8 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
   if (!tapered_band(x, tapers_.v, s, g, band, coefficients, &memory)) return interrupted_run();
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
-    SpecSettings plain = s;
-    plain.surrogates = 0;
-    plain.jackknife = false;
-    const double variance = static_cast<double>(ssq / static_cast<float>(present));
-    const auto make_worker = [&]() -> SurrogateWorker {
-      auto worker_memory = std::make_shared<WorkArena>();
-      auto surrogate = std::make_shared<std::vector<float>>(present);
-      return [this, &plain, tau, variance, worker_memory, surrogate](RandomStream& random,
-                                                                     SpecResults& r) {
-        ar1_surrogate_on_times(time_, tau, variance, random, *surrogate);
-        return run(*surrogate, plain, r, {}, worker_memory.get());
-      };
-    };
-    return surrogate_levels(s.surrogates, s.seed, s.jobs, make_worker, levels, s.cancelled);
+    const double variance = static_cast<double>(series_variance(x, present));
+    return plan_levels_on_times(*this, time_, tau, variance, s, levels);
   };
   return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
 }

@@ -18,9 +18,10 @@
 #include "spectral/numerics/tapers.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/significance/persistence.h"
-#include "spectral/significance/surrogates.h"
+#include "spectral/significance/plan_levels.h"
 #include "spectral/stages/eigenspectra.h"
 #include "spectral/stages/pipeline.h"
 
@@ -79,13 +80,7 @@ Status uneven_grid(const SpecSettings& s, double span, Grid& g) {
                            std::to_string(kMaxBand) + " frequencies at spacing " + exact(df) +
                            "; narrow it or reduce the padding.");
   }
-  g = Grid{};
-  g.df = single_df;
-  g.i0 = static_cast<int>((s.fmin + 0.1f * g.df) / g.df);
-  g.i1 = static_cast<int>((s.fmax + 0.1f * g.df) / g.df);
-  g.nf = g.i1 - g.i0 + 1;
-  g.nfv = g.nf - 1;
-  g.f0 = static_cast<float>(g.i0) * g.df;
+  g = band_grid(s, single_df);
   g.nray = s.pad;
   g.nbw = 2 * s.p * s.pad;
   return Status::success();
@@ -115,15 +110,6 @@ std::uint64_t uneven_memory(const SpecSettings& s, const Grid& g) {
     bytes += 4 * static_cast<std::uint64_t>(s.surrogates) * band + jobs * (run + 4 * n);
   }
   return bytes;
-}
-
-// The series less its mean, in single precision as spec forms it.
-void demean(std::span<const float> y, std::pmr::vector<float>& xdm) {
-  float total = 0.0f;
-  for (float value : y) total += value;
-  const float mean = total / static_cast<float>(y.size());
-  xdm.resize(y.size());
-  for (std::size_t j = 0; j < y.size(); ++j) xdm[j] = y[j] - mean;
 }
 
 // The four-point Lagrange weights at r of nodes 0, 1, 2, 3.
@@ -283,26 +269,15 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     return Status::failure(" The uneven-record plan was made for other settings.");
   }
   const std::size_t npts = static_cast<std::size_t>(s.npts);
-  if (y.size() != npts) {
-    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
-                           std::to_string(s.npts) + ".");
-  }
-  for (std::size_t j = 0; j < npts; ++j) {
-    if (!std::isfinite(y[j])) {
-      return Status::failure(" Value " + std::to_string(j + 1) +
-                             " of the series is not a finite number.");
-    }
-  }
+  if (Status status = check_series(y, npts, SeriesLength::exactly); !status) return status;
   std::unique_ptr<WorkArena> own_memory;
   if (given_memory == nullptr) own_memory = std::make_unique<WorkArena>();
   WorkArena& memory = given_memory != nullptr ? *given_memory : *own_memory;
   const Grid& g = p.grid;
 
-  std::pmr::vector<float> xdm(&memory);
+  std::pmr::vector<float> xdm(npts, &memory);
   demean(y, xdm);
-  const double norm = s.inorm == 2   ? static_cast<double>(1.0f / s.dt)
-                      : s.inorm == 1 ? static_cast<double>(static_cast<float>(s.npts))
-                                     : 1.0;
+  const double norm = band_normalisation(s);
   Eigencoefficients coefficients(&memory);
   coefficients.resize(g.nfv, s.nwin);
   const auto tapers = [&](int first, int last) {
@@ -332,20 +307,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   band.coefficients = &coefficients;
   band.el = p.el;
   band.tapsum = p.tapsum;
-  float ssq = 0.0f;  // as spec sums the variance of its surrogates
-  double sig2 = 0.0;
-  for (float x : xdm) {
-    ssq += x * x;
-    sig2 += static_cast<double>(x * x);
-  }
-  if (s.iadapt != 0) {
-    if (s.inorm == 1) {
-      sig2 = sig2 / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
-    } else if (s.inorm == 2) {
-      sig2 = sig2 * static_cast<double>(s.dt) * static_cast<double>(s.dt);
-    }
-    band.sig2 = sig2;
-  }
+  if (s.iadapt != 0) band.sig2 = variance_scale(s, sum_of_squares(xdm));
   // The red-noise coefficient at the median step is fitted to the running
   // median of the spectrum, in the family of AR(1) spectra on the record's
   // times, as the evenly spaced engine fits its curve: a cycle in the values
@@ -383,26 +345,14 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   if (run_cancelled(s)) return interrupted_run();
 
   const MonteCarloStage montecarlo = [&](MonteCarloLevels& levels) {
-    SpecSettings plain = s;
-    plain.surrogates = 0;
-    plain.jackknife = false;
-    const double variance = static_cast<double>(ssq / static_cast<float>(s.npts));
     if (Status status = check_memory(uneven_memory(s, g),
                                      "A Monte Carlo run of " + std::to_string(s.surrogates) +
                                          " surrogates of " + std::to_string(s.npts) + " values");
         !status) {
       return status;
     }
-    const auto make_worker = [&]() -> SurrogateWorker {
-      auto worker_memory = std::make_shared<WorkArena>();
-      auto x = std::make_shared<std::vector<float>>(npts);
-      return [this, &plain, tau, variance, worker_memory, x](RandomStream& random,
-                                                             SpecResults& r) {
-        ar1_surrogate_on_times(time_, tau, variance, random, *x);
-        return run(*x, plain, r, {}, worker_memory.get());
-      };
-    };
-    return surrogate_levels(s.surrogates, s.seed, s.jobs, make_worker, levels, s.cancelled);
+    const double variance = static_cast<double>(series_variance(xdm, npts));
+    return plan_levels_on_times(*this, time_, tau, variance, s, levels);
   };
   return finish_spectrum(s, g, band, montecarlo, &memory, out, sink);
 }

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstddef>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "spectral/numerics/work_arena.h"
 #include "spectral/significance/surrogates.h"
 
 namespace quorvane::spectral {
@@ -124,6 +126,28 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
   }
   out = std::move(result);
   return Status::success();
+}
+
+SpecSettings surrogate_settings(const SpecSettings& settings) {
+  SpecSettings plain = settings;
+  plain.surrogates = 0;
+  plain.jackknife = false;
+  return plain;
+}
+
+Status levels_on_times(std::span<const double> time, double tau, double variance,
+                       const SpecSettings& settings, const PlanRun& run, MonteCarloLevels& out) {
+  const SpecSettings plain = surrogate_settings(settings);
+  const auto make_worker = [&]() -> SurrogateWorker {
+    auto memory = std::make_shared<WorkArena>();
+    auto surrogate = std::make_shared<std::vector<float>>(time.size());
+    return [&, memory, surrogate](RandomStream& random, SpecResults& r) {
+      ar1_surrogate_on_times(time, tau, variance, random, *surrogate);
+      return run(*surrogate, plain, r, memory.get());
+    };
+  };
+  return surrogate_levels(settings.surrogates, settings.seed, settings.jobs, make_worker, out,
+                          settings.cancelled);
 }
 
 }  // namespace quorvane::spectral

@@ -54,4 +54,25 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
                         const std::function<SurrogateWorker()>& make_worker,
                         MonteCarloLevels& out, const std::function<bool()>& cancelled = {});
 
+// The settings of a surrogate's run: those of the series without Monte
+// Carlo levels and jackknife, which the levels do not read.
+SpecSettings surrogate_settings(const SpecSettings& settings);
+
+class WorkArena;
+
+// An estimator plan's run on values y, its work memory from `memory` (one
+// arena per thread), as GapsPlan::run and UnevenPlan::run take it.
+using PlanRun = std::function<Status(std::span<const float> y, const SpecSettings& settings,
+                                     SpecResults& out, WorkArena* memory)>;
+
+// The levels (surrogate_levels, with the settings' surrogates, seed, jobs
+// and cancellation) of a record analysed by an estimator plan on its own
+// times: the surrogates are the AR(1) process of persistence time tau and
+// variance `variance` sampled at `time` (ar1_surrogate_on_times, one value
+// per time), each analysed by `run` with surrogate_settings(settings).
+// Every worker keeps its work memory and surrogate from one surrogate to
+// the next.
+Status levels_on_times(std::span<const double> time, double tau, double variance,
+                       const SpecSettings& settings, const PlanRun& run, MonteCarloLevels& out);
+
 }  // namespace quorvane::spectral

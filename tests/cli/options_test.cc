@@ -134,7 +134,6 @@ std::vector<Refused> refusals() {
       {command("multi", {"--columns", "3", "--value-columns", "a,b"}), "--value-columns"},
       {command("single", {"--bogus"}), "--bogus"},
       {command("single", {"--tapers"}), "--tapers"},
-      {command("single", {"--resolution", "5"}), "--resolution"},
       {command("single", {"--recon-level", "95"}), "--recon-level"},
       {command("single", {"--reconstruct", "trend", "--recon-level", "95"}), "--recon-level"},
       {command("single", {"--constraint", "norm"}), "--constraint"},

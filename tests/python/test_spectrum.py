@@ -93,6 +93,23 @@ def test_every_setting_is_accepted_by_its_name():
     assert names == set(quorvane.SETTINGS)
 
 
+def test_the_documentation_gives_every_setting_with_its_default_and_values():
+    doc = " ".join(quorvane.spectrum.__doc__.split())
+    for name in quorvane.SETTINGS:
+        assert f" {name}=" in doc, name
+    for piece in ["tapers=None (2P-1 up to 8, 1..8)", "noise='red' (red, white, local;",
+                  "estimate='adaptive' (hires, adaptive)", "reshape=95 (50, 90, 95, 99, 99.5, 99.9 or 'off')",
+                  "max_peaks=40 (0..100)", "median_bias_correction=False"]:
+        assert piece in doc, piece
+
+
+def test_a_resolution_above_four_takes_eight_tapers_not_a_refusal():
+    values = np.sin(np.arange(512) * 0.3) + np.cos(np.arange(512) * 0.05)
+    assert quorvane.spectrum(values, resolution=5).settings["tapers"] == 8
+    assert quorvane.spectrum(values, resolution=5, tapers=8).settings == \
+        quorvane.spectrum(values, resolution=5).settings
+
+
 @pytest.mark.parametrize("keywords,error,words", REFUSED, ids=lambda v: str(v) if isinstance(v, dict) else None)
 def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
     with pytest.raises(error, match=words.replace("(", r"\(")):

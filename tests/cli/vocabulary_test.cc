@@ -1,0 +1,227 @@
+// The one option vocabulary: an option added to the table reaches every
+// command's help and parser, the library's keywords and their documentation;
+// each option is declared once; the library reads its settings and read()'s
+// layout answers through the same table (ranges, defaults, words).
+#include "api/vocabulary.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <tuple>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "cli/coherence_command.h"
+#include "cli/evolve_command.h"
+#include "cli/options.h"
+#include "tests/cli/cli_test_support.h"
+
+namespace quorvane::cli {
+namespace {
+
+using namespace testing;
+
+// The vocabulary with one more option, --lantern N (1..9), for every
+// command and as a library keyword; what it stores goes to `stored`.
+api::Vocabulary with_lantern(std::shared_ptr<long long> stored) {
+  api::Vocabulary table = api::vocabulary();
+  api::OptionSpec lantern("lantern", api::Kind::whole, "N");
+  lantern.low = 1;
+  lantern.high = 9;
+  lantern.noun = "lanterns";
+  lantern.store = [stored](const api::Value& v, api::RunOptions&, api::InputOptions&) {
+    *stored = std::get<long long>(v);
+  };
+  lantern.uses = {{api::kEveryCommand, "Analysis", "Lanterns lit, {low}..{high} (default 3)"}};
+  api::Keyword keyword;
+  keyword.doc = "{low}..{high}";
+  keyword.get = [](const Settings&) { return api::Value(3LL); };
+  keyword.set = [](Settings&, const api::Value&) {};
+  lantern.keyword = keyword;
+  table.push_back(std::move(lantern));
+  return table;
+}
+
+struct Parsed {
+  ParseOutcome outcome;
+  std::string out, err;
+};
+
+// Parses `args` as `command` ("analyse", "evolve" or "coherence") with `table`.
+Parsed parse_with(const std::string& command, std::vector<std::string> args,
+                  const api::Vocabulary& table) {
+  Parsed p;
+  std::ostringstream out, err;
+  Options options;
+  if (command == "analyse") {
+    args.insert(args.begin(), "analyse");
+    p.outcome = parse_command_line(args, options, out, err, table);
+  } else if (command == "evolve") {
+    p.outcome = parse_evolve(args, options, out, err, table);
+  } else {
+    p.outcome = parse_coherence(args, options, out, err, table);
+  }
+  p.out = out.str();
+  p.err = err.str();
+  return p;
+}
+
+TEST(Vocabulary, AnOptionAddedToTheTableReachesEveryCommandAndTheLibraryKeywords) {
+  const auto stored = std::make_shared<long long>(0);
+  const api::Vocabulary table = with_lantern(stored);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+      {"analyse", {"f.dat", "--layout", "single"}},
+      {"evolve", {"f.dat", "--layout", "single", "--window", "50", "--step", "5"}},
+      {"coherence", {"f.csv", "--layout", "csv"}}};
+  for (const auto& [command, valid] : commands) {
+    const Parsed help = parse_with(command, {"--help"}, table);
+    EXPECT_NE(help.out.find("--lantern N"), std::string::npos) << command << help.out;
+    EXPECT_NE(help.out.find("Lanterns lit, 1..9 (default 3)"), std::string::npos) << command;
+    // The help without the throwaway option has no such line.
+    EXPECT_EQ(parse_with(command, {"--help"}, api::vocabulary()).out.find("--lantern"),
+              std::string::npos);
+
+    std::vector<std::string> args = valid;
+    args.insert(args.end(), {"--lantern", "07"});
+    *stored = 0;
+    const Parsed given = parse_with(command, args, table);
+    EXPECT_TRUE(given.outcome.run) << command << given.err;
+    EXPECT_EQ(*stored, 7) << command;
+
+    args.back() = "10";
+    const Parsed refused = parse_with(command, args, table);
+    EXPECT_FALSE(refused.outcome.run);
+    EXPECT_NE(refused.err.find("--lantern: '10' is out of range; expected a whole number of "
+                               "lanterns from 1 to 9"),
+              std::string::npos)
+        << command << refused.err;
+  }
+  const std::vector<std::string> names = api::keyword_names(table);
+  EXPECT_EQ(names.back(), "lantern");
+  EXPECT_NE(api::keyword_doc(table).find("lantern=3 (1..9)"), std::string::npos)
+      << api::keyword_doc(table);
+  // The library refuses the keyword's values outside its range by the same table.
+  api::RunOptions options;
+  api::Vocabulary out_of_range = table;
+  out_of_range.back().keyword->get = [](const Settings&) { return api::Value(12LL); };
+  const Status status = api::options_of(Settings{}, out_of_range, options);
+  EXPECT_EQ(status.message, "lantern must be from 1 to 9, not 12");
+}
+
+TEST(Vocabulary, EveryOptionAndKeywordIsDeclaredOnceAndDocumented) {
+  std::set<std::string> names, keywords;
+  for (const api::OptionSpec& spec : api::vocabulary()) {
+    EXPECT_TRUE(names.insert(spec.name).second) << spec.name << " is declared twice";
+    EXPECT_FALSE(spec.uses.empty()) << spec.name;
+    EXPECT_TRUE(spec.kind == api::Kind::flag ? spec.flag != nullptr : bool(spec.store))
+        << spec.name;
+    if (spec.keyword) keywords.insert(spec.keyword_name());
+  }
+  const std::string doc = api::keyword_doc(api::vocabulary());
+  for (const std::string& keyword : keywords)
+    EXPECT_NE(doc.find(keyword + "="), std::string::npos) << keyword;
+  // Each line of the documentation fits beside the docstring's margin.
+  std::istringstream lines(doc);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 76u) << line;
+}
+
+TEST(Vocabulary, TheLibrarySettingsCountAsGivenOnlyWhereTheyDifferFromTheirDefaults) {
+  api::RunOptions defaults;
+  ASSERT_TRUE(api::options_of(Settings{}, api::vocabulary(), defaults));
+  EXPECT_FALSE(defaults.analysis.noise || defaults.analysis.tapers || defaults.analysis.reshape ||
+               defaults.analysis.estimate || defaults.analysis.resolution);
+  EXPECT_FALSE(defaults.significance.surrogates_given || defaults.significance.seed_given);
+
+  Settings s;
+  s.noise = Noise::white;
+  s.reshape = 99.9;
+  s.estimate = Estimate::hires;
+  s.tapers = 5;
+  s.band = Band{0.1, 0.2};
+  s.surrogates = 99;
+  api::RunOptions given;
+  ASSERT_TRUE(api::options_of(s, api::vocabulary(), given));
+  // Codes as the command line's: white 1, the sixth level, hires 0.
+  EXPECT_EQ(given.analysis.noise, 1);
+  EXPECT_EQ(given.analysis.reshape, 6);
+  EXPECT_EQ(given.analysis.estimate, 0);
+  EXPECT_EQ(given.analysis.tapers, 5);
+  EXPECT_EQ(given.analysis.band, std::make_pair(0.1f, 0.2f));
+  EXPECT_TRUE(given.significance.surrogates_given);
+  EXPECT_EQ(given.significance.surrogates, 99);
+
+  const std::vector<std::pair<std::function<void(Settings&)>, std::string>> refusals = {
+      {[](Settings& x) { x.tapers = 9; }, "tapers must be from 1 to 8, not 9"},
+      {[](Settings& x) { x.reshape = 97.0; }, "reshape must be 50, 90, 95, 99, 99.5 or 99.9"},
+      {[](Settings& x) { x.pad = 3; }, "pad must be 1, 2, 4 or 8, not 3"},
+      {[](Settings& x) { x.surrogates = 18; }, "surrogates must be from 19 to 100000, not 18 ("},
+      {[](Settings& x) { x.band = Band{0.3, 0.2}; }, "band (0.3, 0.2) needs 0 <= low < high"},
+      {[](Settings& x) { x.smoothing = -1.0; }, "smoothing must be a positive number, not -1"}};
+  for (const auto& [change, message] : refusals) {
+    Settings bad;
+    change(bad);
+    api::RunOptions options;
+    const Status status = api::options_of(bad, api::vocabulary(), options);
+    EXPECT_EQ(status.message.substr(0, message.size()), message);
+  }
+}
+
+TEST(Vocabulary, TheDefaultTapersStopAtTheMostTheEngineTakesForEveryAnalysis) {
+  EXPECT_EQ(api::default_tapers(2), 3);
+  EXPECT_EQ(api::default_tapers(4), 7);
+  EXPECT_EQ(api::default_tapers(5), 8);
+  EXPECT_EQ(api::default_tapers(40), api::kMostTapers);
+  // A resolution above 4 without --tapers is a spectrum of 8 tapers, as a
+  // coherence is, not a refusal.
+  const Parsed parsed =
+      parse_with("analyse", {"f.dat", "--layout", "single", "--resolution", "5"}, api::vocabulary());
+  EXPECT_TRUE(parsed.outcome.run) << parsed.err;
+  api::AnalysisOptions a;
+  a.resolution = 6;
+  api::SignificanceOptions g;
+  g.jackknife = true;
+  EXPECT_TRUE(api::contradiction(a, g, {}, api::Naming::options));
+}
+
+TEST(Vocabulary, TheLibraryReadsTheLayoutAnswersOfTheCommandLineTable) {
+  api::InputOptions in;
+  ASSERT_TRUE(api::layout_answers(
+      "monthly", {{"skip", "3"}, {"per_line", "12"}, {"multiplier", "0.01"}}, in));
+  const input::ReadOptions r = api::read_options(in);
+  EXPECT_EQ(r.iform, 6);
+  EXPECT_EQ(r.lskip, 3);
+  EXPECT_EQ(r.nvar, 12);
+  EXPECT_EQ(r.mult, 0.01f);
+  EXPECT_EQ(r.sentinel, "*");
+  ASSERT_TRUE(api::layout_answers("8", {{"value_columns", "a,b"}}, in));
+  EXPECT_EQ(api::read_options(in).value_columns, (std::vector<std::string>{"a", "b"}));
+
+  const std::vector<std::tuple<std::string, std::map<std::string, std::string>, std::string>>
+      refused = {
+          {"single", {{"skip", "2"}},
+           "skip applies to layout two, multi, monthly, rows and csv only, not to layout single"},
+          {"monthly", {{"per_line", "100"}}, "per_line: '100' is not a whole number from 1 to 99"},
+          {"monthly", {{"multiplier", "x"}}, "multiplier: 'x' is not a finite number"},
+          {"csv", {{"value_columns", "a,,b"}}, "value_columns: a column name is empty"},
+          {"multi", {{"sentinel", ""}}, "sentinel: the value is empty"},
+          {"multi", {}, "layout multi needs columns (columns including X)"},
+          {"multi", {{"columns", "1"}}, "columns must be at least 2 with layout multi"},
+          {"rows", {{"columns", "3"}}, "layout rows needs record_layout"},
+          {"single", {{"lines", "3"}}, "'lines' is not an option of read; the options are skip, "
+                                       "per_line, multiplier, sentinel, record_layout, columns"},
+          {"tree", {}, "layout 'tree' is not one of rwl, crn, single"}};
+  for (const auto& [layout, answers, message] : refused) {
+    const Status status = api::layout_answers(layout, answers, in);
+    EXPECT_EQ(status.message.substr(0, message.size()), message) << status.message;
+  }
+  // The command line names the same refusals as its options.
+  api::InputOptions rwl;
+  rwl.layout = 1;
+  rwl.skip = 2;
+  EXPECT_EQ(api::layout_contradiction(rwl, api::Naming::options).message,
+            "--skip applies to --layout two, multi, monthly, rows and csv only, not to --layout rwl");
+}
+
+}  // namespace
+}  // namespace quorvane::cli
