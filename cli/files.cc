@@ -249,7 +249,8 @@ TextPieces csv_pieces(const std::vector<Column>& columns, int jobs) {
   // formatted side by side and then handed out in order.
   constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
   const std::size_t rows = columns.empty() ? 0 : columns.front().size();
-  const std::size_t block_rows = std::max<std::size_t>(1, kBlockBytes / (12 * std::max<std::size_t>(1, columns.size())));
+  const std::size_t row_bytes = 12 * std::max<std::size_t>(1, columns.size());
+  const std::size_t block_rows = std::max<std::size_t>(1, kBlockBytes / row_bytes);
   const auto threads = static_cast<std::size_t>(std::max(1, jobs));
   struct State {
     std::vector<std::string> blocks;
