@@ -47,7 +47,7 @@ void BM_rd1col(benchmark::State& state) {
     return quorvane::input::rd1col(console, file, table);
   });
 }
-BENCHMARK(BM_rd1col)->RangeMultiplier(8)->Range(1 << 12, 1 << 18)->Complexity();
+BENCHMARK(BM_rd1col)->RangeMultiplier(8)->Range(1 << 12, 1 << 18)->Arg(1000000)->Complexity();
 
 void BM_rdmcol(benchmark::State& state) {
   std::vector<std::string> lines = {"year a b c d e f g h i"};

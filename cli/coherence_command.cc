@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <ostream>
 #include <sstream>
@@ -124,6 +125,36 @@ Json record_json(const Record& r, const InputOptions& input) {
   return block;
 }
 
+// The coherent maxima in the summary: one header, then one row per maximum
+// on a line of its own, so that a long record's many maxima take a line
+// each rather than a dozen (the coherence file holds every frequency).
+constexpr std::array<const char*, 9> kCoherentColumns = {
+    "frequency",       "period", "coherence",   "coherence_lower", "coherence_upper",
+    "phase",           "phase_lower", "phase_upper", "level"};
+constexpr const char* kCoherentRowsMark = "@coherent rows@";
+
+// The summary as text: indented, with the coherent maxima's rows put where
+// their mark stands.
+std::string summary_text(const Json& summary, const std::vector<spectral::CoherentMaximum>& maxima) {
+  std::string text = summary_dump(summary);
+  const std::string mark = std::string("\"") + kCoherentRowsMark + "\"";
+  const std::size_t at = text.find(mark);
+  if (at == std::string::npos) return text;
+  std::string rows = "[";
+  for (std::size_t i = 0; i < maxima.size(); ++i) {
+    const spectral::CoherentMaximum& m = maxima[i];
+    const Json row = {json_number(m.frequency),       json_number(1.0f / m.frequency),
+                      json_number(m.coherence),       json_number(m.coherence_lower),
+                      json_number(m.coherence_upper), json_number(m.phase),
+                      json_number(m.phase_lower),     json_number(m.phase_upper),
+                      m.level};
+    rows += (i == 0 ? "\n      " : ",\n      ") +
+            row.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+  rows += maxima.empty() ? "]" : "\n    ]";
+  return text.replace(at, mark.size(), rows);
+}
+
 Json coherence_summary(const Options& o, const InputOptions& input_b, const Record& a,
                        const Record& b, const PairResult& p, const input::SeriesTable& table_a,
                        const input::SeriesTable& table_b) {
@@ -169,18 +200,7 @@ Json coherence_summary(const Options& o, const InputOptions& input_b, const Reco
         2.0 * s.p / (static_cast<double>(p.overlap.count) * p.overlap.dt)));
     summary["rho_a"] = json_number(r.rho_a);
     summary["rho_b"] = json_number(r.rho_b);
-    Json list = Json::array();
-    for (const spectral::CoherentMaximum& m : r.coherent) {
-      list.push_back({{"frequency", json_number(m.frequency)},
-                      {"period", json_number(1.0f / m.frequency)},
-                      {"coherence", json_number(m.coherence)},
-                      {"coherence_interval",
-                       {json_number(m.coherence_lower), json_number(m.coherence_upper)}},
-                      {"phase", json_number(m.phase)},
-                      {"phase_interval", {json_number(m.phase_lower), json_number(m.phase_upper)}},
-                      {"level", m.level}});
-    }
-    summary["coherent"] = list;
+    summary["coherent"] = {{"columns", kCoherentColumns}, {"rows", kCoherentRowsMark}};
   }
   summary["files"] = p.files;
   return summary;
@@ -218,7 +238,7 @@ void analyse_pair(const Options& o, const Record& a, const Record& b,
       {"level90", r.levels[1]},         {"level95", r.levels[2]},
       {"level99", r.levels[3]}};
   std::string error;
-  if (!write_file_atomically(folder + "/" + name, csv_pieces(columns), error)) {
+  if (!write_file_atomically(folder + "/" + name, csv_pieces(columns, o.output.jobs), error)) {
     p.message = error;
     return;
   }
@@ -359,8 +379,9 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   if (frame.interrupted()) return frame.exit_status();
   int status = p.ok ? kAllAnalysed : kSomeFailed;
   if (!p.ok) err << "quorvane coherence: " << a.name << " and " << b.name << ": " << p.message << "\n";
-  const std::string summary = summary_dump(
-      coherence_summary(o, input_b, a, b, p, table_a, two_files ? table_b : table_a));
+  const std::string summary =
+      summary_text(coherence_summary(o, input_b, a, b, p, table_a, two_files ? table_b : table_a),
+                   p.result.coherent);
   status = frame.write_summary(folder, summary, status);
   if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   if (p.ok && !o.output.quiet) {

@@ -11,9 +11,12 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "cli/interrupt.h"
+#include "cli/number_format.h"
 #include "display/plot_file.h"
 
 namespace quorvane::cli {
@@ -30,9 +33,7 @@ const mode_t kCreationMask = [] {
 
 }  // namespace
 
-void append_number_text(std::string& text, float value) {
-  fmt::format_to(std::back_inserter(text), "{}", value);
-}
+void append_number_text(std::string& text, float value) { append_number(text, value); }
 
 namespace {
 
@@ -222,33 +223,72 @@ std::vector<Column> reconstruction_columns(const api::ReconstructionTable& t) {
   return columns;
 }
 
-TextPieces csv_pieces(const std::vector<Column>& columns) {
-  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+namespace {
+
+// Rows [first, last) of `columns` as CSV lines appended to `text`.
+void append_rows(std::string& text, const std::vector<Column>& columns, std::size_t first,
+                 std::size_t last) {
+  std::vector<char> line(columns.size() * (kNumberChars + 1) + 1);
+  for (std::size_t row = first; row < last; ++row) {
+    char* end = line.data();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (c > 0) *end++ = ',';
+      const Column& column = columns[c];
+      end = column.values.empty() ? write_number(end, column.wide[row])
+                                  : write_number(end, column.values[row]);
+    }
+    *end++ = '\n';
+    text.append(line.data(), end);
+  }
+}
+
+}  // namespace
+
+TextPieces csv_pieces(const std::vector<Column>& columns, int jobs) {
+  // Rows go out in blocks of about a megabyte; up to `jobs` blocks are
+  // formatted side by side and then handed out in order.
+  constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
   const std::size_t rows = columns.empty() ? 0 : columns.front().size();
-  return [&columns, rows, row = std::size_t{0}, header = true](std::string& piece) mutable {
+  const std::size_t row_bytes = 12 * std::max<std::size_t>(1, columns.size());
+  const std::size_t block_rows = std::max<std::size_t>(1, kBlockBytes / row_bytes);
+  const auto threads = static_cast<std::size_t>(std::max(1, jobs));
+  struct State {
+    std::vector<std::string> blocks;
+    std::size_t handed = 0;  // blocks of `blocks` already given out
+    std::size_t row = 0;     // the first row not yet formatted
+    bool header = true;
+  };
+  auto state = std::make_shared<State>();
+  return [&columns, rows, block_rows, threads, state](std::string& piece) {
+    State& s = *state;
     piece.clear();
-    if (header) {
+    if (s.header) {
       for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) piece += ',';
         piece += columns[c].header;
       }
       piece += '\n';
-      header = false;
-    } else if (row == rows) {
-      return false;
+      s.header = false;
+      return true;
     }
-    for (; row < rows && piece.size() < kPieceBytes; ++row) {
-      for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (c > 0) piece += ',';
-        const Column& column = columns[c];
-        if (column.values.empty()) {
-          fmt::format_to(std::back_inserter(piece), "{}", column.wide[row]);
-        } else {
-          append_number_text(piece, column.values[row]);
-        }
-      }
-      piece += '\n';
+    if (s.handed == s.blocks.size()) {
+      if (s.row == rows) return false;
+      const std::size_t count = std::min(threads, (rows - s.row + block_rows - 1) / block_rows);
+      s.blocks.assign(count, std::string());
+      s.handed = 0;
+      const std::size_t start = s.row;
+      const auto format = [&, start](std::size_t b) {
+        const std::size_t first = start + b * block_rows;
+        s.blocks[b].reserve(kBlockBytes + kBlockBytes / 4);
+        append_rows(s.blocks[b], columns, first, std::min(rows, first + block_rows));
+      };
+      std::vector<std::thread> helpers;
+      for (std::size_t b = 1; b < count; ++b) helpers.emplace_back(format, b);
+      format(0);
+      for (std::thread& helper : helpers) helper.join();
+      s.row = std::min(rows, start + count * block_rows);
     }
+    piece.swap(s.blocks[s.handed++]);
     return true;
   };
 }

@@ -98,8 +98,8 @@ std::vector<Column> reconstruction_columns(const api::ReconstructionTable& table
 // each column's values in shortest exact form. Every column must hold the
 // same number of values.
 std::string csv_text(const std::vector<Column>& columns);
-// The same text in pieces of about a megabyte, for write_file_atomically;
-// the columns must outlive the pieces.
-TextPieces csv_pieces(const std::vector<Column>& columns);
+// The same text in pieces of about a megabyte, for write_file_atomically,
+// formatted on up to `jobs` threads; the columns must outlive the pieces.
+TextPieces csv_pieces(const std::vector<Column>& columns, int jobs = 1);
 
 }  // namespace quorvane::cli

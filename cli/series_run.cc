@@ -128,7 +128,9 @@ class SeriesRun {
 bool SeriesRun::write(const std::string& kind, const std::vector<Column>& columns) {
   const std::string name = stem_ + "." + kind + ".csv";
   std::string error;
-  if (!write_file_atomically(folder_ + "/" + name, csv_pieces(columns), error)) return fail(error);
+  if (!write_file_atomically(folder_ + "/" + name, csv_pieces(columns, options_.significance.jobs),
+                             error))
+    return fail(error);
   result_.files.push_back(name);
   return true;
 }

@@ -1,61 +1,137 @@
 #include "textio/free_format.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 namespace quorvane::textio {
 namespace {
 
 bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; }
 
-// Checks the shape [sign] digits [. digits] [E|D [sign] digits] and returns
-// the text with a D exponent turned into E, ready for strtod.
-bool real_text(std::string_view text, std::string& out) {
+// A number's text scanned once: its shape [sign] digits [. digits]
+// [E|D [sign] digits] checked, and its digits gathered as a whole number
+// and a power of ten for the exact conversion below.
+struct RealShape {
+  bool valid = false;
+  bool d_exponent = false;  // the exponent letter is D or d, which from_chars does not take
+  bool negative = false;
+  std::uint64_t mantissa = 0;  // the digits without the point (wrapped beyond 19 of them)
+  int significant = 0;         // digits from the first non-zero one
+  int exponent = 0;            // value = mantissa * 10^exponent, while |written exponent| <= 9999
+  bool exponent_large = false;
+};
+
+RealShape real_shape(std::string_view text) {
+  RealShape shape;
   std::size_t i = 0;
-  auto digits = [&] {
-    std::size_t start = i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-    return i - start;
-  };
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  std::size_t mantissa_digits = digits();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    mantissa_digits += digits();
+  const std::size_t n = text.size();
+  if (i < n && (text[i] == '+' || text[i] == '-')) shape.negative = text[i++] == '-';
+  std::size_t mantissa_digits = 0;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++mantissa_digits) {
+    shape.mantissa = shape.mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+    shape.significant += shape.mantissa != 0 ? 1 : 0;
   }
-  if (mantissa_digits == 0) return false;
-  out.assign(text.substr(0, i));
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
-    ++i;
-    out += 'E';
-    std::size_t sign_at = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    out.append(text.substr(sign_at, i - sign_at));
-    std::size_t exponent_start = i;
-    if (digits() == 0) return false;
-    out.append(text.substr(exponent_start, i - exponent_start));
+  if (i < n && text[i] == '.') {
+    for (++i; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++mantissa_digits) {
+      shape.mantissa = shape.mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+      shape.significant += shape.mantissa != 0 ? 1 : 0;
+      --shape.exponent;
+    }
   }
-  return i == text.size();
+  if (mantissa_digits == 0) return shape;
+  if (i < n && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+    shape.d_exponent = text[i] == 'd' || text[i] == 'D';
+    ++i;
+    bool down = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) down = text[i++] == '-';
+    const std::size_t start = i;
+    int written = 0;
+    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+      if (written > 999) shape.exponent_large = true;
+      else written = written * 10 + (text[i] - '0');
+    }
+    if (i == start) return shape;
+    shape.exponent += down ? -written : written;
+  }
+  shape.valid = i == n;
+  return shape;
 }
 
-// Converts text that real_text has checked. from_chars rounds correctly, as
-// strtod does, and needs neither a terminated copy nor the locale; it takes
-// no '+' and reports values beyond the range of T, whose rounding (to zero,
-// a subnormal or infinity) is left to strtod.
+// The exact values of the powers of ten that float and double hold, and
+// the largest whole numbers they hold with every smaller one.
+template <typename T>
+constexpr int kExactPowers = std::is_same_v<T, float> ? 10 : 22;
+template <typename T>
+constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << (std::is_same_v<T, float> ? 24 : 53);
+
+template <typename T>
+constexpr std::array<T, kExactPowers<T> + 1> exact_powers() {
+  std::array<T, kExactPowers<T> + 1> p{};
+  T power = 1;
+  for (auto& entry : p) {
+    entry = power;
+    power *= 10;
+  }
+  return p;
+}
+
+// Most numbers in files are a few digits with a point: their value is a
+// whole number that T holds exactly, times or over a power of ten that T
+// holds exactly, and one correctly rounded multiplication or division
+// then gives the correctly rounded value, without the general algorithm.
+// False where that does not hold.
+template <typename T>
+bool convert_exactly(const RealShape& shape, T& value) {
+  static constexpr auto powers = exact_powers<T>();
+  if (shape.significant > 19 || shape.mantissa > kExactMantissa<T> || shape.exponent_large ||
+      shape.exponent < -kExactPowers<T> || shape.exponent > kExactPowers<T>)
+    return false;
+  T magnitude = static_cast<T>(shape.mantissa);
+  if (shape.exponent < 0) {
+    magnitude /= powers[static_cast<std::size_t>(-shape.exponent)];
+  } else {
+    magnitude *= powers[static_cast<std::size_t>(shape.exponent)];
+  }
+  value = shape.negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Converts text of a valid shape. from_chars rounds correctly, as strtod
+// does, and needs neither a terminated copy nor the locale; it takes no '+'
+// and no D exponent (the text is then copied with an E), and reports values
+// beyond the range of T, whose rounding (to zero, a subnormal or infinity)
+// is left to strtod.
 template <typename T, typename Strto>
-bool convert_real(const std::string& clean, T& value, Strto strto) {
-  const char* first = clean.data();
-  const char* last = first + clean.size();
-  if (first != last && *first == '+') ++first;
+bool convert_real(std::string_view text, RealShape shape, T& value, Strto strto) {
+  if (convert_exactly(shape, value)) return true;
+  std::string copy;
+  if (shape.d_exponent) {
+    copy.assign(text);
+    const std::size_t d = copy.find_first_of("dD");
+    copy[d] = 'E';
+    text = copy;
+  }
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (*first == '+') ++first;
   T converted = 0;
   auto [ptr, ec] = std::from_chars(first, last, converted, std::chars_format::general);
-  if (ec != std::errc() || ptr != last) converted = strto(clean.c_str(), nullptr);
+  if (ec != std::errc() || ptr != last) {
+    if (copy.empty()) copy.assign(text);
+    converted = strto(copy.c_str(), nullptr);
+  }
   value = converted;
   return std::isfinite(value);
 }
+
+double strto_wide(const char* s, char** end) { return std::strtod(s, end); }
+float strto_narrow(const char* s, char** end) { return std::strtof(s, end); }
 
 }  // namespace
 
@@ -90,26 +166,22 @@ bool parse_integer(std::string_view text, long long& value) {
 
 
 bool parse_real(std::string_view text, double& value) {
-  std::string clean;
-  if (!real_text(text, clean)) return false;
-  return convert_real(clean, value, [](const char* s, char** end) { return std::strtod(s, end); });
+  const RealShape shape = real_shape(text);
+  return shape.valid && convert_real(text, shape, value, strto_wide);
 }
 
 bool parse_real(std::string_view text, float& value) {
-  std::string clean;
-  if (!real_text(text, clean)) return false;
-  return convert_real(clean, value, [](const char* s, char** end) { return std::strtof(s, end); });
+  const RealShape shape = real_shape(text);
+  return shape.valid && convert_real(text, shape, value, strto_narrow);
 }
 
 bool parse_time(std::string_view text, double& value) {
-  std::string clean;
-  if (!real_text(text, clean)) return false;
+  const RealShape shape = real_shape(text);
+  if (!shape.valid) return false;
   double wide = 0.0;
   float narrow = 0.0f;
-  if (!convert_real(clean, narrow, [](const char* s, char** end) { return std::strtof(s, end); }))
-    return false;
-  if (!convert_real(clean, wide, [](const char* s, char** end) { return std::strtod(s, end); }))
-    return false;
+  if (!convert_real(text, shape, narrow, strto_narrow)) return false;
+  if (!convert_real(text, shape, wide, strto_wide)) return false;
   if (static_cast<float>(wide) != narrow)
     wide = std::nextafter(wide, static_cast<double>(narrow));
   value = wide;
@@ -167,7 +239,7 @@ std::string free_line(const std::vector<Value>& items) {
   return line;
 }
 
-ReadStatus FreeRead::next_token(std::string& value) {
+ReadStatus FreeRead::next_token(std::string_view& value) {
   while (true) {
     while (next_ < line_.size() && is_separator(line_[next_])) ++next_;
     if (next_ < line_.size()) break;
@@ -176,15 +248,20 @@ ReadStatus FreeRead::next_token(std::string& value) {
   }
   const std::size_t start = next_;
   while (next_ < line_.size() && !is_separator(line_[next_])) ++next_;
-  value.assign(line_, start, next_ - start);
-  if (value.find_first_not_of('*') == std::string::npos) value.assign(1, '*');
+  value = std::string_view(line_).substr(start, next_ - start);
+  if (value.find_first_not_of('*') == std::string_view::npos) value = "*";
   return ReadStatus::Ok;
 }
 
-ReadStatus FreeRead::token(std::string& value) { return next_token(value); }
+ReadStatus FreeRead::token(std::string& value) {
+  std::string_view text;
+  const ReadStatus status = next_token(text);
+  if (status == ReadStatus::Ok) value.assign(text);
+  return status;
+}
 
 ReadStatus FreeRead::integer(long long& value) {
-  std::string text;
+  std::string_view text;
   ReadStatus status = next_token(text);
   if (status != ReadStatus::Ok) return status;
   return parse_integer(text, value) ? ReadStatus::Ok : ReadStatus::Error;
@@ -200,21 +277,21 @@ ReadStatus FreeRead::integer(int& value) {
 }
 
 ReadStatus FreeRead::real(float& value) {
-  std::string text;
+  std::string_view text;
   ReadStatus status = next_token(text);
   if (status != ReadStatus::Ok) return status;
   return parse_real(text, value) ? ReadStatus::Ok : ReadStatus::Error;
 }
 
 ReadStatus FreeRead::time(double& value) {
-  std::string text;
+  std::string_view text;
   ReadStatus status = next_token(text);
   if (status != ReadStatus::Ok) return status;
   return parse_time(text, value) ? ReadStatus::Ok : ReadStatus::Error;
 }
 
 ReadStatus FreeRead::real(double& value) {
-  std::string text;
+  std::string_view text;
   ReadStatus status = next_token(text);
   if (status != ReadStatus::Ok) return status;
   return parse_real(text, value) ? ReadStatus::Ok : ReadStatus::Error;

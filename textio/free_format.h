@@ -35,7 +35,8 @@ class FreeRead {
   ReadStatus token(std::string& value);
 
  private:
-  ReadStatus next_token(std::string& value);
+  // The next token, a view of line_ valid until the next call.
+  ReadStatus next_token(std::string_view& value);
   LineSource& source_;
   // The last line taken and where its next token starts: tokens are cut
   // from it one at a time, as they are asked for.

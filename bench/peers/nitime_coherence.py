@@ -4,8 +4,9 @@
 carries 3 values later, like coherence_bench.cc), NW = 4, timed three ways:
 - multi_taper_csd on the pair, as users call it (it takes the 2 NW = 8
   tapers whose concentration is at least 0.9), coherence from its matrix;
-- K = 7 tapers (dpss_windows), the tapered transforms and
-  mtm_cross_spectrum with equal weights: the hires estimate of quorvane;
+- K = 7 tapers (dpss_windows), the tapered transforms (tapered_spectra:
+  the full transform, which nitime's one-sided functions halve themselves)
+  and mtm_cross_spectrum with equal weights: the hires estimate of quorvane;
 - the same with nitime's adaptive weights of each series.
 The first includes its tapers; the other two are timed after the K = 7
 tapers, whose time is printed alone (nearly all of nitime's time goes to
@@ -18,7 +19,7 @@ import time
 
 import numpy as np
 from nitime.algorithms import dpss_windows, mtm_cross_spectrum, multi_taper_csd
-from nitime.utils import adaptive_weights
+from nitime.utils import adaptive_weights, tapered_spectra
 from scipy.signal import lfilter
 
 VALUES, NW, K = 1 << 20, 4, 7
@@ -38,8 +39,8 @@ def csd(a, b):
 
 
 def tapers_k7(a, b, tapers, concentrations, adaptive):
-    ya = np.fft.rfft(tapers * a, axis=-1)
-    yb = np.fft.rfft(tapers * b, axis=-1)
+    ya = tapered_spectra(a, tapers)
+    yb = tapered_spectra(b, tapers)
     if adaptive:
         wa, _ = adaptive_weights(ya, concentrations, sides="onesided")
         wb, _ = adaptive_weights(yb, concentrations, sides="onesided")

@@ -29,14 +29,26 @@ TEST(CoherenceCommand, MaleAndFemaleLungDeathsShareTheAnnualCycleInPhase) {
       nlohmann::json::parse(file_text(folder / "summary.json"));
   EXPECT_EQ(summary["span"]["values"], 72);
   EXPECT_EQ(summary["span"]["first"], 1974);
+  // The maxima come as rows under one header.
+  const auto& coherent = summary["coherent"];
+  const std::vector<std::string> columns = coherent["columns"];
+  EXPECT_EQ(columns, (std::vector<std::string>{"frequency", "period", "coherence",
+                                               "coherence_lower", "coherence_upper", "phase",
+                                               "phase_lower", "phase_upper", "level"}));
   bool annual = false;
-  for (const auto& m : summary["coherent"]) {
+  for (const auto& row : coherent["rows"]) {
+    ASSERT_EQ(row.size(), columns.size());
+    nlohmann::json m;
+    for (std::size_t c = 0; c < columns.size(); ++c) m[columns[c]] = row[c];
     if (std::fabs(m["frequency"].get<double>() - 1.0) > 0.1) continue;
     annual = true;
     EXPECT_EQ(m["level"], 99);
+    EXPECT_FLOAT_EQ(m["period"].get<float>(), 1.0f / m["frequency"].get<float>());
     EXPECT_LT(std::fabs(m["phase"].get<double>()), 15.0);
-    EXPECT_LE(m["phase_interval"][0].get<double>(), 0.0);
-    EXPECT_GE(m["phase_interval"][1].get<double>(), 0.0);
+    EXPECT_LE(m["phase_lower"].get<double>(), 0.0);
+    EXPECT_GE(m["phase_upper"].get<double>(), 0.0);
+    EXPECT_LE(m["coherence_lower"].get<double>(), m["coherence"].get<double>());
+    EXPECT_GE(m["coherence_upper"].get<double>(), m["coherence"].get<double>());
   }
   EXPECT_TRUE(annual) << summary["coherent"].dump();
   fs::remove_all(folder);

@@ -33,9 +33,11 @@ def test_columns_and_maxima_equal_the_command_lines_files(tmp_path, options, key
         np.testing.assert_array_equal(values, columns[name], err_msg=name)
     summary = json.loads((tmp_path / "summary.json").read_text())
     assert c.length == summary["span"]["values"]
-    assert len(c.coherent) == len(summary["coherent"])
+    maxima = summary["coherent"]
+    assert len(c.coherent) == len(maxima["rows"])
+    column = maxima["columns"].index("frequency")
     np.testing.assert_array_equal(c.coherent["frequency"].to_numpy(np.float32),
-                                  np.array([m["frequency"] for m in summary["coherent"]], np.float32))
+                                  np.array([row[column] for row in maxima["rows"]], np.float32))
 
 
 @pytest.mark.parametrize("b,keywords,words", [
