@@ -35,32 +35,33 @@ std::string contradicting(const AnalysisOptions& a, const SignificanceOptions& g
   };
   const std::string harmonic = value("signal", "harmonic");
   const std::string raw = value("background", "raw");
-  if (a.signal == 2) {
+  if (a.signal == Signal::harmonic) {
     // Harmonic detection judges the F statistic against locally-white noise;
     // the dialogue does not offer the background settings with it.
-    if (a.noise && *a.noise != 2) return name("noise") + " cannot be red or white with " + harmonic;
+    if (a.noise && *a.noise != Noise::local) return name("noise") + " cannot be red or white with " + harmonic;
     for (const auto& [given, option] :
          {std::pair{a.background.has_value(), "background"}, {a.smoothing.has_value(), "smoothing"},
           {a.fit.has_value(), "fit"}})
       if (given) return name(option) + " cannot be used with " + harmonic;
   }
-  if (a.background == 0 && a.smoothing)
+  if (a.background == Background::raw && a.smoothing)
     return name("smoothing") + " cannot be used with " + raw + " (nothing is smoothed)";
-  if (a.fit && a.background == 0) return name("fit") + " cannot be used with " + raw;
-  if (a.fit && a.noise && *a.noise != 0)
+  if (a.fit && a.background == Background::raw) return name("fit") + " cannot be used with " + raw;
+  if (a.fit && a.noise && *a.noise != Noise::red)
     return name("fit") + " applies to red noise only (" + value("noise", "red") + ")";
 
   const std::string montecarlo = value("significance", "montecarlo");
   if ((g.surrogates_given || g.seed_given) && !g.montecarlo)
     return name(g.surrogates_given ? "surrogates" : "seed") + " needs " + montecarlo;
-  if (a.signal == 2) {
+  if (a.signal == Signal::harmonic) {
     // Lines of a harmonic analysis are judged by the F-test, whose levels
     // are exact; the background levels play no part.
     if (g.montecarlo) return montecarlo + " cannot be used with " + harmonic;
     if (g.median_bias_correction)
       return name("median-bias-correction") + " cannot be used with " + harmonic;
   }
-  if (g.median_bias_correction && a.background == 0 && a.noise.value_or(0) != 2)
+  if (g.median_bias_correction && a.background == Background::raw &&
+      a.noise.value_or(Noise::red) != Noise::local)
     return name("median-bias-correction") + " cannot be used with " + raw + " (no median is fitted)";
   const int tapers = a.tapers.value_or(default_tapers(a.resolution.value_or(Settings{}.resolution)));
   if (g.jackknife && tapers < 2) return name("jackknife") + " needs at least 2 tapers";
@@ -87,8 +88,8 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
     apply_resolution(r);
   }
   if (a.estimate || a.normalize || a.reshape || a.band) {
-    if (a.estimate) r.estimate = *a.estimate == 1 ? Estimate::adaptive : Estimate::hires;
-    if (a.normalize) r.normalize = static_cast<Normalize>(*a.normalize);
+    if (a.estimate) r.estimate = *a.estimate;
+    if (a.normalize) r.normalize = *a.normalize;
     if (a.reshape) {
       r.reshape = *a.reshape != 0;
       if (r.reshape) {
@@ -103,13 +104,13 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
     apply_band(r);
   }
   if (a.signal) {
-    r.signal_assumption = static_cast<Signal>(*a.signal);
+    r.signal_assumption = *a.signal;
     apply_signal(r);
   }
   r.fsmooth_derived = !a.smoothing;
   if (a.noise || a.background || a.smoothing || a.fit) {
-    if (a.noise) r.noise = static_cast<Noise>(*a.noise);
-    if (a.background) r.background = static_cast<Background>(*a.background);
+    if (a.noise) r.noise = *a.noise;
+    if (a.background) r.background = *a.background;
     if (r.background == Background::robust && a.smoothing) {
       const float half_range = r.frange * 0.5f;
       if (!(r.bndwdth <= *a.smoothing && *a.smoothing <= half_range)) {
@@ -119,7 +120,7 @@ Status apply_options(const AnalysisOptions& a, AnalysisRecord& r, Naming naming)
       }
       r.fsmooth = *a.smoothing;
     }
-    if (r.noise == Noise::red && a.fit) r.fit = static_cast<Fit>(*a.fit);
+    if (r.noise == Noise::red && a.fit) r.fit = *a.fit;
   }
   return Status::success();
 }

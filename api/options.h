@@ -20,17 +20,18 @@
 
 namespace quorvane::api {
 
-// Option codes as in the analysis record; empty: the dialogue's default.
+// The settings given, in the engine's vocabulary; empty: the dialogue's
+// default for the series.
 struct AnalysisOptions {
   std::optional<int> resolution;                // p
   std::optional<int> tapers;                    // nwin
-  std::optional<int> noise;                     // inoise
-  std::optional<int> background;                // irobust
+  std::optional<Noise> noise;
+  std::optional<Background> background;
   std::optional<float> smoothing;               // fsmooth
-  std::optional<int> fit;                       // ilogfit
-  std::optional<int> signal;                    // isignal
-  std::optional<int> estimate;                  // iadapt
-  std::optional<int> normalize;                 // inorm
+  std::optional<Fit> fit;
+  std::optional<Signal> signal;
+  std::optional<Estimate> estimate;
+  std::optional<Normalize> normalize;
   std::optional<int> reshape;                   // isiglev 1..6, or 0 for no reshaping
   std::optional<std::pair<float, float>> band;  // fmin, fmax
   // The analysis of the spectrum: 0 auto (as the sampling calls for), 1 even,

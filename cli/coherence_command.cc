@@ -310,7 +310,7 @@ ParseOutcome parse_coherence(const std::vector<std::string>& args, Options& opti
                                                                     : layout.message);
   }
   const SignificanceOptions& g = options.significance;
-  const bool adaptive = options.analysis.estimate == 1;
+  const bool adaptive = options.analysis.estimate == Estimate::adaptive;
   if (adaptive && g.montecarlo_given && !g.montecarlo)
     return usage("--estimate adaptive has no chisquare level: its levels come from surrogates "
                  "(--significance montecarlo)");
@@ -347,7 +347,7 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   s.p = o.analysis.resolution.value_or(Settings{}.resolution);
   s.nwin = o.analysis.tapers.value_or(api::default_tapers(s.p));
   s.pad = g.pad;
-  s.adaptive = o.analysis.estimate == 1;
+  s.adaptive = o.analysis.estimate == Estimate::adaptive;
   s.exact_concentrations = g.exact_concentrations;
   if (s.adaptive || g.montecarlo) {
     s.surrogates = g.surrogates;

@@ -63,14 +63,15 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
         "0.05:0.25"},
        [](const Options& o) {
          const AnalysisOptions& a = o.analysis;
-         return a.resolution == 4 && a.tapers == 8 && a.noise == 2 && a.smoothing == 0.05f &&
-                a.signal == 1 && a.estimate == 0 && a.normalize == 2 && a.reshape == 5 &&
+         return a.resolution == 4 && a.tapers == 8 && a.noise == Noise::local && a.smoothing == 0.05f &&
+                a.signal == Signal::narrowband && a.estimate == Estimate::hires &&
+                a.normalize == Normalize::dt && a.reshape == 5 &&
                 a.band == std::make_pair(0.05f, 0.25f);
        }},
       {"single",
        {"--noise", "white", "--background", "raw", "--reshape", "off"},
        [](const Options& o) {
-         return o.analysis.noise == 1 && o.analysis.background == 0 && o.analysis.reshape == 0;
+         return o.analysis.noise == Noise::white && o.analysis.background == Background::raw && o.analysis.reshape == 0;
        }},
       {"single",
        {"--significance", "montecarlo", "--surrogates", "99", "--seed", "5", "--jackknife", "--pad",
@@ -85,7 +86,7 @@ TEST(Options, EveryOptionAcceptsItsDocumentedForms) {
         "linear"},
        [](const Options& o) {
          return o.recon.mode == M::Peaks && o.recon.level == 95.0f && o.recon.constraint == 3 &&
-                o.analysis.fit == 0;
+                o.analysis.fit == Fit::linear;
        }},
       {"single",
        {"--reconstruct", "trend", "--constraint", "slope"},

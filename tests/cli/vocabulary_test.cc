@@ -142,10 +142,10 @@ TEST(Vocabulary, TheLibrarySettingsCountAsGivenOnlyWhereTheyDifferFromTheirDefau
   s.surrogates = 99;
   api::RunOptions given;
   ASSERT_TRUE(api::options_of(s, api::vocabulary(), given));
-  // Codes as the command line's: white 1, the sixth level, hires 0.
-  EXPECT_EQ(given.analysis.noise, 1);
+  // As the command line gives them: white, the sixth level, hires.
+  EXPECT_EQ(given.analysis.noise, Noise::white);
   EXPECT_EQ(given.analysis.reshape, 6);
-  EXPECT_EQ(given.analysis.estimate, 0);
+  EXPECT_EQ(given.analysis.estimate, Estimate::hires);
   EXPECT_EQ(given.analysis.tapers, 5);
   EXPECT_EQ(given.analysis.band, std::make_pair(0.1f, 0.2f));
   EXPECT_TRUE(given.significance.surrogates_given);
