@@ -74,20 +74,6 @@ TEST(SpectrumTable, OneTaperHasNoFTestAndTheJackknifeItsInterval) {
   EXPECT_EQ(t.estimate, (Floats{8.0f, 4.0f, 2.0f}));
 }
 
-TEST(SpectrumTable, ShortArraysShortenTheTableAndABandlessRunIsEmpty) {
-  AnalysisRecord r = spectrum_run();
-  r.spectra.specmed0.resize(2);
-  SpectrumTable t = spectrum_table(r);
-  EXPECT_EQ(t.frequency, (Floats{0.5f, 0.75f}));
-  EXPECT_EQ(t.levels[3], (Floats{6.0f, 12.0f}));
-  EXPECT_EQ(t.F_level_columns[5].size(), 2u);
-  r.spectra.nf = 1;
-  t = spectrum_table(r);
-  EXPECT_TRUE(t.frequency.empty());
-  EXPECT_TRUE(t.estimate.empty());
-  EXPECT_TRUE(t.levels[0].empty());
-}
-
 TEST(ReconstructionTable, HoldsTheSeriesItsAnomalyTheSignalsAndTheirSum) {
   AnalysisRecord r;
   r.npts = 4;

@@ -109,23 +109,6 @@ TEST(Vocabulary, AnOptionAddedToTheTableReachesEveryCommandAndTheLibraryKeywords
   EXPECT_EQ(status.message, "lantern must be from 1 to 9, not 12");
 }
 
-TEST(Vocabulary, EveryOptionAndKeywordIsDeclaredOnceAndDocumented) {
-  std::set<std::string> names, keywords;
-  for (const api::OptionSpec& spec : api::vocabulary()) {
-    EXPECT_TRUE(names.insert(spec.name).second) << spec.name << " is declared twice";
-    EXPECT_FALSE(spec.uses.empty()) << spec.name;
-    EXPECT_TRUE(spec.kind == api::Kind::flag ? spec.flag != nullptr : bool(spec.store))
-        << spec.name;
-    if (spec.keyword) keywords.insert(spec.keyword_name());
-  }
-  const std::string doc = api::keyword_doc(api::vocabulary());
-  for (const std::string& keyword : keywords)
-    EXPECT_NE(doc.find(keyword + "="), std::string::npos) << keyword;
-  // Each line of the documentation fits beside the docstring's margin.
-  std::istringstream lines(doc);
-  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 76u) << line;
-}
-
 TEST(Vocabulary, TheLibrarySettingsCountAsGivenOnlyWhereTheyDifferFromTheirDefaults) {
   api::RunOptions defaults;
   ASSERT_TRUE(api::options_of(Settings{}, api::vocabulary(), defaults));

@@ -62,37 +62,6 @@ void expect_same(const Spectrum& plain, const Spectrum& planned) {
   EXPECT_TRUE(same_bits(peaks(plain), peaks(planned)));
 }
 
-TEST(SpectrumPlan, GivesThePlainCallsBitsForEverySeriesOfItsShape) {
-  // Settings that change the tapers (number, resolution, concentrations),
-  // the transform (padding) and the stages after it.
-  std::vector<Settings> cases(5);
-  cases[1].tapers = 5;
-  cases[1].resolution = 3;
-  cases[2].concentrations = Concentrations::exact;
-  cases[2].pad = 2;
-  cases[3].noise = Noise::white;
-  cases[3].jackknife = true;
-  cases[3].estimate = Estimate::hires;
-  cases[4].tapers = 1;  // no F-test: NaN columns
-  for (std::size_t c = 0; c < cases.size(); ++c) {
-    SCOPED_TRACE(c);
-    Result<SpectrumPlan> plan = SpectrumPlan::make(300, 0.5, cases[c]);
-    ASSERT_TRUE(plan) << plan.message();
-    EXPECT_EQ(plan->length(), 300);
-    // Several series through one plan: memory left by one run must not
-    // leak into the next.
-    for (unsigned seed = 1; seed <= 3; ++seed) {
-      const Series series = noisy(300, seed, 0.5);
-      Result<Spectrum> plain = spectrum(series, cases[c]);
-      Result<Spectrum> planned = spectrum(*plan, series);
-      ASSERT_TRUE(plain) << plain.message();
-      ASSERT_TRUE(planned) << planned.message();
-      expect_same(*plain, *planned);
-      EXPECT_FALSE(planned->peaks.empty());
-    }
-  }
-}
-
 TEST(SpectrumPlan, ConcurrentCallsEachGetTheirOwnResult) {
   Result<SpectrumPlan> plan = SpectrumPlan::make(512);
   ASSERT_TRUE(plan);

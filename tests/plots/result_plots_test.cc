@@ -45,27 +45,6 @@ struct SpectrumRun {
   api::AnalysisRecord r = api::testing::spectrum_run();
 };
 
-TEST(ResultPlots, EachSpectrumPlotDrawsItsTableFields) {
-  const SpectrumRun run;
-  const api::SpectrumTable t = api::spectrum_table(run.r);
-  const struct { int kind; std::vector<Floats> curves; } cases[] = {
-      {1, {t.estimate, t.levels[0], t.levels[1], t.levels[2], t.levels[3]}},
-      {2, {t.reshaped, t.harmonic}},
-      {3, {t.median}},
-      {5, {t.F, t.F_level_columns[0], t.F_level_columns[1], t.F_level_columns[2],
-           t.F_level_columns[3]}},
-  };
-  for (const auto& c : cases) {
-    const display::PlotData data = run.plot(c.kind);
-    EXPECT_EQ(data.kind, c.kind);
-    EXPECT_EQ(data.x, (Floats{0.5f, 0.75f, 1.0f})) << c.kind;
-    EXPECT_EQ(data.curves, c.curves) << c.kind;
-  }
-  const display::PlotInput input = spectrum_plot(run.r, t, 1);
-  EXPECT_EQ(input.title, "sunspots");
-  EXPECT_EQ(input.dt, 0.5f);  // the window opens on 0 to the Nyquist frequency
-}
-
 TEST(ResultPlots, WithoutAnFTestTheFPlotIsFlatRatherThanEmpty) {
   SpectrumRun run;
   run.r.nwin = 1;
@@ -74,23 +53,6 @@ TEST(ResultPlots, WithoutAnFTestTheFPlotIsFlatRatherThanEmpty) {
   const display::PlotData data = run.plot(5);
   ASSERT_EQ(data.curves.size(), 5u);
   for (const Floats& curve : data.curves) EXPECT_EQ(curve, Floats(3, 0.0f));
-}
-
-TEST(ResultPlots, TheReconstructionIsDrawnOverTheAnomalyAgainstElapsedTime) {
-  api::AnalysisRecord r;
-  r.title = "nino12";
-  r.npts = 3;
-  r.dt = 2.0f;
-  r.y = {3.0f, 1.0f, 2.0f};
-  r.ymean = 2.0f;
-  r.time = {1950.0, 1952.0, 1954.0};
-  r.signal = {0.5f, -0.5f, 0.0f};
-  const api::ReconstructionTable table = api::reconstruction_table(r, {});
-  display::PlotData data;
-  display::prepare_plot_data(reconstruction_plot(r, table), data);
-  EXPECT_EQ(data.kind, 6);
-  EXPECT_EQ(data.x, (Floats{0.0f, 2.0f, 4.0f}));
-  EXPECT_EQ(data.curves, (std::vector<Floats>{{0.5f, -0.5f, 0.0f}, {1.0f, -1.0f, 0.0f}}));
 }
 
 }  // namespace

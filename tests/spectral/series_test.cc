@@ -13,23 +13,6 @@
 namespace quorvane::spectral {
 namespace {
 
-TEST(SeriesCheck, RefusesTooFewValuesAndANonFiniteOneWithinTheCountOnly) {
-  const std::vector<float> five = {1.0f, 2.0f, 3.0f, 4.0f, std::nanf("")};
-  const std::span<const float> y(five);
-  // Values beyond the count are ignored unless the count must be exact.
-  EXPECT_TRUE(check_series(y, 4, SeriesLength::at_least));
-  const Status longer = check_series(y, 4, SeriesLength::exactly);
-  EXPECT_FALSE(longer);
-  EXPECT_EQ(longer.message, " The series holds 5 values, not 4.");
-  EXPECT_EQ(check_series(y.first(3), 4, SeriesLength::at_least).message,
-            " The series holds 3 values, not 4.");
-  const Status bad = check_series(y, 5, SeriesLength::exactly);
-  EXPECT_EQ(bad.message, " Value 5 of the series is not a finite number.");
-  const std::vector<float> infinite = {0.0f, std::numeric_limits<float>::infinity()};
-  EXPECT_EQ(check_series(infinite, 2, SeriesLength::at_least).message,
-            " Value 2 of the series is not a finite number.");
-}
-
 TEST(SeriesSums, DemeanAndVarianceOfSamplesOnAGridWithGapsMatchTheSamplesAlone) {
   const std::vector<float> y = {2.0f, 4.0f, 9.0f, 1.0f};
   EXPECT_FLOAT_EQ(series_mean(y), 4.0f);
