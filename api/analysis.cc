@@ -106,7 +106,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
     case SamplingChoice::even: method = even ? SpectrumMethod::even : SpectrumMethod::mean_step; break;
     case SamplingChoice::gaps:
       if (sampling.kind == spectral::SamplingClass::uneven)
-        return Status::failure(" Series" + spaced(name) +
+        return Status::failure("Series" + spaced(name) +
                                " has uneven steps, not a regular grid with gaps; the missing-data "
                                "method cannot analyse it (the uneven method or interpolation can).");
       method = SpectrumMethod::gaps;
@@ -156,7 +156,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
       return fits;
     spectral::grid_positions(time, sampling.median_step, grid);
     if (grid.back() >= INT_MAX)
-      return Status::failure(" Series" + spaced(name) + " spans " + std::to_string(grid.back() + 1) +
+      return Status::failure("Series" + spaced(name) + " spans " + std::to_string(grid.back() + 1) +
                              " steps; the missing-data method takes at most " +
                              std::to_string(INT_MAX) + ".");
     // The grid's step is the span over its positions: calendar steps vary
@@ -174,7 +174,7 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
     const double step = sampling.median_step;
     const std::size_t m = spectral::interpolated_length(time, step);
     if (m >= static_cast<std::size_t>(INT_MAX))
-      return Status::failure(" Series" + spaced(name) + " interpolated to its median step would have " +
+      return Status::failure("Series" + spaced(name) + " interpolated to its median step would have " +
                              std::to_string(m) + " values; the engine takes at most " +
                              std::to_string(INT_MAX) + ".");
     // The interpolated values and times, then the spectrum of that many
@@ -255,7 +255,7 @@ std::string sampling_line(const AnalysisRecord& r) {
 Status check_reconstruction(const AnalysisRecord& r) {
   if (r.method != SpectrumMethod::gaps && r.method != SpectrumMethod::uneven)
     return Status::success();
-  const std::string name = " Series" + spaced(trimmed_title(r.title));
+  const std::string name = "Series" + spaced(trimmed_title(r.title));
   if (r.sampling.kind == spectral::SamplingClass::even)
     return Status::failure(name + " is analysed by the " +
                            (r.method == SpectrumMethod::gaps ? "missing-data" : "Lomb-Scargle") +
@@ -342,7 +342,7 @@ Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSett
   const double entries = std::floor(static_cast<double>(settings.fsmooth / grid.df));
   if (!(entries > grid.nfv)) return Status::success();
   return Status::failure(
-      " The median smoothing width " + textio::free_real(settings.fsmooth) +
+      "The median smoothing width " + textio::free_real(settings.fsmooth) +
       ", derived as the larger of the bandwidth " + textio::free_real(r.bndwdth) +
       " and a fifth of the band, spans " + std::to_string(static_cast<long long>(entries)) +
       " frequencies, more than the " + std::to_string(grid.nfv) +

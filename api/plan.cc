@@ -91,7 +91,7 @@ Result<SpectrumPlan> SpectrumPlan::make(int length, double dt, const Settings& s
   try {
     return make_unguarded(length, dt, settings);
   } catch (const std::bad_alloc&) {
-    return Status::failure(kNoMemory);
+    return Status::out_of_memory(kNoMemory);
   }
 }
 
@@ -116,12 +116,7 @@ Result<SpectrumPlan> SpectrumPlan::make_unguarded(int length, double dt, const S
         return Status::success();
       });
   if (!checked) return checked.status();
-  if (!solved) {
-    // The engine writes its messages as dialogue lines, with a leading blank.
-    std::string message = std::move(solved.message);
-    message.erase(0, std::min(message.find_first_not_of(' '), message.size()));
-    return Status::failure(std::move(message));
-  }
+  if (!solved) return solved;
   SpectrumPlan plan;
   plan.state_ = std::move(state);
   return plan;
@@ -138,7 +133,7 @@ Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
   try {
     session = state->take();
   } catch (const std::bad_alloc&) {
-    return Status::failure(kNoMemory);
+    return Status::out_of_memory(kNoMemory);
   }
   Result<Spectrum> result = api::session_spectrum(
       series, settings, session.get(),

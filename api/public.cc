@@ -26,10 +26,11 @@ namespace {
 
 using api::Naming;
 
-// The engine writes its messages as dialogue lines, with one leading blank.
-Status refusal(std::string message) {
-  while (!message.empty() && message.front() == ' ') message.erase(message.begin());
-  return Status::failure(std::move(message));
+// The engine's diagnostic lines are dialogue lines, with a leading blank;
+// a note holds the text alone.
+std::string note_text(std::string_view line) {
+  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+  return std::string(line);
 }
 
 std::string out_of_range(const char* name, double value, double low, double high) {
@@ -59,7 +60,7 @@ Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceO
 Status prepare(const Series& series, const Settings& settings, api::AnalysisRecord& r,
                api::RunRefinements& refinements, std::vector<std::string>& notes) {
   const auto warn = [&notes](std::string_view line) {
-    notes.push_back(refusal(std::string(line)).message);
+    notes.push_back(note_text(line));
   };
   api::AnalysisOptions a;
   api::SignificanceOptions g;
@@ -71,11 +72,11 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   input::ChosenSeries chosen;
   if (Status prepared = input::prepare_series(series.name, series.values, series.times, chosen);
       !prepared)
-    return refusal(prepared.message);
+    return prepared;
   if (Status s = api::load_series(r, std::move(chosen),
                                   api::sampling_choice(static_cast<int>(settings.sampling)), warn);
       !s)
-    return refusal(s.message);
+    return s;
   api::set_defaults(r);
   if (Status applied = api::apply_options(a, r, Naming::keywords); !applied) return applied;
   refinements = api::run_refinements(g);
@@ -111,7 +112,7 @@ static Result<std::vector<Series>> read_unguarded(const std::string& path, const
   if (Status s = api::layout_answers(layout, options, answers); !s) return s;
   input::SeriesTable table;
   if (Status read = api::read_file(path, api::read_options(answers), Naming::keywords, table); !read)
-    return refusal(read.message);
+    return read;
   std::vector<Series> series;
   for (const input::Series& s : table.series) {
     Series out;
@@ -139,9 +140,9 @@ static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings&
     if (stop) return Spectrum{};
   }
   const Status run = api::run_spectrum(
-      r, [&out](std::string_view line) { out.notes.push_back(refusal(std::string(line)).message); },
+      r, [&out](std::string_view line) { out.notes.push_back(note_text(line)); },
       refinements, session);
-  if (!run) return refusal(run.message);
+  if (!run) return run;
 
   api::SpectrumTable table = api::spectrum_table(r);
   out.frequency = std::move(table.frequency);
@@ -158,10 +159,7 @@ static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings&
   out.jackknife_upper = std::move(table.jackknife_upper);
   out.global_levels = std::move(table.global_levels);
   if (std::string note = api::f_test_note(r); !note.empty()) out.notes.push_back(note);
-  for (const api::PeakRow& row : api::peak_rows(r))
-    out.peaks.push_back({row.frequency, row.period, row.significance, row.ratio, row.f, row.trend,
-                         row.global_significance, row.line_frequency, row.line_F,
-                         row.line_significance, row.line_frequency_sd});
+  out.peaks = api::peak_rows(r);
   out.sampling.kind = api::sampling_class_name(r.sampling.kind);
   out.sampling.method = api::method_name(r.method);
   out.sampling.median_step = r.sampling.median_step;
@@ -186,7 +184,7 @@ static Result<Reconstruction> reconstruct_unguarded(const Series& series, const 
   api::RunRefinements refinements;
   std::vector<std::string> warnings;
   if (Status s = prepare(series, spectrum.settings, r, refinements, warnings); !s) return s;
-  if (Status possible = api::check_reconstruction(r); !possible) return refusal(possible.message);
+  if (Status possible = api::check_reconstruction(r); !possible) return possible;
   if (spectrum.length != r.npts || spectrum.dt != r.dt)
     return Status::failure(fmt::format(
         "the spectrum is of {} values at step {}, the series{} has {} values at step {}",
@@ -218,7 +216,7 @@ static Result<Reconstruction> reconstruct_unguarded(const Series& series, const 
   const Status run = api::reconstruct_selected(
       r, [&](int entry) { signals.push_back(api::reconstructed_signal(r, entry)); },
       [&out](std::string_view line) { out.notes.emplace_back(line); });
-  if (!run) return refusal(run.message);
+  if (!run) return run;
   api::ReconstructionTable table = api::reconstruction_table(r, std::move(signals));
   out.time = std::move(table.time);
   out.series = std::move(table.series);
@@ -275,7 +273,7 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
   spectral::SpecSettings engine = api::spec_settings(r);
   static_cast<spectral::SpecRefinements&>(engine) = refinements.engine;
   if (Status smoothing = api::check_derived_smoothing(r, engine); !smoothing)
-    return refusal(smoothing.message);
+    return smoothing;
 
   Evolutive out;
   out.name = series.name;
@@ -306,7 +304,7 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
                                 line.f_significance, line.ratio, line.significance});
         return Status::success();
       });
-  if (!run) return refusal(run.message);
+  if (!run) return run;
   return out;
 }
 
@@ -365,7 +363,7 @@ static Result<Coherence> coherence_unguarded(const Series& a, const Series& b,
       std::span<const float>(ra.y).subspan(overlap.first_a, overlap.count);
   const std::span<const float> yb =
       std::span<const float>(rb.y).subspan(overlap.first_b, overlap.count);
-  if (Status s = spectral::coherence(ya, yb, engine, r); !s) return refusal(s.message);
+  if (Status s = spectral::coherence(ya, yb, engine, r); !s) return s;
 
   Coherence out;
   out.name_a = a.name;
@@ -413,7 +411,7 @@ auto guarded(Body body) -> decltype(body()) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return Status::failure(kNoMemory);
+    return Status::out_of_memory(kNoMemory);
   }
 }
 
@@ -427,6 +425,11 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
 Result<Spectrum> api::session_spectrum(const Series& series, const Settings& settings,
                                        spectral::SpecSession* session, const RunAdmission& admit) {
   return guarded([&] { return spectrum_unguarded(series, settings, session, admit); });
+}
+
+PeakColumns peak_columns(const Spectrum& spectrum) {
+  api::PeakTable table = api::peak_table(spectrum.peaks, !spectrum.global_levels[0].empty());
+  return {std::move(table.names), std::move(table.columns)};
 }
 
 Result<Spectrum> spectrum(const Series& series, const Settings& settings) {

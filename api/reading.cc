@@ -32,7 +32,7 @@ Status read_file(const std::string& path, const input::ReadOptions& options, Nam
                  input::SeriesTable& table) {
   std::error_code code;
   if (!std::filesystem::is_regular_file(path, code)) {
-    return Status::failure("cannot read " + path + ": " +
+    return Status::file_error("cannot read " + path + ": " +
                            (std::filesystem::exists(path, code) ? "not a file" : "no such file"));
   }
   // The readers' own lines (echoed text, the line that failed) explain a

@@ -23,6 +23,31 @@ std::string f_test_note(const AnalysisRecord& r) {
          " line columns are NaN.";
 }
 
+PeakTable peak_table(const std::vector<PeakRow>& peaks, bool band_wide) {
+  PeakTable table;
+  table.names = {"frequency", "period", "significance", "ratio", "F", "trend"};
+  if (band_wide) table.names.emplace_back("global_significance");
+  for (const char* name : {"line_frequency", "line_F", "line_significance", "line_frequency_sd"})
+    table.names.emplace_back(name);
+  std::vector<std::vector<float>>& v = table.columns;
+  v.resize(table.names.size());
+  const std::size_t line = band_wide ? 7 : 6;
+  for (const PeakRow& p : peaks) {
+    v[0].push_back(p.frequency);
+    v[1].push_back(p.period);
+    v[2].push_back(p.significance);
+    v[3].push_back(p.ratio);
+    v[4].push_back(p.F);
+    v[5].push_back(p.trend ? 1.0f : 0.0f);
+    if (band_wide) v[6].push_back(p.global_significance);
+    v[line].push_back(p.line_frequency);
+    v[line + 1].push_back(p.line_F);
+    v[line + 2].push_back(p.line_significance);
+    v[line + 3].push_back(p.line_frequency_sd);
+  }
+  return table;
+}
+
 std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
   const spectral::SpecResults& s = r.spectra;
   const bool band_wide = has_montecarlo_levels(s);
@@ -39,9 +64,9 @@ std::vector<PeakRow> peak_rows(const AnalysisRecord& r) {
     if (j >= 0 && j < static_cast<long>(s.specraw0.size())) {
       const auto e = static_cast<std::size_t>(j);
       row.ratio = s.specback0[e] != 0.0f ? s.specraw0[e] / s.specback0[e] : 0.0f;
-      row.f = s.ftest[e];
+      row.F = s.ftest[e];
     }
-    if (!has_f_test(r)) row.f = spectral::LineEstimate::kNone;
+    if (!has_f_test(r)) row.F = spectral::LineEstimate::kNone;
     if (k < r.lines.size()) {
       const spectral::LineEstimate& line = r.lines[k];
       row.line_frequency = line.frequency;

@@ -9,29 +9,21 @@
 #include <vector>
 
 #include "api/analysis_record.h"
+#include "quorvane/spectrum.h"
 
 namespace quorvane::api {
 
-// One entry of the peaks table.
-struct PeakRow {
-  float frequency = 0.0f;
-  float period = 0.0f;        // 1/frequency (inf at frequency 0)
-  float significance = 0.0f;  // percent: 99, 95 or 90
-  float ratio = 0.0f;         // raw spectrum over the background at the peak (0 where that is 0)
-  float f = 0.0f;             // harmonic F statistic at the peak
-  bool trend = false;         // below the bandwidth: the secular trend
-  // With Monte Carlo levels: 99 or 95 when the ratio reaches the band-wide
-  // level (significant for the whole band), else 0.
-  float global_significance = 0.0f;
-  // The line found between the transform's bins within the peak's
-  // bandwidth (see spectral::line_estimates): its frequency, F there, the
-  // significance of that F in percent and the frequency's standard
-  // deviation; NaN where the run has none (one taper, uneven steps).
-  float line_frequency = spectral::LineEstimate::kNone;
-  float line_F = spectral::LineEstimate::kNone;
-  float line_significance = spectral::LineEstimate::kNone;
-  float line_frequency_sd = spectral::LineEstimate::kNone;
+// One entry of the peaks table: the library's Peak, which the command
+// line's files and the plots read too.
+using PeakRow = quorvane::Peak;
+
+// The peaks table by column, named and ordered as the peaks file has them
+// (trend as 1 or 0; global_significance only with band-wide levels).
+struct PeakTable {
+  std::vector<std::string> names;
+  std::vector<std::vector<float>> columns;
 };
+PeakTable peak_table(const std::vector<PeakRow>& peaks, bool band_wide);
 
 // Whether the run of `r` has an F-test: it needs at least two tapers. Without
 // one, F and its levels are NaN in every table.

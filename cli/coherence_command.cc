@@ -219,8 +219,7 @@ void analyse_pair(const Options& o, const Record& a, const Record& b,
   const std::span<const float> yb =
       std::span<const float>(b.series.y).subspan(v.first_b, v.count);
   if (Status status = spectral::coherence(ya, yb, s, p.result); !status) {
-    p.message = status.message.substr(std::min(status.message.find_first_not_of(' '),
-                                               status.message.size()));
+    p.message = status.message;
     return;
   }
   const spectral::CoherenceResult& r = p.result;

@@ -133,7 +133,7 @@ bool EvolveRun::open_files() {
 
 Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
   // Stops the windows; the files' temporaries go with this run.
-  if (interruption() != 0) return Status::failure("the run was interrupted");
+  if (interruption() != 0) return Status::interrupted("the run was interrupted");
   const spectral::SpecResults& s = *row.spectrum;
   const std::size_t m = row.ratio.size();
   const std::size_t last = row.start + static_cast<std::size_t>(result_.window) - 1;
@@ -244,7 +244,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   static_cast<spectral::SpecRefinements&>(settings) =
       api::run_refinements(options_.significance).engine;
   if (Status smoothing = api::check_derived_smoothing(r, settings); !smoothing) {
-    fail(smoothing.message.substr(1));
+    fail(smoothing.message);
     return;
   }
   settings.cancelled = interrupted();
@@ -254,8 +254,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
       series_.y, result_.window, result_.step, settings, options_.output.jobs,
       [this](const spectral::EvolutiveRow& row) { return deliver(row); });
   if (!status) {
-    fail(status.message.substr(std::min(status.message.find_first_not_of(' '),
-                                        status.message.size())));
+    fail(status.message);
     return;
   }
   for (std::size_t k = 0; k < files_.size(); ++k) {

@@ -21,36 +21,17 @@ namespace {
 using api::AnalysisRecord;
 using api::Naming;
 
-// The peaks file's values by column, and its columns, which refer to them.
+// The peaks table and the file's columns, which refer to its values.
 struct PeakColumns {
-  std::vector<std::vector<float>> values;
+  api::PeakTable table;
   std::vector<Column> columns;
 };
 
 PeakColumns peak_columns(const std::vector<PeakRow>& peaks, bool band_wide) {
-  std::vector<const char*> names = {"frequency", "period", "significance", "ratio", "F", "trend"};
-  if (band_wide) names.push_back("global_significance");
-  for (const char* name : {"line_frequency", "line_F", "line_significance", "line_frequency_sd"})
-    names.push_back(name);
-  PeakColumns table;
-  std::vector<std::vector<float>>& v = table.values;
-  v.resize(names.size());
-  const std::size_t line = band_wide ? 7 : 6;
-  for (const auto& p : peaks) {
-    v[0].push_back(p.frequency);
-    v[1].push_back(p.period);
-    v[2].push_back(p.significance);
-    v[3].push_back(p.ratio);
-    v[4].push_back(p.f);
-    v[5].push_back(p.trend ? 1.0f : 0.0f);
-    if (band_wide) v[6].push_back(p.global_significance);
-    v[line].push_back(p.line_frequency);
-    v[line + 1].push_back(p.line_F);
-    v[line + 2].push_back(p.line_significance);
-    v[line + 3].push_back(p.line_frequency_sd);
-  }
-  for (std::size_t c = 0; c < names.size(); ++c) table.columns.push_back({names[c], v[c]});
-  return table;
+  PeakColumns out{api::peak_table(peaks, band_wide), {}};
+  for (std::size_t c = 0; c < out.table.names.size(); ++c)
+    out.columns.push_back({out.table.names[c], out.table.columns[c]});
+  return out;
 }
 
 // Keeps the rows of `columns` whose frequency (the first column, ascending)
@@ -107,11 +88,8 @@ class SeriesRun {
     return true;
   }
   bool plot(const display::PlotInput& input);
-  // The engine's messages begin with the dialogue's blank; the summary and
-  // the error stream put their own text before them.
   bool fail(std::string message) {
     result_.ok = false;
-    message.erase(0, std::min(message.find_first_not_of(' '), message.size()));
     result_.message = std::move(message);
     return false;
   }

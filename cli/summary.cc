@@ -201,7 +201,7 @@ Json series_block(const SeriesResult& s) {
       peak["period"] = json_number(p.period);
       peak["significance"] = json_number(p.significance);
       peak["ratio"] = json_number(p.ratio);
-      peak["F"] = json_number(p.f);
+      peak["F"] = json_number(p.F);
       peak["trend"] = p.trend;
       if (s.montecarlo) peak["global_significance"] = json_number(p.global_significance);
       peak["line_frequency"] = json_number(p.line_frequency);

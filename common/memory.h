@@ -58,11 +58,11 @@ inline Status check_memory(std::uint64_t needed, std::string_view what,
   if (!available || needed <= *available - *available / 8) return Status::success();
   // Appended in turn: GCC 12 at -O3 misreads "text" + std::string as an
   // overlapping copy (-Wrestrict).
-  std::string message = " ";
-  message.append(what).append(" needs about ").append(describe_bytes(needed));
+  std::string message(what);
+  message.append(" needs about ").append(describe_bytes(needed));
   message.append(" of memory, more than available: this machine has ");
   message.append(describe_bytes(*available)).append(" available and keeps an eighth of it free.");
-  return Status::failure(message);
+  return Status::out_of_memory(message);
 }
 
 }  // namespace quorvane

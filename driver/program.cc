@@ -70,7 +70,7 @@ Status apply_codes(const MenuCodes& c, AnalysisRecord& r) {
   if (!within(c.noise, 2) || !within(c.background, 1) || !within(c.fit, 1) ||
       !within(c.signal, 2) || !within(c.estimate, 1)) {
     if (Status shape = spectral::check_series_shape(api::spec_settings(r)); !shape) return shape;
-    return Status::failure(" An analysis option is outside its range (inoise " +
+    return Status::failure("An analysis option is outside its range (inoise " +
                            std::to_string(c.noise) + ", irobust " + std::to_string(c.background) +
                            ", ilogfit " + std::to_string(c.fit) + ", isignal " +
                            std::to_string(c.signal) + ", iadapt " + std::to_string(c.estimate) +
@@ -151,7 +151,7 @@ class Program {
       Status loaded =
           api::load_series(record_, std::move(chosen), api::SamplingChoice::automatic, {});
       if (loaded) break;
-      console_.line(loaded.message);
+      console_.line(" " + loaded.message);
       reuse = true;
     }
     if (const std::string line = api::sampling_line(record_); !line.empty()) console_.line(line);
@@ -249,7 +249,7 @@ class Program {
       // The signals dialog leads to a reconstruction, which needs evenly
       // spaced values.
       if (Status possible = api::check_reconstruction(r); !possible) {
-        console_.line(possible.message);
+        console_.line(" " + possible.message);
         return true;
       }
     }
@@ -492,13 +492,13 @@ class Program {
   void spectrum_run() {
     AnalysisRecord& r = record_;
     if (Status chosen = apply_codes(codes_, r); !chosen) {
-      console_.line(chosen.message);
+      console_.line(" " + chosen.message);
       return;
     }
     Status status =
         api::run_spectrum(r, [this](std::string_view line) { console_.line(line); }, {}, &session_);
     if (!status) {
-      console_.line(status.message);
+      console_.line(" " + status.message);
       return;
     }
     const api::SpectrumTable table = api::spectrum_table(r);

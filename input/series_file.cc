@@ -194,14 +194,14 @@ Status check_reading_memory(const std::string& path, std::optional<std::uint64_t
 Status read_series_file(const std::string& path, const ReadOptions& options, SeriesTable& table,
                         textio::Writer& messages) {
   if (Status fits = check_reading_memory(path); !fits)
-    return Status::failure(fits.message.substr(1));
+    return fits;
   textio::LineReader file;
-  if (!file.open(path)) return Status::failure("the file " + path + " cannot be opened");
+  if (!file.open(path)) return Status::file_error("the file " + path + " cannot be opened");
   file.stop_when(options.cancelled);
   Status read = read_series(file, options, table, messages);
   if (file.stopped()) {
     table = SeriesTable{};
-    return Status::failure("the reading of " + path + " was interrupted");
+    return Status::interrupted("the reading of " + path + " was interrupted");
   }
   return read;
 }
@@ -244,7 +244,7 @@ Status finish_series(const std::string& name, std::vector<float> values, std::ve
   std::size_t offending = 0;
   if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
     return Status::failure(offending > 0 && disorder ? disorder(offending)
-                                                     : "Series" + spaced(name) + ":" + order.message);
+                                                     : "Series" + spaced(name) + ": " + order.message);
   }
   out.y = std::move(values);
   if (out.sampling.reversed) {

@@ -70,7 +70,7 @@ void read_file(Console& console, const std::string& fname, SeriesTable& table) {
     }
     if (Status fits = check_reading_memory(fname); !fits) {
       console.blank_line();
-      console.line(fits.message);
+      console.line(" " + fits.message);
       console.pause(kTryAgain);
       continue;
     }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,10 +20,23 @@ namespace quorvane::python {
 
 namespace py = pybind11;
 
-// The value of `result`; a refusal raises ValueError with its message.
+// A failure of the library on its way out of a binding, which may run
+// without the GIL; the translator registered by the module (with the GIL
+// held) raises the Python exception of its kind.
+struct Failure : std::runtime_error {
+  Failure(const Status& status) : std::runtime_error(status.message), code(status.code) {}
+  StatusCode code;
+};
+
+// Raises the exception of a failure's kind: ValueError for refused input or
+// settings, MemoryError, OSError for a file, KeyboardInterrupt for a run
+// stopped by Ctrl-C.
+void register_failures();
+
+// The value of `result`; a failure throws Failure.
 template <class T>
 T value_or_raise(Result<T>&& result) {
-  if (!result) throw py::value_error(result.message());
+  if (!result) throw Failure(result.status());
   return std::move(result).value();
 }
 

@@ -223,37 +223,14 @@ pandas DataFrame; settings: the settings used, as keywords.)")
       .def_property_readonly(
           "peaks",
           [](const Spectrum& s) {
-            const std::size_t n = s.peaks.size();
-            py::array_t<float> frequency(n), period(n), significance(n), ratio(n), f(n), global(n),
-                line_frequency(n), line_f(n), line_significance(n), line_sd(n);
-            const bool band_wide = !s.global_levels[0].empty();
-            py::array_t<bool> trend(n);
-            for (std::size_t i = 0; i < n; ++i) {
-              const Peak& p = s.peaks[i];
-              frequency.mutable_at(i) = p.frequency;
-              period.mutable_at(i) = p.period;
-              significance.mutable_at(i) = p.significance;
-              ratio.mutable_at(i) = p.ratio;
-              f.mutable_at(i) = p.F;
-              trend.mutable_at(i) = p.trend;
-              global.mutable_at(i) = p.global_significance;
-              line_frequency.mutable_at(i) = p.line_frequency;
-              line_f.mutable_at(i) = p.line_F;
-              line_significance.mutable_at(i) = p.line_significance;
-              line_sd.mutable_at(i) = p.line_frequency_sd;
-            }
+            const PeakColumns table = peak_columns(s);
             py::dict columns;
-            columns["frequency"] = frequency;
-            columns["period"] = period;
-            columns["significance"] = significance;
-            columns["ratio"] = ratio;
-            columns["F"] = f;
-            columns["trend"] = trend;
-            if (band_wide) columns["global_significance"] = global;
-            columns["line_frequency"] = line_frequency;
-            columns["line_F"] = line_f;
-            columns["line_significance"] = line_significance;
-            columns["line_frequency_sd"] = line_sd;
+            for (std::size_t c = 0; c < table.names.size(); ++c) {
+              py::array_t<float> values(static_cast<py::ssize_t>(table.values[c].size()),
+                                        table.values[c].data());
+              columns[table.names[c].c_str()] =
+                  table.names[c] == "trend" ? values.attr("astype")("bool") : py::object(values);
+            }
             return py::module_::import("pandas").attr("DataFrame")(columns);
           },
           "The significant peaks as a pandas DataFrame with the columns of the peaks CSV.")

@@ -22,10 +22,10 @@ std::string shortest(double value) {
 
 Status sampling_of(std::span<const double> time, Sampling& out, std::size_t* offending) {
   const std::size_t n = time.size();
-  if (n < 2) return Status::failure(" A series needs at least 2 times.");
+  if (n < 2) return Status::failure("A series needs at least 2 times.");
   for (std::size_t j = 0; j < n; ++j) {
     if (!std::isfinite(time[j]))
-      return Status::failure(" Value " + std::to_string(j + 1) + " has the time " +
+      return Status::failure("Value " + std::to_string(j + 1) + " has the time " +
                              shortest(time[j]) + ", which is not a number.");
   }
   const bool decreasing = time[1] < time[0];
@@ -39,7 +39,7 @@ Status sampling_of(std::span<const double> time, Sampling& out, std::size_t* off
     const double step = step_before(j);
     if (!(step > 0.0)) {
       if (offending != nullptr) *offending = j;
-      const std::string which = " Value " + std::to_string(j + 1) + " has the time " +
+      const std::string which = "Value " + std::to_string(j + 1) + " has the time " +
                                 shortest(time[j]) + " after " + shortest(time[j - 1]);
       return Status::failure(which + (step == 0.0 ? " (a repeated time)" : "") +
                              "; times must increase or decrease throughout.");

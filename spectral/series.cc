@@ -7,12 +7,12 @@ namespace quorvane::spectral {
 
 Status check_series(std::span<const float> y, std::size_t count, SeriesLength length) {
   if (y.size() < count || (length == SeriesLength::exactly && y.size() != count)) {
-    return Status::failure(" The series holds " + std::to_string(y.size()) + " values, not " +
+    return Status::failure("The series holds " + std::to_string(y.size()) + " values, not " +
                            std::to_string(count) + ".");
   }
   for (std::size_t t = 0; t < count; ++t) {
     if (!std::isfinite(y[t])) {
-      return Status::failure(" Value " + std::to_string(t + 1) +
+      return Status::failure("Value " + std::to_string(t + 1) +
                              " of the series is not a finite number.");
     }
   }

@@ -34,7 +34,7 @@ bool uses_median(const SpecSettings& s) {
   return s.background == Background::robust || s.noise == Noise::local;
 }
 
-Status interrupted_run() { return Status::failure(" The run was interrupted."); }
+Status interrupted_run() { return Status::interrupted("The run was interrupted."); }
 
 double band_normalisation(const SpecSettings& s) {
   return s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
@@ -52,25 +52,25 @@ double variance_scale(const SpecSettings& s, double sum_of_squares) {
 
 Status check_series_shape(const SpecSettings& s) {
   if (s.npts < 2) {
-    return Status::failure(" The series has " + std::to_string(s.npts) +
+    return Status::failure("The series has " + std::to_string(s.npts) +
                            (s.npts == 1 ? " value" : " values") +
                            "; at least 2 are needed for a spectrum.");
   }
   if (s.npts > kMaxTransform) {
-    return Status::failure(" The series has " + std::to_string(s.npts) +
+    return Status::failure("The series has " + std::to_string(s.npts) +
                            " values; the spectrum engine takes at most " +
                            std::to_string(kMaxTransform) + ".");
   }
   if (!(s.dt > 0.0f) || !std::isfinite(s.dt)) {
-    return Status::failure(" The sampling interval must be positive (it is " + show(s.dt) + ").");
+    return Status::failure("The sampling interval must be positive (it is " + show(s.dt) + ").");
   }
   if (s.pad != 1 && s.pad != 2 && s.pad != 4 && s.pad != 8) {
-    return Status::failure(" The padding factor must be 1, 2, 4 or 8 (it is " +
+    return Status::failure("The padding factor must be 1, 2, 4 or 8 (it is " +
                            std::to_string(s.pad) + ").");
   }
   const long long padded = transform_length(s.npts, s.pad);
   if (padded > kMaxTransform) {
-    return Status::failure(" Padding " + std::to_string(s.npts) + " values by " +
+    return Status::failure("Padding " + std::to_string(s.npts) + " values by " +
                            std::to_string(s.pad) + " needs a " + std::to_string(padded) +
                            "-point transform; the spectrum engine does at most " +
                            std::to_string(kMaxTransform) + ".");
@@ -81,7 +81,7 @@ Status check_series_shape(const SpecSettings& s) {
   const float largest_df = 1.0f / (1024.0f * s.dt);
   if (!(smallest_df > 0.0f) || !std::isfinite(largest_df) ||
       !std::isfinite(1.0f / (static_cast<float>(std::max(s.npts, 1)) * s.dt))) {
-    return Status::failure(" The sampling interval " + show(s.dt) +
+    return Status::failure("The sampling interval " + show(s.dt) +
                            " is too large or too small for a spectrum.");
   }
   return check_taper_arguments(s.npts, s.nwin, s.p, kMaxTapers);
@@ -90,40 +90,40 @@ Status check_series_shape(const SpecSettings& s) {
 Status check_spec_settings(const SpecSettings& s) {
   if (Status status = check_series_shape(s); !status) return status;
   if (!one_of(s.isiglev, 1, 6)) {
-    return Status::failure(" The significance level index must be from 1 to 6 (it is " +
+    return Status::failure("The significance level index must be from 1 to 6 (it is " +
                            std::to_string(s.isiglev) + ").");
   }
   if (!(s.fmin >= 0.0f) || !std::isfinite(s.fmin)) {
-    return Status::failure(" The lower band limit must not be negative (it is " + show(s.fmin) + ").");
+    return Status::failure("The lower band limit must not be negative (it is " + show(s.fmin) + ").");
   }
   if (!(s.fmin < s.fmax) || !std::isfinite(s.fmax)) {
-    return Status::failure(" The band is empty: fmin (" + show(s.fmin) + ") must lie below fmax (" +
+    return Status::failure("The band is empty: fmin (" + show(s.fmin) + ") must lie below fmax (" +
                            show(s.fmax) + ").");
   }
   // The default upper limit is the Nyquist frequency; allow a few units of
   // rounding above it.
   const float nyquist = nyquist_frequency(s.dt);
   if (s.fmax > nyquist * (1.0f + 4.0e-7f)) {
-    return Status::failure(" The upper band limit " + show(s.fmax) +
+    return Status::failure("The upper band limit " + show(s.fmax) +
                            " lies above the Nyquist frequency " + show(nyquist) + ".");
   }
   if (s.jackknife && s.nwin < 2) {
-    return Status::failure(" The jackknife interval needs at least 2 tapers (there is 1).");
+    return Status::failure("The jackknife interval needs at least 2 tapers (there is 1).");
   }
   if (s.median_bias_correction && !uses_median(s)) {
-    return Status::failure(" The median bias correction applies to the median-smoothed spectrum,"
+    return Status::failure("The median bias correction applies to the median-smoothed spectrum,"
                            " which the raw background does not use.");
   }
   if (s.surrogates < 0) {
-    return Status::failure(" The number of surrogates must not be negative (it is " +
+    return Status::failure("The number of surrogates must not be negative (it is " +
                            std::to_string(s.surrogates) + ").");
   }
   if (s.jobs < 1) {
-    return Status::failure(" The number of jobs must be positive (it is " +
+    return Status::failure("The number of jobs must be positive (it is " +
                            std::to_string(s.jobs) + ").");
   }
   if (s.surrogates > 0 && s.signal == Signal::harmonic) {
-    return Status::failure(" Monte Carlo levels judge the spectrum against its background; a"
+    return Status::failure("Monte Carlo levels judge the spectrum against its background; a"
                            " harmonic-only analysis judges lines by the F-test alone.");
   }
   return Status::success();
@@ -131,18 +131,18 @@ Status check_spec_settings(const SpecSettings& s) {
 
 Status check_band(const SpecSettings& s, const Grid& g) {
   if (g.nfv < 1) {
-    return Status::failure(" The band from " + show(s.fmin) + " to " + show(s.fmax) +
+    return Status::failure("The band from " + show(s.fmin) + " to " + show(s.fmax) +
                            " holds no frequency of the spectrum (spacing " + show(g.df) +
                            "); widen it.");
   }
   if (uses_median(s)) {
     if (!(s.fsmooth >= 0.0f) || !std::isfinite(s.fsmooth)) {
-      return Status::failure(" The smoothing width must not be negative (it is " +
+      return Status::failure("The smoothing width must not be negative (it is " +
                              show(s.fsmooth) + ").");
     }
     const double entries = std::floor(static_cast<double>(s.fsmooth / g.df));
     if (entries > g.nfv) {
-      return Status::failure(" The smoothing width " + show(s.fsmooth) + " spans " + show(entries) +
+      return Status::failure("The smoothing width " + show(s.fsmooth) + " spans " + show(entries) +
                              " frequencies, more than the " + std::to_string(g.nfv) +
                              " of the band; choose at most " + show(g.nfv * g.df) + ".");
     }

@@ -104,4 +104,13 @@ struct Spectrum {
 // Safe to call from several threads at once.
 Result<Spectrum> spectrum(const Series& series, const Settings& settings = {});
 
+// The peaks of a spectrum by column, named and ordered as the peaks file of
+// `quorvane analyse` has them: trend as 1 or 0, global_significance only
+// with band-wide (Monte Carlo) levels.
+struct PeakColumns {
+  std::vector<std::string> names;
+  std::vector<std::vector<float>> values;  // one per name, one value per peak
+};
+PeakColumns peak_columns(const Spectrum& spectrum);
+
 }  // namespace quorvane

@@ -8,14 +8,33 @@
 
 namespace quorvane {
 
-// Either success or a message that the caller shows to the user. Ignoring
-// one would silently treat a refusal as a result.
+// What kind of failure a Status reports, so that a caller can act on it
+// without reading the message: input or settings refused, a run stopped
+// because the caller asked (its cancellation test said so), memory that
+// the machine could not give, or a file that could not be read or written.
+enum class StatusCode { ok, refused, interrupted, out_of_memory, file_error };
+
+// Either success or a message that the caller shows to the user, in plain
+// text (no console layout: the interface that shows it adds its own).
+// Ignoring one would silently treat a refusal as a result.
 struct [[nodiscard]] Status {
   bool ok = true;
   std::string message;  // empty on success
+  StatusCode code = StatusCode::ok;
 
   static Status success() { return {}; }
-  static Status failure(std::string text) { return {false, std::move(text)}; }
+  static Status failure(std::string text, StatusCode code = StatusCode::refused) {
+    return {false, std::move(text), code};
+  }
+  static Status interrupted(std::string text) {
+    return failure(std::move(text), StatusCode::interrupted);
+  }
+  static Status out_of_memory(std::string text) {
+    return failure(std::move(text), StatusCode::out_of_memory);
+  }
+  static Status file_error(std::string text) {
+    return failure(std::move(text), StatusCode::file_error);
+  }
   explicit operator bool() const { return ok; }
 };
 

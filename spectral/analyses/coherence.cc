@@ -217,25 +217,25 @@ void surrogate_model(const std::vector<float>& x, float& rho, float& variance) {
 Status coherence(std::span<const float> a, std::span<const float> b,
                  const CoherenceSettings& c, CoherenceResult& out) {
   if (a.size() != b.size()) {
-    return Status::failure(" The two records hold " + std::to_string(a.size()) + " and " +
+    return Status::failure("The two records hold " + std::to_string(a.size()) + " and " +
                            std::to_string(b.size()) + " values; a coherence needs them on the "
                            "same times.");
   }
   if (c.nwin < 2) {
-    return Status::failure(" A coherence needs at least 2 tapers (there is " +
+    return Status::failure("A coherence needs at least 2 tapers (there is " +
                            std::to_string(c.nwin) + "): with one it is 1 everywhere.");
   }
   if (a.size() < static_cast<std::size_t>(2 * c.nwin)) {
-    return Status::failure(" The records share " + std::to_string(a.size()) +
+    return Status::failure("The records share " + std::to_string(a.size()) +
                            " values; a coherence with " + std::to_string(c.nwin) +
                            " tapers needs at least " + std::to_string(2 * c.nwin) + ".");
   }
   if (a.size() > static_cast<std::size_t>(1) << 30) {
-    return Status::failure(" The records hold " + std::to_string(a.size()) +
+    return Status::failure("The records hold " + std::to_string(a.size()) +
                            " values; the coherence takes at most 2^30.");
   }
   if (c.adaptive && c.surrogates < 1) {
-    return Status::failure(" The adaptive coherence has no analytic level: give surrogates for "
+    return Status::failure("The adaptive coherence has no analytic level: give surrogates for "
                            "Monte Carlo levels.");
   }
   const int npts = static_cast<int>(a.size());
@@ -247,7 +247,7 @@ Status coherence(std::span<const float> a, std::span<const float> b,
   for (std::span<const float> record : {a, b}) {
     for (std::size_t t = 0; t < record.size(); ++t) {
       if (!std::isfinite(record[t])) {
-        return Status::failure(" Value " + std::to_string(t + 1) + " of record " +
+        return Status::failure("Value " + std::to_string(t + 1) + " of record " +
                                (record.data() == a.data() ? "A" : "B") +
                                " is not a finite number.");
       }

@@ -61,8 +61,8 @@ Status compute_row(std::span<const float> y, int length, int step, const SpecSet
       spec(y.subspan(row.start, static_cast<std::size_t>(length)), settings, job.session,
            job.results, [&row](std::string_view line) { row.notes.emplace_back(line); });
   if (!status) {
-    std::string message = " ";
-    message.append(window_name(window, row.start, length)).append(":").append(status.message);
+    std::string message = window_name(window, row.start, length);
+    message.append(": ").append(status.message);
     return Status::failure(message);
   }
   const SpecResults& r = job.results;
@@ -111,31 +111,31 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver) {
   if (length < 2 * settings.nwin) {
-    return Status::failure(" A window of " + std::to_string(length) +
+    return Status::failure("A window of " + std::to_string(length) +
                            " values is too short: it needs at least twice the " +
                            std::to_string(settings.nwin) + " tapers, " +
                            std::to_string(2 * settings.nwin) + " values.");
   }
   if (static_cast<std::size_t>(length) > y.size()) {
-    return Status::failure(" A window of " + std::to_string(length) +
+    return Status::failure("A window of " + std::to_string(length) +
                            " values is longer than the record of " + std::to_string(y.size()) +
                            ".");
   }
   if (step < 1) {
-    return Status::failure(" The windows must move by at least one value (the step is " +
+    return Status::failure("The windows must move by at least one value (the step is " +
                            std::to_string(step) + ").");
   }
   if (jobs < 1) {
-    return Status::failure(" The number of jobs must be positive (it is " + std::to_string(jobs) +
+    return Status::failure("The number of jobs must be positive (it is " + std::to_string(jobs) +
                            ").");
   }
   if (settings.npts != length) {
-    return Status::failure(" The settings are those of " + std::to_string(settings.npts) +
+    return Status::failure("The settings are those of " + std::to_string(settings.npts) +
                            " values, not of the window of " + std::to_string(length) + ".");
   }
   if (settings.surrogates > 0 || settings.jackknife) {
     return Status::failure(
-        " Evolutive spectra take neither Monte Carlo levels nor the jackknife.");
+        "Evolutive spectra take neither Monte Carlo levels nor the jackknife.");
   }
   RunTapers tapers;
   if (Status status = spec_tapers(settings, tapers); !status) return status;
@@ -166,7 +166,7 @@ Status evolutive_spectrum(std::span<const float> y, int length, int step,
       try {
         status = compute_row(y, length, step, settings, window, job);
       } catch (const std::exception& error) {
-        status = Status::failure(" " + window_name(window, window * static_cast<std::size_t>(step),
+        status = Status::failure("" + window_name(window, window * static_cast<std::size_t>(step),
                                                    length) +
                                  ": " + error.what());
       }
@@ -179,7 +179,7 @@ Status evolutive_spectrum(std::span<const float> y, int length, int step,
         try {
           status = deliver(job.row);
         } catch (const std::exception& error) {
-          status = Status::failure(std::string(" The evolutive run stopped: ") + error.what());
+          status = Status::failure(std::string("The evolutive run stopped: ") + error.what());
         }
       }
       hold.lock();

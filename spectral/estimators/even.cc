@@ -120,7 +120,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
                 const EvenLevels& levels) {
   if (Status status = check_spec(s); !status) return status;
   if (given != nullptr && !tapers_fit(*given, s)) {
-    return Status::failure(" The tapers given were computed for other settings.");
+    return Status::failure("The tapers given were computed for other settings.");
   }
   const std::size_t npts = static_cast<std::size_t>(s.npts);
   if (Status status = check_series(y, npts, SeriesLength::at_least); !status) return status;
@@ -232,7 +232,7 @@ Status montecarlo_levels(const SpecSettings& settings, float rho, float variance
                          std::uint64_t seed, int jobs, MonteCarloLevels& out) {
   if (surrogates < 1 || jobs < 1) return surrogate_levels(surrogates, seed, jobs, nullptr, out);
   if (!(std::fabs(rho) < 1.0f) || !(variance >= 0.0f) || !std::isfinite(variance)) {
-    return Status::failure(" No AR(1) surrogate has coefficient " + std::to_string(rho) +
+    return Status::failure("No AR(1) surrogate has coefficient " + std::to_string(rho) +
                            " and variance " + std::to_string(variance) + ".");
   }
   // Every surrogate ratio is kept until the quantiles are taken, as many as

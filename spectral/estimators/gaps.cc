@@ -75,10 +75,10 @@ Status GapsPlan::make(std::span<const std::int64_t> index, const SpecSettings& s
 
 Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResults& out,
                      const MessageSink& sink, WorkArena* given_memory) const {
-  if (index_.empty()) return Status::failure(" The missing-data plan has not been made.");
+  if (index_.empty()) return Status::failure("The missing-data plan has not been made.");
   if (Status status = check_spec_settings(s); !status) return status;
   if (!same_geometry(s, geometry_)) {
-    return Status::failure(" The missing-data plan was made for other settings.");
+    return Status::failure("The missing-data plan was made for other settings.");
   }
   const std::size_t present = index_.size();
   if (Status status = check_series(y, present, SeriesLength::exactly); !status) return status;

@@ -50,15 +50,15 @@ std::string exact(Number value) {
 
 Status check_times(std::span<const double> time, int npts) {
   if (time.size() != static_cast<std::size_t>(npts)) {
-    return Status::failure(" The record has " + std::to_string(time.size()) + " times for " +
+    return Status::failure("The record has " + std::to_string(time.size()) + " times for " +
                            std::to_string(npts) + " values.");
   }
   for (std::size_t j = 0; j < time.size(); ++j) {
     if (!std::isfinite(time[j])) {
-      return Status::failure(" Time " + std::to_string(j + 1) + " is not a finite number.");
+      return Status::failure("Time " + std::to_string(j + 1) + " is not a finite number.");
     }
     if (j > 0 && !(time[j] > time[j - 1])) {
-      return Status::failure(" Time " + std::to_string(j + 1) + " (" + exact(time[j]) +
+      return Status::failure("Time " + std::to_string(j + 1) + " (" + exact(time[j]) +
                              ") does not follow time " + std::to_string(j) + " (" +
                              exact(time[j - 1]) + "); the times must increase.");
     }
@@ -72,11 +72,11 @@ Status uneven_grid(const SpecSettings& s, double span, Grid& g) {
   const double df = 1.0 / (span * s.pad);
   const float single_df = static_cast<float>(df);
   if (!(single_df > 0.0f) || !std::isfinite(single_df) || !std::isfinite(span)) {
-    return Status::failure(" The record's span " + exact(span) +
+    return Status::failure("The record's span " + exact(span) +
                            " is too long or too short for a spectrum.");
   }
   if (static_cast<double>(s.fmax) / df > static_cast<double>(kMaxBand)) {
-    return Status::failure(" The band up to " + exact(s.fmax) + " holds more than " +
+    return Status::failure("The band up to " + exact(s.fmax) + " holds more than " +
                            std::to_string(kMaxBand) + " frequencies at spacing " + exact(df) +
                            "; narrow it or reduce the padding.");
   }
@@ -262,11 +262,11 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
 
 Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResults& out,
                        const MessageSink& sink, WorkArena* given_memory) const {
-  if (!prepared_) return Status::failure(" The uneven-record plan has not been made.");
+  if (!prepared_) return Status::failure("The uneven-record plan has not been made.");
   const Prepared& p = *prepared_;
   if (Status status = check_spec_settings(s); !status) return status;
   if (!same_geometry(s, p.geometry)) {
-    return Status::failure(" The uneven-record plan was made for other settings.");
+    return Status::failure("The uneven-record plan was made for other settings.");
   }
   const std::size_t npts = static_cast<std::size_t>(s.npts);
   if (Status status = check_series(y, npts, SeriesLength::exactly); !status) return status;

@@ -499,14 +499,14 @@ Status check_gap_tapers(std::span<const std::int64_t> index, int npts, int nwin,
   if (Status status = check_taper_arguments(npts, nwin, p, kMaxTapers); !status) return status;
   for (std::size_t j = 0; j < index.size(); ++j) {
     if (index[j] < 0 || index[j] >= npts || (j > 0 && index[j] <= index[j - 1])) {
-      return Status::failure(" Sample " + std::to_string(j + 1) + " lies at grid position " +
+      return Status::failure("Sample " + std::to_string(j + 1) + " lies at grid position " +
                              std::to_string(index[j]) +
                              "; the positions must increase strictly from 0 to " +
                              std::to_string(npts - 1) + ".");
     }
   }
   if (static_cast<std::size_t>(nwin) > index.size()) {
-    return Status::failure(" The number of tapers (" + std::to_string(nwin) +
+    return Status::failure("The number of tapers (" + std::to_string(nwin) +
                            ") exceeds the number of values present (" +
                            std::to_string(index.size()) + ").");
   }

@@ -63,19 +63,19 @@ NufftPlan& NufftPlan::operator=(NufftPlan&&) noexcept = default;
 
 Status NufftPlan::make(std::span<const double> time, double origin, double f_first, double df,
                        int count, NufftPlan& out, const std::function<bool()>& cancelled) {
-  if (time.empty()) return Status::failure(" A non-uniform transform needs at least one time.");
+  if (time.empty()) return Status::failure("A non-uniform transform needs at least one time.");
   if (count < 1 || count > kMaxFrequencies) {
-    return Status::failure(" A non-uniform transform takes 1 to " +
+    return Status::failure("A non-uniform transform takes 1 to " +
                            std::to_string(kMaxFrequencies) + " frequencies (not " +
                            std::to_string(count) + ").");
   }
   if (!(df > 0.0) || !std::isfinite(df) || !std::isfinite(f_first) || !std::isfinite(origin)) {
-    return Status::failure(" The frequencies of a non-uniform transform need a positive step"
+    return Status::failure("The frequencies of a non-uniform transform need a positive step"
                            " and a finite start and origin.");
   }
   for (std::size_t j = 0; j < time.size(); ++j) {
     if (!std::isfinite(time[j])) {
-      return Status::failure(" Time " + std::to_string(j + 1) + " is not a finite number.");
+      return Status::failure("Time " + std::to_string(j + 1) + " is not a finite number.");
     }
   }
   NufftPlan plan;
@@ -91,7 +91,7 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
   plan.phase_im_.resize(points);
   for (std::size_t j = 0; j < points; ++j) {
     if (j % 65536 == 0 && cancelled && cancelled())
-      return Status::failure(" The run was interrupted.");
+      return Status::interrupted("The run was interrupted.");
     const double elapsed = time[j] - origin;
     double u = n * fraction(df * elapsed);
     if (u >= n) u -= n;

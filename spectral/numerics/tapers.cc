@@ -54,18 +54,18 @@ float scale_taper(std::span<float> column) {
 
 Status check_taper_arguments(int npts, int nwin, int p, int max_tapers) {
   if (nwin < 1 || nwin > max_tapers) {
-    return Status::failure(" The number of tapers must be between 1 and " +
+    return Status::failure("The number of tapers must be between 1 and " +
                            std::to_string(max_tapers) + " (it is " + std::to_string(nwin) + ").");
   }
   if (nwin > npts) {
-    return Status::failure(" The number of tapers (" + std::to_string(nwin) +
+    return Status::failure("The number of tapers (" + std::to_string(nwin) +
                            ") exceeds the number of values (" + std::to_string(npts) + ").");
   }
   if (p < 1) {
-    return Status::failure(" The resolution p must be positive (it is " + std::to_string(p) + ").");
+    return Status::failure("The resolution p must be positive (it is " + std::to_string(p) + ").");
   }
   if (2 * static_cast<long long>(p) >= npts) {
-    return Status::failure(" The resolution p (" + std::to_string(p) +
+    return Status::failure("The resolution p (" + std::to_string(p) +
                            ") must be below half the number of values (" + std::to_string(npts) +
                            ").");
   }

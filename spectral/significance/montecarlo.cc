@@ -32,11 +32,11 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
                         const std::function<SurrogateWorker()>& make_worker,
                         MonteCarloLevels& out, const std::function<bool()>& cancelled) {
   if (surrogates < 1) {
-    return Status::failure(" The number of surrogates must be positive (it is " +
+    return Status::failure("The number of surrogates must be positive (it is " +
                            std::to_string(surrogates) + ").");
   }
   if (jobs < 1) {
-    return Status::failure(" The number of jobs must be positive (it is " + std::to_string(jobs) +
+    return Status::failure("The number of jobs must be positive (it is " + std::to_string(jobs) +
                            ").");
   }
   const Status interrupted = interrupted_run();
@@ -62,7 +62,7 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
     }
   };
   if (first.specraw0.size() < nfv || first.specback0.size() < nfv) {
-    return Status::failure(" A surrogate's spectrum does not cover the band.");
+    return Status::failure("A surrogate's spectrum does not cover the band.");
   }
   store(first, 0);
 
@@ -85,12 +85,12 @@ Status surrogate_levels(int surrogates, std::uint64_t seed, int jobs,
         RandomStream random(seed, m);
         if (Status status = worker(random, r); !status) return give_up(std::move(status));
         if (r.nf != first.nf || r.specraw0.size() < nfv || r.specback0.size() < nfv) {
-          return give_up(Status::failure(" A surrogate's spectrum does not cover the band."));
+          return give_up(Status::failure("A surrogate's spectrum does not cover the band."));
         }
         store(r, m);
       }
     } catch (const std::exception& error) {
-      give_up(Status::failure(std::string(" The Monte Carlo levels stopped: ") + error.what()));
+      give_up(Status::failure(std::string("The Monte Carlo levels stopped: ") + error.what()));
     }
   };
   const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);

@@ -74,20 +74,20 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
                         const std::function<bool()>& cancelled) {
   const std::size_t n = time.size();
   if (y.size() != n) {
-    return Status::failure(" The record has " + std::to_string(n) + " times but " +
+    return Status::failure("The record has " + std::to_string(n) + " times but " +
                            std::to_string(y.size()) + " values.");
   }
   if (n < kMinValues) {
-    return Status::failure(" The persistence time needs at least " + std::to_string(kMinValues) +
+    return Status::failure("The persistence time needs at least " + std::to_string(kMinValues) +
                            " values (the series has " + std::to_string(n) + ").");
   }
   for (std::size_t j = 0; j < n; ++j) {
     if (!std::isfinite(time[j]) || !std::isfinite(y[j])) {
-      return Status::failure(" Time or value " + std::to_string(j + 1) +
+      return Status::failure("Time or value " + std::to_string(j + 1) +
                              " of the series is not a finite number.");
     }
     if (j > 0 && !(time[j] > time[j - 1])) {
-      return Status::failure(" The times of the series do not increase at value " +
+      return Status::failure("The times of the series do not increase at value " +
                              std::to_string(j + 1) + ".");
     }
   }
@@ -98,7 +98,7 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
   for (float value : y) ssq += (value - mean) * (value - mean);
   const double sd = std::sqrt(ssq / static_cast<double>(n - 1));
   if (!(sd > 0.0)) {
-    return Status::failure(" The values of the series are all equal; they have no persistence"
+    return Status::failure("The values of the series are all equal; they have no persistence"
                            " time.");
   }
   const double span = time[n - 1] - time[0];
@@ -124,7 +124,7 @@ Status persistence_time(std::span<const double> time, std::span<const float> y, 
     return sum;
   };
   const double a_hat = brent_minimum(misfit, 0.0, 1.0, 1e-10);
-  if (stopped) return Status::failure(" The run was interrupted.");
+  if (stopped) return Status::interrupted("The run was interrupted.");
   if (misfit(0.0) <= misfit(a_hat)) {
     tau = 0.0;
     return Status::success();

@@ -195,7 +195,7 @@ Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand
   if (run_cancelled(s)) return interrupted_run();
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
-      return Status::failure(" The spectrum of this series exceeds the single-precision range;"
+      return Status::failure("The spectrum of this series exceeds the single-precision range;"
                              " rescale the values.");
     }
   }

@@ -271,7 +271,7 @@ TEST(SeriesFile, AFileBeyondTheMemoryIsRefusedUpFrontWithWhatItNeeds) {
   TempFile file({"core A", "1001", "0.5"});  // 16 characters
   const Status refused = check_reading_memory(file.path(), 40);
   EXPECT_FALSE(refused);
-  EXPECT_EQ(refused.message, " Reading the file " + file.path() +
+  EXPECT_EQ(refused.message, "Reading the file " + file.path() +
                                  " needs about 0.048 kB of memory, more than available: this "
                                  "machine has 0.04 kB available and keeps an eighth of it free.");
   EXPECT_TRUE(check_reading_memory(file.path(), 1000));

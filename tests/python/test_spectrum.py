@@ -136,7 +136,7 @@ def test_series_that_cannot_be_analysed_are_refused(values, time, words):
 # nothing about the library there.
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer's allocator aborts instead of failing an allocation")
-def test_running_out_of_memory_is_a_refusal_not_an_exception_of_its_own():
+def test_running_out_of_memory_raises_memory_error_not_a_crash():
     # The address space is capped just above what the interpreter holds, so
     # the allocations of a long padded spectrum fail although the machine's
     # available memory (which the engine checks first) would allow them.
@@ -149,7 +149,7 @@ def test_running_out_of_memory_is_a_refusal_not_an_exception_of_its_own():
         "resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 150 * 2**20, resource.RLIM_INFINITY))\n"
         "try:\n"
         "    quorvane.spectrum(values, pad=8)\n"
-        "except ValueError as refusal:\n"
+        "except MemoryError as refusal:\n"
         "    print(refusal)\n")
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
@@ -207,3 +207,12 @@ def test_times_with_gaps_or_uneven_steps_get_the_analysis_asked_for(time, sampli
 def test_read_refuses_an_option_the_layout_does_not_take():
     with pytest.raises(ValueError, match="skip applies to layout two, multi, monthly, rows and csv only"):
         quorvane.read(str(SUNSPOTS), "single", skip=2)
+
+
+def test_failures_raise_the_python_exception_of_their_kind(tmp_path):
+    # A file that is not there is an OSError, as open() gives; a refused
+    # setting is a ValueError.
+    with pytest.raises(OSError, match="no such file"):
+        quorvane.read(str(tmp_path / "absent.dat"), "single")
+    with pytest.raises(ValueError):
+        quorvane.spectrum(np.sin(np.arange(64.0)), tapers=9)

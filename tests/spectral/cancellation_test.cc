@@ -109,7 +109,8 @@ TEST(Cancellation, EveryEstimatorStopsWhenAskedAtAnyOfItsChecksAndLeavesTheResul
         SpecResults again = plain;
         const Status stopped = e.run([&] { return ++count >= stop_at; }, surrogates, again);
         EXPECT_FALSE(stopped) << "stopped at check " << stop_at << " of " << asked;
-        EXPECT_EQ(stopped.message, " The run was interrupted.");
+        EXPECT_EQ(stopped.message, "The run was interrupted.");
+        EXPECT_EQ(stopped.code, StatusCode::interrupted);
         ASSERT_TRUE(e.run({}, surrogates, again));
         EXPECT_EQ(again.specraw0, plain.specraw0);
         EXPECT_EQ(again.specback0, plain.specback0);

@@ -120,8 +120,9 @@ TEST(LongRecord, MemoryGrowsWithTheRecordAndTooMuchIsRefusedSayingHowMuch) {
   EXPECT_LT(spec_memory(s), std::uint64_t{200} << 20);  // within what a million values may take
 
   const Status refused = check_memory(3'400'000'000, "A spectrum of 10000000 values", 2'000'000'000);
+  EXPECT_EQ(refused.code, StatusCode::out_of_memory);
   EXPECT_EQ(refused.message,
-            " A spectrum of 10000000 values needs about 3.4 GB of memory, more than available:"
+            "A spectrum of 10000000 values needs about 3.4 GB of memory, more than available:"
             " this machine has 2 GB available and keeps an eighth of it free.");
   EXPECT_TRUE(check_memory(1'000'000, "A spectrum", 2'000'000'000));
   EXPECT_TRUE(check_memory(1'000'000, "A spectrum", std::nullopt));  // the system does not say

@@ -335,30 +335,30 @@ TEST(Background, ConstantAndAlternatingSeriesGiveFiniteResultsUnderEveryOption) 
 
 TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
   const std::pair<void (*)(SpecSettings&), const char*> cases[] = {
-      {[](SpecSettings& s) { s.npts = 1; }, " The series has 1 value; at least 2 are needed for a spectrum."},
-      {[](SpecSettings& s) { s.npts = 0; }, " The series has 0 values; at least 2 are needed for a spectrum."},
+      {[](SpecSettings& s) { s.npts = 1; }, "The series has 1 value; at least 2 are needed for a spectrum."},
+      {[](SpecSettings& s) { s.npts = 0; }, "The series has 0 values; at least 2 are needed for a spectrum."},
       {[](SpecSettings& s) { s.npts = (1 << 30) + 1; },
-       " The series has 1073741825 values; the spectrum engine takes at most 1073741824."},
-      {[](SpecSettings& s) { s.dt = 0.0f; }, " The sampling interval must be positive (it is 0)."},
+       "The series has 1073741825 values; the spectrum engine takes at most 1073741824."},
+      {[](SpecSettings& s) { s.dt = 0.0f; }, "The sampling interval must be positive (it is 0)."},
       {[](SpecSettings& s) { s.dt = 1e36f; },
-       " The sampling interval 1e+36 is too large or too small for a spectrum."},
-      {[](SpecSettings& s) { s.nwin = 9; }, " The number of tapers must be between 1 and 8 (it is 9)."},
-      {[](SpecSettings& s) { s.p = 0; }, " The resolution p must be positive (it is 0)."},
+       "The sampling interval 1e+36 is too large or too small for a spectrum."},
+      {[](SpecSettings& s) { s.nwin = 9; }, "The number of tapers must be between 1 and 8 (it is 9)."},
+      {[](SpecSettings& s) { s.p = 0; }, "The resolution p must be positive (it is 0)."},
       {[](SpecSettings& s) { s.p = 500; },
-       " The resolution p (500) must be below half the number of values (1000)."},
-      {[](SpecSettings& s) { s.fmin = -0.1f; }, " The lower band limit must not be negative (it is -0.1)."},
+       "The resolution p (500) must be below half the number of values (1000)."},
+      {[](SpecSettings& s) { s.fmin = -0.1f; }, "The lower band limit must not be negative (it is -0.1)."},
       {[](SpecSettings& s) { s.fmin = 0.3f, s.fmax = 0.3f; },
-       " The band is empty: fmin (0.3) must lie below fmax (0.3)."},
+       "The band is empty: fmin (0.3) must lie below fmax (0.3)."},
       {[](SpecSettings& s) { s.fmax = 0.6f; },
-       " The upper band limit 0.6 lies above the Nyquist frequency 0.5."},
+       "The upper band limit 0.6 lies above the Nyquist frequency 0.5."},
       {[](SpecSettings& s) { s.fmin = 0.1f, s.fmax = 0.1004f; },
-       " The band from 0.1 to 0.1004 holds no frequency of the spectrum (spacing 0.000976562); widen it."},
+       "The band from 0.1 to 0.1004 holds no frequency of the spectrum (spacing 0.000976562); widen it."},
       {[](SpecSettings& s) { s.fmax = 0.1f, s.fsmooth = 0.2f; },
-       " The smoothing width 0.2 spans 204 frequencies, more than the 102 of the band; choose at most "
+       "The smoothing width 0.2 spans 204 frequencies, more than the 102 of the band; choose at most "
        "0.0996094."},
-      {[](SpecSettings& s) { s.fsmooth = -0.01f; }, " The smoothing width must not be negative (it is -0.01)."},
+      {[](SpecSettings& s) { s.fsmooth = -0.01f; }, "The smoothing width must not be negative (it is -0.01)."},
       {[](SpecSettings& s) { s.isiglev = 7; },
-       " The significance level index must be from 1 to 6 (it is 7)."},
+       "The significance level index must be from 1 to 6 (it is 7)."},
       // Refinements that mean nothing (any message).
       {[](SpecSettings& s) { s.pad = 3; }, ""},
       {[](SpecSettings& s) { s.npts = 1 << 28, s.pad = 8; }, ""},  // beyond the largest transform
@@ -396,9 +396,9 @@ TEST(CheckSpec, RefusesEachImpossibleSettingWithOnePlainLine) {
   std::vector<float> y_nan = white_noise(100, 1.0f, 18);
   y_nan[41] = std::nanf("");
   SpecResults r;
-  EXPECT_EQ(spec(y_nan, settings_for(100), r).message, " Value 42 of the series is not a finite number.");
+  EXPECT_EQ(spec(y_nan, settings_for(100), r).message, "Value 42 of the series is not a finite number.");
   EXPECT_EQ(spec(white_noise(100, 1e30f, 20), settings_for(100), r).message,
-            " The spectrum of this series exceeds the single-precision range; rescale the values.");
+            "The spectrum of this series exceeds the single-precision range; rescale the values.");
   EXPECT_EQ(r.nf, 0);  // untouched
 }
 

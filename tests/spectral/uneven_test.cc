@@ -235,7 +235,7 @@ TEST(SpecUneven, RefusesTimesThatDoNotIncreaseNamingTheTwoTimes) {
   SpecResults out;
   r.time[40] = r.time[39];
   const Status repeated = spec_uneven(r.time, r.y, s, out);
-  EXPECT_EQ(repeated.message.find(" Time 41 ("), 0u) << repeated.message;
+  EXPECT_EQ(repeated.message.find("Time 41 ("), 0u) << repeated.message;
   double tau = -1.0;
   EXPECT_FALSE(persistence_time(r.time, r.y, tau).ok);
   EXPECT_FALSE(persistence_time(std::span(r.time).first(9), std::span(r.y).first(9), tau).ok);
