@@ -285,7 +285,7 @@ class Zoom {
     const std::size_t npts = static_cast<std::size_t>(rec.npts);
     // The shifted record times the powers of the position, for one block:
     // power m of the block's sample u at re/im[m * block + u].
-    std::vector<double> re(terms_ * block_), im(terms_ * block_);
+    std::vector<double> re(terms_ * block_), im(terms_ * block_), position(block_);
     for (std::size_t b = 0; b < blocks_; ++b) {
       const std::size_t first = b * block_;
       const std::size_t length = std::min(n, first + block_) - first;
@@ -295,11 +295,32 @@ class Zoom {
       Complex rotation = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
       for (std::size_t u = 0; u < length; ++u, rotation *= turn) {
         const double value = x[first + u];
-        const double s = (static_cast<double>(first + u) - centre) / half_;
-        double r = value * rotation.real(), i = value * rotation.imag();
-        for (std::size_t m = 0; m < terms_; ++m, r *= s, i *= s) {
-          re[m * block_ + u] = r;
-          im[m * block_ + u] = i;
+        position[u] = (static_cast<double>(first + u) - centre) / half_;
+        re[u] = value * rotation.real();
+        im[u] = value * rotation.imag();
+      }
+      // Each power from the one below, a row at a time.
+      for (std::size_t m = 1; m < terms_; ++m) {
+        const double* below_re = &re[(m - 1) * block_];
+        const double* below_im = &im[(m - 1) * block_];
+        double* row_re = &re[m * block_];
+        double* row_im = &im[m * block_];
+        std::size_t u = 0;
+        if constexpr (kWide) {
+          for (; u + kQuad <= length; u += kQuad) {
+            Quad r, i, p;
+            std::memcpy(&r, below_re + u, sizeof r);
+            std::memcpy(&i, below_im + u, sizeof i);
+            std::memcpy(&p, &position[u], sizeof p);
+            r *= p;
+            i *= p;
+            std::memcpy(row_re + u, &r, sizeof r);
+            std::memcpy(row_im + u, &i, sizeof i);
+          }
+        }
+        for (; u < length; ++u) {
+          row_re[u] = below_re[u] * position[u];
+          row_im[u] = below_im[u] * position[u];
         }
       }
       for (std::size_t k = 0; k < nwin_; ++k) {
