@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
-#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -354,32 +353,42 @@ class Zoom {
   }
 
   // dot_sums<true>(v, re + m * block_, length) and the same of im into
-  // out_re/out_im[m], for every term m at once: the independent sums
-  // interleaved, so that none waits on its own additions.
+  // out_re/out_im[m], for every term m: the independent sums interleaved,
+  // so that none waits on its own additions.
   [[gnu::always_inline]] inline void all_dots(const float* v, const double* re, const double* im,
                                               std::size_t length, double* out_re,
                                               double* out_im) const {
-    Quad sum_re[kMaxTerms], sum_im[kMaxTerms];
-    for (std::size_t m = 0; m < terms_; ++m) sum_re[m] = sum_im[m] = Quad{};
-    std::size_t u = 0;
-    for (; u + 4 <= length; u += 4) {
-      const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
-                       static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
-      for (std::size_t m = 0; m < terms_; ++m) {
-        Quad a, c;
-        std::memcpy(&a, re + m * block_ + u, sizeof a);
-        std::memcpy(&c, im + m * block_ + u, sizeof c);
-        sum_re[m] += vv * a;
-        sum_im[m] += vv * c;
+    // Two terms at a time (every expansion has an even number): four sums
+    // side by side, in registers.
+    for (std::size_t m = 0; m < terms_; m += 2) {
+      const double* re0 = re + m * block_;
+      const double* re1 = re0 + block_;
+      const double* im0 = im + m * block_;
+      const double* im1 = im0 + block_;
+      Quad sum_re0{}, sum_im0{}, sum_re1{}, sum_im1{};
+      std::size_t u = 0;
+      for (; u + 4 <= length; u += 4) {
+        const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
+                         static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
+        Quad a, b, c, d;
+        std::memcpy(&a, re0 + u, sizeof a);
+        std::memcpy(&b, im0 + u, sizeof b);
+        std::memcpy(&c, re1 + u, sizeof c);
+        std::memcpy(&d, im1 + u, sizeof d);
+        sum_re0 += vv * a;
+        sum_im0 += vv * b;
+        sum_re1 += vv * c;
+        sum_im1 += vv * d;
       }
-    }
-    for (std::size_t m = 0; m < terms_; ++m) {
-      for (const auto& [sum, from, out] :
-           {std::tuple{&sum_re[m], re, out_re}, std::tuple{&sum_im[m], im, out_im}}) {
-        double s0 = (*sum)[0];
-        for (std::size_t w = u; w < length; ++w) s0 += static_cast<double>(v[w]) * from[m * block_ + w];
-        out[m] = (s0 + (*sum)[1]) + ((*sum)[2] + (*sum)[3]);
-      }
+      const auto finish = [&](const Quad& sum, const double* from) {
+        double s0 = sum[0];
+        for (std::size_t w = u; w < length; ++w) s0 += static_cast<double>(v[w]) * from[w];
+        return (s0 + sum[1]) + (sum[2] + sum[3]);
+      };
+      out_re[m] = finish(sum_re0, re0);
+      out_im[m] = finish(sum_im0, im0);
+      out_re[m + 1] = finish(sum_re1, re1);
+      out_im[m + 1] = finish(sum_im1, im1);
     }
   }
 
