@@ -291,12 +291,18 @@ class Zoom {
       const double centre = static_cast<double>(first) + (half_ - 0.5);
       // Each block starts from an exact rotation, so rounding cannot build
       // up along the record.
-      Complex rotation = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
-      for (std::size_t u = 0; u < length; ++u, rotation *= turn) {
+      const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
+      // rotation *= turn as the complex product forms it for finite values,
+      // which these unit numbers always are, without its check for NaN.
+      double rotation_re = start.real(), rotation_im = start.imag();
+      for (std::size_t u = 0; u < length; ++u) {
         const double value = x[first + u];
         position[u] = (static_cast<double>(first + u) - centre) / half_;
-        re[u] = value * rotation.real();
-        im[u] = value * rotation.imag();
+        re[u] = value * rotation_re;
+        im[u] = value * rotation_im;
+        const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+        rotation_re = next_re;
       }
       // Each power from the one below, a row at a time.
       for (std::size_t m = 1; m < terms_; ++m) {
