@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <sstream>
+#include <thread>
 
 #include "api/analysis.h"
 #include "api/options.h"
@@ -57,6 +60,10 @@ std::string evolve_help(const CLI::App& app) {
   return text.str();
 }
 
+// Values of one matrix held back before the rows are written: about a
+// megabyte of each matrix's text, formatted across threads at once.
+constexpr std::size_t kPendingValues = std::size_t{1} << 17;
+
 // The text of one matrix row: the time, then the values.
 void append_row(std::string& line, float time, std::span<const float> values) {
   line.clear();
@@ -85,6 +92,7 @@ class EvolveRun {
   std::string window_problem(int window, int step, int nwin) const;
   bool open_files();
   Status deliver(const spectral::EvolutiveRow& row);
+  Status write_pending();
   Status write_failure();
 
   const Options& options_;
@@ -99,6 +107,10 @@ class EvolveRun {
   std::unique_ptr<display::HeatMap> heat_map_;
   std::vector<float> heat_row_, track_time_, track_frequency_;
   std::string line_;
+  // The matrices' rows not yet written: their times, and their values one
+  // row after another (a row per window, of the band's entries).
+  std::vector<float> pending_time_;
+  std::array<std::vector<float>, 3> pending_;
   std::size_t count_ = 0;  // windows
   float first_frequency_ = 0.0f, last_frequency_ = 0.0f;
 };
@@ -158,9 +170,12 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
       std::span<const float>(s.specraw0).first(m), std::span<const float>(s.ftest).first(m),
       row.ratio};
   bool written = true;
+  pending_time_.push_back(time);
   for (std::size_t k = 0; k < 3; ++k) {
-    append_row(line_, time, matrices[k]);
-    written = files_[k]->write(line_) && written;
+    pending_[k].insert(pending_[k].end(), matrices[k].begin(), matrices[k].end());
+  }
+  if (pending_[0].size() >= kPendingValues) {
+    if (Status status = write_pending(); !status) return status;
   }
   WindowLines lines;
   lines.time = time;
@@ -190,6 +205,44 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
     }
   }
   result_.windows.push_back(std::move(lines));
+  return written ? Status::success() : write_failure();
+}
+
+// The pending rows of the three matrices, formatted in blocks of rows side
+// by side (up to --jobs threads) and written in order: the text of each row
+// is the same whichever block formats it.
+Status EvolveRun::write_pending() {
+  const std::size_t rows = pending_time_.size();
+  if (rows == 0) return Status::success();
+  const std::size_t m = pending_[0].size() / rows;
+  const auto threads = static_cast<std::size_t>(std::max(1, options_.output.jobs));
+  const std::size_t blocks = std::min(threads, rows);
+  const std::size_t block_rows = (rows + blocks - 1) / blocks;
+  // Block b of matrix k at texts[k * blocks + b].
+  std::vector<std::string> texts(3 * blocks);
+  std::atomic<std::size_t> next{0};
+  const auto format = [&] {
+    std::string line;
+    for (std::size_t task = next++; task < texts.size(); task = next++) {
+      const std::size_t k = task / blocks, first = (task % blocks) * block_rows;
+      std::string& text = texts[task];
+      for (std::size_t r = first; r < std::min(rows, first + block_rows); ++r) {
+        append_row(line, pending_time_[r], std::span<const float>(pending_[k]).subspan(r * m, m));
+        text += line;
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < std::min(threads, texts.size()); ++t) helpers.emplace_back(format);
+    format();
+  }
+  pending_time_.clear();
+  for (auto& values : pending_) values.clear();
+  bool written = true;
+  for (std::size_t task = 0; task < texts.size(); ++task) {
+    written = files_[task / blocks]->write(texts[task]) && written;
+  }
   return written ? Status::success() : write_failure();
 }
 
@@ -253,6 +306,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   Status status = spectral::evolutive_spectrum(
       series_.y, result_.window, result_.step, settings, options_.output.jobs,
       [this](const spectral::EvolutiveRow& row) { return deliver(row); });
+  if (status) status = write_pending();
   if (!status) {
     fail(status.message);
     return;

@@ -249,7 +249,9 @@ ReadStatus FreeRead::next_token(std::string_view& value) {
   const std::size_t start = next_;
   while (next_ < line_.size() && !is_separator(line_[next_])) ++next_;
   value = std::string_view(line_).substr(start, next_ - start);
-  if (value.find_first_not_of('*') == std::string_view::npos) value = "*";
+  // (Tokens are never empty here; only one that starts with '*' can be all
+  // stars.)
+  if (value.front() == '*' && value.find_first_not_of('*') == std::string_view::npos) value = "*";
   return ReadStatus::Ok;
 }
 

@@ -31,8 +31,10 @@ bool read_all(std::FILE* file, std::string& text) {
 // Drops the carriage return before each line end and ends the last line,
 // in place: what is left is each line once, followed by '\n'.
 void normalise_line_ends(std::string& text) {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Most files have no carriage return at all: the text up to the first one
+  // stays where it is, and is not copied onto itself byte by byte.
+  std::size_t kept = std::min(text.find('\r'), text.size());
+  for (std::size_t i = kept; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '\r' && (i + 1 == text.size() || text[i + 1] == '\n')) continue;
     text[kept++] = c;

@@ -294,6 +294,20 @@ void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<do
   });
 }
 
+// The n x n matrix a replaced by its symmetric part (a + a') / 2: a
+// projection q' B q formed by sums of products rounds differently on either
+// side of the diagonal, and the eigensolver reads one triangle only, so
+// both triangles are given the same (averaged) values.
+void symmetrise(std::vector<double>& a, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const double mean = 0.5 * (a[i * n + j] + a[j * n + i]);
+      a[i * n + j] = mean;
+      a[j * n + i] = mean;
+    }
+  }
+}
+
 // Rayleigh-Ritz on the block: theta (descending) are the eigenvalues of
 // q' z = q' B q, and q and z are rotated to the Ritz vectors and their
 // images.
@@ -306,13 +320,7 @@ void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t t
       for (std::size_t j = 0; j < b; ++j) h[i * b + j] += x * z.at(r, j);
     }
   }
-  for (std::size_t i = 0; i < b; ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      const double mean = 0.5 * (h[i * b + j] + h[j * b + i]);
-      h[i * b + j] = mean;
-      h[j * b + i] = mean;
-    }
-  }
+  symmetrise(h, b);
   std::vector<double> ascending;
   symmetric_eigenpairs(static_cast<int>(b), h, ascending);
   std::vector<double> rotation(b * b);
@@ -451,13 +459,7 @@ void settle_clusters(std::span<const std::int64_t> index, std::size_t npts, doub
           for (std::size_t j = 0; j < size; ++j) g[i * size + j] += q.at(r, first + i) * tq[j];
         }
       }
-      for (std::size_t i = 0; i < size; ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-          const double mean = 0.5 * (g[i * size + j] + g[j * size + i]);
-          g[i * size + j] = mean;
-          g[j * size + i] = mean;
-        }
-      }
+      symmetrise(g, size);
       std::vector<double> values;
       symmetric_eigenpairs(static_cast<int>(size), g, values);
       rotate(q, first, size, g);

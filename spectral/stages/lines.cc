@@ -4,7 +4,9 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "spectral/numerics/two_halves.h"
@@ -39,21 +41,49 @@ constexpr int kGridPerRayleigh = 16;
 constexpr std::size_t kTwoThreadWork = std::size_t{1} << 18;
 constexpr int kGoldenSteps = 30;
 
-// sum_u v[u] a[u], u < n, in four interleaved partial sums, which keep the
-// processor's multiply-add units busy where one running sum would wait on
-// each addition.
-double dot(const float* v, const double* a, std::size_t n) {
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+// Four doubles: the lanes of the zoom's vector arithmetic. Lanes hold
+// independent sums (the four partial sums of a dot product, or the
+// evaluations at four offsets), so that each lane performs exactly the
+// operations of the one-at-a-time arithmetic, in the same order, whatever
+// the width the processor runs them at. The eight- and four-lane code
+// exists only inlined into functions compiled for AVX2 (without FMA: every
+// product and sum is rounded as in scalar code).
+using Quad = double __attribute__((vector_size(32)));
+constexpr std::size_t kQuad = 4;
+
+// sum_u v[u] a[u], u < n, in four interleaved partial sums (u mod 4), which
+// keep the processor's multiply-add units busy where one running sum would
+// wait on each addition; the rest of n goes into the first.
+template <bool kWide>
+[[gnu::always_inline]] inline double dot_sums(const float* v, const double* a, std::size_t n) {
   std::size_t u = 0;
-  for (; u + 4 <= n; u += 4) {
-    s0 += static_cast<double>(v[u]) * a[u];
-    s1 += static_cast<double>(v[u + 1]) * a[u + 1];
-    s2 += static_cast<double>(v[u + 2]) * a[u + 2];
-    s3 += static_cast<double>(v[u + 3]) * a[u + 3];
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  if constexpr (kWide) {
+    Quad s = {0.0, 0.0, 0.0, 0.0};
+    for (; u + 4 <= n; u += 4) {
+      const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
+                       static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
+      Quad aa;
+      std::memcpy(&aa, a + u, sizeof aa);
+      s += vv * aa;
+    }
+    s0 = s[0];
+    s1 = s[1];
+    s2 = s[2];
+    s3 = s[3];
+  } else {
+    for (; u + 4 <= n; u += 4) {
+      s0 += static_cast<double>(v[u]) * a[u];
+      s1 += static_cast<double>(v[u + 1]) * a[u + 1];
+      s2 += static_cast<double>(v[u + 2]) * a[u + 2];
+      s3 += static_cast<double>(v[u + 3]) * a[u + 3];
+    }
   }
   for (; u < n; ++u) s0 += static_cast<double>(v[u]) * a[u];
   return (s0 + s1) + (s2 + s3);
 }
+
+bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 
 // The eigencoefficients of a record near one frequency fc: the record is
 // shifted down by fc once, and its tapered sums over short blocks are
@@ -85,47 +115,115 @@ class Zoom {
     }
     half_ = static_cast<double>(block_) / 2.0;
     blocks_ = (n + block_ - 1) / block_;
-    const std::size_t stride = nwin_ * terms_;
-    moments_re_.assign(blocks_ * stride, 0.0);
-    moments_im_.assign(blocks_ * stride, 0.0);
-    const double step = kTwoPi * fc * static_cast<double>(rec.dt);
-    const Complex turn = std::polar(1.0, -step);
-    const std::size_t npts = static_cast<std::size_t>(rec.npts);
-    // The shifted record times the powers of the position, for one block:
-    // power m of the block's sample u at re/im[m * block + u].
-    std::vector<double> re(terms_ * block_), im(terms_ * block_);
-    for (std::size_t b = 0; b < blocks_; ++b) {
-      const std::size_t first = b * block_;
-      const std::size_t length = std::min(n, first + block_) - first;
-      const double centre = static_cast<double>(first) + (half_ - 0.5);
-      // Each block starts from an exact rotation, so rounding cannot build
-      // up along the record.
-      Complex rotation = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
-      for (std::size_t u = 0; u < length; ++u, rotation *= turn) {
-        const double value = x[first + u];
-        const double s = (static_cast<double>(first + u) - centre) / half_;
-        double r = value * rotation.real(), i = value * rotation.imag();
-        for (std::size_t m = 0; m < terms_; ++m, r *= s, i *= s) {
-          re[m * block_ + u] = r;
-          im[m * block_ + u] = i;
-        }
-      }
-      for (std::size_t k = 0; k < nwin_; ++k) {
-        const float* v = &rec.tapers[k * npts + first];
-        for (std::size_t m = 0; m < terms_; ++m) {
-          moments_re_[b * stride + k * terms_ + m] = dot(v, &re[m * block_], length);
-          moments_im_[b * stride + k * terms_ + m] = dot(v, &im[m * block_], length);
-        }
-      }
-    }
     // The centre of block b is first_centre_ + b * block_.
     first_centre_ = half_ - 0.5;
+    if (has_avx2()) {
+      moments_wide(x, rec, fc);
+    } else {
+      moments<false>(x, rec, fc);
+    }
   }
 
   // Y_k(fc + delta), k < K, divided by the record's normalisation.
   void at(double delta, std::vector<Complex>& y) const {
-    const double theta = kTwoPi * delta * static_cast<double>(dt_);
+    y.resize(nwin_);
+    if (has_avx2()) {
+      at_by_taper(delta, y.data());
+    } else {
+      evaluate<double, 1>(&delta, y.data());
+    }
+  }
+
+  // Y_k(fc + deltas[j]) into y[j * K + k], each exactly as `at` gives it:
+  // four offsets at a time where the processor has AVX2.
+  void at_each(const std::vector<double>& deltas, std::vector<Complex>& y) const {
+    y.resize(deltas.size() * nwin_);
+    std::size_t j = 0;
+    if (has_avx2()) j = quads(deltas.data(), deltas.size() / kQuad, y.data());
+    for (; j < deltas.size(); ++j) evaluate<double, 1>(&deltas[j], &y[j * nwin_]);
+  }
+
+ private:
+  template <typename V>
+  static double lane(const V& v, std::size_t l) {
+    if constexpr (std::is_same_v<V, double>) {
+      return v;
+    } else {
+      return v[l];
+    }
+  }
+  template <typename V>
+  static void set_lane(V& v, std::size_t l, double value) {
+    if constexpr (std::is_same_v<V, double>) {
+      v = value;
+    } else {
+      v[l] = value;
+    }
+  }
+
+  // Y_k(fc + delta[l]) / norm into y[l * K + k] for the W lanes of V (a
+  // double, or four): with theta = 2 pi delta dt,
+  //   sum_b exp(-i theta c_b) sum_m (-i theta h)^m / m! M(b, k, m),
+  // every lane by the same operations in the same order, so the lanes'
+  // results are bit for bit those of one offset at a time.
+  template <typename V, std::size_t W>
+  [[gnu::always_inline]] inline void evaluate(const double* delta, Complex* y) const {
+    V d{};
+    for (std::size_t l = 0; l < W; ++l) set_lane(d, l, delta[l]);
+    const V theta = kTwoPi * d * static_cast<double>(dt_);
     // (-i theta h)^m / m!, in real and imaginary parts.
+    V factor_re[kMaxTerms], factor_im[kMaxTerms];
+    factor_re[0] = V{} + 1.0;
+    factor_im[0] = V{};
+    for (std::size_t m = 1; m < terms_; ++m) {
+      const V scale = theta * half_ / static_cast<double>(m);
+      factor_re[m] = factor_im[m - 1] * scale;
+      factor_im[m] = -factor_re[m - 1] * scale;
+    }
+    V y_re[kMaxTapers], y_im[kMaxTapers];
+    for (std::size_t k = 0; k < nwin_; ++k) y_re[k] = y_im[k] = V{};
+    // exp(-i theta c_b), block by block; the blocks are few enough (at
+    // most the record over kMaxBlock, or a few dozen) that the recurrence
+    // keeps double precision far beyond what the results need.
+    V shift_re{}, shift_im{}, advance_re{}, advance_im{};
+    for (std::size_t l = 0; l < W; ++l) {
+      const double t = lane(theta, l);
+      const Complex shift = std::polar(1.0, -t * first_centre_);
+      const Complex advance = std::polar(1.0, -t * static_cast<double>(block_));
+      set_lane(shift_re, l, shift.real());
+      set_lane(shift_im, l, shift.imag());
+      set_lane(advance_re, l, advance.real());
+      set_lane(advance_im, l, advance.imag());
+    }
+    const std::size_t stride = nwin_ * terms_;
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const double* mr = &moments_re_[b * stride];
+      const double* mi = &moments_im_[b * stride];
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        V sr{}, si{};
+        for (std::size_t m = 0; m < terms_; ++m) {
+          sr += factor_re[m] * mr[k * terms_ + m] - factor_im[m] * mi[k * terms_ + m];
+          si += factor_re[m] * mi[k * terms_ + m] + factor_im[m] * mr[k * terms_ + m];
+        }
+        y_re[k] += shift_re * sr - shift_im * si;
+        y_im[k] += shift_re * si + shift_im * sr;
+      }
+      // shift *= advance, as the complex product forms it for finite values
+      const V re = shift_re * advance_re - shift_im * advance_im;
+      shift_im = shift_re * advance_im + shift_im * advance_re;
+      shift_re = re;
+    }
+    for (std::size_t l = 0; l < W; ++l) {
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        y[l * nwin_ + k] = Complex(lane(y_re[k], l), lane(y_im[k], l)) / norm_;
+      }
+    }
+  }
+
+  // evaluate<double, 1> with the tapers in the lanes: the same operations
+  // on each taper's sums, four tapers at a time.
+  [[gnu::target("avx2")]] void at_by_taper(double delta, Complex* y) const {
+    const double theta = kTwoPi * delta * static_cast<double>(dt_);
     double factor_re[kMaxTerms], factor_im[kMaxTerms];
     factor_re[0] = 1.0;
     factor_im[0] = 0.0;
@@ -134,31 +232,177 @@ class Zoom {
       factor_re[m] = factor_im[m - 1] * scale;
       factor_im[m] = -factor_re[m - 1] * scale;
     }
-    double y_re[kMaxTapers] = {}, y_im[kMaxTapers] = {};
-    // exp(-i theta c_b), block by block; the blocks are few enough (at
-    // most the record over kMaxBlock, or a few dozen) that the recurrence
-    // keeps double precision far beyond what the results need.
-    Complex shift = std::polar(1.0, -theta * first_centre_);
+    const Complex first = std::polar(1.0, -theta * first_centre_);
     const Complex advance = std::polar(1.0, -theta * static_cast<double>(block_));
-    const std::size_t stride = nwin_ * terms_;
-    for (std::size_t b = 0; b < blocks_; ++b, shift *= advance) {
-      const double* mr = &moments_re_[b * stride];
-      const double* mi = &moments_im_[b * stride];
-      for (std::size_t k = 0; k < nwin_; ++k) {
-        double sr = 0.0, si = 0.0;
+    double shift_re = first.real(), shift_im = first.imag();
+    Quad y_re[kMaxTapers / kQuad], y_im[kMaxTapers / kQuad];
+    for (std::size_t g = 0; g < groups_; ++g) y_re[g] = y_im[g] = Quad{};
+    const std::size_t width = groups_ * kQuad;
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      for (std::size_t g = 0; g < groups_; ++g) {
+        const double* mr = &by_taper_re_[b * terms_ * width + g * kQuad];
+        const double* mi = &by_taper_im_[b * terms_ * width + g * kQuad];
+        Quad sr{}, si{};
         for (std::size_t m = 0; m < terms_; ++m) {
-          sr += factor_re[m] * mr[k * terms_ + m] - factor_im[m] * mi[k * terms_ + m];
-          si += factor_re[m] * mi[k * terms_ + m] + factor_im[m] * mr[k * terms_ + m];
+          Quad r, i;
+          std::memcpy(&r, mr + m * width, sizeof r);
+          std::memcpy(&i, mi + m * width, sizeof i);
+          sr += factor_re[m] * r - factor_im[m] * i;
+          si += factor_re[m] * i + factor_im[m] * r;
         }
-        y_re[k] += shift.real() * sr - shift.imag() * si;
-        y_im[k] += shift.real() * si + shift.imag() * sr;
+        y_re[g] += shift_re * sr - shift_im * si;
+        y_im[g] += shift_re * si + shift_im * sr;
       }
+      const double re = shift_re * advance.real() - shift_im * advance.imag();
+      shift_im = shift_re * advance.imag() + shift_im * advance.real();
+      shift_re = re;
     }
-    y.resize(nwin_);
-    for (std::size_t k = 0; k < nwin_; ++k) y[k] = Complex(y_re[k], y_im[k]) / norm_;
+    for (std::size_t k = 0; k < nwin_; ++k) {
+      y[k] = Complex(y_re[k / kQuad][k % kQuad], y_im[k / kQuad][k % kQuad]) / norm_;
+    }
   }
 
- private:
+  // `groups` groups of four offsets; returns the offsets done.
+  [[gnu::target("avx2")]] std::size_t quads(const double* deltas, std::size_t groups,
+                                            Complex* y) const {
+    for (std::size_t g = 0; g < groups; ++g) {
+      evaluate<Quad, kQuad>(deltas + g * kQuad, y + g * kQuad * nwin_);
+    }
+    return groups * kQuad;
+  }
+
+  // M(b, k, m) of every block, from the record shifted down by fc.
+  template <bool kWide>
+  [[gnu::always_inline]] inline void moments(const std::vector<float>& x, const TaperedRecord& rec,
+                                             double fc) {
+    const std::size_t n = x.size();
+    const std::size_t stride = nwin_ * terms_;
+    moments_re_.assign(blocks_ * stride, 0.0);
+    moments_im_.assign(blocks_ * stride, 0.0);
+    const double step = kTwoPi * fc * static_cast<double>(rec.dt);
+    const Complex turn = std::polar(1.0, -step);
+    const std::size_t npts = static_cast<std::size_t>(rec.npts);
+    // The shifted record times the powers of the position, for one block:
+    // power m of the block's sample u at re/im[m * block + u].
+    std::vector<double> re(terms_ * block_), im(terms_ * block_), position(block_);
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const std::size_t first = b * block_;
+      const std::size_t length = std::min(n, first + block_) - first;
+      const double centre = static_cast<double>(first) + (half_ - 0.5);
+      // Each block starts from an exact rotation, so rounding cannot build
+      // up along the record.
+      const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
+      // rotation *= turn as the complex product forms it for finite values,
+      // which these unit numbers always are, without its check for NaN.
+      double rotation_re = start.real(), rotation_im = start.imag();
+      for (std::size_t u = 0; u < length; ++u) {
+        const double value = x[first + u];
+        position[u] = (static_cast<double>(first + u) - centre) / half_;
+        re[u] = value * rotation_re;
+        im[u] = value * rotation_im;
+        const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+        rotation_re = next_re;
+      }
+      // Each power from the one below, a row at a time.
+      for (std::size_t m = 1; m < terms_; ++m) {
+        const double* below_re = &re[(m - 1) * block_];
+        const double* below_im = &im[(m - 1) * block_];
+        double* row_re = &re[m * block_];
+        double* row_im = &im[m * block_];
+        std::size_t u = 0;
+        if constexpr (kWide) {
+          for (; u + kQuad <= length; u += kQuad) {
+            Quad r, i, p;
+            std::memcpy(&r, below_re + u, sizeof r);
+            std::memcpy(&i, below_im + u, sizeof i);
+            std::memcpy(&p, &position[u], sizeof p);
+            r *= p;
+            i *= p;
+            std::memcpy(row_re + u, &r, sizeof r);
+            std::memcpy(row_im + u, &i, sizeof i);
+          }
+        }
+        for (; u < length; ++u) {
+          row_re[u] = below_re[u] * position[u];
+          row_im[u] = below_im[u] * position[u];
+        }
+      }
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        const float* v = &rec.tapers[k * npts + first];
+        double* out_re = &moments_re_[b * stride + k * terms_];
+        double* out_im = &moments_im_[b * stride + k * terms_];
+        if constexpr (kWide) {
+          all_dots(v, re.data(), im.data(), length, out_re, out_im);
+        } else {
+          for (std::size_t m = 0; m < terms_; ++m) {
+            out_re[m] = dot_sums<false>(v, &re[m * block_], length);
+            out_im[m] = dot_sums<false>(v, &im[m * block_], length);
+          }
+        }
+      }
+    }
+    // The same moments with the tapers innermost, in groups of four (the
+    // missing tapers of a group 0), for evaluations whose lanes are tapers.
+    groups_ = (nwin_ + kQuad - 1) / kQuad;
+    by_taper_re_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
+    by_taper_im_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      for (std::size_t k = 0; k < nwin_; ++k) {
+        for (std::size_t m = 0; m < terms_; ++m) {
+          const std::size_t to = (b * terms_ + m) * groups_ * kQuad + k;
+          by_taper_re_[to] = moments_re_[b * stride + k * terms_ + m];
+          by_taper_im_[to] = moments_im_[b * stride + k * terms_ + m];
+        }
+      }
+    }
+  }
+
+  // dot_sums<true>(v, re + m * block_, length) and the same of im into
+  // out_re/out_im[m], for every term m: the independent sums interleaved,
+  // so that none waits on its own additions.
+  [[gnu::always_inline]] inline void all_dots(const float* v, const double* re, const double* im,
+                                              std::size_t length, double* out_re,
+                                              double* out_im) const {
+    // Two terms at a time (every expansion has an even number): four sums
+    // side by side, in registers.
+    for (std::size_t m = 0; m < terms_; m += 2) {
+      const double* re0 = re + m * block_;
+      const double* re1 = re0 + block_;
+      const double* im0 = im + m * block_;
+      const double* im1 = im0 + block_;
+      Quad sum_re0{}, sum_im0{}, sum_re1{}, sum_im1{};
+      std::size_t u = 0;
+      for (; u + 4 <= length; u += 4) {
+        const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
+                         static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
+        Quad a, b, c, d;
+        std::memcpy(&a, re0 + u, sizeof a);
+        std::memcpy(&b, im0 + u, sizeof b);
+        std::memcpy(&c, re1 + u, sizeof c);
+        std::memcpy(&d, im1 + u, sizeof d);
+        sum_re0 += vv * a;
+        sum_im0 += vv * b;
+        sum_re1 += vv * c;
+        sum_im1 += vv * d;
+      }
+      const auto finish = [&](const Quad& sum, const double* from) {
+        double s0 = sum[0];
+        for (std::size_t w = u; w < length; ++w) s0 += static_cast<double>(v[w]) * from[w];
+        return (s0 + sum[1]) + (sum[2] + sum[3]);
+      };
+      out_re[m] = finish(sum_re0, re0);
+      out_im[m] = finish(sum_im0, im0);
+      out_re[m + 1] = finish(sum_re1, re1);
+      out_im[m + 1] = finish(sum_im1, im1);
+    }
+  }
+
+  [[gnu::target("avx2")]] void moments_wide(const std::vector<float>& x, const TaperedRecord& rec,
+                                            double fc) {
+    moments<true>(x, rec, fc);
+  }
+
   std::size_t nwin_;
   float dt_;
   double norm_;
@@ -169,6 +413,9 @@ class Zoom {
   double first_centre_ = 0.0;
   // M(b, k, m) at (b * K + k) * terms + m, real and imaginary parts
   std::vector<double> moments_re_, moments_im_;
+  // M(b, k, m) at (b * terms + m) * groups_ * 4 + k
+  std::size_t groups_ = 0;
+  std::vector<double> by_taper_re_, by_taper_im_;
 };
 
 // The harmonic F-test of eigencoefficients y with the tapers' sums: the
@@ -176,6 +423,14 @@ class Zoom {
 struct LineFit {
   double F = 0.0;
   Complex mu;
+};
+
+// One thread's work vectors: the coefficients at one offset, the grid's
+// offsets and their coefficients.
+struct Work {
+  std::vector<Complex> y;
+  std::vector<double> deltas;
+  std::vector<Complex> grid;
 };
 
 LineFit line_fit(const std::vector<Complex>& y, const std::vector<double>& tapsum) {
@@ -253,8 +508,9 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
   const double nyquist = 0.5 / static_cast<double>(rec.dt);
   const double step = rayleigh / kGridPerRayleigh;
   const int steps = kGridPerRayleigh * rec.p;
-  // The line of peak i into out[i]; y is the caller's work vector.
-  auto estimate = [&](std::size_t i, std::vector<Complex>& y) {
+  // The line of peak i into out[i], with the caller's work vectors.
+  auto estimate = [&](std::size_t i, Work& work) {
+    std::vector<Complex>& y = work.y;
     const double fc = frequencies[i];
     if (!std::isfinite(fc)) return;
     const double low = std::max(-half_band, -fc), high = std::min(half_band, nyquist - fc);
@@ -267,14 +523,23 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     };
     // The grid's largest F (the first of equal ones), the peak's own
     // frequency among the grid's.
+    // The grid's offsets are evaluated together (see Zoom::at_each), then
+    // compared in grid order.
     double best = 0.0;
     LineFit best_fit = fit_at(0.0);
+    work.deltas.clear();
     for (int j = -steps; j <= steps; ++j) {
       const double delta = j * step;
       if (delta < low || delta > high || j == 0) continue;
-      const LineFit fit = fit_at(delta);
+      work.deltas.push_back(delta);
+    }
+    zoom.at_each(work.deltas, work.grid);
+    for (std::size_t j = 0; j < work.deltas.size(); ++j) {
+      y.assign(work.grid.begin() + static_cast<std::ptrdiff_t>(j * nwin),
+               work.grid.begin() + static_cast<std::ptrdiff_t>((j + 1) * nwin));
+      const LineFit fit = line_fit(y, tapsum);
       if (fit.F > best_fit.F) {
-        best = delta;
+        best = work.deltas[j];
         best_fit = fit;
       }
     }
@@ -325,19 +590,19 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
   // Each zoom passes over the whole record; on long records the peaks are
   // shared between this thread and a second one.
   const auto share = [&](std::size_t parity) {
-    std::vector<Complex> y;
+    Work work;
     for (std::size_t i = parity; i < frequencies.size(); i += 2) {
       if (cancelled && cancelled()) return;
-      estimate(i, y);
+      estimate(i, work);
     }
   };
   if (npts * nwin >= kTwoThreadWork && frequencies.size() > 1) {
     run_two_halves([&] { share(0); }, [&] { share(1); });
   } else {
-    std::vector<Complex> y;
+    Work work;
     for (std::size_t i = 0; i < frequencies.size(); ++i) {
       if (cancelled && cancelled()) break;
-      estimate(i, y);
+      estimate(i, work);
     }
   }
   return out;
