@@ -156,15 +156,4 @@ void interpolate_at(std::span<const double> time, std::span<const float> y, doub
   }
 }
 
-std::string unpaired_sampling(const std::string& name, const Sampling& sampling) {
-  if (sampling.kind == SamplingClass::gaps)
-    return "series" + spaced(name) + " has gaps (" + std::to_string(sampling.missing) +
-           " samples missing on its median step " + shortest(sampling.median_step) +
-           "): coherence analyses evenly spaced records only";
-  if (sampling.kind == SamplingClass::uneven)
-    return "the time steps of series" + spaced(name) + " are uneven (median " +
-           shortest(sampling.median_step) + "): coherence analyses evenly spaced records only";
-  return {};
-}
-
 }  // namespace quorvane::spectral

@@ -95,8 +95,4 @@ std::size_t interpolated_length(std::span<const double> time, double step);
 void interpolate_at(std::span<const double> time, std::span<const float> y, double start,
                     double step, std::size_t m, std::vector<float>& out);
 
-// Why the cross-spectrum refuses series `name` of sampling `sampling` (it
-// takes evenly spaced records only), or empty when it takes it.
-std::string unpaired_sampling(const std::string& name, const Sampling& sampling);
-
 }  // namespace quorvane::spectral
