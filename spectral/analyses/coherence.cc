@@ -243,6 +243,74 @@ void coherent_maxima(CoherenceResult& r) {
   }
 }
 
+// The result's band and its arrays, sized for every entry.
+void band_result(const Grid& g, CoherenceResult& r) {
+  r.count = g.nfv;
+  r.f0 = g.f0;
+  r.df = g.df;
+  const std::size_t n = static_cast<std::size_t>(g.nfv);
+  r.frequency.resize(n);
+  for (std::size_t i = 0; i < n; ++i) r.frequency[i] = g.f0 + static_cast<float>(i) * g.df;
+  for (auto* v : {&r.coherence, &r.coherence_lower, &r.coherence_upper, &r.phase, &r.phase_lower,
+                  &r.phase_upper, &r.gain, &r.spectrum_a, &r.spectrum_b})
+    v->resize(n);
+}
+
+CrossOutput every_output(CoherenceResult& r) {
+  return {r.coherence.data(),   r.coherence_lower.data(), r.coherence_upper.data(),
+          r.phase.data(),       r.phase_lower.data(),     r.phase_upper.data(),
+          r.gain.data(),        r.spectrum_a.data(),      r.spectrum_b.data()};
+}
+
+// A worker's surrogate pair: its records' storage, kept from one pair to
+// the next.
+struct SurrogatePair {
+  WorkArena memory;
+  RecordBand a{&memory}, b{&memory};
+  std::vector<float> xa, xb;  // the surrogate values
+};
+// Draws a surrogate pair and forms both records' bands; false when the
+// run's cancellation stopped it.
+using DrawPair = std::function<bool(RandomStream& random, SurrogatePair& pair)>;
+
+// The levels of r: with surrogates, the quantiles of the coherence of the
+// pairs `draw` makes (the levels read it as a ratio to 1) and of its
+// largest value over the band; else the analytic ones.
+Status coherence_levels(const CoherenceSettings& c, const Grid& g, std::span<const double> el,
+                        const DrawPair& draw, CoherenceResult& r) {
+  const std::size_t n = r.coherence.size();
+  if (c.surrogates <= 0) {
+    analytic_levels(c.nwin, n, r);
+    return Status::success();
+  }
+  r.montecarlo = true;
+  const auto make_worker = [&]() -> SurrogateWorker {
+    auto work = std::make_shared<SurrogatePair>();
+    return [&, work](RandomStream& random, SpecResults& result) {
+      if (!draw(random, *work)) return interrupted_run();
+      result.nf = g.nf;
+      result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
+      result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
+      CrossOutput coherence_only;
+      coherence_only.coherence = result.specraw0.data();
+      cross_spectrum(work->a, work->b, el, c.adaptive, coherence_only);
+      return Status::success();
+    };
+  };
+  MonteCarloLevels levels;
+  if (Status status =
+          surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
+      !status) {
+    return status;
+  }
+  for (std::size_t j = 0; j < 4; ++j) {
+    r.levels[j] = std::move(levels.local[j]);
+    r.levels[j].resize(n);
+  }
+  r.band_wide = levels.band_wide;
+  return Status::success();
+}
+
 }  // namespace
 
 Status coherence(std::span<const float> a, std::span<const float> b,
@@ -311,67 +379,23 @@ Status coherence(std::span<const float> a, std::span<const float> b,
     return interrupted_run();
 
   CoherenceResult r;
-  r.count = g.nfv;
-  r.f0 = g.f0;
-  r.df = g.df;
-  const std::size_t n = static_cast<std::size_t>(g.nfv);
-  r.frequency.resize(n);
-  for (std::size_t i = 0; i < n; ++i) r.frequency[i] = g.f0 + static_cast<float>(i) * g.df;
-  for (auto* v : {&r.coherence, &r.coherence_lower, &r.coherence_upper, &r.phase, &r.phase_lower,
-                  &r.phase_upper, &r.gain, &r.spectrum_a, &r.spectrum_b})
-    v->resize(n);
-  cross_spectrum(ra, rb, tapers.el, c.adaptive,
-                 {r.coherence.data(), r.coherence_lower.data(), r.coherence_upper.data(),
-                  r.phase.data(), r.phase_lower.data(), r.phase_upper.data(), r.gain.data(),
-                  r.spectrum_a.data(), r.spectrum_b.data()});
+  band_result(g, r);
+  cross_spectrum(ra, rb, tapers.el, c.adaptive, every_output(r));
   if (run_cancelled(s)) return interrupted_run();
   float var_a = 0.0f, var_b = 0.0f;
   surrogate_model(ra.x, r.rho_a, var_a);
   surrogate_model(rb.x, r.rho_b, var_b);
 
-  if (c.surrogates > 0) {
-    r.montecarlo = true;
-    const float rho_a = r.rho_a, rho_b = r.rho_b;
-    // Each worker keeps its records' storage from one surrogate pair to
-    // the next; the levels read the surrogate coherence as a ratio to 1.
-    const auto make_worker = [&]() -> SurrogateWorker {
-      struct Work {
-        WorkArena memory;
-        RecordBand a{&memory}, b{&memory};
-        std::vector<float> xa, xb;
-      };
-      auto work = std::make_shared<Work>();
-      work->xa.resize(a.size());
-      work->xb.resize(a.size());
-      return [&, work](RandomStream& random, SpecResults& result) {
-        ar1_surrogate(rho_a, var_a, random, work->xa);
-        ar1_surrogate(rho_b, var_b, random, work->xb);
-        if (!record_band(work->xa, plain, tapers, g, &work->memory, work->a) ||
-            !record_band(work->xb, plain, tapers, g, &work->memory, work->b))
-          return interrupted_run();
-        result.nf = g.nf;
-        result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
-        result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
-        CrossOutput coherence_only;
-        coherence_only.coherence = result.specraw0.data();
-        cross_spectrum(work->a, work->b, tapers.el, c.adaptive, coherence_only);
-        return Status::success();
-      };
-    };
-    MonteCarloLevels levels;
-    if (Status status =
-            surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
-        !status) {
-      return status;
-    }
-    for (std::size_t j = 0; j < 4; ++j) {
-      r.levels[j] = std::move(levels.local[j]);
-      r.levels[j].resize(n);
-    }
-    r.band_wide = levels.band_wide;
-  } else {
-    analytic_levels(c.nwin, n, r);
-  }
+  const float rho_a = r.rho_a, rho_b = r.rho_b;
+  const DrawPair draw = [&](RandomStream& random, SurrogatePair& pair) {
+    pair.xa.resize(a.size());
+    pair.xb.resize(a.size());
+    ar1_surrogate(rho_a, var_a, random, pair.xa);
+    ar1_surrogate(rho_b, var_b, random, pair.xb);
+    return record_band(pair.xa, plain, tapers, g, &pair.memory, pair.a) &&
+           record_band(pair.xb, plain, tapers, g, &pair.memory, pair.b);
+  };
+  if (Status status = coherence_levels(c, g, tapers.el, draw, r); !status) return status;
 
   coherent_maxima(r);
   out = std::move(r);
@@ -568,19 +592,8 @@ Status coherence_on_times(std::span<const double> ta, std::span<const float> a,
   }
 
   CoherenceResult r;
-  r.count = g.nfv;
-  r.f0 = g.f0;
-  r.df = g.df;
-  const std::size_t n = static_cast<std::size_t>(g.nfv);
-  r.frequency.resize(n);
-  for (std::size_t i = 0; i < n; ++i) r.frequency[i] = g.f0 + static_cast<float>(i) * g.df;
-  for (auto* v : {&r.coherence, &r.coherence_lower, &r.coherence_upper, &r.phase, &r.phase_lower,
-                  &r.phase_upper, &r.gain, &r.spectrum_a, &r.spectrum_b})
-    v->resize(n);
-  cross_spectrum(band_a, band_b, el, c.adaptive,
-                 {r.coherence.data(), r.coherence_lower.data(), r.coherence_upper.data(),
-                  r.phase.data(), r.phase_lower.data(), r.phase_upper.data(), r.gain.data(),
-                  r.spectrum_a.data(), r.spectrum_b.data()});
+  band_result(g, r);
+  cross_spectrum(band_a, band_b, el, c.adaptive, every_output(r));
   if (run_cancelled(s)) return interrupted_run();
 
   // Each record's persistence on its own times, for its surrogates and
@@ -602,47 +615,18 @@ Status coherence_on_times(std::span<const double> ta, std::span<const float> a,
   r.rho_a = coefficient_of(tau[0], c.dt);
   r.rho_b = coefficient_of(tau[1], c.dt);
 
-  if (c.surrogates > 0) {
-    r.montecarlo = true;
-    const auto make_worker = [&]() -> SurrogateWorker {
-      struct Work {
-        WorkArena memory;
-        RecordBand a{&memory}, b{&memory};
-      };
-      auto work = std::make_shared<Work>();
-      work->a.x.resize(records[0].y.size());
-      work->b.x.resize(records[1].y.size());
-      return [&, work](RandomStream& random, SpecResults& result) {
-        RecordBand* own[2] = {&work->a, &work->b};
-        for (int k2 = 0; k2 < 2; ++k2) {
-          ar1_surrogate_on_times(records[k2].time, tau[k2], variance[k2], random, own[k2]->x);
-          if (!timed_band(records[k2], own[k2]->x, c.nwin, el, c.adaptive, g.nfv, c.cancelled,
-                          *own[k2]))
-            return interrupted_run();
-        }
-        result.nf = g.nf;
-        result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
-        result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
-        CrossOutput coherence_only;
-        coherence_only.coherence = result.specraw0.data();
-        cross_spectrum(work->a, work->b, el, c.adaptive, coherence_only);
-        return Status::success();
-      };
-    };
-    MonteCarloLevels levels;
-    if (Status status =
-            surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
-        !status) {
-      return status;
+  const DrawPair draw = [&](RandomStream& random, SurrogatePair& surrogate) {
+    std::vector<float>* x[2] = {&surrogate.xa, &surrogate.xb};
+    RecordBand* band[2] = {&surrogate.a, &surrogate.b};
+    for (int k2 = 0; k2 < 2; ++k2) {
+      x[k2]->resize(records[k2].y.size());
+      ar1_surrogate_on_times(records[k2].time, tau[k2], variance[k2], random, *x[k2]);
+      if (!timed_band(records[k2], *x[k2], c.nwin, el, c.adaptive, g.nfv, c.cancelled, *band[k2]))
+        return false;
     }
-    for (std::size_t j = 0; j < 4; ++j) {
-      r.levels[j] = std::move(levels.local[j]);
-      r.levels[j].resize(n);
-    }
-    r.band_wide = levels.band_wide;
-  } else {
-    analytic_levels(c.nwin, n, r);
-  }
+    return true;
+  };
+  if (Status status = coherence_levels(c, g, el, draw, r); !status) return status;
   coherent_maxima(r);
   out = std::move(r);
   pair = p;

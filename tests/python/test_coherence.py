@@ -61,7 +61,7 @@ def test_a_pair_on_its_own_times_equals_the_command_lines_files(tmp_path, option
                                                                  method):
     ta, a, tb, b = uneven_pair()
     for name, t, y in (("a.txt", ta, a), ("b.txt", tb, b)):
-        np.savetxt(tmp_path / name, np.c_[t, y], fmt="%.17g")
+        np.savetxt(tmp_path / name, np.c_[t, y], fmt="%.17g", header="t y", comments="")
     out = tmp_path / "out"
     subprocess.run([os.environ["QUORVANE_BINARY"], "coherence", str(tmp_path / "a.txt"),
                     str(tmp_path / "b.txt"), "--layout", "two", *options, "--out", str(out),
