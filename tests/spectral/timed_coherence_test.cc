@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "spectral/significance/surrogates.h"
@@ -98,6 +99,8 @@ TEST(TimedCoherence, SharedLineStandsAboveItsLevelWithTheLagInsideThePhaseInterv
   EXPECT_GE(above99, pairs * 19 / 20);
   const double coverage = static_cast<double>(covered) / pairs;
   EXPECT_NEAR(coverage, 0.95, 0.05);
+  RecordProperty("above99", above99);
+  RecordProperty("covered", covered);
 }
 
 TEST(TimedCoherence, LevelsHoldOnIndependentNoiseAtEveryFrequencyAndOverTheBand) {
@@ -127,6 +130,8 @@ TEST(TimedCoherence, LevelsHoldOnIndependentNoiseAtEveryFrequencyAndOverTheBand)
       }
     }
     EXPECT_NEAR(above / entries, 0.05, 0.0125) << "surrogates " << c.surrogates;
+    RecordProperty(c.surrogates > 0 ? "montecarlo_rate" : "analytic_rate",
+                   std::to_string(above / entries));
   }
   // Over the band: the largest coherence of a pair passes the band-wide
   // 95 % level in about 5 % of pairs (at most 4 of 60 by more than chance).
@@ -143,6 +148,7 @@ TEST(TimedCoherence, LevelsHoldOnIndependentNoiseAtEveryFrequencyAndOverTheBand)
     exceeded += largest > r.band_wide[0];
   }
   EXPECT_LE(exceeded, band_pairs / 10 + 1);
+  RecordProperty("band_wide_exceeded", exceeded);
 }
 
 TEST(TimedCoherence, AnEvenPairOnOneGridAgreesWithTheCommonGridEstimate) {
