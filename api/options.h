@@ -115,6 +115,8 @@ struct PairOptions {
   // options; each one left out takes the first file's.
   InputOptions second;
   std::string series_a, series_b;  // a 1-based number or a name; empty: the default
+  // The step of --sampling interpolate; empty: the coarser median step.
+  std::optional<float> common_step;
 };
 
 // Every option of every command, each command using its own part.

@@ -319,28 +319,24 @@ static Result<Coherence> coherence_unguarded(const Series& a, const Series& b,
     api::RunRefinements refinements;
     std::vector<std::string> notes;
     if (Status s = prepare(*series[k], Settings{}, records[k], refinements, notes); !s) return s;
-    if (std::string problem = spectral::unpaired_sampling(series[k]->name, records[k].sampling);
-        !problem.empty())
-      return Status::failure(problem);
   }
+  if (settings.sampling != Sampling::automatic && settings.sampling != Sampling::interpolate)
+    return Status::failure("sampling: a pair is analysed on its own times (automatic) or "
+                           "interpolated (interpolate)");
+  if (settings.common_step && !(*settings.common_step > 0.0))
+    return Status::failure("common_step: a step above 0 in the series' time units");
+  const bool interpolate = settings.sampling == Sampling::interpolate;
   const api::AnalysisRecord &ra = records[0], &rb = records[1];
   spectral::PairOverlap overlap;
-  switch (spectral::align_pair(ra.time, ra.dt, rb.time, rb.dt, overlap)) {
-    case spectral::PairAlignment::aligned:
-      break;
-    case spectral::PairAlignment::steps_differ:
-      return Status::failure(fmt::format(
-          "the time steps differ: {} every {}, {} every {} (they must agree within 1e-4 of a "
-          "step)", a.name, ra.dt, b.name, rb.dt));
-    case spectral::PairAlignment::off_grid:
-      return Status::failure(fmt::format(
-          "the sample times of {} lie {} of a step off those of {}: the times must fall on one "
-          "grid", b.name, overlap.offset - std::floor(overlap.offset), a.name));
-    case spectral::PairAlignment::disjoint:
-      return Status::failure(fmt::format(
-          "the records do not overlap: {} runs from {} to {}, {} from {} to {}", a.name,
-          ra.time.front(), ra.time.back(), b.name, rb.time.front(), rb.time.back()));
-  }
+  const bool even = ra.sampling.kind == spectral::SamplingClass::even &&
+                    rb.sampling.kind == spectral::SamplingClass::even;
+  const bool grid = even && !interpolate &&
+                    spectral::align_pair(ra.time, ra.dt, rb.time, rb.dt, overlap) ==
+                        spectral::PairAlignment::aligned;
+  if (!grid && !(std::min(ra.time.back(), rb.time.back()) > std::max(ra.time.front(), rb.time.front())))
+    return Status::failure(fmt::format(
+        "the records do not overlap: {} runs from {} to {}, {} from {} to {}", a.name,
+        ra.time.front(), ra.time.back(), b.name, rb.time.front(), rb.time.back()));
 
   // The settings as the command line turns its options into them.
   spectral::CoherenceSettings engine;
@@ -355,15 +351,28 @@ static Result<Coherence> coherence_unguarded(const Series& a, const Series& b,
   }
   engine.jobs = settings.jobs;
   engine.cancelled = settings.cancelled;
-  engine.dt = static_cast<float>(overlap.dt);
+  engine.dt = grid ? static_cast<float>(overlap.dt)
+                   : static_cast<float>(spectral::pair_step(ra.sampling.median_step,
+                                                            rb.sampling.median_step,
+                                                            settings.common_step.value_or(0.0)));
   engine.fmin = settings.band ? static_cast<float>(settings.band->low) : 0.0f;
   engine.fmax = settings.band ? static_cast<float>(settings.band->high) : 0.5f / engine.dt;
   spectral::CoherenceResult r;
-  const std::span<const float> ya =
-      std::span<const float>(ra.y).subspan(overlap.first_a, overlap.count);
-  const std::span<const float> yb =
-      std::span<const float>(rb.y).subspan(overlap.first_b, overlap.count);
-  if (Status s = spectral::coherence(ya, yb, engine, r); !s) return s;
+  spectral::TimedPair timed;
+  if (grid) {
+    const std::span<const float> ya =
+        std::span<const float>(ra.y).subspan(overlap.first_a, overlap.count);
+    const std::span<const float> yb =
+        std::span<const float>(rb.y).subspan(overlap.first_b, overlap.count);
+    if (Status s = spectral::coherence(ya, yb, engine, r); !s) return s;
+  } else if (interpolate) {
+    if (Status s = spectral::coherence_interpolated(ra.time, ra.y, rb.time, rb.y, engine, r, timed);
+        !s)
+      return s;
+  } else if (Status s = spectral::coherence_on_times(ra.time, ra.y, rb.time, rb.y, engine, r, timed);
+             !s) {
+    return s;
+  }
 
   Coherence out;
   out.name_a = a.name;
@@ -386,11 +395,28 @@ static Result<Coherence> coherence_unguarded(const Series& a, const Series& b,
   for (const spectral::CoherentMaximum& m : r.coherent)
     out.coherent.push_back({m.frequency, m.coherence, m.coherence_lower, m.coherence_upper,
                             m.phase, m.phase_lower, m.phase_upper, m.level});
-  out.first_time = ra.time[overlap.first_a];
-  out.last_time = ra.time[overlap.first_a + overlap.count - 1];
-  out.length = overlap.count;
-  out.dt = overlap.dt;
-  out.bandwidth = static_cast<float>(2.0 * engine.p / (static_cast<double>(overlap.count) * overlap.dt));
+  if (grid) {
+    out.first_time = ra.time[overlap.first_a];
+    out.last_time = ra.time[overlap.first_a + overlap.count - 1];
+    out.length = overlap.count;
+    out.dt = overlap.dt;
+    out.length_a = out.length_b = overlap.count;
+    out.bandwidth = static_cast<float>(2.0 * engine.p / (static_cast<double>(overlap.count) * overlap.dt));
+  } else {
+    out.method = interpolate ? "interpolated" : "own_times";
+    out.sampling_a = api::sampling_class_name(ra.sampling.kind);
+    out.sampling_b = api::sampling_class_name(rb.sampling.kind);
+    out.first_time = timed.first;
+    out.last_time = timed.last;
+    out.dt = engine.dt;
+    out.length = static_cast<std::size_t>(std::llround(timed.span / out.dt));
+    out.length_a = timed.count_a;
+    out.length_b = timed.count_b;
+    out.persistence_a = timed.tau_a;
+    out.persistence_b = timed.tau_b;
+    out.band_wide = r.band_wide;
+    out.bandwidth = static_cast<float>(2.0 * engine.p / timed.span);
+  }
   out.rho_a = r.rho_a;
   out.rho_b = r.rho_b;
   out.used = settings;

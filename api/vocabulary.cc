@@ -393,6 +393,17 @@ Vocabulary make_vocabulary() {
     add(std::move(s));
   }
 
+  {
+    OptionSpec s("common-step", Kind::number, "D");
+    s.check = number_check([](float v) { return v > 0.0f; }, "is not a positive number",
+                           "a step above 0 in the series' time units");
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.pair.common_step = float_of(v); };
+    s.uses = {{kCoherence, "Analysis",
+               "With --sampling interpolate, the step both series are interpolated to "
+               "(default the coarser of their median steps)"}};
+    add(std::move(s));
+  }
+
   // Windows: the moving window of evolve.
   {
     OptionSpec s("window", Kind::number, "W");
@@ -459,8 +470,12 @@ Vocabulary make_vocabulary() {
                "Analysis of the spectrum: auto (as the times call for: even, gaps or uneven), "
                "even (as if evenly spaced, at the mean step), gaps (missing-data multitaper), "
                "uneven (multitaper Lomb-Scargle) or interpolate (linearly to the median step) "
-               "(default auto)"}};
-    s.keyword = enum_keyword<Sampling, &Settings::sampling>("{words}");
+               "(default auto)"},
+              {kCoherence, "Analysis",
+               "Analysis of the pair: auto (on one grid when both are evenly spaced on it, "
+               "else each on its own times) or interpolate (both linearly to --common-step, "
+               "which lowers the coherence at high frequencies) (default auto)"}};
+    s.keyword = enum_keyword<Sampling, &Settings::sampling>("{words}", true);
     add(std::move(s));
   }
   {

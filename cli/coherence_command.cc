@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "api/analysis.h"
 #include "cli/batch.h"
 #include "cli/command_frame.h"
 #include "cli/files.h"
@@ -29,8 +30,9 @@ std::string coherence_help(const CLI::App& app) {
        << "Usage:\n"
        << "  quorvane coherence FILE_A [FILE_B] --layout L [--layout-b L] [options]\n\n"
        << "Series A and B (two series of FILE_A, or one of each file) are analysed on the\n"
-       << "times they share; both must be evenly spaced with the same step, their times\n"
-       << "on one grid. The options ending in -b describe FILE_B where it differs.\n"
+       << "span of times they share: on one grid when both are evenly spaced with the same\n"
+       << "step and their times on it, else each on its own times (gaps, uneven or\n"
+       << "different steps). The options ending in -b describe FILE_B where it differs.\n"
        << "Exit status: 0 done, 1 the pair cannot be analysed, 2 usage error or the --out\n"
        << "folder in use by another run (see --wait); 130 or 143 when interrupted by SIGINT\n"
        << "or SIGTERM, with no summary written.\n\n"
@@ -74,30 +76,32 @@ struct Record {
 
 using Overlap = spectral::PairOverlap;
 
-// Why the pair has no common grid, or empty.
-std::string align(const Record& a, const Record& b, Overlap& o) {
-  for (const Record* r : {&a, &b})
-    if (std::string problem = spectral::unpaired_sampling(r->name, r->series.sampling);
-        !problem.empty())
-      return problem;
+bool interpolated(const Options& o) {
+  return api::sampling_choice(o.analysis.sampling) == api::SamplingChoice::interpolate;
+}
+
+// How a pair is analysed: on the grid both share, each on its own times,
+// or both interpolated to one step.
+enum class PairMethod { grid, own_times, interpolated };
+
+// Why the pair cannot be analysed, or empty; `method` gets how it can.
+std::string align(const Record& a, const Record& b, bool interpolate, Overlap& o,
+                  PairMethod& method) {
   const std::vector<double>& ta = a.series.time;
   const std::vector<double>& tb = b.series.time;
-  switch (spectral::align_pair(ta, a.series.dt, tb, b.series.dt, o)) {
-    case spectral::PairAlignment::aligned:
-      return {};
-    case spectral::PairAlignment::steps_differ:
-      return fmt::format("the time steps differ: {} every {}, {} every {} (they must agree "
-                         "within 1e-4 of a step)",
-                         a.name, number_text(a.series.dt), b.name, number_text(b.series.dt));
-    case spectral::PairAlignment::off_grid:
-      return fmt::format("the sample times of {} lie {} of a step off those of {} (first times "
-                         "{} and {}): the times must fall on one grid",
-                         b.name, number_text(static_cast<float>(o.offset - std::floor(o.offset))),
-                         a.name, shown_time(a.series, 0), shown_time(b.series, 0));
-    case spectral::PairAlignment::disjoint:
-      break;
+  const bool even = a.series.sampling.kind == spectral::SamplingClass::even &&
+                    b.series.sampling.kind == spectral::SamplingClass::even;
+  if (even && !interpolate &&
+      spectral::align_pair(ta, a.series.dt, tb, b.series.dt, o) ==
+          spectral::PairAlignment::aligned) {
+    method = PairMethod::grid;
+    return {};
   }
   o = {};
+  if (std::min(ta.back(), tb.back()) > std::max(ta.front(), tb.front())) {
+    method = interpolate ? PairMethod::interpolated : PairMethod::own_times;
+    return {};
+  }
   return fmt::format("the records do not overlap: {} runs from {} to {}, {} from {} to {}",
                      a.name, shown_time(a.series, 0), shown_time(a.series, ta.size() - 1),
                      b.name, shown_time(b.series, 0), shown_time(b.series, tb.size() - 1));
@@ -106,13 +110,20 @@ std::string align(const Record& a, const Record& b, Overlap& o) {
 struct PairResult {
   bool ok = false;
   std::string message;
-  Overlap overlap;
+  PairMethod method = PairMethod::grid;
+  Overlap overlap;               // on one grid
+  spectral::TimedPair timed;     // otherwise
   spectral::CoherenceSettings settings;
   spectral::CoherenceResult result;
   std::vector<std::string> files;
 };
 
-Json record_json(const Record& r, const InputOptions& input) {
+const char* method_text(PairMethod method) {
+  return method == PairMethod::own_times ? "own_times" : "interpolated";
+}
+
+Json record_json(const Record& r, const InputOptions& input, const PairResult& p,
+                 bool is_a) {
   Json block;
   block["name"] = r.name;
   block["number"] = r.number;
@@ -121,6 +132,20 @@ Json record_json(const Record& r, const InputOptions& input) {
     block["npts"] = r.series.y.size();
     block["dt"] = json_number(r.series.dt);
     block["first_time"] = shown_time(r.series, 0);
+  }
+  // A pair off one grid: how each record's times were taken and how many of
+  // its values lie in the shared span.
+  if (p.method != PairMethod::grid && !r.series.y.empty()) {
+    const spectral::Sampling& sampling = r.series.sampling;
+    block["sampling"] = {
+        {"class", api::sampling_class_name(sampling.kind)},
+        {"method", api::method_name(p.method == PairMethod::own_times
+                                        ? api::SpectrumMethod::uneven
+                                        : api::SpectrumMethod::interpolate)},
+        {"median_step", sampling.median_step},
+        {"missing", sampling.missing},
+        {"values_used", is_a ? p.timed.count_a : p.timed.count_b},
+        {"first_used", (is_a ? p.timed.first_a : p.timed.first_b) + 1}};
   }
   return block;
 }
@@ -182,11 +207,25 @@ Json coherence_summary(const Options& o, const InputOptions& input_b, const Reco
   }
   settings["plots"] = o.output.plots;
   summary["settings"] = settings;
-  summary["a"] = record_json(a, o.input);
-  summary["b"] = record_json(b, input_b);
+  summary["a"] = record_json(a, o.input, p, true);
+  summary["b"] = record_json(b, input_b, p, false);
   summary["status"] = p.ok ? "ok" : "failed";
   if (!p.ok) summary["message"] = p.message;
-  if (p.overlap.count > 0) {
+  if (p.method != PairMethod::grid) {
+    summary["method"] = method_text(p.method);
+    if (p.method == PairMethod::interpolated) {
+      summary["warnings"] = {"interpolation smooths each record and lowers the coherence at "
+                             "high frequencies"};
+    }
+    if (p.timed.count_a > 0) {
+      summary["span"] = {{"first", p.timed.first},
+                         {"last", p.timed.last},
+                         {"length", p.timed.span},
+                         {"step", json_number(s.dt)},
+                         {"values_a", p.timed.count_a},
+                         {"values_b", p.timed.count_b}};
+    }
+  } else if (p.overlap.count > 0) {
     const std::size_t last = p.overlap.first_a + p.overlap.count - 1;
     summary["span"] = {{"first", shown_time(a.series, p.overlap.first_a)},
                        {"last", shown_time(a.series, last)},
@@ -196,10 +235,19 @@ Json coherence_summary(const Options& o, const InputOptions& input_b, const Reco
   }
   if (p.ok) {
     const spectral::CoherenceResult& r = p.result;
-    summary["bandwidth"] = json_number(static_cast<float>(
-        2.0 * s.p / (static_cast<double>(p.overlap.count) * p.overlap.dt)));
+    const double span = p.method == PairMethod::grid
+                            ? static_cast<double>(p.overlap.count) * p.overlap.dt
+                            : p.timed.span;
+    summary["bandwidth"] = json_number(static_cast<float>(2.0 * s.p / span));
     summary["rho_a"] = json_number(r.rho_a);
     summary["rho_b"] = json_number(r.rho_b);
+    if (p.method == PairMethod::own_times) {
+      summary["persistence_a"] = p.timed.tau_a;
+      summary["persistence_b"] = p.timed.tau_b;
+    }
+    if (p.method != PairMethod::grid && r.montecarlo)
+      summary["band_wide"] = {{"level95", json_number(r.band_wide[0])},
+                              {"level99", json_number(r.band_wide[1])}};
     summary["coherent"] = {{"columns", kCoherentColumns}, {"rows", kCoherentRowsMark}};
   }
   summary["files"] = p.files;
@@ -211,14 +259,28 @@ void analyse_pair(const Options& o, const Record& a, const Record& b,
                   const std::string& stem, PairResult& p) {
   const Overlap& v = p.overlap;
   spectral::CoherenceSettings& s = p.settings;
-  s.dt = static_cast<float>(v.dt);
+  s.dt = p.method == PairMethod::grid
+             ? static_cast<float>(v.dt)
+             : static_cast<float>(spectral::pair_step(a.series.sampling.median_step,
+                                                      b.series.sampling.median_step,
+                                                      o.pair.common_step.value_or(0.0f)));
   s.fmin = o.analysis.band ? o.analysis.band->first : 0.0f;
   s.fmax = o.analysis.band ? o.analysis.band->second : 0.5f / s.dt;
-  const std::span<const float> ya =
-      std::span<const float>(a.series.y).subspan(v.first_a, v.count);
-  const std::span<const float> yb =
-      std::span<const float>(b.series.y).subspan(v.first_b, v.count);
-  if (Status status = spectral::coherence(ya, yb, s, p.result); !status) {
+  Status status;
+  if (p.method == PairMethod::grid) {
+    const std::span<const float> ya =
+        std::span<const float>(a.series.y).subspan(v.first_a, v.count);
+    const std::span<const float> yb =
+        std::span<const float>(b.series.y).subspan(v.first_b, v.count);
+    status = spectral::coherence(ya, yb, s, p.result);
+  } else if (p.method == PairMethod::own_times) {
+    status = spectral::coherence_on_times(a.series.time, a.series.y, b.series.time, b.series.y,
+                                          s, p.result, p.timed);
+  } else {
+    status = spectral::coherence_interpolated(a.series.time, a.series.y, b.series.time,
+                                              b.series.y, s, p.result, p.timed);
+  }
+  if (!status) {
     p.message = status.message;
     return;
   }
@@ -308,6 +370,12 @@ ParseOutcome parse_coherence(const std::vector<std::string>& args, Options& opti
       return usage(input == &b && !options.pair.second.file.empty() ? "FILE_B: " + layout.message
                                                                     : layout.message);
   }
+  // The pair's sampling: as its times call for, or interpolated when asked.
+  const api::SamplingChoice sampling = api::sampling_choice(options.analysis.sampling);
+  if (sampling != api::SamplingChoice::automatic && sampling != api::SamplingChoice::interpolate)
+    return usage("--sampling takes auto or interpolate for a pair");
+  if (options.pair.common_step && !interpolated(options))
+    return usage("--common-step applies to --sampling interpolate only");
   const SignificanceOptions& g = options.significance;
   const bool adaptive = options.analysis.estimate == Estimate::adaptive;
   if (adaptive && g.montecarlo_given && !g.montecarlo)
@@ -356,6 +424,7 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   s.cancelled = interrupted();
   const std::vector<std::string> stems = unique_stems({a.name, b.name});
   const std::string stem = stems[0] + "__" + stems[1];
+  const bool interpolate = interpolated(o);
   frame.run_items(
       1, 1,
       [&](std::size_t) {
@@ -363,7 +432,8 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
         if (chosen) chosen = input::choose_series(from_b, b.number - 1, b.series);
         if (!chosen) {
           p.message = chosen.message;
-        } else if (std::string problem = align(a, b, p.overlap); !problem.empty()) {
+        } else if (std::string problem = align(a, b, interpolate, p.overlap, p.method);
+                   !problem.empty()) {
           p.message = problem;
         } else {
           analyse_pair(o, a, b, stem, p);
@@ -384,9 +454,15 @@ int run_coherence(const std::vector<std::string>& args, std::ostream& out, std::
   status = frame.write_summary(folder, summary, status);
   if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   if (p.ok && !o.output.quiet) {
-    out << fmt::format("{} and {}: {} values in common, {} frequencies, {} coherent maxima, {} "
-                       "files in {}\n",
-                       a.name, b.name, p.overlap.count, p.result.count, p.result.coherent.size(),
+    const std::string common =
+        p.method == PairMethod::grid
+            ? fmt::format("{} values in common", p.overlap.count)
+            : fmt::format("{} and {} values in the shared span ({})", p.timed.count_a,
+                          p.timed.count_b,
+                          p.method == PairMethod::own_times ? "each on its own times"
+                                                            : "interpolated");
+    out << fmt::format("{} and {}: {}, {} frequencies, {} coherent maxima, {} files in {}\n",
+                       a.name, b.name, common, p.result.count, p.result.coherent.size(),
                        p.files.size(), folder);
   }
   out.flush();

@@ -26,6 +26,7 @@ CoherenceSettings coherence_settings(const py::kwargs& keywords) {
   c.surrogates = s.surrogates;
   c.seed = s.seed;
   c.jobs = s.jobs;
+  c.sampling = s.sampling;
   return c;
 }
 
@@ -46,12 +47,15 @@ const std::string& coherence_doc() {
     return R"(The coherence, phase and gain of two series, as `quorvane coherence`.
 
 a, b: Series (their own times; the span they share is analysed) or
-sequences of numbers at 0, dt, 2 dt, ... Keywords, named and valued as the
-command's options (the estimate is "hires" unless given):
+sequences of numbers at time_a and time_b (default 0, dt, 2 dt, ...). Two
+evenly spaced series on one grid are analysed on it; any others (gaps,
+uneven or different steps) each on its own times, or both interpolated to
+the coarser median step with sampling="interpolate". Keywords, named and
+valued as the command's options (the estimate is "hires" unless given):
 )" + names + "  " + line +
            R"(
-Raises ValueError for series with gaps or uneven steps, steps that differ,
-times off one grid, no overlap or too few values in common.)";
+Raises ValueError for series that do not overlap or have too few values in
+common, and for a sampling other than "auto" or "interpolate".)";
   }();
   return doc;
 }
@@ -128,6 +132,17 @@ both series share.)")
       .def_readonly("bandwidth", &Coherence::bandwidth)
       .def_readonly("rho_a", &Coherence::rho_a)
       .def_readonly("rho_b", &Coherence::rho_b)
+      .def_readonly("method", &Coherence::method,
+                    "How the pair was analysed: grid, own_times or interpolated.")
+      .def_readonly("sampling_a", &Coherence::sampling_a)
+      .def_readonly("sampling_b", &Coherence::sampling_b)
+      .def_readonly("length_a", &Coherence::length_a, "Values of a in the shared span.")
+      .def_readonly("length_b", &Coherence::length_b, "Values of b in the shared span.")
+      .def_readonly("persistence_a", &Coherence::persistence_a)
+      .def_readonly("persistence_b", &Coherence::persistence_b)
+      .def_readonly("band_wide", &Coherence::band_wide,
+                    "The 95 % and 99 % levels of the largest coherence over the band "
+                    "(surrogates off one grid; 0 otherwise).")
       .def("__repr__", [](const Coherence& c) {
         return "<quorvane.Coherence of '" + c.name_a + "' and '" + c.name_b + "': " +
                std::to_string(c.length) + " values in common, " +
@@ -136,12 +151,13 @@ both series share.)")
 
   m.def(
       "coherence",
-      [](py::handle a, py::handle b, double dt, const py::kwargs& keywords) {
+      [](py::handle a, py::handle b, double dt, py::handle time_a, py::handle time_b,
+         const py::kwargs& keywords) {
         CoherenceSettings settings = coherence_settings(keywords);
         SignalWatch watch;
         settings.cancelled = watch.callback();
-        const Series sa = series_argument(a, dt, py::none(), "a");
-        const Series sb = series_argument(b, dt, py::none(), "b");
+        const Series sa = series_argument(a, dt, time_a, "a");
+        const Series sb = series_argument(b, dt, time_b, "b");
         Result<Coherence> result = [&] {
           py::gil_scoped_release unlocked;
           return quorvane::coherence(sa, sb, settings);
@@ -149,7 +165,8 @@ both series share.)")
         watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
-      py::arg("a"), py::arg("b"), py::arg("dt") = 1.0, coherence_doc().c_str());
+      py::arg("a"), py::arg("b"), py::arg("dt") = 1.0, py::arg("time_a") = py::none(),
+      py::arg("time_b") = py::none(), coherence_doc().c_str());
 }
 
 }  // namespace quorvane::python

@@ -142,15 +142,18 @@ void interpolate_to_step(std::span<const double> time, std::span<const float> y,
   }
 }
 
-std::string unpaired_sampling(const std::string& name, const Sampling& sampling) {
-  if (sampling.kind == SamplingClass::gaps)
-    return "series" + spaced(name) + " has gaps (" + std::to_string(sampling.missing) +
-           " samples missing on its median step " + shortest(sampling.median_step) +
-           "): coherence analyses evenly spaced records only";
-  if (sampling.kind == SamplingClass::uneven)
-    return "the time steps of series" + spaced(name) + " are uneven (median " +
-           shortest(sampling.median_step) + "): coherence analyses evenly spaced records only";
-  return {};
+void interpolate_at(std::span<const double> time, std::span<const float> y, double start,
+                    double step, std::size_t m, std::vector<float>& out) {
+  out.resize(m);
+  const std::size_t n = time.size();
+  std::size_t k = 0;  // time[k] <= t < time[k + 1]
+  for (std::size_t j = 0; j < m; ++j) {
+    const double t = start + static_cast<double>(j) * step;
+    while (k + 2 < n && time[k + 1] <= t) ++k;
+    const double w = std::clamp((t - time[k]) / (time[k + 1] - time[k]), 0.0, 1.0);
+    out[j] = static_cast<float>(static_cast<double>(y[k]) +
+                                w * (static_cast<double>(y[k + 1]) - static_cast<double>(y[k])));
+  }
 }
 
 }  // namespace quorvane::spectral

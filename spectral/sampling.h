@@ -87,8 +87,12 @@ void interpolate_to_step(std::span<const double> time, std::span<const float> y,
 // The number of grid times interpolate_to_step gives.
 std::size_t interpolated_length(std::span<const double> time, double step);
 
-// Why the cross-spectrum refuses series `name` of sampling `sampling` (it
-// takes evenly spaced records only), or empty when it takes it.
-std::string unpaired_sampling(const std::string& name, const Sampling& sampling);
+// Linear interpolation of y (at increasing times, y.size() == time.size()
+// >= 2) to the m times start + j step, j = 0 .. m-1, all within
+// [time.front(), time.back()]: the values of two records on a grid they
+// share. Computed in double, stored in single precision in out (resized to
+// m). Requires step > 0.
+void interpolate_at(std::span<const double> time, std::span<const float> y, double start,
+                    double step, std::size_t m, std::vector<float>& out);
 
 }  // namespace quorvane::spectral

@@ -32,6 +32,12 @@ struct CoherenceSettings {
   int surrogates = 1000;   // pairs of independent AR(1) series, Monte Carlo only
   std::uint64_t seed = 1;  // the same seed gives the same levels for any jobs
   int jobs = 1;            // threads sharing the surrogates
+  // automatic: on one grid when both series are evenly spaced on it, else
+  // each on its own times; interpolate: both linearly to common_step (or
+  // the coarser median step), which lowers high-frequency coherence. The
+  // other choices are refused.
+  Sampling sampling = Sampling::automatic;
+  std::optional<double> common_step;
   // As Settings::cancelled: true stops the work, refused as interrupted.
   std::function<bool()> cancelled;
 };
@@ -65,15 +71,27 @@ struct Coherence {
   double dt = 0.0;
   float bandwidth = 0.0f;            // the full bandwidth 2P/(length dt)
   float rho_a = 0.0f, rho_b = 0.0f;  // lag-one autocorrelations
+  // How the pair was analysed: "grid" (one grid), "own_times" (each series
+  // on its own times) or "interpolated". Off one grid: each series'
+  // sampling class ("even", "gaps", "uneven") and its values in the span
+  // (length is then the span over dt, dt the coarser median or common
+  // step); on its own times also each one's persistence time, whose
+  // coefficient at dt is rho_a or rho_b, and with surrogates the 95 % and
+  // 99 % levels of the largest coherence over the band.
+  std::string method = "grid";
+  std::string sampling_a = "even", sampling_b = "even";
+  std::size_t length_a = 0, length_b = 0;
+  double persistence_a = 0.0, persistence_b = 0.0;
+  std::array<float, 2> band_wide{};
   CoherenceSettings used;            // with the defaults filled in
 };
 
-// The coherence of `a` and `b` on the span of times they share. Both must be
-// evenly spaced with the same step (within 1e-4 of it) and their times on
-// one grid. Refused with the reason: a series with gaps or uneven steps,
-// steps that differ, times off each other's grid, no overlap, fewer than 2K
-// values in common, and settings `quorvane coherence` refuses. Safe to call
-// from several threads at once.
+// The coherence of `a` and `b` on the span of times they share: on one grid
+// when both are evenly spaced with the same step (within 1e-4 of it) and
+// their times on it, else each on its own times (or interpolated, as
+// settings.sampling asks). Refused with the reason: no overlap, fewer than
+// 2K values in common, and settings `quorvane coherence` refuses. Safe to
+// call from several threads at once.
 Result<Coherence> coherence(const Series& a, const Series& b,
                             const CoherenceSettings& settings = {});
 

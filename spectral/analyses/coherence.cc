@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <memory>
 #include <numbers>
@@ -9,10 +10,16 @@
 
 #include "common/memory.h"
 #include "spectral/estimators/even.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/numerics/concentrations.h"
+#include "spectral/numerics/nufft.h"
+#include "spectral/numerics/tapers.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/numerics/work_arena.h"
+#include "spectral/sampling.h"
 #include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
+#include "spectral/significance/persistence.h"
 #include "spectral/significance/surrogates.h"
 #include "spectral/stages/eigenspectra.h"
 #include "spectral/stages/jackknife.h"
@@ -212,6 +219,98 @@ void surrogate_model(const std::vector<float>& x, float& rho, float& variance) {
   variance = static_cast<float>(var);
 }
 
+// The analytic levels of the equal-weight coherence of K tapers:
+// P(C > c) = (1 - c)^(K-1).
+void analytic_levels(int nwin, std::size_t n, CoherenceResult& r) {
+  for (std::size_t j = 0; j < 4; ++j) {
+    const double level = 1.0 - std::pow(1.0 - kProbabilities[j], 1.0 / (nwin - 1));
+    r.levels[j].assign(n, static_cast<float>(level));
+  }
+}
+
+void coherent_maxima(CoherenceResult& r) {
+  const std::size_t n = r.coherence.size();
+  // Local maxima (above the entry below, not below the one above; the band
+  // ends compare with their one neighbour) above the 95 % level.
+  for (std::size_t i = 0; i < n; ++i) {
+    const float v = r.coherence[i];
+    if (!(v > r.levels[2][i])) continue;
+    if (i > 0 && !(v > r.coherence[i - 1])) continue;
+    if (i + 1 < n && v < r.coherence[i + 1]) continue;
+    r.coherent.push_back({static_cast<int>(i), r.frequency[i], v, r.coherence_lower[i],
+                          r.coherence_upper[i], r.phase[i], r.phase_lower[i], r.phase_upper[i],
+                          v > r.levels[3][i] ? 99 : 95});
+  }
+}
+
+// The result's band and its arrays, sized for every entry.
+void band_result(const Grid& g, CoherenceResult& r) {
+  r.count = g.nfv;
+  r.f0 = g.f0;
+  r.df = g.df;
+  const std::size_t n = static_cast<std::size_t>(g.nfv);
+  r.frequency.resize(n);
+  for (std::size_t i = 0; i < n; ++i) r.frequency[i] = g.f0 + static_cast<float>(i) * g.df;
+  for (auto* v : {&r.coherence, &r.coherence_lower, &r.coherence_upper, &r.phase, &r.phase_lower,
+                  &r.phase_upper, &r.gain, &r.spectrum_a, &r.spectrum_b})
+    v->resize(n);
+}
+
+CrossOutput every_output(CoherenceResult& r) {
+  return {r.coherence.data(),   r.coherence_lower.data(), r.coherence_upper.data(),
+          r.phase.data(),       r.phase_lower.data(),     r.phase_upper.data(),
+          r.gain.data(),        r.spectrum_a.data(),      r.spectrum_b.data()};
+}
+
+// A worker's surrogate pair: its records' storage, kept from one pair to
+// the next.
+struct SurrogatePair {
+  WorkArena memory;
+  RecordBand a{&memory}, b{&memory};
+  std::vector<float> xa, xb;  // the surrogate values
+};
+// Draws a surrogate pair and forms both records' bands; false when the
+// run's cancellation stopped it.
+using DrawPair = std::function<bool(RandomStream& random, SurrogatePair& pair)>;
+
+// The levels of r: with surrogates, the quantiles of the coherence of the
+// pairs `draw` makes (the levels read it as a ratio to 1) and of its
+// largest value over the band; else the analytic ones.
+Status coherence_levels(const CoherenceSettings& c, const Grid& g, std::span<const double> el,
+                        const DrawPair& draw, CoherenceResult& r) {
+  const std::size_t n = r.coherence.size();
+  if (c.surrogates <= 0) {
+    analytic_levels(c.nwin, n, r);
+    return Status::success();
+  }
+  r.montecarlo = true;
+  const auto make_worker = [&]() -> SurrogateWorker {
+    auto work = std::make_shared<SurrogatePair>();
+    return [&, work](RandomStream& random, SpecResults& result) {
+      if (!draw(random, *work)) return interrupted_run();
+      result.nf = g.nf;
+      result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
+      result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
+      CrossOutput coherence_only;
+      coherence_only.coherence = result.specraw0.data();
+      cross_spectrum(work->a, work->b, el, c.adaptive, coherence_only);
+      return Status::success();
+    };
+  };
+  MonteCarloLevels levels;
+  if (Status status =
+          surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
+      !status) {
+    return status;
+  }
+  for (std::size_t j = 0; j < 4; ++j) {
+    r.levels[j] = std::move(levels.local[j]);
+    r.levels[j].resize(n);
+  }
+  r.band_wide = levels.band_wide;
+  return Status::success();
+}
+
 }  // namespace
 
 Status coherence(std::span<const float> a, std::span<const float> b,
@@ -280,83 +379,290 @@ Status coherence(std::span<const float> a, std::span<const float> b,
     return interrupted_run();
 
   CoherenceResult r;
-  r.count = g.nfv;
-  r.f0 = g.f0;
-  r.df = g.df;
-  const std::size_t n = static_cast<std::size_t>(g.nfv);
-  r.frequency.resize(n);
-  for (std::size_t i = 0; i < n; ++i) r.frequency[i] = g.f0 + static_cast<float>(i) * g.df;
-  for (auto* v : {&r.coherence, &r.coherence_lower, &r.coherence_upper, &r.phase, &r.phase_lower,
-                  &r.phase_upper, &r.gain, &r.spectrum_a, &r.spectrum_b})
-    v->resize(n);
-  cross_spectrum(ra, rb, tapers.el, c.adaptive,
-                 {r.coherence.data(), r.coherence_lower.data(), r.coherence_upper.data(),
-                  r.phase.data(), r.phase_lower.data(), r.phase_upper.data(), r.gain.data(),
-                  r.spectrum_a.data(), r.spectrum_b.data()});
+  band_result(g, r);
+  cross_spectrum(ra, rb, tapers.el, c.adaptive, every_output(r));
   if (run_cancelled(s)) return interrupted_run();
   float var_a = 0.0f, var_b = 0.0f;
   surrogate_model(ra.x, r.rho_a, var_a);
   surrogate_model(rb.x, r.rho_b, var_b);
 
+  const float rho_a = r.rho_a, rho_b = r.rho_b;
+  const DrawPair draw = [&](RandomStream& random, SurrogatePair& pair) {
+    pair.xa.resize(a.size());
+    pair.xb.resize(a.size());
+    ar1_surrogate(rho_a, var_a, random, pair.xa);
+    ar1_surrogate(rho_b, var_b, random, pair.xb);
+    return record_band(pair.xa, plain, tapers, g, &pair.memory, pair.a) &&
+           record_band(pair.xb, plain, tapers, g, &pair.memory, pair.b);
+  };
+  if (Status status = coherence_levels(c, g, tapers.el, draw, r); !status) return status;
+
+  coherent_maxima(r);
+  out = std::move(r);
+  return Status::success();
+}
+
+namespace {
+
+// One record of a pair on its own times: its times and values in the
+// shared span, the span's tapers at those times, the transform from them
+// to the band and the scale of its coefficients.
+struct TimedRecord {
+  std::span<const double> time;
+  std::span<const float> y;
+  std::vector<float> v;  // taper k at time j: v[k * n + j]
+  std::vector<float> tapsum;
+  NufftPlan transform;
+  double scale = 1.0;  // T / (N dt)
+};
+
+Status check_timed(std::span<const double> time, std::span<const float> y, const char* name) {
+  if (time.size() != y.size()) {
+    return Status::failure(std::string("Record ") + name + " has " +
+                           std::to_string(time.size()) + " times for " +
+                           std::to_string(y.size()) + " values.");
+  }
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    if (!std::isfinite(time[j]) || (j > 0 && !(time[j] > time[j - 1]))) {
+      return Status::failure(std::string("Time ") + std::to_string(j + 1) + " of record " +
+                             name + " is not a finite number after the one before it; the "
+                             "times must increase.");
+    }
+    if (!std::isfinite(y[j])) {
+      return Status::failure("Value " + std::to_string(j + 1) + " of record " + name +
+                             " is not a finite number.");
+    }
+  }
+  return Status::success();
+}
+
+// The values of `time` inside [first, last]: their first index and count.
+void inside(std::span<const double> time, double first, double last, std::size_t& from,
+            std::size_t& count) {
+  const auto begin = std::lower_bound(time.begin(), time.end(), first);
+  const auto end = std::upper_bound(begin, time.end(), last);
+  from = static_cast<std::size_t>(begin - time.begin());
+  count = static_cast<std::size_t>(end - begin);
+}
+
+// The eigencoefficients of values x (demeaned, one per time of r) on the
+// band; false when cancelled. For adaptive weights the record's adaptive
+// spectrum as well, with the variance scale of its coefficients.
+bool timed_band(const TimedRecord& r, std::span<const float> x, int nwin,
+                std::span<const double> el, bool adaptive, int count,
+                const std::function<bool()>& cancelled, RecordBand& out) {
+  const std::size_t n = x.size();
+  out.y.resize(count, nwin);
+  NufftPlan::Work work;
+  std::vector<double> strength(n);
+  std::vector<std::complex<double>> transform(static_cast<std::size_t>(count));
+  for (int k = 0; k < nwin; ++k) {
+    if (cancelled && cancelled()) return false;
+    const float* v = r.v.data() + static_cast<std::size_t>(k) * n;
+    for (std::size_t j = 0; j < n; ++j) strength[j] = static_cast<double>(v[j] * x[j]);
+    r.transform.transform(strength, transform, work, cancelled);
+    for (int i = 0; i < count; ++i) {
+      const std::complex<double> value = transform[static_cast<std::size_t>(i)] * r.scale;
+      out.y.yr[out.y.at(i, k)] = static_cast<float>(value.real());
+      out.y.yi[out.y.at(i, k)] = static_cast<float>(value.imag());
+    }
+  }
+  if (!adaptive) return true;
+  out.sig2 = sum_of_squares(x) * r.scale * r.scale;
+  out.adaptive.resize(static_cast<std::size_t>(count));
+  adwait(out.y, el, out.sig2, out.adaptive);
+  return true;
+}
+
+}  // namespace
+
+Status coherence_on_times(std::span<const double> ta, std::span<const float> a,
+                          std::span<const double> tb, std::span<const float> b,
+                          const CoherenceSettings& c, CoherenceResult& out, TimedPair& pair) {
+  if (Status status = check_timed(ta, a, "A"); !status) return status;
+  if (Status status = check_timed(tb, b, "B"); !status) return status;
+  if (c.nwin < 2) {
+    return Status::failure("A coherence needs at least 2 tapers (there is " +
+                           std::to_string(c.nwin) + "): with one it is 1 everywhere.");
+  }
+  if (c.adaptive && c.surrogates < 1) {
+    return Status::failure("The adaptive coherence has no analytic level: give surrogates for "
+                           "Monte Carlo levels.");
+  }
+  if (ta.empty() || tb.empty() || std::min(ta.back(), tb.back()) <= std::max(ta.front(), tb.front())) {
+    return Status::failure("The records do not overlap.");
+  }
+  TimedPair p;
+  p.first = std::max(ta.front(), tb.front());
+  p.last = std::min(ta.back(), tb.back());
+  const double dt = static_cast<double>(c.dt);
+  p.span = p.last - p.first + dt;
+  inside(ta, p.first, p.last, p.first_a, p.count_a);
+  inside(tb, p.first, p.last, p.first_b, p.count_b);
+  const std::size_t least = std::max<std::size_t>(2 * static_cast<std::size_t>(c.nwin),
+                                                  c.surrogates > 0 ? 10 : 0);
+  if (std::min(p.count_a, p.count_b) < least) {
+    return Status::failure("The records hold " + std::to_string(p.count_a) + " and " +
+                           std::to_string(p.count_b) + " values in the span they share; a "
+                           "coherence with " + std::to_string(c.nwin) + " tapers" +
+                           (c.surrogates > 0 ? " and surrogates" : "") + " needs at least " +
+                           std::to_string(least) + " of each.");
+  }
+  if (std::max(p.count_a, p.count_b) > static_cast<std::size_t>(1) << 30) {
+    return Status::failure("The records hold more than 2^30 values; the coherence takes at "
+                           "most that many.");
+  }
+  const int npts = static_cast<int>(std::max(p.count_a, p.count_b));
+  SpecSettings s = spectrum_settings(c, npts);
+  s.surrogates = c.surrogates;
+  s.seed = c.seed;
+  s.jobs = c.jobs;
+  if (Status status = check_spec_settings(s); !status) return status;
+  const double df = 1.0 / (p.span * s.pad);
+  const float single_df = static_cast<float>(df);
+  if (!(single_df > 0.0f) || !std::isfinite(single_df)) {
+    return Status::failure("The shared span is too long or too short for a spectrum.");
+  }
+  Grid g = band_grid(s, single_df);
+  g.nray = s.pad;
+  g.nbw = 2 * s.p * s.pad;
+  if (Status status = check_band(s, g); !status) return status;
+
+  const int cells = std::max(npts, 1024);
+  const std::uint64_t n_all = p.count_a + p.count_b;
+  const std::uint64_t band = static_cast<std::uint64_t>(std::max(g.nf, 1));
+  const std::uint64_t k = static_cast<std::uint64_t>(c.nwin);
+  std::uint64_t bytes = n_all * (4 * k + 60) + 4 * static_cast<std::uint64_t>(cells) * k +
+                        taper_work_bytes(cells) + band * (16 * k + 200);
   if (c.surrogates > 0) {
-    r.montecarlo = true;
-    const float rho_a = r.rho_a, rho_b = r.rho_b;
-    // Each worker keeps its records' storage from one surrogate pair to
-    // the next; the levels read the surrogate coherence as a ratio to 1.
-    const auto make_worker = [&]() -> SurrogateWorker {
-      struct Work {
-        WorkArena memory;
-        RecordBand a{&memory}, b{&memory};
-        std::vector<float> xa, xb;
-      };
-      auto work = std::make_shared<Work>();
-      work->xa.resize(a.size());
-      work->xb.resize(a.size());
-      return [&, work](RandomStream& random, SpecResults& result) {
-        ar1_surrogate(rho_a, var_a, random, work->xa);
-        ar1_surrogate(rho_b, var_b, random, work->xb);
-        if (!record_band(work->xa, plain, tapers, g, &work->memory, work->a) ||
-            !record_band(work->xb, plain, tapers, g, &work->memory, work->b))
-          return interrupted_run();
-        result.nf = g.nf;
-        result.specraw0.assign(static_cast<std::size_t>(g.nf), 0.0f);
-        result.specback0.assign(static_cast<std::size_t>(g.nf), 1.0f);
-        CrossOutput coherence_only;
-        coherence_only.coherence = result.specraw0.data();
-        cross_spectrum(work->a, work->b, tapers.el, c.adaptive, coherence_only);
-        return Status::success();
-      };
-    };
-    MonteCarloLevels levels;
-    if (Status status =
-            surrogate_levels(c.surrogates, c.seed, c.jobs, make_worker, levels, c.cancelled);
-        !status) {
-      return status;
-    }
-    for (std::size_t j = 0; j < 4; ++j) {
-      r.levels[j] = std::move(levels.local[j]);
-      r.levels[j].resize(n);
-    }
-  } else {
-    for (std::size_t j = 0; j < 4; ++j) {
-      const double level = 1.0 - std::pow(1.0 - kProbabilities[j], 1.0 / (c.nwin - 1));
-      r.levels[j].assign(n, static_cast<float>(level));
+    bytes += static_cast<std::uint64_t>(c.jobs) * (n_all * 16 + band * (16 * k + 64)) +
+             4 * static_cast<std::uint64_t>(c.surrogates) * band;
+  }
+  if (Status status = check_memory(bytes, "A coherence of " + std::to_string(p.count_a) +
+                                              " and " + std::to_string(p.count_b) + " values");
+      !status) {
+    return status;
+  }
+  if (run_cancelled(s)) return interrupted_run();
+
+  // The tapers of the span, at each record's times.
+  std::vector<double> el(static_cast<std::size_t>(c.nwin));
+  TimedRecord records[2];
+  {
+    WorkArena memory;
+    std::pmr::vector<float> grid_v(static_cast<std::size_t>(cells) * k, &memory);
+    std::vector<float> grid_sum(k);
+    std::vector<double> dlam(k);
+    compute_tapers(cells, c.nwin, static_cast<float>(c.p), grid_v, el, grid_sum, dlam,
+                   EigenPath::Fast, &memory);
+    if (run_cancelled(s)) return interrupted_run();
+    if (c.exact_concentrations) taper_concentrations(cells, c.nwin, static_cast<float>(c.p), grid_v, el);
+    const std::span<const double> times[2] = {ta.subspan(p.first_a, p.count_a),
+                                              tb.subspan(p.first_b, p.count_b)};
+    const std::span<const float> values[2] = {a.subspan(p.first_a, p.count_a),
+                                              b.subspan(p.first_b, p.count_b)};
+    for (int r = 0; r < 2; ++r) {
+      TimedRecord& record = records[r];
+      record.time = times[r];
+      record.y = values[r];
+      const std::size_t n = record.time.size();
+      record.v.resize(n * k);
+      record.tapsum.resize(k);
+      sampled_tapers(grid_v, cells, c.nwin, record.time, p.first, dt / 2.0, p.span, record.v,
+                     record.tapsum);
+      record.scale = p.span / (static_cast<double>(n) * dt);
+      if (Status status = NufftPlan::make(record.time, p.first, g.i0 * df, df, g.nfv,
+                                          record.transform, c.cancelled);
+          !status) {
+        return status;
+      }
+      if (run_cancelled(s)) return interrupted_run();
     }
   }
 
-  // Local maxima (above the entry below, not below the one above; the band
-  // ends compare with their one neighbour) above the 95 % level.
-  for (std::size_t i = 0; i < n; ++i) {
-    const float v = r.coherence[i];
-    if (!(v > r.levels[2][i])) continue;
-    if (i > 0 && !(v > r.coherence[i - 1])) continue;
-    if (i + 1 < n && v < r.coherence[i + 1]) continue;
-    r.coherent.push_back({static_cast<int>(i), r.frequency[i], v, r.coherence_lower[i],
-                          r.coherence_upper[i], r.phase[i], r.phase_lower[i], r.phase_upper[i],
-                          v > r.levels[3][i] ? 99 : 95});
+  WorkArena memory;
+  RecordBand band_a(&memory), band_b(&memory);
+  RecordBand* bands[2] = {&band_a, &band_b};
+  for (int r = 0; r < 2; ++r) {
+    bands[r]->x.resize(records[r].y.size());
+    demean(records[r].y, bands[r]->x);
+    if (!timed_band(records[r], bands[r]->x, c.nwin, el, c.adaptive, g.nfv, c.cancelled,
+                    *bands[r]))
+      return interrupted_run();
   }
+
+  CoherenceResult r;
+  band_result(g, r);
+  cross_spectrum(band_a, band_b, el, c.adaptive, every_output(r));
+  if (run_cancelled(s)) return interrupted_run();
+
+  // Each record's persistence on its own times, for its surrogates and
+  // the coefficients the result reports.
+  double variance[2] = {0.0, 0.0};
+  double tau[2] = {0.0, 0.0};
+  for (int k2 = 0; k2 < 2; ++k2) {
+    const std::vector<float>& x = bands[k2]->x;
+    variance[k2] = static_cast<double>(series_variance(x, x.size()));
+    const bool constant = std::all_of(x.begin(), x.end(), [](float v) { return v == 0.0f; });
+    if (!constant && x.size() >= 10) {
+      if (Status status = persistence_time(records[k2].time, records[k2].y, tau[k2], c.cancelled);
+          !status)
+        return status;
+    }
+  }
+  p.tau_a = tau[0];
+  p.tau_b = tau[1];
+  r.rho_a = coefficient_of(tau[0], c.dt);
+  r.rho_b = coefficient_of(tau[1], c.dt);
+
+  const DrawPair draw = [&](RandomStream& random, SurrogatePair& surrogate) {
+    std::vector<float>* x[2] = {&surrogate.xa, &surrogate.xb};
+    RecordBand* band[2] = {&surrogate.a, &surrogate.b};
+    for (int k2 = 0; k2 < 2; ++k2) {
+      x[k2]->resize(records[k2].y.size());
+      ar1_surrogate_on_times(records[k2].time, tau[k2], variance[k2], random, *x[k2]);
+      if (!timed_band(records[k2], *x[k2], c.nwin, el, c.adaptive, g.nfv, c.cancelled, *band[k2]))
+        return false;
+    }
+    return true;
+  };
+  if (Status status = coherence_levels(c, g, el, draw, r); !status) return status;
+  coherent_maxima(r);
   out = std::move(r);
+  pair = p;
   return Status::success();
+}
+
+Status coherence_interpolated(std::span<const double> ta, std::span<const float> a,
+                              std::span<const double> tb, std::span<const float> b,
+                              const CoherenceSettings& c, CoherenceResult& out, TimedPair& pair) {
+  if (Status status = check_timed(ta, a, "A"); !status) return status;
+  if (Status status = check_timed(tb, b, "B"); !status) return status;
+  if (ta.size() < 2 || tb.size() < 2 ||
+      std::min(ta.back(), tb.back()) <= std::max(ta.front(), tb.front())) {
+    return Status::failure("The records do not overlap.");
+  }
+  TimedPair p;
+  const double dt = static_cast<double>(c.dt);
+  p.first = std::max(ta.front(), tb.front());
+  const double end = std::min(ta.back(), tb.back());
+  // The last grid time at or just below the end (a step's 1e-9 spares a
+  // span that is a whole number of steps from rounding below it).
+  const std::size_t m = static_cast<std::size_t>(std::floor((end - p.first) / dt + 1e-9)) + 1;
+  p.last = p.first + static_cast<double>(m - 1) * dt;
+  p.span = static_cast<double>(m) * dt;
+  inside(ta, p.first, end, p.first_a, p.count_a);
+  inside(tb, p.first, end, p.first_b, p.count_b);
+  std::vector<float> ya, yb;
+  interpolate_at(ta, a, p.first, dt, m, ya);
+  interpolate_at(tb, b, p.first, dt, m, yb);
+  if (Status status = coherence(ya, yb, c, out); !status) return status;
+  pair = p;
+  return Status::success();
+}
+
+double pair_step(double median_a, double median_b, double common) {
+  return common > 0.0 ? common : std::max(median_a, median_b);
 }
 
 PairAlignment align_pair(std::span<const double> ta, double da, std::span<const double> tb,

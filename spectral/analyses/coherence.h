@@ -68,6 +68,9 @@ struct CoherenceResult {
   bool montecarlo = false;  // levels from surrogates rather than analytic
   float rho_a = 0.0f, rho_b = 0.0f;  // lag-one autocorrelations of the records
   std::vector<CoherentMaximum> coherent;  // by frequency
+  // The 95 % and 99 % levels of the largest coherence over the band, from
+  // Monte Carlo surrogates only (0 otherwise).
+  std::array<float, 2> band_wide{};
 };
 
 // The cross-spectrum of a[0..n-1] and b[0..n-1], sampled at the same times
@@ -95,6 +98,70 @@ struct CoherenceResult {
 // thread, as the spectrum's estimators do.
 Status coherence(std::span<const float> a, std::span<const float> b,
                  const CoherenceSettings& settings, CoherenceResult& out);
+
+// The span two records on their own times share and what each brings to
+// it, as coherence_on_times found them.
+struct TimedPair {
+  double first = 0.0, last = 0.0;  // the later first time and the earlier last time
+  double span = 0.0;               // last - first + dt: the length the tapers cover
+  std::size_t first_a = 0, count_a = 0;  // 0-based first value of A in the span, values there
+  std::size_t first_b = 0, count_b = 0;
+  // Each record's persistence time on its own times, which its surrogates
+  // take (0: no persistence); rho_a and rho_b of the result are their
+  // coefficients at step dt.
+  double tau_a = 0.0, tau_b = 0.0;
+};
+
+// The cross-spectrum of a (at increasing times ta) and b (at increasing
+// times tb), each on its own times: gaps, uneven steps, different steps and
+// densities. The values of each inside the span both cover, [first, last],
+// are analysed; settings.dt is the step whose half is the span's margin at
+// either end and whose 0.5 / dt bounds the band (the caller passes the
+// coarser median step). The K Slepian tapers are those of the span (a grid
+// of max(N_a, N_b, 1024) cells), evaluated at each record's times as the
+// uneven estimator evaluates them (sampled_tapers, each rescaled to a sum
+// of squares of its record's count), and each record's eigencoefficients
+// are the non-uniform transforms of its demeaned values from the same
+// origin, the span's first time, so that their phases compare. Each
+// record's coefficients are scaled by T / (N dt), its mean spacing in steps
+// dt, so that both estimate the density of a process on one scale whatever
+// their densities and the gain is the transfer amplitude; a record with one
+// value a step keeps the scale of the single-record estimate. The grid is
+// the uneven estimator's: spacing 1 / (T pad), Rayleigh frequency 1 / T.
+// Weights, jackknife intervals, analytic levels and maxima are those of
+// coherence(). Monte Carlo levels come from pairs of independent AR(1)
+// series on each record's own times, with its own persistence time
+// (persistence_time) and variance (ar1_surrogate_on_times), through the
+// same estimate; band_wide gets the 95 % and 99 % quantiles of the
+// surrogates' largest coherence over the band.
+// Refused, out left as it was, with a message that begins with a blank:
+// times that are not one per value, not finite or not increasing, values
+// that are not finite, records that do not overlap, fewer than 2K values
+// of either in the span, fewer than 10 values with surrogates (their
+// persistence), what coherence() refuses for its settings.
+Status coherence_on_times(std::span<const double> ta, std::span<const float> a,
+                          std::span<const double> tb, std::span<const float> b,
+                          const CoherenceSettings& settings, CoherenceResult& out,
+                          TimedPair& pair);
+
+// The same pair interpolated linearly (interpolate_at) to the times
+// first + j settings.dt of the span both cover, then analysed by
+// coherence() on that one grid. Interpolation smooths each record, more
+// so the further its own steps lie from settings.dt, and lowers the
+// coherence at high frequencies. pair gets the span of the grid (its
+// first and last time, span = its values times dt) and each record's own
+// values inside it; no persistence times (rho_a and rho_b are the lag-one
+// autocorrelations on the grid). Refused as coherence_on_times and
+// coherence() refuse.
+Status coherence_interpolated(std::span<const double> ta, std::span<const float> a,
+                              std::span<const double> tb, std::span<const float> b,
+                              const CoherenceSettings& settings, CoherenceResult& out,
+                              TimedPair& pair);
+
+// The step of a pair that is not on one grid: `common` when positive (the
+// step asked for), else the coarser of the two median steps, whose half
+// bounds the band both records resolve.
+double pair_step(double median_a, double median_b, double common);
 
 // Where two evenly spaced records meet. Steps within 1e-4 of each other
 // are one step, and sample times within 1e-3 of a step of each other are

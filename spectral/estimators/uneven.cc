@@ -155,6 +155,43 @@ void red_shape(std::span<const double> time, const NufftPlan& steps, double tau,
 
 }  // namespace
 
+void sampled_tapers(std::span<const float> grid_v, int cells, int nwin,
+                    std::span<const double> time, double origin, double half, double span,
+                    std::span<float> v, std::span<float> tapsum) {
+  const std::size_t npts = time.size();
+  // Each time's place on the grid, in cells; four-point Lagrange
+  // interpolation there (extrapolation by less than half a cell at the
+  // span's ends, where the grid's outer centres may lie inside it). A
+  // place within 1e-9 cells of a centre takes the centre's value as it is.
+  std::vector<double> sum_of_squares(static_cast<std::size_t>(nwin), 0.0);
+  const double per_time = cells / span;
+  for (std::size_t j = 0; j < npts; ++j) {
+    double place = (time[j] - origin + half) * per_time - 0.5;
+    const double nearest = std::round(place);
+    if (std::fabs(place - nearest) < 1e-9) place = nearest;
+    const int base = std::clamp(static_cast<int>(std::floor(place)) - 1, 0, cells - 4);
+    double weight[4];
+    lagrange_weights(place - base, weight);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(nwin); ++k) {
+      const float* node = grid_v.data() + k * static_cast<std::size_t>(cells) + base;
+      double value = 0.0;
+      for (int c = 0; c < 4; ++c) value += weight[c] * node[c];
+      v[k * npts + j] = static_cast<float>(value);
+      sum_of_squares[k] += value * value;
+    }
+  }
+  for (std::size_t k = 0; k < static_cast<std::size_t>(nwin); ++k) {
+    const double scale = std::sqrt(static_cast<double>(npts) / sum_of_squares[k]);
+    double total = 0.0;
+    for (std::size_t j = 0; j < npts; ++j) {
+      float& value = v[k * npts + j];
+      value = static_cast<float>(value * scale);
+      total += value;
+    }
+    tapsum[k] = static_cast<float>(total);
+  }
+}
+
 struct UnevenPlan::Prepared {
   SpecSettings geometry;
   Grid grid;
@@ -205,39 +242,10 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
     if (s.exact_concentrations) {
       taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el);
     }
-    // Each time's place on the grid, in cells; four-point Lagrange
-    // interpolation there (extrapolation by less than half a cell at the
-    // record's ends, where the grid's outer centres may lie inside it). A
-    // place within 1e-9 cells of a centre takes the centre's value as it is.
     prepared->v.resize(npts * nwin);
-    std::vector<double> sum_of_squares(nwin, 0.0);
-    const double per_time = cells / span;
-    for (std::size_t j = 0; j < npts; ++j) {
-      double place = (time[j] - time.front() + dt / 2.0) * per_time - 0.5;
-      const double nearest = std::round(place);
-      if (std::fabs(place - nearest) < 1e-9) place = nearest;
-      const int base = std::clamp(static_cast<int>(std::floor(place)) - 1, 0, cells - 4);
-      double weight[4];
-      lagrange_weights(place - base, weight);
-      for (std::size_t k = 0; k < nwin; ++k) {
-        const float* node = grid_v.data() + k * static_cast<std::size_t>(cells) + base;
-        double value = 0.0;
-        for (int c = 0; c < 4; ++c) value += weight[c] * node[c];
-        prepared->v[k * npts + j] = static_cast<float>(value);
-        sum_of_squares[k] += value * value;
-      }
-    }
     prepared->tapsum.assign(nwin, 0.0f);
-    for (std::size_t k = 0; k < nwin; ++k) {
-      const double scale = std::sqrt(static_cast<double>(npts) / sum_of_squares[k]);
-      double total = 0.0;
-      for (std::size_t j = 0; j < npts; ++j) {
-        float& value = prepared->v[k * npts + j];
-        value = static_cast<float>(value * scale);
-        total += value;
-      }
-      prepared->tapsum[k] = static_cast<float>(total);
-    }
+    sampled_tapers(grid_v, cells, s.nwin, time, time.front(), dt / 2.0, span, prepared->v,
+                   prepared->tapsum);
   }
   if (run_cancelled(s)) return interrupted_run();
   const double df = 1.0 / (span * s.pad);

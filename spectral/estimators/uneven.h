@@ -87,6 +87,19 @@ class UnevenPlan {
   std::unique_ptr<Prepared> prepared_;
 };
 
+// The K tapers of a regular grid of `cells` cells over a span of length
+// `span` (grid_v, taper k at grid_v[k * cells ..]) at increasing times
+// inside it, cell c centred at (c + 1/2) span / cells - half after
+// `origin`: four-point Lagrange interpolation, each taper then rescaled so
+// that its sum of squares over the times is their number. Writes taper k at
+// time j to v[k * time.size() + j] and each taper's sum to tapsum[k]. The
+// estimator above takes its record's tapers from here, and so does the
+// cross-spectrum of two records on their own times, each from the tapers
+// of the span both share.
+void sampled_tapers(std::span<const float> grid_v, int cells, int nwin,
+                    std::span<const double> time, double origin, double half, double span,
+                    std::span<float> v, std::span<float> tapsum);
+
 // One run: UnevenPlan::make on these times and settings, then run on y.
 // y[j] is observed at time[j]; settings.npts = the number of values,
 // settings.dt = the median step.

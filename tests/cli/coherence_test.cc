@@ -88,11 +88,18 @@ TEST(CoherenceCommand, AnalysesTheSharedSpanAndRefusesWhatCannotBePaired) {
   };
   const Case cases[] = {
       {{file("a.txt"), file("later.txt")}, 0, "\"values\": 250"},
-      {{file("a.txt"), file("coarse.txt")}, 1, "the time steps differ"},
-      {{file("a.txt"), file("between.txt")}, 1, "0.5 of a step off"},
+      // Off one grid: each record on its own times over the span both cover.
+      {{file("a.txt"), file("coarse.txt")}, 0, "\"values_b\": 150"},
+      {{file("a.txt"), file("between.txt")}, 0, "\"method\": \"own_times\""},
+      {{file("gappy.txt"), file("a.txt")}, 0, "\"class\": \"gaps\""},
+      {{file("a.txt"), file("coarse.txt"), "--sampling", "interpolate"}, 0,
+       "lowers the coherence at high frequencies"},
+      {{file("a.txt"), file("coarse.txt"), "--sampling", "interpolate", "--common-step", "3"}, 0,
+       "\"step\": 3"},
       {{file("a.txt"), file("after.txt")}, 1, "do not overlap"},
       {{file("a.txt"), file("touching.txt")}, 1, "share 4 values"},
-      {{file("gappy.txt"), file("a.txt")}, 1, "has gaps (50 samples missing"},
+      {{file("a.txt"), file("coarse.txt"), "--sampling", "gaps"}, 2, "auto or interpolate"},
+      {{file("a.txt"), file("coarse.txt"), "--common-step", "2"}, 2, "--common-step applies"},
       {{file("a.txt")}, 2, "holds 1 series; give FILE_B"},
       {{file("a.txt"), "--skip-b", "1"}, 2, "--skip-b describes FILE_B"},
       {{file("a.txt"), file("later.txt"), "--seed", "4"}, 2, "--seed applies to"},
