@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
@@ -59,7 +60,7 @@ times off one grid, no overlap or too few values in common.)";
 }  // namespace
 
 void bind_coherence(py::module_& m) {
-  py::class_<Coherence>(m, "Coherence", R"(The cross-spectrum of two series.
+  py::class_<Coherence>(m, "Coherence", py::dynamic_attr(), R"(The cross-spectrum of two series.
 
 Arrays by frequency (float32, the columns of `quorvane coherence`'s CSV):
 frequency, period, coherence with coherence_lower/_upper (95 % jackknife),
@@ -68,6 +69,7 @@ phase in degrees (positive when B lags A) with phase_lower/_upper, gain
 coherence level of no coherence by frequency; coherent: a DataFrame of the
 maxima above the 95 % level; first_time, last_time, length, dt: the span
 both series share.)")
+      .def(pickled<Coherence>())
       .def_readonly("name_a", &Coherence::name_a)
       .def_readonly("name_b", &Coherence::name_b)
 #define QUORVANE_COLUMN(member, doc)                                                    \

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
@@ -140,13 +141,14 @@ engine runs without the GIL, so threads analyse series in parallel.)";
 }  // namespace
 
 void bind_spectrum(py::module_& m) {
-  py::class_<Spectrum>(m, "Spectrum", R"(A spectrum run's results.
+  py::class_<Spectrum>(m, "Spectrum", py::dynamic_attr(), R"(A spectrum run's results.
 
 Arrays (float32, read-only, one value per frequency of the band, equal to the
 columns of the spectrum CSV): frequency, period, estimate, reshaped,
 harmonic, median, background, F; levels: {50, 90, 95, 99: array}; F_levels:
 {50, 90, 95, 99, 99.5, 99.9: number}; bandwidth, rho, dt, length; peaks: a
 pandas DataFrame; settings: the settings used, as keywords.)")
+      .def(pickled<Spectrum>())
       .def_readonly("name", &Spectrum::name)
 #define QUORVANE_ARRAY(member, doc)                                                           \
   .def_property_readonly(                                                                     \
