@@ -281,11 +281,17 @@ pandas DataFrame; settings: the settings used, as keywords.)")
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("time") = py::none(),
       py::arg("name") = "", spectrum_doc().c_str());
-  m.attr("SETTINGS") = [] {
+  // The settings' names, those coherence() takes, and their documentation,
+  // for the Python functions that check and document their keywords.
+  const auto names = [](bool coherence_only) {
     py::list names;
-    for (const SettingName& setting : setting_names()) names.append(setting.name);
+    for (const SettingName& setting : setting_names())
+      if (!coherence_only || setting.coherence) names.append(setting.name);
     return py::tuple(names);
-  }();
+  };
+  m.attr("SETTINGS") = names(false);
+  m.attr("COHERENCE_SETTINGS") = names(true);
+  m.attr("SETTINGS_DOC") = settings_doc();
 }
 
 }  // namespace quorvane::python

@@ -17,8 +17,8 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import (SETTINGS, Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__,
-                        coherence, evolutive, read, reconstruct, spectrum)
+from ._quorvane import Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__
+from ._api import SETTINGS, coherence, evolutive, read, reconstruct, spectrum
 
 __all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "SpectrumPlan", "coherence",
            "evolutive", "read", "reconstruct", "spectrum", "xarray"]
@@ -39,6 +39,21 @@ def _netcdf_attributes(mapping):
     return attributes
 
 
+def _frequency_units(result):
+    unit = getattr(result, "time_unit", None)
+    return f"cycles per {unit}" if unit else "cycles per unit of time"
+
+
+def _time_attributes(result):
+    """The unit of time and the first date (a decimal year) where known."""
+    attributes = {}
+    if getattr(result, "time_unit", None):
+        attributes["time_unit"] = result.time_unit
+    if getattr(result, "time_origin", None) is not None:
+        attributes["time_origin"] = result.time_origin
+    return attributes
+
+
 def _to_xarray(self):
     """The spectrum as an xarray.Dataset on a `frequency` coordinate: the
     arrays of the spectrum CSV as variables, the peaks on a `peak`
@@ -47,7 +62,7 @@ def _to_xarray(self):
     import xarray
 
     frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
-                                                               "units": "cycles per unit of time"})
+                                                               "units": _frequency_units(self)})
     variables = {name: ("frequency", getattr(self, name))
                  for name in ("period", "estimate", "reshaped", "harmonic", "median",
                               "background", "F")}
@@ -60,7 +75,7 @@ def _to_xarray(self):
         variables[f"peak_{column}"] = ("peak", _np.asarray(values))
     attributes = _netcdf_attributes(self.settings)
     attributes.update(name=self.name, bandwidth=self.bandwidth, rho=self.rho, dt=self.dt,
-                      length=self.length)
+                      length=self.length, **_time_attributes(self))
     for percent, level in self.F_levels.items():
         attributes[f"F{percent:g}"] = level
     return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
