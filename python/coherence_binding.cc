@@ -99,6 +99,29 @@ both series share.)")
             return levels;
           },
           "The coherence levels of no coherence, {50, 90, 95, 99: array by frequency}.")
+      .def_property_readonly(
+          "settings",
+          [](const Coherence& c) {
+            // The coherence's settings as the keywords of coherence(),
+            // named and valued by the same table as the spectrum's.
+            Settings s;
+            s.resolution = c.used.resolution;
+            s.tapers = c.used.tapers;
+            s.band = c.used.band;
+            s.pad = c.used.pad;
+            s.estimate = c.used.estimate;
+            s.concentrations = c.used.concentrations;
+            s.significance = c.used.significance;
+            s.surrogates = c.used.surrogates;
+            s.seed = c.used.seed;
+            s.jobs = c.used.jobs;
+            const py::dict all = settings_dict(s);
+            py::dict d;
+            for (const SettingName& setting : setting_names())
+              if (setting.coherence) d[py::str(setting.name)] = all[py::str(setting.name)];
+            return d;
+          },
+          "The settings as applied, as keywords of coherence().")
       .def_readonly("montecarlo", &Coherence::montecarlo,
                     "Whether the levels come from surrogates rather than the analytic law.")
       .def_property_readonly(

@@ -81,7 +81,77 @@ def _to_xarray(self):
     return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
 
 
+def _frame_variables(frame, dim, prefix):
+    return {f"{prefix}{column}": (dim, _np.asarray(values)) for column, values in frame.items()}
+
+
+def _coherence_to_xarray(self):
+    """The coherence as an xarray.Dataset on a `frequency` coordinate: the
+    columns of the coherence CSV as variables (phase in degrees), the levels
+    of no coherence, the coherent maxima on a `maximum` dimension, and the
+    settings, span and names as attributes."""
+    import xarray
+
+    frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
+                                                               "units": _frequency_units(self)})
+    variables = {name: ("frequency", getattr(self, name), {"units": units})
+                 for name, units in (("period", _frequency_units(self).replace("cycles per ", "")),
+                                     ("coherence", "1"), ("coherence_lower", "1"),
+                                     ("coherence_upper", "1"), ("phase", "degrees"),
+                                     ("phase_lower", "degrees"), ("phase_upper", "degrees"),
+                                     ("gain", "1"), ("spectrum_a", "power"),
+                                     ("spectrum_b", "power"))}
+    for percent, level in self.levels.items():
+        variables[f"level{percent:g}"] = ("frequency", level, {"units": "1"})
+    variables.update(_frame_variables(self.coherent, "maximum", "coherent_"))
+    attributes = _netcdf_attributes(self.settings)
+    attributes.update(name_a=self.name_a, name_b=self.name_b, first_time=self.first_time,
+                      last_time=self.last_time, length=self.length, dt=self.dt,
+                      bandwidth=self.bandwidth, rho_a=self.rho_a, rho_b=self.rho_b,
+                      montecarlo=int(self.montecarlo), **_time_attributes(self))
+    return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
+
+
+def _evolutive_to_xarray(self):
+    """The evolutive spectrum as an xarray.Dataset on (time, frequency):
+    power, F and ratio, the tracks on a `track` dimension, the settings,
+    window and step as attributes. time: the windows' centres in the unit
+    of time from the first date (time_origin, a decimal year) or as given."""
+    import xarray
+
+    unit = getattr(self, "time_unit", None)
+    time = xarray.Variable("time", _np.asarray(self.time), {"long_name": "centre of the window",
+                                                            "units": unit or "unit of time"})
+    frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
+                                                               "units": _frequency_units(self)})
+    variables = {"power": (("time", "frequency"), self.power, {"units": "power"}),
+                 "F": (("time", "frequency"), self.F, {"long_name": "harmonic F statistic"}),
+                 "ratio": (("time", "frequency"), self.ratio,
+                           {"long_name": "estimate over background", "units": "1"})}
+    variables.update(_frame_variables(self.tracks, "track", "track_"))
+    attributes = _netcdf_attributes(self.settings)
+    attributes.update(name=self.name, window=self.window, step=self.step, dt=self.dt,
+                      bandwidth=self.bandwidth, tracks_level=self.tracks_level,
+                      **_time_attributes(self))
+    return xarray.Dataset(variables, coords={"time": time, "frequency": frequency},
+                          attrs=attributes)
+
+
+def _plotter(name):
+    def plot(self, *arguments, **keywords):
+        from . import _plot
+        return getattr(_plot, name)(self, *arguments, **keywords)
+    plot.__doc__ = _importlib.import_module("._plot", __name__).__dict__[name].__doc__
+    plot.__name__ = "plot"
+    return plot
+
+
 Spectrum.to_xarray = _to_xarray
+Coherence.to_xarray = _coherence_to_xarray
+Evolutive.to_xarray = _evolutive_to_xarray
+Spectrum.plot = _plotter("spectrum")
+Coherence.plot = _plotter("coherence")
+Evolutive.plot = _plotter("evolutive")
 
 
 def __getattr__(name):
