@@ -14,6 +14,16 @@ namespace quorvane::python {
 
 namespace {
 
+// A value as a message shows it: its repr when short, else its type (and
+// shape), so that a wrong array is named rather than printed.
+std::string text_of(py::handle value) {
+  std::string text = py::repr(value).cast<std::string>();
+  if (text.size() <= 40) return text;
+  text = py::str(py::type::of(value).attr("__name__")).cast<std::string>();
+  if (py::hasattr(value, "shape")) text += " of shape " + py::str(value.attr("shape")).cast<std::string>();
+  return text;
+}
+
 template <class T>
 T number(const char* option, py::handle value, const char* kind) {
   // bool is an int in Python, but never a count or a width.
@@ -23,7 +33,7 @@ T number(const char* option, py::handle value, const char* kind) {
     return value.cast<T>();
   } catch (const py::cast_error&) {
     throw py::type_error(std::string(option) + ": " + kind + ", not " +
-                         py::repr(value).cast<std::string>());
+                         text_of(value));
   }
 }
 
@@ -33,11 +43,10 @@ double real(const char* option, py::handle value) { return number<double>(option
 bool flag(const char* option, py::handle value) {
   if (!py::isinstance<py::bool_>(value) && !py::isinstance(value, py::module_::import("numpy").attr("bool_")))
     throw py::type_error(std::string(option) + ": True or False, not " +
-                         py::repr(value).cast<std::string>());
+                         text_of(value));
   return value.cast<bool>();
 }
 
-std::string text_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
 // A band as a pair (low, high); a text 'LOW:HIGH' goes to the library as it is.
 SettingValue band(py::handle value) {
