@@ -191,7 +191,8 @@ def spectrum(values, dt=None, *, time=None, time_unit=None, name=None, axis=-1, 
         return _dressed(_quorvane.spectrum(record.series, **settings), record)
     if stacked:
         return _stacked(rows, dt, time, time_unit, settings)
-    records = [_record(v, dt, time, time_unit, n) for v, n in rows]
+    records = [_one_of_many(i, n, _record, v, dt, time, time_unit, n)
+               for i, (v, n) in enumerate(rows)]
     # Series of one length, evenly spaced and complete, share one plan: the
     # tapers solved once, bit for bit the numbers of one spectrum at a time.
     plan = None
@@ -206,15 +207,24 @@ def spectrum(values, dt=None, *, time=None, time_unit=None, name=None, axis=-1, 
             except ValueError:
                 plan = None
     results = []
-    for record in records:
+    for i, (record, (_, n)) in enumerate(zip(records, rows)):
         try:
             s = plan.spectrum(record.series) if plan is not None else None
         except ValueError:
             s = None
         if s is None:
-            s = _quorvane.spectrum(record.series, **settings)
+            s = _one_of_many(i, n, _quorvane.spectrum, record.series, **settings)
         results.append(_dressed(s, record))
     return results
+
+
+def _one_of_many(i, name, function, *arguments, **keywords):
+    """function(*arguments, **keywords) for series `i` of a block, whose
+    refusal names that series."""
+    try:
+        return function(*arguments, **keywords)
+    except (ValueError, TypeError) as refusal:
+        raise type(refusal)(f"series {i} ({name}): {refusal}") from None
 
 
 def coherence(a, b, dt=None, *, time=None, time_unit=None, **settings):
