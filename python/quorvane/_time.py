@@ -3,10 +3,10 @@
 A record whose dates step by whole calendar months (monthly, quarterly,
 yearly) is evenly spaced at that many twelfths of a year, although its
 months differ in days; other dates are measured in days from the first one
-and converted to the unit. Even steps come back as a step `dt`, so that the
-spectrum sees exactly the step of the calendar; anything else as times, and
-the engine finds gaps (steps that are whole multiples of the usual one, such
-as missing weeks) or uneven steps in them.
+and converted to the unit. An even step also comes back as the step `dt`,
+so that the spectrum can see exactly the step of the calendar; in other
+times the engine finds gaps (steps that are whole multiples of the usual
+one, such as missing weeks) or uneven steps.
 """
 
 import datetime
@@ -25,10 +25,11 @@ DEFAULT_UNIT = "year"
 
 class TimeAxis(NamedTuple):
     """times: float64 in `unit` from the first date (or the `start` given);
-    dt: the step in `unit` when it is even, else None; unit: the unit's name, or None for
-    plain numbers without one; origin: the first date (None for numbers) as a
-    decimal year, for axes drawn on the record's own dates; dates: the
-    given dates or numbers, for naming a position in a message."""
+    dt: the step in `unit` when it is even, else None; unit: the unit's
+    name, or None for plain numbers without one; origin: the date times are
+    measured from (None for numbers) as a decimal year, for axes drawn on
+    the record's own dates; dates: the given dates or numbers, for naming a
+    position in a message."""
     times: object
     dt: object
     unit: object
@@ -63,7 +64,8 @@ def _dates(time):
     if isinstance(time, pd.PeriodIndex):
         return "pandas", time.to_timestamp(how="start")
     if isinstance(time, pd.DatetimeIndex):
-        return "pandas", time.tz_localize(None) if time.tz is not None else time
+        # Aware dates in UTC, whose hours do not jump with daylight saving.
+        return "pandas", time.tz_convert(None) if time.tz is not None else time
     if hasattr(time, "to_datetimeindex") and hasattr(time, "calendar"):  # xarray's CFTimeIndex
         return "cftime", np.asarray(list(time), dtype=object)
     values = getattr(time, "values", time)
@@ -110,8 +112,8 @@ def _decimal_year(year, days_into_year, calendar):
     return year + days_into_year / length
 
 
-def _origin(kind, dates, calendar):
-    first = dates[0]
+def _origin(kind, first, calendar):
+    """Date `first` as a decimal year."""
     if kind == "pandas":
         start = first.replace(month=1, day=1, hour=0, minute=0, second=0, microsecond=0,
                               nanosecond=0)
@@ -163,7 +165,7 @@ def axis(time, unit=None, start=None):
         return TimeAxis(np.zeros(0), None, unit, None, time)
     start = dates[0] if start is None else start
     year, month, day, days, calendar = _fields(kind, dates, start)
-    origin = _origin(kind, [start], calendar)
+    origin = _origin(kind, start, calendar)
     if len(dates) < 2:
         return TimeAxis(days / _unit_days(unit, calendar), None, unit, origin, time)
     monthly = _month_steps(year, month, day, start)

@@ -131,3 +131,16 @@ def test_a_noleap_grid_is_even_in_cycles_per_year_as_its_cells():
     assert grid.attrs["sampling"] == "even" and grid.frequency.attrs["units"] == "cycles per year"
     for i in range(2):
         np.testing.assert_array_equal(grid.estimate[i], quorvane.spectrum(values[i], time=time).estimate)
+
+
+@pytest.mark.parametrize("time,unit,dt,kind", [
+    (pd.date_range("1900", periods=120, freq="AS"), None, 1.0, "even"),
+    (pd.period_range("1900Q1", periods=120, freq="Q"), None, 0.25, "even"),
+    (pd.date_range("1900-01", periods=121, freq="MS").delete(60), None, 1 / 12, "gaps"),
+    (pd.date_range("2021-03-26", periods=120, freq="H", tz="Europe/Berlin"), "hour", 1.0, "even"),
+    (pd.date_range("2000-01-01", periods=120, freq="D"), "week", 1 / 7, "even"),
+], ids=["years", "quarters", "a missing month", "hours over daylight saving", "days in weeks"])
+def test_calendar_steps_of_other_lengths(time, unit, dt, kind):
+    s = quorvane.spectrum(RNG.standard_normal(120), time=time, time_unit=unit)
+    assert s.sampling["class"] == kind
+    assert s.dt == np.float32(dt)
