@@ -54,6 +54,17 @@ def _time_attributes(result):
     return attributes
 
 
+def _time_units(variables, frequency_units):
+    """Units on the variables that are frequencies, periods or times."""
+    period_units = frequency_units.replace("cycles per ", "")
+    for name, variable in variables.items():
+        last = name.split("_", 1)[-1]
+        if last in ("frequency", "line_frequency", "line_frequency_sd"):
+            variables[name] = variable[:2] + ({"units": frequency_units},)
+        elif last in ("period", "time"):
+            variables[name] = variable[:2] + ({"units": period_units},)
+
+
 def _to_xarray(self):
     """The spectrum as an xarray.Dataset on a `frequency` coordinate: the
     arrays of the spectrum CSV as variables, the peaks on a `peak`
@@ -73,6 +84,7 @@ def _to_xarray(self):
         variables["jackknife_upper"] = ("frequency", self.jackknife_upper)
     for column, values in self.peaks.items():
         variables[f"peak_{column}"] = ("peak", _np.asarray(values))
+    _time_units(variables, _frequency_units(self))
     attributes = _netcdf_attributes(self.settings)
     attributes.update(name=self.name, bandwidth=self.bandwidth, rho=self.rho, dt=self.dt,
                       length=self.length, **_time_attributes(self))
@@ -95,15 +107,16 @@ def _coherence_to_xarray(self):
     frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
                                                                "units": _frequency_units(self)})
     variables = {name: ("frequency", getattr(self, name), {"units": units})
-                 for name, units in (("period", _frequency_units(self).replace("cycles per ", "")),
-                                     ("coherence", "1"), ("coherence_lower", "1"),
+                 for name, units in (("coherence", "1"), ("coherence_lower", "1"),
                                      ("coherence_upper", "1"), ("phase", "degrees"),
                                      ("phase_lower", "degrees"), ("phase_upper", "degrees"),
                                      ("gain", "1"), ("spectrum_a", "power"),
                                      ("spectrum_b", "power"))}
     for percent, level in self.levels.items():
         variables[f"level{percent:g}"] = ("frequency", level, {"units": "1"})
+    variables["period"] = ("frequency", self.period)
     variables.update(_frame_variables(self.coherent, "maximum", "coherent_"))
+    _time_units(variables, _frequency_units(self))
     attributes = _netcdf_attributes(self.settings)
     attributes.update(name_a=self.name_a, name_b=self.name_b, first_time=self.first_time,
                       last_time=self.last_time, length=self.length, dt=self.dt,
@@ -129,6 +142,7 @@ def _evolutive_to_xarray(self):
                  "ratio": (("time", "frequency"), self.ratio,
                            {"long_name": "estimate over background", "units": "1"})}
     variables.update(_frame_variables(self.tracks, "track", "track_"))
+    _time_units(variables, _frequency_units(self))
     attributes = _netcdf_attributes(self.settings)
     attributes.update(name=self.name, window=self.window, step=self.step, dt=self.dt,
                       bandwidth=self.bandwidth, tracks_level=self.tracks_level,

@@ -74,3 +74,7 @@ def test_coherence_and_evolutive_convert_to_xarray_with_units_and_settings():
     assert d.attrs["time_origin"] == 1950.0 and d.attrs["window"] == 120
     np.testing.assert_array_equal(d.power, e.power)
     assert d.sizes["track"] == len(e.tracks)
+    assert d.track_period.attrs["units"] == d.track_time.attrs["units"] == "year"
+    spectrum = quorvane.spectrum(RECORD, time_unit="month").to_xarray()
+    assert spectrum.peak_line_frequency.attrs["units"] == "cycles per month"
+    assert spectrum.period.attrs["units"] == "month"
