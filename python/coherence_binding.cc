@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
@@ -63,7 +64,7 @@ common, and for a sampling other than "auto" or "interpolate".)";
 }  // namespace
 
 void bind_coherence(py::module_& m) {
-  py::class_<Coherence>(m, "Coherence", R"(The cross-spectrum of two series.
+  py::class_<Coherence>(m, "Coherence", py::dynamic_attr(), R"(The cross-spectrum of two series.
 
 Arrays by frequency (float32, the columns of `quorvane coherence`'s CSV):
 frequency, period, coherence with coherence_lower/_upper (95 % jackknife),
@@ -72,6 +73,7 @@ phase in degrees (positive when B lags A) with phase_lower/_upper, gain
 coherence level of no coherence by frequency; coherent: a DataFrame of the
 maxima above the 95 % level; first_time, last_time, length, dt: the span
 both series share.)")
+      .def(pickled<Coherence>())
       .def_readonly("name_a", &Coherence::name_a)
       .def_readonly("name_b", &Coherence::name_b)
 #define QUORVANE_COLUMN(member, doc)                                                    \
@@ -101,6 +103,29 @@ both series share.)")
             return levels;
           },
           "The coherence levels of no coherence, {50, 90, 95, 99: array by frequency}.")
+      .def_property_readonly(
+          "settings",
+          [](const Coherence& c) {
+            // The coherence's settings as the keywords of coherence(),
+            // named and valued by the same table as the spectrum's.
+            Settings s;
+            s.resolution = c.used.resolution;
+            s.tapers = c.used.tapers;
+            s.band = c.used.band;
+            s.pad = c.used.pad;
+            s.estimate = c.used.estimate;
+            s.concentrations = c.used.concentrations;
+            s.significance = c.used.significance;
+            s.surrogates = c.used.surrogates;
+            s.seed = c.used.seed;
+            s.jobs = c.used.jobs;
+            const py::dict all = settings_dict(s);
+            py::dict d;
+            for (const SettingName& setting : setting_names())
+              if (setting.coherence) d[py::str(setting.name)] = all[py::str(setting.name)];
+            return d;
+          },
+          "The settings as applied, as keywords of coherence().")
       .def_readonly("montecarlo", &Coherence::montecarlo,
                     "Whether the levels come from surrogates rather than the analytic law.")
       .def_property_readonly(

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
@@ -21,12 +22,13 @@ py::array_t<float> matrix(const std::vector<float>& values, std::size_t columns,
 }  // namespace
 
 void bind_evolutive(py::module_& m) {
-  py::class_<Evolutive>(m, "Evolutive", R"(An evolutive spectrum's results.
+  py::class_<Evolutive>(m, "Evolutive", py::dynamic_attr(), R"(An evolutive spectrum's results.
 
 power, F, ratio: float32 arrays of shape (windows, frequencies), the matrices
 of `quorvane evolve` (estimate, F statistic, estimate over background);
 time: the windows' centre times; frequency: the band; tracks: a pandas
 DataFrame with the columns of the tracks CSV; window, step: in values.)")
+      .def(pickled<Evolutive>())
       .def_readonly("name", &Evolutive::name)
       .def_property_readonly(
           "time", [](py::object self) { return view(self.cast<const Evolutive&>().time, self); },

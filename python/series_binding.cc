@@ -2,6 +2,7 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
@@ -62,7 +63,8 @@ Series series_argument(py::handle values, double dt, py::handle time, const std:
 }
 
 void bind_series(py::module_& m) {
-  py::class_<Series>(m, "Series", "One time series: name, time (float64) and values (float32).")
+  py::class_<Series>(m, "Series", py::dynamic_attr(),
+                    "One time series: name, time (float64) and values (float32).")
       .def(py::init([](py::handle values, py::handle time, double dt, const std::string& name) {
              return series_argument(values, dt, time, name);
            }),
@@ -71,6 +73,7 @@ void bind_series(py::module_& m) {
            "A series of `values` at `time` (one per value), or at 0, dt, 2 dt, ... without it.\n"
            "Masked entries of a numpy masked array and NA cells of a pandas series are missing\n"
            "samples (the series then has gaps); complex values are refused.")
+      .def(pickled<Series>())
       .def_readonly("name", &Series::name)
       .def_property_readonly(
           "time", [](py::object self) { return view(self.cast<const Series&>().times, self); },

@@ -8,10 +8,21 @@
 #include <utility>
 
 #include "python/bindings.h"
+#include "python/state.h"
 
 namespace quorvane::python {
 
 namespace {
+
+// A value as a message shows it: its repr when short, else its type (and
+// shape), so that a wrong array is named rather than printed.
+std::string text_of(py::handle value) {
+  std::string text = py::repr(value).cast<std::string>();
+  if (text.size() <= 40) return text;
+  text = py::str(py::type::of(value).attr("__name__")).cast<std::string>();
+  if (py::hasattr(value, "shape")) text += " of shape " + py::str(value.attr("shape")).cast<std::string>();
+  return text;
+}
 
 template <class T>
 T number(const char* option, py::handle value, const char* kind) {
@@ -22,7 +33,7 @@ T number(const char* option, py::handle value, const char* kind) {
     return value.cast<T>();
   } catch (const py::cast_error&) {
     throw py::type_error(std::string(option) + ": " + kind + ", not " +
-                         py::repr(value).cast<std::string>());
+                         text_of(value));
   }
 }
 
@@ -32,11 +43,10 @@ double real(const char* option, py::handle value) { return number<double>(option
 bool flag(const char* option, py::handle value) {
   if (!py::isinstance<py::bool_>(value) && !py::isinstance(value, py::module_::import("numpy").attr("bool_")))
     throw py::type_error(std::string(option) + ": True or False, not " +
-                         py::repr(value).cast<std::string>());
+                         text_of(value));
   return value.cast<bool>();
 }
 
-std::string text_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
 // A band as a pair (low, high); a text 'LOW:HIGH' goes to the library as it is.
 SettingValue band(py::handle value) {
@@ -140,13 +150,14 @@ engine runs without the GIL, so threads analyse series in parallel.)";
 }  // namespace
 
 void bind_spectrum(py::module_& m) {
-  py::class_<Spectrum>(m, "Spectrum", R"(A spectrum run's results.
+  py::class_<Spectrum>(m, "Spectrum", py::dynamic_attr(), R"(A spectrum run's results.
 
 Arrays (float32, read-only, one value per frequency of the band, equal to the
 columns of the spectrum CSV): frequency, period, estimate, reshaped,
 harmonic, median, background, F; levels: {50, 90, 95, 99: array}; F_levels:
 {50, 90, 95, 99, 99.5, 99.9: number}; bandwidth, rho, dt, length; peaks: a
 pandas DataFrame; settings: the settings used, as keywords.)")
+      .def(pickled<Spectrum>())
       .def_readonly("name", &Spectrum::name)
 #define QUORVANE_ARRAY(member, doc)                                                           \
   .def_property_readonly(                                                                     \
@@ -256,11 +267,17 @@ pandas DataFrame; settings: the settings used, as keywords.)")
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("time") = py::none(),
       py::arg("name") = "", spectrum_doc().c_str());
-  m.attr("SETTINGS") = [] {
+  // The settings' names, those coherence() takes, and their documentation,
+  // for the Python functions that check and document their keywords.
+  const auto names = [](bool coherence_only) {
     py::list names;
-    for (const SettingName& setting : setting_names()) names.append(setting.name);
+    for (const SettingName& setting : setting_names())
+      if (!coherence_only || setting.coherence) names.append(setting.name);
     return py::tuple(names);
-  }();
+  };
+  m.attr("SETTINGS") = names(false);
+  m.attr("COHERENCE_SETTINGS") = names(true);
+  m.attr("SETTINGS_DOC") = settings_doc();
 }
 
 }  // namespace quorvane::python

@@ -17,8 +17,8 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import (SETTINGS, Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__,
-                        coherence, evolutive, read, reconstruct, spectrum)
+from ._quorvane import Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__
+from ._api import SETTINGS, coherence, evolutive, read, reconstruct, spectrum
 
 __all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "SpectrumPlan", "coherence",
            "evolutive", "read", "reconstruct", "spectrum", "xarray"]
@@ -39,6 +39,32 @@ def _netcdf_attributes(mapping):
     return attributes
 
 
+def _frequency_units(result):
+    unit = getattr(result, "time_unit", None)
+    return f"cycles per {unit}" if unit else "cycles per unit of time"
+
+
+def _time_attributes(result):
+    """The unit of time and the first date (a decimal year) where known."""
+    attributes = {}
+    if getattr(result, "time_unit", None):
+        attributes["time_unit"] = result.time_unit
+    if getattr(result, "time_origin", None) is not None:
+        attributes["time_origin"] = result.time_origin
+    return attributes
+
+
+def _time_units(variables, frequency_units):
+    """Units on the variables that are frequencies, periods or times."""
+    period_units = frequency_units.replace("cycles per ", "")
+    for name, variable in variables.items():
+        last = name.split("_", 1)[-1]
+        if last in ("frequency", "line_frequency", "line_frequency_sd"):
+            variables[name] = variable[:2] + ({"units": frequency_units},)
+        elif last in ("period", "time"):
+            variables[name] = variable[:2] + ({"units": period_units},)
+
+
 def _to_xarray(self):
     """The spectrum as an xarray.Dataset on a `frequency` coordinate: the
     arrays of the spectrum CSV as variables, the peaks on a `peak`
@@ -47,7 +73,7 @@ def _to_xarray(self):
     import xarray
 
     frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
-                                                               "units": "cycles per unit of time"})
+                                                               "units": _frequency_units(self)})
     variables = {name: ("frequency", getattr(self, name))
                  for name in ("period", "estimate", "reshaped", "harmonic", "median",
                               "background", "F")}
@@ -58,15 +84,88 @@ def _to_xarray(self):
         variables["jackknife_upper"] = ("frequency", self.jackknife_upper)
     for column, values in self.peaks.items():
         variables[f"peak_{column}"] = ("peak", _np.asarray(values))
+    _time_units(variables, _frequency_units(self))
     attributes = _netcdf_attributes(self.settings)
     attributes.update(name=self.name, bandwidth=self.bandwidth, rho=self.rho, dt=self.dt,
-                      length=self.length)
+                      length=self.length, **_time_attributes(self))
     for percent, level in self.F_levels.items():
         attributes[f"F{percent:g}"] = level
     return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
 
 
+def _frame_variables(frame, dim, prefix):
+    return {f"{prefix}{column}": (dim, _np.asarray(values)) for column, values in frame.items()}
+
+
+def _coherence_to_xarray(self):
+    """The coherence as an xarray.Dataset on a `frequency` coordinate: the
+    columns of the coherence CSV as variables (phase in degrees), the levels
+    of no coherence, the coherent maxima on a `maximum` dimension, and the
+    settings, span and names as attributes."""
+    import xarray
+
+    frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
+                                                               "units": _frequency_units(self)})
+    variables = {name: ("frequency", getattr(self, name), {"units": units})
+                 for name, units in (("coherence", "1"), ("coherence_lower", "1"),
+                                     ("coherence_upper", "1"), ("phase", "degrees"),
+                                     ("phase_lower", "degrees"), ("phase_upper", "degrees"),
+                                     ("gain", "1"), ("spectrum_a", "power"),
+                                     ("spectrum_b", "power"))}
+    for percent, level in self.levels.items():
+        variables[f"level{percent:g}"] = ("frequency", level, {"units": "1"})
+    variables["period"] = ("frequency", self.period)
+    variables.update(_frame_variables(self.coherent, "maximum", "coherent_"))
+    _time_units(variables, _frequency_units(self))
+    attributes = _netcdf_attributes(self.settings)
+    attributes.update(name_a=self.name_a, name_b=self.name_b, first_time=self.first_time,
+                      last_time=self.last_time, length=self.length, dt=self.dt,
+                      bandwidth=self.bandwidth, rho_a=self.rho_a, rho_b=self.rho_b,
+                      montecarlo=int(self.montecarlo), **_time_attributes(self))
+    return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
+
+
+def _evolutive_to_xarray(self):
+    """The evolutive spectrum as an xarray.Dataset on (time, frequency):
+    power, F and ratio, the tracks on a `track` dimension, the settings,
+    window and step as attributes. time: the windows' centres in the unit
+    of time from the first date (time_origin, a decimal year) or as given."""
+    import xarray
+
+    unit = getattr(self, "time_unit", None)
+    time = xarray.Variable("time", _np.asarray(self.time), {"long_name": "centre of the window",
+                                                            "units": unit or "unit of time"})
+    frequency = xarray.Variable("frequency", self.frequency, {"long_name": "frequency",
+                                                               "units": _frequency_units(self)})
+    variables = {"power": (("time", "frequency"), self.power, {"units": "power"}),
+                 "F": (("time", "frequency"), self.F, {"long_name": "harmonic F statistic"}),
+                 "ratio": (("time", "frequency"), self.ratio,
+                           {"long_name": "estimate over background", "units": "1"})}
+    variables.update(_frame_variables(self.tracks, "track", "track_"))
+    _time_units(variables, _frequency_units(self))
+    attributes = _netcdf_attributes(self.settings)
+    attributes.update(name=self.name, window=self.window, step=self.step, dt=self.dt,
+                      bandwidth=self.bandwidth, tracks_level=self.tracks_level,
+                      **_time_attributes(self))
+    return xarray.Dataset(variables, coords={"time": time, "frequency": frequency},
+                          attrs=attributes)
+
+
+def _plotter(name):
+    def plot(self, *arguments, **keywords):
+        from . import _plot
+        return getattr(_plot, name)(self, *arguments, **keywords)
+    plot.__doc__ = _importlib.import_module("._plot", __name__).__dict__[name].__doc__
+    plot.__name__ = "plot"
+    return plot
+
+
 Spectrum.to_xarray = _to_xarray
+Coherence.to_xarray = _coherence_to_xarray
+Evolutive.to_xarray = _evolutive_to_xarray
+Spectrum.plot = _plotter("spectrum")
+Coherence.plot = _plotter("coherence")
+Evolutive.plot = _plotter("evolutive")
 
 
 def __getattr__(name):

@@ -7,23 +7,30 @@ import numpy as np
 import xarray
 
 import quorvane
+from quorvane import _time
 
 _OUTPUTS = ("estimate", "background", "F")
 _MAPS = ("peak_frequency", "peak_ratio", "peak_significance")
 
 
-def _times(da, dim):
-    """The coordinate of `dim` as numbers, and their units: datetimes in days."""
+def _times(da, dim, time_unit=None):
+    """The times of `dim`: (times or None, their unit, the even step). Dates
+    in any calendar are measured in `time_unit` (years by default), and a
+    record a whole number of months apart is evenly spaced; numbers are
+    taken as they are, in the coordinate's `units`."""
     if dim not in da.coords:
-        return None, "unit of time"
+        return None, time_unit or "unit of time", 1.0
     coordinate = da[dim]
-    values = coordinate.values
-    if np.issubdtype(values.dtype, np.datetime64):
-        return (values - values[0]) / np.timedelta64(1, "D"), "day"
-    if not np.issubdtype(values.dtype, np.number):
-        raise ValueError(f"the coordinate {dim} holds {values.dtype}, not numbers or datetimes; "
-                         "give dt")
-    return values.astype(np.float64), coordinate.attrs.get("units", "unit of time")
+    try:
+        axis = _time.axis(coordinate, time_unit)
+    except TypeError:
+        raise ValueError(f"the coordinate {dim} holds {coordinate.dtype}, not numbers or dates; "
+                         "give dt") from None
+    if axis.origin is None:
+        return axis.times, time_unit or coordinate.attrs.get("units", "unit of time"), 1.0
+    if axis.dt is not None:
+        return None, axis.unit, axis.dt
+    return axis.times, axis.unit, 1.0
 
 
 def _strongest_line(s):
@@ -38,11 +45,12 @@ def _strongest_line(s):
     return best["frequency"], best["ratio"], best["significance"]
 
 
-def spectrum(da, dim="time", *, dt=None, **settings):
+def spectrum(da, dim="time", *, dt=None, time_unit=None, **settings):
     """The spectrum of every cell of `da` along `dim`, as an xarray.Dataset.
 
-    The times come from the coordinate of `dim` (numbers, or datetimes in
-    days); a coordinate with gaps or uneven steps gives every cell the
+    The times come from the coordinate of `dim`: numbers, or dates
+    (datetime64 or cftime in any calendar) in `time_unit` (default year;
+    a record of whole months is evenly spaced); a coordinate with gaps or uneven steps gives every cell the
     missing-data or the Lomb-Scargle multitaper spectrum (as `sampling`
     says), on one frequency axis for the whole grid. `dt` gives an even
     step instead (and the coordinate is ignored). Settings are the keywords of
@@ -58,10 +66,10 @@ def spectrum(da, dim="time", *, dt=None, **settings):
         raise ValueError(f"dim: '{dim}' is not a dimension of the array {tuple(da.dims)}")
     n = da.sizes[dim]
     if dt is None:
-        time, units = _times(da, dim)
-        step = 1.0
+        time, units, step = _times(da, dim, time_unit)
     else:
-        time, units, step = None, "unit of time", dt
+        step, units = _time.step(dt, time_unit)
+        time, units = None, units or "unit of time"
     # The frequency axis depends only on the length, the step and the
     # settings: learnt once, and any refusal of the settings raised here.
     probe = quorvane.spectrum(np.random.default_rng(0).standard_normal(n), step, time=time,

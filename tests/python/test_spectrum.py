@@ -120,17 +120,6 @@ def test_a_bad_setting_is_refused_with_its_name(keywords, error, words):
         quorvane.spectrum(np.sin(np.arange(256) * 0.3), **keywords)
 
 
-@pytest.mark.parametrize("values,time,words", [
-    ([1.0] * 5 + [np.nan] + [2.0] * 10, None, "Value 6 of the series is not a finite number"),
-    ([1.0], None, "at least 2 are needed"),
-    ([1.0, 2.0, 3.0, 4.0], [0, 1, 1, 2], "value 3 has the time 1, the same as value 2"),
-    ([1.0, 2.0, 3.0], [0, 1], "3 values"),
-])
-def test_series_that_cannot_be_analysed_are_refused(values, time, words):
-    with pytest.raises(ValueError, match=words):
-        quorvane.spectrum(values, time=time)
-
-
 # AddressSanitizer reserves its shadow memory in the same address space and
 # ends the process when an allocation fails, so a capped address space says
 # nothing about the library there.
