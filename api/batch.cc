@@ -32,6 +32,7 @@ struct BlockShape {
   api::SpectrumMethod method = api::SpectrumMethod::even;
   float dt = 0.0f;
   float bandwidth = 0.0f;
+  std::string sampling;  // the class of the times
   spectral::SpecSettings engine;
 };
 
@@ -47,6 +48,7 @@ Result<BlockShape> block_shape(std::span<const double> times, const Settings& se
         out.method = r.method;
         out.dt = r.dt;
         out.bandwidth = r.bndwdth;
+        out.sampling = api::sampling_class_name(r.sampling.kind);
         out.engine = engine;
         return Status::success();
       });
@@ -149,6 +151,7 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
     out.dt = shape->dt;
     out.bandwidth = shape->bandwidth;
     out.tapers = shape->engine.nwin;
+    out.sampling = shape->sampling;
     const bool by_f = settings.signal == Signal::harmonic;
     const std::size_t length = times.size();
     std::size_t nf = 0;
@@ -221,12 +224,11 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
         std::copy(s.levels[k].begin(), s.levels[k].end(), out.levels[k].begin() + at);
       strongest_line(s, by_f, out, static_cast<std::size_t>(i));
       out.band_p_value[static_cast<std::size_t>(i)] = band_p_value(s, by_f, out.independent);
-      // The settings as applied and the sampling class are those of any
-      // series: the block's settings and times decide them.
+      // The settings as applied are those of any series: the block's
+      // settings and times decide them.
       const std::lock_guard<std::mutex> held(mutex);
       if (!described) {
         out.used = s.used;
-        out.sampling = s.sampling.kind;
         described = true;
       }
     };
