@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "api/analysis.h"
@@ -247,7 +248,11 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
     };
     const int threads = std::min(jobs, std::max(count - begin, 1));
     std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    // A thread the system refuses leaves its share to the others.
+    try {
+      for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+    }
     work();
     for (std::thread& thread : pool) thread.join();
     if (stopped) return Status::failure("The run was interrupted.");
