@@ -558,12 +558,16 @@ Vocabulary make_vocabulary() {
     add(std::move(s));
   }
   {
-    OptionSpec s("normalize", Kind::words, "none|n|dt");
-    s.words = {"none", "n", "dt"};
+    OptionSpec s("normalize", Kind::words, "none|n|dt|density");
+    s.words = {"none", "n", "dt", "density"};
     s.store = store_code<Normalize, &AnalysisOptions::normalize>;
     s.uses = {{kAnalyse | kEvolve, "Analysis",
-               "Normalisation: none, n (by N) or dt (by 1/dt) (default none)"}};
-    s.keyword = enum_keyword<Normalize, &Settings::normalize>("{words}");
+               "Scale: none, n (estimate / N^2), dt (estimate * dt^2) or density (one-sided "
+               "density, integrating to the variance) (default none)"}};
+    s.keyword = enum_keyword<Normalize, &Settings::normalize>(
+        "{words}: none as transformed (white noise of variance v near N v), n divided by "
+        "N^2, dt multiplied by dt^2, density the one-sided density in value^2 per unit of "
+        "frequency (times 2 dt / N), whose integral to the Nyquist frequency is the variance");
     add(std::move(s));
   }
   {

@@ -156,7 +156,7 @@ Json series_settings_json(const api::AnalysisRecord& r) {
   block["fit"] = name_of(r.fit, {"linear", "log"});
   block["signal"] = name_of(r.signal_assumption, {"both", "narrowband", "harmonic"});
   block["estimate"] = name_of(r.estimate, {"adaptive", "hires"});
-  block["normalize"] = name_of(r.normalize, {"none", "n", "dt"});
+  block["normalize"] = name_of(r.normalize, {"none", "n", "dt", "density"});
   block["reshape"] = r.reshape ? Json(json_number(r.siglev)) : Json("off");
   return block;
 }

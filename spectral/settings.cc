@@ -37,6 +37,11 @@ bool uses_median(const SpecSettings& s) {
 Status interrupted_run() { return Status::interrupted("The run was interrupted."); }
 
 double band_normalisation(const SpecSettings& s) {
+  // The tapers carry a sum of squares npts, so the estimate of white noise
+  // lies near npts times its variance at every frequency; 2 dt / npts makes
+  // that a one-sided density whose band 0 .. 1/(2 dt) holds the variance.
+  if (s.normalize == Normalize::density)
+    return std::sqrt(static_cast<double>(s.npts) / (2.0 * static_cast<double>(s.dt)));
   return s.normalize == Normalize::dt   ? static_cast<double>(1.0f / s.dt)
          : s.normalize == Normalize::n ? static_cast<double>(static_cast<float>(s.npts))
                         : 1.0;
@@ -47,6 +52,10 @@ double variance_scale(const SpecSettings& s, double sum_of_squares) {
     return sum_of_squares / (static_cast<double>(s.npts) * static_cast<double>(s.npts));
   }
   if (s.normalize == Normalize::dt) return sum_of_squares * static_cast<double>(s.dt) * static_cast<double>(s.dt);
+  if (s.normalize == Normalize::density) {
+    const double norm = band_normalisation(s);
+    return sum_of_squares / (norm * norm);
+  }
   return sum_of_squares;
 }
 

@@ -154,12 +154,14 @@ Status check_spec_settings(const SpecSettings& settings);
 Status check_band(const SpecSettings& settings, const Grid& grid);
 
 // The factor the band entries of the eigencoefficients are divided by: 1,
-// npts or 1 / dt for Normalize::none, n and dt (1 / dt formed in single precision).
+// npts or 1 / dt for Normalize::none, n and dt (1 / dt formed in single precision),
+// sqrt(npts / (2 dt)) for Normalize::density.
 double band_normalisation(const SpecSettings& settings);
 
 // The variance scale of the adaptive estimate from the series' sum of
 // squares: that sum on the scale of the eigenspectra (divided by npts^2
-// for Normalize::n, multiplied by dt^2 for Normalize::dt).
+// for Normalize::n, multiplied by dt^2 for Normalize::dt, by 2 dt / npts for
+// Normalize::density).
 double variance_scale(const SpecSettings& settings, double sum_of_squares);
 
 }  // namespace quorvane::spectral

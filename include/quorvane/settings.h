@@ -21,7 +21,15 @@ enum class Background { raw, robust };         // from the raw spectrum or its r
 enum class Fit { linear, log };                // misfit of the red-noise fit
 enum class Signal { both, narrowband, harmonic };  // signal assumption
 enum class Estimate { adaptive, hires };       // adaptive or high-resolution estimate
-enum class Normalize { none, n, dt };          // none, by N, by 1/dt
+// The scale of the estimate, for tapers of N values each with a sum of
+// squares N. none: eigencoefficients as transformed, so that the estimate
+// of white noise of variance v lies near N v. n: the estimate divided by
+// N^2 (eigencoefficients divided by N). dt: the estimate multiplied by dt^2
+// (eigencoefficients multiplied by dt). density: the one-sided power
+// spectral density, value^2 per unit of frequency, the estimate multiplied
+// by 2 dt / N, whose integral from 0 to the Nyquist frequency is the
+// variance (Parseval, within the estimator's scatter).
+enum class Normalize { none, n, dt, density };
 enum class Concentrations { asymptotic, exact };  // taper weights: formula or computed
 enum class Significance { chisquare, montecarlo };  // levels of the peaks
 // How the times of a series are used. automatic: the method its sampling

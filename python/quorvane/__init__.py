@@ -90,7 +90,24 @@ def _to_xarray(self):
                       length=self.length, **_time_attributes(self))
     for percent, level in self.F_levels.items():
         attributes[f"F{percent:g}"] = level
-    return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
+    dataset = xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
+    _describe_spectra(dataset, self.settings.get("normalize", "none"))
+    return dataset
+
+
+def _describe_spectra(dataset, normalize, time_unit="unit of time"):
+    """`units` (and the scale) on the spectral variables of `dataset`."""
+    from ._units import spectral_attributes
+
+    scaled = spectral_attributes(normalize, time_unit)
+    for name, variable in dataset.data_vars.items():
+        if name in ("estimate", "reshaped", "harmonic", "median", "background") or (
+                name.startswith(("level", "jackknife_"))):
+            variable.attrs.update(scaled)
+    if "F" in dataset:
+        dataset["F"].attrs.update(units="1", long_name="harmonic F statistic")
+    if "period" in dataset:
+        dataset["period"].attrs.update(units=time_unit)
 
 
 def _frame_variables(frame, dim, prefix):

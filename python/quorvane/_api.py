@@ -166,20 +166,24 @@ def _rows(values, axis, name):
 
 
 def _stacked(rows, dt, time, time_unit, settings):
-    # The hook of the batch engine: quorvane._batch.spectrum(block, dt=...,
-    # time=..., time_unit=..., names=..., **settings) analyses a block of
-    # series of one length (rows of a 2-D array, NaN or masked where
-    # missing) in one call and returns an xarray.Dataset on (series,
-    # frequency).
-    try:
-        from . import _batch
-    except ImportError:
-        raise NotImplementedError("stacked=True needs the batch engine, which this build of "
-                                  "quorvane lacks; leave it out for a list of Spectrum") from None
-    block = np.ma.stack([np.ma.masked_invalid(np.ma.asarray(v, dtype=np.float64))
-                         for v, _ in rows])
-    return _batch.spectrum(block, dt=dt, time=time, time_unit=time_unit,
-                           names=[n for _, n in rows], **settings)
+    # A block of series of one length in one call of the batch engine: an
+    # xarray.Dataset on (series, frequency), the series named as the list
+    # would name them.
+    from . import _batch
+
+    times = None
+    if time is None:
+        step, unit = _time.step(1.0 if dt is None else dt, time_unit)
+    else:
+        axis = _time.axis(time, time_unit)
+        unit = axis.unit
+        step = axis.dt if axis.dt is not None and axis.origin is not None else 1.0
+        if axis.dt is None or axis.origin is None:
+            times = axis.times
+    block = np.stack([np.ma.filled(np.ma.masked_invalid(np.ma.asarray(v, dtype=np.float64)), np.nan)
+                      for v, _ in rows])
+    result = _batch.stacked(block, dt=step, time=times, time_unit=unit, **settings)
+    return result.assign_coords(series=[n for _, n in rows])
 
 
 def spectrum(values, dt=None, *, time=None, time_unit=None, name=None, axis=-1, stacked=False,

@@ -7,10 +7,7 @@ import numpy as np
 import xarray
 
 import quorvane
-from quorvane import _time
-
-_OUTPUTS = ("estimate", "background", "F")
-_MAPS = ("peak_frequency", "peak_ratio", "peak_significance")
+from quorvane import _batch, _time
 
 
 def _times(da, dim, time_unit=None):
@@ -33,19 +30,18 @@ def _times(da, dim, time_unit=None):
     return axis.times, axis.unit, 1.0
 
 
-def _strongest_line(s):
-    """Frequency, ratio and significance of the strongest significant line of
-    spectrum `s` (trend excluded): the largest ratio to the background, or
-    the largest F statistic when the F-test alone judges the lines."""
-    peaks = s.peaks
-    peaks = peaks[~peaks["trend"]]
-    if peaks.empty:
-        return np.nan, np.nan, np.nan
-    best = peaks.loc[(peaks["F"] if s.settings["signal"] == "harmonic" else peaks["ratio"]).idxmax()]
-    return best["frequency"], best["ratio"], best["significance"]
+def _first_cell(da, dim):
+    """The values of the first cell of `da` that is not entirely NaN (None
+    when every cell is), computing no other cell of a dask-backed array."""
+    other = [d for d in da.dims if d != dim]
+    for index in np.ndindex(*(da.sizes[d] for d in other)):
+        row = np.asarray(da.isel(dict(zip(other, index))).transpose(dim).values, dtype=np.float32)
+        if not np.isnan(row).all():
+            return row
+    return None
 
 
-def spectrum(da, dim="time", *, dt=None, time_unit=None, **settings):
+def spectrum(da, dim="time", *, dt=None, time_unit=None, fdr=0.05, jobs=1, **settings):
     """The spectrum of every cell of `da` along `dim`, as an xarray.Dataset.
 
     The times come from the coordinate of `dim`: numbers, or dates
@@ -54,13 +50,24 @@ def spectrum(da, dim="time", *, dt=None, time_unit=None, **settings):
     missing-data or the Lomb-Scargle multitaper spectrum (as `sampling`
     says), on one frequency axis for the whole grid. `dt` gives an even
     step instead (and the coordinate is ignored). Settings are the keywords of
-    quorvane.spectrum. The result holds `estimate`, `background` and `F` on
-    (other dims..., frequency) and maps of the strongest significant line
-    of each cell: `peak_frequency`, `peak_ratio`, `peak_significance` (NaN
-    where a cell has no line). A cell whose values are all NaN (such as land
-    in an ocean field) gives NaN; a cell with some NaN values raises
-    ValueError. With a dask-backed `da` the result is lazy: every chunk of
-    the other dimensions is analysed as a task of the active scheduler.
+    quorvane.spectrum. Each block of cells is one call of the batch engine
+    (tapers solved once, `jobs` threads, the same numbers as
+    quorvane.spectrum cell by cell).
+
+    The result holds `estimate`, `background`, `F` and the levels level50 ..
+    level99 on (other dims..., frequency), with `units`, and maps of each
+    cell's strongest significant line: `peak_frequency`, `peak_ratio`,
+    `peak_significance` (NaN where a cell has no line), `p_value`, the
+    chance that noise alone reaches the cell's largest ratio of estimate to
+    background anywhere in the band above the trend (family-wise over the
+    band's independent frequencies), and, unless fdr is None,
+    `significant`: the cells chosen across the field by the
+    Benjamini-Hochberg false discovery rate `fdr` on p_value (the rate and
+    method as attributes), which on pure noise flags about that share of
+    cells at most. A cell whose values are all NaN (such as land in an
+    ocean field) gives NaN; a cell with some NaN values raises ValueError.
+    With a dask-backed `da` the result is lazy: every chunk of the other
+    dimensions is analysed as a task of the active scheduler.
     """
     if dim not in da.dims:
         raise ValueError(f"dim: '{dim}' is not a dimension of the array {tuple(da.dims)}")
@@ -70,63 +77,47 @@ def spectrum(da, dim="time", *, dt=None, time_unit=None, **settings):
     else:
         step, units = _time.step(dt, time_unit)
         time, units = None, units or "unit of time"
-    # The frequency axis depends only on the length, the step and the
-    # settings: learnt once, and any refusal of the settings raised here.
-    probe = quorvane.spectrum(np.random.default_rng(0).standard_normal(n), step, time=time,
-                              **settings)
-    nf = len(probe.frequency)
-    # Evenly spaced cells share one plan, its tapers solved once for the
-    # grid (and once more in each worker process of a cluster); the cells of
-    # any other sampling have tapers of their own times.
-    if probe.sampling["method"] == "multitaper":
-        plan = quorvane.SpectrumPlan(n, step if time is None else probe.dt, **settings)
-
-        def analyse(row):
-            return plan.spectrum(row, time=time)
-    else:
-        def analyse(row):
-            return quorvane.spectrum(row, step, time=time, **settings)
+    if time is None:
+        time = np.arange(n) * float(step)
+    # The frequency axis of evenly spaced cells comes from the plan, with no
+    # cell analysed; other samplings have the axis of their estimator, known
+    # from the first cell with values. Any refusal of the settings is raised
+    # here.
+    info = _batch.block(np.empty((0, n), np.float32), time, jobs, **settings)
+    if not len(info["frequency"]):
+        first = _first_cell(da, dim)
+        if first is not None:
+            info = _batch.block(first[np.newaxis], time, 1, **settings)
+    nf = len(info["frequency"])
 
     def cells(block):
-        rows = block.reshape(-1, n)
-        spectra = [np.full((len(rows), nf), np.nan, np.float32) for _ in _OUTPUTS]
-        maps = [np.full(len(rows), np.nan, np.float32) for _ in _MAPS]
-        for i, row in enumerate(rows):
-            missing = np.isnan(row)
-            if missing.all():
-                continue
-            if missing.any():
-                raise ValueError(f"a cell holds {missing.sum()} NaN among its {n} values; only "
-                                 "cells that are entirely NaN are left out")
-            s = analyse(row)
-            for out, name in zip(spectra, _OUTPUTS):
-                out[i] = getattr(s, name)
-            for out, value in zip(maps, _strongest_line(s)):
-                out[i] = value
         shape = block.shape[:-1]
-        return (tuple(out.reshape(shape + (nf,)) for out in spectra)
-                + tuple(out.reshape(shape) for out in maps))
+        out = _batch.block(block.reshape(-1, n), time, jobs, **settings)
+        return (tuple(out[name].reshape(shape + (nf,)) for name in _batch.SPECTRA)
+                + tuple(out[name].reshape(shape) for name in _batch.MAPS))
 
     data = da.chunk({dim: -1}) if da.chunks is not None else da
     results = xarray.apply_ufunc(
         cells, data,
         input_core_dims=[[dim]],
-        output_core_dims=[["frequency"]] * len(_OUTPUTS) + [[]] * len(_MAPS),
+        output_core_dims=[["frequency"]] * len(_batch.SPECTRA) + [[]] * len(_batch.MAPS),
         dask="parallelized",
         vectorize=False,  # each call analyses a whole block of cells
-        output_dtypes=[np.float32] * (len(_OUTPUTS) + len(_MAPS)),
+        output_dtypes=[np.float32] * (len(_batch.SPECTRA) + len(_batch.MAPS)),
         dask_gufunc_kwargs={"output_sizes": {"frequency": nf}},
     )
-    frequency_units = f"cycles per {units}"
-    dataset = xarray.Dataset(dict(zip(_OUTPUTS + _MAPS, results)))
-    dataset = dataset.assign_coords(frequency=("frequency", probe.frequency,
-                                               {"long_name": "frequency", "units": frequency_units}))
-    dataset["peak_frequency"].attrs.update(units=frequency_units,
-                                           long_name="frequency of the strongest significant line")
-    dataset["peak_ratio"].attrs.update(long_name="estimate over background at that line")
-    dataset["peak_significance"].attrs.update(units="percent", long_name="significance of that line")
-    attributes = quorvane._netcdf_attributes(probe.settings)
-    attributes.update(bandwidth=probe.bandwidth, dt=probe.dt, length=n, dim=dim,
-                      sampling=probe.sampling["class"], method=probe.sampling["method"])
-    dataset.attrs.update(attributes)
-    return dataset
+    dataset = xarray.Dataset(dict(zip(_batch.SPECTRA + _batch.MAPS, results)))
+    dataset = dataset.assign_coords(frequency=("frequency", info["frequency"]))
+    if fdr is not None:
+        # The false discovery rate ranks every cell's p-value at once: the
+        # map (one value per cell) in one piece.
+        p_value = dataset["p_value"]
+        if p_value.chunks is not None:
+            p_value = p_value.chunk({d: -1 for d in p_value.dims})
+        dataset["significant"] = xarray.apply_ufunc(
+            _batch.fdr_significant, p_value, kwargs={"rate": fdr},
+            input_core_dims=[list(p_value.dims)], output_core_dims=[list(p_value.dims)],
+            dask="parallelized", output_dtypes=[bool])
+    dataset.attrs.update(quorvane._netcdf_attributes(info["settings"]))
+    dataset.attrs.update(length=n, dim=dim)
+    return _batch.describe(dataset, info, units, da.attrs.get("units"), fdr)

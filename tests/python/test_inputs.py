@@ -43,11 +43,12 @@ def test_masked_rows_keep_their_gaps_and_names_can_be_given():
     np.testing.assert_array_equal(spectra[1].estimate, quorvane.spectrum(masked[1]).estimate)
 
 
-def test_stacked_results_wait_for_the_batch_engine():
-    try:
-        from quorvane import _batch  # noqa: F401
-    except ImportError:
-        with pytest.raises(NotImplementedError, match="batch engine"):
-            quorvane.spectrum(BLOCK, stacked=True)
-    else:
-        assert quorvane.spectrum(BLOCK, stacked=True).sizes["frequency"] > 0
+def test_a_stacked_block_holds_the_numbers_of_the_list_in_the_units_of_its_dates():
+    months = pd.date_range("1960-01", periods=200, freq="MS")
+    stacked = quorvane.spectrum(BLOCK, time=months, stacked=True, tapers=4)
+    spectra = quorvane.spectrum(BLOCK, time=months, tapers=4)
+    assert list(stacked["series"].values) == ["0", "1", "2"]
+    assert stacked["frequency"].attrs["units"] == "cycles per year"
+    for i, s in enumerate(spectra):
+        np.testing.assert_array_equal(stacked["frequency"], s.frequency)
+        np.testing.assert_array_equal(stacked["estimate"][i], s.estimate)

@@ -28,6 +28,7 @@ RUNS = [
           jackknife=True, tapers=2)),
     (["--significance", "montecarlo", "--surrogates", "50", "--seed", "7", "--reshape", "off"],
      dict(significance="montecarlo", surrogates=50, seed=7, reshape="off", jobs=2)),
+    (["--normalize", "density", "--background", "raw"], dict(normalize="density", background="raw")),
 ]
 
 
