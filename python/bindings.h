@@ -83,5 +83,6 @@ void bind_reconstruct(py::module_& m);
 void bind_evolutive(py::module_& m);
 void bind_coherence(py::module_& m);
 void bind_plan(py::module_& m);
+void bind_ensemble(py::module_& m);
 
 }  // namespace quorvane::python

@@ -10,4 +10,5 @@ PYBIND11_MODULE(_quorvane, m) {
   quorvane::python::bind_evolutive(m);
   quorvane::python::bind_coherence(m);
   quorvane::python::bind_plan(m);
+  quorvane::python::bind_ensemble(m);
 }

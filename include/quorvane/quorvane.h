@@ -12,6 +12,7 @@
 #pragma once
 
 #include "quorvane/coherence.h"
+#include "quorvane/ensemble.h"
 #include "quorvane/evolutive.h"
 #include "quorvane/plan.h"
 #include "quorvane/reconstruct.h"
