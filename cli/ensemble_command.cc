@@ -287,19 +287,12 @@ Json ensemble_summary(const Options& o, const std::vector<EnsembleSeries>& resul
   settings["members_out"] = e.members_out;
   settings["plots"] = o.output.plots;
   const SignificanceOptions& g = o.significance;
-  settings["median_bias_correction"] = g.median_bias_correction;
-  settings["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
-  settings["pad"] = g.pad;
+  add_refinements(settings, g);
   summary["settings"] = settings;
   Json list = Json::array();
   for (const EnsembleSeries& r : results) {
     const SeriesResult& s = r.series;
-    Json block;
-    block["name"] = s.name;
-    block["number"] = s.number;
-    block["status"] = s.ok ? "ok" : "failed";
-    if (!s.ok) block["message"] = s.message;
-    add_lines(block, s);
+    Json block = series_head(s);
     if (s.npts > 0) block["npts"] = s.npts;
     if (!r.age_model.empty()) block["age_model"] = r.age_model;
     if (!r.matched.empty()) block["matched_by"] = r.matched;

@@ -304,19 +304,12 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
   settings["show"] = o.windows.show_ratio ? "ratio" : "power";
   settings["plots"] = o.output.plots;
   const SignificanceOptions& g = o.significance;
-  settings["median_bias_correction"] = g.median_bias_correction;
-  settings["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
-  settings["pad"] = g.pad;
+  add_refinements(settings, g);
   summary["settings"] = settings;
   Json list = Json::array();
   for (const EvolveResult& e : results) {
     const SeriesResult& s = e.series;
-    Json block;
-    block["name"] = s.name;
-    block["number"] = s.number;
-    block["status"] = s.ok ? "ok" : "failed";
-    if (!s.ok) block["message"] = s.message;
-    add_lines(block, s);
+    Json block = series_head(s);
     if (s.npts > 0) {
       block["npts"] = s.npts;
       block["dt"] = json_number(s.dt);
