@@ -395,28 +395,12 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::vector<std::string> stems = unique_stems(titles);
   // Series one after another, each with every job on its windows.
   std::vector<EvolveResult> results(chosen.size());
-  frame.run_items(
-      chosen.size(), 1,
+  int status = frame.run_series(
+      table, chosen, [&](std::size_t i) -> SeriesResult& { return results[i].series; },
       [&](std::size_t i) {
-        SeriesResult& s = results[i].series;
-        s.number = chosen[i] + 1;
-        s.name = trimmed(table.series[chosen[i]].name);
-        set_lines(table, chosen[i], s);
         EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
-      },
-      [&](std::size_t i, const std::string& message) {
-        results[i].series.ok = false;
-        results[i].series.message = message;
       });
-
-  if (frame.interrupted()) return frame.exit_status();
-  int status = kAllAnalysed;
-  for (const auto& result : results) {
-    if (result.series.ok) continue;
-    status = kSomeFailed;
-    err << "quorvane evolve: series " << result.series.number << " (" << result.series.name
-        << ") failed: " << result.series.message << "\n";
-  }
+  if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   status = frame.write_summary(folder, summary_dump(evolve_summary(options, results, table)), status);
   if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   if (!options.output.quiet) {
