@@ -119,6 +119,18 @@ struct PairOptions {
   std::optional<float> common_step;
 };
 
+// The chronologies of an ensemble spectrum: a file of members, or a
+// generated age model with its parameters.
+struct AgeModelOptions {
+  std::string file;       // the age ensemble CSV
+  std::string model;      // "counted" or "tiepoints"; empty: the file
+  double miscount = 0.05;
+  std::string tiepoints;  // the tie-point CSV
+  int members = 1000;
+  double agreement = 0.5;
+  bool members_out = false;
+};
+
 // Every option of every command, each command using its own part.
 struct RunOptions {
   InputOptions input;
@@ -128,6 +140,7 @@ struct RunOptions {
   OutputOptions output;
   WindowOptions windows;
   PairOptions pair;
+  AgeModelOptions ensemble;
 };
 
 // The most tapers the engine takes, and how many a resolution P gets when

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "api/analysis.h"
+#include "api/ensemble.h"
 #include "api/options.h"
 #include "api/planned_spectrum.h"
 #include "api/reading.h"
@@ -569,6 +570,53 @@ SettingValue setting_value(const Settings& settings, std::string_view name) {
   if (spec->keyword->type == SettingType::word && std::holds_alternative<long long>(value))
     return spec->words[static_cast<std::size_t>(std::get<long long>(value))];
   return value;
+}
+
+Result<AgeModel> counted_age_model(const std::vector<double>& counted, double missed,
+                                   double doubled, std::size_t members, std::uint64_t seed) {
+  return guarded([&]() -> Result<AgeModel> {
+    AgeModel out;
+    if (Status s = api::counted_model(counted, missed, doubled, members, seed, out); !s) return s;
+    return out;
+  });
+}
+
+Result<AgeModel> tiepoint_age_model(const std::vector<double>& depth,
+                                    const std::vector<double>& tie_depth,
+                                    const std::vector<double>& tie_age,
+                                    const std::vector<double>& tie_sigma, std::size_t members,
+                                    std::uint64_t seed) {
+  return guarded([&]() -> Result<AgeModel> {
+    AgeModel out;
+    if (Status s = api::tiepoint_model(depth, tie_depth, tie_age, tie_sigma, members, seed, out);
+        !s)
+      return s;
+    return out;
+  });
+}
+
+Result<Ensemble> ensemble(const std::string& name, const std::vector<float>& values,
+                          const AgeModel& ages, const Settings& settings,
+                          const EnsembleSettings& options) {
+  return guarded([&]() -> Result<Ensemble> {
+    api::AnalysisOptions a;
+    api::SignificanceOptions g;
+    if (Status s = options_of(settings, a, g); !s) return s;
+    if (Status contradicting = api::contradiction(a, g, {}, Naming::keywords); !contradicting)
+      return contradicting;
+    api::EnsembleRequest request;
+    request.agreement = options.agreement;
+    request.members = options.members;
+    request.jobs = settings.jobs;
+    request.cancelled = settings.cancelled;
+    Ensemble out;
+    api::AnalysisRecord r;
+    if (Status s = api::run_ensemble(name, values, ages, a, g, Naming::keywords, request, out, r);
+        !s)
+      return s;
+    out.used = used_settings(r, settings);
+    return out;
+  });
 }
 
 std::string settings_doc() { return api::keyword_doc(api::vocabulary()); }

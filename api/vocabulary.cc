@@ -216,7 +216,8 @@ Vocabulary make_vocabulary() {
     s.required = true;
     s.check = not_empty("the name of the series file");
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.input.file = std::get<std::string>(v); };
-    s.uses = {{kAnalyse | kEvolve, "", "The series file"}};
+    s.uses = {{kAnalyse | kEvolve, "", "The series file"},
+              {kEnsemble, "", "The file of the record's values; its time column holds the depth (or sample number), or the counted ages for --age-model counted"}};
     add(std::move(s));
   }
   {
@@ -375,7 +376,7 @@ Vocabulary make_vocabulary() {
       o.input.series.clear();
       if (text != "all") o.input.series = split(text, ',');
     };
-    s.uses = {{kAnalyse | kEvolve, "Input",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Input",
                "all, or series numbers (from 1) and names separated by commas (default all)"}};
     add(std::move(s));
   }
@@ -437,6 +438,76 @@ Vocabulary make_vocabulary() {
     add(std::move(s));
   }
 
+  // Age model: the chronologies of ensemble, read or generated.
+  {
+    OptionSpec s("ensemble", Kind::text, "FILE");
+    s.check = not_empty("the name of the age ensemble file");
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.file = std::get<std::string>(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "CSV of the age ensemble: first column the depth (or sample number), one column of "
+               "ages per member; matched to the values by depth, or by row when the depths differ "
+               "and the counts agree"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("age-model", Kind::words, "counted|tiepoints");
+    s.words = {"counted", "tiepoints"};
+    s.read = [words = s.words](const std::string& code) { return Value(words[std::stoul(code)]); };
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.model = std::get<std::string>(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "Generate the members instead: counted (the values' times are a layer count, "
+               "perturbed by --miscount) or tiepoints (ages drawn at the tie points of "
+               "--tiepoints, sorted, and interpolated linearly in depth)"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("miscount", Kind::number, "P");
+    s.check = number_check([](float v) { return v >= 0.0f && v <= 1.0f; }, "is out of range",
+                           "a probability from 0 to 1");
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.miscount = std::get<double>(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "counted: the probability of a missed and, independently, of a doubled layer (one "
+               "unit of age) at each step between samples (default 0.05)"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("tiepoints", Kind::text, "FILE");
+    s.check = not_empty("the name of the tie-point file");
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.tiepoints = std::get<std::string>(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "tiepoints: CSV of the tie points, one a line: depth, age, 1-sigma error of the age"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("members", Kind::whole, "N");
+    s.low = 1;
+    s.high = 100000;
+    s.noun = "members";
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.members = int_of(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "Members of a generated age model, {low}..{high} (default 1000)"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("agreement", Kind::number, "FRACTION");
+    s.check = number_check([](float v) { return v > 0.0f && v <= 1.0f; }, "is out of range",
+                           "a fraction above 0 and at most 1");
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.agreement = std::get<double>(v); };
+    s.uses = {{kEnsemble, "Age model",
+               "List a line in the peaks file when the F-test finds it (at the --reshape level) in "
+               "at least this fraction of the members (default 0.5)"}};
+    add(std::move(s));
+  }
+  {
+    OptionSpec s("members-out", Kind::flag, "");
+    s.flag = [](RunOptions& o) -> bool& { return o.ensemble.members_out; };
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.ensemble.members_out = std::get<bool>(v); };
+    s.uses = {{kEnsemble, "Output",
+               "With --format netcdf, every member's estimate, background and F statistic on a "
+               "member dimension too (default off)"}};
+    add(std::move(s));
+  }
+
   // Analysis: the settings of main menu items 1 to 4.
   {
     OptionSpec s("resolution", Kind::whole, "P");
@@ -456,7 +527,7 @@ Vocabulary make_vocabulary() {
     s.noun = "tapers";
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.analysis.tapers = int_of(v); };
     // The coherence's jackknife intervals need two tapers at least.
-    s.uses = {{kAnalyse | kEvolve, "Analysis", "Number of tapers K, {low}..{high} (default 2P-1, so 3)"},
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis", "Number of tapers K, {low}..{high} (default 2P-1, so 3)"},
               {kCoherence, "Analysis", "Number of tapers K, {low}..{high} (default 2P-1, so 3)", 2}};
     s.keyword = optional_keyword<int, &Settings::tapers>(
         SettingType::integer, "2P-1 up to {high}, {low}..{high}", true);
@@ -482,7 +553,7 @@ Vocabulary make_vocabulary() {
     OptionSpec s("noise", Kind::words, "red|white|local");
     s.words = {"red", "white", "local"};
     s.store = store_code<Noise, &AnalysisOptions::noise>;
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Null hypothesis: red, white or local (locally-white) noise (default red; local with "
                "--signal harmonic)"}};
     s.keyword = enum_keyword<Noise, &Settings::noise>("{words}; local with signal='harmonic'");
@@ -492,7 +563,7 @@ Vocabulary make_vocabulary() {
     OptionSpec s("background", Kind::words, "raw|robust");
     s.words = {"raw", "robust"};
     s.store = store_code<Background, &AnalysisOptions::background>;
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Noise background from the raw spectrum or its running median: raw or robust "
                "(default robust)"}};
     s.keyword = enum_keyword<Background, &Settings::background>("{words}");
@@ -503,7 +574,7 @@ Vocabulary make_vocabulary() {
     s.check = number_check([](float v) { return v > 0.0f; }, "is not a positive number",
                            "a width in frequency above 0, from the bandwidth to half the band");
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.analysis.smoothing = float_of(v); };
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Median smoothing width in frequency, from the bandwidth to half "
                "the band (default a fifth of the band, at least the bandwidth)"}};
     s.keyword = optional_keyword<double, &Settings::smoothing>(
@@ -519,7 +590,7 @@ Vocabulary make_vocabulary() {
     OptionSpec s("fit", Kind::words, "linear|log");
     s.words = {"linear", "log"};
     s.store = store_code<Fit, &AnalysisOptions::fit>;
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Red-noise background fit: linear or log misfit (default log)"}};
     s.keyword = enum_keyword<Fit, &Settings::fit>("{words}");
     add(std::move(s));
@@ -528,7 +599,7 @@ Vocabulary make_vocabulary() {
     OptionSpec s("signal", Kind::words, "both|narrowband|harmonic");
     s.words = {"both", "narrowband", "harmonic"};
     s.store = store_code<Signal, &AnalysisOptions::signal>;
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Signal assumption: both (harmonic or narrowband), narrowband or harmonic (default both)"}};
     s.keyword = enum_keyword<Signal, &Settings::signal>("{words}");
     add(std::move(s));
@@ -541,7 +612,7 @@ Vocabulary make_vocabulary() {
     s.store = [](const Value& v, RunOptions& o, InputOptions&) {
       o.analysis.estimate = int_of(v) == 1 ? Estimate::adaptive : Estimate::hires;
     };
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Spectrum estimate: adaptive or hires (high-resolution) (default adaptive)"},
               {kCoherence, "Analysis",
                "hires (equal weights of the K eigen-cross-spectra) or adaptive (each series' "
@@ -561,7 +632,7 @@ Vocabulary make_vocabulary() {
     OptionSpec s("normalize", Kind::words, "none|n|dt|density");
     s.words = {"none", "n", "dt", "density"};
     s.store = store_code<Normalize, &AnalysisOptions::normalize>;
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Scale: none, n (estimate / N^2), dt (estimate * dt^2) or density (one-sided "
                "density, integrating to the variance) (default none)"}};
     s.keyword = enum_keyword<Normalize, &Settings::normalize>(
@@ -584,7 +655,7 @@ Vocabulary make_vocabulary() {
       const auto* found = std::find(kFLevelPercents.begin(), kFLevelPercents.end(), percent);
       o.analysis.reshape = found == kFLevelPercents.end() ? 0 : static_cast<int>(found - kFLevelPercents.begin()) + 1;
     };
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Reshape at lines detected at 50, 90, 95, 99, 99.5 or 99.9 %, or off (default 95)"}};
     s.keyword = plain_keyword<double, &Settings::reshape>(SettingType::level,
                                                           "50, 90, 95, 99, 99.5, 99.9 or 'off'");
@@ -601,7 +672,7 @@ Vocabulary make_vocabulary() {
   {
     OptionSpec s("band", Kind::band, "FMIN:FMAX");
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.analysis.band = pair_of(v); };
-    s.uses = {{kAnalyse | kEvolve, "Analysis",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Analysis",
                "Frequency band FMIN:FMAX (default 0 to the Nyquist frequency 0.5/dt)"},
               {kCoherence, "Analysis",
                "Frequency band FMIN:FMAX (default 0 to the Nyquist frequency 0.5/dt)", {}, "", "",
@@ -624,7 +695,7 @@ Vocabulary make_vocabulary() {
     s.store = [](const Value& v, RunOptions& o, InputOptions&) {
       o.significance.median_bias_correction = std::get<bool>(v);
     };
-    s.uses = {{kAnalyse | kEvolve, "Significance",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Significance",
                "Divide the running median by the median-to-mean ratio of the estimate before "
                "the background is fitted, so that the chi-square levels hold (default off)"}};
     s.keyword = plain_keyword<bool, &Settings::median_bias_correction>(SettingType::flag, "");
@@ -636,7 +707,7 @@ Vocabulary make_vocabulary() {
     s.store = [](const Value& v, RunOptions& o, InputOptions&) {
       o.significance.exact_concentrations = whole_of(v) == 1;
     };
-    s.uses = {{kAnalyse | kEvolve, "Significance",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Significance",
                "Taper concentrations: asymptotic (formula) or exact (of the "
                "computed tapers) (default asymptotic)"},
               {kCoherence, "Analysis",
@@ -652,7 +723,7 @@ Vocabulary make_vocabulary() {
     s.accepted = [](unsigned long long v) { return v == 1 || v == 2 || v == 4 || v == 8; };
     s.refused = "is not a power of two up to 8";
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.significance.pad = int_of(v); };
-    s.uses = {{kAnalyse | kEvolve, "Significance",
+    s.uses = {{kAnalyse | kEvolve | kEnsemble, "Significance",
                "Transform length the next power of two at or above FACTOR times the series "
                "length, at least 1024: 1, 2, 4 or 8 (default 1)",
                {}, "", "1, 2, 4 or 8 (the transform is at least FACTOR times the series length)"},
@@ -719,7 +790,8 @@ Vocabulary make_vocabulary() {
                "Random seed of --significance montecarlo (default 1); "
                "the same seed gives the same files for any --jobs"},
               {kCoherence, "Significance",
-               "Random seed of the Monte Carlo levels (default 1); the same for any --jobs"}};
+               "Random seed of the Monte Carlo levels (default 1); the same for any --jobs"},
+              {kEnsemble, "Age model", "Random seed of the generated age model (default 1); the same seed gives the same members"}};
     s.keyword = plain_keyword<std::uint64_t, &Settings::seed>(SettingType::seed, "", true);
     add(std::move(s));
   }
@@ -828,7 +900,8 @@ Vocabulary make_vocabulary() {
                "Draw the heat map of each series to a file: none, png, svg or pdf "
                "(default none)"},
               {kCoherence, "Output",
-               "Draw coherence and phase to a file: none, png, svg or pdf (default none)"}};
+               "Draw coherence and phase to a file: none, png, svg or pdf (default none)"},
+              {kEnsemble, "Output", "Draw the median spectrum, its 95 % band and the significance fractions of each series to a file: none, png, svg or pdf (default none)"}};
     add(std::move(s));
   }
   {
@@ -846,7 +919,8 @@ Vocabulary make_vocabulary() {
                "the same for any number"},
               {kCoherence, "Output",
                "Threads that share the surrogates (default the number of cores); the files "
-               "are the same for any number"}};
+               "are the same for any number"},
+              {kEnsemble, "Output", "Threads that share the members (default the number of cores); the files are the same for any number"}};
     s.keyword = plain_keyword<int, &Settings::jobs>(SettingType::integer, "threads for the surrogates", true);
     add(std::move(s));
   }
@@ -856,7 +930,8 @@ Vocabulary make_vocabulary() {
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.output.quiet = std::get<bool>(v); };
     s.uses = {{kAnalyse, "Output",
                "Nothing on the standard output and no progress line; errors and warnings only"},
-              {kEvolve | kCoherence, "Output", "Nothing on the standard output; errors only"}};
+              {kEvolve | kCoherence, "Output", "Nothing on the standard output; errors only"},
+              {kEnsemble, "Output", "Nothing on the standard output; errors only"}};
     add(std::move(s));
   }
   {
@@ -877,7 +952,8 @@ Vocabulary make_vocabulary() {
                "Format of the spectrum file: csv, or netcdf for a NetCDF-4 file "
                "<series>.spectrum.nc with the same columns as variables on the frequency "
                "dimension and the settings as attributes; the peaks and reconstruction "
-               "files stay CSV (default csv)"}};
+               "files stay CSV (default csv)"},
+              {kEnsemble, "Output", "Format of the ensemble file: csv, or netcdf for <series>.ensemble.nc with the same columns on the frequency dimension (and every member's spectrum on a member dimension with --members-out); the peaks stay CSV (default csv)"}};
     add(std::move(s));
   }
   {

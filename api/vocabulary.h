@@ -21,7 +21,13 @@
 namespace quorvane::api {
 
 // The commands, as bits, so that an option names every command that uses it.
-enum Command : unsigned { kAnalyse = 1u, kEvolve = 2u, kCoherence = 4u, kEveryCommand = 7u };
+enum Command : unsigned {
+  kAnalyse = 1u,
+  kEvolve = 2u,
+  kCoherence = 4u,
+  kEnsemble = 8u,
+  kEveryCommand = 15u
+};
 
 // A value between its reading (from the command line's text, a Python
 // object or a field of Settings) and its storing into the options.

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/coherence_command.h"
+#include "cli/ensemble_command.h"
 #include "cli/evolve_command.h"
 #include "cli/files.h"
 #include "cli/series_run.h"
@@ -26,6 +27,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     return run_evolve(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   if (!args.empty() && args[0] == "coherence")
     return run_coherence(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  if (!args.empty() && args[0] == "ensemble")
+    return run_ensemble_command(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   Options options;
   const ParseOutcome outcome = parse_command_line(args, options, out, err);
   if (!outcome.run) return outcome.exit_status;

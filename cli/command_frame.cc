@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "api/reading.h"
+#include "cli/batch.h"
+#include "cli/series_run.h"
 #include "cli/files.h"
 #include "cli/interrupt.h"
 #include "display/plot_file.h"
@@ -183,6 +185,35 @@ void CommandFrame::run_items(std::size_t count, int jobs,
       [&](std::size_t done) {
         if (progress) progress(done);
       });
+}
+
+int CommandFrame::run_series(const input::SeriesTable& table,
+                             const std::vector<std::size_t>& chosen,
+                             const std::function<SeriesResult&(std::size_t)>& series,
+                             const std::function<void(std::size_t)>& work) {
+  run_items(
+      chosen.size(), 1,
+      [&](std::size_t i) {
+        SeriesResult& s = series(i);
+        s.number = chosen[i] + 1;
+        s.name = trimmed(table.series[chosen[i]].name);
+        set_lines(table, chosen[i], s);
+        work(i);
+      },
+      [&](std::size_t i, const std::string& message) {
+        series(i).ok = false;
+        series(i).message = message;
+      });
+  if (interrupted()) return status_;
+  int status = kAllAnalysed;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const SeriesResult& s = series(i);
+    if (s.ok) continue;
+    status = kSomeFailed;
+    err_ << program_ << ": series " << s.number << " (" << s.name << ") failed: " << s.message
+         << "\n";
+  }
+  return status;
 }
 
 bool CommandFrame::interrupted() {

@@ -357,19 +357,12 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
   settings["show"] = o.windows.show_ratio ? "ratio" : "power";
   settings["plots"] = o.output.plots;
   const SignificanceOptions& g = o.significance;
-  settings["median_bias_correction"] = g.median_bias_correction;
-  settings["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
-  settings["pad"] = g.pad;
+  add_refinements(settings, g);
   summary["settings"] = settings;
   Json list = Json::array();
   for (const EvolveResult& e : results) {
     const SeriesResult& s = e.series;
-    Json block;
-    block["name"] = s.name;
-    block["number"] = s.number;
-    block["status"] = s.ok ? "ok" : "failed";
-    if (!s.ok) block["message"] = s.message;
-    add_lines(block, s);
+    Json block = series_head(s);
     if (s.npts > 0) {
       block["npts"] = s.npts;
       block["dt"] = json_number(s.dt);
@@ -455,28 +448,12 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::vector<std::string> stems = unique_stems(titles);
   // Series one after another, each with every job on its windows.
   std::vector<EvolveResult> results(chosen.size());
-  frame.run_items(
-      chosen.size(), 1,
+  int status = frame.run_series(
+      table, chosen, [&](std::size_t i) -> SeriesResult& { return results[i].series; },
       [&](std::size_t i) {
-        SeriesResult& s = results[i].series;
-        s.number = chosen[i] + 1;
-        s.name = trimmed(table.series[chosen[i]].name);
-        set_lines(table, chosen[i], s);
         EvolveRun(options, folder, stems[i], results[i]).run(table, chosen[i]);
-      },
-      [&](std::size_t i, const std::string& message) {
-        results[i].series.ok = false;
-        results[i].series.message = message;
       });
-
-  if (frame.interrupted()) return frame.exit_status();
-  int status = kAllAnalysed;
-  for (const auto& result : results) {
-    if (result.series.ok) continue;
-    status = kSomeFailed;
-    err << "quorvane evolve: series " << result.series.number << " (" << result.series.name
-        << ") failed: " << result.series.message << "\n";
-  }
+  if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   status = frame.write_summary(folder, summary_dump(evolve_summary(options, results, table)), status);
   if (frame.exit_status() != kAllAnalysed) return frame.exit_status();
   if (!options.output.quiet) {

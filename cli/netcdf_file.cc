@@ -91,7 +91,7 @@ int put_attributes(int ncid, const std::string& prefix, const Json& object) {
 // Defines the file's dimension, variables and attributes, then writes the
 // values in blocks of rows, looking for an interruption between them.
 Failed fill(int ncid, const std::vector<Column>& columns, const std::string& dimension,
-            const Json& attributes) {
+            const Json& attributes, const MemberVariables* members) {
   const std::size_t rows = columns.empty() ? 0 : columns.front().size();
   int old_mode = 0, dimid = 0;
   // Every value is written, so the library need not fill the variables first.
@@ -110,6 +110,23 @@ Failed fill(int ncid, const std::vector<Column>& columns, const std::string& dim
         return {s, "a variable"};
     }
   }
+  int member_dim = 0, coordinate = 0;
+  std::vector<int> matrix_ids;
+  if (members != nullptr) {
+    if (int s = nc_def_dim(ncid, members->dimension.c_str(), members->coordinate.size(), &member_dim);
+        s != NC_NOERR)
+      return {s, "the member dimension"};
+    if (int s = nc_def_var(ncid, members->dimension.c_str(), NC_DOUBLE, 1, &member_dim, &coordinate);
+        s != NC_NOERR)
+      return {s, "a variable"};
+    const int dims[2] = {member_dim, dimid};
+    for (const Column& matrix : members->matrices) {
+      matrix_ids.push_back(0);
+      if (int s = nc_def_var(ncid, matrix.header.c_str(), NC_FLOAT, 2, dims, &matrix_ids.back());
+          s != NC_NOERR)
+        return {s, "a variable"};
+    }
+  }
   if (int s = put_attributes(ncid, "", attributes); s != NC_NOERR) return {s, "an attribute"};
   if (int s = nc_enddef(ncid); s != NC_NOERR) return {s, "the header"};
   constexpr std::size_t kBlock = std::size_t{1} << 18;
@@ -124,6 +141,21 @@ Failed fill(int ncid, const std::vector<Column>& columns, const std::string& dim
       if (s != NC_NOERR) return {s, "the values"};
     }
   }
+  if (members != nullptr) {
+    if (int s = nc_put_var_double(ncid, coordinate, members->coordinate.data()); s != NC_NOERR)
+      return {s, "the values"};
+    for (std::size_t m = 0; m < matrix_ids.size(); ++m) {
+      const std::span<const float> values = members->matrices[m].values;
+      for (std::size_t member = 0; member < members->coordinate.size(); ++member) {
+        if (interruption() != 0) return {NC_NOERR, "", true};
+        const std::size_t start[2] = {member, 0}, count[2] = {1, rows};
+        if (int s = nc_put_vara_float(ncid, matrix_ids[m], start, count,
+                                      values.data() + member * rows);
+            s != NC_NOERR)
+          return {s, "the values"};
+      }
+    }
+  }
   return {};
 }
 
@@ -131,7 +163,7 @@ Failed fill(int ncid, const std::vector<Column>& columns, const std::string& dim
 
 bool write_netcdf_atomically(const std::string& path, const std::vector<Column>& columns,
                              const std::string& dimension, const Json& attributes,
-                             std::string& error) {
+                             std::string& error, const MemberVariables* members) {
   // The library builds the file in memory and this program writes its
   // bytes, as every other result file: a full disk or any other failed
   // write then comes back with its own cause, the temporary file is closed
@@ -146,7 +178,7 @@ bool write_netcdf_atomically(const std::string& path, const std::vector<Column>&
     if (int s = nc_create_mem(path.c_str(), NC_NETCDF4 | NC_CLOBBER, 0, &ncid); s != NC_NOERR) {
       failed = {s, "the file"};
     } else {
-      failed = fill(ncid, columns, dimension, attributes);
+      failed = fill(ncid, columns, dimension, attributes, members);
       const int closed = nc_close_memio(ncid, &image);
       if (failed.status == NC_NOERR && !failed.interrupted && closed != NC_NOERR)
         failed = {closed, "the file"};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,17 @@ namespace quorvane::cli {
 // between blocks of rows); nothing is then left behind, open or on disk,
 // and later files are written as if it had not happened. Calls from
 // several threads take turns, since the library is not thread-safe.
+// With `members`, a second dimension of members.coordinate.size() entries
+// (its coordinate variable of that name in double precision) and each of
+// members.matrices as a float variable on (that dimension, `dimension`),
+// whose values are one row of the columns' length per member.
+struct MemberVariables {
+  std::string dimension;
+  std::span<const double> coordinate;
+  std::vector<Column> matrices;
+};
 bool write_netcdf_atomically(const std::string& path, const std::vector<Column>& columns,
                              const std::string& dimension, const nlohmann::ordered_json& attributes,
-                             std::string& error);
+                             std::string& error, const MemberVariables* members = nullptr);
 
 }  // namespace quorvane::cli

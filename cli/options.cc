@@ -198,7 +198,7 @@ ParseOutcome parse_command_line(const std::vector<std::string>& args, Options& o
   add_options(*analyse, api::kAnalyse, options, table);
 
   if (!args.empty() && !args[0].empty() && args[0][0] != '-' && args[0] != "analyse") {
-    err << "quorvane: unknown command '" << args[0] << "': the commands are analyse, evolve and coherence\n"
+    err << "quorvane: unknown command '" << args[0] << "': the commands are analyse, evolve, coherence and ensemble\n"
         << "Run 'quorvane --help' for the options.\n";
     return {false, 2};
   }

@@ -117,9 +117,7 @@ Json settings_block(const Options& o) {
     significance["surrogates"] = g.surrogates;
     significance["seed"] = g.seed;
   }
-  significance["median_bias_correction"] = g.median_bias_correction;
-  significance["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
-  significance["pad"] = g.pad;
+  add_refinements(significance, g);
   significance["jackknife"] = g.jackknife;
   significance["max_peaks"] = g.max_peaks;
   block["significance"] = significance;
@@ -178,12 +176,7 @@ Json sampling_block(const api::AnalysisRecord& r) {
 }
 
 Json series_block(const SeriesResult& s) {
-  Json block;
-  block["name"] = s.name;
-  block["number"] = s.number;
-  block["status"] = s.ok ? "ok" : "failed";
-  if (!s.ok) block["message"] = s.message;
-  add_lines(block, s);
+  Json block = series_head(s);
   if (s.npts > 0) {
     block["npts"] = s.npts;
     block["dt"] = json_number(s.dt);
@@ -241,6 +234,22 @@ Json spectrum_attributes(const Options& options, const SeriesResult& s) {
   settings.update(series_settings_json(s.settings));
   attributes["settings"] = settings;
   return attributes;
+}
+
+Json series_head(const SeriesResult& s) {
+  Json block;
+  block["name"] = s.name;
+  block["number"] = s.number;
+  block["status"] = s.ok ? "ok" : "failed";
+  if (!s.ok) block["message"] = s.message;
+  add_lines(block, s);
+  return block;
+}
+
+void add_refinements(Json& block, const SignificanceOptions& g) {
+  block["median_bias_correction"] = g.median_bias_correction;
+  block["concentrations"] = g.exact_concentrations ? "exact" : "asymptotic";
+  block["pad"] = g.pad;
 }
 
 Json summary_header(const std::string& command) {

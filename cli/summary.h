@@ -39,6 +39,12 @@ Json input_json(const InputOptions& input);
 void add_reading(Json& input, const input::SeriesTable& table);
 // Adds "first_line" and "last_line" to a series block when they are known.
 void add_lines(Json& block, const SeriesResult& s);
+// The first keys of a series block: name, number, status, the message of a
+// failure and the file lines.
+Json series_head(const SeriesResult& s);
+// Adds the refinements of the estimate: median_bias_correction,
+// concentrations and pad.
+void add_refinements(Json& block, const SignificanceOptions& g);
 // The analysis settings a series was run with.
 Json series_settings_json(const api::AnalysisRecord& r);
 

@@ -5,15 +5,11 @@
 
 #include "display/plot_device.h"
 #include "display/plot_file.h"
-#include "display/thinning.h"
 
 namespace quorvane::display {
 
 namespace {
 
-// As the spectrum plots: devices without a pixel size are thinned as if
-// this many columns wide.
-constexpr std::size_t kMinColumns = 2048;
 // Colour-map 0 entries: red, green, blue (PLplot's defaults), and line
 // styles 1 solid, 2 short dashes, 3 long dashes.
 constexpr int kRed = 1, kGreen = 3, kBlue = 9;
@@ -47,12 +43,7 @@ bool draw_coherence_file(const CoherencePlotInput& in, const std::string& device
         const auto curve = [&](std::span<const float> y, int colour, int style) {
           plot.colour(colour);
           plot.line_style(style);
-          const std::size_t columns = std::max(plot.viewport_columns(), kMinColumns);
-          if (thin_polyline(in.frequency, y, fmin, fmax, columns, tx, ty)) {
-            plot.line(tx, ty);
-          } else {
-            plot.line(in.frequency, y);
-          }
+          thinned_line(plot, in.frequency, y, fmin, fmax, tx, ty);
         };
         plot.advance_page();
         plot.viewport(0.1, 0.95, 0.56, 0.92);

@@ -32,10 +32,6 @@ const std::string kQuestionIndent(13, ' ');
 constexpr double kMaxMajorTicks = 1000.0;
 constexpr int kMaxMinorIntervals = 100;
 
-// The fewest pixel columns a curve is thinned for. Screen windows can be
-// enlarged after drawing and vector files zoomed, so a thinned curve keeps
-// at least the detail a wide screen shows.
-constexpr std::size_t kMinThinningColumns = 2048;
 
 // Further attempts to open a plot window, 20, 40, 80 and 160 ms apart.
 constexpr int kScreenRetries = 4;
@@ -316,12 +312,7 @@ void Display::State::curve(std::size_t k, int width, int colour) {
 // points than the frame has columns.
 void Display::State::polyline(std::size_t k) {
   const DrawnAxis x = drawn_axis(settings.xmin, settings.xmax, settings.xtick, settings.nxsub);
-  const std::size_t columns = std::max(plot.viewport_columns(), kMinThinningColumns);
-  if (thin_polyline(data.x, data.curves[k], x.lo, x.hi, columns, thinned_x, thinned_y)) {
-    plot.line(thinned_x, thinned_y);
-  } else {
-    plot.line(data.x, data.curves[k]);
-  }
+  thinned_line(plot, data.x, data.curves[k], x.lo, x.hi, thinned_x, thinned_y);
 }
 
 // The 50, 90, 95 and 99 % levels of kind 1 or 5 (curves 1 to 4): each label

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "display/display.h"
+#include "display/thinning.h"
 
 namespace quorvane::display {
 
@@ -284,6 +285,16 @@ std::size_t PlotDevice::viewport_columns() {
   });
   const double columns = std::ceil((xmax - xmin) * static_cast<double>(xleng));
   return columns > 0 && std::isfinite(columns) ? static_cast<std::size_t>(columns) : 0;
+}
+
+void thinned_line(PlotDevice& plot, std::span<const float> x, std::span<const float> y,
+                  double lo, double hi, std::vector<float>& tx, std::vector<float>& ty) {
+  const std::size_t columns = std::max(plot.viewport_columns(), kMinThinningColumns);
+  if (thin_polyline(x, y, lo, hi, columns, tx, ty)) {
+    plot.line(tx, ty);
+  } else {
+    plot.line(x, y);
+  }
 }
 
 }  // namespace quorvane::display

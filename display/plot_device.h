@@ -106,4 +106,15 @@ class PlotDevice {
   std::vector<double> xbuf_, ybuf_;
 };
 
+// The fewest pixel columns a curve is thinned for. Screen windows can be
+// enlarged after drawing and vector files zoomed, so a thinned curve keeps
+// at least the detail a wide screen shows.
+inline constexpr std::size_t kMinThinningColumns = 2048;
+
+// Draws the polyline (x, y) in the window lo..hi of the viewport, thinned
+// (thin_polyline) to its pixel columns, at least kMinThinningColumns, when
+// it has far more points than that; tx and ty are the thinning's storage.
+void thinned_line(PlotDevice& plot, std::span<const float> x, std::span<const float> y,
+                  double lo, double hi, std::vector<float>& tx, std::vector<float>& ty);
+
 }  // namespace quorvane::display

@@ -98,5 +98,6 @@ void bind_evolutive(py::module_& m);
 void bind_coherence(py::module_& m);
 void bind_plan(py::module_& m);
 void bind_batch(py::module_& m);
+void bind_ensemble(py::module_& m);
 
 }  // namespace quorvane::python

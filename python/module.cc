@@ -34,4 +34,5 @@ PYBIND11_MODULE(_quorvane, m) {
   quorvane::python::bind_coherence(m);
   quorvane::python::bind_plan(m);
   quorvane::python::bind_batch(m);
+  quorvane::python::bind_ensemble(m);
 }

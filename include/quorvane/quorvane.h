@@ -13,6 +13,7 @@
 
 #include "quorvane/coherence.h"
 #include "quorvane/batch.h"
+#include "quorvane/ensemble.h"
 #include "quorvane/evolutive.h"
 #include "quorvane/plan.h"
 #include "quorvane/reconstruct.h"

@@ -8,6 +8,7 @@
     quorvane.xarray.spectrum(da, dim="time")   # every cell of a grid, with dask
     quorvane.evolutive(sunspots, window=100, step=5)   # a moving window
     quorvane.coherence(a, b)     # the cross-spectrum of two series
+    quorvane.ensemble(values, ages)   # over the chronologies of an age model
 
 Settings are keywords named as the options of `quorvane analyse`, with the
 same values and defaults (see help(quorvane.spectrum)).
@@ -17,11 +18,13 @@ import importlib as _importlib
 
 import numpy as _np
 
-from ._quorvane import Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__
+from ._quorvane import (Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__,
+                        counted_ages, ensemble, tiepoint_ages)
 from ._api import SETTINGS, coherence, evolutive, read, reconstruct, spectrum
 
 __all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "SpectrumPlan", "coherence",
-           "evolutive", "read", "reconstruct", "spectrum", "xarray"]
+           "counted_ages", "ensemble", "evolutive", "read", "reconstruct", "spectrum", "tiepoint_ages",
+           "xarray"]
 
 
 def _netcdf_attributes(mapping):

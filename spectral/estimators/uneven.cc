@@ -208,14 +208,21 @@ UnevenPlan::~UnevenPlan() = default;
 UnevenPlan::UnevenPlan(UnevenPlan&&) noexcept = default;
 UnevenPlan& UnevenPlan::operator=(UnevenPlan&&) noexcept = default;
 
-Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, UnevenPlan& out) {
+Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, UnevenPlan& out,
+                        std::optional<double> grid_span) {
   if (Status status = check_spec_settings(s); !status) return status;
   if (Status status = check_times(time, s.npts); !status) return status;
   const double dt = static_cast<double>(s.dt);
   const double span = time.back() - time.front() + dt;
+  const double frequency_span = grid_span.value_or(span);
   auto prepared = std::make_unique<Prepared>();
   Grid& g = prepared->grid;
-  if (Status status = uneven_grid(s, span, g); !status) return status;
+  if (Status status = uneven_grid(s, frequency_span, g); !status) return status;
+  if (frequency_span != span) {
+    const double ratio = frequency_span / span;
+    g.nray = std::max(1, static_cast<int>(std::lround(s.pad * ratio)));
+    g.nbw = std::max(1, static_cast<int>(std::lround(2.0 * s.p * s.pad * ratio)));
+  }
   if (Status status = check_band(s, g); !status) return status;
   if (Status status = check_memory(uneven_memory(s, g), "A spectrum of " +
                                                             std::to_string(s.npts) + " values");
@@ -248,7 +255,7 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
                    prepared->tapsum);
   }
   if (run_cancelled(s)) return interrupted_run();
-  const double df = 1.0 / (span * s.pad);
+  const double df = 1.0 / (frequency_span * s.pad);
   if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,
                                       prepared->transform, s.cancelled);
       !status) {

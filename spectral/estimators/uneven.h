@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -63,7 +64,14 @@ class UnevenPlan {
   // 2^28 entries, a smoothing width the band cannot hold, a plan that needs
   // more memory than the machine has available; out is then left as it
   // was. The plan keeps its own copy of the times.
-  static Status make(std::span<const double> time, const SpecSettings& settings, UnevenPlan& out);
+  // With grid_span, the frequency grid is that of a record of this span
+  // (spacing 1 / (grid_span pad)) while the tapers stay on the record's own
+  // span, so that records of slightly different spans (the chronologies of
+  // one age ensemble) share one grid; the bandwidth and Rayleigh frequency
+  // in grid entries follow the ratio of the spans, rounded. A grid_span
+  // equal to the record's own gives the plan without it.
+  static Status make(std::span<const double> time, const SpecSettings& settings, UnevenPlan& out,
+                     std::optional<double> grid_span = std::nullopt);
 
   // One run on values y (one per time) with settings that share the plan's
   // grid and tapers (npts, dt, nwin, p, pad, fmin, fmax and kind of
