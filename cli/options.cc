@@ -165,6 +165,8 @@ std::string help_text(const CLI::App& analyse) {
        << "                                   spectra of a moving window (see quorvane evolve --help)\n"
        << "  quorvane coherence FILE_A [FILE_B] --layout L [options]\n"
        << "                                   coherence and phase of two series (see quorvane coherence --help)\n"
+       << "  quorvane ensemble FILE --layout L --ensemble AGES.csv [options]\n"
+       << "                                   spectra under age-model uncertainty (see quorvane ensemble --help)\n"
        << "  quorvane --help | --version\n\n"
        << "Each analysis option defaults to what the dialogue starts from for the series.\n"
        << "Exit status: 0 every series analysed, 1 some failed, 2 usage error or the --out folder\n"

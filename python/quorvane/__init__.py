@@ -94,7 +94,8 @@ def _to_xarray(self):
     for percent, level in self.F_levels.items():
         attributes[f"F{percent:g}"] = level
     dataset = xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
-    _describe_spectra(dataset, self.settings.get("normalize", "none"))
+    _describe_spectra(dataset, self.settings.get("normalize", "none"),
+                      getattr(self, "time_unit", None) or "unit of time")
     return dataset
 
 

@@ -231,14 +231,17 @@ def _one_of_many(i, name, function, *arguments, **keywords):
         raise type(refusal)(f"series {i} ({name}): {refusal}") from None
 
 
-def coherence(a, b, dt=None, *, time=None, time_unit=None, **settings):
+def coherence(a, b, dt=None, *, time=None, time_a=None, time_b=None, time_unit=None, **settings):
     _check_settings("coherence", settings, _COHERENCE_SETTINGS)
-    # Dates of both series are measured from A's first date so that their
-    # times line up.
-    start = _time.first_date(time if time is not None else _own_time(a))
-    ra = _record(a, dt, time, time_unit, None if getattr(a, "name", None) is not None else "a",
+    # Each series may have times of its own (time_a, time_b, or a pandas
+    # index); `time` serves both. Dates of both series are measured from A's
+    # first date so that their times line up.
+    time_a = time if time_a is None else time_a
+    time_b = time if time_b is None else time_b
+    start = _time.first_date(time_a if time_a is not None else _own_time(a))
+    ra = _record(a, dt, time_a, time_unit, None if getattr(a, "name", None) is not None else "a",
                  start, fixed_times=start is not None)
-    rb = _record(b, dt, time, time_unit, None if getattr(b, "name", None) is not None else "b",
+    rb = _record(b, dt, time_b, time_unit, None if getattr(b, "name", None) is not None else "b",
                  start, fixed_times=start is not None)
     return _dressed(_quorvane.coherence(ra.series, rb.series, **settings), ra)
 
