@@ -77,6 +77,8 @@ def _record(values, dt, time, time_unit, name, start=None, fixed_times=False):
         name = "" if name is None else str(name)
     elif not isinstance(name, str):
         raise TypeError(f"name: a str, not {type(name).__name__}")
+    if time is not None and dt is not None:
+        raise TypeError("give time or dt, not both: times fix the step")
     if time is None and dt is None:
         time = _own_time(values)
     if hasattr(values, "dims"):  # an xarray DataArray: NaN marks a missing sample

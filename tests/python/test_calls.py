@@ -44,6 +44,7 @@ WRONG = [
     (lambda: quorvane.spectrum(X[:4], time=DATED.index[[0, 2, 1, 3]]), ValueError,
      r"time\[2\] \(1990-02-01\) turns back"),
     (lambda: quorvane.spectrum(X[:3], time=[0, 1]), ValueError, "time: 2 times for 3 values"),
+    (lambda: quorvane.spectrum(X, 0.5, time=np.arange(309.0)), TypeError, "time or dt, not both"),
     (lambda: quorvane.spectrum(X[:1]), ValueError, "at least 2 are needed"),
     (lambda: quorvane.spectrum(X, time=["a", "b"]), TypeError, "time: numbers or dates"),
     (lambda: quorvane.spectrum(quorvane.Series(X), time=X), TypeError, "brings its own times"),
