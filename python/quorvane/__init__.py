@@ -19,8 +19,8 @@ import importlib as _importlib
 import numpy as _np
 
 from ._quorvane import (Coherence, Evolutive, Series, Spectrum, SpectrumPlan, __version__,
-                        counted_ages, ensemble, tiepoint_ages)
-from ._api import SETTINGS, coherence, evolutive, read, reconstruct, spectrum
+                        counted_ages, tiepoint_ages)
+from ._api import SETTINGS, coherence, ensemble, evolutive, read, reconstruct, spectrum
 
 __all__ = ["SETTINGS", "Coherence", "Evolutive", "Series", "Spectrum", "SpectrumPlan", "coherence",
            "counted_ages", "ensemble", "evolutive", "read", "reconstruct", "spectrum", "tiepoint_ages",

@@ -352,6 +352,15 @@ trend), sum; N rows.
 read.__doc__ = _quorvane.read.__doc__.split("\n", 2)[-1]
 
 
+def ensemble(values, ages, *, name="", agreement=0.5, members=False, **settings):
+    _check_settings("ensemble", settings, SETTINGS)
+    return _quorvane.ensemble(values, np.asarray(ages, dtype=np.float64), name=name,
+                              agreement=agreement, members=members, **settings)
+
+
+ensemble.__doc__ = _quorvane.ensemble.__doc__.split("\n", 2)[-1]
+
+
 def _with_settings(function, allowed):
     """`function` with a signature that lists every setting as a keyword."""
     signature = inspect.signature(function)
@@ -364,3 +373,4 @@ def _with_settings(function, allowed):
 _with_settings(spectrum, SETTINGS)
 _with_settings(coherence, _COHERENCE_SETTINGS)
 _with_settings(evolutive, SETTINGS)
+_with_settings(ensemble, SETTINGS)

@@ -72,6 +72,7 @@ def test_the_functions_have_real_signatures_with_every_setting():
     coherence = inspect.signature(quorvane.coherence).parameters
     assert "tapers" in coherence and "noise" not in coherence
     assert {"window", "step"} <= set(inspect.signature(quorvane.evolutive).parameters)
+    assert {"ages", "agreement", "tapers"} <= set(inspect.signature(quorvane.ensemble).parameters)
     for function in (quorvane.reconstruct, quorvane.read):
         inspect.signature(function)
 
