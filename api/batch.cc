@@ -176,7 +176,7 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
         series.values.assign(row.begin(), row.end());
         return plan ? spectrum(*plan, series, cancelled) : spectrum(series, own);
       } catch (const std::bad_alloc&) {
-        return Status::failure("the analysis needs more memory than this machine can give");
+        return Status::out_of_memory("the analysis needs more memory than this machine can give");
       }
     };
     const auto missing = [&](int i) {
@@ -255,11 +255,11 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
     }
     work();
     for (std::thread& thread : pool) thread.join();
-    if (stopped) return Status::failure("The run was interrupted.");
+    if (stopped) return Status::interrupted("The run was interrupted.");
     if (refused < count) return Status::failure(fmt::format("series {}: {}", refused, refusal));
     return out;
   } catch (const std::bad_alloc&) {
-    return Status::failure("the analysis needs more memory than this machine can give");
+    return Status::out_of_memory("the analysis needs more memory than this machine can give");
   }
 }
 
