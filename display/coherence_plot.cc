@@ -31,21 +31,15 @@ bool draw_coherence_file(const CoherencePlotInput& in, const std::string& device
     }
   }
   const double fmin = in.frequency.front(), fmax = in.frequency.back();
-  return draw_file_atomically(
-      path,
-      [&](const std::string& file_name, std::string& failure) {
-        PlotDevice plot;
-        if (!plot.begin(device, file_name, StreamColours{})) {
-          failure = plot.failure();
-          return false;
-        }
+  return draw_page_file(
+      path, device,
+      [&](PlotDevice& plot) {
         std::vector<float> tx, ty;
         const auto curve = [&](std::span<const float> y, int colour, int style) {
           plot.colour(colour);
           plot.line_style(style);
           thinned_line(plot, in.frequency, y, fmin, fmax, tx, ty);
         };
-        plot.advance_page();
         plot.viewport(0.1, 0.95, 0.56, 0.92);
         plot.window(fmin, fmax, 0.0, 1.0);
         plot.colour(15);
@@ -67,12 +61,6 @@ bool draw_coherence_file(const CoherencePlotInput& in, const std::string& device
         curve(in.phase_upper, kGreen, 2);
         curve(in.phase, kBlue, 1);
         plot.line_style(1);
-        plot.end();
-        if (!plot.failure().empty()) {
-          failure = plot.failure();
-          return false;
-        }
-        return true;
       },
       error);
 }

@@ -54,21 +54,15 @@ bool draw_ensemble_file(const EnsemblePlotInput& in, const std::string& device,
                            upper = logarithms(in.upper, low),
                            background = logarithms(in.background, low);
   const double fmin = in.frequency.front(), fmax = in.frequency.back();
-  return draw_file_atomically(
-      path,
-      [&](const std::string& file_name, std::string& failure) {
-        PlotDevice plot;
-        if (!plot.begin(device, file_name, StreamColours{})) {
-          failure = plot.failure();
-          return false;
-        }
+  return draw_page_file(
+      path, device,
+      [&](PlotDevice& plot) {
         std::vector<float> tx, ty;
         const auto curve = [&](std::span<const float> y, int colour, int style) {
           plot.colour(colour);
           plot.line_style(style);
           thinned_line(plot, in.frequency, y, fmin, fmax, tx, ty);
         };
-        plot.advance_page();
         plot.viewport(0.1, 0.95, 0.42, 0.92);
         plot.window(fmin, fmax, low, high);
         plot.colour(15);
@@ -92,12 +86,6 @@ bool draw_ensemble_file(const EnsemblePlotInput& in, const std::string& device,
         plot.colour(kRed);
         plot.text("t", -1.5, 0.98, 1.0, "above 95 %: estimate (solid), F (dashed)");
         plot.line_style(1);
-        plot.end();
-        if (!plot.failure().empty()) {
-          failure = plot.failure();
-          return false;
-        }
-        return true;
       },
       error);
 }

@@ -90,15 +90,9 @@ bool draw_heat_map_file(const HeatMapInput& input, const std::string& device,
   const double fmin = frequency_edges.first, fmax = frequency_edges.second;
   const ColourPoints& colours = heat_map_colours();
 
-  return draw_file_atomically(
-      path,
-      [&](const std::string& file_name, std::string& failure) {
-        PlotDevice plot;
-        if (!plot.begin(device, file_name, StreamColours{})) {
-          failure = plot.failure();
-          return false;
-        }
-        plot.advance_page();
+  return draw_page_file(
+      path, device,
+      [&](PlotDevice& plot) {
         plot.viewport(0.1, 0.8, 0.12, 0.9);
         plot.window(tmin, tmax, fmin, fmax);
         plot.colour_map1(colours.position, colours.red, colours.green, colours.blue);
@@ -111,12 +105,6 @@ bool draw_heat_map_file(const HeatMapInput& input, const std::string& device,
         plot.points(input.track_time, input.track_frequency, kDot, kCentreScale);
         plot.colour(15);
         plot.colour_bar(input.value_label, low, high);
-        plot.end();
-        if (!plot.failure().empty()) {
-          failure = plot.failure();
-          return false;
-        }
-        return true;
       },
       error);
 }

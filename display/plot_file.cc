@@ -98,6 +98,28 @@ bool draw_file_atomically(const std::string& path, const FileDrawing& draw, std:
   return drawn;
 }
 
+bool draw_page_file(const std::string& path, const std::string& device,
+                    const std::function<void(PlotDevice&)>& page, std::string& error) {
+  return draw_file_atomically(
+      path,
+      [&](const std::string& file_name, std::string& failure) {
+        PlotDevice plot;
+        if (!plot.begin(device, file_name, StreamColours{})) {
+          failure = plot.failure();
+          return false;
+        }
+        plot.advance_page();
+        page(plot);
+        plot.end();
+        if (!plot.failure().empty()) {
+          failure = plot.failure();
+          return false;
+        }
+        return true;
+      },
+      error);
+}
+
 bool draw_plot_file(const PlotInput& input, const std::string& device, const std::string& path,
                     std::string& error) {
   if (!is_plot_kind(input.kind)) {

@@ -31,6 +31,14 @@ std::string file_device(const std::string& format);
 using FileDrawing = std::function<bool(const std::string& file_name, std::string& error)>;
 bool draw_file_atomically(const std::string& path, const FileDrawing& draw, std::string& error);
 
+// Draws one page with file device `device` into `path`, as
+// draw_file_atomically does: `page` draws on a device opened and advanced
+// to its page, which is closed afterwards; a failure of PLplot on the way
+// is the `error`.
+class PlotDevice;
+bool draw_page_file(const std::string& path, const std::string& device,
+                    const std::function<void(PlotDevice&)>& page, std::string& error);
+
 // Draws plot input.kind in the default style with file device `device`
 // into `path`. The drawing goes to a temporary file beside `path`, which
 // replaces it only once complete, so a failed or interrupted drawing never
