@@ -54,30 +54,14 @@ constexpr std::size_t kQuad = 4;
 // sum_u v[u] a[u], u < n, in four interleaved partial sums (u mod 4), which
 // keep the processor's multiply-add units busy where one running sum would
 // wait on each addition; the rest of n goes into the first.
-template <bool kWide>
-[[gnu::always_inline]] inline double dot_sums(const float* v, const double* a, std::size_t n) {
+double dot_sums(const float* v, const double* a, std::size_t n) {
   std::size_t u = 0;
   double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  if constexpr (kWide) {
-    Quad s = {0.0, 0.0, 0.0, 0.0};
-    for (; u + 4 <= n; u += 4) {
-      const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
-                       static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
-      Quad aa;
-      std::memcpy(&aa, a + u, sizeof aa);
-      s += vv * aa;
-    }
-    s0 = s[0];
-    s1 = s[1];
-    s2 = s[2];
-    s3 = s[3];
-  } else {
-    for (; u + 4 <= n; u += 4) {
-      s0 += static_cast<double>(v[u]) * a[u];
-      s1 += static_cast<double>(v[u + 1]) * a[u + 1];
-      s2 += static_cast<double>(v[u + 2]) * a[u + 2];
-      s3 += static_cast<double>(v[u + 3]) * a[u + 3];
-    }
+  for (; u + 4 <= n; u += 4) {
+    s0 += static_cast<double>(v[u]) * a[u];
+    s1 += static_cast<double>(v[u + 1]) * a[u + 1];
+    s2 += static_cast<double>(v[u + 2]) * a[u + 2];
+    s3 += static_cast<double>(v[u + 3]) * a[u + 3];
   }
   for (; u < n; ++u) s0 += static_cast<double>(v[u]) * a[u];
   return (s0 + s1) + (s2 + s3);
@@ -94,8 +78,10 @@ bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 // M(b, k, m) = sum_t v_k(t) x(t) exp(-2 pi i fc dt t) ((t - c_b) / h)^m.
 class Zoom {
  public:
-  Zoom(const std::vector<float>& x, const TaperedRecord& rec, double fc, double max_delta,
-       int evaluations)
+  // wide_tapers: the record's tapers as doubles (taper k at k * npts), for
+  // the AVX2 arithmetic.
+  Zoom(const std::vector<float>& x, const TaperedRecord& rec, const double* wide_tapers, double fc,
+       double max_delta, int evaluations)
       : nwin_(static_cast<std::size_t>(rec.nwin)), dt_(rec.dt), norm_(rec.norm) {
     const std::size_t n = x.size();
     const double most = kTwoPi * max_delta * static_cast<double>(rec.dt);
@@ -118,9 +104,9 @@ class Zoom {
     // The centre of block b is first_centre_ + b * block_.
     first_centre_ = half_ - 0.5;
     if (has_avx2()) {
-      moments_wide(x, rec, fc);
+      moments_wide(x, rec, wide_tapers, fc);
     } else {
-      moments<false>(x, rec, fc);
+      moments(x, rec, fc);
     }
   }
 
@@ -271,16 +257,14 @@ class Zoom {
     return groups * kQuad;
   }
 
-  // M(b, k, m) of every block, from the record shifted down by fc.
-  template <bool kWide>
-  [[gnu::always_inline]] inline void moments(const std::vector<float>& x, const TaperedRecord& rec,
-                                             double fc) {
+  // M(b, k, m) of every block, from the record shifted down by fc: the
+  // reference arithmetic, one product and one sum at a time, in four
+  // interleaved partial sums (see dot_sums).
+  void moments(const std::vector<float>& x, const TaperedRecord& rec, double fc) {
     const std::size_t n = x.size();
     const std::size_t stride = nwin_ * terms_;
     moments_re_.assign(blocks_ * stride, 0.0);
     moments_im_.assign(blocks_ * stride, 0.0);
-    const double step = kTwoPi * fc * static_cast<double>(rec.dt);
-    const Complex turn = std::polar(1.0, -step);
     const std::size_t npts = static_cast<std::size_t>(rec.npts);
     // The shifted record times the powers of the position, for one block:
     // power m of the block's sample u at re/im[m * block + u].
@@ -288,62 +272,58 @@ class Zoom {
     for (std::size_t b = 0; b < blocks_; ++b) {
       const std::size_t first = b * block_;
       const std::size_t length = std::min(n, first + block_) - first;
-      const double centre = static_cast<double>(first) + (half_ - 0.5);
-      // Each block starts from an exact rotation, so rounding cannot build
-      // up along the record.
-      const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
-      // rotation *= turn as the complex product forms it for finite values,
-      // which these unit numbers always are, without its check for NaN.
-      double rotation_re = start.real(), rotation_im = start.imag();
-      for (std::size_t u = 0; u < length; ++u) {
-        const double value = x[first + u];
-        position[u] = (static_cast<double>(first + u) - centre) / half_;
-        re[u] = value * rotation_re;
-        im[u] = value * rotation_im;
-        const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
-        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
-        rotation_re = next_re;
-      }
+      shifted_block(x, fc, rec.dt, first, length, re.data(), im.data(), position.data());
       // Each power from the one below, a row at a time.
       for (std::size_t m = 1; m < terms_; ++m) {
-        const double* below_re = &re[(m - 1) * block_];
-        const double* below_im = &im[(m - 1) * block_];
-        double* row_re = &re[m * block_];
-        double* row_im = &im[m * block_];
-        std::size_t u = 0;
-        if constexpr (kWide) {
-          for (; u + kQuad <= length; u += kQuad) {
-            Quad r, i, p;
-            std::memcpy(&r, below_re + u, sizeof r);
-            std::memcpy(&i, below_im + u, sizeof i);
-            std::memcpy(&p, &position[u], sizeof p);
-            r *= p;
-            i *= p;
-            std::memcpy(row_re + u, &r, sizeof r);
-            std::memcpy(row_im + u, &i, sizeof i);
-          }
-        }
-        for (; u < length; ++u) {
-          row_re[u] = below_re[u] * position[u];
-          row_im[u] = below_im[u] * position[u];
+        for (std::size_t u = 0; u < length; ++u) {
+          re[m * block_ + u] = re[(m - 1) * block_ + u] * position[u];
+          im[m * block_ + u] = im[(m - 1) * block_ + u] * position[u];
         }
       }
       for (std::size_t k = 0; k < nwin_; ++k) {
         const float* v = &rec.tapers[k * npts + first];
         double* out_re = &moments_re_[b * stride + k * terms_];
         double* out_im = &moments_im_[b * stride + k * terms_];
-        if constexpr (kWide) {
-          all_dots(v, re.data(), im.data(), length, out_re, out_im);
-        } else {
-          for (std::size_t m = 0; m < terms_; ++m) {
-            out_re[m] = dot_sums<false>(v, &re[m * block_], length);
-            out_im[m] = dot_sums<false>(v, &im[m * block_], length);
-          }
+        for (std::size_t m = 0; m < terms_; ++m) {
+          out_re[m] = dot_sums(v, &re[m * block_], length);
+          out_im[m] = dot_sums(v, &im[m * block_], length);
         }
       }
     }
-    // The same moments with the tapers innermost, in groups of four (the
-    // missing tapers of a group 0), for evaluations whose lanes are tapers.
+    transpose_by_taper();
+  }
+
+  // The record x shifted down by fc over one block (samples first ..
+  // first + length - 1) into re/im, and the samples' positions relative to
+  // the block's centre in half-lengths.
+  [[gnu::always_inline]] inline void shifted_block(const std::vector<float>& x, double fc, float dt,
+                                                   std::size_t first, std::size_t length,
+                                                   double* re, double* im,
+                                                   double* position) const {
+    const double step = kTwoPi * fc * static_cast<double>(dt);
+    const Complex turn = std::polar(1.0, -step);
+    const double centre = static_cast<double>(first) + (half_ - 0.5);
+    // Each block starts from an exact rotation, so rounding cannot build
+    // up along the record.
+    const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
+    // rotation *= turn as the complex product forms it for finite values,
+    // which these unit numbers always are, without its check for NaN.
+    double rotation_re = start.real(), rotation_im = start.imag();
+    for (std::size_t u = 0; u < length; ++u) {
+      const double value = x[first + u];
+      position[u] = (static_cast<double>(first + u) - centre) / half_;
+      re[u] = value * rotation_re;
+      im[u] = value * rotation_im;
+      const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+      rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+      rotation_re = next_re;
+    }
+  }
+
+  // The moments with the tapers innermost, in groups of four (the missing
+  // tapers of a group 0), for evaluations whose lanes are tapers.
+  void transpose_by_taper() {
+    const std::size_t stride = nwin_ * terms_;
     groups_ = (nwin_ + kQuad - 1) / kQuad;
     by_taper_re_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
     by_taper_im_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
@@ -358,51 +338,91 @@ class Zoom {
     }
   }
 
-  // dot_sums<true>(v, re + m * block_, length) and the same of im into
-  // out_re/out_im[m], for every term m: the independent sums interleaved,
-  // so that none waits on its own additions.
-  [[gnu::always_inline]] inline void all_dots(const float* v, const double* re, const double* im,
-                                              std::size_t length, double* out_re,
-                                              double* out_im) const {
-    // Two terms at a time (every expansion has an even number): four sums
-    // side by side, in registers.
-    for (std::size_t m = 0; m < terms_; m += 2) {
-      const double* re0 = re + m * block_;
-      const double* re1 = re0 + block_;
-      const double* im0 = im + m * block_;
-      const double* im1 = im0 + block_;
-      Quad sum_re0{}, sum_im0{}, sum_re1{}, sum_im1{};
-      std::size_t u = 0;
-      for (; u + 4 <= length; u += 4) {
-        const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
-                         static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
-        Quad a, b, c, d;
-        std::memcpy(&a, re0 + u, sizeof a);
-        std::memcpy(&b, im0 + u, sizeof b);
-        std::memcpy(&c, re1 + u, sizeof c);
-        std::memcpy(&d, im1 + u, sizeof d);
-        sum_re0 += vv * a;
-        sum_im0 += vv * b;
-        sum_re1 += vv * c;
-        sum_im1 += vv * d;
+  // For G tapers (v[g], as doubles, from the block's first sample): the
+  // sums of v[g] times the power row re/im into out_re/out_im[g * terms_],
+  // each as dot_sums forms it. With `raise`, the row is first multiplied by
+  // the positions in place (the next power), in the same pass.
+  template <std::size_t G>
+  [[gnu::always_inline]] inline void row_dots(const double* const* v, double* re, double* im,
+                                              const double* position, std::size_t length,
+                                              bool raise, double* out_re, double* out_im) const {
+    Quad sum_re[G], sum_im[G];
+    for (std::size_t g = 0; g < G; ++g) sum_re[g] = sum_im[g] = Quad{};
+    std::size_t u = 0;
+    for (; u + kQuad <= length; u += kQuad) {
+      Quad r, i;
+      std::memcpy(&r, re + u, sizeof r);
+      std::memcpy(&i, im + u, sizeof i);
+      if (raise) {
+        Quad p;
+        std::memcpy(&p, position + u, sizeof p);
+        r *= p;
+        i *= p;
+        std::memcpy(re + u, &r, sizeof r);
+        std::memcpy(im + u, &i, sizeof i);
       }
-      const auto finish = [&](const Quad& sum, const double* from) {
-        double s0 = sum[0];
-        for (std::size_t w = u; w < length; ++w) s0 += static_cast<double>(v[w]) * from[w];
-        return (s0 + sum[1]) + (sum[2] + sum[3]);
-      };
-      out_re[m] = finish(sum_re0, re0);
-      out_im[m] = finish(sum_im0, im0);
-      out_re[m + 1] = finish(sum_re1, re1);
-      out_im[m + 1] = finish(sum_im1, im1);
+      for (std::size_t g = 0; g < G; ++g) {
+        Quad vv;
+        std::memcpy(&vv, v[g] + u, sizeof vv);
+        sum_re[g] += vv * r;
+        sum_im[g] += vv * i;
+      }
+    }
+    if (raise) {
+      for (std::size_t w = u; w < length; ++w) {
+        re[w] *= position[w];
+        im[w] *= position[w];
+      }
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+      double s_re = sum_re[g][0], s_im = sum_im[g][0];
+      for (std::size_t w = u; w < length; ++w) {
+        s_re += v[g][w] * re[w];
+        s_im += v[g][w] * im[w];
+      }
+      out_re[g * terms_] = (s_re + sum_re[g][1]) + (sum_re[g][2] + sum_re[g][3]);
+      out_im[g * terms_] = (s_im + sum_im[g][1]) + (sum_im[g][2] + sum_im[g][3]);
     }
   }
 
+  // `moments` in four lanes: the same products and the same partial sums,
+  // bit for bit, with each power row formed in the pass that sums it
+  // against up to four tapers at once, so that a row is read once for
+  // those tapers and never stored apart from the one below. `wide_tapers`
+  // holds the tapers as doubles (taper k at k * npts), converted once for
+  // every peak.
   [[gnu::target("avx2")]] void moments_wide(const std::vector<float>& x, const TaperedRecord& rec,
-                                            double fc) {
-    moments<true>(x, rec, fc);
+                                            const double* wide_tapers, double fc) {
+    const std::size_t n = x.size();
+    const std::size_t stride = nwin_ * terms_;
+    moments_re_.resize(blocks_ * stride);
+    moments_im_.resize(blocks_ * stride);
+    const std::size_t npts = static_cast<std::size_t>(rec.npts);
+    std::vector<double> re(block_), im(block_), position(block_);
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const std::size_t first = b * block_;
+      const std::size_t length = std::min(n, first + block_) - first;
+      shifted_block(x, fc, rec.dt, first, length, re.data(), im.data(), position.data());
+      for (std::size_t m = 0; m < terms_; ++m) {
+        for (std::size_t k = 0; k < nwin_; k += kQuad) {
+          const double* v[kQuad];
+          const std::size_t count = std::min(kQuad, nwin_ - k);
+          for (std::size_t g = 0; g < count; ++g) v[g] = wide_tapers + (k + g) * npts + first;
+          // The first group of a power above 0 raises the row.
+          const bool raise = m > 0 && k == 0;
+          double* out_re = &moments_re_[b * stride + k * terms_ + m];
+          double* out_im = &moments_im_[b * stride + k * terms_ + m];
+          switch (count) {
+            case 1: row_dots<1>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
+            case 2: row_dots<2>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
+            case 3: row_dots<3>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
+            default: row_dots<4>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
+          }
+        }
+      }
+    }
+    transpose_by_taper();
   }
-
   std::size_t nwin_;
   float dt_;
   double norm_;
@@ -501,6 +521,9 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     }
   }
   energy /= static_cast<double>(nwin);
+  // Every peak's zoom reads the tapers as doubles; the conversion is exact.
+  const std::vector<double> wide_tapers(rec.tapers.begin(),
+                                        rec.tapers.begin() + static_cast<std::ptrdiff_t>(npts * nwin));
 
   const double span = static_cast<double>(rec.npts) * static_cast<double>(rec.dt);
   const double rayleigh = 1.0 / span;
@@ -516,7 +539,7 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     const double low = std::max(-half_band, -fc), high = std::min(half_band, nyquist - fc);
     if (!(low <= high)) return;
     const int evaluations = 2 * steps + 1 + kGoldenSteps + 2;
-    const Zoom zoom(x, rec, fc, std::max(-low, high), evaluations);
+    const Zoom zoom(x, rec, wide_tapers.data(), fc, std::max(-low, high), evaluations);
     auto fit_at = [&](double delta) {
       zoom.at(delta, y);
       return line_fit(y, tapsum);
