@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "spectral/numerics/two_halves.h"
@@ -121,13 +122,43 @@ class Zoom {
   }
 
   // Y_k(fc + deltas[j]) into y[j * K + k], each exactly as `at` gives it:
-  // four offsets at a time where the processor has AVX2.
-  void at_each(const std::vector<double>& deltas, std::vector<Complex>& y) const {
+  // four offsets at a time where the processor has AVX2. terms[j] holds
+  // what offset_terms gives for deltas[j] on a zoom of the same layout.
+  void at_each(const std::vector<double>& deltas, const std::vector<const double*>& terms,
+               std::vector<Complex>& y) const {
     y.resize(deltas.size() * nwin_);
     std::size_t j = 0;
-    if (has_avx2()) j = quads(deltas.data(), deltas.size() / kQuad, y.data());
+    if (has_avx2()) j = quads(terms.data(), deltas.size() / kQuad, y.data());
     for (; j < deltas.size(); ++j) evaluate<double, 1>(&deltas[j], &y[j * nwin_]);
   }
+
+  // What an evaluation at offset delta computes before it reads the
+  // moments, which depends on the offset and on the zoom's layout (block
+  // and terms) alone, not on the peak: the factors (-i theta h)^m / m!
+  // (real parts, then imaginary), then exp(-i theta c_0) and exp(-i theta
+  // block) (real, imaginary), offset_stride() values. Peaks whose zooms
+  // share a layout share these for the grid's offsets.
+  void offset_terms(double delta, double* out) const {
+    const double theta = kTwoPi * delta * static_cast<double>(dt_);
+    double* factor_re = out;
+    double* factor_im = out + terms_;
+    factor_re[0] = 1.0;
+    factor_im[0] = 0.0;
+    for (std::size_t m = 1; m < terms_; ++m) {
+      const double scale = theta * half_ / static_cast<double>(m);
+      factor_re[m] = factor_im[m - 1] * scale;
+      factor_im[m] = -factor_re[m - 1] * scale;
+    }
+    const Complex shift = std::polar(1.0, -theta * first_centre_);
+    const Complex advance = std::polar(1.0, -theta * static_cast<double>(block_));
+    out[2 * terms_] = shift.real();
+    out[2 * terms_ + 1] = shift.imag();
+    out[2 * terms_ + 2] = advance.real();
+    out[2 * terms_ + 3] = advance.imag();
+  }
+  std::size_t offset_stride() const { return 2 * terms_ + 4; }
+  // The layout: two zooms of the same layout give the same offset_terms.
+  std::pair<std::size_t, std::size_t> layout() const { return {block_, terms_}; }
 
  private:
   template <typename V>
@@ -154,17 +185,25 @@ class Zoom {
   // results are bit for bit those of one offset at a time.
   template <typename V, std::size_t W>
   [[gnu::always_inline]] inline void evaluate(const double* delta, Complex* y) const {
-    V d{};
-    for (std::size_t l = 0; l < W; ++l) set_lane(d, l, delta[l]);
-    const V theta = kTwoPi * d * static_cast<double>(dt_);
+    double terms[W][2 * kMaxTerms + 4];
+    const double* given[W];
+    for (std::size_t l = 0; l < W; ++l) {
+      offset_terms(delta[l], terms[l]);
+      given[l] = terms[l];
+    }
+    evaluate_given<V, W>(given, y);
+  }
+
+  // evaluate from each lane's offset_terms (given[l]).
+  template <typename V, std::size_t W>
+  [[gnu::always_inline]] inline void evaluate_given(const double* const* given, Complex* y) const {
     // (-i theta h)^m / m!, in real and imaginary parts.
     V factor_re[kMaxTerms], factor_im[kMaxTerms];
-    factor_re[0] = V{} + 1.0;
-    factor_im[0] = V{};
-    for (std::size_t m = 1; m < terms_; ++m) {
-      const V scale = theta * half_ / static_cast<double>(m);
-      factor_re[m] = factor_im[m - 1] * scale;
-      factor_im[m] = -factor_re[m - 1] * scale;
+    for (std::size_t m = 0; m < terms_; ++m) {
+      for (std::size_t l = 0; l < W; ++l) {
+        set_lane(factor_re[m], l, given[l][m]);
+        set_lane(factor_im[m], l, given[l][terms_ + m]);
+      }
     }
     V y_re[kMaxTapers], y_im[kMaxTapers];
     for (std::size_t k = 0; k < nwin_; ++k) y_re[k] = y_im[k] = V{};
@@ -173,13 +212,10 @@ class Zoom {
     // keeps double precision far beyond what the results need.
     V shift_re{}, shift_im{}, advance_re{}, advance_im{};
     for (std::size_t l = 0; l < W; ++l) {
-      const double t = lane(theta, l);
-      const Complex shift = std::polar(1.0, -t * first_centre_);
-      const Complex advance = std::polar(1.0, -t * static_cast<double>(block_));
-      set_lane(shift_re, l, shift.real());
-      set_lane(shift_im, l, shift.imag());
-      set_lane(advance_re, l, advance.real());
-      set_lane(advance_im, l, advance.imag());
+      set_lane(shift_re, l, given[l][2 * terms_]);
+      set_lane(shift_im, l, given[l][2 * terms_ + 1]);
+      set_lane(advance_re, l, given[l][2 * terms_ + 2]);
+      set_lane(advance_im, l, given[l][2 * terms_ + 3]);
     }
     const std::size_t stride = nwin_ * terms_;
     for (std::size_t b = 0; b < blocks_; ++b) {
@@ -249,10 +285,10 @@ class Zoom {
   }
 
   // `groups` groups of four offsets; returns the offsets done.
-  [[gnu::target("avx2")]] std::size_t quads(const double* deltas, std::size_t groups,
+  [[gnu::target("avx2")]] std::size_t quads(const double* const* terms, std::size_t groups,
                                             Complex* y) const {
     for (std::size_t g = 0; g < groups; ++g) {
-      evaluate<Quad, kQuad>(deltas + g * kQuad, y + g * kQuad * nwin_);
+      evaluate_given<Quad, kQuad>(terms + g * kQuad, y + g * kQuad * nwin_);
     }
     return groups * kQuad;
   }
@@ -446,11 +482,15 @@ struct LineFit {
 };
 
 // One thread's work vectors: the coefficients at one offset, the grid's
-// offsets and their coefficients.
+// offsets, their offset terms and their coefficients, and the offset terms
+// of the whole grid for the zoom layout they were made for.
 struct Work {
   std::vector<Complex> y;
   std::vector<double> deltas;
+  std::vector<const double*> terms;
   std::vector<Complex> grid;
+  std::vector<double> grid_terms;  // offset j * step at (j + steps) * stride
+  std::pair<std::size_t, std::size_t> layout{0, 0};
 };
 
 LineFit line_fit(const std::vector<Complex>& y, const std::vector<double>& tapsum) {
@@ -550,13 +590,23 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     // compared in grid order.
     double best = 0.0;
     LineFit best_fit = fit_at(0.0);
+    const std::size_t stride = zoom.offset_stride();
+    if (zoom.layout() != work.layout) {
+      work.layout = zoom.layout();
+      work.grid_terms.resize(static_cast<std::size_t>(2 * steps + 1) * stride);
+      for (int j = -steps; j <= steps; ++j) {
+        zoom.offset_terms(j * step, &work.grid_terms[static_cast<std::size_t>(j + steps) * stride]);
+      }
+    }
     work.deltas.clear();
+    work.terms.clear();
     for (int j = -steps; j <= steps; ++j) {
       const double delta = j * step;
       if (delta < low || delta > high || j == 0) continue;
       work.deltas.push_back(delta);
+      work.terms.push_back(&work.grid_terms[static_cast<std::size_t>(j + steps) * stride]);
     }
-    zoom.at_each(work.deltas, work.grid);
+    zoom.at_each(work.deltas, work.terms, work.grid);
     for (std::size_t j = 0; j < work.deltas.size(); ++j) {
       y.assign(work.grid.begin() + static_cast<std::ptrdiff_t>(j * nwin),
                work.grid.begin() + static_cast<std::ptrdiff_t>((j + 1) * nwin));
