@@ -79,11 +79,15 @@ bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 // M(b, k, m) = sum_t v_k(t) x(t) exp(-2 pi i fc dt t) ((t - c_b) / h)^m.
 class Zoom {
  public:
-  // wide_tapers: the record's tapers as doubles (taper k at k * npts), for
-  // the AVX2 arithmetic.
-  Zoom(const std::vector<float>& x, const TaperedRecord& rec, const double* wide_tapers, double fc,
-       double max_delta, int evaluations)
-      : nwin_(static_cast<std::size_t>(rec.nwin)), dt_(rec.dt), norm_(rec.norm) {
+  // The zoom of the record x near fc, for offsets up to max_delta and
+  // about `evaluations` evaluations; wide_tapers: the record's tapers as
+  // doubles (taper k at k * npts), for the AVX2 arithmetic. A zoom is
+  // prepared again for each peak and keeps its memory.
+  void prepare(const std::vector<float>& x, const TaperedRecord& rec, const double* wide_tapers,
+               double fc, double max_delta, int evaluations) {
+    nwin_ = static_cast<std::size_t>(rec.nwin);
+    dt_ = rec.dt;
+    norm_ = rec.norm;
     const std::size_t n = x.size();
     const double most = kTwoPi * max_delta * static_cast<double>(rec.dt);
     double cheapest = 0.0;
@@ -356,6 +360,47 @@ class Zoom {
     }
   }
 
+  // shifted_block for every block at once, into re/im[t] for sample t:
+  // four blocks side by side in the lanes, each lane performing the
+  // operations of one block's rotation in the same order, so that the
+  // blocks' independent recurrences do not wait on one another.
+  [[gnu::always_inline]] inline void shifted_record_wide(const std::vector<float>& x, double fc,
+                                                         float dt, double* re,
+                                                         double* im) const {
+    const std::size_t n = x.size();
+    const double step = kTwoPi * fc * static_cast<double>(dt);
+    const Complex turn = std::polar(1.0, -step);
+    for (std::size_t b = 0; b < blocks_; b += kQuad) {
+      const std::size_t lanes = std::min(kQuad, blocks_ - b);
+      Quad rotation_re = {1.0, 1.0, 1.0, 1.0}, rotation_im = {};
+      for (std::size_t l = 0; l < lanes; ++l) {
+        const double first = static_cast<double>((b + l) * block_);
+        const Complex start = std::polar(1.0, -std::fmod(step * first, kTwoPi));
+        rotation_re[l] = start.real();
+        rotation_im[l] = start.imag();
+      }
+      for (std::size_t u = 0; u < block_; ++u) {
+        Quad value = {};
+        for (std::size_t l = 0; l < lanes; ++l) {
+          const std::size_t t = (b + l) * block_ + u;
+          if (t < n) value[l] = x[t];
+        }
+        const Quad shifted_re = value * rotation_re;
+        const Quad shifted_im = value * rotation_im;
+        for (std::size_t l = 0; l < lanes; ++l) {
+          const std::size_t t = (b + l) * block_ + u;
+          if (t < n) {
+            re[t] = shifted_re[l];
+            im[t] = shifted_im[l];
+          }
+        }
+        const Quad next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+        rotation_re = next_re;
+      }
+    }
+  }
+
   // The moments with the tapers innermost, in groups of four (the missing
   // tapers of a group 0), for evaluations whose lanes are tapers.
   void transpose_by_taper() {
@@ -434,11 +479,24 @@ class Zoom {
     moments_re_.resize(blocks_ * stride);
     moments_im_.resize(blocks_ * stride);
     const std::size_t npts = static_cast<std::size_t>(rec.npts);
-    std::vector<double> re(block_), im(block_), position(block_);
+    whole_re_.resize(n);
+    whole_im_.resize(n);
+    position_.resize(block_);
+    double* const whole_re = whole_re_.data();
+    double* const whole_im = whole_im_.data();
+    double* const position = position_.data();
+    shifted_record_wide(x, fc, rec.dt, whole_re, whole_im);
+    // A sample's position relative to its block's centre depends on its
+    // place in the block alone: first + u - (first + half - 1/2) is formed
+    // exactly, whatever the block.
+    for (std::size_t u = 0; u < block_; ++u) {
+      position[u] = (static_cast<double>(u) - (half_ - 0.5)) / half_;
+    }
     for (std::size_t b = 0; b < blocks_; ++b) {
       const std::size_t first = b * block_;
       const std::size_t length = std::min(n, first + block_) - first;
-      shifted_block(x, fc, rec.dt, first, length, re.data(), im.data(), position.data());
+      double* re = whole_re + first;
+      double* im = whole_im + first;
       for (std::size_t m = 0; m < terms_; ++m) {
         for (std::size_t k = 0; k < nwin_; k += kQuad) {
           const double* v[kQuad];
@@ -449,19 +507,21 @@ class Zoom {
           double* out_re = &moments_re_[b * stride + k * terms_ + m];
           double* out_im = &moments_im_[b * stride + k * terms_ + m];
           switch (count) {
-            case 1: row_dots<1>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
-            case 2: row_dots<2>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
-            case 3: row_dots<3>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
-            default: row_dots<4>(v, re.data(), im.data(), position.data(), length, raise, out_re, out_im); break;
+            case 1: row_dots<1>(v, re, im, position, length, raise, out_re, out_im); break;
+            case 2: row_dots<2>(v, re, im, position, length, raise, out_re, out_im); break;
+            case 3: row_dots<3>(v, re, im, position, length, raise, out_re, out_im); break;
+            default: row_dots<4>(v, re, im, position, length, raise, out_re, out_im); break;
           }
         }
       }
     }
     transpose_by_taper();
   }
-  std::size_t nwin_;
-  float dt_;
-  double norm_;
+  std::size_t nwin_ = 0;
+  float dt_ = 1.0f;
+  double norm_ = 1.0;
+  // The shifted record and the positions in a block (AVX2 arithmetic).
+  std::vector<double> whole_re_, whole_im_, position_;
   std::size_t terms_ = 1;  // Taylor terms
   std::size_t block_ = 1;  // samples per block
   double half_ = 0.5;
@@ -485,6 +545,7 @@ struct LineFit {
 // offsets, their offset terms and their coefficients, and the offset terms
 // of the whole grid for the zoom layout they were made for.
 struct Work {
+  Zoom zoom;
   std::vector<Complex> y;
   std::vector<double> deltas;
   std::vector<const double*> terms;
@@ -579,7 +640,8 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     const double low = std::max(-half_band, -fc), high = std::min(half_band, nyquist - fc);
     if (!(low <= high)) return;
     const int evaluations = 2 * steps + 1 + kGoldenSteps + 2;
-    const Zoom zoom(x, rec, wide_tapers.data(), fc, std::max(-low, high), evaluations);
+    Zoom& zoom = work.zoom;
+    zoom.prepare(x, rec, wide_tapers.data(), fc, std::max(-low, high), evaluations);
     auto fit_at = [&](double delta) {
       zoom.at(delta, y);
       return line_fit(y, tapsum);
