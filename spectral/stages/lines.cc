@@ -199,14 +199,17 @@ class Zoom {
   }
 
   // evaluate from each lane's offset_terms (given[l]).
-  template <typename V, std::size_t W>
+  // kTerms: the expansion's length when the caller knows it (then equal
+  // to terms_), else 0.
+  template <typename V, std::size_t W, std::size_t kTerms = 0>
   [[gnu::always_inline]] inline void evaluate_given(const double* const* given, Complex* y) const {
+    const std::size_t terms = kTerms != 0 ? kTerms : terms_;
     // (-i theta h)^m / m!, in real and imaginary parts.
     V factor_re[kMaxTerms], factor_im[kMaxTerms];
-    for (std::size_t m = 0; m < terms_; ++m) {
+    for (std::size_t m = 0; m < terms; ++m) {
       for (std::size_t l = 0; l < W; ++l) {
         set_lane(factor_re[m], l, given[l][m]);
-        set_lane(factor_im[m], l, given[l][terms_ + m]);
+        set_lane(factor_im[m], l, given[l][terms + m]);
       }
     }
     V y_re[kMaxTapers], y_im[kMaxTapers];
@@ -216,20 +219,20 @@ class Zoom {
     // keeps double precision far beyond what the results need.
     V shift_re{}, shift_im{}, advance_re{}, advance_im{};
     for (std::size_t l = 0; l < W; ++l) {
-      set_lane(shift_re, l, given[l][2 * terms_]);
-      set_lane(shift_im, l, given[l][2 * terms_ + 1]);
-      set_lane(advance_re, l, given[l][2 * terms_ + 2]);
-      set_lane(advance_im, l, given[l][2 * terms_ + 3]);
+      set_lane(shift_re, l, given[l][2 * terms]);
+      set_lane(shift_im, l, given[l][2 * terms + 1]);
+      set_lane(advance_re, l, given[l][2 * terms + 2]);
+      set_lane(advance_im, l, given[l][2 * terms + 3]);
     }
-    const std::size_t stride = nwin_ * terms_;
+    const std::size_t stride = nwin_ * terms;
     for (std::size_t b = 0; b < blocks_; ++b) {
       const double* mr = &moments_re_[b * stride];
       const double* mi = &moments_im_[b * stride];
       for (std::size_t k = 0; k < nwin_; ++k) {
         V sr{}, si{};
-        for (std::size_t m = 0; m < terms_; ++m) {
-          sr += factor_re[m] * mr[k * terms_ + m] - factor_im[m] * mi[k * terms_ + m];
-          si += factor_re[m] * mi[k * terms_ + m] + factor_im[m] * mr[k * terms_ + m];
+        for (std::size_t m = 0; m < terms; ++m) {
+          sr += factor_re[m] * mr[k * terms + m] - factor_im[m] * mi[k * terms + m];
+          si += factor_re[m] * mi[k * terms + m] + factor_im[m] * mr[k * terms + m];
         }
         y_re[k] += shift_re * sr - shift_im * si;
         y_im[k] += shift_re * si + shift_im * sr;
@@ -263,6 +266,12 @@ class Zoom {
     double shift_re = first.real(), shift_im = first.imag();
     Quad y_re[kMaxTapers / kQuad], y_im[kMaxTapers / kQuad];
     for (std::size_t g = 0; g < groups_; ++g) y_re[g] = y_im[g] = Quad{};
+    // Up to four tapers, the usual case: one group, with the expansion's
+    // length known to the compiler.
+    if (groups_ == 1 && one_group(factor_re, factor_im, shift_re, shift_im, advance, y_re[0], y_im[0])) {
+      for (std::size_t k = 0; k < nwin_; ++k) y[k] = Complex(y_re[0][k], y_im[0][k]) / norm_;
+      return;
+    }
     const std::size_t width = groups_ * kQuad;
     for (std::size_t b = 0; b < blocks_; ++b) {
       for (std::size_t g = 0; g < groups_; ++g) {
@@ -288,11 +297,63 @@ class Zoom {
     }
   }
 
+  // The blocks' loop of at_by_taper for one group of tapers, by the same
+  // operations, for each length of expansion; false (nothing done) for a
+  // length it does not know.
+  [[gnu::always_inline]] inline bool one_group(const double* factor_re, const double* factor_im,
+                                               double shift_re, double shift_im,
+                                               const Complex& advance, Quad& y_re,
+                                               Quad& y_im) const {
+    switch (terms_) {
+      case 4: one_group<4>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 6: one_group<6>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 8: one_group<8>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 12: one_group<12>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      default: return false;
+    }
+  }
+  template <std::size_t kTerms>
+  [[gnu::always_inline]] inline void one_group(const double* factor_re, const double* factor_im,
+                                               double shift_re, double shift_im,
+                                               const Complex& advance, Quad& y_re,
+                                               Quad& y_im) const {
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const double* mr = &by_taper_re_[b * kTerms * kQuad];
+      const double* mi = &by_taper_im_[b * kTerms * kQuad];
+      Quad sr{}, si{};
+      for (std::size_t m = 0; m < kTerms; ++m) {
+        Quad r, i;
+        std::memcpy(&r, mr + m * kQuad, sizeof r);
+        std::memcpy(&i, mi + m * kQuad, sizeof i);
+        sr += factor_re[m] * r - factor_im[m] * i;
+        si += factor_re[m] * i + factor_im[m] * r;
+      }
+      y_re += shift_re * sr - shift_im * si;
+      y_im += shift_re * si + shift_im * sr;
+      const double re = shift_re * advance.real() - shift_im * advance.imag();
+      shift_im = shift_re * advance.imag() + shift_im * advance.real();
+      shift_re = re;
+    }
+  }
+
+  template <std::size_t kTerms>
+  [[gnu::target("avx2")]] void quads_of(const double* const* terms, std::size_t groups,
+                                        Complex* y) const {
+    for (std::size_t g = 0; g < groups; ++g) {
+      evaluate_given<Quad, kQuad, kTerms>(terms + g * kQuad, y + g * kQuad * nwin_);
+    }
+  }
+
   // `groups` groups of four offsets; returns the offsets done.
   [[gnu::target("avx2")]] std::size_t quads(const double* const* terms, std::size_t groups,
                                             Complex* y) const {
-    for (std::size_t g = 0; g < groups; ++g) {
-      evaluate_given<Quad, kQuad>(terms + g * kQuad, y + g * kQuad * nwin_);
+    // The expansion's length known to the compiler for every length used.
+    switch (terms_) {
+      case 4: quads_of<4>(terms, groups, y); break;
+      case 6: quads_of<6>(terms, groups, y); break;
+      case 8: quads_of<8>(terms, groups, y); break;
+      case 12: quads_of<12>(terms, groups, y); break;
+      default: quads_of<0>(terms, groups, y); break;
     }
     return groups * kQuad;
   }
