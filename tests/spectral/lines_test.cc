@@ -86,9 +86,8 @@ struct LineRun {
   std::vector<float> tapers;
 };
 
-LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& index,
-              const SpecSettings& s) {
-  LineRun run;
+// The record y (evenly spaced) as the settings s taper it, without its tapers.
+TaperedRecord record_of(const std::vector<float>& y, const SpecSettings& s) {
   TaperedRecord record;
   record.values = y;
   record.npts = s.npts;
@@ -96,6 +95,13 @@ LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& 
   record.p = s.p;
   record.dt = s.dt;
   record.norm = band_normalisation(s);
+  return record;
+}
+
+LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& index,
+              const SpecSettings& s) {
+  LineRun run;
+  TaperedRecord record = record_of(y, s);
   RunTapers tapers;
   GapsPlan plan;
   if (index.empty()) {
@@ -299,13 +305,7 @@ TEST(LineEstimates, OfAPeakDoNotDependOnTheOtherPeaksSearchedInTheSameCall) {
     const std::vector<float> second = sine_in_noise(1024, 0.3071, 1.0f, 0.5, 4);
     for (std::size_t t = 0; t < y.size(); ++t) y[t] += second[t];
     const LineRun run = run_lines(y, {}, s);
-    TaperedRecord record;
-    record.values = y;
-    record.npts = s.npts;
-    record.nwin = s.nwin;
-    record.p = s.p;
-    record.dt = s.dt;
-    record.norm = band_normalisation(s);
+    TaperedRecord record = record_of(y, s);
     record.tapers = run.tapers;
     const std::vector<float> frequencies = {0.1234f, 0.0005f, 0.3071f, 0.4998f, 0.25f, 0.1234f};
     const std::vector<LineEstimate> together = line_estimates(record, run.spectra, frequencies);
