@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "spectral/numerics/two_halves.h"
@@ -54,30 +55,14 @@ constexpr std::size_t kQuad = 4;
 // sum_u v[u] a[u], u < n, in four interleaved partial sums (u mod 4), which
 // keep the processor's multiply-add units busy where one running sum would
 // wait on each addition; the rest of n goes into the first.
-template <bool kWide>
-[[gnu::always_inline]] inline double dot_sums(const float* v, const double* a, std::size_t n) {
+double dot_sums(const float* v, const double* a, std::size_t n) {
   std::size_t u = 0;
   double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  if constexpr (kWide) {
-    Quad s = {0.0, 0.0, 0.0, 0.0};
-    for (; u + 4 <= n; u += 4) {
-      const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
-                       static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
-      Quad aa;
-      std::memcpy(&aa, a + u, sizeof aa);
-      s += vv * aa;
-    }
-    s0 = s[0];
-    s1 = s[1];
-    s2 = s[2];
-    s3 = s[3];
-  } else {
-    for (; u + 4 <= n; u += 4) {
-      s0 += static_cast<double>(v[u]) * a[u];
-      s1 += static_cast<double>(v[u + 1]) * a[u + 1];
-      s2 += static_cast<double>(v[u + 2]) * a[u + 2];
-      s3 += static_cast<double>(v[u + 3]) * a[u + 3];
-    }
+  for (; u + 4 <= n; u += 4) {
+    s0 += static_cast<double>(v[u]) * a[u];
+    s1 += static_cast<double>(v[u + 1]) * a[u + 1];
+    s2 += static_cast<double>(v[u + 2]) * a[u + 2];
+    s3 += static_cast<double>(v[u + 3]) * a[u + 3];
   }
   for (; u < n; ++u) s0 += static_cast<double>(v[u]) * a[u];
   return (s0 + s1) + (s2 + s3);
@@ -94,9 +79,15 @@ bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 // M(b, k, m) = sum_t v_k(t) x(t) exp(-2 pi i fc dt t) ((t - c_b) / h)^m.
 class Zoom {
  public:
-  Zoom(const std::vector<float>& x, const TaperedRecord& rec, double fc, double max_delta,
-       int evaluations)
-      : nwin_(static_cast<std::size_t>(rec.nwin)), dt_(rec.dt), norm_(rec.norm) {
+  // The zoom of the record x near fc, for offsets up to max_delta and
+  // about `evaluations` evaluations; wide_tapers: the record's tapers as
+  // doubles (taper k at k * npts), for the AVX2 arithmetic. A zoom is
+  // prepared again for each peak and keeps its memory.
+  void prepare(const std::vector<float>& x, const TaperedRecord& rec, const double* wide_tapers,
+               double fc, double max_delta, int evaluations) {
+    nwin_ = static_cast<std::size_t>(rec.nwin);
+    dt_ = rec.dt;
+    norm_ = rec.norm;
     const std::size_t n = x.size();
     const double most = kTwoPi * max_delta * static_cast<double>(rec.dt);
     double cheapest = 0.0;
@@ -118,9 +109,9 @@ class Zoom {
     // The centre of block b is first_centre_ + b * block_.
     first_centre_ = half_ - 0.5;
     if (has_avx2()) {
-      moments_wide(x, rec, fc);
+      moments_wide(x, rec, wide_tapers, fc);
     } else {
-      moments<false>(x, rec, fc);
+      moments(x, rec, fc);
     }
   }
 
@@ -135,13 +126,43 @@ class Zoom {
   }
 
   // Y_k(fc + deltas[j]) into y[j * K + k], each exactly as `at` gives it:
-  // four offsets at a time where the processor has AVX2.
-  void at_each(const std::vector<double>& deltas, std::vector<Complex>& y) const {
+  // four offsets at a time where the processor has AVX2. terms[j] holds
+  // what offset_terms gives for deltas[j] on a zoom of the same layout.
+  void at_each(const std::vector<double>& deltas, const std::vector<const double*>& terms,
+               std::vector<Complex>& y) const {
     y.resize(deltas.size() * nwin_);
     std::size_t j = 0;
-    if (has_avx2()) j = quads(deltas.data(), deltas.size() / kQuad, y.data());
+    if (has_avx2()) j = quads(terms.data(), deltas.size() / kQuad, y.data());
     for (; j < deltas.size(); ++j) evaluate<double, 1>(&deltas[j], &y[j * nwin_]);
   }
+
+  // What an evaluation at offset delta computes before it reads the
+  // moments, which depends on the offset and on the zoom's layout (block
+  // and terms) alone, not on the peak: the factors (-i theta h)^m / m!
+  // (real parts, then imaginary), then exp(-i theta c_0) and exp(-i theta
+  // block) (real, imaginary), offset_stride() values. Peaks whose zooms
+  // share a layout share these for the grid's offsets.
+  void offset_terms(double delta, double* out) const {
+    const double theta = kTwoPi * delta * static_cast<double>(dt_);
+    double* factor_re = out;
+    double* factor_im = out + terms_;
+    factor_re[0] = 1.0;
+    factor_im[0] = 0.0;
+    for (std::size_t m = 1; m < terms_; ++m) {
+      const double scale = theta * half_ / static_cast<double>(m);
+      factor_re[m] = factor_im[m - 1] * scale;
+      factor_im[m] = -factor_re[m - 1] * scale;
+    }
+    const Complex shift = std::polar(1.0, -theta * first_centre_);
+    const Complex advance = std::polar(1.0, -theta * static_cast<double>(block_));
+    out[2 * terms_] = shift.real();
+    out[2 * terms_ + 1] = shift.imag();
+    out[2 * terms_ + 2] = advance.real();
+    out[2 * terms_ + 3] = advance.imag();
+  }
+  std::size_t offset_stride() const { return 2 * terms_ + 4; }
+  // The layout: two zooms of the same layout give the same offset_terms.
+  std::pair<std::size_t, std::size_t> layout() const { return {block_, terms_}; }
 
  private:
   template <typename V>
@@ -168,17 +189,28 @@ class Zoom {
   // results are bit for bit those of one offset at a time.
   template <typename V, std::size_t W>
   [[gnu::always_inline]] inline void evaluate(const double* delta, Complex* y) const {
-    V d{};
-    for (std::size_t l = 0; l < W; ++l) set_lane(d, l, delta[l]);
-    const V theta = kTwoPi * d * static_cast<double>(dt_);
+    double terms[W][2 * kMaxTerms + 4];
+    const double* given[W];
+    for (std::size_t l = 0; l < W; ++l) {
+      offset_terms(delta[l], terms[l]);
+      given[l] = terms[l];
+    }
+    evaluate_given<V, W>(given, y);
+  }
+
+  // evaluate from each lane's offset_terms (given[l]).
+  // kTerms: the expansion's length when the caller knows it (then equal
+  // to terms_), else 0.
+  template <typename V, std::size_t W, std::size_t kTerms = 0>
+  [[gnu::always_inline]] inline void evaluate_given(const double* const* given, Complex* y) const {
+    const std::size_t terms = kTerms != 0 ? kTerms : terms_;
     // (-i theta h)^m / m!, in real and imaginary parts.
     V factor_re[kMaxTerms], factor_im[kMaxTerms];
-    factor_re[0] = V{} + 1.0;
-    factor_im[0] = V{};
-    for (std::size_t m = 1; m < terms_; ++m) {
-      const V scale = theta * half_ / static_cast<double>(m);
-      factor_re[m] = factor_im[m - 1] * scale;
-      factor_im[m] = -factor_re[m - 1] * scale;
+    for (std::size_t m = 0; m < terms; ++m) {
+      for (std::size_t l = 0; l < W; ++l) {
+        set_lane(factor_re[m], l, given[l][m]);
+        set_lane(factor_im[m], l, given[l][terms + m]);
+      }
     }
     V y_re[kMaxTapers], y_im[kMaxTapers];
     for (std::size_t k = 0; k < nwin_; ++k) y_re[k] = y_im[k] = V{};
@@ -187,23 +219,20 @@ class Zoom {
     // keeps double precision far beyond what the results need.
     V shift_re{}, shift_im{}, advance_re{}, advance_im{};
     for (std::size_t l = 0; l < W; ++l) {
-      const double t = lane(theta, l);
-      const Complex shift = std::polar(1.0, -t * first_centre_);
-      const Complex advance = std::polar(1.0, -t * static_cast<double>(block_));
-      set_lane(shift_re, l, shift.real());
-      set_lane(shift_im, l, shift.imag());
-      set_lane(advance_re, l, advance.real());
-      set_lane(advance_im, l, advance.imag());
+      set_lane(shift_re, l, given[l][2 * terms]);
+      set_lane(shift_im, l, given[l][2 * terms + 1]);
+      set_lane(advance_re, l, given[l][2 * terms + 2]);
+      set_lane(advance_im, l, given[l][2 * terms + 3]);
     }
-    const std::size_t stride = nwin_ * terms_;
+    const std::size_t stride = nwin_ * terms;
     for (std::size_t b = 0; b < blocks_; ++b) {
       const double* mr = &moments_re_[b * stride];
       const double* mi = &moments_im_[b * stride];
       for (std::size_t k = 0; k < nwin_; ++k) {
         V sr{}, si{};
-        for (std::size_t m = 0; m < terms_; ++m) {
-          sr += factor_re[m] * mr[k * terms_ + m] - factor_im[m] * mi[k * terms_ + m];
-          si += factor_re[m] * mi[k * terms_ + m] + factor_im[m] * mr[k * terms_ + m];
+        for (std::size_t m = 0; m < terms; ++m) {
+          sr += factor_re[m] * mr[k * terms + m] - factor_im[m] * mi[k * terms + m];
+          si += factor_re[m] * mi[k * terms + m] + factor_im[m] * mr[k * terms + m];
         }
         y_re[k] += shift_re * sr - shift_im * si;
         y_im[k] += shift_re * si + shift_im * sr;
@@ -237,6 +266,12 @@ class Zoom {
     double shift_re = first.real(), shift_im = first.imag();
     Quad y_re[kMaxTapers / kQuad], y_im[kMaxTapers / kQuad];
     for (std::size_t g = 0; g < groups_; ++g) y_re[g] = y_im[g] = Quad{};
+    // Up to four tapers, the usual case: one group, with the expansion's
+    // length known to the compiler.
+    if (groups_ == 1 && one_group(factor_re, factor_im, shift_re, shift_im, advance, y_re[0], y_im[0])) {
+      for (std::size_t k = 0; k < nwin_; ++k) y[k] = Complex(y_re[0][k], y_im[0][k]) / norm_;
+      return;
+    }
     const std::size_t width = groups_ * kQuad;
     for (std::size_t b = 0; b < blocks_; ++b) {
       for (std::size_t g = 0; g < groups_; ++g) {
@@ -262,25 +297,75 @@ class Zoom {
     }
   }
 
-  // `groups` groups of four offsets; returns the offsets done.
-  [[gnu::target("avx2")]] std::size_t quads(const double* deltas, std::size_t groups,
-                                            Complex* y) const {
+  // The blocks' loop of at_by_taper for one group of tapers, by the same
+  // operations, for each length of expansion; false (nothing done) for a
+  // length it does not know.
+  [[gnu::always_inline]] inline bool one_group(const double* factor_re, const double* factor_im,
+                                               double shift_re, double shift_im,
+                                               const Complex& advance, Quad& y_re,
+                                               Quad& y_im) const {
+    switch (terms_) {
+      case 4: one_group<4>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 6: one_group<6>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 8: one_group<8>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      case 12: one_group<12>(factor_re, factor_im, shift_re, shift_im, advance, y_re, y_im); return true;
+      default: return false;
+    }
+  }
+  template <std::size_t kTerms>
+  [[gnu::always_inline]] inline void one_group(const double* factor_re, const double* factor_im,
+                                               double shift_re, double shift_im,
+                                               const Complex& advance, Quad& y_re,
+                                               Quad& y_im) const {
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const double* mr = &by_taper_re_[b * kTerms * kQuad];
+      const double* mi = &by_taper_im_[b * kTerms * kQuad];
+      Quad sr{}, si{};
+      for (std::size_t m = 0; m < kTerms; ++m) {
+        Quad r, i;
+        std::memcpy(&r, mr + m * kQuad, sizeof r);
+        std::memcpy(&i, mi + m * kQuad, sizeof i);
+        sr += factor_re[m] * r - factor_im[m] * i;
+        si += factor_re[m] * i + factor_im[m] * r;
+      }
+      y_re += shift_re * sr - shift_im * si;
+      y_im += shift_re * si + shift_im * sr;
+      const double re = shift_re * advance.real() - shift_im * advance.imag();
+      shift_im = shift_re * advance.imag() + shift_im * advance.real();
+      shift_re = re;
+    }
+  }
+
+  template <std::size_t kTerms>
+  [[gnu::target("avx2")]] void quads_of(const double* const* terms, std::size_t groups,
+                                        Complex* y) const {
     for (std::size_t g = 0; g < groups; ++g) {
-      evaluate<Quad, kQuad>(deltas + g * kQuad, y + g * kQuad * nwin_);
+      evaluate_given<Quad, kQuad, kTerms>(terms + g * kQuad, y + g * kQuad * nwin_);
+    }
+  }
+
+  // `groups` groups of four offsets; returns the offsets done.
+  [[gnu::target("avx2")]] std::size_t quads(const double* const* terms, std::size_t groups,
+                                            Complex* y) const {
+    // The expansion's length known to the compiler for every length used.
+    switch (terms_) {
+      case 4: quads_of<4>(terms, groups, y); break;
+      case 6: quads_of<6>(terms, groups, y); break;
+      case 8: quads_of<8>(terms, groups, y); break;
+      case 12: quads_of<12>(terms, groups, y); break;
+      default: quads_of<0>(terms, groups, y); break;
     }
     return groups * kQuad;
   }
 
-  // M(b, k, m) of every block, from the record shifted down by fc.
-  template <bool kWide>
-  [[gnu::always_inline]] inline void moments(const std::vector<float>& x, const TaperedRecord& rec,
-                                             double fc) {
+  // M(b, k, m) of every block, from the record shifted down by fc: the
+  // reference arithmetic, one product and one sum at a time, in four
+  // interleaved partial sums (see dot_sums).
+  void moments(const std::vector<float>& x, const TaperedRecord& rec, double fc) {
     const std::size_t n = x.size();
     const std::size_t stride = nwin_ * terms_;
     moments_re_.assign(blocks_ * stride, 0.0);
     moments_im_.assign(blocks_ * stride, 0.0);
-    const double step = kTwoPi * fc * static_cast<double>(rec.dt);
-    const Complex turn = std::polar(1.0, -step);
     const std::size_t npts = static_cast<std::size_t>(rec.npts);
     // The shifted record times the powers of the position, for one block:
     // power m of the block's sample u at re/im[m * block + u].
@@ -288,62 +373,99 @@ class Zoom {
     for (std::size_t b = 0; b < blocks_; ++b) {
       const std::size_t first = b * block_;
       const std::size_t length = std::min(n, first + block_) - first;
-      const double centre = static_cast<double>(first) + (half_ - 0.5);
-      // Each block starts from an exact rotation, so rounding cannot build
-      // up along the record.
-      const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
-      // rotation *= turn as the complex product forms it for finite values,
-      // which these unit numbers always are, without its check for NaN.
-      double rotation_re = start.real(), rotation_im = start.imag();
-      for (std::size_t u = 0; u < length; ++u) {
-        const double value = x[first + u];
-        position[u] = (static_cast<double>(first + u) - centre) / half_;
-        re[u] = value * rotation_re;
-        im[u] = value * rotation_im;
-        const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
-        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
-        rotation_re = next_re;
-      }
+      shifted_block(x, fc, rec.dt, first, length, re.data(), im.data(), position.data());
       // Each power from the one below, a row at a time.
       for (std::size_t m = 1; m < terms_; ++m) {
-        const double* below_re = &re[(m - 1) * block_];
-        const double* below_im = &im[(m - 1) * block_];
-        double* row_re = &re[m * block_];
-        double* row_im = &im[m * block_];
-        std::size_t u = 0;
-        if constexpr (kWide) {
-          for (; u + kQuad <= length; u += kQuad) {
-            Quad r, i, p;
-            std::memcpy(&r, below_re + u, sizeof r);
-            std::memcpy(&i, below_im + u, sizeof i);
-            std::memcpy(&p, &position[u], sizeof p);
-            r *= p;
-            i *= p;
-            std::memcpy(row_re + u, &r, sizeof r);
-            std::memcpy(row_im + u, &i, sizeof i);
-          }
-        }
-        for (; u < length; ++u) {
-          row_re[u] = below_re[u] * position[u];
-          row_im[u] = below_im[u] * position[u];
+        for (std::size_t u = 0; u < length; ++u) {
+          re[m * block_ + u] = re[(m - 1) * block_ + u] * position[u];
+          im[m * block_ + u] = im[(m - 1) * block_ + u] * position[u];
         }
       }
       for (std::size_t k = 0; k < nwin_; ++k) {
         const float* v = &rec.tapers[k * npts + first];
         double* out_re = &moments_re_[b * stride + k * terms_];
         double* out_im = &moments_im_[b * stride + k * terms_];
-        if constexpr (kWide) {
-          all_dots(v, re.data(), im.data(), length, out_re, out_im);
-        } else {
-          for (std::size_t m = 0; m < terms_; ++m) {
-            out_re[m] = dot_sums<false>(v, &re[m * block_], length);
-            out_im[m] = dot_sums<false>(v, &im[m * block_], length);
-          }
+        for (std::size_t m = 0; m < terms_; ++m) {
+          out_re[m] = dot_sums(v, &re[m * block_], length);
+          out_im[m] = dot_sums(v, &im[m * block_], length);
         }
       }
     }
-    // The same moments with the tapers innermost, in groups of four (the
-    // missing tapers of a group 0), for evaluations whose lanes are tapers.
+    transpose_by_taper();
+  }
+
+  // The record x shifted down by fc over one block (samples first ..
+  // first + length - 1) into re/im, and the samples' positions relative to
+  // the block's centre in half-lengths.
+  [[gnu::always_inline]] inline void shifted_block(const std::vector<float>& x, double fc, float dt,
+                                                   std::size_t first, std::size_t length,
+                                                   double* re, double* im,
+                                                   double* position) const {
+    const double step = kTwoPi * fc * static_cast<double>(dt);
+    const Complex turn = std::polar(1.0, -step);
+    const double centre = static_cast<double>(first) + (half_ - 0.5);
+    // Each block starts from an exact rotation, so rounding cannot build
+    // up along the record.
+    const Complex start = std::polar(1.0, -std::fmod(step * static_cast<double>(first), kTwoPi));
+    // rotation *= turn as the complex product forms it for finite values,
+    // which these unit numbers always are, without its check for NaN.
+    double rotation_re = start.real(), rotation_im = start.imag();
+    for (std::size_t u = 0; u < length; ++u) {
+      const double value = x[first + u];
+      position[u] = (static_cast<double>(first + u) - centre) / half_;
+      re[u] = value * rotation_re;
+      im[u] = value * rotation_im;
+      const double next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+      rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+      rotation_re = next_re;
+    }
+  }
+
+  // shifted_block for every block at once, into re/im[t] for sample t:
+  // four blocks side by side in the lanes, each lane performing the
+  // operations of one block's rotation in the same order, so that the
+  // blocks' independent recurrences do not wait on one another.
+  [[gnu::always_inline]] inline void shifted_record_wide(const std::vector<float>& x, double fc,
+                                                         float dt, double* re,
+                                                         double* im) const {
+    const std::size_t n = x.size();
+    const double step = kTwoPi * fc * static_cast<double>(dt);
+    const Complex turn = std::polar(1.0, -step);
+    for (std::size_t b = 0; b < blocks_; b += kQuad) {
+      const std::size_t lanes = std::min(kQuad, blocks_ - b);
+      Quad rotation_re = {1.0, 1.0, 1.0, 1.0}, rotation_im = {};
+      for (std::size_t l = 0; l < lanes; ++l) {
+        const double first = static_cast<double>((b + l) * block_);
+        const Complex start = std::polar(1.0, -std::fmod(step * first, kTwoPi));
+        rotation_re[l] = start.real();
+        rotation_im[l] = start.imag();
+      }
+      for (std::size_t u = 0; u < block_; ++u) {
+        Quad value = {};
+        for (std::size_t l = 0; l < lanes; ++l) {
+          const std::size_t t = (b + l) * block_ + u;
+          if (t < n) value[l] = x[t];
+        }
+        const Quad shifted_re = value * rotation_re;
+        const Quad shifted_im = value * rotation_im;
+        for (std::size_t l = 0; l < lanes; ++l) {
+          const std::size_t t = (b + l) * block_ + u;
+          if (t < n) {
+            re[t] = shifted_re[l];
+            im[t] = shifted_im[l];
+          }
+        }
+        const Quad next_re = rotation_re * turn.real() - rotation_im * turn.imag();
+        rotation_im = rotation_re * turn.imag() + rotation_im * turn.real();
+        rotation_re = next_re;
+      }
+    }
+  }
+
+  // The moments with the tapers innermost, in groups of four (the missing
+  // tapers of a group 0), for evaluations whose lanes are tapers.
+  void transpose_by_taper() {
+    const std::size_t stride = nwin_ * terms_;
     groups_ = (nwin_ + kQuad - 1) / kQuad;
     by_taper_re_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
     by_taper_im_.assign(blocks_ * terms_ * groups_ * kQuad, 0.0);
@@ -358,54 +480,109 @@ class Zoom {
     }
   }
 
-  // dot_sums<true>(v, re + m * block_, length) and the same of im into
-  // out_re/out_im[m], for every term m: the independent sums interleaved,
-  // so that none waits on its own additions.
-  [[gnu::always_inline]] inline void all_dots(const float* v, const double* re, const double* im,
-                                              std::size_t length, double* out_re,
-                                              double* out_im) const {
-    // Two terms at a time (every expansion has an even number): four sums
-    // side by side, in registers.
-    for (std::size_t m = 0; m < terms_; m += 2) {
-      const double* re0 = re + m * block_;
-      const double* re1 = re0 + block_;
-      const double* im0 = im + m * block_;
-      const double* im1 = im0 + block_;
-      Quad sum_re0{}, sum_im0{}, sum_re1{}, sum_im1{};
-      std::size_t u = 0;
-      for (; u + 4 <= length; u += 4) {
-        const Quad vv = {static_cast<double>(v[u]), static_cast<double>(v[u + 1]),
-                         static_cast<double>(v[u + 2]), static_cast<double>(v[u + 3])};
-        Quad a, b, c, d;
-        std::memcpy(&a, re0 + u, sizeof a);
-        std::memcpy(&b, im0 + u, sizeof b);
-        std::memcpy(&c, re1 + u, sizeof c);
-        std::memcpy(&d, im1 + u, sizeof d);
-        sum_re0 += vv * a;
-        sum_im0 += vv * b;
-        sum_re1 += vv * c;
-        sum_im1 += vv * d;
+  // For G tapers (v[g], as doubles, from the block's first sample): the
+  // sums of v[g] times the power row re/im into out_re/out_im[g * terms_],
+  // each as dot_sums forms it. With `raise`, the row is first multiplied by
+  // the positions in place (the next power), in the same pass.
+  template <std::size_t G>
+  [[gnu::always_inline]] inline void row_dots(const double* const* v, double* re, double* im,
+                                              const double* position, std::size_t length,
+                                              bool raise, double* out_re, double* out_im) const {
+    Quad sum_re[G], sum_im[G];
+    for (std::size_t g = 0; g < G; ++g) sum_re[g] = sum_im[g] = Quad{};
+    std::size_t u = 0;
+    for (; u + kQuad <= length; u += kQuad) {
+      Quad r, i;
+      std::memcpy(&r, re + u, sizeof r);
+      std::memcpy(&i, im + u, sizeof i);
+      if (raise) {
+        Quad p;
+        std::memcpy(&p, position + u, sizeof p);
+        r *= p;
+        i *= p;
+        std::memcpy(re + u, &r, sizeof r);
+        std::memcpy(im + u, &i, sizeof i);
       }
-      const auto finish = [&](const Quad& sum, const double* from) {
-        double s0 = sum[0];
-        for (std::size_t w = u; w < length; ++w) s0 += static_cast<double>(v[w]) * from[w];
-        return (s0 + sum[1]) + (sum[2] + sum[3]);
-      };
-      out_re[m] = finish(sum_re0, re0);
-      out_im[m] = finish(sum_im0, im0);
-      out_re[m + 1] = finish(sum_re1, re1);
-      out_im[m + 1] = finish(sum_im1, im1);
+      for (std::size_t g = 0; g < G; ++g) {
+        Quad vv;
+        std::memcpy(&vv, v[g] + u, sizeof vv);
+        sum_re[g] += vv * r;
+        sum_im[g] += vv * i;
+      }
+    }
+    if (raise) {
+      for (std::size_t w = u; w < length; ++w) {
+        re[w] *= position[w];
+        im[w] *= position[w];
+      }
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+      double s_re = sum_re[g][0], s_im = sum_im[g][0];
+      for (std::size_t w = u; w < length; ++w) {
+        s_re += v[g][w] * re[w];
+        s_im += v[g][w] * im[w];
+      }
+      out_re[g * terms_] = (s_re + sum_re[g][1]) + (sum_re[g][2] + sum_re[g][3]);
+      out_im[g * terms_] = (s_im + sum_im[g][1]) + (sum_im[g][2] + sum_im[g][3]);
     }
   }
 
+  // `moments` in four lanes: the same products and the same partial sums,
+  // bit for bit, with each power row formed in the pass that sums it
+  // against up to four tapers at once, so that a row is read once for
+  // those tapers and never stored apart from the one below. `wide_tapers`
+  // holds the tapers as doubles (taper k at k * npts), converted once for
+  // every peak.
   [[gnu::target("avx2")]] void moments_wide(const std::vector<float>& x, const TaperedRecord& rec,
-                                            double fc) {
-    moments<true>(x, rec, fc);
+                                            const double* wide_tapers, double fc) {
+    const std::size_t n = x.size();
+    const std::size_t stride = nwin_ * terms_;
+    moments_re_.resize(blocks_ * stride);
+    moments_im_.resize(blocks_ * stride);
+    const std::size_t npts = static_cast<std::size_t>(rec.npts);
+    whole_re_.resize(n);
+    whole_im_.resize(n);
+    position_.resize(block_);
+    double* const whole_re = whole_re_.data();
+    double* const whole_im = whole_im_.data();
+    double* const position = position_.data();
+    shifted_record_wide(x, fc, rec.dt, whole_re, whole_im);
+    // A sample's position relative to its block's centre depends on its
+    // place in the block alone: first + u - (first + half - 1/2) is formed
+    // exactly, whatever the block.
+    for (std::size_t u = 0; u < block_; ++u) {
+      position[u] = (static_cast<double>(u) - (half_ - 0.5)) / half_;
+    }
+    for (std::size_t b = 0; b < blocks_; ++b) {
+      const std::size_t first = b * block_;
+      const std::size_t length = std::min(n, first + block_) - first;
+      double* re = whole_re + first;
+      double* im = whole_im + first;
+      for (std::size_t m = 0; m < terms_; ++m) {
+        for (std::size_t k = 0; k < nwin_; k += kQuad) {
+          const double* v[kQuad];
+          const std::size_t count = std::min(kQuad, nwin_ - k);
+          for (std::size_t g = 0; g < count; ++g) v[g] = wide_tapers + (k + g) * npts + first;
+          // The first group of a power above 0 raises the row.
+          const bool raise = m > 0 && k == 0;
+          double* out_re = &moments_re_[b * stride + k * terms_ + m];
+          double* out_im = &moments_im_[b * stride + k * terms_ + m];
+          switch (count) {
+            case 1: row_dots<1>(v, re, im, position, length, raise, out_re, out_im); break;
+            case 2: row_dots<2>(v, re, im, position, length, raise, out_re, out_im); break;
+            case 3: row_dots<3>(v, re, im, position, length, raise, out_re, out_im); break;
+            default: row_dots<4>(v, re, im, position, length, raise, out_re, out_im); break;
+          }
+        }
+      }
+    }
+    transpose_by_taper();
   }
-
-  std::size_t nwin_;
-  float dt_;
-  double norm_;
+  std::size_t nwin_ = 0;
+  float dt_ = 1.0f;
+  double norm_ = 1.0;
+  // The shifted record and the positions in a block (AVX2 arithmetic).
+  std::vector<double> whole_re_, whole_im_, position_;
   std::size_t terms_ = 1;  // Taylor terms
   std::size_t block_ = 1;  // samples per block
   double half_ = 0.5;
@@ -426,11 +603,16 @@ struct LineFit {
 };
 
 // One thread's work vectors: the coefficients at one offset, the grid's
-// offsets and their coefficients.
+// offsets, their offset terms and their coefficients, and the offset terms
+// of the whole grid for the zoom layout they were made for.
 struct Work {
+  Zoom zoom;
   std::vector<Complex> y;
   std::vector<double> deltas;
+  std::vector<const double*> terms;
   std::vector<Complex> grid;
+  std::vector<double> grid_terms;  // offset j * step at (j + steps) * stride
+  std::pair<std::size_t, std::size_t> layout{0, 0};
 };
 
 LineFit line_fit(const std::vector<Complex>& y, const std::vector<double>& tapsum) {
@@ -501,6 +683,9 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     }
   }
   energy /= static_cast<double>(nwin);
+  // Every peak's zoom reads the tapers as doubles; the conversion is exact.
+  const std::vector<double> wide_tapers(rec.tapers.begin(),
+                                        rec.tapers.begin() + static_cast<std::ptrdiff_t>(npts * nwin));
 
   const double span = static_cast<double>(rec.npts) * static_cast<double>(rec.dt);
   const double rayleigh = 1.0 / span;
@@ -516,7 +701,8 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     const double low = std::max(-half_band, -fc), high = std::min(half_band, nyquist - fc);
     if (!(low <= high)) return;
     const int evaluations = 2 * steps + 1 + kGoldenSteps + 2;
-    const Zoom zoom(x, rec, fc, std::max(-low, high), evaluations);
+    Zoom& zoom = work.zoom;
+    zoom.prepare(x, rec, wide_tapers.data(), fc, std::max(-low, high), evaluations);
     auto fit_at = [&](double delta) {
       zoom.at(delta, y);
       return line_fit(y, tapsum);
@@ -527,13 +713,23 @@ std::vector<LineEstimate> line_estimates(const TaperedRecord& rec, const SpecRes
     // compared in grid order.
     double best = 0.0;
     LineFit best_fit = fit_at(0.0);
+    const std::size_t stride = zoom.offset_stride();
+    if (zoom.layout() != work.layout) {
+      work.layout = zoom.layout();
+      work.grid_terms.resize(static_cast<std::size_t>(2 * steps + 1) * stride);
+      for (int j = -steps; j <= steps; ++j) {
+        zoom.offset_terms(j * step, &work.grid_terms[static_cast<std::size_t>(j + steps) * stride]);
+      }
+    }
     work.deltas.clear();
+    work.terms.clear();
     for (int j = -steps; j <= steps; ++j) {
       const double delta = j * step;
       if (delta < low || delta > high || j == 0) continue;
       work.deltas.push_back(delta);
+      work.terms.push_back(&work.grid_terms[static_cast<std::size_t>(j + steps) * stride]);
     }
-    zoom.at_each(work.deltas, work.grid);
+    zoom.at_each(work.deltas, work.terms, work.grid);
     for (std::size_t j = 0; j < work.deltas.size(); ++j) {
       y.assign(work.grid.begin() + static_cast<std::ptrdiff_t>(j * nwin),
                work.grid.begin() + static_cast<std::ptrdiff_t>((j + 1) * nwin));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "spectral/estimators/gaps.h"
@@ -85,9 +86,8 @@ struct LineRun {
   std::vector<float> tapers;
 };
 
-LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& index,
-              const SpecSettings& s) {
-  LineRun run;
+// The record y (evenly spaced) as the settings s taper it, without its tapers.
+TaperedRecord record_of(const std::vector<float>& y, const SpecSettings& s) {
   TaperedRecord record;
   record.values = y;
   record.npts = s.npts;
@@ -95,6 +95,13 @@ LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& 
   record.p = s.p;
   record.dt = s.dt;
   record.norm = band_normalisation(s);
+  return record;
+}
+
+LineRun run_lines(const std::vector<float>& y, const std::vector<std::int64_t>& index,
+              const SpecSettings& s) {
+  LineRun run;
+  TaperedRecord record = record_of(y, s);
   RunTapers tapers;
   GapsPlan plan;
   if (index.empty()) {
@@ -282,6 +289,37 @@ TEST(LineEstimates, KeepTheirBitsWhateverTheOrderOfEvaluation) {
     const LineRun run = run_lines(y, index, s);
     ASSERT_GE(run.lines.size(), 1u);
     EXPECT_EQ(fingerprint(run.lines), c.expected);
+  }
+}
+
+TEST(LineEstimates, OfAPeakDoNotDependOnTheOtherPeaksSearchedInTheSameCall) {
+  // The peaks of one call share work memory and what the grid's offsets
+  // need: each line must be bit for bit the one of searching its peak
+  // alone, in any order, for peaks inside the band and at its edges.
+  for (const int nwin : {3, 6}) {
+    SCOPED_TRACE(testing::Message() << "K " << nwin);
+    SpecSettings s = settings_for(1024);
+    s.nwin = nwin;
+    s.p = nwin == 3 ? 2 : 4;
+    std::vector<float> y = sine_in_noise(1024, 0.1234, 1.0f, 0.8, 3);
+    const std::vector<float> second = sine_in_noise(1024, 0.3071, 1.0f, 0.5, 4);
+    for (std::size_t t = 0; t < y.size(); ++t) y[t] += second[t];
+    const LineRun run = run_lines(y, {}, s);
+    TaperedRecord record = record_of(y, s);
+    record.tapers = run.tapers;
+    const std::vector<float> frequencies = {0.1234f, 0.0005f, 0.3071f, 0.4998f, 0.25f, 0.1234f};
+    const std::vector<LineEstimate> together = line_estimates(record, run.spectra, frequencies);
+    std::vector<float> reversed(frequencies.rbegin(), frequencies.rend());
+    const std::vector<LineEstimate> backwards = line_estimates(record, run.spectra, reversed);
+    ASSERT_EQ(together.size(), frequencies.size());
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "peak " << frequencies[i]);
+      const std::vector<LineEstimate> alone =
+          line_estimates(record, run.spectra, std::span<const float>(&frequencies[i], 1));
+      EXPECT_EQ(fingerprint(alone), fingerprint({together[i]}));
+      EXPECT_EQ(fingerprint(alone), fingerprint({backwards[frequencies.size() - 1 - i]}));
+      EXPECT_FALSE(std::isnan(together[i].frequency));
+    }
   }
 }
 
