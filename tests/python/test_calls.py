@@ -53,7 +53,8 @@ WRONG = [
     (lambda: quorvane.evolutive(X, window=1000, step=1), ValueError, "window"),
     (lambda: quorvane.evolutive(X, window="5 years", step=1), ValueError, "window|not a step"),
     (lambda: quorvane.reconstruct(X, X), TypeError, "spectrum: a quorvane.Spectrum"),
-    (lambda: quorvane.read("/nonexistent/file", "single"), OSError, "nonexistent"),
+    # A missing file is an OSError, as open() gives.
+    (lambda: quorvane.read("/nonexistent/file", "single"), OSError, "nonexistent.*no such file"),
 ]
 
 

@@ -57,9 +57,3 @@ def test_a_coordinate_with_a_gap_gives_the_missing_data_spectrum_of_every_cell()
     assert cell.sampling["method"] == dataset.attrs["method"] == "missing_data_multitaper"
     np.testing.assert_array_equal(dataset.estimate[0, 0], cell.estimate)
 
-
-def test_a_partly_missing_cell_is_refused():
-    da = grid()
-    da[1, 1, 7] = np.nan
-    with pytest.raises(ValueError, match="a cell holds 1 NaN among its 256 values"):
-        quorvane.xarray.spectrum(da)

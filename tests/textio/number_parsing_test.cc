@@ -101,24 +101,5 @@ TEST(NumberParsing, RealsReadAsTheCLibraryReadsThemBitForBit) {
   EXPECT_GT(accepted, 50000u);
 }
 
-TEST(NumberParsing, FreeReadTakesTokensAcrossSeparatorsAndLines) {
-  LineReader file = LineReader::from_lines({"", "  1.5D3,\t-2 ", "**** +.25e1", "next"});
-  FreeRead read(file);
-  float a = 0.0f, c = 0.0f;
-  double b = 0.0;
-  std::string star;
-  ASSERT_EQ(read.real(a), ReadStatus::Ok);
-  ASSERT_EQ(read.real(b), ReadStatus::Ok);
-  ASSERT_EQ(read.token(star), ReadStatus::Ok);
-  ASSERT_EQ(read.real(c), ReadStatus::Ok);
-  EXPECT_EQ(a, 1500.0f);
-  EXPECT_EQ(b, -2.0);
-  EXPECT_EQ(star, "*");
-  EXPECT_EQ(c, 2.5f);
-  float text = 0.0f;
-  EXPECT_EQ(read.real(text), ReadStatus::Error);
-  EXPECT_EQ(read.real(text), ReadStatus::End);
-}
-
 }  // namespace
 }  // namespace quorvane::textio
