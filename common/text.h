@@ -11,7 +11,11 @@ namespace quorvane {
 // a series without a name, so that the message holds no double blank
 // ("Series" + spaced(name) + " has 1 value").
 inline std::string spaced(std::string_view name) {
-  return name.empty() ? std::string() : " " + std::string(name);
+  // Appended in turn: GCC 12 at -O3 misreads " " + std::string as an
+  // overlapping copy (-Wrestrict).
+  std::string text;
+  if (!name.empty()) text.append(" ").append(name);
+  return text;
 }
 
 // text itself when it has at most `bytes` bytes; otherwise its first bytes,
