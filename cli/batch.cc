@@ -39,9 +39,8 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
   CommandFrame frame("quorvane", err);
   input::SeriesTable table;
   std::vector<std::size_t> chosen;
-  if (!frame.read(options.input, table) || !frame.select(table, options.input.series, chosen) ||
-      !frame.prepare_output(options.output))
-    return frame.exit_status();
+  std::vector<std::string> stems;
+  if (!frame.start(options.input, options.output, table, chosen, stems)) return frame.exit_status();
   const std::string& folder = options.output.out;
   // Series run side by side first; threads left over share the surrogates.
   // The levels do not depend on this split.
@@ -49,10 +48,6 @@ int run_analyse(Options options, std::ostream& out, std::ostream& err) {
       std::max<std::size_t>(1, std::min(static_cast<std::size_t>(options.output.jobs), chosen.size()));
   options.significance.jobs =
       std::max(1, options.output.jobs / static_cast<int>(side_by_side));
-
-  std::vector<std::string> titles;
-  for (std::size_t index : chosen) titles.push_back(table.series[index].name);
-  const std::vector<std::string> stems = unique_stems(titles);
 
   // A progress line only for a person watching: several series and a
   // terminal on the error stream.

@@ -151,6 +151,17 @@ bool CommandFrame::refuse(const std::string& message) {
   return false;
 }
 
+bool CommandFrame::start(const InputOptions& input, OutputOptions& output,
+                         input::SeriesTable& table, std::vector<std::size_t>& chosen,
+                         std::vector<std::string>& stems) {
+  if (!read(input, table) || !select(table, input.series, chosen) || !prepare_output(output))
+    return false;
+  std::vector<std::string> titles;
+  for (std::size_t index : chosen) titles.push_back(table.series[index].name);
+  stems = unique_stems(titles);
+  return true;
+}
+
 bool CommandFrame::prepare_output(OutputOptions& output) {
   if (output.plots != "none" && display::file_device(output.plots).empty())
     return refuse("--plots: this PLplot has no device that writes " + output.plots + " files");

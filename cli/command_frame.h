@@ -47,6 +47,11 @@ class CommandFrame {
   // and its lock, held until the frame ends; --jobs resolved to the number
   // of cores when not given.
   bool prepare_output(OutputOptions& output);
+  // The three steps of a command over one file: read, select the series of
+  // input.series into `chosen` and prepare the output, with the file-name
+  // stem of each chosen series in `stems`.
+  bool start(const InputOptions& input, OutputOptions& output, input::SeriesTable& table,
+             std::vector<std::size_t>& chosen, std::vector<std::string>& stems);
 
   // Runs work(i) for i = 0..count-1 on `jobs` threads, reporting
   // progress(done) on the calling thread as items end (see
