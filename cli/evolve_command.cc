@@ -308,7 +308,14 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
                           : std::stod(number_text(series_.time_single.front()));
   // Records with gaps or uneven steps: windows of whole median steps.
   result_.on_times = series_.sampling.kind != spectral::SamplingClass::even;
-  const double dt = result_.on_times ? series_.sampling.median_step : series_.dt;
+  double dt = result_.on_times ? series_.sampling.median_step : series_.dt;
+  if (series_.sampling.kind == spectral::SamplingClass::gaps) {
+    // The grid's step as the missing-data spectrum of analyse takes it.
+    std::vector<std::int64_t> grid;
+    spectral::grid_positions(series_.time, dt, grid);
+    if (grid.back() > 0)
+      dt = (series_.time.back() - series_.time.front()) / static_cast<double>(grid.back());
+  }
   result_.grid_step = dt;
   result_.sampling = api::sampling_class_name(series_.sampling.kind);
   const long window = std::lround(static_cast<double>(options_.windows.window) / dt);

@@ -282,7 +282,7 @@ Cells record_cells(std::span<const double> time, const Sampling& sampling, doubl
   Cells c;
   c.on_grid.assign(time.size(), 1);
   if (sampling.kind != SamplingClass::uneven) {
-    grid_positions(time, dt, c.cell);
+    grid_positions(time, sampling.median_step, c.cell);
     return c;
   }
   c.cell.resize(time.size());

@@ -94,10 +94,12 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
 
-// The windows of a record on its own times (gaps or uneven steps). The
-// record's median step dt = settings.dt divides its span into steps
-// ("cells"): on a record with gaps the grid positions of grid_positions, on
-// an uneven record the nearest whole number of steps from the first time.
+// The windows of a record on its own times (gaps or uneven steps). Its span
+// is divided into steps ("cells") of dt = settings.dt: on a record with
+// gaps its grid positions (grid_positions on the median step; dt is then the
+// span over the last position, as the missing-data spectrum takes it), on an
+// uneven record the nearest whole number of steps dt (its median step) from
+// the first time.
 // Window w covers the `length` cells from w * step (so its duration is
 // length dt and every window shares the frequency grid of settings, whose
 // npts must be `length`); windows that run past the last
