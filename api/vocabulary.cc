@@ -559,7 +559,8 @@ Vocabulary make_vocabulary() {
               {kCoherence, "Analysis",
                "Analysis of the pair: auto (on one grid when both are evenly spaced on it, "
                "else each on its own times) or interpolate (both linearly to --common-step, "
-               "which lowers the coherence at high frequencies) (default auto)"}};
+               "which lowers the coherence at high frequencies) (default auto)",
+               {}, {}, {}, {}, "auto|interpolate"}};
     s.keyword = enum_keyword<Sampling, &Settings::sampling>("{words}", true);
     add(std::move(s));
   }
