@@ -58,6 +58,19 @@ std::string window_name(std::size_t window, std::size_t start, int length) {
          " to " + std::to_string(start + static_cast<std::size_t>(length)) + ")";
 }
 
+// The rest of job.row from the run in job.results: the ratio to the
+// background and the F-test maxima.
+void finish_row(const SpecSettings& settings, Job& job) {
+  const SpecResults& r = job.results;
+  const auto m = static_cast<std::size_t>(std::max(r.nf - 1, 0));
+  job.ratio.resize(m);
+  for (std::size_t i = 0; i < m; ++i)
+    job.ratio[i] = r.specback0[i] != 0.0f ? r.specraw0[i] / r.specback0[i] : 0.0f;
+  job.row.spectrum = &r;
+  job.row.ratio = job.ratio;
+  job.row.lines = f_test_maxima(settings, r);
+}
+
 // The row of window `window` into job.row.
 Status compute_row(std::span<const float> y, int length, int step, const SpecSettings& settings,
                    std::size_t window, Job& job) {
@@ -74,14 +87,7 @@ Status compute_row(std::span<const float> y, int length, int step, const SpecSet
     message.append(": ").append(status.message);
     return Status::failure(message);
   }
-  const SpecResults& r = job.results;
-  const auto m = static_cast<std::size_t>(std::max(r.nf - 1, 0));
-  job.ratio.resize(m);
-  for (std::size_t i = 0; i < m; ++i)
-    job.ratio[i] = r.specback0[i] != 0.0f ? r.specraw0[i] / r.specback0[i] : 0.0f;
-  row.spectrum = &r;
-  row.ratio = job.ratio;
-  row.lines = f_test_maxima(settings, r);
+  finish_row(settings, job);
   return Status::success();
 }
 
@@ -248,13 +254,26 @@ class PlanCache {
   using Plan = std::variant<std::shared_ptr<const GapsPlan>, std::shared_ptr<const UnevenPlan>>;
   using Key = std::vector<std::int64_t>;
 
-  bool find(const Key& key, Plan& plan) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    const auto it = plans_.find(key);
-    if (it == plans_.end()) return false;
-    plan = it->second;
-    return true;
+  // The plan of `key`: the one kept (reused set), else one `make` makes,
+  // then kept.
+  template <typename Estimator, typename Make>
+  Status plan(const Key& key, std::shared_ptr<const Estimator>& out, bool& reused, Make make) {
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      if (const auto it = plans_.find(key); it != plans_.end()) {
+        out = std::get<std::shared_ptr<const Estimator>>(it->second);
+        reused = true;
+        return Status::success();
+      }
+    }
+    auto made = std::make_shared<Estimator>();
+    if (Status status = make(*made); !status) return status;
+    out = made;
+    keep(key, out);
+    return Status::success();
   }
+
+ private:
   void keep(const Key& key, const Plan& plan) {
     const std::lock_guard<std::mutex> hold(lock_);
     if (!plans_.emplace(key, plan).second) return;
@@ -265,7 +284,6 @@ class PlanCache {
     }
   }
 
- private:
   static constexpr std::size_t kCapacity = 32;
   std::mutex lock_;
   std::map<Key, Plan> plans_;
@@ -384,19 +402,10 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       row.method = WindowMethod::gaps;
       PlanCache::Key key{0};
       for (std::size_t j = lo; j < hi; ++j) key.push_back(cells.cell[j] - first);
-      PlanCache::Plan found;
       std::shared_ptr<const GapsPlan> plan;
-      if (cache.find(key, found)) {
-        plan = std::get<std::shared_ptr<const GapsPlan>>(found);
-        row.plan_reused = true;
-      } else {
-        auto made = std::make_shared<GapsPlan>();
-        status = GapsPlan::make(std::span<const std::int64_t>(key).subspan(1), settings, *made);
-        if (status) {
-          plan = made;
-          cache.keep(key, plan);
-        }
-      }
+      status = cache.plan(key, plan, row.plan_reused, [&](GapsPlan& made) {
+        return GapsPlan::make(std::span<const std::int64_t>(key).subspan(1), settings, made);
+      });
       if (status) status = plan->run(values, settings, job.results, note, &job.memory);
     } else {
       row.method = WindowMethod::uneven;
@@ -405,19 +414,10 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       const auto times = time.subspan(lo, n);
       PlanCache::Key key{1};
       for (double t : times) key.push_back(std::llround((t - times.front()) / dt * 1e6));
-      PlanCache::Plan found;
       std::shared_ptr<const UnevenPlan> plan;
-      if (cache.find(key, found)) {
-        plan = std::get<std::shared_ptr<const UnevenPlan>>(found);
-        row.plan_reused = true;
-      } else {
-        auto made = std::make_shared<UnevenPlan>();
-        status = UnevenPlan::make(times, own, *made, grid_span);
-        if (status) {
-          plan = made;
-          cache.keep(key, plan);
-        }
-      }
+      status = cache.plan(key, plan, row.plan_reused, [&](UnevenPlan& made) {
+        return UnevenPlan::make(times, own, made, grid_span);
+      });
       if (status) status = plan->run(values, own, job.results, note, &job.memory);
     }
     if (status && static_cast<std::size_t>(std::max(job.results.nf - 1, 0)) != entries) {
@@ -427,13 +427,7 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
     if (!status) {
       return Status::failure(timed_window_name(window, first, length) + ": " + status.message);
     }
-    const SpecResults& r = job.results;
-    job.ratio.resize(entries);
-    for (std::size_t i = 0; i < entries; ++i)
-      job.ratio[i] = r.specback0[i] != 0.0f ? r.specraw0[i] / r.specback0[i] : 0.0f;
-    row.spectrum = &r;
-    row.ratio = job.ratio;
-    row.lines = f_test_maxima(settings, r);
+    finish_row(settings, job);
     return Status::success();
   };
 
