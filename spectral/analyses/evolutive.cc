@@ -351,6 +351,12 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
   const double grid_span =
       static_cast<double>(transform_length(length, settings.pad)) * dt / settings.pad;
   PlanCache cache;
+  // The Slepian tapers of the window's duration, computed once and
+  // evaluated at each uneven window's times (on a grid of at least 1024
+  // cells, as the uneven estimator's own, so that four-point interpolation
+  // stays exact to single precision).
+  GridTapers window_tapers;
+  grid_tapers(std::max(length, 1024), settings, window_tapers);
 
   const auto compute = [&](std::size_t window, Job& job) -> Status {
     EvolutiveRow& row = job.row;
@@ -416,7 +422,7 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       for (double t : times) key.push_back(std::llround((t - times.front()) / dt * 1e6));
       std::shared_ptr<const UnevenPlan> plan;
       status = cache.plan(key, plan, row.plan_reused, [&](UnevenPlan& made) {
-        return UnevenPlan::make(times, own, made, grid_span);
+        return UnevenPlan::make(times, own, made, grid_span, &window_tapers);
       });
       if (status) status = plan->run(values, own, job.results, note, &job.memory);
     }

@@ -109,7 +109,8 @@ Status evolutive_spectrum(std::span<const float> y, int length, int step,
 // the window computed once), gaps when its samples lie so but some cells are
 // empty (GapsPlan on the window's cells), uneven otherwise (UnevenPlan on
 // the samples' times with the grid span of that frequency grid, so that its
-// band is the others'). A window with fewer than min_samples samples, or with more than
+// band is the others', and the grid tapers of the window's duration,
+// computed once for all windows). A window with fewer than min_samples samples, or with more than
 // half of its cells empty, is delivered empty with its reason rather than
 // analysed. Plans are kept for windows whose pattern repeats (the same
 // cells, or the same times relative to the first to a millionth of a step),

@@ -258,8 +258,11 @@ TEST(TimedEvolutive, PlansAreReusedOnlyWhereTheSamplingRepeats) {
       SpecSettings samples = s;
       samples.npts = static_cast<int>(y.size());
       UnevenPlan plan;
+      GridTapers tapers;
+      grid_tapers(1024, s, tapers);
       ASSERT_TRUE(UnevenPlan::make(time, samples, plan,
-                                   static_cast<double>(transform_length(length, s.pad)) * dt)
+                                   static_cast<double>(transform_length(length, s.pad)) * dt,
+                                   &tapers)
                       .ok);
       ASSERT_TRUE(plan.run(y, samples, own).ok);
     }
