@@ -254,31 +254,17 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
   // record is evenly spaced and M = N).
   const std::size_t nwin = static_cast<std::size_t>(s.nwin);
   const std::size_t npts = static_cast<std::size_t>(s.npts);
-  if (given != nullptr && given->nwin == s.nwin && given->p == static_cast<float>(s.p) &&
-      given->exact == s.exact_concentrations) {
-    prepared->el = given->el;
-    prepared->v.resize(npts * nwin);
-    prepared->tapsum.assign(nwin, 0.0f);
-    sampled_tapers(given->v, given->cells, s.nwin, time, time.front(), dt / 2.0, span,
-                   prepared->v, prepared->tapsum);
-  } else {
-    const int cells = taper_grid_cells(s.npts);
-    WorkArena memory;
-    std::pmr::vector<float> grid_v(static_cast<std::size_t>(cells) * nwin, &memory);
-    std::vector<float> grid_sum(nwin);
-    std::vector<double> dlam(nwin);
-    prepared->el.resize(nwin);
-    compute_tapers(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el, grid_sum, dlam,
-                   EigenPath::Fast, &memory);
-    if (run_cancelled(s)) return interrupted_run();
-    if (s.exact_concentrations) {
-      taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el);
-    }
-    prepared->v.resize(npts * nwin);
-    prepared->tapsum.assign(nwin, 0.0f);
-    sampled_tapers(grid_v, cells, s.nwin, time, time.front(), dt / 2.0, span, prepared->v,
-                   prepared->tapsum);
-  }
+  GridTapers own;
+  const bool fits = given != nullptr && given->nwin == s.nwin &&
+                    given->p == static_cast<float>(s.p) && given->exact == s.exact_concentrations;
+  if (!fits) grid_tapers(taper_grid_cells(s.npts), s, own);
+  const GridTapers& tapers = fits ? *given : own;
+  if (run_cancelled(s)) return interrupted_run();
+  prepared->el = tapers.el;
+  prepared->v.resize(npts * nwin);
+  prepared->tapsum.assign(nwin, 0.0f);
+  sampled_tapers(tapers.v, tapers.cells, s.nwin, time, time.front(), dt / 2.0, span, prepared->v,
+                 prepared->tapsum);
   if (run_cancelled(s)) return interrupted_run();
   const double df = 1.0 / (frequency_span * s.pad);
   if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,
