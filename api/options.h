@@ -107,6 +107,9 @@ struct WindowOptions {
   float window = 0.0f;      // window length
   float step = 0.0f;        // how far the window moves
   bool show_ratio = false;  // the heat map shows spectrum over background, not power
+  // Records with gaps or uneven steps: the fewest samples a window is
+  // analysed with; 0 for max(2K + 2, 10).
+  int min_samples = 0;
 };
 
 // The two records of a cross-spectrum.

@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 
 #include "api/analysis.h"
 #include "api/ensemble.h"
@@ -230,16 +232,15 @@ static Result<Reconstruction> reconstruct_unguarded(const Series& series, const 
 }
 
 static Result<Evolutive> evolutive_unguarded(const Series& series, double window, double step,
-                            const Settings& settings) {
+                            const Settings& settings, int min_samples) {
   api::AnalysisRecord whole;
   api::RunRefinements refinements;
   std::vector<std::string> notes;
   if (Status s = prepare(series, settings, whole, refinements, notes); !s) return s;
-  if (whole.method != api::SpectrumMethod::even)
-    return Status::failure(fmt::format(
-        "the series{} has {}: evolutive spectra take evenly spaced records only",
-        spaced(series.name),
-        whole.sampling.kind == spectral::SamplingClass::gaps ? "gaps" : "uneven steps"));
+  // Records with gaps or uneven steps: windows of whole steps dt, each
+  // analysed as its own samples call for.
+  const bool on_times =
+      whole.method == api::SpectrumMethod::gaps || whole.method == api::SpectrumMethod::uneven;
   if (settings.significance == Significance::montecarlo || settings.jackknife)
     return Status::failure("evolutive spectra take neither Monte Carlo levels nor the jackknife");
   if (!(window > 0.0 && std::isfinite(window)) || !(step > 0.0 && std::isfinite(step)))
@@ -247,7 +248,10 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
         "window and step must be positive numbers of time units, not {} and {}", window, step));
   const double dt = whole.dt;
   const double length = std::round(window / dt), moves = std::round(step / dt);
-  const std::size_t npts = whole.y.size();
+  const std::size_t npts =
+      on_times ? static_cast<std::size_t>(
+                     std::round((whole.time.back() - whole.time.front()) / dt) + 1.0)
+               : whole.y.size();
 
   // Every window gets the settings spectrum() gives its values alone.
   api::AnalysisOptions a;
@@ -255,8 +259,8 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
   if (Status s = options_of(settings, a, g); !s) return s;
   api::AnalysisRecord r;
   r.title = whole.title;
-  r.y.assign(whole.y.begin(),
-             whole.y.begin() + static_cast<long>(std::clamp(length, 2.0, static_cast<double>(npts))));
+  r.y.assign(static_cast<std::size_t>(std::clamp(length, 2.0, static_cast<double>(npts))), 0.0f);
+  if (!on_times) std::copy_n(whole.y.begin(), r.y.size(), r.y.begin());
   r.npts = static_cast<int>(r.y.size());
   r.dt = whole.dt;
   api::set_defaults(r);
@@ -284,27 +288,56 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
   out.bandwidth = r.bndwdth;
   out.tracks_level = r.siglev;
   out.used = used_settings(r, settings);
-  const Status run = spectral::evolutive_spectrum(
-      whole.y, out.window, out.step, engine, settings.jobs,
-      [&](const spectral::EvolutiveRow& row) {
-        const spectral::SpecResults& result = *row.spectrum;
-        const std::size_t m = row.ratio.size();
-        if (out.frequency.empty()) {
-          for (std::size_t i = 0; i < m; ++i)
-            out.frequency.push_back(result.f0 + static_cast<float>(i) * result.df);
-        }
-        const std::size_t last = row.start + static_cast<std::size_t>(out.window) - 1;
-        const double time = 0.5 * (whole.time[row.start] + whole.time[last]);
-        out.time.push_back(time);
-        out.power.insert(out.power.end(), result.specraw0.begin(),
-                         result.specraw0.begin() + static_cast<long>(m));
-        out.F.insert(out.F.end(), result.ftest.begin(), result.ftest.begin() + static_cast<long>(m));
-        out.ratio.insert(out.ratio.end(), row.ratio.begin(), row.ratio.end());
-        for (const spectral::EvolutiveLine& line : row.lines)
-          out.tracks.push_back({time, line.frequency, 1.0f / line.frequency, line.f,
-                                line.f_significance, line.ratio, line.significance});
-        return Status::success();
-      });
+  if (min_samples < 0)
+    return Status::failure(fmt::format("min_samples must be 0 (automatic) or more, not {}",
+                                       min_samples));
+  // Enough samples for the tapers and the red-noise fit's persistence
+  // estimate (10 values) unless asked otherwise.
+  out.min_samples = min_samples > 0 ? min_samples : std::max(2 * r.nwin + 2, 10);
+  const auto deliver = [&](const spectral::EvolutiveRow& row) {
+    const spectral::SpecResults* result = row.spectrum;
+    const std::size_t m = on_times ? row.entries : row.ratio.size();
+    if (out.frequency.empty()) {
+      const float f0 = on_times ? row.f0 : result->f0, df = on_times ? row.df : result->df;
+      for (std::size_t i = 0; i < m; ++i) out.frequency.push_back(f0 + static_cast<float>(i) * df);
+    }
+    double time = 0.0;
+    if (on_times) {
+      time = whole.time.front() + row.centre * dt;
+    } else {
+      const std::size_t last = row.start + static_cast<std::size_t>(out.window) - 1;
+      time = 0.5 * (whole.time[row.start] + whole.time[last]);
+    }
+    out.time.push_back(time);
+    if (result == nullptr) {
+      // An empty window: nan throughout, and its reason.
+      const float nan = std::numeric_limits<float>::quiet_NaN();
+      out.power.insert(out.power.end(), m, nan);
+      out.F.insert(out.F.end(), m, nan);
+      out.ratio.insert(out.ratio.end(), m, nan);
+      out.method.emplace_back("empty");
+      out.empty.push_back({row.window, time, row.samples, row.empty});
+      return Status::success();
+    }
+    if (on_times) {
+      static constexpr std::array<const char*, 3> kMethods = {"even", "gaps", "uneven"};
+      out.method.emplace_back(kMethods[static_cast<std::size_t>(row.method)]);
+    }
+    out.power.insert(out.power.end(), result->specraw0.begin(),
+                     result->specraw0.begin() + static_cast<long>(m));
+    out.F.insert(out.F.end(), result->ftest.begin(), result->ftest.begin() + static_cast<long>(m));
+    out.ratio.insert(out.ratio.end(), row.ratio.begin(), row.ratio.end());
+    for (const spectral::EvolutiveLine& line : row.lines)
+      out.tracks.push_back({time, line.frequency, 1.0f / line.frequency, line.f,
+                            line.f_significance, line.ratio, line.significance});
+    return Status::success();
+  };
+  const Status run =
+      on_times ? spectral::evolutive_on_times(whole.time, whole.y, whole.sampling, out.window,
+                                              out.step, out.min_samples, engine, settings.jobs,
+                                              deliver)
+               : spectral::evolutive_spectrum(whole.y, out.window, out.step, engine,
+                                              settings.jobs, deliver);
   if (!run) return run;
   return out;
 }
@@ -469,8 +502,8 @@ Result<Reconstruction> reconstruct(const Series& series, const Spectrum& spectru
 }
 
 Result<Evolutive> evolutive(const Series& series, double window, double step,
-                            const Settings& settings) {
-  return guarded([&] { return evolutive_unguarded(series, window, step, settings); });
+                            const Settings& settings, int min_samples) {
+  return guarded([&] { return evolutive_unguarded(series, window, step, settings, min_samples); });
 }
 
 Result<Coherence> coherence(const Series& a, const Series& b,

@@ -429,6 +429,20 @@ Vocabulary make_vocabulary() {
     add(std::move(s));
   }
   {
+    OptionSpec s("min-samples", Kind::whole, "N");
+    s.low = 1;
+    s.high = 1000000;
+    s.noun = "samples";
+    s.store = [](const Value& v, RunOptions& o, InputOptions&) {
+      o.windows.min_samples = int_of(v);
+    };
+    s.uses = {{kEvolve, "Windows",
+               "On a record with gaps or uneven steps, the fewest samples a window is analysed "
+               "with, {low}..{high}; windows with fewer, or with more than half their steps "
+               "empty, are left empty (default 2K+2, at least 10)"}};
+    add(std::move(s));
+  }
+  {
     OptionSpec s("show", Kind::words, "power|ratio");
     s.words = {"power", "ratio"};
     s.store = [](const Value& v, RunOptions& o, InputOptions&) { o.windows.show_ratio = whole_of(v) == 1; };
@@ -545,7 +559,8 @@ Vocabulary make_vocabulary() {
               {kCoherence, "Analysis",
                "Analysis of the pair: auto (on one grid when both are evenly spaced on it, "
                "else each on its own times) or interpolate (both linearly to --common-step, "
-               "which lowers the coherence at high frequencies) (default auto)"}};
+               "which lowers the coherence at high frequencies) (default auto)",
+               {}, {}, {}, {}, "auto|interpolate"}};
     s.keyword = enum_keyword<Sampling, &Settings::sampling>("{words}", true);
     add(std::move(s));
   }

@@ -41,9 +41,11 @@ using TextCheck = std::function<std::string(std::string&)>;
 // How the commands in `commands` show an option.
 struct Use {
   Use(unsigned commands, std::string group, std::string help, std::optional<long long> low = {},
-      std::string noun = {}, std::string expected = {}, std::string before = {})
+      std::string noun = {}, std::string expected = {}, std::string before = {},
+      std::string type = {})
       : commands(commands), group(std::move(group)), help(std::move(help)), low(low),
-        noun(std::move(noun)), expected(std::move(expected)), before(std::move(before)) {}
+        noun(std::move(noun)), expected(std::move(expected)), before(std::move(before)),
+        type(std::move(type)) {}
   unsigned commands = 0;
   std::string group;  // the help's section; empty for a positional
   // The description; {low} and {high} stand for a whole number's range.
@@ -52,6 +54,7 @@ struct Use {
   std::string noun;              // what a whole number counts, where it differs
   std::string expected;          // what a refusal says the option takes, where it differs
   std::string before;            // listed before that option, not in table order
+  std::string type;              // the value's form in the help, where it differs
 };
 
 enum class Kind {

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <span>
@@ -36,10 +37,25 @@ struct WindowLines {
   std::vector<float> frequencies;
 };
 
+// A window of a record with gaps or uneven steps left without a spectrum.
+struct EmptyWindow {
+  std::size_t window = 0;  // 0-based
+  float time = 0.0f;       // its centre
+  std::size_t samples = 0;
+  std::string reason;
+};
+
 // What one series gave, for the summary.
 struct EvolveResult {
   SeriesResult series;  // name, status, settings of a window, files, notes
-  int window = 0, step = 0;  // in values
+  int window = 0, step = 0;  // in values (in median steps on a record with gaps or uneven steps)
+  double grid_step = 0.0;    // the step of those units
+  bool on_times = false;     // the record has gaps or uneven steps
+  std::string sampling;      // its class
+  std::array<std::size_t, 3> methods{};  // windows analysed as even, gaps, uneven
+  std::size_t plans_reused = 0;
+  int min_samples = 0;
+  std::vector<EmptyWindow> empty;
   std::vector<WindowLines> windows;
   std::size_t tracks = 0;
 };
@@ -52,7 +68,11 @@ std::string evolve_help(const CLI::App& app) {
        << "Each window is analysed as analyse analyses those values alone, with the\n"
        << "analysis options below; the F maxima above the --reshape level (default 95 %)\n"
        << "of every window are the line tracks. Windows that run past the end of the\n"
-       << "record are dropped. Records with uneven time steps are refused.\n"
+       << "record are dropped. On a record with gaps or uneven steps the window holds\n"
+       << "round(W / dt) median steps dt and each window is analysed as its own samples\n"
+       << "call for (even, gaps or uneven); a window with fewer than --min-samples samples\n"
+       << "or with more than half its steps empty is left empty (nan) and listed in the\n"
+       << "summary.\n"
        << "Exit status: 0 every series done, 1 some failed, 2 usage error or the --out folder in\n"
        << "use by another run (see --wait).\n"
        << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
@@ -105,7 +125,7 @@ class EvolveRun {
                                                         "evolutive-ratio", "tracks"};
   std::vector<std::unique_ptr<AtomicFile>> files_;
   std::unique_ptr<display::HeatMap> heat_map_;
-  std::vector<float> heat_row_, track_time_, track_frequency_;
+  std::vector<float> heat_row_, track_time_, track_frequency_, empty_row_;
   std::string line_;
   // The matrices' rows not yet written: their times, and their values one
   // row after another (a row per window, of the band's entries).
@@ -146,29 +166,49 @@ bool EvolveRun::open_files() {
 Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
   // Stops the windows; the files' temporaries go with this run.
   if (interruption() != 0) return Status::interrupted("the run was interrupted");
-  const spectral::SpecResults& s = *row.spectrum;
-  const std::size_t m = row.ratio.size();
-  const std::size_t last = row.start + static_cast<std::size_t>(result_.window) - 1;
-  const float time = static_cast<float>(
-      0.5 * (static_cast<double>(series_.time[row.start]) + static_cast<double>(series_.time[last])));
+  const std::size_t m = result_.on_times ? row.entries : row.ratio.size();
+  const float f0 = result_.on_times ? row.f0 : row.spectrum->f0;
+  const float df = result_.on_times ? row.df : row.spectrum->df;
+  float time = 0.0f;
+  if (result_.on_times) {
+    time = static_cast<float>(series_.time.front() + row.centre * result_.grid_step);
+  } else {
+    const std::size_t last = row.start + static_cast<std::size_t>(result_.window) - 1;
+    time = static_cast<float>(0.5 * (static_cast<double>(series_.time[row.start]) +
+                                     static_cast<double>(series_.time[last])));
+  }
   if (row.window == 0) {
     // The frequencies of the band, as the spectrum file of analyse gives them.
     line_ = "time";
     for (std::size_t i = 0; i < m; ++i) {
       line_ += ',';
-      append_number_text(line_, s.f0 + static_cast<float>(i) * s.df);
+      append_number_text(line_, f0 + static_cast<float>(i) * df);
     }
     line_ += '\n';
     for (std::size_t k = 0; k < 3; ++k)
       if (!files_[k]->write(line_)) return write_failure();
-    first_frequency_ = s.f0;
-    last_frequency_ = s.f0 + static_cast<float>(m > 0 ? m - 1 : 0) * s.df;
+    first_frequency_ = f0;
+    last_frequency_ = f0 + static_cast<float>(m > 0 ? m - 1 : 0) * df;
     if (options_.output.plots != "none")
       heat_map_ = std::make_unique<display::HeatMap>(count_, std::max<std::size_t>(m, 1));
   }
-  const std::array<std::span<const float>, 3> matrices = {
-      std::span<const float>(s.specraw0).first(m), std::span<const float>(s.ftest).first(m),
-      row.ratio};
+  if (result_.on_times) {
+    if (row.spectrum == nullptr) {
+      result_.empty.push_back({row.window, time, row.samples, row.empty});
+    } else {
+      ++result_.methods[static_cast<std::size_t>(row.method)];
+      result_.plans_reused += row.plan_reused ? 1 : 0;
+    }
+  }
+  // An empty window's rows hold nan throughout.
+  empty_row_.assign(row.spectrum == nullptr ? m : 0,
+                    std::numeric_limits<float>::quiet_NaN());
+  const std::array<std::span<const float>, 3> matrices =
+      row.spectrum == nullptr
+          ? std::array<std::span<const float>, 3>{empty_row_, empty_row_, empty_row_}
+          : std::array<std::span<const float>, 3>{
+                std::span<const float>(row.spectrum->specraw0).first(m),
+                std::span<const float>(row.spectrum->ftest).first(m), row.ratio};
   bool written = true;
   pending_time_.push_back(time);
   for (std::size_t k = 0; k < 3; ++k) {
@@ -194,7 +234,7 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
   for (const auto& note : row.notes)
     result_.series.notes.push_back(fmt::format("window {}: {}", row.window + 1, note));
   if (heat_map_) {
-    const std::span<const float> shown = options_.windows.show_ratio ? row.ratio : matrices[0];
+    const std::span<const float> shown = options_.windows.show_ratio ? matrices[2] : matrices[0];
     heat_row_.resize(m);
     // log10 of 0 is not finite: such cells take the map's lowest colour.
     for (std::size_t i = 0; i < m; ++i) heat_row_[i] = std::log10(shown[i]);
@@ -266,11 +306,18 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   result.first_time = series_.time_single.empty()
                           ? series_.time.front()
                           : std::stod(number_text(series_.time_single.front()));
-  if (std::string uneven = uneven_steps(series_.sampling); !uneven.empty()) {
-    fail(uneven);
-    return;
+  // Records with gaps or uneven steps: windows of whole median steps.
+  result_.on_times = series_.sampling.kind != spectral::SamplingClass::even;
+  double dt = result_.on_times ? series_.sampling.median_step : series_.dt;
+  if (series_.sampling.kind == spectral::SamplingClass::gaps) {
+    // The grid's step as the missing-data spectrum of analyse takes it.
+    std::vector<std::int64_t> grid;
+    spectral::grid_positions(series_.time, dt, grid);
+    if (grid.back() > 0)
+      dt = (series_.time.back() - series_.time.front()) / static_cast<double>(grid.back());
   }
-  const double dt = series_.dt;
+  result_.grid_step = dt;
+  result_.sampling = api::sampling_class_name(series_.sampling.kind);
   const long window = std::lround(static_cast<double>(options_.windows.window) / dt);
   const long step = std::lround(static_cast<double>(options_.windows.step) / dt);
   const auto clamp = [](long v) { return static_cast<int>(std::clamp(v, 0L, 2147483647L)); };
@@ -285,7 +332,7 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   std::string problem =
       analysis_settings(
           std::vector<float>(series_.y.begin(), series_.y.begin() + static_cast<long>(length)),
-          series_.dt, options_.analysis, r)
+          static_cast<float>(dt), options_.analysis, r)
           .message;
   r.y.clear();
   if (problem.empty()) problem = window_problem(result_.window, result_.step, r.nwin);
@@ -301,11 +348,26 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
     return;
   }
   settings.cancelled = interrupted();
-  count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
-  if (!open_files()) return;
-  Status status = spectral::evolutive_spectrum(
-      series_.y, result_.window, result_.step, settings, options_.output.jobs,
-      [this](const spectral::EvolutiveRow& row) { return deliver(row); });
+  const auto deliver_row = [this](const spectral::EvolutiveRow& row) { return deliver(row); };
+  Status status = Status::success();
+  if (result_.on_times) {
+    // Enough samples for the tapers and the red-noise fit's persistence
+    // estimate (10 values) unless asked otherwise.
+    result_.min_samples = options_.windows.min_samples > 0 ? options_.windows.min_samples
+                                                           : std::max(2 * r.nwin + 2, 10);
+    const double cells = std::round((series_.time.back() - series_.time.front()) / dt) + 1.0;
+    count_ = spectral::evolutive_window_count(static_cast<std::size_t>(cells), result_.window,
+                                              result_.step);
+    if (!open_files()) return;
+    status = spectral::evolutive_on_times(series_.time, series_.y, series_.sampling,
+                                          result_.window, result_.step, result_.min_samples,
+                                          settings, options_.output.jobs, deliver_row);
+  } else {
+    count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
+    if (!open_files()) return;
+    status = spectral::evolutive_spectrum(series_.y, result_.window, result_.step, settings,
+                                          options_.output.jobs, deliver_row);
+  }
   if (status) status = write_pending();
   if (!status) {
     fail(status.message);
@@ -369,10 +431,21 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
       block["first_time"] = s.first_time;
     }
     if (s.settings.npts > 0) {
-      block["window"] = {{"values", e.window},
-                         {"time", json_number(static_cast<float>(e.window) * s.dt)}};
-      block["step"] = {{"values", e.step},
-                       {"time", json_number(static_cast<float>(e.step) * s.dt)}};
+      if (e.on_times) {
+        // Counted in median steps, which need not hold one value each.
+        block["sampling"] = e.sampling;
+        block["median_step"] = json_number(static_cast<float>(e.grid_step));
+        block["window"] = {{"steps", e.window},
+                           {"time", json_number(static_cast<float>(e.window * e.grid_step))}};
+        block["step"] = {{"steps", e.step},
+                         {"time", json_number(static_cast<float>(e.step * e.grid_step))}};
+        block["min_samples"] = e.min_samples;
+      } else {
+        block["window"] = {{"values", e.window},
+                           {"time", json_number(static_cast<float>(e.window) * s.dt)}};
+        block["step"] = {{"values", e.step},
+                         {"time", json_number(static_cast<float>(e.step) * s.dt)}};
+      }
       block["settings"] = series_settings_json(s.settings);
       block["bandwidth"] = json_number(s.settings.bndwdth);
       block["tracks_level"] =
@@ -380,6 +453,19 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
     }
     if (s.analysed) {
       block["window_count"] = e.windows.size();
+      if (e.on_times) {
+        block["methods"] = {{"even", e.methods[0]}, {"gaps", e.methods[1]},
+                            {"uneven", e.methods[2]}};
+        block["plans_reused"] = e.plans_reused;
+        Json empty = Json::array();
+        for (const EmptyWindow& w : e.empty) {
+          empty.push_back({{"window", w.window + 1},
+                           {"time", json_number(w.time)},
+                           {"samples", w.samples},
+                           {"reason", w.reason}});
+        }
+        block["empty_windows"] = empty;
+      }
       block["track_count"] = e.tracks;
       Json windows = Json::array();
       for (const WindowLines& w : e.windows) {
@@ -398,24 +484,6 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
 }
 
 }  // namespace
-
-std::string uneven_steps(const spectral::Sampling& sampling) {
-  switch (sampling.kind) {
-    case spectral::SamplingClass::even:
-      return {};
-    case spectral::SamplingClass::gaps:
-      return fmt::format(
-          "the series has gaps ({} samples missing on its median step {}): evolve analyses "
-          "evenly spaced records only",
-          sampling.missing, sampling.median_step);
-    case spectral::SamplingClass::uneven:
-      break;
-  }
-  return fmt::format(
-      "the time steps are uneven (median {}): evolve analyses evenly spaced records only, and "
-      "every step must lie within 1 % of the median",
-      sampling.median_step);
-}
 
 ParseOutcome parse_evolve(const std::vector<std::string>& args, Options& options,
                           std::ostream& out, std::ostream& err, const api::Vocabulary& table) {

@@ -34,9 +34,4 @@ ParseOutcome parse_evolve(const std::vector<std::string>& args, Options& options
 // others' files are written), 2 a usage error (nothing written).
 int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Why a record of this sampling cannot be analysed in moving windows: it
-// has gaps or uneven steps (evolve takes evenly spaced records only).
-// Empty for an evenly spaced record.
-std::string uneven_steps(const spectral::Sampling& sampling);
-
 }  // namespace quorvane::cli

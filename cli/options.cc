@@ -79,7 +79,7 @@ void declare(CLI::App& app, const OptionSpec& spec, api::Command command, Option
         help);
     if (api::TextCheck check = api::text_check(spec, command))
       option->transform(CLI::Validator(std::move(check), ""));
-    option->type_name(spec.type);
+    option->type_name(use.type.empty() ? spec.type : use.type);
   }
   if (!use.group.empty()) option->group(use.group);
   if (spec.required && !second) option->required();

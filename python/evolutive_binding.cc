@@ -53,6 +53,22 @@ DataFrame with the columns of the tracks CSV; window, step: in values.)")
       .def_readonly("step", &Evolutive::step, "Values between the starts of two windows.")
       .def_readonly("dt", &Evolutive::dt, "The time step.")
       .def_readonly("bandwidth", &Evolutive::bandwidth, "The full bandwidth 2P/(window dt).")
+      .def_readonly("method", &Evolutive::method,
+                    "Gaps or uneven steps: each window's method, even, gaps, uneven or empty.")
+      .def_property_readonly(
+          "empty",
+          [](const Evolutive& e) {
+            py::list windows;
+            for (const EmptyWindow& w : e.empty)
+              windows.append(py::dict(py::arg("window") = w.window, py::arg("time") = w.time,
+                                      py::arg("samples") = w.samples,
+                                      py::arg("reason") = w.reason));
+            return windows;
+          },
+          "Gaps or uneven steps: the windows left empty (nan rows), each a dict of its "
+          "0-based window, centre time, samples and reason.")
+      .def_readonly("min_samples", &Evolutive::min_samples,
+                    "Gaps or uneven steps: the fewest samples a window was analysed with.")
       .def_readonly("tracks_level", &Evolutive::tracks_level,
                     "Percent: the F-test level of the tracks (the reshape level).")
       .def_property_readonly(
@@ -94,20 +110,21 @@ DataFrame with the columns of the tracks CSV; window, step: in values.)")
 
   m.def(
       "evolutive",
-      [](py::handle values, double dt, double window, double step, py::handle time,
-         const std::string& name, const py::kwargs& keywords) {
+      [](py::handle values, double dt, double window, double step, int min_samples,
+         py::handle time, const std::string& name, const py::kwargs& keywords) {
         Settings settings = settings_of(keywords);
         SignalWatch watch;
         settings.cancelled = watch.callback();
         const Series series = series_argument(values, dt, time, name);
         Result<Evolutive> result = [&] {
           py::gil_scoped_release unlocked;
-          return quorvane::evolutive(series, window, step, settings);
+          return quorvane::evolutive(series, window, step, settings, min_samples);
         }();
         watch.raise_if_raised();
         return value_or_raise(std::move(result));
       },
       py::arg("values"), py::arg("dt") = 1.0, py::kw_only(), py::arg("window"), py::arg("step"),
+      py::arg("min_samples") = 0,
       py::arg("time") = py::none(), py::arg("name") = "",
       R"(The evolutive spectrum of a series, as `quorvane evolve` computes it.
 
@@ -115,9 +132,13 @@ values, dt, time, name: as for quorvane.spectrum. window, step: in the
 series' time units; a window holds round(window / dt) values and moves by
 round(step / dt) values. Each window is analysed exactly as
 quorvane.spectrum analyses those values alone, with the keywords of
-quorvane.spectrum (jobs: threads sharing the windows). Raises ValueError for
-a window that does not fit, a step below one value, a series with gaps or
-uneven steps, Monte Carlo levels or the jackknife.)");
+quorvane.spectrum (jobs: threads sharing the windows). A series with gaps or
+uneven steps has windows of round(window / dt) steps of its grid (median)
+step, each analysed as its own samples call for (method); a window with fewer
+than min_samples samples (0: 2K + 2, at least 10) or more than half its steps
+empty is left empty (nan rows, listed in empty). Raises ValueError for a
+window that does not fit, a step below one value, Monte Carlo levels or the
+jackknife.)");
 }
 
 }  // namespace quorvane::python

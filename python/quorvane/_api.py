@@ -248,12 +248,15 @@ def coherence(a, b, dt=None, *, time=None, time_a=None, time_b=None, time_unit=N
     return _dressed(_quorvane.coherence(ra.series, rb.series, **settings), ra)
 
 
-def evolutive(values, dt=None, *, window, step, time=None, time_unit=None, name=None, **settings):
+def evolutive(values, dt=None, *, window, step, time=None, time_unit=None, name=None,
+              min_samples=None, **settings):
     _check_settings("evolutive", settings, SETTINGS)
     record = _record(values, dt, time, time_unit, name)
     window, _ = _time.step(window, record.unit) if not isinstance(window, numbers.Real) else \
         (window, None)
     step, _ = _time.step(step, record.unit) if not isinstance(step, numbers.Real) else (step, None)
+    if min_samples is not None:
+        settings["min_samples"] = min_samples
     return _dressed(_quorvane.evolutive(record.series, window=window, step=step, **settings),
                     record)
 
@@ -332,10 +335,15 @@ Returns an Evolutive: power, F and ratio of shape (windows, frequencies).
 window, step: in the unit of time (numbers, or Timedeltas); a window holds
 round(window / dt) values and moves by round(step / dt) values. Each window
 is analysed exactly as quorvane.spectrum analyses those values alone, with
-its keywords (jobs: threads sharing the windows).
+its keywords (jobs: threads sharing the windows). A series with gaps or
+uneven steps has windows of round(window / dt) steps of its grid (median)
+step dt, each analysed as its own samples call for (Evolutive.method: even,
+gaps or uneven) on one frequency grid; a window with fewer than min_samples
+samples (default 2K + 2, at least 10) or more than half its steps empty is
+left empty (nan rows) and listed in Evolutive.empty with its reason.
 {_TIME_DOC}
-Raises ValueError for a window that does not fit, a step below one value, a
-series with gaps or uneven steps, Monte Carlo levels or the jackknife.
+Raises ValueError for a window that does not fit, a step below one value,
+Monte Carlo levels or the jackknife.
 """
 
 reconstruct.__doc__ = f"""Signals rebuilt from a series with the tapers of `spectrum`.

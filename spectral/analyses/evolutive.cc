@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <exception>
+#include <map>
+#include <memory>
+#include <variant>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "spectral/estimators/gaps.h"
+#include "spectral/estimators/uneven.h"
+#include "spectral/numerics/work_arena.h"
 
 namespace quorvane::spectral {
 
@@ -39,6 +47,7 @@ float percent(double probability) { return static_cast<float>(100.0 * probabilit
 // The work of one thread: its own run memory, results and row.
 struct Job {
   SpecSession session;
+  WorkArena memory;
   SpecResults results;
   std::vector<float> ratio;
   EvolutiveRow row;
@@ -47,6 +56,19 @@ struct Job {
 std::string window_name(std::size_t window, std::size_t start, int length) {
   return "Window " + std::to_string(window + 1) + " (values " + std::to_string(start + 1) +
          " to " + std::to_string(start + static_cast<std::size_t>(length)) + ")";
+}
+
+// The rest of job.row from the run in job.results: the ratio to the
+// background and the F-test maxima.
+void finish_row(const SpecSettings& settings, Job& job) {
+  const SpecResults& r = job.results;
+  const auto m = static_cast<std::size_t>(std::max(r.nf - 1, 0));
+  job.ratio.resize(m);
+  for (std::size_t i = 0; i < m; ++i)
+    job.ratio[i] = r.specback0[i] != 0.0f ? r.specraw0[i] / r.specback0[i] : 0.0f;
+  job.row.spectrum = &r;
+  job.row.ratio = job.ratio;
+  job.row.lines = f_test_maxima(settings, r);
 }
 
 // The row of window `window` into job.row.
@@ -65,15 +87,107 @@ Status compute_row(std::span<const float> y, int length, int step, const SpecSet
     message.append(": ").append(status.message);
     return Status::failure(message);
   }
-  const SpecResults& r = job.results;
-  const auto m = static_cast<std::size_t>(std::max(r.nf - 1, 0));
-  job.ratio.resize(m);
-  for (std::size_t i = 0; i < m; ++i)
-    job.ratio[i] = r.specback0[i] != 0.0f ? r.specraw0[i] / r.specback0[i] : 0.0f;
-  row.spectrum = &r;
-  row.ratio = job.ratio;
-  row.lines = f_test_maxima(settings, r);
+  finish_row(settings, job);
   return Status::success();
+}
+
+// The refusals common to both kinds of record, before any window: a
+// record of `cells` values or steps.
+Status check_windows(std::size_t cells, int length, int step, const SpecSettings& settings,
+                     int jobs) {
+  if (length < 2 * settings.nwin) {
+    return Status::failure("A window of " + std::to_string(length) +
+                           " values is too short: it needs at least twice the " +
+                           std::to_string(settings.nwin) + " tapers, " +
+                           std::to_string(2 * settings.nwin) + " values.");
+  }
+  if (static_cast<std::size_t>(length) > cells) {
+    return Status::failure("A window of " + std::to_string(length) +
+                           " values is longer than the record of " + std::to_string(cells) +
+                           ".");
+  }
+  if (step < 1) {
+    return Status::failure("The windows must move by at least one value (the step is " +
+                           std::to_string(step) + ").");
+  }
+  if (jobs < 1) {
+    return Status::failure("The number of jobs must be positive (it is " + std::to_string(jobs) +
+                           ").");
+  }
+  if (settings.npts != length) {
+    return Status::failure("The settings are those of " + std::to_string(settings.npts) +
+                           " values, not of the window of " + std::to_string(length) + ".");
+  }
+  if (settings.surrogates > 0 || settings.jackknife) {
+    return Status::failure(
+        "Evolutive spectra take neither Monte Carlo levels nor the jackknife.");
+  }
+  return Status::success();
+}
+
+// Computes the rows of `count` windows on up to `jobs` threads (the
+// caller's included) and delivers them in window order.
+Status run_windows(std::size_t count, int jobs, const std::function<void(Job&)>& prepare,
+                   const std::function<Status(std::size_t, Job&)>& compute,
+                   const std::function<std::string(std::size_t)>& name,
+                   const EvolutiveSink& deliver) {
+  const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);
+  std::vector<Job> work(threads);
+  for (Job& job : work) prepare(job);
+
+  // Windows are taken in order; each job waits with its finished row until
+  // every earlier window is delivered, then delivers it itself.
+  std::mutex lock;
+  std::condition_variable turn;
+  std::size_t next = 0, delivered = 0;
+  bool stop = false;
+  Status failure = Status::success();
+  const auto give_up = [&](Status status) {
+    if (failure) failure = std::move(status);
+    stop = true;
+    turn.notify_all();
+  };
+  const auto run = [&](Job& job) {
+    std::unique_lock<std::mutex> hold(lock);
+    while (!stop && next < count) {
+      const std::size_t window = next++;
+      hold.unlock();
+      Status status = Status::success();
+      try {
+        status = compute(window, job);
+      } catch (const std::exception& error) {
+        status = Status::failure(name(window) + ": " + error.what());
+      }
+      hold.lock();
+      turn.wait(hold, [&] { return stop || delivered == window; });
+      if (stop) break;
+      // Only this job may deliver until `delivered` moves on.
+      hold.unlock();
+      if (status) {
+        try {
+          status = deliver(job.row);
+        } catch (const std::exception& error) {
+          status = Status::failure(std::string("The evolutive run stopped: ") + error.what());
+        }
+      }
+      hold.lock();
+      if (!status) give_up(std::move(status));
+      ++delivered;
+      turn.notify_all();
+    }
+  };
+
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(run, std::ref(work[t]));
+    } catch (const std::system_error&) {
+      break;  // fewer threads share the windows
+    }
+  }
+  if (threads > 0) run(work[0]);
+  for (auto& helper : helpers) helper.join();
+  return failure;
 }
 
 }  // namespace
@@ -110,96 +224,226 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver) {
-  if (length < 2 * settings.nwin) {
-    return Status::failure("A window of " + std::to_string(length) +
-                           " values is too short: it needs at least twice the " +
-                           std::to_string(settings.nwin) + " tapers, " +
-                           std::to_string(2 * settings.nwin) + " values.");
-  }
-  if (static_cast<std::size_t>(length) > y.size()) {
-    return Status::failure("A window of " + std::to_string(length) +
-                           " values is longer than the record of " + std::to_string(y.size()) +
-                           ".");
-  }
-  if (step < 1) {
-    return Status::failure("The windows must move by at least one value (the step is " +
-                           std::to_string(step) + ").");
-  }
-  if (jobs < 1) {
-    return Status::failure("The number of jobs must be positive (it is " + std::to_string(jobs) +
-                           ").");
-  }
-  if (settings.npts != length) {
-    return Status::failure("The settings are those of " + std::to_string(settings.npts) +
-                           " values, not of the window of " + std::to_string(length) + ".");
-  }
-  if (settings.surrogates > 0 || settings.jackknife) {
-    return Status::failure(
-        "Evolutive spectra take neither Monte Carlo levels nor the jackknife.");
-  }
+  if (Status status = check_windows(y.size(), length, step, settings, jobs); !status)
+    return status;
   RunTapers tapers;
   if (Status status = spec_tapers(settings, tapers); !status) return status;
 
   const std::size_t count = evolutive_window_count(y.size(), length, step);
-  const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);
-  std::vector<Job> work(threads);
-  for (Job& job : work) job.session.keep_tapers(tapers);
+  return run_windows(
+      count, jobs, [&](Job& job) { job.session.keep_tapers(tapers); },
+      [&](std::size_t window, Job& job) {
+        return compute_row(y, length, step, settings, window, job);
+      },
+      [&](std::size_t window) {
+        return window_name(window, window * static_cast<std::size_t>(step), length);
+      },
+      deliver);
+}
 
-  // Windows are taken in order; each job waits with its finished row until
-  // every earlier window is delivered, then delivers it itself.
-  std::mutex lock;
-  std::condition_variable turn;
-  std::size_t next = 0, delivered = 0;
-  bool stop = false;
-  Status failure = Status::success();
-  const auto give_up = [&](Status status) {
-    if (failure) failure = std::move(status);
-    stop = true;
-    turn.notify_all();
-  };
-  const auto run = [&](Job& job) {
-    std::unique_lock<std::mutex> hold(lock);
-    while (!stop && next < count) {
-      const std::size_t window = next++;
-      hold.unlock();
-      Status status = Status::success();
-      try {
-        status = compute_row(y, length, step, settings, window, job);
-      } catch (const std::exception& error) {
-        status = Status::failure("" + window_name(window, window * static_cast<std::size_t>(step),
-                                                   length) +
-                                 ": " + error.what());
+namespace {
+
+// Plans of the windows whose sampling repeats, keyed by the pattern: the
+// method, then the window's cells (gaps) or its times from the first in
+// millionths of a step (uneven). Shared by the jobs; a plan two jobs make
+// at once is kept once. The oldest goes when it holds kCapacity plans:
+// records whose sampling repeats do so within a few windows, and a record
+// that never repeats must not hold every window's tapers.
+class PlanCache {
+ public:
+  using Plan = std::variant<std::shared_ptr<const GapsPlan>, std::shared_ptr<const UnevenPlan>>;
+  using Key = std::vector<std::int64_t>;
+
+  // The plan of `key`: the one kept (reused set), else one `make` makes,
+  // then kept.
+  template <typename Estimator, typename Make>
+  Status plan(const Key& key, std::shared_ptr<const Estimator>& out, bool& reused, Make make) {
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      if (const auto it = plans_.find(key); it != plans_.end()) {
+        out = std::get<std::shared_ptr<const Estimator>>(it->second);
+        reused = true;
+        return Status::success();
       }
-      hold.lock();
-      turn.wait(hold, [&] { return stop || delivered == window; });
-      if (stop) break;
-      // Only this job may deliver until `delivered` moves on.
-      hold.unlock();
-      if (status) {
-        try {
-          status = deliver(job.row);
-        } catch (const std::exception& error) {
-          status = Status::failure(std::string("The evolutive run stopped: ") + error.what());
-        }
-      }
-      hold.lock();
-      if (!status) give_up(std::move(status));
-      ++delivered;
-      turn.notify_all();
     }
-  };
+    auto made = std::make_shared<Estimator>();
+    if (Status status = make(*made); !status) return status;
+    out = made;
+    keep(key, out);
+    return Status::success();
+  }
 
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(run, std::ref(work[t]));
-    } catch (const std::system_error&) {
-      break;  // fewer threads share the windows
+ private:
+  void keep(const Key& key, const Plan& plan) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!plans_.emplace(key, plan).second) return;
+    order_.push_back(key);
+    if (order_.size() > kCapacity) {
+      plans_.erase(order_.front());
+      order_.pop_front();
     }
   }
-  if (threads > 0) run(work[0]);
-  for (auto& helper : helpers) helper.join();
-  return failure;
+
+  static constexpr std::size_t kCapacity = 32;
+  std::mutex lock_;
+  std::map<Key, Plan> plans_;
+  std::deque<Key> order_;
+};
+
+// The record's cells and where each sample lies on them.
+struct Cells {
+  std::vector<std::int64_t> cell;  // per sample, nondecreasing
+  std::vector<char> on_grid;       // per sample: within kStepTolerance steps of its cell's time
+};
+
+Cells record_cells(std::span<const double> time, const Sampling& sampling, double dt) {
+  Cells c;
+  c.on_grid.assign(time.size(), 1);
+  if (sampling.kind != SamplingClass::uneven) {
+    grid_positions(time, sampling.median_step, c.cell);
+    return c;
+  }
+  c.cell.resize(time.size());
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    const double x = (time[j] - time.front()) / dt;
+    c.cell[j] = static_cast<std::int64_t>(std::floor(x + 0.5));
+    c.on_grid[j] = std::fabs(x - static_cast<double>(c.cell[j])) <= kStepTolerance;
+  }
+  return c;
+}
+
+std::string timed_window_name(std::size_t window, std::int64_t first, int length) {
+  return "Window " + std::to_string(window + 1) + " (steps " + std::to_string(first + 1) +
+         " to " + std::to_string(first + length) + ")";
+}
+
+}  // namespace
+
+Status evolutive_on_times(std::span<const double> time, std::span<const float> y,
+                          const Sampling& sampling, int length, int step, int min_samples,
+                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver) {
+  if (time.size() != y.size() || time.size() < 2) {
+    return Status::failure("The record needs one time per value and at least 2 values.");
+  }
+  for (std::size_t j = 1; j < time.size(); ++j) {
+    if (!(time[j] > time[j - 1]) || !std::isfinite(time[j]) || !std::isfinite(time[0])) {
+      return Status::failure("The times must be finite and increasing (time " +
+                             std::to_string(j + 1) + " is not).");
+    }
+  }
+  const double dt = static_cast<double>(settings.dt);
+  if (!(dt > 0.0)) return Status::failure("The step of the windows' grid must be positive.");
+  const Cells cells = record_cells(time, sampling, dt);
+  const auto span_cells = static_cast<std::size_t>(cells.cell.back() + 1);
+  if (Status status = check_windows(span_cells, length, step, settings, jobs); !status)
+    return status;
+  if (min_samples < settings.nwin + 1) {
+    return Status::failure("A window needs at least " + std::to_string(settings.nwin + 1) +
+                           " samples for " + std::to_string(settings.nwin) +
+                           " tapers (the minimum asked is " + std::to_string(min_samples) + ").");
+  }
+  RunTapers tapers;
+  if (Status status = spec_tapers(settings, tapers); !status) return status;
+  const Grid band = frequency_grid(settings);
+  const auto entries = static_cast<std::size_t>(std::max(band.nf - 1, 0));
+  // The span whose grid 1 / (span pad) is that of the evenly spaced
+  // windows, whose padded transform holds at least 1024 entries.
+  const double grid_span =
+      static_cast<double>(transform_length(length, settings.pad)) * dt / settings.pad;
+  PlanCache cache;
+  // The Slepian tapers of the window's duration, computed once and
+  // evaluated at each uneven window's times (on a grid of at least 1024
+  // cells, as the uneven estimator's own, so that four-point interpolation
+  // stays exact to single precision).
+  GridTapers window_tapers;
+  grid_tapers(std::max(length, 1024), settings, window_tapers);
+
+  const auto compute = [&](std::size_t window, Job& job) -> Status {
+    EvolutiveRow& row = job.row;
+    const auto first = static_cast<std::int64_t>(window) * step;
+    const std::int64_t end = first + length;
+    row.window = window;
+    row.start = static_cast<std::size_t>(first);
+    row.centre = static_cast<double>(first) + 0.5 * static_cast<double>(length - 1);
+    row.notes.clear();
+    row.lines.clear();
+    row.ratio = {};
+    row.spectrum = nullptr;
+    row.empty.clear();
+    row.plan_reused = false;
+    row.f0 = band.f0;
+    row.df = band.df;
+    row.entries = entries;
+    const auto lo = static_cast<std::size_t>(
+        std::lower_bound(cells.cell.begin(), cells.cell.end(), first) - cells.cell.begin());
+    const auto hi = static_cast<std::size_t>(
+        std::lower_bound(cells.cell.begin(), cells.cell.end(), end) - cells.cell.begin());
+    const std::size_t n = hi - lo;
+    row.samples = n;
+    std::int64_t held = 0;  // cells holding at least one sample
+    bool gridded = true;    // one sample per cell, each on its cell's time
+    for (std::size_t j = lo; j < hi; ++j) {
+      if (j == lo || cells.cell[j] != cells.cell[j - 1]) ++held;
+      else gridded = false;
+      if (!cells.on_grid[j]) gridded = false;
+    }
+    row.method = WindowMethod::empty;
+    if (n < static_cast<std::size_t>(min_samples)) {
+      row.empty = std::to_string(n) + " samples, fewer than the " + std::to_string(min_samples) +
+                  " a window needs";
+      return Status::success();
+    }
+    if (2 * (length - held) > length) {
+      row.empty = std::to_string(length - held) + " of its " + std::to_string(length) +
+                  " steps hold no sample, more than half its span";
+      return Status::success();
+    }
+    const auto values = y.subspan(lo, n);
+    const auto note = [&row](std::string_view line) { row.notes.emplace_back(line); };
+    Status status = Status::success();
+    if (gridded && held == length) {
+      row.method = WindowMethod::even;
+      status = spec(values, settings, job.session, job.results, note);
+    } else if (gridded) {
+      row.method = WindowMethod::gaps;
+      PlanCache::Key key{0};
+      for (std::size_t j = lo; j < hi; ++j) key.push_back(cells.cell[j] - first);
+      std::shared_ptr<const GapsPlan> plan;
+      status = cache.plan(key, plan, row.plan_reused, [&](GapsPlan& made) {
+        return GapsPlan::make(std::span<const std::int64_t>(key).subspan(1), settings, made);
+      });
+      if (status) status = plan->run(values, settings, job.results, note, &job.memory);
+    } else {
+      row.method = WindowMethod::uneven;
+      SpecSettings own = settings;
+      own.npts = static_cast<int>(n);
+      const auto times = time.subspan(lo, n);
+      PlanCache::Key key{1};
+      for (double t : times) key.push_back(std::llround((t - times.front()) / dt * 1e6));
+      std::shared_ptr<const UnevenPlan> plan;
+      status = cache.plan(key, plan, row.plan_reused, [&](UnevenPlan& made) {
+        return UnevenPlan::make(times, own, made, grid_span, &window_tapers);
+      });
+      if (status) status = plan->run(values, own, job.results, note, &job.memory);
+    }
+    if (status && static_cast<std::size_t>(std::max(job.results.nf - 1, 0)) != entries) {
+      status = Status::failure("its band holds " + std::to_string(job.results.nf - 1) +
+                               " frequencies, not the windows' " + std::to_string(entries));
+    }
+    if (!status) {
+      return Status::failure(timed_window_name(window, first, length) + ": " + status.message);
+    }
+    finish_row(settings, job);
+    return Status::success();
+  };
+
+  const std::size_t count = evolutive_window_count(span_cells, length, step);
+  return run_windows(
+      count, jobs, [&](Job& job) { job.session.keep_tapers(tapers); }, compute,
+      [&](std::size_t window) {
+        return timed_window_name(window, static_cast<std::int64_t>(window) * step, length);
+      },
+      deliver);
 }
 
 }  // namespace quorvane::spectral

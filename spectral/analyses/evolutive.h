@@ -14,6 +14,7 @@
 
 #include "common/status.h"
 #include "spectral/estimators/even.h"
+#include "spectral/sampling.h"
 
 namespace quorvane::spectral {
 
@@ -27,6 +28,13 @@ struct EvolutiveLine {
   float significance = 0.0f;    // percent: P(chi2(2K) <= 2K ratio) * 100
 };
 
+// How a window of a record on its own times was analysed: by the evenly
+// spaced engine (every step of the window holds one sample on its grid), by
+// the missing-data estimator (samples on the grid, some steps empty), by the
+// multitaper Lomb-Scargle estimate (samples off the grid), or not at all
+// (too few samples or too much of the span missing).
+enum class WindowMethod { even, gaps, uneven, empty };
+
 // What one window gives. Valid only during the call that delivers it.
 struct EvolutiveRow {
   std::size_t window = 0;  // 0-based window number
@@ -39,6 +47,17 @@ struct EvolutiveRow {
   std::span<const float> ratio;      // specraw0 / specback0, nf - 1 entries (0 where specback0 is 0)
   std::vector<EvolutiveLine> lines;  // by frequency
   std::vector<std::string> notes;    // the engine's diagnostic lines for this window
+  // Set by evolutive_on_times only (evolutive_spectrum leaves them as they
+  // are): the method, the samples the window holds, why it was left empty
+  // (spectrum then null, ratio and lines empty), whether its plan came from
+  // an earlier window of the same sampling pattern, and the band every
+  // window shares (entries frequencies f0 + i df).
+  WindowMethod method = WindowMethod::even;
+  std::size_t samples = 0;
+  std::string empty;
+  bool plan_reused = false;
+  float f0 = 0.0f, df = 0.0f;
+  std::size_t entries = 0;
 };
 
 // Receives the rows in window order, one call at a time (never two at once,
@@ -73,6 +92,39 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 // memory running out) ends the run after the rows before it, with that
 // refusal naming the window. Messages begin with a blank, like spec's.
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
+                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
+
+// The windows of a record on its own times (gaps or uneven steps). Its span
+// is divided into steps ("cells") of dt = settings.dt: on a record with
+// gaps its grid positions (grid_positions on the median step; dt is then the
+// span over the last position, as the missing-data spectrum takes it), on an
+// uneven record the nearest whole number of steps dt (its median step) from
+// the first time.
+// Window w covers the `length` cells from w * step (so its duration is
+// length dt and every window shares the frequency grid of settings, whose
+// npts must be `length`); windows that run past the last
+// cell are dropped. Each window is analysed by the method its own sampling
+// calls for: even when each of its cells holds one sample lying within
+// kStepTolerance steps of the cell's grid time (spec, with the tapers of
+// the window computed once), gaps when its samples lie so but some cells are
+// empty (GapsPlan on the window's cells), uneven otherwise (UnevenPlan on
+// the samples' times with the grid span of that frequency grid, so that its
+// band is the others', and the grid tapers of the window's duration,
+// computed once for all windows). A window with fewer than min_samples samples, or with more than
+// half of its cells empty, is delivered empty with its reason rather than
+// analysed. Plans are kept for windows whose pattern repeats (the same
+// cells, or the same times relative to the first to a millionth of a step),
+// so a record whose sampling repeats computes its tapers once per pattern.
+// time (increasing, finite, one per value of y) and sampling (sampling_of
+// on time) describe the record. Rows are delivered as evolutive_spectrum
+// delivers them, the same for any number of jobs.
+// Refused before any row: what evolutive_spectrum refuses of length, step,
+// jobs and settings, min_samples below settings.nwin + 1, times not one per
+// value or not increasing, and a record with fewer cells than one window.
+// A window that its estimator refuses ends the run as in
+// evolutive_spectrum.
+Status evolutive_on_times(std::span<const double> time, std::span<const float> y,
+                          const Sampling& sampling, int length, int step, int min_samples,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
 
 }  // namespace quorvane::spectral

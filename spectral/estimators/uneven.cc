@@ -208,8 +208,26 @@ UnevenPlan::~UnevenPlan() = default;
 UnevenPlan::UnevenPlan(UnevenPlan&&) noexcept = default;
 UnevenPlan& UnevenPlan::operator=(UnevenPlan&&) noexcept = default;
 
+void grid_tapers(int cells, const SpecSettings& s, GridTapers& out) {
+  const std::size_t nwin = static_cast<std::size_t>(s.nwin);
+  WorkArena memory;
+  std::pmr::vector<float> grid_v(static_cast<std::size_t>(cells) * nwin, &memory);
+  std::vector<float> grid_sum(nwin);
+  std::vector<double> dlam(nwin);
+  out.el.resize(nwin);
+  compute_tapers(cells, s.nwin, static_cast<float>(s.p), grid_v, out.el, grid_sum, dlam,
+                 EigenPath::Fast, &memory);
+  if (s.exact_concentrations)
+    taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, out.el);
+  out.v.assign(grid_v.begin(), grid_v.end());
+  out.cells = cells;
+  out.nwin = s.nwin;
+  out.p = static_cast<float>(s.p);
+  out.exact = s.exact_concentrations;
+}
+
 Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, UnevenPlan& out,
-                        std::optional<double> grid_span) {
+                        std::optional<double> grid_span, const GridTapers* given) {
   if (Status status = check_spec_settings(s); !status) return status;
   if (Status status = check_times(time, s.npts); !status) return status;
   const double dt = static_cast<double>(s.dt);
@@ -234,26 +252,19 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
   // The Slepian tapers of the span: M cells of width T / M, the cell
   // centres t0 - dt/2 + (c + 1/2) T / M (the samples themselves when the
   // record is evenly spaced and M = N).
-  const int cells = taper_grid_cells(s.npts);
   const std::size_t nwin = static_cast<std::size_t>(s.nwin);
   const std::size_t npts = static_cast<std::size_t>(s.npts);
-  {
-    WorkArena memory;
-    std::pmr::vector<float> grid_v(static_cast<std::size_t>(cells) * nwin, &memory);
-    std::vector<float> grid_sum(nwin);
-    std::vector<double> dlam(nwin);
-    prepared->el.resize(nwin);
-    compute_tapers(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el, grid_sum, dlam,
-                   EigenPath::Fast, &memory);
-    if (run_cancelled(s)) return interrupted_run();
-    if (s.exact_concentrations) {
-      taper_concentrations(cells, s.nwin, static_cast<float>(s.p), grid_v, prepared->el);
-    }
-    prepared->v.resize(npts * nwin);
-    prepared->tapsum.assign(nwin, 0.0f);
-    sampled_tapers(grid_v, cells, s.nwin, time, time.front(), dt / 2.0, span, prepared->v,
-                   prepared->tapsum);
-  }
+  GridTapers own;
+  const bool fits = given != nullptr && given->nwin == s.nwin &&
+                    given->p == static_cast<float>(s.p) && given->exact == s.exact_concentrations;
+  if (!fits) grid_tapers(taper_grid_cells(s.npts), s, own);
+  const GridTapers& tapers = fits ? *given : own;
+  if (run_cancelled(s)) return interrupted_run();
+  prepared->el = tapers.el;
+  prepared->v.resize(npts * nwin);
+  prepared->tapsum.assign(nwin, 0.0f);
+  sampled_tapers(tapers.v, tapers.cells, s.nwin, time, time.front(), dt / 2.0, span, prepared->v,
+                 prepared->tapsum);
   if (run_cancelled(s)) return interrupted_run();
   const double df = 1.0 / (frequency_span * s.pad);
   if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,

@@ -49,6 +49,22 @@ class WorkArena;
 // other hypotheses) and the values' variance on the same times, each
 // analysed by this same plan and settings, its own fit included, so that
 // the levels carry the effect of the sampling.
+// The Slepian tapers of a regular grid of `cells` cells over a span, and
+// their concentrations (grid_tapers): what UnevenPlan::make evaluates at a
+// record's times. Computed once, they serve every record of those tapers,
+// such as the windows of an evolutive spectrum.
+struct GridTapers {
+  int cells = 0, nwin = 0;
+  float p = 0.0f;
+  bool exact = false;     // concentrations computed, not asymptotic
+  std::vector<float> v;   // taper k at v[k * cells ..]
+  std::vector<double> el;
+};
+
+// The tapers of `cells` cells with the nwin, p and kind of concentrations
+// of settings.
+void grid_tapers(int cells, const SpecSettings& settings, GridTapers& out);
+
 class UnevenPlan {
  public:
   UnevenPlan();
@@ -70,8 +86,11 @@ class UnevenPlan {
   // one age ensemble) share one grid; the bandwidth and Rayleigh frequency
   // in grid entries follow the ratio of the spans, rounded. A grid_span
   // equal to the record's own gives the plan without it.
+  // With `tapers` (of the settings' nwin, p and concentrations), those grid
+  // tapers are evaluated at the times instead of the max(N, 1024) cells'.
   static Status make(std::span<const double> time, const SpecSettings& settings, UnevenPlan& out,
-                     std::optional<double> grid_span = std::nullopt);
+                     std::optional<double> grid_span = std::nullopt,
+                     const GridTapers* tapers = nullptr);
 
   // One run on values y (one per time) with settings that share the plan's
   // grid and tapers (npts, dt, nwin, p, pad, fmin, fmax and kind of

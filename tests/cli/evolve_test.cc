@@ -129,15 +129,9 @@ TEST(EvolveCommand, AWindowIsAnalysesRunOnItsValuesAndJobsChangeNothing) {
   fs::remove_all(folder);
 }
 
-TEST(EvolveCommand, RefusesWindowsThatDoNotFitAndUnevenRecords) {
+TEST(EvolveCommand, RefusesWindowsThatDoNotFit) {
   const fs::path folder = fresh_folder("evolve_refusals");
   fs::create_directories(folder);
-  {
-    std::ofstream gappy(folder / "gappy.txt");
-    gappy << "year value\n";
-    for (int t = 0; t < 300; ++t)
-      if (t < 100 || t >= 150) gappy << t << ' ' << std::sin(0.3 * t) << '\n';
-  }
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -148,8 +142,6 @@ TEST(EvolveCommand, RefusesWindowsThatDoNotFitAndUnevenRecords) {
       {{sunspots, "--window", "4", "--step", "1"}, 1, "at least 6 are needed"},
       {{sunspots, "--window", "1000", "--step", "1"}, 1, "more than the 309 of the series"},
       {{sunspots, "--window", "100", "--step", "0.2"}, 1, "by less than one value"},
-      {{(folder / "gappy.txt").string(), "--layout", "two", "--window", "50", "--step", "5"}, 1,
-       "the series has gaps (50 samples missing"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"evolve", "--out", (folder / "out").string(), "--quiet"};
@@ -163,6 +155,68 @@ TEST(EvolveCommand, RefusesWindowsThatDoNotFitAndUnevenRecords) {
     for (const auto& entry : fs::directory_iterator(folder / "out", none))
       EXPECT_FALSE(half_written(entry.path())) << entry.path();
   }
+  fs::remove_all(folder);
+}
+
+TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndSaySo) {
+  const fs::path folder = fresh_folder("evolve_timed");
+  fs::create_directories(folder);
+  {
+    // 300 years without 100 .. 179; then 300 samples whose steps alternate
+    // 0.6 and 1.4.
+    std::ofstream gappy(folder / "gappy.txt");
+    std::ofstream uneven(folder / "uneven.txt");
+    gappy << "year value\n";
+    uneven << "year value\n";
+    double t = 0.0;
+    for (int j = 0; j < 300; ++j) {
+      if (j < 100 || j >= 180) gappy << j << ' ' << std::sin(0.9 * j) << '\n';
+      uneven << t << ' ' << std::sin(0.9 * t) << '\n';
+      t += j % 2 == 0 ? 0.6 : 1.4;
+    }
+  }
+  const auto evolve = [&](const char* name) {
+    return run_batch({"evolve", (folder / name).string(), "--layout", "two", "--window", "50",
+                      "--step", "25", "--plots", "none", "--out", (folder / name).string() + "-out",
+                      "--quiet"});
+  };
+  ASSERT_EQ(evolve("gappy.txt").status, 0);
+  ASSERT_EQ(evolve("uneven.txt").status, 0);
+  const auto summary = [&](const char* name) {
+    return nlohmann::json::parse(file_text(folder / (std::string(name) + "-out") / "summary.json"))
+        ["series"][0];
+  };
+  const auto gappy = summary("gappy.txt");
+  EXPECT_EQ(gappy["sampling"], "gaps");
+  // Windows [75, 125) .. [175, 225) start every 25 years: those of [100, 150)
+  // and [125, 175) hold no sample, [75, 125) and [150, 200) 25 and 20.
+  EXPECT_EQ(gappy["window_count"], 11);
+  ASSERT_EQ(gappy["empty_windows"].size(), 3u) << gappy["empty_windows"];
+  EXPECT_EQ(gappy["empty_windows"][0]["window"], 5);
+  EXPECT_EQ(gappy["empty_windows"][0]["samples"], 0);
+  EXPECT_EQ(gappy["empty_windows"][2]["window"], 7);
+  EXPECT_NE(gappy["empty_windows"][2]["reason"].get<std::string>().find("more than half"),
+            std::string::npos);
+  EXPECT_EQ(gappy["methods"]["even"].get<int>() + gappy["methods"]["gaps"].get<int>(), 8);
+  // An empty window's row is nan throughout and gives no track.
+  const auto files = gappy["files"].get<std::vector<std::string>>();
+  ASSERT_EQ(files.size(), 4u);
+  const Csv power = read_csv(folder / "gappy.txt-out" / files[0]);
+  ASSERT_EQ(power.rows.size(), 11u);
+  EXPECT_EQ(gappy["empty_windows"][0]["time"], 124.5);
+  EXPECT_EQ(power.cells[4][0], "124.5");
+  for (std::size_t i = 1; i < power.header.size(); ++i) EXPECT_EQ(power.cells[4][i], "nan");
+  EXPECT_NE(power.cells[3][1], "nan");
+  const Csv tracks = read_csv(folder / "gappy.txt-out" / files[3]);
+  for (const auto& row : tracks.cells) EXPECT_NE(row[0], "124.5");
+
+  const auto uneven = summary("uneven.txt");
+  EXPECT_EQ(uneven["sampling"], "uneven");
+  EXPECT_EQ(uneven["empty_windows"].size(), 0u);
+  EXPECT_EQ(uneven["methods"]["uneven"], uneven["window_count"]);
+  // The steps repeat every two samples, the windows every 25 median steps:
+  // every second window has the pattern of one before it.
+  EXPECT_GT(uneven["plans_reused"].get<int>(), 0);
   fs::remove_all(folder);
 }
 

@@ -47,3 +47,36 @@ def test_matrices_and_tracks_equal_the_command_lines_files(tmp_path):
 def test_windows_that_cannot_be_analysed_are_refused(keywords, words):
     with pytest.raises(ValueError, match=words):
         quorvane.evolutive(np.sin(np.arange(300.0)), 1.0, **keywords)
+
+
+def test_records_with_gaps_and_uneven_steps_match_the_command_and_list_empty_windows(tmp_path):
+    rng = np.random.default_rng(4)
+    t_gaps = np.delete(np.arange(600.0), np.r_[200:330])
+    t_uneven = np.cumsum(rng.uniform(0.5, 1.5, 600))
+    for name, t in (("gaps", t_gaps), ("uneven", t_uneven)):
+        y = np.sin(2 * np.pi * 0.1 * t) + rng.normal(size=t.size)
+        path = tmp_path / f"{name}.txt"
+        np.savetxt(path, np.column_stack([t, y]), header="time x", comments="")
+        out = tmp_path / f"{name}-out"
+        subprocess.run([os.environ["QUORVANE_BINARY"], "evolve", str(path), "--layout", "two",
+                        "--window", "100", "--step", "20", "--plots", "none", "--out", str(out),
+                        "--quiet"], check=True)
+        e = quorvane.evolutive(y, time=t, window=100, step=20, jobs=2)
+        for kind, matrix in (("power", e.power), ("F", e.F), ("ratio", e.ratio)):
+            time, frequency, values = read_matrix(next(out.glob(f"*.evolutive-{kind}.csv")))
+            np.testing.assert_array_equal(e.time.astype(np.float32), time)
+            np.testing.assert_array_equal(e.frequency, frequency)
+            np.testing.assert_array_equal(matrix, values, err_msg=f"{name} {kind}")
+        empty = [w["window"] for w in e.empty]
+        assert np.isnan(e.power).all(axis=1).nonzero()[0].tolist() == empty
+        assert [m for m in e.method if m == "empty"] == ["empty"] * len(empty)
+        if name == "gaps":
+            # The windows starting at 160 .. 260 lose more than 50 steps to [200, 330).
+            assert empty == [8, 9, 10, 11, 12, 13] and "more than half" in e.empty[0]["reason"]
+            assert {"even", "gaps"} <= set(e.method)
+        else:
+            assert empty == [] and set(e.method) == {"uneven"}
+        # A stricter minimum empties every window short of it.
+        strict = quorvane.evolutive(y, time=t, window=100, step=20, min_samples=100)
+        assert all(w["samples"] < 100 for w in strict.empty)
+        assert len(strict.empty) > len(e.empty)
