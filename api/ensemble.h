@@ -24,7 +24,7 @@ struct EnsembleRequest {
 };
 
 // The generated age models (see counted_age_model and tiepoint_age_model),
-// with their description; messages have no leading blank.
+// with their description.
 Status counted_model(std::span<const double> counted, double missed, double doubled,
                      std::size_t members, std::uint64_t seed, AgeModel& out);
 Status tiepoint_model(std::span<const double> depth, std::span<const double> tie_depth,
@@ -37,8 +37,7 @@ Status tiepoint_model(std::span<const double> depth, std::span<const double> tie
 // member with strictly increasing ages gets, the band defaulting to 0 up to
 // the Nyquist frequency of the coarsest member's median step; `record`
 // receives them. Refused: values and samples of different numbers, Monte
-// Carlo levels or the jackknife, what the engine refuses. Messages have no
-// leading blank.
+// Carlo levels or the jackknife, what the engine refuses.
 Status run_ensemble(const std::string& name, std::span<const float> values, const AgeModel& ages,
                     const AnalysisOptions& a, const SignificanceOptions& g, Naming naming,
                     const EnsembleRequest& request, Ensemble& out, AnalysisRecord& record);

@@ -506,14 +506,9 @@ int run_evolve(const std::vector<std::string>& args, std::ostream& out, std::ost
   CommandFrame frame("quorvane evolve", err);
   input::SeriesTable table;
   std::vector<std::size_t> chosen;
-  if (!frame.read(options.input, table) || !frame.select(table, options.input.series, chosen) ||
-      !frame.prepare_output(options.output))
-    return frame.exit_status();
+  std::vector<std::string> stems;
+  if (!frame.start(options.input, options.output, table, chosen, stems)) return frame.exit_status();
   const std::string& folder = options.output.out;
-
-  std::vector<std::string> titles;
-  for (std::size_t index : chosen) titles.push_back(table.series[index].name);
-  const std::vector<std::string> stems = unique_stems(titles);
   // Series one after another, each with every job on its windows.
   std::vector<EvolveResult> results(chosen.size());
   int status = frame.run_series(

@@ -90,7 +90,7 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 // length, Monte Carlo levels or the jackknife (each window would need its
 // own surrogates). A window that spec refuses (a value that is not finite,
 // memory running out) ends the run after the rows before it, with that
-// refusal naming the window. Messages begin with a blank, like spec's.
+// refusal naming the window. Messages are plain text, like spec's.
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
 
