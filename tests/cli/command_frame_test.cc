@@ -20,43 +20,6 @@ namespace {
 
 using namespace testing;
 
-TEST(CommandFrame, RefusalsAreUsageErrorsNamedAfterTheCommand) {
-  std::ostringstream err;
-  CommandFrame frame("quorvane evolve", err);
-  input::SeriesTable table;
-  InputOptions input;
-  input.file = example("sunspots.dat");
-  input.layout = 3;
-  ASSERT_TRUE(frame.read(input, table));
-  std::vector<std::size_t> chosen;
-  EXPECT_FALSE(frame.select(table, {"2"}, chosen));
-  EXPECT_EQ(frame.exit_status(), kUsageError);
-  EXPECT_EQ(err.str(), "quorvane evolve: --series: no series 2 in the file (it holds 1: numbers "
-                       "1 to 1)\n");
-
-  // A file where the folder should be: the folder cannot be made.
-  const fs::path folder = fresh_folder("frame_blocked");
-  fs::create_directories(folder);
-  std::ofstream(folder / "file") << "x";
-  std::ostringstream blocked_err;
-  CommandFrame blocked("quorvane coherence", blocked_err);
-  OutputOptions output;
-  output.out = (folder / "file" / "out").string();
-  EXPECT_FALSE(blocked.prepare_output(output));
-  EXPECT_EQ(blocked.exit_status(), kUsageError);
-  EXPECT_EQ(blocked_err.str().rfind("quorvane coherence: --out: cannot create the folder ", 0), 0u)
-      << blocked_err.str();
-
-  // A folder that can be made gets its lock and the jobs resolved.
-  std::ostringstream ok_err;
-  CommandFrame ready("quorvane", ok_err);
-  output.out = (folder / "out").string();
-  output.jobs = 0;
-  EXPECT_TRUE(ready.prepare_output(output));
-  EXPECT_GE(output.jobs, 1);
-  EXPECT_TRUE(fs::exists(folder / "out" / kLockFileName));
-}
-
 TEST(CommandFrame, AFailingItemStaysItsOwnAndAnUnwritableSummaryFailsTheRun) {
   std::ostringstream err;
   CommandFrame frame("quorvane", err);

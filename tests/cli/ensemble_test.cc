@@ -105,46 +105,6 @@ TEST(EnsembleCommand, TheExampleCoreKeepsBothCyclesForAnyNumberOfJobs) {
   fs::remove_all(folder);
 }
 
-TEST(EnsembleCommand, GeneratedModelsFollowTheirSeedAndCountRefusedMembers) {
-  const fs::path folder = fresh_folder("ensemble_generated");
-  const std::vector<std::string> tied = {"--age-model", "tiepoints", "--tiepoints",
-                                         example("core_tiepoints.csv"), "--members", "30"};
-  std::vector<std::string> first = tied, again = tied, other = tied;
-  again.insert(again.end(), {"--seed", "1"});
-  other.insert(other.end(), {"--seed", "2"});
-  ASSERT_EQ(run_batch(ensemble_args(folder / "a", first)).status, 0);
-  ASSERT_EQ(run_batch(ensemble_args(folder / "b", again)).status, 0);
-  ASSERT_EQ(run_batch(ensemble_args(folder / "c", other)).status, 0);
-  const std::string name = "d18O.ensemble.csv";
-  EXPECT_EQ(file_text(folder / "a" / name), file_text(folder / "b" / name));
-  EXPECT_NE(file_text(folder / "a" / name), file_text(folder / "c" / name));
-  const auto summary = nlohmann::json::parse(file_text(folder / "c" / "summary.json"));
-  EXPECT_EQ(summary["settings"]["age_model"]["seed"], 2);
-  EXPECT_EQ(summary["settings"]["age_model"]["kind"], "tiepoints");
-
-  // The depths as a layer count with one-unit steps: a doubled layer on a
-  // step of one unit repeats an age, and such members are left out.
-  fs::create_directories(folder);
-  {
-    std::ofstream counted(folder / "counted.csv");
-    counted << "year,value\n";
-    for (int j = 0; j < 300; ++j) counted << j << "," << std::sin(0.7 * j) + 0.1 * (j % 7) << "\n";
-  }
-  const BatchRun run = run_batch({"ensemble", (folder / "counted.csv").string(), "--layout", "csv",
-                                  "--age-model", "counted", "--miscount", "0.002", "--members",
-                                  "50", "--out", (folder / "d").string(), "--quiet"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto counted = nlohmann::json::parse(file_text(folder / "d" / "summary.json"));
-  const auto& block = counted["series"][0];
-  const int refused = block["refused_members"];
-  // Each member repeats an age with probability 1 - (1 - 0.002 * 0.998)^299, about 0.45.
-  EXPECT_GT(refused, 10);
-  EXPECT_LT(refused, 40);
-  EXPECT_EQ(block["members"].get<int>() + refused, 50);
-  EXPECT_NE(block["notes"][0].get<std::string>().find("left out"), std::string::npos);
-  fs::remove_all(folder);
-}
-
 TEST(EnsembleCommand, RefusesAgeModelsThatDoNotFitTogether) {
   const fs::path folder = fresh_folder("ensemble_usage");
   struct Case { std::vector<std::string> extra; std::string says; };

@@ -166,44 +166,5 @@ TEST(Vocabulary, TheDefaultTapersStopAtTheMostTheEngineTakesForEveryAnalysis) {
   EXPECT_TRUE(api::contradiction(a, g, {}, api::Naming::options));
 }
 
-TEST(Vocabulary, TheLibraryReadsTheLayoutAnswersOfTheCommandLineTable) {
-  api::InputOptions in;
-  ASSERT_TRUE(api::layout_answers(
-      "monthly", {{"skip", "3"}, {"per_line", "12"}, {"multiplier", "0.01"}}, in));
-  const input::ReadOptions r = api::read_options(in);
-  EXPECT_EQ(r.iform, 6);
-  EXPECT_EQ(r.lskip, 3);
-  EXPECT_EQ(r.nvar, 12);
-  EXPECT_EQ(r.mult, 0.01f);
-  EXPECT_EQ(r.sentinel, "*");
-  ASSERT_TRUE(api::layout_answers("8", {{"value_columns", "a,b"}}, in));
-  EXPECT_EQ(api::read_options(in).value_columns, (std::vector<std::string>{"a", "b"}));
-
-  const std::vector<std::tuple<std::string, std::map<std::string, std::string>, std::string>>
-      refused = {
-          {"single", {{"skip", "2"}},
-           "skip applies to layout two, multi, monthly, rows and csv only, not to layout single"},
-          {"monthly", {{"per_line", "100"}}, "per_line: '100' is not a whole number from 1 to 99"},
-          {"monthly", {{"multiplier", "x"}}, "multiplier: 'x' is not a finite number"},
-          {"csv", {{"value_columns", "a,,b"}}, "value_columns: a column name is empty"},
-          {"multi", {{"sentinel", ""}}, "sentinel: the value is empty"},
-          {"multi", {}, "layout multi needs columns (columns including X)"},
-          {"multi", {{"columns", "1"}}, "columns must be at least 2 with layout multi"},
-          {"rows", {{"columns", "3"}}, "layout rows needs record_layout"},
-          {"single", {{"lines", "3"}}, "'lines' is not an option of read; the options are skip, "
-                                       "per_line, multiplier, sentinel, record_layout, columns"},
-          {"tree", {}, "layout 'tree' is not one of rwl, crn, single"}};
-  for (const auto& [layout, answers, message] : refused) {
-    const Status status = api::layout_answers(layout, answers, in);
-    EXPECT_EQ(status.message.substr(0, message.size()), message) << status.message;
-  }
-  // The command line names the same refusals as its options.
-  api::InputOptions rwl;
-  rwl.layout = 1;
-  rwl.skip = 2;
-  EXPECT_EQ(api::layout_contradiction(rwl, api::Naming::options).message,
-            "--skip applies to --layout two, multi, monthly, rows and csv only, not to --layout rwl");
-}
-
 }  // namespace
 }  // namespace quorvane::cli

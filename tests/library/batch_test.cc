@@ -99,20 +99,6 @@ TEST(BatchSpectra, UnevenTimesGetTheirOwnAnalysisAndMissingRowsAreLeftOut) {
   EXPECT_TRUE(std::isnan(b->band_p_value[2]) && std::isnan(b->peak_frequency[2]));
 }
 
-TEST(BatchSpectra, AnEmptyBlockGivesThePlansFrequencies) {
-  const std::vector<double> times = steps(256, 2.0);
-  const Result<BatchSpectra> empty = batch_spectra({}, 0, times, Settings{});
-  ASSERT_TRUE(empty) << empty.message();
-  const std::vector<float> values = block(1, 256, 3);
-  const Result<BatchSpectra> full = batch_spectra(values, 1, times, Settings{});
-  ASSERT_TRUE(full) << full.message();
-  EXPECT_EQ(empty->frequency, full->frequency);
-  EXPECT_EQ(empty->bandwidth, full->bandwidth);
-  EXPECT_EQ(empty->independent, full->independent);
-  EXPECT_EQ(empty->sampling, full->sampling);
-  EXPECT_GT(empty->independent, 1.0);
-}
-
 TEST(BatchSpectra, RefusalsNameTheSettingOrTheSeries) {
   const std::vector<double> times = steps(100, 1.0);
   std::vector<float> values = block(3, 100, 5);

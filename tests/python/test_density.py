@@ -61,14 +61,3 @@ def test_background_and_levels_scale_with_the_estimate():
         np.testing.assert_allclose(level, plain.levels[percent] * factor, rtol=2e-4)
     assert list(density.peaks.frequency) == list(plain.peaks.frequency)
 
-
-def test_every_spectral_variable_carries_units():
-    x = noise("white", np.random.default_rng(2))
-    dataset = quorvane.spectrum(x, DT, normalize="density").to_xarray()
-    assert dataset.estimate.attrs["units"] == "value^2 / (cycles per unit of time)"
-    for name in ("reshaped", "harmonic", "median", "background", "level95"):
-        assert dataset[name].attrs["units"] == dataset.estimate.attrs["units"], name
-    assert dataset.F.attrs["units"] == "1"
-    plain = quorvane.spectrum(x, DT).to_xarray()
-    assert plain.estimate.attrs["units"] == "value^2"
-    assert "N v" in plain.estimate.attrs["scale"]

@@ -72,28 +72,3 @@ def test_dataset_equals_the_command_lines_files(tmp_path):
     np.testing.assert_array_equal(stored["estimate_q97_5"].values, e["estimate_q97_5"].values)
     assert stored.attrs["members"] == 40
 
-
-def test_generated_models_are_seeded_and_refusals_are_values_errors():
-    counted = np.cumsum(np.full(200, 3.0))
-    a = quorvane.counted_ages(counted, miscount=0.1, members=20, seed=7)
-    b = quorvane.counted_ages(counted, miscount=0.1, members=20, seed=7)
-    assert a.shape == (20, 200)
-    np.testing.assert_array_equal(a, b)
-    assert not np.array_equal(a, quorvane.counted_ages(counted, miscount=0.1, members=20, seed=8))
-    assert np.all(np.diff(a, axis=1) >= 2.0)  # at most one unit lost a step
-    ties = quorvane.tiepoint_ages(np.arange(50.0), [0, 25, 49], [0, 100, 200], [0, 5, 0],
-                                  members=10)
-    np.testing.assert_array_equal(ties[:, 0], 0.0)
-    np.testing.assert_array_equal(ties[:, -1], 200.0)
-    assert np.all(np.diff(ties, axis=1) > 0)
-
-    y = np.sin(0.3 * counted).astype(np.float32)
-    with pytest.raises(ValueError, match="values for the 100 samples"):
-        quorvane.ensemble(y, a[:, :100])
-    with pytest.raises(ValueError, match="Monte Carlo"):
-        quorvane.ensemble(y, a, significance="montecarlo")
-    with pytest.raises(ValueError, match="2-D"):
-        quorvane.ensemble(y, counted)
-    reversed_ages = a[:, ::-1].copy()
-    with pytest.raises(ValueError, match="none of the 20 members"):
-        quorvane.ensemble(y, reversed_ages)

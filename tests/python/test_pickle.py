@@ -77,16 +77,6 @@ def _peak_count(row):
     return len(quorvane.spectrum(row, tapers=4).peaks)
 
 
-def test_a_pool_maps_the_public_function():
-    rows = [VALUES, VALUES[::-1], VALUES * 2]
-    with multiprocessing.get_context("spawn").Pool(2) as pool:
-        spectra = pool.starmap(quorvane.spectrum, [(row, 0.5) for row in rows])
-        counts = pool.map(_peak_count, rows)
-    for row, s in zip(rows, spectra):
-        np.testing.assert_array_equal(s.estimate, quorvane.spectrum(row, 0.5).estimate)
-    assert counts == [_peak_count(row) for row in rows]
-
-
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="worker processes under the sanitizer take minutes to start")
 def test_a_two_worker_cluster_submits_and_delays_the_public_functions():

@@ -50,16 +50,6 @@ def test_a_plan_gives_the_plain_calls_spectra_and_travels_by_pickle(settings):
         assert_same(plain, again.spectrum(values, time=np.arange(400) * 0.25))
 
 
-def test_a_plan_refuses_series_of_another_shape_and_unknown_keywords():
-    plan = quorvane.SpectrumPlan(300, 2.0)
-    with pytest.raises(ValueError, match="299 values; the plan is for 300"):
-        plan.spectrum(red(299, 1))
-    with pytest.raises(ValueError, match="evenly spaced series only"):
-        plan.spectrum(red(300, 1), time=np.r_[0:150, 170:320] * 2.0)
-    with pytest.raises(TypeError, match="unexpected keyword"):
-        quorvane.SpectrumPlan(300, taper=3)
-
-
 def test_a_grid_on_a_time_coordinate_through_its_plan_equals_the_loop():
     time = np.arange(128) * 0.5 + 1900.0
     values = np.stack([red(128, seed, 0.5) for seed in range(6)]).reshape(2, 3, 128)

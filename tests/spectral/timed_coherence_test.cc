@@ -189,30 +189,6 @@ TEST(TimedCoherence, AnEvenPairOnOneGridAgreesWithTheCommonGridEstimate) {
   EXPECT_GT(compared, 10);
 }
 
-TEST(TimedCoherence, TheSharedSpanAndItsCountsAreThoseBothRecordsCover) {
-  // A from 0 to 99 by 1, B from 40.5 to 139.5 by 0.5: they share 40.5..99.
-  std::vector<double> ta(100), tb(199);
-  std::vector<float> a(100), b(199);
-  RandomStream random(4, 0);
-  for (std::size_t j = 0; j < ta.size(); ++j) ta[j] = static_cast<double>(j);
-  for (std::size_t j = 0; j < tb.size(); ++j) tb[j] = 40.5 + 0.5 * static_cast<double>(j);
-  for (float& v : a) v = static_cast<float>(random.normal());
-  for (float& v : b) v = static_cast<float>(random.normal());
-  CoherenceResult r;
-  TimedPair pair;
-  ASSERT_TRUE(coherence_on_times(ta, a, tb, b, timed_settings(3, 2, 0), r, pair));
-  EXPECT_DOUBLE_EQ(pair.first, 40.5);
-  EXPECT_DOUBLE_EQ(pair.last, 99.0);
-  EXPECT_DOUBLE_EQ(pair.span, 59.5);
-  EXPECT_EQ(pair.first_a, 41u);
-  EXPECT_EQ(pair.count_a, 59u);  // 41 .. 99
-  EXPECT_EQ(pair.first_b, 0u);
-  EXPECT_EQ(pair.count_b, 118u);  // 40.5 .. 99 by 0.5
-  // The grid of the shared span up to half the coarser step's frequency.
-  EXPECT_NEAR(r.df, 1.0 / 59.5, 1e-6);
-  EXPECT_LE(r.frequency.back(), 0.5f);
-}
-
 TEST(TimedCoherence, RefusesWhatItCannotAnalyse) {
   std::vector<double> t(40), late(40), back(40);
   std::vector<float> y(40, 0.0f), bad(40, 0.0f);
