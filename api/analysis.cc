@@ -237,6 +237,11 @@ std::string method_name(SpectrumMethod method) {
   return "interpolated_multitaper";
 }
 
+std::string note_text(std::string_view line) {
+  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+  return std::string(line);
+}
+
 std::string sampling_line(const AnalysisRecord& r) {
   const std::string name = " Series" + spaced(trimmed_title(r.title));
   if (r.method == SpectrumMethod::gaps) {

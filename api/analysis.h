@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/analysis_record.h"
@@ -48,6 +49,10 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
 // "interpolated_multitaper"), as the summaries and the library give them.
 std::string sampling_class_name(spectral::SamplingClass kind);
 std::string method_name(SpectrumMethod method);
+
+// A diagnostic line of the engine (a dialogue line, with its leading
+// blank) as a note of the library's results: the text alone.
+std::string note_text(std::string_view line);
 
 // One line saying which analysis the spectrum of a series with gaps or
 // uneven steps uses, for the dialogue to show once the series is read;

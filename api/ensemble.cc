@@ -14,13 +14,6 @@ namespace quorvane::api {
 
 namespace {
 
-// A diagnostic line of the engine (a dialogue line, with its leading
-// blank) as a note's plain text.
-std::string note_text(std::string line) {
-  line.erase(0, std::min(line.find_first_not_of(' '), line.size()));
-  return line;
-}
-
 bool increasing(std::span<const double> t) {
   for (std::size_t j = 0; j < t.size(); ++j)
     if (!std::isfinite(t[j]) || (j > 0 && !(t[j] > t[j - 1]))) return false;

@@ -29,13 +29,6 @@ namespace {
 
 using api::Naming;
 
-// The engine's diagnostic lines are dialogue lines, with a leading blank;
-// a note holds the text alone.
-std::string note_text(std::string_view line) {
-  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
-  return std::string(line);
-}
-
 std::string out_of_range(const char* name, double value, double low, double high) {
   return fmt::format("{} must be from {} to {}, not {}", name, low, high, value);
 }
@@ -63,7 +56,7 @@ Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceO
 Status prepare(const Series& series, const Settings& settings, api::AnalysisRecord& r,
                api::RunRefinements& refinements, std::vector<std::string>& notes) {
   const auto warn = [&notes](std::string_view line) {
-    notes.push_back(note_text(line));
+    notes.push_back(api::note_text(line));
   };
   api::AnalysisOptions a;
   api::SignificanceOptions g;
@@ -143,7 +136,7 @@ static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings&
     if (stop) return Spectrum{};
   }
   const Status run = api::run_spectrum(
-      r, [&out](std::string_view line) { out.notes.push_back(note_text(line)); },
+      r, [&out](std::string_view line) { out.notes.push_back(api::note_text(line)); },
       refinements, session);
   if (!run) return run;
 
