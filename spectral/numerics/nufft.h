@@ -26,8 +26,9 @@ namespace quorvane::spectral {
 // with x(j) = 2 pi df (t(j) - origin) and the central frequency fc =
 // f(count / 2), F(m) = sum_j [c(j) e^{2 pi i fc (t(j) - origin)}] e^{i k x(j)}
 // for the whole number k = m - count / 2. Each phase-shifted strength is
-// spread onto a periodic grid of n >= 2 count cells (n a power of two, so an
-// oversampling of 2 to 4) with the "exponential of semicircle" kernel
+// spread onto a periodic grid of n >= 4 max|k| cells (about 2 count; n a
+// power of two, so an oversampling of 2 to 4) with the "exponential of
+// semicircle" kernel
 //   phi(z) = exp(beta (sqrt(1 - z^2) - 1)),  |z| <= 1,
 // which covers w = 8 cells, beta = 2.30 w (the choice of Barnett et al. for
 // an oversampling of 2: errors near 1e-7 relative to the l2 norm of F). One
@@ -55,8 +56,13 @@ class NufftPlan {
   // not finite, f_first or origin not finite; out is then left as it was.
   // The plan keeps no reference to `time`. `cancelled` is asked every
   // 65536 points; when it returns true the call is refused as interrupted.
+  // What depends on count alone (the FFT tables and the deconvolution
+  // factors) is taken from `like` when that is a plan of the same count,
+  // which is how a run that makes many plans of one band (the windows of an
+  // uneven record, a record's values and its steps) makes it once.
   static Status make(std::span<const double> time, double origin, double f_first, double df,
-                     int count, NufftPlan& out, const std::function<bool()>& cancelled = {});
+                     int count, NufftPlan& out, const std::function<bool()>& cancelled = {},
+                     const NufftPlan* like = nullptr);
 
   std::size_t points() const { return cell_.size(); }
   int frequencies() const { return count_; }
@@ -65,7 +71,7 @@ class NufftPlan {
 
   // The work buffers of one thread; sized by the first transform.
   struct Work {
-    std::vector<double> spread_re, spread_im, re, im;
+    std::vector<double> spread, re, im;  // spread: (re, im) of each padded cell
   };
 
   // F(m) of real strengths (points() of them) into out (frequencies()
@@ -94,9 +100,9 @@ class NufftPlan {
   // 1e-8 relative, far below the kernel's own.
   std::vector<float> kernel_;
   std::vector<double> phase_re_, phase_im_;
-  std::vector<double> deconvolution_;  // 1 / (kernel transform) of each frequency
-  std::vector<std::uint32_t> order_;   // bit-reversed place of each grid cell
-  std::unique_ptr<FftPlan> fft_;
+  // What depends on count alone; shared, read-only, between plans of one count.
+  struct Frame;
+  std::shared_ptr<const Frame> frame_;
 };
 
 }  // namespace quorvane::spectral
