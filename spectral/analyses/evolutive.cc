@@ -51,6 +51,8 @@ struct Job {
   SpecResults results;
   std::vector<float> ratio;
   EvolutiveRow row;
+  // The last uneven window's plan, whose band tables the next one shares.
+  std::shared_ptr<const UnevenPlan> last_uneven;
 };
 
 std::string window_name(std::size_t window, std::size_t start, int length) {
@@ -422,8 +424,9 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       for (double t : times) key.push_back(std::llround((t - times.front()) / dt * 1e6));
       std::shared_ptr<const UnevenPlan> plan;
       status = cache.plan(key, plan, row.plan_reused, [&](UnevenPlan& made) {
-        return UnevenPlan::make(times, own, made, grid_span, &window_tapers);
+        return UnevenPlan::make(times, own, made, grid_span, &window_tapers, job.last_uneven.get());
       });
+      if (status) job.last_uneven = plan;
       if (status) status = plan->run(values, own, job.results, note, &job.memory);
     }
     if (status && static_cast<std::size_t>(std::max(job.results.nf - 1, 0)) != entries) {

@@ -174,8 +174,11 @@ void sampled_tapers(std::span<const float> grid_v, int cells, int nwin,
     lagrange_weights(place - base, weight);
     for (std::size_t k = 0; k < static_cast<std::size_t>(nwin); ++k) {
       const float* node = grid_v.data() + k * static_cast<std::size_t>(cells) + base;
-      double value = 0.0;
-      for (int c = 0; c < 4; ++c) value += weight[c] * node[c];
+      // The four terms in order, as a loop from 0.0 would add them.
+      double value = weight[0] * node[0];
+      value += weight[1] * node[1];
+      value += weight[2] * node[2];
+      value += weight[3] * node[3];
       v[k * npts + j] = static_cast<float>(value);
       sum_of_squares[k] += value * value;
     }
@@ -227,7 +230,8 @@ void grid_tapers(int cells, const SpecSettings& s, GridTapers& out) {
 }
 
 Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, UnevenPlan& out,
-                        std::optional<double> grid_span, const GridTapers* given) {
+                        std::optional<double> grid_span, const GridTapers* given,
+                        const UnevenPlan* like) {
   if (Status status = check_spec_settings(s); !status) return status;
   if (Status status = check_times(time, s.npts); !status) return status;
   const double dt = static_cast<double>(s.dt);
@@ -267,15 +271,17 @@ Status UnevenPlan::make(std::span<const double> time, const SpecSettings& s, Une
                  prepared->tapsum);
   if (run_cancelled(s)) return interrupted_run();
   const double df = 1.0 / (frequency_span * s.pad);
+  const NufftPlan* shared = like != nullptr && like->prepared_ ? &like->prepared_->transform : nullptr;
   if (Status status = NufftPlan::make(time, time.front(), g.i0 * df, df, g.nfv,
-                                      prepared->transform, s.cancelled);
+                                      prepared->transform, s.cancelled, shared);
       !status) {
     return status;
   }
   if (run_cancelled(s)) return interrupted_run();
   std::vector<double> step(npts - 1);
   for (std::size_t j = 1; j < npts; ++j) step[j - 1] = time[j] - time[j - 1];
-  if (Status status = NufftPlan::make(step, 0.0, g.i0 * df, df, g.nfv, prepared->steps, s.cancelled);
+  if (Status status = NufftPlan::make(step, 0.0, g.i0 * df, df, g.nfv, prepared->steps,
+                                      s.cancelled, &prepared->transform);
       !status) {
     return status;
   }
@@ -343,7 +349,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   // and stands in where it finds none; a constant series has none. The
   // raw background and the surrogates follow the fitted coefficient.
   double tau = 0.0;
-  std::pmr::vector<float> red(&memory);
+  std::pmr::vector<float> red(&memory), estimate(&memory);
   if (s.noise == Noise::red) {
     const bool constant = std::all_of(xdm.begin(), xdm.end(), [](float x) { return x == 0.0f; });
     double start_tau = 0.0;
@@ -355,7 +361,9 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
     const SampledRedShape shape = [&](float rho, std::span<float> out) {
       red_shape(time_, p.steps, persistence_of(rho, s.dt), out);
     };
-    const float rho = constant ? start : sampled_red_fit(s, g, band, start, shape, &memory);
+    const float rho =
+        constant ? start : sampled_red_fit(s, g, band, start, shape, &memory, &estimate);
+    band.estimate = estimate;
     band.fixed_rho = rho;
     tau = persistence_of(rho, s.dt);
     // The level of that shape is the band's mean, whatever the band: the

@@ -88,9 +88,11 @@ class UnevenPlan {
   // equal to the record's own gives the plan without it.
   // With `tapers` (of the settings' nwin, p and concentrations), those grid
   // tapers are evaluated at the times instead of the max(N, 1024) cells'.
+  // With `like`, a plan of the same band (another window of one record),
+  // the transforms' tables that depend on the band alone are shared with it.
   static Status make(std::span<const double> time, const SpecSettings& settings, UnevenPlan& out,
                      std::optional<double> grid_span = std::nullopt,
-                     const GridTapers* tapers = nullptr);
+                     const GridTapers* tapers = nullptr, const UnevenPlan* like = nullptr);
 
   // One run on values y (one per time) with settings that share the plan's
   // grid and tapers (npts, dt, nwin, p, pad, fmin, fmax and kind of

@@ -190,8 +190,12 @@ void estimate_of(const SpecSettings& settings, const TaperedBand& band,
 Status spectrum_estimate(const SpecSettings& s, const Grid& g, const TaperedBand& band,
                          StageWork& w) {
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
-  w.estimate.assign(nfv, 0.0f);
-  estimate_of(s, band, *band.coefficients, w.estimate);
+  if (band.estimate.size() == nfv) {
+    w.estimate.assign(band.estimate.begin(), band.estimate.end());
+  } else {
+    w.estimate.assign(nfv, 0.0f);
+    estimate_of(s, band, *band.coefficients, w.estimate);
+  }
   if (run_cancelled(s)) return interrupted_run();
   for (float value : w.estimate) {
     if (!std::isfinite(value)) {
@@ -470,9 +474,11 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
 }
 
 float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band, float start,
-                      const SampledRedShape& shape, std::pmr::memory_resource* memory) {
+                      const SampledRedShape& shape, std::pmr::memory_resource* memory,
+                      std::pmr::vector<float>* estimate) {
   StageWork w(memory);
   if (!spectrum_estimate(s, g, band, w)) return start;
+  if (estimate != nullptr) estimate->assign(w.estimate.begin(), w.estimate.end());
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   const int nu = 2 * s.nwin;
   const float conf0 = chsppf(0.5f, nu) / static_cast<float>(nu);
