@@ -89,7 +89,7 @@ Status check_grid_memory(const std::string& name, const std::vector<double>& tim
 }  // namespace
 
 Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoice choice,
-                   const MessageSink& warnings) {
+                   const MessageSink& warnings, SpanWarning span_warning) {
   const spectral::Sampling sampling = series.sampling;
   const std::string name = trimmed_title(series.title);
   const auto warn = [&warnings](const std::string& line) {
@@ -119,16 +119,18 @@ Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoi
 
   // A record whose gaps cover most of its span is analysed as asked, but
   // its resolution is that of the whole span while its values cover little
-  // of it: the user hears so.
+  // of it: the user hears so (windows along the record have their own).
   const std::string covered = " the spectrum rests on the values there are, and its frequency "
                               "resolution is that of the whole span.";
-  if (sampling.kind == spectral::SamplingClass::gaps &&
+  const bool whole_span = span_warning == SpanWarning::given;
+  if (whole_span && sampling.kind == spectral::SamplingClass::gaps &&
       sampling.missing > static_cast<std::int64_t>(series.y.size())) {
     warn(" Series" + spaced(name) + " has gaps over more than half its span: " +
          std::to_string(sampling.missing) + " of " +
          std::to_string(sampling.missing + static_cast<std::int64_t>(series.y.size())) +
          " samples on its median step are missing;" + covered);
-  } else if (sampling.kind == spectral::SamplingClass::uneven && series.time.size() > 1) {
+  } else if (whole_span && sampling.kind == spectral::SamplingClass::uneven &&
+             series.time.size() > 1) {
     const double widest = largest_step(series.time);
     const double whole = std::fabs(series.time.back() - series.time.front());
     if (widest > 0.5 * whole)

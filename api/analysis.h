@@ -37,11 +37,17 @@ enum class SamplingChoice { automatic, even, gaps, uneven, interpolate };
 // - interpolate: the values interpolated linearly to the median step, then
 //   the evenly spaced engine (warning); an evenly spaced series is analysed
 //   as it is.
+// A record whose gaps (or one wide step) cover more than half its span is
+// also warned of, as its spectrum's resolution is that of the whole span
+// while its values cover little of it; with `span` left_out it is not, for
+// analyses of windows along the record, each with the resolution of its own
+// length.
 // The defaults are not set (call set_defaults next). On refusal (also a grid
 // or an interpolation too long for the engine or the memory) r is left as
 // it was and `series` unspecified.
+enum class SpanWarning { given, left_out };
 Status load_series(AnalysisRecord& r, input::ChosenSeries&& series, SamplingChoice choice,
-                   const MessageSink& warnings);
+                   const MessageSink& warnings, SpanWarning span = SpanWarning::given);
 
 // The names of a sampling class ("even", "gaps", "uneven") and of a
 // spectrum method ("multitaper", "mean_step_multitaper",

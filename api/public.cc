@@ -231,7 +231,8 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
   std::vector<std::string> notes;
   if (Status s = prepare(series, settings, whole, refinements, notes); !s) return s;
   // Records with gaps or uneven steps: windows of whole steps dt, each
-  // analysed as its own samples call for.
+  // analysed as its own samples call for (all by the uneven method when
+  // that is the choice).
   const bool on_times =
       whole.method == api::SpectrumMethod::gaps || whole.method == api::SpectrumMethod::uneven;
   if (settings.significance == Significance::montecarlo || settings.jackknife)
@@ -326,9 +327,11 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
     return Status::success();
   };
   const Status run =
-      on_times ? spectral::evolutive_on_times(whole.time, whole.y, whole.sampling, out.window,
-                                              out.step, out.min_samples, engine, settings.jobs,
-                                              deliver)
+      on_times ? spectral::evolutive_on_times(
+                     whole.time, whole.y, whole.sampling, out.window, out.step, out.min_samples,
+                     engine, settings.jobs, deliver,
+                     settings.sampling == Sampling::uneven ? spectral::WindowMethods::all_uneven
+                                                           : spectral::WindowMethods::by_sampling)
                : spectral::evolutive_spectrum(whole.y, out.window, out.step, engine,
                                               settings.jobs, deliver);
   if (!run) return run;

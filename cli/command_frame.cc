@@ -219,6 +219,9 @@ int CommandFrame::run_series(const input::SeriesTable& table,
   int status = kAllAnalysed;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const SeriesResult& s = series(i);
+    for (const std::string& warning : s.warnings)
+      err_ << program_ << ": series " << s.number << " (" << s.name << "): warning:" << warning
+           << "\n";
     if (s.ok) continue;
     status = kSomeFailed;
     err_ << program_ << ": series " << s.number << " (" << s.name << ") failed: " << s.message

@@ -65,8 +65,9 @@ class CommandFrame {
   // job to itself, as items: series(i) is given its 1-based number, name
   // and file lines before work(i), and fails with the message of an
   // exception that escapes work(i). Unless the run was interrupted (then
-  // its status, see interrupted()), tells on err each series that failed
-  // and returns kSomeFailed when one did, else kAllAnalysed.
+  // its status, see interrupted()), tells on err the warnings of each series
+  // and each series that failed, and returns kSomeFailed when one did, else
+  // kAllAnalysed.
   int run_series(const input::SeriesTable& table, const std::vector<std::size_t>& chosen,
                  const std::function<SeriesResult&(std::size_t)>& series,
                  const std::function<void(std::size_t)>& work);

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <span>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "api/analysis.h"
@@ -50,8 +51,9 @@ struct EvolveResult {
   SeriesResult series;  // name, status, settings of a window, files, notes
   int window = 0, step = 0;  // in values (in median steps on a record with gaps or uneven steps)
   double grid_step = 0.0;    // the step of those units
-  bool on_times = false;     // the record has gaps or uneven steps
-  std::string sampling;      // its class
+  bool on_times = false;     // windows on the record's own times (gaps or uneven method)
+  std::string sampling;      // the record's class
+  std::string method;        // the analysis --sampling chose (empty for auto)
   std::array<std::size_t, 3> methods{};  // windows analysed as even, gaps, uneven
   std::size_t plans_reused = 0;
   int min_samples = 0;
@@ -72,7 +74,11 @@ std::string evolve_help(const CLI::App& app) {
        << "round(W / dt) median steps dt and each window is analysed as its own samples\n"
        << "call for (even, gaps or uneven); a window with fewer than --min-samples samples\n"
        << "or with more than half its steps empty is left empty (nan) and listed in the\n"
-       << "summary.\n"
+       << "summary. --sampling chooses as for analyse: even (the values as if evenly\n"
+       << "spaced, at the mean step) and interpolate (to the median step) give windows\n"
+       << "of evenly spaced values; gaps keeps the windows on the record's times\n"
+       << "(refused for uneven steps); uneven analyses every window by the multitaper\n"
+       << "Lomb-Scargle method.\n"
        << "Exit status: 0 every series done, 1 some failed, 2 usage error or the --out folder in\n"
        << "use by another run (see --wait).\n"
        << "Interrupted by SIGINT or SIGTERM: 130 or 143, with the completed files kept.\n\n"
@@ -119,7 +125,9 @@ class EvolveRun {
   const std::string& folder_;
   const std::string& stem_;
   EvolveResult& result_;
-  input::ChosenSeries series_;
+  // The values and times analysed, with their method (as analyse loads
+  // them for --sampling).
+  api::AnalysisRecord series_;
   // The matrices and the tracks, in this order.
   static constexpr std::array<const char*, 4> kKinds = {"evolutive-power", "evolutive-F",
                                                         "evolutive-ratio", "tracks"};
@@ -141,7 +149,7 @@ std::string EvolveRun::window_problem(int window, int step, int nwin) const {
     return fmt::format(
         "--window {} holds {} values at the time step {}; at least {} are needed (twice the {} "
         "tapers)",
-        options_.windows.window, window, series_.dt, 2 * nwin, nwin);
+        options_.windows.window, window, result_.series.dt, 2 * nwin, nwin);
   }
   if (static_cast<std::size_t>(window) > npts) {
     return fmt::format("--window {} holds {} values, more than the {} of the series",
@@ -149,7 +157,7 @@ std::string EvolveRun::window_problem(int window, int step, int nwin) const {
   }
   if (step < 1) {
     return fmt::format("--step {} moves the window by less than one value (the time step is {})",
-                       options_.windows.step, series_.dt);
+                       options_.windows.step, result_.series.dt);
   }
   return {};
 }
@@ -297,27 +305,46 @@ Status EvolveRun::write_failure() {
 void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
   SeriesResult& result = result_.series;
   std::string error;
-  if (Status chosen = input::choose_series(table, index, series_); !chosen) {
-    fail(chosen.message);
+  input::ChosenSeries chosen;
+  if (Status status = input::choose_series(table, index, chosen); !status) {
+    fail(status.message);
     return;
   }
+  // The summary's dt for windows on the record's times: the series' mean
+  // step (their grid's step is median_step).
+  const float mean_step = chosen.dt;
+  // The method --sampling asks for, with analyse's warnings and refusals
+  // (not that of gaps over most of the span: each window has its own).
+  const api::SamplingChoice choice = api::sampling_choice(options_.analysis.sampling);
+  const auto warn = [&result](std::string_view line) {
+    result.warnings.emplace_back(line);
+    result.notes.push_back(api::note_text(line));
+  };
+  if (Status loaded = api::load_series(series_, std::move(chosen), choice, warn,
+                                       api::SpanWarning::left_out);
+      !loaded) {
+    fail(loaded.message);
+    return;
+  }
+  const api::SpectrumMethod method = series_.method;
+  // The missing-data and uneven methods: windows of whole median steps on
+  // the record's own times. The others: windows of values, evenly spaced
+  // (at the mean step, or interpolated to the median one).
+  result_.on_times = method == api::SpectrumMethod::gaps || method == api::SpectrumMethod::uneven;
   result.npts = static_cast<int>(series_.y.size());
-  result.dt = series_.dt;
+  result.dt = result_.on_times ? mean_step : series_.dt;
   result.first_time = series_.time_single.empty()
                           ? series_.time.front()
                           : std::stod(number_text(series_.time_single.front()));
-  // Records with gaps or uneven steps: windows of whole median steps.
-  result_.on_times = series_.sampling.kind != spectral::SamplingClass::even;
   double dt = result_.on_times ? series_.sampling.median_step : series_.dt;
-  if (series_.sampling.kind == spectral::SamplingClass::gaps) {
-    // The grid's step as the missing-data spectrum of analyse takes it.
-    std::vector<std::int64_t> grid;
-    spectral::grid_positions(series_.time, dt, grid);
-    if (grid.back() > 0)
-      dt = (series_.time.back() - series_.time.front()) / static_cast<double>(grid.back());
+  if (method == api::SpectrumMethod::gaps && series_.grid.back() > 0) {
+    // The grid's step as the missing-data spectrum of analyse takes it, in
+    // double precision for the windows' times.
+    dt = (series_.time.back() - series_.time.front()) / static_cast<double>(series_.grid.back());
   }
   result_.grid_step = dt;
   result_.sampling = api::sampling_class_name(series_.sampling.kind);
+  if (choice != api::SamplingChoice::automatic) result_.method = api::method_name(method);
   const long window = std::lround(static_cast<double>(options_.windows.window) / dt);
   const long step = std::lround(static_cast<double>(options_.windows.step) / dt);
   const auto clamp = [](long v) { return static_cast<int>(std::clamp(v, 0L, 2147483647L)); };
@@ -359,9 +386,11 @@ void EvolveRun::run(const input::SeriesTable& table, std::size_t index) {
     count_ = spectral::evolutive_window_count(static_cast<std::size_t>(cells), result_.window,
                                               result_.step);
     if (!open_files()) return;
-    status = spectral::evolutive_on_times(series_.time, series_.y, series_.sampling,
-                                          result_.window, result_.step, result_.min_samples,
-                                          settings, options_.output.jobs, deliver_row);
+    status = spectral::evolutive_on_times(
+        series_.time, series_.y, series_.sampling, result_.window, result_.step,
+        result_.min_samples, settings, options_.output.jobs, deliver_row,
+        choice == api::SamplingChoice::uneven ? spectral::WindowMethods::all_uneven
+                                              : spectral::WindowMethods::by_sampling);
   } else {
     count_ = spectral::evolutive_window_count(series_.y.size(), result_.window, result_.step);
     if (!open_files()) return;
@@ -431,9 +460,12 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
       block["first_time"] = s.first_time;
     }
     if (s.settings.npts > 0) {
+      // The record's class where its windows are on its own times or
+      // --sampling chose their analysis, with that analysis.
+      if (e.on_times || !e.method.empty()) block["sampling"] = e.sampling;
+      if (!e.method.empty()) block["method"] = e.method;
       if (e.on_times) {
         // Counted in median steps, which need not hold one value each.
-        block["sampling"] = e.sampling;
         block["median_step"] = json_number(static_cast<float>(e.grid_step));
         block["window"] = {{"steps", e.window},
                            {"time", json_number(static_cast<float>(e.window * e.grid_step))}};

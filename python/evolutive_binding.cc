@@ -134,11 +134,11 @@ round(step / dt) values. Each window is analysed exactly as
 quorvane.spectrum analyses those values alone, with the keywords of
 quorvane.spectrum (jobs: threads sharing the windows). A series with gaps or
 uneven steps has windows of round(window / dt) steps of its grid (median)
-step, each analysed as its own samples call for (method); a window with fewer
-than min_samples samples (0: 2K + 2, at least 10) or more than half its steps
-empty is left empty (nan rows, listed in empty). Raises ValueError for a
-window that does not fit, a step below one value, Monte Carlo levels or the
-jackknife.)");
+step, each analysed as its own samples call for (method; every window by the
+uneven method with sampling='uneven'); a window with fewer than min_samples
+samples (0: 2K + 2, at least 10) or more than half its steps empty is left
+empty (nan rows, listed in empty). Raises ValueError for a window that does
+not fit, a step below one value, Monte Carlo levels or the jackknife.)");
 }
 
 }  // namespace quorvane::python

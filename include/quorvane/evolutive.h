@@ -62,8 +62,9 @@ struct Evolutive {
 // depend on it). Windows that would run past the end are dropped. A series
 // with gaps or uneven steps (analysed on its own times, as settings.sampling
 // allows) has windows of round(window / dt) steps of its grid step dt, each
-// analysed by the method its own samples call for (even, gaps, uneven) on
-// the frequency grid all windows share; a window with fewer than
+// analysed by the method its own samples call for (even, gaps, uneven;
+// every window uneven with settings.sampling uneven) on the frequency grid
+// all windows share; a window with fewer than
 // min_samples samples (0: 2K + 2, at least 10) or more than
 // half its steps empty is left empty (nan rows) and listed. Refused:
 // what spectrum() refuses, a window of

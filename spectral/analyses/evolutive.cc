@@ -323,7 +323,8 @@ std::string timed_window_name(std::size_t window, std::int64_t first, int length
 
 Status evolutive_on_times(std::span<const double> time, std::span<const float> y,
                           const Sampling& sampling, int length, int step, int min_samples,
-                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver) {
+                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver,
+                          WindowMethods methods) {
   if (time.size() != y.size() || time.size() < 2) {
     return Status::failure("The record needs one time per value and at least 2 values.");
   }
@@ -403,6 +404,9 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
     const auto values = y.subspan(lo, n);
     const auto note = [&row](std::string_view line) { row.notes.emplace_back(line); };
     Status status = Status::success();
+    // Samples on the grid take the grid's methods unless every window is
+    // to be analysed by the uneven one.
+    if (methods == WindowMethods::all_uneven) gridded = false;
     if (gridded && held == length) {
       row.method = WindowMethod::even;
       status = spec(values, settings, job.session, job.results, note);

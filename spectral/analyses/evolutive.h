@@ -94,20 +94,26 @@ std::vector<EvolutiveLine> f_test_maxima(const SpecSettings& settings, const Spe
 Status evolutive_spectrum(std::span<const float> y, int length, int step,
                           const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
 
-// The windows of a record on its own times (gaps or uneven steps). Its span
-// is divided into steps ("cells") of dt = settings.dt: on a record with
-// gaps its grid positions (grid_positions on the median step; dt is then the
+// Which methods the windows of evolutive_on_times take: each the one its
+// own sampling calls for, or the uneven one for every window.
+enum class WindowMethods { by_sampling, all_uneven };
+
+// The windows of a record on its own times (gaps or uneven steps; an evenly
+// spaced record too, as a grid with nothing missing). Its span is divided
+// into steps ("cells") of dt = settings.dt: on a record on a grid its
+// positions (grid_positions on the median step; dt is then the
 // span over the last position, as the missing-data spectrum takes it), on an
 // uneven record the nearest whole number of steps dt (its median step) from
 // the first time.
 // Window w covers the `length` cells from w * step (so its duration is
 // length dt and every window shares the frequency grid of settings, whose
 // npts must be `length`); windows that run past the last
-// cell are dropped. Each window is analysed by the method its own sampling
-// calls for: even when each of its cells holds one sample lying within
-// kStepTolerance steps of the cell's grid time (spec, with the tapers of
-// the window computed once), gaps when its samples lie so but some cells are
-// empty (GapsPlan on the window's cells), uneven otherwise (UnevenPlan on
+// cell are dropped. Each window is analysed (with `methods` by_sampling, the
+// default) by the method its own sampling calls for: even when each of its
+// cells holds one sample lying within kStepTolerance steps of the cell's
+// grid time (spec, with the tapers of the window computed once), gaps when
+// its samples lie so but some cells are empty (GapsPlan on the window's
+// cells), uneven otherwise (UnevenPlan on
 // the samples' times with the grid span of that frequency grid, so that its
 // band is the others', and the grid tapers of the window's duration,
 // computed once for all windows). A window with fewer than min_samples samples, or with more than
@@ -118,6 +124,10 @@ Status evolutive_spectrum(std::span<const float> y, int length, int step,
 // time (increasing, finite, one per value of y) and sampling (sampling_of
 // on time) describe the record. Rows are delivered as evolutive_spectrum
 // delivers them, the same for any number of jobs.
+// With `methods` all_uneven every window that is analysed takes the
+// uneven method, even where its samples sit one to a cell on the grid (the
+// user's choice of the multitaper Lomb-Scargle analysis for the whole
+// record); which windows are left empty does not change.
 // Refused before any row: what evolutive_spectrum refuses of length, step,
 // jobs and settings, min_samples below settings.nwin + 1, times not one per
 // value or not increasing, and a record with fewer cells than one window.
@@ -125,6 +135,7 @@ Status evolutive_spectrum(std::span<const float> y, int length, int step,
 // evolutive_spectrum.
 Status evolutive_on_times(std::span<const double> time, std::span<const float> y,
                           const Sampling& sampling, int length, int step, int min_samples,
-                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver);
+                          const SpecSettings& settings, int jobs, const EvolutiveSink& deliver,
+                          WindowMethods methods = WindowMethods::by_sampling);
 
 }  // namespace quorvane::spectral

@@ -158,28 +158,37 @@ TEST(EvolveCommand, RefusesWindowsThatDoNotFit) {
   fs::remove_all(folder);
 }
 
+// 300 years without 100 .. 179; then 300 samples whose steps alternate
+// 0.6 and 1.4 (a median step of 0.6).
+void write_timed_records(const fs::path& folder) {
+  fs::create_directories(folder);
+  std::ofstream gappy(folder / "gappy.txt");
+  std::ofstream uneven(folder / "uneven.txt");
+  gappy << "year value\n";
+  uneven << "year value\n";
+  double t = 0.0;
+  for (int j = 0; j < 300; ++j) {
+    if (j < 100 || j >= 180) gappy << j << ' ' << std::sin(0.9 * j) << '\n';
+    uneven << t << ' ' << std::sin(0.9 * t) << '\n';
+    t += j % 2 == 0 ? 0.6 : 1.4;
+  }
+}
+
+// evolve of a record of write_timed_records, windows of 50 moving by 25,
+// into <name>-out, or <name>-<out> when `out` is given.
+BatchRun evolve_timed(const fs::path& folder, const char* name,
+                      std::vector<std::string> more = {}, const std::string& out = "out") {
+  std::vector<std::string> args = {"evolve", (folder / name).string(), "--layout", "two",
+                                   "--window", "50", "--step", "25", "--plots", "none", "--out",
+                                   (folder / name).string() + "-" + out, "--quiet"};
+  args.insert(args.end(), more.begin(), more.end());
+  return run_batch(args);
+}
+
 TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndSaySo) {
   const fs::path folder = fresh_folder("evolve_timed");
-  fs::create_directories(folder);
-  {
-    // 300 years without 100 .. 179; then 300 samples whose steps alternate
-    // 0.6 and 1.4.
-    std::ofstream gappy(folder / "gappy.txt");
-    std::ofstream uneven(folder / "uneven.txt");
-    gappy << "year value\n";
-    uneven << "year value\n";
-    double t = 0.0;
-    for (int j = 0; j < 300; ++j) {
-      if (j < 100 || j >= 180) gappy << j << ' ' << std::sin(0.9 * j) << '\n';
-      uneven << t << ' ' << std::sin(0.9 * t) << '\n';
-      t += j % 2 == 0 ? 0.6 : 1.4;
-    }
-  }
-  const auto evolve = [&](const char* name) {
-    return run_batch({"evolve", (folder / name).string(), "--layout", "two", "--window", "50",
-                      "--step", "25", "--plots", "none", "--out", (folder / name).string() + "-out",
-                      "--quiet"});
-  };
+  write_timed_records(folder);
+  const auto evolve = [&](const char* name) { return evolve_timed(folder, name); };
   ASSERT_EQ(evolve("gappy.txt").status, 0);
   ASSERT_EQ(evolve("uneven.txt").status, 0);
   const auto summary = [&](const char* name) {
@@ -217,6 +226,80 @@ TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndSaySo) 
   // The steps repeat every two samples, the windows every 25 median steps:
   // every second window has the pattern of one before it.
   EXPECT_GT(uneven["plans_reused"].get<int>(), 0);
+  fs::remove_all(folder);
+}
+
+// --sampling as analyse takes it: auto as no choice; even and interpolate
+// give windows of evenly spaced values with analyse's warning; gaps is
+// refused for uneven steps; uneven takes the uneven method in every window.
+TEST(EvolveCommand, SamplingChoicesGiveAnalysesMethodsWarningsAndRefusals) {
+  const fs::path folder = fresh_folder("evolve_sampling");
+  write_timed_records(folder);
+  struct Case {
+    std::string record, choice;
+    const char* method;   // in the summary ("" none)
+    const char* message;  // on the error stream ("" none)
+  };
+  const Case cases[] = {
+      {"gappy.txt", "auto", "", ""},
+      {"uneven.txt", "auto", "", ""},
+      {"gappy.txt", "even", "mean_step_multitaper",
+       "series 1 (ue): warning: Series ue has gaps; its values are analysed as if evenly spaced, "
+       "at the mean step 1.365297."},
+      {"uneven.txt", "even", "mean_step_multitaper", "Series ue has uneven steps; its values"},
+      {"gappy.txt", "interpolate", "interpolated_multitaper",
+       "warning: Series ue is interpolated linearly to its median step 1.0 (300 values); "
+       "interpolation removes power at high frequencies."},
+      {"uneven.txt", "interpolate", "interpolated_multitaper", "median step 0.6 (499 values)"},
+      {"gappy.txt", "gaps", "missing_data_multitaper", ""},
+      {"uneven.txt", "gaps", "",
+       "series 1 (ue) failed: Series ue has uneven steps, not a regular grid with gaps; the "
+       "missing-data method cannot analyse it (the uneven method or interpolation can)."},
+      {"gappy.txt", "uneven", "lomb_scargle_multitaper", ""},
+      {"uneven.txt", "uneven", "lomb_scargle_multitaper", ""},
+  };
+  for (const char* name : {"gappy.txt", "uneven.txt"})
+    ASSERT_EQ(evolve_timed(folder, name, {"--jobs", "1"}).status, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record + " " + c.choice);
+    const BatchRun run =
+        evolve_timed(folder, c.record.c_str(), {"--sampling", c.choice, "--jobs", "1"}, c.choice);
+    const bool refused = c.choice == "gaps" && c.record == "uneven.txt";
+    EXPECT_EQ(run.status, refused ? 1 : 0) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.empty(), *c.message == '\0') << run.err;
+    if (refused) continue;
+    const fs::path out = folder / (c.record + "-" + c.choice), plain = folder / (c.record + "-out");
+    if (*c.method == '\0') {
+      for (const char* file : {"summary.json", "ue.evolutive-power.csv", "ue.tracks.csv"})
+        EXPECT_EQ(file_text(out / file), file_text(plain / file)) << file;
+      continue;
+    }
+    const auto series = nlohmann::json::parse(file_text(out / "summary.json"))["series"][0];
+    EXPECT_EQ(series["method"], c.method);
+    EXPECT_EQ(series["sampling"], c.record == "gappy.txt" ? "gaps" : "uneven");
+    // Windows of values, with the warning among the notes; or of steps on
+    // the record's times, each by its own method or all uneven.
+    const bool even_windows = c.choice == "even" || c.choice == "interpolate";
+    EXPECT_EQ(series["window"].contains("values"), even_windows);
+    if (even_windows) {
+      ASSERT_EQ(series["notes"].size(), 1u);
+      EXPECT_NE(run.err.find(series["notes"][0].get<std::string>()), std::string::npos);
+    } else {
+      const int analysed = series["window_count"].get<int>() -
+                           static_cast<int>(series["empty_windows"].size());
+      EXPECT_EQ(series["methods"]["uneven"] == analysed, c.choice == "uneven");
+    }
+    if (c.choice == "gaps") {
+      EXPECT_EQ(file_text(out / "ue.evolutive-power.csv"),
+                file_text(plain / "ue.evolutive-power.csv"));
+    }
+    // Interpolated, the windows are centred on the grid of the median step:
+    // 0.6 (83 - 1) / 2 for the uneven record.
+    if (c.choice == "interpolate") {
+      EXPECT_EQ(series["windows"][0]["time"], c.record == "gappy.txt" ? 24.5 : 24.6);
+    }
+  }
   fs::remove_all(folder);
 }
 

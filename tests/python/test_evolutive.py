@@ -74,6 +74,15 @@ def test_records_with_gaps_and_uneven_steps_match_the_command_and_list_empty_win
             # The windows starting at 160 .. 260 lose more than 50 steps to [200, 330).
             assert empty == [8, 9, 10, 11, 12, 13] and "more than half" in e.empty[0]["reason"]
             assert {"even", "gaps"} <= set(e.method)
+            # Chosen, the uneven method takes every window, as the command gives it.
+            subprocess.run([os.environ["QUORVANE_BINARY"], "evolve", str(path), "--layout", "two",
+                            "--window", "100", "--step", "20", "--sampling", "uneven", "--out",
+                            str(tmp_path / "uneven-choice"), "--quiet"], check=True)
+            chosen = quorvane.evolutive(y, time=t, window=100, step=20, sampling="uneven")
+            assert set(chosen.method) == {"uneven", "empty"}
+            _, _, values = read_matrix(
+                next((tmp_path / "uneven-choice").glob("*.evolutive-power.csv")))
+            np.testing.assert_array_equal(chosen.power, values)
         else:
             assert empty == [] and set(e.method) == {"uneven"}
         # A stricter minimum empties every window short of it.
