@@ -241,7 +241,13 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
     const double first = std::floor(u - kWidth / 2.0) + 1.0;
     plan.cell_[j] = static_cast<std::uint32_t>(first + kWidth / 2);
     offset[j] = 2.0 * (u - (first + (kWidth / 2 - 1))) - 1.0;
-    turn(fraction(centre * elapsed), plan.phase_re_[j], plan.phase_im_[j]);
+    plan.phase_re_[j] = fraction(centre * elapsed);
+  }
+  // The phases in a loop of their own, whose iterations overlap: each is
+  // two long chains of dependent steps.
+  for (std::size_t j = 0; j < points; ++j) {
+    const double x = plan.phase_re_[j];
+    turn(x, plan.phase_re_[j], plan.phase_im_[j]);
   }
 
   kernel_values(kernel_pieces(), offset, plan.kernel_.data());

@@ -283,10 +283,14 @@ float median_mean(const Grid& g, std::span<const float> median) {
 // Running median of the raw spectrum: for the robust background, and for
 // the locally-white hypothesis, whose background is the median itself. The
 // robust background takes its level s0 from the median.
-void median_level(const SpecSettings& s, const Grid& g, SpecResults& r,
+void median_level(const SpecSettings& s, const Grid& g, const TaperedBand& band, SpecResults& r,
                   std::pmr::memory_resource* memory) {
   if (!uses_median(s)) return;
-  band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
+  if (band.median.size() == static_cast<std::size_t>(g.nfv) && band.estimate.size() == band.median.size()) {
+    std::copy(band.median.begin(), band.median.end(), r.specmed0.begin());
+  } else {
+    band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
+  }
   if (s.background == Background::robust) r.s0 = median_mean(g, r.specmed0);
 }
 
@@ -457,7 +461,7 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   if (s.nwin > 1) regre(*band.coefficients, band.tapsum, r.ftest);
   if (run_cancelled(s)) return give_back();
   raw_level(g, r);
-  median_level(s, g, r, memory);
+  median_level(s, g, band, r, memory);
   if (run_cancelled(s)) return give_back();
   red_noise_fit(s, g, band, r, memory);
   if (run_cancelled(s)) return give_back();
@@ -475,15 +479,18 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
 
 float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band, float start,
                       const SampledRedShape& shape, std::pmr::memory_resource* memory,
-                      std::pmr::vector<float>* estimate) {
+                      SampledFitWork* work) {
   StageWork w(memory);
   if (!spectrum_estimate(s, g, band, w)) return start;
-  if (estimate != nullptr) estimate->assign(w.estimate.begin(), w.estimate.end());
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   const int nu = 2 * s.nwin;
   const float conf0 = chsppf(0.5f, nu) / static_cast<float>(nu);
   std::pmr::vector<float> median(nfv, memory), sampled(nfv, memory), departed(nfv, memory);
   band_median(s, g, w.estimate, conf0, median, memory);
+  if (work != nullptr) {
+    work->estimate.assign(w.estimate.begin(), w.estimate.end());
+    work->median.assign(median.begin(), median.end());
+  }
   const MisfitBand fit = ar1_band(s, g, median_mean(g, median), departed);
   constexpr double kTwoPi = 6.283185307179586;
   const double dt = static_cast<double>(s.dt);
@@ -494,12 +501,16 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   constexpr float kSettled = 0.005f;
   std::vector<float> tried;
   float rho = start;
+  std::pmr::vector<double> cosine(nfv, memory);
+  for (std::size_t i = 0; i < nfv; ++i) {
+    const double f = static_cast<double>(static_cast<float>(i) * g.df + g.f0);
+    cosine[i] = std::cos(kTwoPi * f * dt);
+  }
   for (int n = 0; n < kMaxFits; ++n) {
     shape(rho, sampled);
     const double r = static_cast<double>(rho);
     for (std::size_t i = 0; i < nfv; ++i) {
-      const double f = static_cast<double>(static_cast<float>(i) * g.df + g.f0);
-      const double curve = (1.0 - r * r) / (1.0 - 2.0 * r * std::cos(kTwoPi * f * dt) + r * r);
+      const double curve = (1.0 - r * r) / (1.0 - 2.0 * r * cosine[i] + r * r);
       const double departure = static_cast<double>(sampled[i]) / curve;
       // Where the sampled spectrum is no usable number the curve stands.
       departed[i] = std::isfinite(departure) && departure > 0.0

@@ -68,8 +68,14 @@ struct TaperedBand {
   // fixed_rho on the record's own times.
   std::span<const float> red_shape;
   // When not empty (grid.nfv values), the spectrum estimate of these
-  // coefficients already made (by sampled_red_fit), taken as it is.
-  std::span<const float> estimate;
+  // coefficients and its running median (band_median, bias-corrected as
+  // the settings say) already made by sampled_red_fit, taken as they are.
+  std::span<const float> estimate, median;
+};
+
+// What sampled_red_fit made on its way that the run makes again.
+struct SampledFitWork {
+  std::pmr::vector<float> estimate, median;
 };
 
 // The spectrum of the unit-variance AR(1) process of coefficient rho (at
@@ -90,13 +96,12 @@ using SampledRedShape = std::function<void(float rho, std::span<float> shape)>;
 // fit until the fit lies within 0.005 of the value it was taken at or
 // repeats one (at most 10 fits), and `start` is the fallback where the fit
 // finds none. An estimate that overflows single
-// precision gives `start` (the run refuses it later). With `estimate`, the
-// spectrum estimate it fits to is left there for the run to reuse (empty
-// where it overflowed).
+// precision gives `start` (the run refuses it later). With `work`, the
+// spectrum estimate it fits to and its running median are left there for
+// the run to reuse (empty where the estimate overflowed).
 float sampled_red_fit(const SpecSettings& settings, const Grid& grid, const TaperedBand& band,
                       float start, const SampledRedShape& shape,
-                      std::pmr::memory_resource* memory,
-                      std::pmr::vector<float>* estimate = nullptr);
+                      std::pmr::memory_resource* memory, SampledFitWork* work = nullptr);
 
 // The eigencoefficients of the band, as band_eigencoefficients forms them,
 // into out (grid.nfv entries of nwin tapers); band.coefficients is set to
