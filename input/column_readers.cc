@@ -77,12 +77,20 @@ bool rd1col(textio::Writer& console, textio::LineReader& file, SeriesTable& tabl
                     {series.name, static_cast<long long>(table.series.size() + 1)});
       return false;
     }
-    ReadStatus status;
-    while (true) {
-      FreeRead value_read(file);  // one read per line: only its first number is taken
+    // One read per line: only its first number is taken, and lines with
+    // no token are passed over, as a free-format read of one value does.
+    // (The lines are looked at in the reader's own buffer: a million-value
+    // column is read at the pace of its parsing.)
+    ReadStatus status = ReadStatus::End;
+    std::string_view text;
+    while (file.next_line(text)) {
+      const std::string_view token = textio::first_free_token(text);
+      if (token.empty()) continue;
       float value = 0.0f;
-      status = value_read.real(value);
-      if (status != ReadStatus::Ok) break;
+      if (!textio::parse_real(token, value)) {
+        status = ReadStatus::Error;
+        break;
+      }
       series.values.push_back(value);
     }
     series.iyrn = last_year(series.iyr1, series.values.size());

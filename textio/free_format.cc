@@ -102,6 +102,40 @@ bool convert_exactly(const RealShape& shape, T& value) {
   return true;
 }
 
+// The commonest numbers, [sign] digits [. digits] with no exponent, whose
+// value convert_exactly gives, in one pass over their characters; false for
+// anything else (which the general path then reads, to the same value where
+// this one gives one).
+template <typename T>
+bool convert_plain(std::string_view text, T& value) {
+  static constexpr auto powers = exact_powers<T>();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  std::uint64_t mantissa = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (; p < end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (digit < 10) {
+      mantissa = mantissa * 10 + digit;
+      ++digits;
+      decimals += point ? 1 : 0;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || digits > 19 || mantissa > kExactMantissa<T> || decimals > kExactPowers<T>)
+    return false;
+  T magnitude = static_cast<T>(mantissa);
+  if (decimals > 0) magnitude /= powers[static_cast<std::size_t>(decimals)];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 // Converts text of a valid shape. from_chars rounds correctly, as strtod
 // does, and needs neither a terminated copy nor the locale; it takes no '+'
 // and no D exponent (the text is then copied with an E), and reports values
@@ -166,11 +200,13 @@ bool parse_integer(std::string_view text, long long& value) {
 
 
 bool parse_real(std::string_view text, double& value) {
+  if (convert_plain(text, value)) return true;
   const RealShape shape = real_shape(text);
   return shape.valid && convert_real(text, shape, value, strto_wide);
 }
 
 bool parse_real(std::string_view text, float& value) {
+  if (convert_plain(text, value)) return true;
   const RealShape shape = real_shape(text);
   return shape.valid && convert_real(text, shape, value, strto_narrow);
 }
@@ -239,6 +275,28 @@ std::string free_line(const std::vector<Value>& items) {
   return line;
 }
 
+namespace {
+
+// The token of `line` from `at` (which holds no separator), moving `at` past
+// it; a run of asterisks is "*".
+std::string_view token_at(std::string_view line, std::size_t& at) {
+  const std::size_t start = at;
+  while (at < line.size() && !is_separator(line[at])) ++at;
+  std::string_view value = line.substr(start, at - start);
+  // (Tokens are never empty here; only one that starts with '*' can be all
+  // stars.)
+  if (value.front() == '*' && value.find_first_not_of('*') == std::string_view::npos) value = "*";
+  return value;
+}
+
+}  // namespace
+
+std::string_view first_free_token(std::string_view line) {
+  std::size_t at = 0;
+  while (at < line.size() && is_separator(line[at])) ++at;
+  return at < line.size() ? token_at(line, at) : std::string_view();
+}
+
 ReadStatus FreeRead::next_token(std::string_view& value) {
   while (true) {
     while (next_ < line_.size() && is_separator(line_[next_])) ++next_;
@@ -246,12 +304,7 @@ ReadStatus FreeRead::next_token(std::string_view& value) {
     if (!source_.next_line(line_)) return ReadStatus::End;
     next_ = 0;
   }
-  const std::size_t start = next_;
-  while (next_ < line_.size() && !is_separator(line_[next_])) ++next_;
-  value = std::string_view(line_).substr(start, next_ - start);
-  // (Tokens are never empty here; only one that starts with '*' can be all
-  // stars.)
-  if (value.front() == '*' && value.find_first_not_of('*') == std::string_view::npos) value = "*";
+  value = token_at(line_, next_);
   return ReadStatus::Ok;
 }
 

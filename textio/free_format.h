@@ -44,6 +44,10 @@ class FreeRead {
   std::size_t next_ = 0;
 };
 
+// The first free-format token of a line (empty when it holds none), as
+// FreeRead cuts it (a run of asterisks becomes "*").
+std::string_view first_free_token(std::string_view line);
+
 // Splits a line into free-format tokens (asterisk runs become "*").
 std::vector<std::string> free_tokens(std::string_view line);
 

@@ -74,13 +74,20 @@ void LineReader::close() {
 }
 
 bool LineReader::next_line(std::string& line) {
+  std::string_view view;
+  if (!next_line(view)) return false;
+  line.assign(view);
+  return true;
+}
+
+bool LineReader::next_line(std::string_view& line) {
   if (offset_ >= text_.size() || stopped_) return false;
   if (stop_ && position_ % 65536 == 0 && stop_()) {
     stopped_ = true;
     return false;
   }
   const std::size_t end = text_.find('\n', offset_);
-  line.assign(text_, offset_, end - offset_);
+  line = std::string_view(text_).substr(offset_, end - offset_);
   offset_ = end + 1;
   ++position_;
   return true;

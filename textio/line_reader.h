@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,9 @@ class LineReader : public LineSource {
   bool is_open() const { return open_; }
 
   bool next_line(std::string& line) override;
+  // The same line as a view of the reader's buffer, valid while the reader
+  // lives: no copy, for readers that take one number a line.
+  bool next_line(std::string_view& line);
   // Steps back one line, so that the next read returns the last line again.
   // Stepping back before the first line does nothing.
   void back();
