@@ -104,7 +104,10 @@ std::uint64_t uneven_memory(const SpecSettings& s, const Grid& g) {
   const std::uint64_t grid = 4 * band + 64;  // the transform's grid, at most 4 a frequency
   const std::uint64_t plan = 8 * n + 4 * n * k + 52 * n + 12 * grid + 8 * band;
   const std::uint64_t making = 4 * cells * k + taper_work_bytes(static_cast<int>(cells));
-  const std::uint64_t run = 4 * n + 2 * (8 * n + 16 * band + 32 * grid) + 8 * band * k + 60 * band;
+  // (Below two-thread lengths the tapers are transformed side by side.)
+  const std::uint64_t sets = n < static_cast<std::uint64_t>(kTwoThreadValues) ? k : 1;
+  const std::uint64_t run = 4 * n + 2 * (8 * n + 16 * band + 32 * grid) + 8 * band * k + 60 * band +
+                            (sets - 1) * (8 * n + 16 * band + 16 * grid);
   std::uint64_t bytes = plan + std::max(making, run);
   if (s.surrogates > 0) {
     const std::uint64_t jobs = static_cast<std::uint64_t>(std::max(s.jobs, 1));
@@ -347,23 +350,38 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
   const double norm = band_normalisation(s);
   Eigencoefficients coefficients(&memory);
   coefficients.resize(g.nfv, s.nwin);
-  const auto tapers = [&](int first, int last) {
+  const auto transform_tapers = [&](int first, int last) {
+    if (run_cancelled(s)) return;
     NufftPlan::Work work;
-    std::vector<double> strength(npts);
-    std::vector<std::complex<double>> transform(static_cast<std::size_t>(g.nfv));
-    for (int k = first; k < last; ++k) {
-      if (run_cancelled(s)) return;
-      const float* v = p.v.data() + static_cast<std::size_t>(k) * npts;
-      for (std::size_t j = 0; j < npts; ++j) strength[j] = static_cast<double>(v[j] * xdm[j]);
-      p.transform.transform(strength, transform, work, s.cancelled);
-      // Multiplied by 1 / norm: two divisions a coefficient cost as much as
-      // the rest of this loop, for a difference of one rounding.
-      const double inverse = 1.0 / norm;
+    const std::size_t sets = static_cast<std::size_t>(last - first);
+    const std::size_t nfv = static_cast<std::size_t>(g.nfv);
+    std::vector<double> strength(sets * npts);
+    std::vector<std::complex<double>> transform(sets * nfv);
+    for (std::size_t set = 0; set < sets; ++set) {
+      const float* v = p.v.data() + (static_cast<std::size_t>(first) + set) * npts;
+      for (std::size_t j = 0; j < npts; ++j)
+        strength[set * npts + j] = static_cast<double>(v[j] * xdm[j]);
+    }
+    p.transform.transform_sets(strength, sets, transform, work, s.cancelled);
+    // Multiplied by 1 / norm: two divisions a coefficient cost as much as
+    // the rest of this loop, for a difference of one rounding.
+    const double inverse = 1.0 / norm;
+    for (std::size_t set = 0; set < sets; ++set) {
+      const int k = first + static_cast<int>(set);
       for (int i = 0; i < g.nfv; ++i) {
-        const std::complex<double> value = transform[static_cast<std::size_t>(i)];
+        const std::complex<double> value = transform[set * nfv + static_cast<std::size_t>(i)];
         coefficients.yr[coefficients.at(i, k)] = static_cast<float>(value.real() * inverse);
         coefficients.yi[coefficients.at(i, k)] = static_cast<float>(value.imag() * inverse);
       }
+    }
+  };
+  // The tapers' transforms side by side, as one set each, where their
+  // grids are small; a long record's one at a time.
+  const auto tapers = [&](int first, int last) {
+    if (s.npts >= kTwoThreadValues) {
+      for (int k = first; k < last; ++k) transform_tapers(k, k + 1);
+    } else {
+      transform_tapers(first, last);
     }
   };
   if (s.npts >= kTwoThreadValues && s.nwin >= 2) {

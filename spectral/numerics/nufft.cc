@@ -338,64 +338,90 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
 }
 
 template <typename Strength>
-void NufftPlan::run(const Strength& strength, std::span<std::complex<double>> out,
-                    Work& work, const std::function<bool()>& cancelled) const {
+void NufftPlan::run(const Strength& strength, std::size_t sets,
+                    std::span<std::complex<double>> out, Work& work,
+                    const std::function<bool()>& cancelled) const {
   constexpr std::size_t w = kWidth, half_width = kWidth / 2;
   // Each cell's real and imaginary parts side by side, so that one
-  // two-lane step adds a point's share to both.
+  // two-lane step adds a point's share to both; the sets' grids one after
+  // another, each point spread onto all of them in turn, so that the adds
+  // to one grid's cells, which overlap from point to point, do not wait on
+  // each other.
   using Pair = double __attribute__((vector_size(16)));
-  work.spread.assign(2 * (n_ + w), 0.0);
-  double* spread = work.spread.data();
+  const std::size_t stride = 2 * (n_ + w);
+  work.spread.assign(sets * stride, 0.0);
   for (std::size_t j = 0; j < cell_.size(); ++j) {
     if (j % 65536 == 0 && cancelled && cancelled()) return;
-    const std::complex<double> c = strength(j);
-    const Pair a = {c.real() * phase_re_[j] - c.imag() * phase_im_[j],
-                    c.real() * phase_im_[j] + c.imag() * phase_re_[j]};
     const float* value = kernel_.data() + j * w;
-    double* cells = spread + 2 * static_cast<std::size_t>(cell_[j]);
+    Pair kernel[w];
 #pragma GCC unroll 8
-    for (std::size_t c2 = 0; c2 < w; ++c2) {
-      Pair sum;
-      std::memcpy(&sum, cells + 2 * c2, sizeof sum);
-      sum += a * static_cast<double>(value[c2]);
-      std::memcpy(cells + 2 * c2, &sum, sizeof sum);
-    }
-  }
-  // The padding cells are grid cells -w/2 .. -1 and n .. n + w/2 - 1.
-  for (std::size_t c = 0; c < half_width; ++c) {
-    for (std::size_t part = 0; part < 2; ++part) {
-      spread[2 * (c + n_) + part] += spread[2 * c + part];
-      spread[2 * (c + half_width) + part] += spread[2 * (c + n_ + half_width) + part];
+    for (std::size_t c2 = 0; c2 < w; ++c2) kernel[c2] = Pair{} + static_cast<double>(value[c2]);
+    const double phase_re = phase_re_[j], phase_im = phase_im_[j];
+    const std::size_t at = 2 * static_cast<std::size_t>(cell_[j]);
+    for (std::size_t set = 0; set < sets; ++set) {
+      const std::complex<double> c = strength(set, j);
+      const Pair a = {c.real() * phase_re - c.imag() * phase_im,
+                      c.real() * phase_im + c.imag() * phase_re};
+      double* cells = work.spread.data() + set * stride + at;
+#pragma GCC unroll 8
+      for (std::size_t c2 = 0; c2 < w; ++c2) {
+        Pair sum;
+        std::memcpy(&sum, cells + 2 * c2, sizeof sum);
+        sum += a * kernel[c2];
+        std::memcpy(cells + 2 * c2, &sum, sizeof sum);
+      }
     }
   }
   work.re.resize(n_);
   work.im.resize(n_);
   const std::uint32_t* order = frame_->order.data();
-  for (std::size_t l = 0; l < n_; ++l) {
-    work.re[order[l]] = spread[2 * (l + half_width)];
-    work.im[order[l]] = spread[2 * (l + half_width) + 1];
-  }
-  if (cancelled && cancelled()) return;
-  frame_->fft.transform_bit_reversed(work.re, work.im);
   const int half = count_ / 2;
   const long long n = static_cast<long long>(n_);
-  for (int m = 0; m < count_; ++m) {
-    const long long k = m - half;
-    const std::size_t at = static_cast<std::size_t>(k < 0 ? k + n : k);
-    const double d = frame_->deconvolution[static_cast<std::size_t>(m)];
-    out[static_cast<std::size_t>(m)] = {work.re[at] * d, work.im[at] * d};
+  for (std::size_t set = 0; set < sets; ++set) {
+    double* spread = work.spread.data() + set * stride;
+    // The padding cells are grid cells -w/2 .. -1 and n .. n + w/2 - 1.
+    for (std::size_t c = 0; c < half_width; ++c) {
+      for (std::size_t part = 0; part < 2; ++part) {
+        spread[2 * (c + n_) + part] += spread[2 * c + part];
+        spread[2 * (c + half_width) + part] += spread[2 * (c + n_ + half_width) + part];
+      }
+    }
+    for (std::size_t l = 0; l < n_; ++l) {
+      work.re[order[l]] = spread[2 * (l + half_width)];
+      work.im[order[l]] = spread[2 * (l + half_width) + 1];
+    }
+    if (cancelled && cancelled()) return;
+    frame_->fft.transform_bit_reversed(work.re, work.im);
+    std::complex<double>* to = out.data() + set * static_cast<std::size_t>(count_);
+    for (int m = 0; m < count_; ++m) {
+      const long long k = m - half;
+      const std::size_t at = static_cast<std::size_t>(k < 0 ? k + n : k);
+      const double d = frame_->deconvolution[static_cast<std::size_t>(m)];
+      to[m] = {work.re[at] * d, work.im[at] * d};
+    }
   }
 }
 
 void NufftPlan::transform(std::span<const double> strength, std::span<std::complex<double>> out,
                           Work& work, const std::function<bool()>& cancelled) const {
-  run([&](std::size_t j) { return std::complex<double>(strength[j], 0.0); }, out, work, cancelled);
+  run([&](std::size_t, std::size_t j) { return std::complex<double>(strength[j], 0.0); }, 1, out,
+      work, cancelled);
 }
 
 void NufftPlan::transform(std::span<const std::complex<double>> strength,
                           std::span<std::complex<double>> out, Work& work,
                           const std::function<bool()>& cancelled) const {
-  run([&](std::size_t j) { return strength[j]; }, out, work, cancelled);
+  run([&](std::size_t, std::size_t j) { return strength[j]; }, 1, out, work, cancelled);
+}
+
+void NufftPlan::transform_sets(std::span<const double> strength, std::size_t sets,
+                               std::span<std::complex<double>> out, Work& work,
+                               const std::function<bool()>& cancelled) const {
+  const std::size_t points = cell_.size();
+  run([&](std::size_t set, std::size_t j) {
+        return std::complex<double>(strength[set * points + j], 0.0);
+      },
+      sets, out, work, cancelled);
 }
 
 }  // namespace quorvane::spectral

@@ -84,11 +84,19 @@ class NufftPlan {
   void transform(std::span<const std::complex<double>> strength,
                  std::span<std::complex<double>> out, Work& work,
                  const std::function<bool()>& cancelled = {}) const;
+  // The transforms of `sets` sets of real strengths at once (set s at
+  // strength[s * points() ..], its F at out[s * frequencies() ..]), each
+  // the same to the bit as its own transform, in less time: every point's
+  // tables are read once and the sets' grids fill side by side. The work
+  // memory grows by 16 n bytes a set.
+  void transform_sets(std::span<const double> strength, std::size_t sets,
+                      std::span<std::complex<double>> out, Work& work,
+                      const std::function<bool()>& cancelled = {}) const;
 
  private:
   template <typename Strength>
-  void run(const Strength& strength, std::span<std::complex<double>> out, Work& work,
-           const std::function<bool()>& cancelled) const;
+  void run(const Strength& strength, std::size_t sets, std::span<std::complex<double>> out,
+           Work& work, const std::function<bool()>& cancelled) const;
 
   int count_ = 0;
   std::size_t n_ = 0;
