@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "spectral/numerics/vector_lanes.h"
+
 namespace quorvane::spectral {
 
 namespace {
@@ -114,23 +116,10 @@ double fraction(double x) {
 // The w kernel values of each point from its offset x, cells side by side in
 // registers of L doubles kept through Horner's rule; the same operations in
 // the same order whatever L, so the values do not depend on the processor.
-// (Vector types by explicit specialisation: an attribute on a dependent
-// alias would be dropped.)
-template <std::size_t L>
-struct DoubleLanes;
-template <>
-struct DoubleLanes<2> {
-  using Type = double __attribute__((vector_size(16)));
-};
-template <>
-struct DoubleLanes<4> {
-  using Type = double __attribute__((vector_size(32)));
-};
-
 template <std::size_t L>
 [[gnu::always_inline]] inline void kernel_lanes(const KernelPieces& pieces,
                                                 std::span<const double> offset, float* out) {
-  using Lanes = typename DoubleLanes<L>::Type;
+  using Lanes = Vector<double, L>;
   constexpr std::size_t registers = kWidth / L;
   for (std::size_t j = 0; j < offset.size(); ++j) {
     const double x = offset[j];
@@ -165,18 +154,6 @@ void kernel_values(const KernelPieces& pieces, std::span<const double> offset, f
   kernel_lanes<2>(pieces, offset, out);
 }
 
-// (Whole-number vectors beside the double ones.)
-template <std::size_t L>
-struct WholeLanes;
-template <>
-struct WholeLanes<2> {
-  using Type = std::int64_t __attribute__((vector_size(16)));
-};
-template <>
-struct WholeLanes<4> {
-  using Type = std::int64_t __attribute__((vector_size(32)));
-};
-
 // cos and sin of 2 pi x for each x in [0, 1) of `re`, into `re` and `im`,
 // to some 1e-15: x is the quarter turn q nearest to it (by the 1.5 2^52
 // shift) plus r, |r| <= 1/8, and the sine and cosine of the angle 2 pi r (at
@@ -186,8 +163,8 @@ struct WholeLanes<4> {
 // cosine of any angle, which counts for the points of a plan.
 template <std::size_t L>
 [[gnu::always_inline]] inline void turn_lanes(std::span<double> re, std::span<double> im) {
-  using Doubles = typename DoubleLanes<L>::Type;
-  using Wholes = typename WholeLanes<L>::Type;
+  using Doubles = Vector<double, L>;
+  using Wholes = Vector<std::int64_t, L>;
   constexpr double kShift = 0x1.8p52;
   const Doubles shift = Doubles{} + kShift;
   Wholes shift_bits;

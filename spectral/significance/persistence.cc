@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <span>
-#include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "spectral/numerics/vector_lanes.h"
 
 namespace quorvane::spectral {
 
@@ -82,25 +84,12 @@ double brent_minimum(const F& f, double a, double b, double tol) {
 // without fused steps, so the values do not depend on the processor. The
 // persistence search takes tens of exponentials a value at every step, and
 // the library's, one call each, were most of its time.
-template <std::size_t L>
-struct ExpLanes;
-template <>
-struct ExpLanes<2> {
-  using Doubles = double __attribute__((vector_size(16)));
-  using Ints = std::int64_t __attribute__((vector_size(16)));
-};
-template <>
-struct ExpLanes<4> {
-  using Doubles = double __attribute__((vector_size(32)));
-  using Ints = std::int64_t __attribute__((vector_size(32)));
-};
-
 // R registers of L values at once, their steps interleaved: each is one
 // long chain of dependent steps.
 template <std::size_t L, std::size_t R>
 [[gnu::always_inline]] inline void exp_block(const double* in, double* out) {
-  using Doubles = typename ExpLanes<L>::Doubles;
-  using Ints = typename ExpLanes<L>::Ints;
+  using Doubles = Vector<double, L>;
+  using Ints = Vector<std::int64_t, L>;
   constexpr double kLog2e = 1.4426950408889634074, kLn2 = 0.6931471805599453094;
   constexpr double kShift = 0x1.8p52;
   // 1 / m! for m = 13 down to 0.

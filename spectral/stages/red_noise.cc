@@ -15,6 +15,8 @@
 
 #include "spectral/numerics/two_halves.h"
 
+#include "spectral/numerics/vector_lanes.h"
+
 namespace quorvane::spectral {
 
 namespace {
@@ -84,16 +86,9 @@ constexpr std::size_t kChunk = 64;
 // rounded as in the exact evaluation); its only inexact step is its
 // logarithm.
 template <std::size_t kWidth>
-struct Lanes;
-template <>
-struct Lanes<4> {
-  using Floats = float __attribute__((vector_size(16)));
-  using Ints = std::int32_t __attribute__((vector_size(16)));
-};
-template <>
-struct Lanes<8> {
-  using Floats = float __attribute__((vector_size(32)));
-  using Ints = std::int32_t __attribute__((vector_size(32)));
+struct Lanes {
+  using Floats = Vector<float, kWidth>;
+  using Ints = Vector<std::int32_t, kWidth>;
 };
 constexpr std::size_t kLanes = 4;
 // Entries of one lane summed in single precision before the lanes go into
