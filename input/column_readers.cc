@@ -84,11 +84,11 @@ bool rd1col(textio::Writer& console, textio::LineReader& file, SeriesTable& tabl
     ReadStatus status = ReadStatus::End;
     std::string_view text;
     while (file.next_line(text)) {
-      const std::string_view token = textio::first_free_token(text);
-      if (token.empty()) continue;
       float value = 0.0f;
-      if (!textio::parse_real(token, value)) {
-        status = ReadStatus::Error;
+      const ReadStatus read = textio::first_free_real(text, value);
+      if (read == ReadStatus::End) continue;
+      if (read == ReadStatus::Error) {
+        status = read;
         break;
       }
       series.values.push_back(value);

@@ -106,17 +106,18 @@ bool convert_exactly(const RealShape& shape, T& value) {
 // value convert_exactly gives, in one pass over their characters; false for
 // anything else (which the general path then reads, to the same value where
 // this one gives one).
+// The characters read run from `first` up to the first separator or `end`,
+// which `end` is then moved to.
 template <typename T>
-bool convert_plain(std::string_view text, T& value) {
+bool convert_plain_until(const char* first, const char*& end, T& value) {
   static constexpr auto powers = exact_powers<T>();
-  const char* p = text.data();
-  const char* const end = p + text.size();
+  const char* p = first;
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
   std::uint64_t mantissa = 0;
   int digits = 0, decimals = 0;
   bool point = false;
-  for (; p < end; ++p) {
+  for (; p < end && !is_separator(*p); ++p) {
     const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
     if (digit < 10) {
       mantissa = mantissa * 10 + digit;
@@ -128,12 +129,19 @@ bool convert_plain(std::string_view text, T& value) {
       return false;
     }
   }
+  end = p;
   if (digits == 0 || digits > 19 || mantissa > kExactMantissa<T> || decimals > kExactPowers<T>)
     return false;
   T magnitude = static_cast<T>(mantissa);
   if (decimals > 0) magnitude /= powers[static_cast<std::size_t>(decimals)];
   value = negative ? -magnitude : magnitude;
   return true;
+}
+
+template <typename T>
+bool convert_plain(std::string_view text, T& value) {
+  const char* end = text.data() + text.size();
+  return convert_plain_until(text.data(), end, value) && end == text.data() + text.size();
 }
 
 // Converts text of a valid shape. from_chars rounds correctly, as strtod
@@ -291,10 +299,13 @@ std::string_view token_at(std::string_view line, std::size_t& at) {
 
 }  // namespace
 
-std::string_view first_free_token(std::string_view line) {
+ReadStatus first_free_real(std::string_view line, float& value) {
   std::size_t at = 0;
   while (at < line.size() && is_separator(line[at])) ++at;
-  return at < line.size() ? token_at(line, at) : std::string_view();
+  if (at == line.size()) return ReadStatus::End;
+  const char* end = line.data() + line.size();
+  if (convert_plain_until(line.data() + at, end, value)) return ReadStatus::Ok;
+  return parse_real(token_at(line, at), value) ? ReadStatus::Ok : ReadStatus::Error;
 }
 
 ReadStatus FreeRead::next_token(std::string_view& value) {

@@ -44,9 +44,10 @@ class FreeRead {
   std::size_t next_ = 0;
 };
 
-// The first free-format token of a line (empty when it holds none), as
-// FreeRead cuts it (a run of asterisks becomes "*").
-std::string_view first_free_token(std::string_view line);
+// The number the first token of a line reads as, as FreeRead::real reads
+// it: Ok, Error when that token is no number, End when the line holds no
+// token. Plain decimals are read in the same pass that finds the token.
+ReadStatus first_free_real(std::string_view line, float& value);
 
 // Splits a line into free-format tokens (asterisk runs become "*").
 std::vector<std::string> free_tokens(std::string_view line);

@@ -96,6 +96,16 @@ TEST(NumberParsing, RealsReadAsTheCLibraryReadsThemBitForBit) {
           << text;
     }
     accepted += narrow_ok ? 1 : 0;
+    // The first number of a line, read in the pass that finds it, is what
+    // a free-format read of that line gives.
+    const std::string line = " \t" + text + ", 7";
+    LineReader source = LineReader::from_lines({line});
+    float expected = 0.0f, first = 0.0f;
+    const ReadStatus status = FreeRead(source).real(expected);
+    ASSERT_EQ(first_free_real(line, first), status) << line;
+    if (status == ReadStatus::Ok) {
+      ASSERT_TRUE(same_bits(first, expected)) << line;
+    }
   }
   // The table must exercise both sides.
   EXPECT_GT(accepted, 50000u);
