@@ -7,9 +7,11 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <span>
 #include <sstream>
 #include <string_view>
@@ -55,7 +57,10 @@ struct EvolveResult {
   std::string sampling;      // the record's class
   std::string method;        // the analysis --sampling chose (empty for auto)
   std::array<std::size_t, 3> methods{};  // windows analysed as even, gaps, uneven
-  std::size_t plans_reused = 0;
+  // The sampling patterns of the windows analysed on plans: the windows
+  // beyond one a pattern are those whose plan could be reused (which one
+  // made it depends on the threads, the count does not).
+  std::set<std::uint64_t> patterns;
   int min_samples = 0;
   std::vector<EmptyWindow> empty;
   std::vector<WindowLines> windows;
@@ -205,7 +210,7 @@ Status EvolveRun::deliver(const spectral::EvolutiveRow& row) {
       result_.empty.push_back({row.window, time, row.samples, row.empty});
     } else {
       ++result_.methods[static_cast<std::size_t>(row.method)];
-      result_.plans_reused += row.plan_reused ? 1 : 0;
+      if (row.pattern != 0) result_.patterns.insert(row.pattern);
     }
   }
   // An empty window's rows hold nan throughout.
@@ -488,7 +493,7 @@ Json evolve_summary(const Options& o, const std::vector<EvolveResult>& results,
       if (e.on_times) {
         block["methods"] = {{"even", e.methods[0]}, {"gaps", e.methods[1]},
                             {"uneven", e.methods[2]}};
-        block["plans_reused"] = e.plans_reused;
+        block["plans_reused"] = e.methods[1] + e.methods[2] - e.patterns.size();
         Json empty = Json::array();
         for (const EmptyWindow& w : e.empty) {
           empty.push_back({{"window", w.window + 1},

@@ -314,6 +314,19 @@ Cells record_cells(std::span<const double> time, const Sampling& sampling, doubl
   return c;
 }
 
+// The FNV-1a hash of a pattern key's values, never 0.
+std::uint64_t pattern_of(const PlanCache::Key& key) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const std::int64_t value : key) {
+    auto bits = static_cast<std::uint64_t>(value);
+    for (int byte = 0; byte < 8; ++byte, bits >>= 8) {
+      hash ^= bits & 0xffu;
+      hash *= 1099511628211ull;
+    }
+  }
+  return hash == 0 ? 1 : hash;
+}
+
 std::string timed_window_name(std::size_t window, std::int64_t first, int length) {
   return "Window " + std::to_string(window + 1) + " (steps " + std::to_string(first + 1) +
          " to " + std::to_string(first + length) + ")";
@@ -374,6 +387,7 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
     row.spectrum = nullptr;
     row.empty.clear();
     row.plan_reused = false;
+    row.pattern = 0;
     row.f0 = band.f0;
     row.df = band.df;
     row.entries = entries;
@@ -414,6 +428,7 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       row.method = WindowMethod::gaps;
       PlanCache::Key key{0};
       for (std::size_t j = lo; j < hi; ++j) key.push_back(cells.cell[j] - first);
+      row.pattern = pattern_of(key);
       std::shared_ptr<const GapsPlan> plan;
       status = cache.plan(key, plan, row.plan_reused, [&](GapsPlan& made) {
         return GapsPlan::make(std::span<const std::int64_t>(key).subspan(1), settings, made);
@@ -426,6 +441,7 @@ Status evolutive_on_times(std::span<const double> time, std::span<const float> y
       const auto times = time.subspan(lo, n);
       PlanCache::Key key{1};
       for (double t : times) key.push_back(std::llround((t - times.front()) / dt * 1e6));
+      row.pattern = pattern_of(key);
       std::shared_ptr<const UnevenPlan> plan;
       status = cache.plan(key, plan, row.plan_reused, [&](UnevenPlan& made) {
         return UnevenPlan::make(times, own, made, grid_span, &window_tapers, job.last_uneven.get());

@@ -51,11 +51,16 @@ struct EvolutiveRow {
   // are): the method, the samples the window holds, why it was left empty
   // (spectrum then null, ratio and lines empty), whether its plan came from
   // an earlier window of the same sampling pattern, and the band every
-  // window shares (entries frequencies f0 + i df).
+  // window shares (entries frequencies f0 + i df). Which window of a
+  // pattern makes its plan depends on the threads; `pattern` does not: for
+  // a window analysed on a plan (gaps or uneven) a 64-bit identity of its
+  // sampling pattern, equal for the windows that share a plan (0 for the
+  // others), so that counts of patterns are the same for any jobs.
   WindowMethod method = WindowMethod::even;
   std::size_t samples = 0;
   std::string empty;
   bool plan_reused = false;
+  std::uint64_t pattern = 0;
   float f0 = 0.0f, df = 0.0f;
   std::size_t entries = 0;
 };
