@@ -282,6 +282,7 @@ static Result<Evolutive> evolutive_unguarded(const Series& series, double window
   out.bandwidth = r.bndwdth;
   out.tracks_level = r.siglev;
   out.used = used_settings(r, settings);
+  out.notes = notes;
   if (min_samples < 0)
     return Status::failure(fmt::format("min_samples must be 0 (automatic) or more, not {}",
                                        min_samples));

@@ -71,6 +71,9 @@ DataFrame with the columns of the tracks CSV; window, step: in values.)")
                     "Gaps or uneven steps: the fewest samples a window was analysed with.")
       .def_readonly("tracks_level", &Evolutive::tracks_level,
                     "Percent: the F-test level of the tracks (the reshape level).")
+      .def_readonly("notes", &Evolutive::notes,
+                    "What the preparation of the series said (values analysed as if evenly "
+                    "spaced, interpolated, gaps over most of the span).")
       .def_property_readonly(
           "settings", [](const Evolutive& e) { return settings_dict(e.used); },
           "The settings as applied to a window.")

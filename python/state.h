@@ -35,6 +35,7 @@ template <class A> void fields(A& a, CoherenceSettings& c) {
   a(c.resolution, c.tapers, c.band, c.pad, c.estimate, c.concentrations, c.significance,
     c.surrogates, c.seed, c.jobs);
 }
+template <class A> void fields(A& a, EmptyWindow& w) { a(w.window, w.time, w.samples, w.reason); }
 template <class A> void fields(A& a, Series& s) { a(s.name, s.times, s.values); }
 template <class A> void fields(A& a, Spectrum& s) {
   a(s.name, s.frequency, s.period, s.estimate, s.reshaped, s.harmonic, s.median, s.background,
@@ -45,11 +46,12 @@ template <class A> void fields(A& a, Coherence& c) {
   a(c.name_a, c.name_b, c.frequency, c.period, c.coherence, c.coherence_lower, c.coherence_upper,
     c.phase, c.phase_lower, c.phase_upper, c.gain, c.spectrum_a, c.spectrum_b, c.levels,
     c.montecarlo, c.coherent, c.first_time, c.last_time, c.length, c.dt, c.bandwidth, c.rho_a,
-    c.rho_b, c.used);
+    c.rho_b, c.used, c.method, c.sampling_a, c.sampling_b, c.length_a, c.length_b,
+    c.persistence_a, c.persistence_b, c.band_wide);
 }
 template <class A> void fields(A& a, Evolutive& e) {
   a(e.name, e.time, e.frequency, e.power, e.F, e.ratio, e.tracks, e.window, e.step, e.dt,
-    e.bandwidth, e.tracks_level, e.used);
+    e.bandwidth, e.tracks_level, e.used, e.method, e.empty, e.min_samples, e.notes);
 }
 
 template <class T> inline constexpr bool kNumber = std::is_arithmetic_v<T> || std::is_enum_v<T>;

@@ -53,6 +53,9 @@ struct Evolutive {
   float bandwidth = 0.0f;         // the full bandwidth 2P/(window dt)
   double tracks_level = 0.0;      // percent: the reshape level of the settings (95 by default)
   Settings used;                  // as applied to a window
+  // What the preparation of the series said: values analysed as if evenly
+  // spaced, interpolated, or a record whose gaps cover most of its span.
+  std::vector<std::string> notes;
 };
 
 // The evolutive spectrum of `series`: windows of round(window / dt) values

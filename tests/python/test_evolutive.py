@@ -85,6 +85,10 @@ def test_records_with_gaps_and_uneven_steps_match_the_command_and_list_empty_win
             np.testing.assert_array_equal(chosen.power, values)
         else:
             assert empty == [] and set(e.method) == {"uneven"}
+            # As if evenly spaced, the result says so, as the command warns.
+            assert e.notes == []
+            even = quorvane.evolutive(y, time=t, window=100, step=20, sampling="even")
+            assert len(even.notes) == 1 and "as if evenly spaced" in even.notes[0]
         # A stricter minimum empties every window short of it.
         strict = quorvane.evolutive(y, time=t, window=100, step=20, min_samples=100)
         assert all(w["samples"] < 100 for w in strict.empty)

@@ -44,6 +44,16 @@ CASES = {
     "evolutive": (lambda: quorvane.evolutive(VALUES, 2.0, window=128, step=16, reshape=99),
                   ("time", "frequency", "power", "F", "ratio"), ("tracks",),
                   ("settings", "window", "step", "tracks_level")),
+    # Records on their own times: the pair's sampling and the windows' methods.
+    "own_times": (lambda: quorvane.coherence(
+        quorvane.Series(VALUES, time=np.cumsum(RNG.uniform(0.5, 1.5, 256))),
+        quorvane.Series(VALUES[::-1], time=np.cumsum(RNG.uniform(0.5, 1.5, 256))), tapers=4),
+                  ("frequency", "coherence", "phase"), ("coherent",),
+                  ("method", "sampling_a", "length_b", "persistence_a", "band_wide")),
+    "windows_on_times": (lambda: quorvane.evolutive(
+        VALUES, time=np.delete(np.arange(300.0), np.r_[100:144]), window=64, step=16),
+                         ("time", "power", "F"), ("tracks",),
+                         ("method", "empty", "min_samples", "notes")),
     "series": (lambda: quorvane.Series(VALUES, dt=0.25, name="s"), ("time", "values"), (),
                ("name",)),
 }
