@@ -142,7 +142,16 @@ def _coherence_to_xarray(self):
     attributes.update(name_a=self.name_a, name_b=self.name_b, first_time=self.first_time,
                       last_time=self.last_time, length=self.length, dt=self.dt,
                       bandwidth=self.bandwidth, rho_a=self.rho_a, rho_b=self.rho_b,
-                      montecarlo=int(self.montecarlo), **_time_attributes(self))
+                      montecarlo=int(self.montecarlo), method=self.method,
+                      **_time_attributes(self))
+    if self.method != "grid":
+        # Off one grid: each record's sampling and values in the span, and on
+        # its own times its persistence time and the band-wide levels.
+        attributes.update(sampling_a=self.sampling_a, sampling_b=self.sampling_b,
+                          length_a=self.length_a, length_b=self.length_b,
+                          persistence_a=self.persistence_a, persistence_b=self.persistence_b)
+        if self.montecarlo:
+            attributes.update(band_wide95=self.band_wide[0], band_wide99=self.band_wide[1])
     return xarray.Dataset(variables, coords={"frequency": frequency}, attrs=attributes)
 
 
@@ -168,6 +177,17 @@ def _evolutive_to_xarray(self):
     attributes.update(name=self.name, window=self.window, step=self.step, dt=self.dt,
                       bandwidth=self.bandwidth, tracks_level=self.tracks_level,
                       **_time_attributes(self))
+    if self.notes:
+        attributes["notes"] = "\n".join(self.notes)
+    if len(self.method):
+        # A record on its own times: each window's method, and why a window
+        # was left empty (its rows nan).
+        reasons = [""] * len(self.method)
+        for window in self.empty:
+            reasons[window["window"]] = window["reason"]
+        variables["method"] = ("time", _np.asarray(self.method, dtype=str))
+        variables["empty_reason"] = ("time", _np.asarray(reasons, dtype=str))
+        attributes["min_samples"] = self.min_samples
     return xarray.Dataset(variables, coords={"time": time, "frequency": frequency},
                           attrs=attributes)
 

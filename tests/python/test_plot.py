@@ -75,6 +75,17 @@ def test_coherence_and_evolutive_convert_to_xarray_with_units_and_settings():
     np.testing.assert_array_equal(d.power, e.power)
     assert d.sizes["track"] == len(e.tracks)
     assert d.track_period.attrs["units"] == d.track_time.attrs["units"] == "year"
+    # On its own times a record's windows say how each was analysed, and a
+    # pair off one grid how each record was sampled.
+    gappy = np.delete(np.arange(300.0), np.r_[100:144])
+    values = np.sin(0.7 * gappy)
+    timed = quorvane.evolutive(values, time=gappy, window=64, step=16).to_xarray()
+    assert set(timed.method.values) == {"even", "gaps", "empty"}
+    assert (timed.empty_reason.values != "").tolist() == (timed.method.values == "empty").tolist()
+    assert timed.attrs["min_samples"] == 10
+    pair = quorvane.coherence(quorvane.Series(values, time=gappy),
+                              quorvane.Series(values, time=gappy + 0.3), tapers=4).to_xarray()
+    assert pair.attrs["method"] == "own_times" and pair.attrs["sampling_a"] == "gaps"
     spectrum = quorvane.spectrum(RECORD, time_unit="month").to_xarray()
     assert spectrum.peak_line_frequency.attrs["units"] == "cycles per month"
     assert spectrum.period.attrs["units"] == "month"
