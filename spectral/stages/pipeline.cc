@@ -11,6 +11,7 @@
 #include "spectral/numerics/chi_square.h"
 #include "spectral/numerics/fft.h"
 #include "spectral/numerics/running_median.h"
+#include "spectral/numerics/turns.h"
 #include "spectral/numerics/two_halves.h"
 #include "spectral/stages/jackknife.h"
 #include "spectral/stages/red_noise.h"
@@ -492,7 +493,6 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
     work->median.assign(median.begin(), median.end());
   }
   const MisfitBand fit = ar1_band(s, g, median_mean(g, median), departed);
-  constexpr double kTwoPi = 6.283185307179586;
   const double dt = static_cast<double>(s.dt);
   constexpr int kMaxFits = 10;
   // A fit within this of the coefficient its departure was taken at is
@@ -501,11 +501,15 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   constexpr float kSettled = 0.005f;
   std::vector<float> tried;
   float rho = start;
-  std::pmr::vector<double> cosine(nfv, memory);
+  // cos(2 pi f dt) over the band, f dt in [0, 1/2] (up to the Nyquist
+  // frequency), in whole turns.
+  std::pmr::vector<double> cosine(nfv, memory), sine(nfv, memory);
   for (std::size_t i = 0; i < nfv; ++i) {
     const double f = static_cast<double>(static_cast<float>(i) * g.df + g.f0);
-    cosine[i] = std::cos(kTwoPi * f * dt);
+    const double turn = f * dt;
+    cosine[i] = turn - std::floor(turn);
   }
+  turns(cosine, sine);
   for (int n = 0; n < kMaxFits; ++n) {
     shape(rho, sampled);
     const double r = static_cast<double>(rho);
