@@ -134,60 +134,83 @@ Status run_windows(std::size_t count, int jobs, const std::function<void(Job&)>&
                    const std::function<std::string(std::size_t)>& name,
                    const EvolutiveSink& deliver) {
   const std::size_t threads = std::min(static_cast<std::size_t>(jobs), count);
-  std::vector<Job> work(threads);
+  if (threads == 0) return Status::success();
+  // Windows are taken in order and delivered in order. Each thread has two
+  // jobs: one whose window is done before an earlier one has been delivered
+  // waits there while the thread goes on with the next window in the
+  // other, so that windows of unequal cost (one or two red-noise fits, say)
+  // do not hold the threads in step with each other.
+  const std::size_t slots = threads == 1 ? 1 : 2 * threads;
+  std::vector<Job> work(slots);
   for (Job& job : work) prepare(job);
 
-  // Windows are taken in order; each job waits with its finished row until
-  // every earlier window is delivered, then delivers it itself.
   std::mutex lock;
-  std::condition_variable turn;
+  std::condition_variable changed;
+  std::vector<std::size_t> free_jobs;
+  for (std::size_t k = slots; k-- > 0;) free_jobs.push_back(k);
+  // Windows done and waiting for their turn: their job and status.
+  std::map<std::size_t, std::pair<std::size_t, Status>> done;
   std::size_t next = 0, delivered = 0;
-  bool stop = false;
+  bool delivering = false, stop = false;
   Status failure = Status::success();
   const auto give_up = [&](Status status) {
     if (failure) failure = std::move(status);
     stop = true;
-    turn.notify_all();
   };
-  const auto run = [&](Job& job) {
+  const auto run = [&] {
     std::unique_lock<std::mutex> hold(lock);
-    while (!stop && next < count) {
+    while (true) {
+      changed.wait(hold, [&] { return stop || next >= count || !free_jobs.empty(); });
+      if (stop || next >= count) break;
+      const std::size_t slot = free_jobs.back();
+      free_jobs.pop_back();
       const std::size_t window = next++;
       hold.unlock();
       Status status = Status::success();
       try {
-        status = compute(window, job);
+        status = compute(window, work[slot]);
       } catch (const std::exception& error) {
         status = Status::failure(name(window) + ": " + error.what());
       }
       hold.lock();
-      turn.wait(hold, [&] { return stop || delivered == window; });
-      if (stop) break;
-      // Only this job may deliver until `delivered` moves on.
-      hold.unlock();
-      if (status) {
-        try {
-          status = deliver(job.row);
-        } catch (const std::exception& error) {
-          status = Status::failure(std::string("The evolutive run stopped: ") + error.what());
+      done.emplace(window, std::make_pair(slot, std::move(status)));
+      // One thread at a time delivers whatever is next in order; a window
+      // done while another thread delivers is left to it.
+      if (delivering) continue;
+      delivering = true;
+      for (auto ready = done.find(delivered); !stop && ready != done.end();
+           ready = done.find(delivered)) {
+        const std::size_t job = ready->second.first;
+        Status result = std::move(ready->second.second);
+        done.erase(ready);
+        hold.unlock();
+        if (result) {
+          try {
+            result = deliver(work[job].row);
+          } catch (const std::exception& error) {
+            result = Status::failure(std::string("The evolutive run stopped: ") + error.what());
+          }
         }
+        hold.lock();
+        if (!result) give_up(std::move(result));
+        ++delivered;
+        free_jobs.push_back(job);
+        changed.notify_all();
       }
-      hold.lock();
-      if (!status) give_up(std::move(status));
-      ++delivered;
-      turn.notify_all();
+      delivering = false;
+      changed.notify_all();
     }
   };
 
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < threads; ++t) {
     try {
-      helpers.emplace_back(run, std::ref(work[t]));
+      helpers.emplace_back(run);
     } catch (const std::system_error&) {
       break;  // fewer threads share the windows
     }
   }
-  if (threads > 0) run(work[0]);
+  run();
   for (auto& helper : helpers) helper.join();
   return failure;
 }
