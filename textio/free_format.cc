@@ -110,7 +110,6 @@ bool convert_exactly(const RealShape& shape, T& value) {
 // which `end` is then moved to.
 template <typename T>
 bool convert_plain_until(const char* first, const char*& end, T& value) {
-  static constexpr auto powers = exact_powers<T>();
   const char* p = first;
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
@@ -130,12 +129,14 @@ bool convert_plain_until(const char* first, const char*& end, T& value) {
     }
   }
   end = p;
-  if (digits == 0 || digits > 19 || mantissa > kExactMantissa<T> || decimals > kExactPowers<T>)
-    return false;
-  T magnitude = static_cast<T>(mantissa);
-  if (decimals > 0) magnitude /= powers[static_cast<std::size_t>(decimals)];
-  value = negative ? -magnitude : magnitude;
-  return true;
+  if (digits == 0 || digits > 19) return false;
+  RealShape shape;
+  shape.valid = true;
+  shape.negative = negative;
+  shape.mantissa = mantissa;
+  shape.significant = digits;
+  shape.exponent = -decimals;
+  return convert_exactly(shape, value);
 }
 
 template <typename T>

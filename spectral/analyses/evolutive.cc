@@ -198,7 +198,6 @@ Status run_windows(std::size_t count, int jobs, const std::function<void(Job&)>&
         changed.notify_all();
       }
       delivering = false;
-      changed.notify_all();
     }
   };
 

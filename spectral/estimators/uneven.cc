@@ -17,7 +17,9 @@
 #include "spectral/numerics/concentrations.h"
 #include "spectral/numerics/nufft.h"
 #include "spectral/numerics/tapers.h"
+#include "spectral/numerics/turns.h"
 #include "spectral/numerics/two_halves.h"
+#include "spectral/numerics/vector_lanes.h"
 #include "spectral/numerics/work_arena.h"
 #include "spectral/series.h"
 #include "spectral/significance/montecarlo.h"
@@ -127,12 +129,6 @@ void lagrange_weights(double r, double weight[4]) {
   weight[3] = r * (r - 1.0) * (r - 2.0) * kSixth;
 }
 
-// floor(x) for |x| < 2^31, without the library call that round and floor
-// take where the processor has no rounding instruction.
-int whole_below(double x) {
-  const int i = static_cast<int>(x);
-  return i > x ? i - 1 : i;
-}
 
 // The spectrum of the unit-variance AR(1) process of persistence time tau
 // sampled at the record's times, at each band entry. With the steps D taken
@@ -176,9 +172,9 @@ void sampled_tapers(std::span<const float> grid_v, int cells, int nwin,
   // The tapers side by side, four a group: the grid's value of every taper
   // at a cell in one row, so that each time's interpolation runs on all of
   // them at once (the same operations, in the same order, for each taper).
-  using Floats = float __attribute__((vector_size(16)));
-  using Doubles = double __attribute__((vector_size(32)));
   constexpr std::size_t kGroup = 4;
+  using Floats = Vector<float, kGroup>;
+  using Doubles = Vector<double, kGroup>;
   const std::size_t groups = (static_cast<std::size_t>(nwin) + kGroup - 1) / kGroup;
   const std::size_t row = groups * kGroup;
   std::vector<float> across(static_cast<std::size_t>(cells) * row, 0.0f);
@@ -197,9 +193,9 @@ void sampled_tapers(std::span<const float> grid_v, int cells, int nwin,
   for (std::size_t j = 0; j < npts; ++j) {
     // Times lie within the span, so places lie within [-1, cells].
     double place = (time[j] - origin + half) * per_time - 0.5;
-    const double nearest = whole_below(place + 0.5);
+    const double nearest = whole_floor(place + 0.5);
     if (std::fabs(place - nearest) < 1e-9) place = nearest;
-    const int base = std::clamp(whole_below(place) - 1, 0, cells - 4);
+    const int base = std::clamp(static_cast<int>(whole_floor(place)) - 1, 0, cells - 4);
     double weight[4];
     lagrange_weights(place - base, weight);
     const float* node = across.data() + static_cast<std::size_t>(base) * row;

@@ -100,20 +100,6 @@ void gauss_legendre_half(int q, std::vector<double>& node, std::vector<double>& 
   }
 }
 
-// floor(x), exactly, without the library call a processor with no rounding
-// instruction needs: beyond 2^52 every double is a whole number.
-double whole_floor(double x) {
-  if (!(std::fabs(x) < 0x1p52)) return x;
-  const double t = static_cast<double>(static_cast<std::int64_t>(x));
-  return t > x ? t - 1.0 : t;
-}
-
-// The fractional part of x, in [0, 1).
-double fraction(double x) {
-  const double f = x - whole_floor(x);
-  return f < 1.0 ? f : 0.0;
-}
-
 // The w kernel values of each point from its offset x, cells side by side in
 // registers of L doubles kept through Horner's rule; the same operations in
 // the same order whatever L, so the values do not depend on the processor.
@@ -219,7 +205,9 @@ Status NufftPlan::make(std::span<const double> time, double origin, double f_fir
   }
   turns(plan.phase_re_, plan.phase_im_);
 
-  kernel_values(kernel_pieces(), offset, plan.kernel_.data());
+  // The pieces depend on nothing but the kernel: made once, read-only after.
+  static const KernelPieces pieces = kernel_pieces();
+  kernel_values(pieces, offset, plan.kernel_.data());
 
   if (like != nullptr && like->frame_ && like->count_ == count && like->n_ == plan.n_) {
     plan.frame_ = like->frame_;
@@ -267,7 +255,7 @@ void NufftPlan::run(const Strength& strength, std::size_t sets,
   // another, each point spread onto all of them in turn, so that the adds
   // to one grid's cells, which overlap from point to point, do not wait on
   // each other.
-  using Pair = double __attribute__((vector_size(16)));
+  using Pair = Vector<double, 2>;
   const std::size_t stride = 2 * (n_ + w);
   work.spread.assign(sets * stride, 0.0);
   for (std::size_t j = 0; j < cell_.size(); ++j) {

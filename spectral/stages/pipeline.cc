@@ -287,7 +287,7 @@ float median_mean(const Grid& g, std::span<const float> median) {
 void median_level(const SpecSettings& s, const Grid& g, const TaperedBand& band, SpecResults& r,
                   std::pmr::memory_resource* memory) {
   if (!uses_median(s)) return;
-  if (band.median.size() == static_cast<std::size_t>(g.nfv) && band.estimate.size() == band.median.size()) {
+  if (band.median.size() == static_cast<std::size_t>(g.nfv)) {
     std::copy(band.median.begin(), band.median.end(), r.specmed0.begin());
   } else {
     band_median(s, g, r.specraw0, r.conf[0], r.specmed0, memory);
@@ -506,8 +506,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   std::pmr::vector<double> cosine(nfv, memory), sine(nfv, memory);
   for (std::size_t i = 0; i < nfv; ++i) {
     const double f = static_cast<double>(static_cast<float>(i) * g.df + g.f0);
-    const double turn = f * dt;
-    cosine[i] = turn - std::floor(turn);
+    cosine[i] = fraction(f * dt);
   }
   turns(cosine, sine);
   for (int n = 0; n < kMaxFits; ++n) {
