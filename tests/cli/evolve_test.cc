@@ -185,12 +185,11 @@ BatchRun evolve_timed(const fs::path& folder, const char* name,
   return run_batch(args);
 }
 
-TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndSaySo) {
+TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndTakeTheSamplingChosen) {
   const fs::path folder = fresh_folder("evolve_timed");
   write_timed_records(folder);
-  const auto evolve = [&](const char* name) { return evolve_timed(folder, name); };
-  ASSERT_EQ(evolve("gappy.txt").status, 0);
-  ASSERT_EQ(evolve("uneven.txt").status, 0);
+  for (const char* name : {"gappy.txt", "uneven.txt"})
+    ASSERT_EQ(evolve_timed(folder, name).status, 0);
   const auto summary = [&](const char* name) {
     return nlohmann::json::parse(file_text(folder / (std::string(name) + "-out") / "summary.json"))
         ["series"][0];
@@ -232,15 +231,10 @@ TEST(EvolveCommand, RecordsWithGapsAndUnevenStepsLeaveThinWindowsEmptyAndSaySo) 
     EXPECT_EQ(file_text(folder / "uneven.txt-two" / "summary.json"),
               file_text(folder / "uneven.txt-out" / "summary.json"));
   }
-  fs::remove_all(folder);
-}
 
-// --sampling as analyse takes it: auto as no choice; even and interpolate
-// give windows of evenly spaced values with analyse's warning; gaps is
-// refused for uneven steps; uneven takes the uneven method in every window.
-TEST(EvolveCommand, SamplingChoicesGiveAnalysesMethodsWarningsAndRefusals) {
-  const fs::path folder = fresh_folder("evolve_sampling");
-  write_timed_records(folder);
+  // --sampling as analyse takes it: auto as no choice; even and interpolate
+  // give windows of evenly spaced values with analyse's warning; gaps is
+  // refused for uneven steps; uneven takes the uneven method in every window.
   struct Case {
     std::string record, choice;
     const char* method;   // in the summary ("" none)
@@ -264,12 +258,9 @@ TEST(EvolveCommand, SamplingChoicesGiveAnalysesMethodsWarningsAndRefusals) {
       {"gappy.txt", "uneven", "lomb_scargle_multitaper", ""},
       {"uneven.txt", "uneven", "lomb_scargle_multitaper", ""},
   };
-  for (const char* name : {"gappy.txt", "uneven.txt"})
-    ASSERT_EQ(evolve_timed(folder, name, {"--jobs", "1"}).status, 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record + " " + c.choice);
-    const BatchRun run =
-        evolve_timed(folder, c.record.c_str(), {"--sampling", c.choice, "--jobs", "1"}, c.choice);
+    const BatchRun run = evolve_timed(folder, c.record.c_str(), {"--sampling", c.choice}, c.choice);
     const bool refused = c.choice == "gaps" && c.record == "uneven.txt";
     EXPECT_EQ(run.status, refused ? 1 : 0) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
