@@ -393,7 +393,7 @@ Status run_spectrum(AnalysisRecord& r, const MessageSink& sink, const RunRefinem
   r.nsig = static_cast<int>(found);
   r.iuse.fill(0);
   r.lines.assign(found, spectral::LineEstimate{});
-  if (!tapered.tapers.empty()) {
+  if (!tapered.tapers.empty() && refinements.lines) {
     tapered.values = r.y;
     tapered.npts = settings.npts;
     tapered.nwin = settings.nwin;

@@ -108,6 +108,10 @@ Status check_derived_smoothing(const AnalysisRecord& r, const spectral::SpecSett
 struct RunRefinements {
   spectral::SpecRefinements engine;            // padding, concentrations, levels
   int max_peaks = spectral::kDefaultMaxPeaks;  // capped at nsigmax
+  // Each listed peak's line between the transform's bins (most of a short
+  // series' time); a caller that keeps only the peaks' own columns, as the
+  // grids' maps do, goes without.
+  bool lines = true;
 };
 
 // Runs the spectrum with the record's settings (and the refinements) into

@@ -174,7 +174,10 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
         series.times.assign(times.begin(), times.end());
         const std::span<const float> row = values.subspan(static_cast<std::size_t>(i) * length, length);
         series.values.assign(row.begin(), row.end());
-        return plan ? spectrum(*plan, series, cancelled) : spectrum(series, own);
+        // The maps keep the peaks' own columns: their lines between bins
+        // are not estimated.
+        return plan ? api::planned_spectrum(*plan, series, cancelled, false)
+                    : api::session_spectrum(series, own, nullptr, {}, false);
       } catch (const std::bad_alloc&) {
         return Status::out_of_memory("the analysis needs more memory than this machine can give");
       }

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "api/analysis_record.h"
+#include "quorvane/plan.h"
 #include "quorvane/spectrum.h"
 #include "spectral/estimators/even.h"
 
@@ -18,8 +19,15 @@ using RunAdmission = std::function<Status(const AnalysisRecord& r,
                                           const spectral::SpecSettings& engine, bool& stop)>;
 
 // quorvane::spectrum(series, settings), with `session`'s tapers and memory
-// for the evenly spaced engine when it is given (the same results).
+// for the evenly spaced engine when it is given (the same results). Without
+// `lines`, the peaks' line columns stay NaN and nothing else changes.
 Result<Spectrum> session_spectrum(const Series& series, const Settings& settings,
-                                  spectral::SpecSession* session, const RunAdmission& admit);
+                                  spectral::SpecSession* session, const RunAdmission& admit,
+                                  bool lines = true);
+
+// quorvane::spectrum(plan, series, cancelled), with or without the peaks'
+// lines (see session_spectrum).
+Result<Spectrum> planned_spectrum(const SpectrumPlan& plan, const Series& series,
+                                  const std::function<bool()>& cancelled, bool lines);
 
 }  // namespace quorvane::api

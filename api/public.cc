@@ -123,11 +123,12 @@ static Result<std::vector<Series>> read_unguarded(const std::string& path, const
 
 static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings& settings,
                                            spectral::SpecSession* session,
-                                           const api::RunAdmission& admit) {
+                                           const api::RunAdmission& admit, bool lines) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   Spectrum out;
   if (Status s = prepare(series, settings, r, refinements, out.notes); !s) return s;
+  refinements.lines = lines;
   if (admit) {
     spectral::SpecSettings engine = api::spec_settings(r);
     static_cast<spectral::SpecRefinements&>(engine) = refinements.engine;
@@ -480,8 +481,9 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
 }
 
 Result<Spectrum> api::session_spectrum(const Series& series, const Settings& settings,
-                                       spectral::SpecSession* session, const RunAdmission& admit) {
-  return guarded([&] { return spectrum_unguarded(series, settings, session, admit); });
+                                       spectral::SpecSession* session, const RunAdmission& admit,
+                                       bool lines) {
+  return guarded([&] { return spectrum_unguarded(series, settings, session, admit, lines); });
 }
 
 PeakColumns peak_columns(const Spectrum& spectrum) {

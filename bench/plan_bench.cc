@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "quorvane/batch.h"
 #include "quorvane/quorvane.h"
 
 namespace {
@@ -47,6 +48,28 @@ void BM_SpectrumWithPlan(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SpectrumWithPlan)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+// A block of 256 such series through the batch engine on one thread: the
+// time per series (the grids' path, with no Spectrum made per series).
+void BM_BatchPerSeries(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int count = 256;
+  std::vector<float> block;
+  std::vector<double> times;
+  for (int i = 0; i < count; ++i) {
+    quorvane::Series s = red_series(n);
+    // Each series its own noise: the first value moved, the rest scaled.
+    for (float& v : s.values) v *= 1.0f + 0.001f * static_cast<float>(i);
+    block.insert(block.end(), s.values.begin(), s.values.end());
+    if (times.empty()) times = s.times;
+  }
+  for (auto _ : state) {
+    auto result = quorvane::batch_spectra(block, count, times, quorvane::Settings{}, 1);
+    benchmark::DoNotOptimize(result);
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_BatchPerSeries)->Arg(1024)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -20,6 +20,10 @@
 
 namespace quorvane {
 
+namespace api {
+struct PlanRun;
+}
+
 class SpectrumPlan {
  public:
   // The plan of series of `length` values sampled every `dt`, analysed with
@@ -41,6 +45,7 @@ class SpectrumPlan {
  private:
   friend Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
                                    const std::function<bool()>& cancelled);
+  friend struct api::PlanRun;
   static Result<SpectrumPlan> make_unguarded(int length, double dt, const Settings& settings);
   struct State;
   std::unique_ptr<State> state_;

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <memory_resource>
 #include <mutex>
+#include <typeindex>
+#include <utility>
 #include <vector>
 
 namespace quorvane::spectral {
@@ -25,6 +28,20 @@ class WorkArena final : public std::pmr::memory_resource {
   WorkArena(const WorkArena&) = delete;
   WorkArena& operator=(const WorkArena&) = delete;
   ~WorkArena() override;
+
+  // What a stage keeps from one run in this memory to the next (one object
+  // of each type, made on first use): the memory of a thread or a session
+  // serves its runs one after another, and a stage can keep there what does
+  // not change from run to run, such as tables of a band of the same
+  // frequencies. Only one run at a time may use what it finds.
+  template <typename T>
+  T& kept() {
+    const std::lock_guard<std::mutex> held(mutex_);
+    for (const auto& [type, object] : kept_)
+      if (type == std::type_index(typeid(T))) return *static_cast<T*>(object.get());
+    kept_.emplace_back(std::type_index(typeid(T)), std::make_shared<T>());
+    return *static_cast<T*>(kept_.back().second.get());
+  }
 
  private:
   struct Block {
@@ -50,6 +67,7 @@ class WorkArena final : public std::pmr::memory_resource {
   std::vector<Range> free_;  // by address, none adjacent to another or to the cursor
   char* cursor_ = nullptr;
   std::size_t left_ = 0;
+  std::vector<std::pair<std::type_index, std::shared_ptr<void>>> kept_;
 };
 
 }  // namespace quorvane::spectral

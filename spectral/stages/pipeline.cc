@@ -326,7 +326,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
   } else if (s.background == Background::robust && s.noise != Noise::local) {
-    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory);
+    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory, band.fit_cache);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);
@@ -521,7 +521,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
                         : median[i];
     }
     tried.push_back(rho);
-    const float fitted = red_noise_grid_fit(fit, start, memory);
+    const float fitted = red_noise_grid_fit(fit, start, memory, band.fit_cache);
     const bool settled = std::fabs(fitted - rho) <= kSettled;
     rho = fitted;
     if (settled || std::find(tried.begin(), tried.end(), rho) != tried.end()) break;

@@ -20,6 +20,7 @@
 #include "spectral/settings.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/stages/eigenspectra.h"
+#include "spectral/stages/red_noise.h"
 
 namespace quorvane::spectral {
 
@@ -60,6 +61,9 @@ struct TaperedBand {
   // instead of the robust fit to the running median (an estimator that has
   // fitted it with sampled_red_fit).
   std::optional<float> fixed_rho;
+  // What the red-noise fit keeps of the band's frequencies from one run to
+  // the next in the same memory (none: nothing kept).
+  RedFitCache* fit_cache = nullptr;
   // When not empty (grid.nfv values), the shape of the red-noise
   // background (Noise::red) at each band entry: the background is then the
   // level (s0 or s0raw) times this shape instead of the AR(1) curve of rho

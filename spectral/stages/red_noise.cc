@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory_resource>
@@ -376,15 +377,419 @@ double ar1_band_mean(double r, double low, double high, double nyquist) {
   return std::isfinite(mean) && mean > 0.0 ? mean : 1.0;
 }
 
-float ar1_band_level(float s0, float r, const MisfitBand& band) {
-  if (band.full_band) return s0;
+namespace {
+
+// The mean of the AR(1) shape of coefficient r over the band's entries.
+double band_shape_mean(float r, const MisfitBand& band) {
   const double low = static_cast<double>(band.f0);
   const double high = low + static_cast<double>(band.smed.size()) * static_cast<double>(band.df);
-  return static_cast<float>(static_cast<double>(s0) /
-                            ar1_band_mean(static_cast<double>(r), low,
-                                          std::min(high, static_cast<double>(band.nyquist)),
-                                          static_cast<double>(band.nyquist)));
+  return ar1_band_mean(static_cast<double>(r), low,
+                       std::min(high, static_cast<double>(band.nyquist)),
+                       static_cast<double>(band.nyquist));
 }
+
+}  // namespace
+
+float ar1_band_level(float s0, float r, const MisfitBand& band) {
+  if (band.full_band) return s0;
+  return static_cast<float>(static_cast<double>(s0) / band_shape_mean(r, band));
+}
+
+// The series screen (see red_noise_grid_fit). For the log misfit, grid
+// value r's exact misfit is the single-precision sum over the band of
+//   (t_i - logf(num / D_i))^2,  D_i = 1 - 2 r c_i + r^2,
+// t_i the target, num the model's numerator. In real arithmetic that is
+// S(r) = sum_i (t_i - LN + L_i(r))^2, LN = ln num, L_i = ln D_i, and
+//   S = sum t^2 + 2 sum t L + sum L^2 - 2 LN (sum t + sum L) + n LN^2.
+// About a centre r0 of a window of the grid, with w_i = r0 - exp(i theta_i)
+// (c_i = cos theta_i) and r = r0 + x h,
+//   L_i(r) = ln |w_i|^2 + sum_{p >= 1} 2 (-1)^(p-1) Re((h / w_i)^p) x^p / p,
+// and |w_i| >= 1 - r0, so that with h = q (1 - r0) and |x| <= 1 the terms
+// beyond p = kSeriesTerms - 1 add up to at most 2 q^8 / (8 (1 - q)). The
+// sums over the band of these coefficients (and of their products) depend
+// on the band's frequencies alone and are kept; each spectrum adds the
+// sums of t_i times them.
+//
+// The bound, for each grid value: the truncated series moves each L_i by at
+// most tau, the screen's LN (ln s0 plus a kept logarithm of the rest of
+// num) is within eta of ln num (two roundings of num, and double-precision
+// logarithms), so the screen's vector of differences lies within
+// sqrt(n) (tau + eta) of the real one d. Against the single-precision
+// evaluation, each difference moves by at most rho_i (the rounding of
+// D_i in single precision: |D_f / D - 1| <= 2.001 u (|1 - 2 r c| + r |c| +
+// r^2) / D, through the logarithm), plus Delta = 3 u (|LN| + 16) (the
+// division's rounding, logf's unit in the last place of |ln m| <= |LN| +
+// 14), plus u |d| (the subtraction); the square and its rounding then move
+// each term by at most 2 A |d| + 4.01 u d^2 + 2.01 A^2 (A = 1.001 (rho_i +
+// Delta)), and the sequential sum of the n terms by gamma(n) of their sum.
+// Cauchy-Schwarz bounds sum |d| by sqrt(n) |d| and sum rho_i |d| by
+// sqrt(sum rho_i^2) |d|; the double-precision arithmetic of the sums is
+// bounded by (2n + 200) units of the largest magnitudes it adds.
+namespace {
+
+constexpr std::size_t kSeriesTerms = 8;                     // powers 0 .. 7 of x
+constexpr std::size_t kSquareTerms = 2 * kSeriesTerms - 1;  // powers 0 .. 14 of x^2 terms
+// The window's half-width over its distance from 1: the series' remainder
+// is then at most 3.4e-7, below the single-precision roundings it sits
+// beside, and the grid takes 17 windows.
+constexpr double kWindowRatio = 0.18;
+
+template <std::size_t kCount>
+double horner(const double* coefficients, double x) {
+  double value = coefficients[kCount - 1];
+  for (std::size_t p = kCount - 1; p-- > 0;) value = value * x + coefficients[p];
+  return value;
+}
+
+}  // namespace
+
+struct RedFitCache::Geometry {
+  std::size_t n = 0;
+  float f0 = 0.0f, df = 0.0f, nyquist = 0.0f;
+  bool full_band = true;
+  std::vector<float> cs;      // each entry's cosine, as the misfit forms it
+  std::vector<float> grid;    // the grid values
+  std::vector<double> mean;   // band_shape_mean of each grid value (part of the band only)
+  std::vector<double> shape;  // ln fl(1 - fl(r r)) - ln mean: ln num less ln s0
+  struct Window {
+    std::size_t first = 0, last = 0;  // grid indices [first, last)
+    double centre = 0.0, half = 0.0;
+    double tau = 0.0;       // the series' remainder, with room for its rounding
+    double rounding = 0.0;  // sum over the band of rho_i^2 (see above), largest in the window
+    bool usable = true;
+    std::array<double, kSeriesTerms> sum{}, sum_abs{};        // of the coefficients
+    std::array<double, kSquareTerms> square{}, square_abs{};  // of the series squared
+  };
+  std::vector<Window> windows;
+  std::vector<double> coefficients;  // window w, entry i, power p at (w n + i) kSeriesTerms + p
+
+  // The band whose sums are made (made: false before the first), and the
+  // last band seen without them.
+  struct Key {
+    std::size_t n = 0;
+    std::uint32_t f0 = 0, df = 0, nyquist = 0;
+    bool full_band = true;
+    bool operator==(const Key&) const = default;
+  };
+  Key key, last_seen;
+  bool made = false;
+  static Key key_of(const MisfitBand& band) {
+    return {band.smed.size(), std::bit_cast<std::uint32_t>(band.f0),
+            std::bit_cast<std::uint32_t>(band.df), std::bit_cast<std::uint32_t>(band.nyquist),
+            band.full_band};
+  }
+  bool fits(const MisfitBand& band) const { return made && key == key_of(band); }
+  // Whether the band was the last one seen; remembers it otherwise.
+  bool seen(const MisfitBand& band) {
+    const Key k = key_of(band);
+    if (k == last_seen) return true;
+    last_seen = k;
+    return false;
+  }
+  void make(const MisfitBand& band);
+};
+
+void RedFitCache::Geometry::make(const MisfitBand& band) {
+  key = key_of(band);
+  made = true;
+  n = band.smed.size();
+  f0 = band.f0;
+  df = band.df;
+  nyquist = band.nyquist;
+  full_band = band.full_band;
+  cs.resize(n);
+  for (std::size_t i = 0; i < n; ++i) cs[i] = entry_cos(band, i);
+  grid.resize(kGridSize);
+  float r = 0.0f;
+  for (std::size_t j = 0; j < grid.size(); ++j, r += 0.001f) grid[j] = r;
+  mean.assign(full_band ? 0 : grid.size(), 1.0);
+  shape.resize(grid.size());
+  for (std::size_t j = 0; j < grid.size(); ++j) {
+    const float rj = grid[j];
+    shape[j] = std::log(static_cast<double>(1.0f - rj * rj));
+    if (!full_band) {
+      mean[j] = band_shape_mean(rj, band);
+      shape[j] -= std::log(mean[j]);
+    }
+  }
+  windows.clear();
+  for (std::size_t j = 0; j < grid.size();) {
+    Window w;
+    w.first = j;
+    const double low = grid[j];
+    w.centre = (low + kWindowRatio) / (1.0 + kWindowRatio);
+    w.half = kWindowRatio * (1.0 - w.centre);
+    std::size_t end = j + 1;
+    while (end < grid.size() && static_cast<double>(grid[end]) <= w.centre + w.half) ++end;
+    w.last = end;
+    double q = 0.0;
+    for (std::size_t k = w.first; k < w.last; ++k)
+      q = std::max(q, std::fabs(static_cast<double>(grid[k]) - w.centre) / (1.0 - w.centre));
+    w.tau = 2.0 * std::pow(q, 8.0) / (8.0 * (1.0 - q)) + 1e-9;
+    w.usable = q < 0.5;
+    windows.push_back(w);
+    j = end;
+  }
+  coefficients.resize(windows.size() * n * kSeriesTerms);
+  for (std::size_t v = 0; v < windows.size(); ++v) {
+    Window& w = windows[v];
+    const double r_low = grid[w.first], r_high = grid[w.last - 1];
+    for (std::size_t i = 0; i < n; ++i) {
+      const double c = cs[i];
+      const double s2 = (1.0 - c) * (1.0 + c);
+      const double dr = w.centre - c;
+      const double d0 = dr * dr + s2;
+      double* a = &coefficients[(v * n + i) * kSeriesTerms];
+      a[0] = std::log(d0);
+      const double zr = w.half * dr / d0, zi = w.half * std::sqrt(s2) / d0;
+      double pr = 1.0, pi = 0.0;
+      for (std::size_t p = 1; p < kSeriesTerms; ++p) {
+        const double next = pr * zr - pi * zi;
+        pi = pr * zi + pi * zr;
+        pr = next;
+        a[p] = (p % 2 == 1 ? 2.0 : -2.0) * pr / static_cast<double>(p);
+      }
+      for (std::size_t p = 0; p < kSeriesTerms; ++p) {
+        w.sum[p] += a[p];
+        w.sum_abs[p] += std::fabs(a[p]);
+        for (std::size_t q2 = 0; q2 < kSeriesTerms; ++q2) {
+          w.square[p + q2] += a[p] * a[q2];
+          w.square_abs[p + q2] += std::fabs(a[p] * a[q2]);
+        }
+      }
+      // The rounding of D_i in single precision, largest over the window:
+      // its bound is convex in r (largest at an end), D_i is smallest at
+      // r = c or at the nearer end.
+      auto error = [&](double rr) {
+        return 2.001 * kUnit * (std::fabs(1.0 - 2.0 * rr * c) + rr * std::fabs(c) + rr * rr);
+      };
+      auto shape_at = [&](double rr) { return (rr - c) * (rr - c) + s2; };
+      const double smallest =
+          c >= r_low && c <= r_high ? s2 : std::min(shape_at(r_low), shape_at(r_high));
+      const double rho = std::max(error(r_low), error(r_high)) / smallest * (1.0 + 1e-12);
+      if (!(rho < 0.5)) {
+        w.usable = false;
+        continue;
+      }
+      const double moved = 1.001 * rho / (1.0 - rho);
+      w.rounding += moved * moved;
+    }
+  }
+}
+
+RedFitCache::RedFitCache() = default;
+RedFitCache::~RedFitCache() = default;
+RedFitCache::RedFitCache(RedFitCache&&) noexcept = default;
+RedFitCache& RedFitCache::operator=(RedFitCache&&) noexcept = default;
+
+RedFitCache::Geometry* band_geometry(RedFitCache& cache, const MisfitBand& band, bool at_once) {
+  if (!cache.geometry_) cache.geometry_ = std::make_unique<RedFitCache::Geometry>();
+  RedFitCache::Geometry& geometry = *cache.geometry_;
+  if (geometry.fits(band)) return &geometry;
+  // The sums cost several fits' screens: they are made for a band seen a
+  // second time in a row, which the next runs are then likely to share.
+  if (!at_once && !geometry.seen(band)) return nullptr;
+  geometry.make(band);
+  return &geometry;
+}
+
+namespace {
+
+// sum_i t_i a(w, i, p) for every power p of window w, two groups of four
+// lanes (the powers) per entry.
+template <std::size_t kUnused = 0>
+[[gnu::always_inline]] inline void cross_sums_of(const double* a, const float* target,
+                                                 std::size_t n, double* out) {
+  using Quad = Vector<double, 4>;
+  Quad low0{}, high0{}, low1{}, high1{};
+  std::size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    Quad l0, h0, l1, h1;
+    std::memcpy(&l0, a + i * kSeriesTerms, sizeof l0);
+    std::memcpy(&h0, a + i * kSeriesTerms + 4, sizeof h0);
+    std::memcpy(&l1, a + (i + 1) * kSeriesTerms, sizeof l1);
+    std::memcpy(&h1, a + (i + 1) * kSeriesTerms + 4, sizeof h1);
+    const double t0 = target[i], t1 = target[i + 1];
+    low0 += t0 * l0;
+    high0 += t0 * h0;
+    low1 += t1 * l1;
+    high1 += t1 * h1;
+  }
+  for (; i < n; ++i) {
+    Quad l0, h0;
+    std::memcpy(&l0, a + i * kSeriesTerms, sizeof l0);
+    std::memcpy(&h0, a + i * kSeriesTerms + 4, sizeof h0);
+    low0 += static_cast<double>(target[i]) * l0;
+    high0 += static_cast<double>(target[i]) * h0;
+  }
+  const Quad low = low0 + low1, high = high0 + high1;
+  for (std::size_t p = 0; p < 4; ++p) {
+    out[p] = low[p];
+    out[p + 4] = high[p];
+  }
+}
+
+[[gnu::target("avx2")]] void cross_sums_wide(const double* a, const float* target, std::size_t n,
+                                             double* out) {
+  cross_sums_of(a, target, n, out);
+}
+
+void cross_sums(const double* a, const float* target, std::size_t n, double* out) {
+  if (__builtin_cpu_supports("avx2")) {
+    cross_sums_wide(a, target, n, out);
+  } else {
+    cross_sums_of(a, target, n, out);
+  }
+}
+
+// What the bound of a window's grid values shares (see the derivation
+// above): the double-precision allowance and the largest magnitudes it
+// applies to, the band's size, the series' and the roundings' parts.
+struct WindowBound {
+  double arithmetic, joined_reach, line_reach, count, moved, root, rounding_root, rounding, summed;
+};
+
+// (By reference: a four-double vector is only passed by value between
+// functions compiled for AVX.)
+template <typename Quad>
+[[gnu::always_inline]] inline void lane_sqrt(Quad& v) {
+  for (std::size_t l = 0; l < 4; ++l) v[l] = std::sqrt(v[l]);
+}
+
+// The screen's misfits and bounds of window w's grid values into misfit[j]
+// and bound[j]: four grid values side by side, so that their series do
+// not wait on one another.
+template <std::size_t kUnused = 0>
+[[gnu::always_inline]] inline void screen_window_of(const RedFitCache::Geometry& geometry,
+                                                    const RedFitCache::Geometry::Window& w,
+                                                    const double* joined, double sum, double ln_s0,
+                                                    const WindowBound& c, double* misfit,
+                                                    double* bound) {
+  using Quad = Vector<double, 4>;
+  constexpr std::size_t kGroups = 2;  // groups of four grid values in flight
+  const double inverse_half = 1.0 / w.half;
+  const Quad zero{};
+  for (std::size_t j = w.first; j < w.last; j += 4 * kGroups) {
+    Quad x[kGroups], ln[kGroups], square[kGroups], line[kGroups];
+    for (std::size_t g = 0; g < kGroups; ++g) {
+      for (std::size_t l = 0; l < 4; ++l) {
+        const std::size_t at = std::min(j + 4 * g + l, w.last - 1);
+        x[g][l] = (static_cast<double>(geometry.grid[at]) - w.centre) * inverse_half;
+        ln[g][l] = ln_s0 + geometry.shape[at];
+      }
+      square[g] = zero + joined[kSquareTerms - 1];
+      line[g] = zero + w.sum[kSeriesTerms - 1];
+    }
+#pragma GCC unroll 16
+    for (std::size_t step = 1; step < kSquareTerms; ++step) {
+      const std::size_t p = kSquareTerms - 1 - step;
+      for (std::size_t g = 0; g < kGroups; ++g) square[g] = square[g] * x[g] + joined[p];
+      if (p < kSeriesTerms - 1)
+        for (std::size_t g = 0; g < kGroups; ++g) line[g] = line[g] * x[g] + w.sum[p];
+    }
+    for (std::size_t g = 0; g < kGroups; ++g) {
+      const Quad value = square[g] - 2.0 * ln[g] * (sum + line[g]) + c.count * ln[g] * ln[g];
+      const Quad size = ln[g] < 0.0 ? -ln[g] : ln[g];
+      const Quad arithmetic_error =
+          c.arithmetic * (c.joined_reach + 2.0 * size * c.line_reach + c.count * ln[g] * ln[g]);
+      Quad norm = (value > 0.0 ? value : zero) + arithmetic_error;
+      lane_sqrt(norm);
+      norm += c.moved;
+      const Quad delta = 3.0 * kUnit * (size + 16.0);
+      const Quad terms = 2.0 * 1.001 * (delta * c.root + c.rounding_root) * norm +
+                         2.01 * 1.002 * (2.0 * c.count * delta * delta + 2.0 * c.rounding) +
+                         4.01 * kUnit * norm * norm;
+      const Quad within = arithmetic_error + 2.0 * norm * c.moved + c.moved * c.moved +
+                          terms * (1.0 + c.summed) + c.summed * norm * norm;
+      for (std::size_t l = 0; l < 4 && j + 4 * g + l < w.last; ++l) {
+        misfit[j + 4 * g + l] = value[l];
+        bound[j + 4 * g + l] = 1.05 * within[l];
+      }
+    }
+  }
+}
+
+[[gnu::target("avx2")]] void screen_window_wide(const RedFitCache::Geometry& geometry,
+                                                const RedFitCache::Geometry::Window& w,
+                                                const double* joined, double sum, double ln_s0,
+                                                const WindowBound& c, double* misfit,
+                                                double* bound) {
+  screen_window_of(geometry, w, joined, sum, ln_s0, c, misfit, bound);
+}
+
+void screen_window(const RedFitCache::Geometry& geometry, const RedFitCache::Geometry::Window& w,
+                   const double* joined, double sum, double ln_s0, const WindowBound& c,
+                   double* misfit, double* bound) {
+  if (__builtin_cpu_supports("avx2")) {
+    screen_window_wide(geometry, w, joined, sum, ln_s0, c, misfit, bound);
+  } else {
+    screen_window_of(geometry, w, joined, sum, ln_s0, c, misfit, bound);
+  }
+}
+
+// The series screen of the targets t (of the scaled level s0, with the
+// grid's numerators `level`): misfit and bound of every grid value, or
+// false where it does not take the band.
+bool screen_by_series(const RedFitCache::Geometry& geometry, std::span<const float> target,
+                      float s0, std::span<const float> level, float floor, ScreenedGrid& out) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  const std::size_t n = target.size();
+  if (n == 0 || n != geometry.n || !(s0 > 0.0f) || !std::isfinite(s0)) return false;
+  double sum = 0.0, sum_squares = 0.0, largest = 0.0;
+  for (float t : target) {
+    if (!std::isfinite(t)) return false;
+    sum += t;
+    sum_squares += static_cast<double>(t) * t;
+    largest = std::max(largest, static_cast<double>(std::fabs(t)));
+  }
+  const double count = static_cast<double>(n);
+  const double root = std::sqrt(count);
+  const double ln_s0 = std::log(static_cast<double>(s0));
+  const double arithmetic = (2.0 * count + 200.0) * 0x1p-53 * 2.0;
+  const double eta = 2.03 * kUnit + 1e-14 * (1.0 + std::fabs(ln_s0));
+  const double summed = gamma(n);
+  out.misfit.assign(geometry.grid.size(), 0.0);
+  out.bound.assign(geometry.grid.size(), kInfinity);
+  double cross[kSeriesTerms];
+  for (std::size_t v = 0; v < geometry.windows.size(); ++v) {
+    const RedFitCache::Geometry::Window& w = geometry.windows[v];
+    if (!w.usable) continue;
+    cross_sums(&geometry.coefficients[v * n * kSeriesTerms], target.data(), n, cross);
+    // sum t^2 + 2 sum t L + sum L^2 as one series in x, and sum L.
+    double joined[kSquareTerms];
+    for (std::size_t p = 0; p < kSquareTerms; ++p)
+      joined[p] = w.square[p] + (p < kSeriesTerms ? 2.0 * cross[p] : 0.0);
+    joined[0] += sum_squares;
+    // The largest magnitudes those sums add, anywhere in the window.
+    const double reach = std::max(
+        std::fabs(static_cast<double>(geometry.grid[w.first]) - w.centre),
+        std::fabs(static_cast<double>(geometry.grid[w.last - 1]) - w.centre)) / w.half;
+    const double sum_reach = horner<kSeriesTerms>(w.sum_abs.data(), reach);
+    const double joined_reach =
+        sum_squares + 2.0 * largest * sum_reach + horner<kSquareTerms>(w.square_abs.data(), reach);
+    const double moved = root * (w.tau + eta);
+    const double rounding_root = std::sqrt(w.rounding);
+    // The misfits first, whose grid values are independent of one
+    // another, then their bounds.
+    const WindowBound constants{arithmetic, joined_reach, count * largest + sum_reach, count,
+                                moved, root, rounding_root, w.rounding, summed};
+    screen_window(geometry, w, joined, sum, ln_s0, constants, out.misfit.data(), out.bound.data());
+    // A numerator this small or large has no bound (the exact evaluation's
+    // clamp to the floor could act).
+    for (std::size_t j = w.first; j < w.last; ++j) {
+      const float rj = geometry.grid[j];
+      const float numerator = level[j] * (1.0f - rj * rj);
+      if (numerator > 8.0f * floor && std::isfinite(numerator) && std::isfinite(out.misfit[j]) &&
+          std::isfinite(out.bound[j]))
+        continue;
+      out.misfit[j] = 0.0;
+      out.bound[j] = kInfinity;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 float misfit_scale(const MisfitBand& band) {
   const float s0 = band.s0;
@@ -417,35 +822,106 @@ float mse(float r, const MisfitBand& band) {
   return misfit;
 }
 
+namespace {
+
+// What every grid value's misfit reads: the scaled level and floor, each
+// entry's cosine and target (the scaled value, or its logarithm), the grid
+// and the model's level at each grid value. With a geometry of the band,
+// its cosines and shape means are taken from it.
+struct FitInputs {
+  float scale = 1.0f, s0 = 0.0f, floor = 0.0f;
+  std::pmr::vector<float> cs, target;
+  std::vector<float> grid, level;
+  FitInputs(const MisfitBand& band, bool two_threads, const RedFitCache::Geometry* geometry,
+            std::pmr::memory_resource* memory)
+      : cs(memory), target(memory) {
+    const std::size_t n = band.smed.size();
+    scale = misfit_scale(band);
+    s0 = band.s0 * scale;
+    floor = log_floor(s0);
+    if (geometry != nullptr) {
+      cs.assign(geometry->cs.begin(), geometry->cs.end());
+    } else {
+      cs.resize(n);
+    }
+    target.resize(n);
+    auto prepare = [&](std::size_t first, std::size_t last) {
+      for (std::size_t i = first; i < last; ++i) {
+        if (geometry == nullptr) cs[i] = entry_cos(band, i);
+        const float value = band.smed[i] * scale;
+        target[i] = band.fit == Fit::linear ? value : std::log(std::max(std::fabs(value), floor));
+      }
+    };
+    if (two_threads) {
+      run_two_halves([&] { prepare(0, n / 2); }, [&] { prepare(n / 2, n); });
+    } else {
+      prepare(0, n);
+    }
+    grid.resize(kGridSize);
+    level.resize(kGridSize);
+    float r = 0.0f;
+    for (std::size_t j = 0; j < grid.size(); ++j) {
+      grid[j] = r;
+      // The same quotient ar1_band_level forms, from the kept mean.
+      level[j] = geometry == nullptr || band.full_band
+                     ? ar1_band_level(s0, r, band)
+                     : static_cast<float>(static_cast<double>(s0) / geometry->mean[j]);
+      r += 0.001f;
+    }
+  }
+};
+
+// The series screen applies: the log misfit of a band short enough for
+// its kept sums, with a cache to keep them in.
+bool series_screen_applies(const MisfitBand& band, const RedFitCache* cache) {
+  return cache != nullptr && band.fit == Fit::log && !band.smed.empty() &&
+         band.smed.size() <= kSeriesScreenEntries;
+}
+
+// The grid values whose exact misfit may be the first minimum, lowest
+// screened misfit first: none whose misfit surely exceeds another's or
+// surely reaches the ceiling.
+std::vector<int> candidates(const ScreenedGrid& screened) {
+  double limit = std::numeric_limits<double>::infinity();
+  for (std::size_t j = 0; j < screened.misfit.size(); ++j)
+    limit = std::min(limit, screened.misfit[j] + screened.bound[j]);
+  std::vector<int> kept;
+  for (std::size_t j = 0; j < screened.misfit.size(); ++j) {
+    const double bottom = screened.misfit[j] - screened.bound[j];
+    if (bottom > limit || bottom >= static_cast<double>(kMisfitCeiling)) continue;
+    kept.push_back(static_cast<int>(j));
+  }
+  std::stable_sort(kept.begin(), kept.end(), [&](int a, int b) {
+    return screened.misfit[static_cast<std::size_t>(a)] < screened.misfit[static_cast<std::size_t>(b)];
+  });
+  return kept;
+}
+
+}  // namespace
+
+ScreenedGrid series_screen(const MisfitBand& band, RedFitCache& cache) {
+  ScreenedGrid out;
+  if (!series_screen_applies(band, &cache)) return out;
+  const RedFitCache::Geometry* geometry = band_geometry(cache, band, true);
+  const FitInputs in(band, false, geometry, std::pmr::get_default_resource());
+  if (!screen_by_series(*geometry, in.target, in.s0, in.level, in.floor, out)) return {};
+  return out;
+}
+
 float red_noise_grid_fit(const MisfitBand& band, float fallback,
-                         std::pmr::memory_resource* memory) {
+                         std::pmr::memory_resource* memory, RedFitCache* cache) {
   const std::size_t n = band.smed.size();
   // Long bands share every step between two threads.
   const bool two_threads = n >= 4096;
-  const float scale = misfit_scale(band);
-  const float s0 = band.s0 * scale;
-  const float floor = log_floor(s0);
-  // What the model is compared with: the scaled values, or their logarithms.
-  std::pmr::vector<float> cs(n, memory), target(n, memory);
-  auto prepare = [&](std::size_t first, std::size_t last) {
-    for (std::size_t i = first; i < last; ++i) {
-      cs[i] = entry_cos(band, i);
-      const float value = band.smed[i] * scale;
-      target[i] = band.fit == Fit::linear ? value : std::log(std::max(std::fabs(value), floor));
-    }
-  };
-  if (two_threads) {
-    run_two_halves([&] { prepare(0, n / 2); }, [&] { prepare(n / 2, n); });
-  } else {
-    prepare(0, n);
-  }
-  std::vector<float> grid(kGridSize), level(kGridSize);
-  float r = 0.0f;
-  for (std::size_t j = 0; j < grid.size(); ++j) {
-    grid[j] = r;
-    level[j] = ar1_band_level(s0, r, band);
-    r += 0.001f;
-  }
+  const RedFitCache::Geometry* geometry =
+      series_screen_applies(band, cache) ? band_geometry(*cache, band, false) : nullptr;
+  const bool by_series = geometry != nullptr;
+  const FitInputs in(band, two_threads, geometry, memory);
+  const float floor = in.floor;
+  const std::pmr::vector<float>& cs = in.cs;
+  const std::pmr::vector<float>& target = in.target;
+  const std::vector<float>& grid = in.grid;
+  const std::vector<float>& level = in.level;
 
   // The misfit of grid value rj over entries [start, stop), at most kChunk
   // of them, added to sum in entry order with the operations of mse. The
@@ -518,8 +994,13 @@ float red_noise_grid_fit(const MisfitBand& band, float fallback,
     }
     return at;
   };
-  std::vector<int> order =
-      screen_grid(band, cs, target, grid, level, floor, memory);
+  std::vector<int> order;
+  ScreenedGrid screened;
+  if (by_series && screen_by_series(*geometry, target, in.s0, level, floor, screened)) {
+    order = candidates(screened);
+  } else {
+    order = screen_grid(band, cs, target, grid, level, floor, memory);
+  }
   if (order.empty()) {
     const int coarse = rough_minimum(8, kGridSize - 1, 8, 0);
     const int centre =

@@ -3,8 +3,11 @@
 // the robust background of Mann and Lees (1996), Climatic Change 33.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <memory_resource>
 #include <span>
+#include <vector>
 
 #include "quorvane/settings.h"
 
@@ -74,7 +77,50 @@ float mse(float r, const MisfitBand& band);
 // every grid value is). An exact evaluation is abandoned as soon as its
 // partial sum can no longer beat the best one found (the terms are never
 // negative and a rounded sum of them never decreases).
+//
+// With a cache, the log misfit of a band of at most kSeriesScreenEntries
+// entries is screened another way, with the same proven-bound logic: the
+// logarithm of the model's shape, ln(1 - 2 r cos + r^2), is expanded in a
+// short power series in r around the centres of a few windows of the grid,
+// so that every grid value's misfit follows from a few sums over the band
+// (its cross terms with the target), plus sums that depend on the band's
+// frequencies alone. Those the cache keeps for the next spectrum on the same
+// band (a plan's or a session's series, Monte Carlo surrogates, evolutive
+// windows), which leaves a pass of a few products per entry per window.
+class RedFitCache;
 float red_noise_grid_fit(const MisfitBand& band, float fallback,
-                         std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                         std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                         RedFitCache* cache = nullptr);
+
+// The longest band the series screen takes: its sums cost a kilobyte of the
+// cache per entry.
+inline constexpr std::size_t kSeriesScreenEntries = 4096;
+
+// What the series screen keeps of one band's frequencies (see
+// red_noise_grid_fit); it makes them again when a band of other
+// frequencies comes, once it has come twice in a row. Not for concurrent
+// fits: one per thread.
+class RedFitCache {
+ public:
+  RedFitCache();
+  ~RedFitCache();
+  RedFitCache(RedFitCache&&) noexcept;
+  RedFitCache& operator=(RedFitCache&&) noexcept;
+  struct Geometry;
+
+ private:
+  friend Geometry* band_geometry(RedFitCache& cache, const MisfitBand& band, bool at_once);
+  std::unique_ptr<Geometry> geometry_;
+};
+
+// The series screen's misfit of every grid value and the bound on its
+// distance from mse's: mse(grid value j, band) lies within misfit[j] +-
+// bound[j] (an infinite bound where the screen cannot bound it). Empty when
+// the screen does not take the band (the linear misfit, too many entries,
+// values that are no number). For the tests of its bound.
+struct ScreenedGrid {
+  std::vector<double> misfit, bound;
+};
+ScreenedGrid series_screen(const MisfitBand& band, RedFitCache& cache);
 
 }  // namespace quorvane::spectral

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <string>
+#include <limits>
+#include <memory_resource>
 #include <numeric>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "spectral/numerics/running_median.h"
 
 namespace quorvane::spectral {
 namespace {
@@ -148,6 +153,7 @@ TEST(RedNoiseFit, EqualsTheSearchItReplacedOnARandomTable) {
 #endif
   std::mt19937 gen(2024);
   int fitted_inside = 0;
+  RedFitCache kept;
   for (int k = 0; k < count; ++k) {
     TableEntry e = random_entry(gen);
     e.band.smed = e.smed;
@@ -155,10 +161,65 @@ TEST(RedNoiseFit, EqualsTheSearchItReplacedOnARandomTable) {
     const float expected = plain_grid_fit(e.band, -1.0f);
     ASSERT_EQ(std::bit_cast<std::uint32_t>(fast), std::bit_cast<std::uint32_t>(expected))
         << k << ": " << e.what;
+    // The series screen, with a cache made for this band (on its second
+    // fit) or kept from another one.
+    RedFitCache own;
+    for (int repeat = 0; repeat < 2; ++repeat)
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(red_noise_grid_fit(e.band, -1.0f, std::pmr::get_default_resource(), &own)),
+                std::bit_cast<std::uint32_t>(expected)) << k << ": " << e.what;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(red_noise_grid_fit(e.band, -1.0f, std::pmr::get_default_resource(), &kept)),
+              std::bit_cast<std::uint32_t>(expected)) << k << ": " << e.what;
     if (expected > 0.0f) ++fitted_inside;
   }
   // The table is no set of degenerate cases where the first grid value wins.
   EXPECT_GT(fitted_inside, count / 2);
+}
+
+// The series screen's bound is what makes its search exact: every grid
+// value's single-precision misfit must lie within it. Checked on every grid
+// value of spectra of the table (the log misfit, where the screen applies).
+// On the spectra it is made for, AR(1) spectra smoothed by a running median
+// over the whole band, the bound must also be tight enough to leave at most
+// a few grid values to evaluate.
+TEST(RedNoiseFit, TheSeriesScreenBoundsEveryGridMisfit) {
+#ifdef QUORVANE_SANITIZED
+  const int count = 30;
+#else
+  const int count = 150;
+#endif
+  std::mt19937 gen(77);
+  RedFitCache cache;
+  int screened = 0;
+  for (int k = 0; k < count * 3 && screened < count; ++k) {
+    TableEntry e = random_entry(gen);
+    e.band.smed = e.smed;
+    e.band.fit = Fit::log;
+    const ScreenedGrid grid = series_screen(e.band, cache);
+    if (grid.misfit.empty()) continue;
+    ++screened;
+    float r = 0.0f;
+    for (std::size_t j = 0; j < grid.misfit.size(); ++j, r += 0.001f) {
+      if (std::isinf(grid.bound[j])) continue;
+      ASSERT_LE(std::fabs(mse(r, e.band) - grid.misfit[j]), grid.bound[j])
+          << k << " grid value " << j << ": " << e.what;
+    }
+  }
+  EXPECT_GT(screened, count / 2);
+
+  for (int length : {64, 512, 4096}) {
+    for (float coefficient : {0.0f, 0.5f, 0.9f, 0.99f}) {
+      std::vector<float> smed(static_cast<std::size_t>(length));
+      running_median(ar1_like_spectrum(length, coefficient, 0.5f, 9), length / 10, smed);
+      const MisfitBand band = band_of(smed, std::accumulate(smed.begin(), smed.end(), 0.0f) / length, 1);
+      const ScreenedGrid grid = series_screen(band, cache);
+      ASSERT_FALSE(grid.misfit.empty());
+      double limit = std::numeric_limits<double>::infinity();
+      for (std::size_t j = 0; j < grid.misfit.size(); ++j) limit = std::min(limit, grid.misfit[j] + grid.bound[j]);
+      int kept = 0;
+      for (std::size_t j = 0; j < grid.misfit.size(); ++j) kept += grid.misfit[j] - grid.bound[j] <= limit;
+      EXPECT_LE(kept, 3) << length << " " << coefficient;
+    }
+  }
 }
 
 }  // namespace
