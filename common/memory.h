@@ -51,10 +51,9 @@ inline std::string describe_bytes(std::uint64_t bytes) {
 // the need is more than available, since the two numbers alone may read as
 // if it fitted. what names the work
 // ("A spectrum of 10000000 values"). available is the memory to judge
-// against; the default asks the system, and where it cannot say, the work
-// goes ahead.
+// against; where the system cannot say, the work goes ahead.
 inline Status check_memory(std::uint64_t needed, std::string_view what,
-                           std::optional<std::uint64_t> available = available_memory()) {
+                           std::optional<std::uint64_t> available) {
   if (!available || needed <= *available - *available / 8) return Status::success();
   // Appended in turn: GCC 12 at -O3 misreads "text" + std::string as an
   // overlapping copy (-Wrestrict).
@@ -63,6 +62,18 @@ inline Status check_memory(std::uint64_t needed, std::string_view what,
   message.append(" of memory, more than available: this machine has ");
   message.append(describe_bytes(*available)).append(" available and keeps an eighth of it free.");
   return Status::out_of_memory(message);
+}
+
+// Work up to this size goes ahead without asking the system: asking reads
+// /proc/meminfo, which costs more than the spectrum of a short series, and
+// a machine that cannot give a few megabytes fails the allocation itself,
+// which is reported as running out of memory all the same.
+inline constexpr std::uint64_t kAskedAbove = std::uint64_t{16} << 20;
+
+// check_memory against the memory the system has available.
+inline Status check_memory(std::uint64_t needed, std::string_view what) {
+  if (needed <= kAskedAbove) return Status::success();
+  return check_memory(needed, what, available_memory());
 }
 
 }  // namespace quorvane

@@ -139,7 +139,7 @@ Status run_spec(std::span<const float> y, const SpecSettings& s, const RunTapers
 
   TaperedBand band;
   band.el = w.el;
-  band.fit_cache = &memory.kept<RedFitCache>();
+  band.kept = &memory.kept<RunKept>();
   band.tapsum = w.tapsum;
   if (s.estimate == Estimate::adaptive) band.sig2 = variance_scale(s, sum_of_squares(w.xdm));
   if (!tapered_band(w.xdm, w.v, s, g, band, w.coefficients, &memory)) return interrupted_run();

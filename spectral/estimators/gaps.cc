@@ -100,7 +100,7 @@ Status GapsPlan::run(std::span<const float> y, const SpecSettings& s, SpecResult
 
   TaperedBand band;
   band.el = tapers_.el;
-  band.fit_cache = &memory.kept<RedFitCache>();
+  band.kept = &memory.kept<RunKept>();
   band.tapsum = tapers_.tapsum;
   // The tapers' concentrations lie well below 1 (those of tapers that must
   // vanish in the gaps), while each carries a complete taper's energy: the

@@ -389,7 +389,7 @@ Status UnevenPlan::run(std::span<const float> y, const SpecSettings& s, SpecResu
 
   TaperedBand band;
   band.coefficients = &coefficients;
-  band.fit_cache = &memory.kept<RedFitCache>();
+  band.kept = &memory.kept<RunKept>();
   band.el = p.el;
   band.tapsum = p.tapsum;
   if (s.estimate == Estimate::adaptive) band.sig2 = variance_scale(s, sum_of_squares(xdm));

@@ -160,11 +160,27 @@ struct ReshapeThresholds {
 
 // Confidence ratios of chi-square with 2K degrees of freedom and the F
 // levels into r; returns the reshaping thresholds at the chosen level.
+// The ratios are those kept from the last run in the same memory when its
+// degrees of freedom were the same, and kept for the next otherwise (when
+// their search said nothing).
 ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& sink,
-                                    SpecResults& r) {
+                                    SpecResults& r, RunKept* kept) {
   const int nu = 2 * s.nwin;
   const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
-  for (std::size_t j = 0; j < 4; ++j) r.conf[j] = chsppf(levels[j], nu, sink) / static_cast<float>(nu);
+  if (kept != nullptr && kept->nu == nu && nu > 0) {
+    for (std::size_t j = 0; j < 4; ++j) r.conf[j] = kept->conf[j];
+  } else {
+    bool said = false;
+    const MessageSink heard = [&](std::string_view line) {
+      said = true;
+      if (sink) sink(line);
+    };
+    for (std::size_t j = 0; j < 4; ++j) r.conf[j] = chsppf(levels[j], nu, heard) / static_cast<float>(nu);
+    if (kept != nullptr && !said && nu > 0) {
+      kept->nu = nu;
+      for (std::size_t j = 0; j < 4; ++j) kept->conf[j] = r.conf[j];
+    }
+  }
   ReshapeThresholds t;
   if (s.nwin > 1) {
     r.fconf = f_levels(s.nwin);
@@ -326,7 +342,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
   } else if (s.background == Background::robust && s.noise != Noise::local) {
-    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory, band.fit_cache);
+    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory, band.kept ? &band.kept->fit : nullptr);
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);
@@ -440,7 +456,7 @@ Status finish_spectrum(const SpecSettings& s, const Grid& g, const TaperedBand& 
   r.df = g.df;
   r.f0 = g.f0;
   r.nbw = g.nbw;
-  const ReshapeThresholds thresholds = confidence_levels(s, sink, r);
+  const ReshapeThresholds thresholds = confidence_levels(s, sink, r, band.kept);
   StageWork w(memory);
   if (Status status = spectrum_estimate(s, g, band, w); !status) return status;
   if (run_cancelled(s)) return interrupted_run();
@@ -485,7 +501,9 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   if (!spectrum_estimate(s, g, band, w)) return start;
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
   const int nu = 2 * s.nwin;
-  const float conf0 = chsppf(0.5f, nu) / static_cast<float>(nu);
+  const float conf0 = band.kept != nullptr && band.kept->nu == nu
+                          ? band.kept->conf[0]
+                          : chsppf(0.5f, nu) / static_cast<float>(nu);
   std::pmr::vector<float> median(nfv, memory), sampled(nfv, memory), departed(nfv, memory);
   band_median(s, g, w.estimate, conf0, median, memory);
   if (work != nullptr) {
@@ -521,7 +539,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
                         : median[i];
     }
     tried.push_back(rho);
-    const float fitted = red_noise_grid_fit(fit, start, memory, band.fit_cache);
+    const float fitted = red_noise_grid_fit(fit, start, memory, band.kept ? &band.kept->fit : nullptr);
     const bool settled = std::fabs(fitted - rho) <= kSettled;
     rho = fitted;
     if (settled || std::find(tried.begin(), tried.end(), rho) != tried.end()) break;

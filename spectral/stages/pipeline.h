@@ -39,6 +39,16 @@ bool band_eigencoefficients(std::span<const float> x, std::span<const float> tap
                             const std::function<bool()>& cancelled = {});
 
 // What an estimator hands to the shared stages.
+// What a run keeps for the next one in the same memory (see
+// WorkArena::kept): the red-noise fit's sums over the last band, and the
+// chi-square ratios of the last number of degrees of freedom, whose
+// percent points each cost a search.
+struct RunKept {
+  RedFitCache fit;
+  int nu = 0;  // 0: no ratios kept
+  std::array<float, 4> conf{};
+};
+
 struct TaperedBand {
   const Eigencoefficients* coefficients = nullptr;  // grid.nfv entries by K tapers
   std::span<const double> el;                       // concentration of each taper
@@ -61,9 +71,9 @@ struct TaperedBand {
   // instead of the robust fit to the running median (an estimator that has
   // fitted it with sampled_red_fit).
   std::optional<float> fixed_rho;
-  // What the red-noise fit keeps of the band's frequencies from one run to
-  // the next in the same memory (none: nothing kept).
-  RedFitCache* fit_cache = nullptr;
+  // What runs in the same memory keep for the next one (none: nothing
+  // kept).
+  RunKept* kept = nullptr;
   // When not empty (grid.nfv values), the shape of the red-noise
   // background (Noise::red) at each band entry: the background is then the
   // level (s0 or s0raw) times this shape instead of the AR(1) curve of rho

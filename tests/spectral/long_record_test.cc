@@ -126,6 +126,10 @@ TEST(LongRecord, MemoryGrowsWithTheRecordAndTooMuchIsRefusedSayingHowMuch) {
             " this machine has 2 GB available and keeps an eighth of it free.");
   EXPECT_TRUE(check_memory(1'000'000, "A spectrum", 2'000'000'000));
   EXPECT_TRUE(check_memory(1'000'000, "A spectrum", std::nullopt));  // the system does not say
+  // Against the system's own figure: a small need goes ahead unasked, an
+  // exabyte is still refused.
+  EXPECT_TRUE(check_memory(1'000'000, "A spectrum"));
+  EXPECT_EQ(check_memory(std::uint64_t{1} << 60, "A spectrum").code, StatusCode::out_of_memory);
 }
 
 }  // namespace
