@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -26,6 +27,25 @@ struct SpectrumPlan::State {
   // busy) and gives it back, so concurrent calls never share memory.
   std::mutex mutex;
   std::vector<std::unique_ptr<spectral::SpecSession>> idle;
+  // The times of the first series analysed and their sampling, set once
+  // (under the mutex, then `shaped`): later series of the same times, such
+  // as the cells of a grid, are not classified again.
+  std::vector<double> shape_times;
+  spectral::Sampling shape_sampling;
+  std::atomic<bool> shaped{false};
+
+  const spectral::Sampling* known_sampling(const std::vector<double>& times) const {
+    if (!shaped.load(std::memory_order_acquire) || times != shape_times) return nullptr;
+    return &shape_sampling;
+  }
+  void remember_sampling(const std::vector<double>& times, const spectral::Sampling& sampling) {
+    if (shaped.load(std::memory_order_acquire)) return;
+    const std::lock_guard<std::mutex> held(mutex);
+    if (shaped.load(std::memory_order_relaxed)) return;
+    shape_times = times;
+    shape_sampling = sampling;
+    shaped.store(true, std::memory_order_release);
+  }
 
   std::unique_ptr<spectral::SpecSession> take() {
     {
@@ -152,9 +172,11 @@ Result<Spectrum> api::PlanRun::spectrum(const SpectrumPlan& plan, const Series& 
   } catch (const std::bad_alloc&) {
     return Status::out_of_memory(kNoMemory);
   }
+  const spectral::Sampling* known = state->known_sampling(series.times);
   Result<Spectrum> result = api::session_spectrum(
       series, settings, session.get(),
       [&](const api::AnalysisRecord& r, const spectral::SpecSettings&, bool&) {
+        if (known == nullptr) state->remember_sampling(series.times, r.sampling);
         if (r.npts != state->length)
           return Status::failure(fmt::format("the series{} has {} values; the plan is for {}",
                                              spaced(series.name), r.npts, state->length));
@@ -164,7 +186,7 @@ Result<Spectrum> api::PlanRun::spectrum(const SpectrumPlan& plan, const Series& 
                                              spaced(series.name), r.dt, state->dt));
         return Status::success();
       },
-      lines);
+      lines, known);
   state->give_back(std::move(session));
   return result;
 }

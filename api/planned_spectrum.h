@@ -21,9 +21,11 @@ using RunAdmission = std::function<Status(const AnalysisRecord& r,
 // quorvane::spectrum(series, settings), with `session`'s tapers and memory
 // for the evenly spaced engine when it is given (the same results). Without
 // `lines`, the peaks' line columns stay NaN and nothing else changes.
+// `known`: the sampling of the series' times from an earlier run on the
+// same times (see input::prepare_series).
 Result<Spectrum> session_spectrum(const Series& series, const Settings& settings,
                                   spectral::SpecSession* session, const RunAdmission& admit,
-                                  bool lines = true);
+                                  bool lines = true, const spectral::Sampling* known = nullptr);
 
 // quorvane::spectrum(plan, series, cancelled), with or without the peaks'
 // lines (see session_spectrum).

@@ -54,7 +54,8 @@ Status options_of(const Settings& s, api::AnalysisOptions& a, api::SignificanceO
 // The record of `series` after set_defaults and the settings applied, with
 // the refinements of the run; the steps of the command line for one series.
 Status prepare(const Series& series, const Settings& settings, api::AnalysisRecord& r,
-               api::RunRefinements& refinements, std::vector<std::string>& notes) {
+               api::RunRefinements& refinements, std::vector<std::string>& notes,
+               const spectral::Sampling* known = nullptr) {
   const auto warn = [&notes](std::string_view line) {
     notes.push_back(api::note_text(line));
   };
@@ -66,7 +67,7 @@ Status prepare(const Series& series, const Settings& settings, api::AnalysisReco
   // The series is prepared as a file's series is: increasing order, its
   // sampling class and the analysis that class (or the choice) calls for.
   input::ChosenSeries chosen;
-  if (Status prepared = input::prepare_series(series.name, series.values, series.times, chosen);
+  if (Status prepared = input::prepare_series(series.name, series.values, series.times, chosen, known);
       !prepared)
     return prepared;
   if (Status s = api::load_series(r, std::move(chosen),
@@ -123,11 +124,12 @@ static Result<std::vector<Series>> read_unguarded(const std::string& path, const
 
 static Result<Spectrum> spectrum_unguarded(const Series& series, const Settings& settings,
                                            spectral::SpecSession* session,
-                                           const api::RunAdmission& admit, bool lines) {
+                                           const api::RunAdmission& admit, bool lines,
+                                           const spectral::Sampling* known) {
   api::AnalysisRecord r;
   api::RunRefinements refinements;
   Spectrum out;
-  if (Status s = prepare(series, settings, r, refinements, out.notes); !s) return s;
+  if (Status s = prepare(series, settings, r, refinements, out.notes, known); !s) return s;
   refinements.lines = lines;
   if (admit) {
     spectral::SpecSettings engine = api::spec_settings(r);
@@ -482,8 +484,8 @@ Result<std::vector<Series>> read(const std::string& path, const std::string& lay
 
 Result<Spectrum> api::session_spectrum(const Series& series, const Settings& settings,
                                        spectral::SpecSession* session, const RunAdmission& admit,
-                                       bool lines) {
-  return guarded([&] { return spectrum_unguarded(series, settings, session, admit, lines); });
+                                       bool lines, const spectral::Sampling* known) {
+  return guarded([&] { return spectrum_unguarded(series, settings, session, admit, lines, known); });
 }
 
 PeakColumns peak_columns(const Spectrum& spectrum) {

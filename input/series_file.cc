@@ -235,14 +235,17 @@ namespace {
 // (empty: the double times rounded). `disorder(j)` (when given) words the
 // refusal of times that turn at index j.
 Status finish_series(const std::string& name, std::vector<float> values, std::vector<float> single,
-                     const std::function<std::string(std::size_t)>& disorder, ChosenSeries& out) {
+                     const std::function<std::string(std::size_t)>& disorder, ChosenSeries& out,
+                     const spectral::Sampling* known = nullptr) {
   const std::size_t npts = values.size();
   if (npts < 2) {
     return Status::failure("Series" + spaced(name) + " has " + std::to_string(npts) +
                            (npts == 1 ? " value" : " values") + "; at least 2 are needed.");
   }
   std::size_t offending = 0;
-  if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
+  if (known != nullptr) {
+    out.sampling = *known;
+  } else if (Status order = spectral::sampling_of(out.time, out.sampling, &offending); !order) {
     return Status::failure(offending > 0 && disorder ? disorder(offending)
                                                      : "Series" + spaced(name) + ": " + order.message);
   }
@@ -307,7 +310,7 @@ std::vector<double> series_times(const SeriesTable& table, const Series& series)
 }
 
 Status prepare_series(const std::string& name, std::vector<float> values,
-                      std::vector<double> time, ChosenSeries& out) {
+                      std::vector<double> time, ChosenSeries& out, const spectral::Sampling* known) {
   if (time.size() != values.size()) {
     return Status::failure("Series" + spaced(name) + " has " + std::to_string(time.size()) +
                            " times and " + std::to_string(values.size()) + " values.");
@@ -322,7 +325,7 @@ Status prepare_series(const std::string& name, std::vector<float> values,
     if (now == before) return where + ", the same as value " + std::to_string(j) + rule;
     return where + " after " + time_text(before) + " of value " + std::to_string(j) + rule;
   };
-  Status finished = finish_series(name, std::move(values), {}, disorder, out);
+  Status finished = finish_series(name, std::move(values), {}, disorder, out, known);
   if (finished) out.title = name;
   return finished;
 }

@@ -102,8 +102,12 @@ std::vector<double> series_times(const SeriesTable& table, const Series& series)
 // increasing order, sampling class, time steps. Refusals are those of
 // choose_series, and times and values of different lengths; a disorder of
 // the times is named by the 1-based positions of the two values. `out` is
-// unspecified on refusal.
+// unspecified on refusal. `known`, when given, is the sampling of these very
+// times from an earlier call (as out.sampling gave it), taken instead of
+// classifying them again: the classification is the costly step of a short
+// series, and many series of a grid share their times.
 Status prepare_series(const std::string& name, std::vector<float> values,
-                      std::vector<double> time, ChosenSeries& out);
+                      std::vector<double> time, ChosenSeries& out,
+                      const spectral::Sampling* known = nullptr);
 
 }  // namespace quorvane::input

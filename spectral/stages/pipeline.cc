@@ -4,7 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <memory_resource>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -386,9 +388,11 @@ void noise_background(const SpecSettings& s, const Grid& g, const TaperedBand& b
 bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& g, double norm, Eigencoefficients& out,
                             std::pmr::memory_resource* memory,
-                            const std::function<bool()>& cancelled) {
+                            const std::function<bool()>& cancelled, const FftPlan* given) {
   const std::size_t nfft = static_cast<std::size_t>(g.nfft);
-  const FftPlan plan(nfft, memory);
+  std::optional<FftPlan> own;
+  if (given == nullptr || given->size() != nfft) given = &own.emplace(nfft, memory);
+  const FftPlan& plan = *given;
   if (plan.splits_work()) {
     TransformBuffers buffers(nfft, memory);
     eigencoefficients(x, tapers, plan, g, norm, 0, nwin, buffers, out, true, cancelled);
@@ -415,9 +419,18 @@ bool tapered_band(std::span<const float> x, std::span<const float> tapers, const
   const double norm = band_normalisation(s);
   const bool raw_red =
       s.noise == Noise::red && s.background == Background::raw && s.signal != Signal::harmonic;
+  // The transform plan is kept with the run memory for the next run of the
+  // same length.
+  const FftPlan* plan = nullptr;
+  if (band.kept != nullptr) {
+    std::unique_ptr<FftPlan>& kept = band.kept->fft;
+    if (!kept || kept->size() != static_cast<std::size_t>(g.nfft))
+      kept = std::make_unique<FftPlan>(static_cast<std::size_t>(g.nfft));
+    plan = kept.get();
+  }
   if (!raw_red || whole_band(s, g)) {
     out.resize(g.nfv, s.nwin);
-    return band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory, s.cancelled);
+    return band_eigencoefficients(x, tapers, s.nwin, g, norm, out, memory, s.cancelled, plan);
   }
   // The grid of the run over 0 .. Nyquist, whose entries the mean takes;
   // the transform reaches the band's last entry too should rounding put it
@@ -429,7 +442,8 @@ bool tapered_band(std::span<const float> x, std::span<const float> tapers, const
   Grid reach = whole;
   reach.nfv = std::max(whole.nfv, g.i0 + g.nfv);
   out.resize(reach.nfv, s.nwin);
-  if (!band_eigencoefficients(x, tapers, s.nwin, reach, norm, out, memory, s.cancelled)) return false;
+  if (!band_eigencoefficients(x, tapers, s.nwin, reach, norm, out, memory, s.cancelled, plan))
+    return false;
   {
     std::pmr::vector<float> estimate(static_cast<std::size_t>(reach.nfv), 0.0f, memory);
     estimate_of(s, band, out, estimate);

@@ -11,12 +11,14 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <memory_resource>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "common/status.h"
+#include "spectral/numerics/fft.h"
 #include "spectral/settings.h"
 #include "spectral/significance/montecarlo.h"
 #include "spectral/stages/eigenspectra.h"
@@ -33,10 +35,12 @@ namespace quorvane::spectral {
 // one is written. Long transforms share the work with a second thread.
 // Work storage comes from memory. `cancelled` is asked before each taper's
 // transform; false when it stopped the work (out then partly written).
+// `plan`, when given, is the transform plan of grid.nfft values to use.
 bool band_eigencoefficients(std::span<const float> x, std::span<const float> tapers, int nwin,
                             const Grid& grid, double norm, Eigencoefficients& out,
                             std::pmr::memory_resource* memory,
-                            const std::function<bool()>& cancelled = {});
+                            const std::function<bool()>& cancelled = {},
+                            const FftPlan* plan = nullptr);
 
 // What an estimator hands to the shared stages.
 // What a run keeps for the next one in the same memory (see
@@ -47,6 +51,8 @@ struct RunKept {
   RedFitCache fit;
   int nu = 0;  // 0: no ratios kept
   std::array<float, 4> conf{};
+  // The transform plan of the last run (its twiddles and tables).
+  std::unique_ptr<FftPlan> fft;
 };
 
 struct TaperedBand {
