@@ -2,6 +2,7 @@
 // its shape, and a clear refusal of every other series.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -81,6 +82,22 @@ TEST(SpectrumPlan, ConcurrentCallsEachGetTheirOwnResult) {
   for (std::size_t k = 0; k < 4; ++k) {
     ASSERT_TRUE(planned[k]) << planned[k].message();
     expect_same(plain[k], *planned[k]);
+  }
+}
+
+// A plan classifies the times of its first series once and takes that
+// class for later series of the very same times; series of other times
+// (later, reversed) are classified as spectrum() classifies them.
+TEST(SpectrumPlan, SeriesOfOtherTimesThanTheFirstAreClassifiedAfresh) {
+  Result<SpectrumPlan> plan = SpectrumPlan::make(300, 2.0);
+  ASSERT_TRUE(plan);
+  Series later = noisy(300, 5, 2.0), reversed = noisy(300, 6, 2.0);
+  for (double& t : later.times) t += 1000.0;
+  std::reverse(reversed.times.begin(), reversed.times.end());
+  for (const Series& s : {noisy(300, 4, 2.0), later, reversed, noisy(300, 7, 2.0)}) {
+    const Result<Spectrum> planned = spectrum(*plan, s);
+    ASSERT_TRUE(planned) << planned.message();
+    expect_same(spectrum(s).value(), *planned);
   }
 }
 

@@ -45,6 +45,19 @@ TEST(WorkArena, HandsPiecesHandedBackOutAgainWholeOrJoined) {
   EXPECT_NE(held, nullptr);
 }
 
+// What runs keep in the arena: one object of each type, the same one on
+// every later call, made empty on the first.
+TEST(WorkArena, KeepsOneObjectOfEachTypeForLaterRuns) {
+  WorkArena arena;
+  std::vector<int>& numbers = arena.kept<std::vector<int>>();
+  EXPECT_TRUE(numbers.empty());
+  numbers.push_back(7);
+  EXPECT_EQ(&arena.kept<std::vector<int>>(), &numbers);
+  EXPECT_EQ(arena.kept<std::vector<int>>().back(), 7);
+  EXPECT_TRUE(arena.kept<std::vector<double>>().empty());  // another type, its own object
+  EXPECT_TRUE(WorkArena().kept<std::vector<int>>().empty());  // another arena, its own too
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 // The arena's own pieces are checked like any other allocation: a write just
 // past the end of a piece, or into a piece handed back, is reported.
