@@ -445,7 +445,6 @@ double horner(const double* coefficients, double x) {
 
 struct RedFitCache::Geometry {
   std::size_t n = 0;
-  float f0 = 0.0f, df = 0.0f, nyquist = 0.0f;
   bool full_band = true;
   std::vector<float> cs;      // each entry's cosine, as the misfit forms it
   std::vector<float> grid;    // the grid values
@@ -493,9 +492,6 @@ void RedFitCache::Geometry::make(const MisfitBand& band) {
   key = key_of(band);
   made = true;
   n = band.smed.size();
-  f0 = band.f0;
-  df = band.df;
-  nyquist = band.nyquist;
   full_band = band.full_band;
   cs.resize(n);
   for (std::size_t i = 0; i < n; ++i) cs[i] = entry_cos(band, i);
