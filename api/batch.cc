@@ -176,7 +176,7 @@ Result<BatchSpectra> batch_spectra(std::span<const float> values, int count,
         series.values.assign(row.begin(), row.end());
         // The maps keep the peaks' own columns: their lines between bins
         // are not estimated.
-        return plan ? api::planned_spectrum(*plan, series, cancelled, false)
+        return plan ? api::PlanRun::spectrum(*plan, series, cancelled, false)
                     : api::session_spectrum(series, own, nullptr, {}, false);
       } catch (const std::bad_alloc&) {
         return Status::out_of_memory("the analysis needs more memory than this machine can give");

@@ -142,21 +142,9 @@ Result<SpectrumPlan> SpectrumPlan::make_unguarded(int length, double dt, const S
   return plan;
 }
 
-// The library's own calls of a plan, with the choices the public call
-// leaves at their defaults.
-struct api::PlanRun {
-  static Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
-                                   const std::function<bool()>& cancelled, bool lines);
-};
-
 Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
                           const std::function<bool()>& cancelled) {
   return api::PlanRun::spectrum(plan, series, cancelled, true);
-}
-
-Result<Spectrum> api::planned_spectrum(const SpectrumPlan& plan, const Series& series,
-                                       const std::function<bool()>& cancelled, bool lines) {
-  return PlanRun::spectrum(plan, series, cancelled, lines);
 }
 
 Result<Spectrum> api::PlanRun::spectrum(const SpectrumPlan& plan, const Series& series,

@@ -27,9 +27,11 @@ Result<Spectrum> session_spectrum(const Series& series, const Settings& settings
                                   spectral::SpecSession* session, const RunAdmission& admit,
                                   bool lines = true, const spectral::Sampling* known = nullptr);
 
-// quorvane::spectrum(plan, series, cancelled), with or without the peaks'
-// lines (see session_spectrum).
-Result<Spectrum> planned_spectrum(const SpectrumPlan& plan, const Series& series,
-                                  const std::function<bool()>& cancelled, bool lines);
+// The library's own calls of a plan: quorvane::spectrum(plan, series,
+// cancelled), with or without the peaks' lines (see session_spectrum).
+struct PlanRun {
+  static Result<Spectrum> spectrum(const SpectrumPlan& plan, const Series& series,
+                                   const std::function<bool()>& cancelled, bool lines);
+};
 
 }  // namespace quorvane::api

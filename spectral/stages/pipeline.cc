@@ -160,29 +160,37 @@ struct ReshapeThresholds {
   float chithr = 0.0f;
 };
 
+// The ratios of chi-square with nu degrees of freedom to its mean at 50,
+// 90, 95 and 99 %: those kept from the last run in the same memory when
+// its degrees of freedom were the same, else searched for (and kept for
+// the next when the search said nothing).
+std::array<float, 4> chi_square_ratios(int nu, const MessageSink& sink, RunKept* kept) {
+  if (kept != nullptr && kept->nu == nu && nu > 0) return kept->conf;
+  const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
+  bool said = false;
+  const MessageSink heard = [&](std::string_view line) {
+    said = true;
+    if (sink) sink(line);
+  };
+  std::array<float, 4> conf{};
+  for (std::size_t j = 0; j < 4; ++j) conf[j] = chsppf(levels[j], nu, heard) / static_cast<float>(nu);
+  if (kept != nullptr && !said && nu > 0) {
+    kept->nu = nu;
+    kept->conf = conf;
+  }
+  return conf;
+}
+
+// What the red-noise fit keeps in the run memory, if anything.
+RedFitCache* fit_cache(const TaperedBand& band) {
+  return band.kept != nullptr ? &band.kept->fit : nullptr;
+}
+
 // Confidence ratios of chi-square with 2K degrees of freedom and the F
 // levels into r; returns the reshaping thresholds at the chosen level.
-// The ratios are those kept from the last run in the same memory when its
-// degrees of freedom were the same, and kept for the next otherwise (when
-// their search said nothing).
 ReshapeThresholds confidence_levels(const SpecSettings& s, const MessageSink& sink,
                                     SpecResults& r, RunKept* kept) {
-  const int nu = 2 * s.nwin;
-  const float levels[4] = {0.5f, 0.9f, 0.95f, 0.99f};
-  if (kept != nullptr && kept->nu == nu && nu > 0) {
-    for (std::size_t j = 0; j < 4; ++j) r.conf[j] = kept->conf[j];
-  } else {
-    bool said = false;
-    const MessageSink heard = [&](std::string_view line) {
-      said = true;
-      if (sink) sink(line);
-    };
-    for (std::size_t j = 0; j < 4; ++j) r.conf[j] = chsppf(levels[j], nu, heard) / static_cast<float>(nu);
-    if (kept != nullptr && !said && nu > 0) {
-      kept->nu = nu;
-      for (std::size_t j = 0; j < 4; ++j) kept->conf[j] = r.conf[j];
-    }
-  }
+  r.conf = chi_square_ratios(2 * s.nwin, sink, kept);
   ReshapeThresholds t;
   if (s.nwin > 1) {
     r.fconf = f_levels(s.nwin);
@@ -344,7 +352,7 @@ void red_noise_fit(const SpecSettings& s, const Grid& g, const TaperedBand& band
   if (band.fixed_rho) {
     r.rho = *band.fixed_rho;
   } else if (s.background == Background::robust && s.noise != Noise::local) {
-    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory, band.kept ? &band.kept->fit : nullptr);
+    r.rho = red_noise_grid_fit(ar1_band(s, g, r.s0, r.specmed0), rho0, memory, fit_cache(band));
   }
   r.tau = decorrelation_time(s.dt, r.rho);
   r.tau0 = decorrelation_time(s.dt, r.rho0);
@@ -514,10 +522,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
   StageWork w(memory);
   if (!spectrum_estimate(s, g, band, w)) return start;
   const std::size_t nfv = static_cast<std::size_t>(g.nfv);
-  const int nu = 2 * s.nwin;
-  const float conf0 = band.kept != nullptr && band.kept->nu == nu
-                          ? band.kept->conf[0]
-                          : chsppf(0.5f, nu) / static_cast<float>(nu);
+  const float conf0 = chi_square_ratios(2 * s.nwin, {}, band.kept)[0];
   std::pmr::vector<float> median(nfv, memory), sampled(nfv, memory), departed(nfv, memory);
   band_median(s, g, w.estimate, conf0, median, memory);
   if (work != nullptr) {
@@ -553,7 +558,7 @@ float sampled_red_fit(const SpecSettings& s, const Grid& g, const TaperedBand& b
                         : median[i];
     }
     tried.push_back(rho);
-    const float fitted = red_noise_grid_fit(fit, start, memory, band.kept ? &band.kept->fit : nullptr);
+    const float fitted = red_noise_grid_fit(fit, start, memory, fit_cache(band));
     const bool settled = std::fabs(fitted - rho) <= kSettled;
     rho = fitted;
     if (settled || std::find(tried.begin(), tried.end(), rho) != tried.end()) break;

@@ -42,7 +42,6 @@ bool band_eigencoefficients(std::span<const float> x, std::span<const float> tap
                             const std::function<bool()>& cancelled = {},
                             const FftPlan* plan = nullptr);
 
-// What an estimator hands to the shared stages.
 // What a run keeps for the next one in the same memory (see
 // WorkArena::kept): the red-noise fit's sums over the last band, and the
 // chi-square ratios of the last number of degrees of freedom, whose
@@ -55,6 +54,7 @@ struct RunKept {
   std::unique_ptr<FftPlan> fft;
 };
 
+// What an estimator hands to the shared stages.
 struct TaperedBand {
   const Eigencoefficients* coefficients = nullptr;  // grid.nfv entries by K tapers
   std::span<const double> el;                       // concentration of each taper

@@ -274,6 +274,25 @@ Screened screen_one(const ScreenInput& in, std::size_t j, std::size_t entries, d
   return screen_lanes<4>(in, j, entries, limit);
 }
 
+// The grid values whose exact misfit may be the first minimum, lowest
+// screened misfit first: none whose misfit surely exceeds another's or
+// surely reaches the ceiling.
+std::vector<int> candidates(const ScreenedGrid& screened) {
+  double limit = std::numeric_limits<double>::infinity();
+  for (std::size_t j = 0; j < screened.misfit.size(); ++j)
+    limit = std::min(limit, screened.misfit[j] + screened.bound[j]);
+  std::vector<int> kept;
+  for (std::size_t j = 0; j < screened.misfit.size(); ++j) {
+    const double bottom = screened.misfit[j] - screened.bound[j];
+    if (bottom > limit || bottom >= static_cast<double>(kMisfitCeiling)) continue;
+    kept.push_back(static_cast<int>(j));
+  }
+  std::stable_sort(kept.begin(), kept.end(), [&](int a, int b) {
+    return screened.misfit[static_cast<std::size_t>(a)] < screened.misfit[static_cast<std::size_t>(b)];
+  });
+  return kept;
+}
+
 // The grid indices whose exact misfit may be the first minimum, lowest
 // screened misfit first; empty when the screen does not apply (then every
 // grid value must be evaluated). The grid is screened nearest first to the
@@ -348,19 +367,15 @@ std::vector<int> screen_grid(const MisfitBand& band, std::span<const float> cs,
     if (centre >= d) visit(centre - d);
     if (centre + d < size) visit(centre + d);
   }
-  std::vector<int> kept;
+  // An abandoned value surely exceeds the limit.
+  ScreenedGrid grid_out;
+  grid_out.misfit.resize(size);
+  grid_out.bound.resize(size);
   for (std::size_t j = 0; j < size; ++j) {
-    if (screened[j].pruned) continue;
-    const double bottom = screened[j].misfit - screened[j].bound;
-    // A value whose misfit surely exceeds another's cannot win; nor can one
-    // whose misfit surely reaches the ceiling.
-    if (bottom > limit || bottom >= static_cast<double>(kMisfitCeiling)) continue;
-    kept.push_back(static_cast<int>(j));
+    grid_out.misfit[j] = screened[j].pruned ? kInfinity : screened[j].misfit;
+    grid_out.bound[j] = screened[j].pruned ? 0.0 : screened[j].bound;
   }
-  std::stable_sort(kept.begin(), kept.end(), [&](int a, int b) {
-    return screened[static_cast<std::size_t>(a)].misfit < screened[static_cast<std::size_t>(b)].misfit;
-  });
-  return kept;
+  return candidates(grid_out);
 }
 
 }  // namespace
@@ -872,25 +887,6 @@ struct FitInputs {
 bool series_screen_applies(const MisfitBand& band, const RedFitCache* cache) {
   return cache != nullptr && band.fit == Fit::log && !band.smed.empty() &&
          band.smed.size() <= kSeriesScreenEntries;
-}
-
-// The grid values whose exact misfit may be the first minimum, lowest
-// screened misfit first: none whose misfit surely exceeds another's or
-// surely reaches the ceiling.
-std::vector<int> candidates(const ScreenedGrid& screened) {
-  double limit = std::numeric_limits<double>::infinity();
-  for (std::size_t j = 0; j < screened.misfit.size(); ++j)
-    limit = std::min(limit, screened.misfit[j] + screened.bound[j]);
-  std::vector<int> kept;
-  for (std::size_t j = 0; j < screened.misfit.size(); ++j) {
-    const double bottom = screened.misfit[j] - screened.bound[j];
-    if (bottom > limit || bottom >= static_cast<double>(kMisfitCeiling)) continue;
-    kept.push_back(static_cast<int>(j));
-  }
-  std::stable_sort(kept.begin(), kept.end(), [&](int a, int b) {
-    return screened.misfit[static_cast<std::size_t>(a)] < screened.misfit[static_cast<std::size_t>(b)];
-  });
-  return kept;
 }
 
 }  // namespace
