@@ -306,10 +306,13 @@ FftPlan::FftPlan(std::size_t nn, std::pmr::memory_resource* memory, bool wide)
   }
 }
 
-void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) const {
+void FftPlan::finish_tile(Tile& tile, std::size_t out, double* xr, double* xi,
+                          bool imaginary) const {
   const std::size_t rows = std::size_t{1} << tile_row_bits_;
   const std::size_t columns = std::size_t{1} << tile_column_bits_;
-  for (std::size_t r = 0; r < rows; ++r) std::fill_n(tile.im[r], columns, 0.0);
+  if (!imaginary) {
+    for (std::size_t r = 0; r < rows; ++r) std::fill_n(tile.im[r], columns, 0.0);
+  }
   // Stage l pairs row a with row a + 2^(l-1), twiddle (a mod 2^(l-1)).
   for (std::size_t le1 = 1; le1 < rows; le1 *= 2) {
     for (std::size_t a = 0; a < rows; ++a) {

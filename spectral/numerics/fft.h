@@ -76,46 +76,19 @@ class FftPlan {
   template <typename Value>
   void transform_real(std::size_t count, const Value& value, std::span<double> xr,
                       std::span<double> xi, bool two_threads = false) const {
-    const auto get = [&](std::size_t t) { return t < count ? static_cast<double>(value(t)) : 0.0; };
-    if (nn_ == 1) {
-      xr[0] = get(0);
-      xi[0] = 0.0;
-      return;
-    }
-    // t = (hi, mid, lo) goes to (rev lo, rev mid, rev hi). A tile of the
-    // values of one mid reads a run of consecutive inputs for each hi and,
-    // once its first stages are done, writes a run of consecutive outputs
-    // for each lo, where element by element the accesses would scatter over
-    // all the data. The tiles are taken in the order of their outputs.
-    const int mid_bits = stages_ - tile_row_bits_ - tile_column_bits_;
-    const std::size_t rows = std::size_t{1} << tile_row_bits_;
-    const std::size_t columns = std::size_t{1} << tile_column_bits_;
-    const auto place = [&](std::size_t begin, std::size_t end) {
-      Tile tile;
-      for (std::size_t out = begin; out < end; ++out) {
-        const std::size_t mid = reversed(out, mid_bits);
-        for (std::size_t hi = 0; hi < rows; ++hi) {
-          double* row = tile.re[reversed_rows_[hi]];
-          const std::size_t first = (hi << (stages_ - tile_row_bits_)) | (mid << tile_column_bits_);
-          if (first + columns <= count) {
-            for (std::size_t lo = 0; lo < columns; ++lo) {
-              row[lo] = static_cast<double>(value(first + lo));
-            }
-          } else {
-            for (std::size_t lo = 0; lo < columns; ++lo) row[lo] = get(first + lo);
-          }
-        }
-        finish_tile(tile, out, xr.data(), xi.data());
-      }
-    };
-    const std::size_t tiles = std::size_t{1} << mid_bits;
-    const bool split = two_threads && splits_work();
-    if (split) {
-      run_two_halves([&] { place(0, tiles / 2); }, [&] { place(tiles / 2, tiles); });
-    } else {
-      place(0, tiles);
-    }
-    butterfly_stages(xr.data(), xi.data(), tile_row_bits_ + 1, split);
+    tiled_transform<false>(
+        count, [&](std::size_t t, double& re, double&) { re = static_cast<double>(value(t)); },
+        xr, xi, two_threads);
+  }
+
+  // fft2 of the complex sequence x(0..count-1) zero-padded to size(), where
+  // value(t, re, im) sets the real and imaginary parts of x(t) (doubles).
+  // As transform_real otherwise: xr and xi receive the transform, their
+  // previous contents are not read, so they must not be what value reads.
+  template <typename Value>
+  void transform_complex(std::size_t count, const Value& value, std::span<double> xr,
+                         std::span<double> xi, bool two_threads = false) const {
+    tiled_transform<true>(count, value, xr, xi, two_threads);
   }
 
   // fft2_bit_reversed with this plan's tables: xr and xi (size() values
@@ -135,6 +108,60 @@ class FftPlan {
     double im[1 << kTileRowBits][1 << kTileColumnBits];
   };
 
+  // The transforms of data given value by value (value(t, re, im); with
+  // kImaginary false only re is set and the imaginary parts are 0).
+  // t = (hi, mid, lo) goes to (rev lo, rev mid, rev hi). A tile of the
+  // values of one mid reads a run of consecutive inputs for each hi and,
+  // once its first stages are done, writes a run of consecutive outputs
+  // for each lo, where element by element the accesses would scatter over
+  // all the data. The tiles are taken in the order of their outputs.
+  template <bool kImaginary, typename Value>
+  void tiled_transform(std::size_t count, const Value& value, std::span<double> xr,
+                       std::span<double> xi, bool two_threads) const {
+    const auto get = [&](std::size_t t, double& re, double& im) {
+      re = 0.0;
+      im = 0.0;
+      if (t < count) value(t, re, im);
+    };
+    if (nn_ == 1) {
+      get(0, xr[0], xi[0]);
+      return;
+    }
+    const int mid_bits = stages_ - tile_row_bits_ - tile_column_bits_;
+    const std::size_t rows = std::size_t{1} << tile_row_bits_;
+    const std::size_t columns = std::size_t{1} << tile_column_bits_;
+    const auto place = [&](std::size_t begin, std::size_t end) {
+      Tile tile;
+      double ignored = 0.0;
+      for (std::size_t out = begin; out < end; ++out) {
+        const std::size_t mid = reversed(out, mid_bits);
+        for (std::size_t hi = 0; hi < rows; ++hi) {
+          double* row = tile.re[reversed_rows_[hi]];
+          double* row_im = tile.im[reversed_rows_[hi]];
+          const std::size_t first = (hi << (stages_ - tile_row_bits_)) | (mid << tile_column_bits_);
+          if (first + columns <= count) {
+            for (std::size_t lo = 0; lo < columns; ++lo) {
+              value(first + lo, row[lo], kImaginary ? row_im[lo] : ignored);
+            }
+          } else {
+            for (std::size_t lo = 0; lo < columns; ++lo) {
+              get(first + lo, row[lo], kImaginary ? row_im[lo] : ignored);
+            }
+          }
+        }
+        finish_tile(tile, out, xr.data(), xi.data(), kImaginary);
+      }
+    };
+    const std::size_t tiles = std::size_t{1} << mid_bits;
+    const bool split = two_threads && splits_work();
+    if (split) {
+      run_two_halves([&] { place(0, tiles / 2); }, [&] { place(tiles / 2, tiles); });
+    } else {
+      place(0, tiles);
+    }
+    butterfly_stages(xr.data(), xi.data(), tile_row_bits_ + 1, split);
+  }
+
   static std::size_t reversed(std::size_t i, int width) {
     std::size_t r = 0;
     for (int b = 0; b < width; ++b) r |= ((i >> b) & 1u) << (width - 1 - b);
@@ -142,9 +169,10 @@ class FftPlan {
   }
 
   // Stages 1 .. tile_row_bits_ on the columns of a tile whose real parts
-  // are in re (rows in transform order) and whose imaginary parts are 0;
-  // then writes the columns to xr and xi at the places of output tile `out`.
-  void finish_tile(Tile& tile, std::size_t out, double* xr, double* xi) const;
+  // are in re (rows in transform order) and whose imaginary parts are in im
+  // (imaginary) or 0; then writes the columns to xr and xi at the places of
+  // output tile `out`.
+  void finish_tile(Tile& tile, std::size_t out, double* xr, double* xi, bool imaginary) const;
 
   // All butterfly stages from stage `first` on, on data in bit-reversed
   // order; with split, each step's halves on two threads.

@@ -54,24 +54,27 @@ constexpr double kMaxSpread = 1e8;
 // transform arrays.
 class SincKernel {
  public:
-  // The arrays one application transforms in.
+  // The arrays one application transforms in: the forward transform into
+  // x, the product with the kernel's transform, in the order the backward
+  // transform takes it, into y.
   struct Workspace {
     Workspace(std::size_t length, std::pmr::memory_resource* memory)
-        : xr(length, memory), xi(length, memory) {}
-    std::pmr::vector<double> xr, xi;
+        : xr(length, memory), xi(length, memory), yr(length, memory), yi(length, memory) {}
+    std::pmr::vector<double> xr, xi, yr, yi;
   };
 
   SincKernel(std::span<const std::int64_t> index, std::size_t npts, double w,
              std::pmr::memory_resource* memory)
       : index_(index),
+        npts_(npts),
         length_(transform_size(npts)),
         plan_(length_, memory),
-        order_(length_, memory),
+        sample_at_(npts, -1, memory),
         spectrum_(length_, memory) {
-    bit_reversal_order(order_);
-    Workspace work(length_, memory);
-    std::pmr::vector<double>& xr_ = work.xr;
-    std::pmr::vector<double>& xi_ = work.xi;
+    for (std::size_t j = 0; j < index.size(); ++j) {
+      sample_at_[static_cast<std::size_t>(index[j])] = static_cast<std::int32_t>(j);
+    }
+    std::pmr::vector<double> xr_(length_, memory), xi_(length_, memory);
     const double pi = std::numbers::pi;
     plan_.transform_real(
         length_,
@@ -89,45 +92,40 @@ class SincKernel {
 
   // out_a = B a and, when b is given, out_b = B b; vectors of one value per
   // sample present.
+  //
+  // Both transforms place their input in bit-reversed order tile by tile
+  // (FftPlan::transform_complex), where a move value by value would jump
+  // across the whole of arrays far larger than the caches. The product
+  // with the kernel's transform is formed as the backward transform reads
+  // its input: each value multiplied where it lies, then moved.
   void apply(Workspace& work, const double* a, const double* b, double* out_a,
              double* out_b) const {
-    std::pmr::vector<double>& xr_ = work.xr;
-    std::pmr::vector<double>& xi_ = work.xi;
-    std::fill(xr_.begin(), xr_.end(), 0.0);
-    std::fill(xi_.begin(), xi_.end(), 0.0);
-    for (std::size_t j = 0; j < index_.size(); ++j) {
-      const std::size_t at = order_[static_cast<std::size_t>(index_[j])];
-      xr_[at] = a[j];
-      if (b != nullptr) xi_[at] = b[j];
-    }
-    plan_.transform_bit_reversed(xr_, xi_);
-    // The product with the kernel's transform and the bit-reversal exchange
-    // in one pass over memory: each value is multiplied where it lies, then
-    // moved.
+    const std::int32_t* sample_at = sample_at_.data();
+    plan_.transform_complex(
+        npts_,
+        [&](std::size_t t, double& re, double& im) {
+          const std::int32_t j = sample_at[t];
+          re = j >= 0 ? a[j] : 0.0;
+          im = j >= 0 && b != nullptr ? b[j] : 0.0;
+        },
+        work.xr, work.xi);
     const double* spectrum = spectrum_.data();
-    double* xr = xr_.data();
-    double* xi = xi_.data();
-    for (std::size_t m = 0; m < length_; ++m) {
-      const std::size_t r = order_[m];
-      if (r > m) {
-        const double re = xr[m] * spectrum[m], im = xi[m] * spectrum[m];
-        xr[m] = xr[r] * spectrum[r];
-        xi[m] = xi[r] * spectrum[r];
-        xr[r] = re;
-        xi[r] = im;
-      } else if (r == m) {
-        xr[m] *= spectrum[m];
-        xi[m] *= spectrum[m];
-      }
-    }
+    const double* xr = work.xr.data();
+    const double* xi = work.xi.data();
+    plan_.transform_complex(
+        length_,
+        [&](std::size_t f, double& re, double& im) {
+          re = xr[f] * spectrum[f];
+          im = xi[f] * spectrum[f];
+        },
+        work.yr, work.yi);
     // The forward transform read backwards is the inverse:
     // sum_f Y(f) exp(+2 pi i f (L - t) / L) = sum_f Y(f) exp(-2 pi i f t / L).
-    plan_.transform_bit_reversed(xr_, xi_);
     const std::size_t mask = length_ - 1;
     for (std::size_t j = 0; j < index_.size(); ++j) {
       const std::size_t at = (length_ - static_cast<std::size_t>(index_[j])) & mask;
-      out_a[j] = xr_[at];
-      if (out_b != nullptr) out_b[j] = xi_[at];
+      out_a[j] = work.yr[at];
+      if (out_b != nullptr) out_b[j] = work.yi[at];
     }
   }
 
@@ -141,9 +139,11 @@ class SincKernel {
 
  private:
   std::span<const std::int64_t> index_;
+  std::size_t npts_;
   std::size_t length_;
   FftPlan plan_;
-  std::pmr::vector<std::uint32_t> order_;
+  // The sample at each grid position, -1 where none was taken.
+  std::pmr::vector<std::int32_t> sample_at_;
   std::pmr::vector<double> spectrum_;
 };
 
@@ -219,33 +219,52 @@ void fill_arbitrary(Block& q, std::size_t i, std::uint64_t seed) {
 // Gram-Schmidt twice over (which keeps orthogonality to rounding whatever
 // the conditioning of the block); a vector that loses nearly all of its
 // length is replaced by an arbitrary one and orthogonalised again.
+//
+// For vector i: h = Q' x (Q the vectors before it), x -= Q h, twice, then x
+// scaled to unit length. Each row's new value is final once its row is
+// done, so the next sum of products takes it up in the same pass, and the
+// scaling rides on the next vector's first pass: three passes over the
+// block per vector instead of seven, each sum still taken row by row in
+// order.
 void orthonormalise(Block& q) {
-  std::vector<double> h(q.b);
+  std::vector<double> first(q.b), second(q.b);
+  double pending = 1.0;  // the scale vector i - 1 still awaits
   for (std::size_t i = 0; i < q.b; ++i) {
     for (std::uint64_t attempt = 0;; ++attempt) {
-      double before = 0.0;
-      for (std::size_t r = 0; r < q.m; ++r) before += q.at(r, i) * q.at(r, i);
-      for (int pass = 0; pass < 2; ++pass) {
-        std::fill(h.begin(), h.end(), 0.0);
-        for (std::size_t r = 0; r < q.m; ++r) {
-          const double x = q.at(r, i);
-          for (std::size_t j = 0; j < i; ++j) h[j] += q.at(r, j) * x;
-        }
-        for (std::size_t r = 0; r < q.m; ++r) {
-          double x = q.at(r, i);
-          for (std::size_t j = 0; j < i; ++j) x -= h[j] * q.at(r, j);
-          q.at(r, i) = x;
-        }
+      double before = 0.0, after = 0.0;
+      std::fill(first.begin(), first.end(), 0.0);
+      std::fill(second.begin(), second.end(), 0.0);
+      for (std::size_t r = 0; r < q.m; ++r) {
+        double* row = &q.at(r, 0);
+        if (i > 0 && pending != 1.0) row[i - 1] *= pending;
+        const double x = row[i];
+        before += x * x;
+        for (std::size_t j = 0; j < i; ++j) first[j] += row[j] * x;
       }
-      double after = 0.0;
-      for (std::size_t r = 0; r < q.m; ++r) after += q.at(r, i) * q.at(r, i);
+      pending = 1.0;
+      for (std::size_t r = 0; r < q.m; ++r) {
+        double* row = &q.at(r, 0);
+        double x = row[i];
+        for (std::size_t j = 0; j < i; ++j) x -= first[j] * row[j];
+        row[i] = x;
+        for (std::size_t j = 0; j < i; ++j) second[j] += row[j] * x;
+      }
+      for (std::size_t r = 0; r < q.m; ++r) {
+        double* row = &q.at(r, 0);
+        double x = row[i];
+        for (std::size_t j = 0; j < i; ++j) x -= second[j] * row[j];
+        row[i] = x;
+        after += x * x;
+      }
       if (after > 1e-20 * before && after > 0.0) {
-        const double scale = 1.0 / std::sqrt(after);
-        for (std::size_t r = 0; r < q.m; ++r) q.at(r, i) *= scale;
+        pending = 1.0 / std::sqrt(after);
         break;
       }
       fill_arbitrary(q, i, attempt + 1);
     }
+  }
+  if (q.b > 0 && pending != 1.0) {
+    for (std::size_t r = 0; r < q.m; ++r) q.at(r, q.b - 1) *= pending;
   }
 }
 
@@ -620,13 +639,13 @@ std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin,
                                      std::max(nwin, 1), std::max(p, 1));
   const std::uint64_t length = SincKernel::transform_size(n);
   const std::uint64_t k = static_cast<std::uint64_t>(std::max(nwin, 1));
-  // The transform's vectors, kernel, order and tables; the two blocks and
+  // The transform's vectors, kernel, sample map and tables; the two blocks and
   // the filter's vectors; the ordinary tapers of the start; the result; and
   // for each further worker its own transform and filter vectors.
   const std::uint64_t workers =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(jobs, 1)), (b + 1) / 2);
-  return 60 * length + 16 * b * m + 48 * m + 4 * b * n + taper_work_bytes(static_cast<int>(n)) +
-         8 * k * n + (workers - 1) * (16 * length + 48 * m);
+  return 72 * length + 4 * n + 16 * b * m + 48 * m + 4 * b * n +
+         taper_work_bytes(static_cast<int>(n)) + 8 * k * n + (workers - 1) * (32 * length + 48 * m);
 }
 
 }  // namespace quorvane::spectral

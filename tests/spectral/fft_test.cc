@@ -76,7 +76,7 @@ TEST(Transforms, AreBitForBitTheClassicLoopNestAtEveryLength) {
       xr[m] = value(), xi[m] = m % 3 == 0 ? value() : 0.0;
       pr[order[m]] = xr[m], pi[order[m]] = xi[m];
     }
-    std::vector<double> real = xr, cr = xr, ci = xi;
+    std::vector<double> real = xr, imag = xi, cr = xr, ci = xi;
     classic_fft(cr, ci);
     fft2(xr, xi);
     fft2_bit_reversed(pr, pi);
@@ -94,6 +94,20 @@ TEST(Transforms, AreBitForBitTheClassicLoopNestAtEveryLength) {
         plan.transform_real(count, [&](std::size_t t) { return real[t]; }, yr, yi, two_threads);
         ASSERT_TRUE(same_bits(yr, expected_r) && same_bits(yi, expected_i))
             << "nn " << nn << " count " << count << " two threads " << two_threads << " wide " << wide;
+      }
+      // Both parts given: every third value has an imaginary part.
+      std::fill(expected_r.begin(), expected_r.end(), 0.0);
+      std::fill(expected_i.begin(), expected_i.end(), 0.0);
+      std::copy_n(real.begin(), count, expected_r.begin());
+      std::copy_n(imag.begin(), count, expected_i.begin());
+      classic_fft(expected_r, expected_i);
+      for (const bool two_threads : {false, true}) {
+        std::vector<double> yr(nn, 7.0), yi(nn, 7.0);
+        plan.transform_complex(
+            count, [&](std::size_t t, double& re, double& im) { re = real[t], im = imag[t]; }, yr,
+            yi, two_threads);
+        ASSERT_TRUE(same_bits(yr, expected_r) && same_bits(yi, expected_i))
+            << "complex, nn " << nn << " count " << count << " two threads " << two_threads;
       }
     }
   }
