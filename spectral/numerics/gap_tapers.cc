@@ -14,6 +14,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "spectral/numerics/fft.h"
 #include "spectral/numerics/lapack_tridiagonal.h"
 #include "spectral/numerics/slepian_eigen.h"
@@ -45,6 +49,55 @@ constexpr int kMaxIterations = 60;
 constexpr int kMaxDegree = 10;
 constexpr double kMaxSpread = 1e8;
 
+// Asks the system to back a long array with large pages where it can: the
+// transforms and blocks of a long record read arrays of many megabytes in
+// strides, each stride on a page of its own, and with small pages the
+// address translations miss more often than the data.
+void advise_large_pages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::size_t kLarge = 8u << 20;
+  constexpr std::uintptr_t kPage = 4096;
+  if (bytes < kLarge) return;
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  static_cast<void>(data);
+  static_cast<void>(bytes);
+#endif
+}
+
+// Doubles the code writes before it reads, taken from memory without the
+// zero fill of a vector: the blocks and transform arrays of a long record
+// run to hundreds of megabytes, and filling them would be a pass over
+// memory of its own.
+class Doubles {
+ public:
+  Doubles(std::size_t count, std::pmr::memory_resource* memory)
+      : memory_(memory),
+        count_(count),
+        data_(static_cast<double*>(memory->allocate(count * sizeof(double), alignof(double)))) {
+    advise_large_pages(data_, count * sizeof(double));
+  }
+  Doubles(Doubles&& other) noexcept
+      : memory_(other.memory_), count_(std::exchange(other.count_, 0)),
+        data_(std::exchange(other.data_, nullptr)) {}
+  Doubles(const Doubles&) = delete;
+  Doubles& operator=(const Doubles&) = delete;
+  Doubles& operator=(Doubles&&) = delete;
+  ~Doubles() {
+    if (data_ != nullptr) memory_->deallocate(data_, count_ * sizeof(double), alignof(double));
+  }
+  double* data() { return data_; }
+  const double* data() const { return data_; }
+  std::span<double> span() { return {data_, count_}; }
+
+ private:
+  std::pmr::memory_resource* memory_;
+  std::size_t count_;
+  double* data_;
+};
+
 // The sinc kernel restricted to the samples present, applied through the
 // transform: the vectors, zero-filled to the grid and padded to L >= 2 N,
 // are transformed, multiplied by the kernel's transform (real, the kernel
@@ -60,11 +113,13 @@ class SincKernel {
   struct Workspace {
     Workspace(std::size_t length, std::pmr::memory_resource* memory)
         : xr(length, memory), xi(length, memory), yr(length, memory), yi(length, memory) {}
-    std::pmr::vector<double> xr, xi, yr, yi;
+    Doubles xr, xi, yr, yi;
   };
 
+  // With two_threads, a second thread takes half of the kernel's own
+  // transform.
   SincKernel(std::span<const std::int64_t> index, std::size_t npts, double w,
-             std::pmr::memory_resource* memory)
+             std::pmr::memory_resource* memory, bool two_threads)
       : index_(index),
         npts_(npts),
         length_(transform_size(npts)),
@@ -85,7 +140,7 @@ class SincKernel {
           const double m = static_cast<double>(lag);
           return std::sin(2.0 * pi * w * m) / (pi * m);
         },
-        xr_, xi_);
+        xr_, xi_, two_threads);
     // The inverse transform's 1 / L goes into the kernel once.
     for (std::size_t f = 0; f < length_; ++f) spectrum_[f] = xr_[f] / static_cast<double>(length_);
   }
@@ -108,7 +163,7 @@ class SincKernel {
           re = j >= 0 ? a[j] : 0.0;
           im = j >= 0 && b != nullptr ? b[j] : 0.0;
         },
-        work.xr, work.xi);
+        work.xr.span(), work.xi.span());
     const double* spectrum = spectrum_.data();
     const double* xr = work.xr.data();
     const double* xi = work.xi.data();
@@ -118,14 +173,14 @@ class SincKernel {
           re = xr[f] * spectrum[f];
           im = xi[f] * spectrum[f];
         },
-        work.yr, work.yi);
+        work.yr.span(), work.yi.span());
     // The forward transform read backwards is the inverse:
     // sum_f Y(f) exp(+2 pi i f (L - t) / L) = sum_f Y(f) exp(-2 pi i f t / L).
     const std::size_t mask = length_ - 1;
     for (std::size_t j = 0; j < index_.size(); ++j) {
       const std::size_t at = (length_ - static_cast<std::size_t>(index_[j])) & mask;
-      out_a[j] = work.yr[at];
-      if (out_b != nullptr) out_b[j] = work.yi[at];
+      out_a[j] = work.yr.data()[at];
+      if (out_b != nullptr) out_b[j] = work.yi.data()[at];
     }
   }
 
@@ -148,12 +203,13 @@ class SincKernel {
 };
 
 // What one thread needs to apply the kernel to vector pairs: the transform
-// arrays and room for the pair's vectors (six of them for the filter).
+// arrays and room for the filter's vectors (four: two for each vector of
+// the pair).
 struct PairWork {
   PairWork(std::size_t length, std::size_t m, std::pmr::memory_resource* memory)
-      : transform(length, memory), vectors(6 * m, memory) {}
+      : transform(length, memory), vectors(4 * m, memory) {}
   SincKernel::Workspace transform;
-  std::pmr::vector<double> vectors;
+  Doubles vectors;
 };
 
 // Runs work(slot, part) for every part 0 .. parts - 1 on up to `threads`
@@ -191,17 +247,90 @@ void for_each_part(std::size_t parts, std::size_t threads, const Work& work) {
   }
 }
 
-// b vectors of m values, stored sample by sample: value r of vector i at
-// data[r * b + i], so that the products between all vectors of the block
-// take one pass over memory.
+// b vectors of m values, stored vector by vector: value r of vector i at
+// data[i * m + r], so that the kernel reads and writes each vector where it
+// lies and orthogonalisation reads only the vectors it needs. Every value
+// is written before it is read.
 struct Block {
   Block(std::size_t m, std::size_t b, std::pmr::memory_resource* memory)
-      : m(m), b(b), data(m * b, 0.0, memory) {}
+      : m(m), b(b), data(m * b, memory) {}
   std::size_t m, b;
-  std::pmr::vector<double> data;
-  double& at(std::size_t r, std::size_t i) { return data[r * b + i]; }
-  double at(std::size_t r, std::size_t i) const { return data[r * b + i]; }
+  Doubles data;
+  double* column(std::size_t i) { return data.data() + i * m; }
+  const double* column(std::size_t i) const { return data.data() + i * m; }
+  double& at(std::size_t r, std::size_t i) { return column(i)[r]; }
+  double at(std::size_t r, std::size_t i) const { return column(i)[r]; }
 };
+
+// Rows are taken in stretches of this many; a sum over the rows is the sum,
+// in order, of each stretch's own sum in row order, however many threads
+// share the stretches, so the results do not depend on the threads.
+constexpr std::size_t kStretch = 16384;
+
+// totals[0 .. width) = the sums over all rows of what add(first, last,
+// partial) adds into partial (width zeros) for rows [first, last), on up to
+// `threads` threads.
+template <typename Add>
+void stretch_sums(std::size_t rows, std::size_t width, std::size_t threads, double* totals,
+                  const Add& add) {
+  const std::size_t stretches = (rows + kStretch - 1) / kStretch;
+  std::vector<double> partial(stretches * width, 0.0);
+  for_each_part(stretches, threads, [&](std::size_t, std::size_t part) {
+    add(part * kStretch, std::min(rows, (part + 1) * kStretch), partial.data() + part * width);
+  });
+  std::fill_n(totals, width, 0.0);
+  for (std::size_t part = 0; part < stretches; ++part) {
+    for (std::size_t k = 0; k < width; ++k) totals[k] += partial[part * width + k];
+  }
+}
+
+// Rows of a stretch taken at a time by the column-wise loops below, so
+// that the columns' pieces stay in the fast caches between the loops.
+constexpr std::size_t kPiece = 512;
+
+// Adds x[r] y[r], r in [0, n), to four running sums, row r to lane r % 4
+// (n a multiple of 4 but at the end of the rows).
+inline void add_products(const double* x, const double* y, std::size_t n, double* lanes) {
+  double a0 = lanes[0], a1 = lanes[1], a2 = lanes[2], a3 = lanes[3];
+  std::size_t r = 0;
+  for (; r + 4 <= n; r += 4) {
+    a0 += x[r] * y[r];
+    a1 += x[r + 1] * y[r + 1];
+    a2 += x[r + 2] * y[r + 2];
+    a3 += x[r + 3] * y[r + 3];
+  }
+  if (r < n) a0 += x[r] * y[r];
+  if (r + 1 < n) a1 += x[r + 1] * y[r + 1];
+  if (r + 2 < n) a2 += x[r + 2] * y[r + 2];
+  lanes[0] = a0, lanes[1] = a1, lanes[2] = a2, lanes[3] = a3;
+}
+
+// out[r] += v[r] w, r in [0, n).
+inline void add_scaled(double* __restrict__ out, const double* __restrict__ v, double w,
+                       std::size_t n) {
+  for (std::size_t r = 0; r < n; ++r) out[r] += v[r] * w;
+}
+
+// out[k kPiece + r] += v[r] w[k], k = 0 .. 3, r in [0, n).
+inline void add_scaled_four(double* __restrict__ out, const double* __restrict__ v,
+                            const double* w, std::size_t n) {
+  for (std::size_t r = 0; r < n; ++r) {
+    const double x = v[r];
+    out[r] += x * w[0];
+    out[kPiece + r] += x * w[1];
+    out[2 * kPiece + r] += x * w[2];
+    out[3 * kPiece + r] += x * w[3];
+  }
+}
+
+// x[r] -= h v[r], r in [0, n).
+inline void subtract_scaled(double* __restrict__ x, const double* __restrict__ v, double h,
+                            std::size_t n) {
+  for (std::size_t r = 0; r < n; ++r) x[r] -= h * v[r];
+}
+
+// The sum of four lanes.
+inline double lane_total(const double* lanes) { return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]); }
 
 // A reproducible filler for a vector that orthogonalisation found
 // dependent on the others (splitmix64 to (-1, 1)).
@@ -220,42 +349,54 @@ void fill_arbitrary(Block& q, std::size_t i, std::uint64_t seed) {
 // the conditioning of the block); a vector that loses nearly all of its
 // length is replaced by an arbitrary one and orthogonalised again.
 //
-// For vector i: h = Q' x (Q the vectors before it), x -= Q h, twice, then x
-// scaled to unit length. Each row's new value is final once its row is
-// done, so the next sum of products takes it up in the same pass, and the
+// For vector x = q_i: h = Q' x (Q the vectors before it), x -= Q h, twice,
+// then x scaled to unit length. A piece of x is final once its piece is
+// done, so the next sums of products take it up in the same pass, and the
 // scaling rides on the next vector's first pass: three passes over the
-// block per vector instead of seven, each sum still taken row by row in
-// order.
-void orthonormalise(Block& q) {
-  std::vector<double> first(q.b), second(q.b);
+// vectors up to i, each shared by `threads` threads in stretches of rows.
+void orthonormalise(Block& q, std::size_t threads) {
+  const std::size_t b = q.b;
+  // Sums of one pass: the products with the vectors before i, then the
+  // squares of vector i.
+  std::vector<double> first(b + 1), second(b + 1), norms(1);
   double pending = 1.0;  // the scale vector i - 1 still awaits
-  for (std::size_t i = 0; i < q.b; ++i) {
+  for (std::size_t i = 0; i < b; ++i) {
+    double* const x = q.column(i);
     for (std::uint64_t attempt = 0;; ++attempt) {
-      double before = 0.0, after = 0.0;
-      std::fill(first.begin(), first.end(), 0.0);
-      std::fill(second.begin(), second.end(), 0.0);
-      for (std::size_t r = 0; r < q.m; ++r) {
-        double* row = &q.at(r, 0);
-        if (i > 0 && pending != 1.0) row[i - 1] *= pending;
-        const double x = row[i];
-        before += x * x;
-        for (std::size_t j = 0; j < i; ++j) first[j] += row[j] * x;
-      }
+      // Products of each piece with the vectors before i, in four lanes.
+      auto products = [&](std::size_t from, std::size_t to, std::size_t count, double* lanes) {
+        for (std::size_t j = 0; j < count; ++j)
+          add_products(q.column(j) + from, x + from, to - from, lanes + 4 * j);
+      };
+      auto subtract = [&](std::size_t from, std::size_t to, const std::vector<double>& h) {
+        for (std::size_t j = 0; j < i; ++j) subtract_scaled(x + from, q.column(j) + from, h[j], to - from);
+      };
+      auto by_pieces = [&](std::size_t width, std::vector<double>& out, const auto& piece) {
+        stretch_sums(q.m, width, threads, out.data(), [&](std::size_t from, std::size_t to, double* sum) {
+          std::vector<double> lanes(4 * width, 0.0);
+          for (std::size_t at = from; at < to; at += kPiece) piece(at, std::min(to, at + kPiece), lanes.data());
+          for (std::size_t k = 0; k < width; ++k) sum[k] += lane_total(&lanes[4 * k]);
+        });
+      };
+      by_pieces(i + 1, first, [&](std::size_t from, std::size_t to, double* lanes) {
+        if (i > 0 && pending != 1.0) {
+          double* v = q.column(i - 1);
+          for (std::size_t r = from; r < to; ++r) v[r] *= pending;
+        }
+        products(from, to, i, lanes);
+        add_products(x + from, x + from, to - from, lanes + 4 * i);
+      });
       pending = 1.0;
-      for (std::size_t r = 0; r < q.m; ++r) {
-        double* row = &q.at(r, 0);
-        double x = row[i];
-        for (std::size_t j = 0; j < i; ++j) x -= first[j] * row[j];
-        row[i] = x;
-        for (std::size_t j = 0; j < i; ++j) second[j] += row[j] * x;
-      }
-      for (std::size_t r = 0; r < q.m; ++r) {
-        double* row = &q.at(r, 0);
-        double x = row[i];
-        for (std::size_t j = 0; j < i; ++j) x -= second[j] * row[j];
-        row[i] = x;
-        after += x * x;
-      }
+      const double before = first[i];
+      by_pieces(i, second, [&](std::size_t from, std::size_t to, double* lanes) {
+        subtract(from, to, first);
+        products(from, to, i, lanes);
+      });
+      by_pieces(1, norms, [&](std::size_t from, std::size_t to, double* lanes) {
+        subtract(from, to, second);
+        add_products(x + from, x + from, to - from, lanes);
+      });
+      const double after = norms[0];
       if (after > 1e-20 * before && after > 0.0) {
         pending = 1.0 / std::sqrt(after);
         break;
@@ -263,52 +404,58 @@ void orthonormalise(Block& q) {
       fill_arbitrary(q, i, attempt + 1);
     }
   }
-  if (q.b > 0 && pending != 1.0) {
-    for (std::size_t r = 0; r < q.m; ++r) q.at(r, q.b - 1) *= pending;
+  if (b > 0 && pending != 1.0) {
+    double* last_column = q.column(b - 1);
+    for_each_part((q.m + kStretch - 1) / kStretch, threads, [&](std::size_t, std::size_t part) {
+      const std::size_t last = std::min(q.m, (part + 1) * kStretch);
+      for (std::size_t r = part * kStretch; r < last; ++r) last_column[r] *= pending;
+    });
   }
 }
 
 // z = B q, column pair by column pair, the pairs shared among the workers.
 void apply_block(const SincKernel& kernel, const Block& q, Block& z,
                  std::pmr::vector<PairWork>& workers) {
-  const std::size_t m = q.m;
   for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
-    PairWork& work = workers[slot];
-    double* in_a = work.vectors.data();
-    double* in_b = in_a + m;
-    double* out_a = in_b + m;
-    double* out_b = out_a + m;
     const std::size_t i = 2 * pair_index;
     const bool pair = i + 1 < q.b;
-    for (std::size_t r = 0; r < m; ++r) {
-      in_a[r] = q.at(r, i);
-      if (pair) in_b[r] = q.at(r, i + 1);
-    }
-    kernel.apply(work.transform, in_a, pair ? in_b : nullptr, out_a, pair ? out_b : nullptr);
-    for (std::size_t r = 0; r < m; ++r) {
-      z.at(r, i) = out_a[r];
-      if (pair) z.at(r, i + 1) = out_b[r];
-    }
+    kernel.apply(workers[slot].transform, q.column(i), pair ? q.column(i + 1) : nullptr,
+                 z.column(i), pair ? z.column(i + 1) : nullptr);
   });
 }
 
 // Multiplies the first `count` vectors of each block, starting at vector
 // `first`, by the count x count matrix rotation (column c at rotation[c *
-// count]): row by row, in place.
+// count]): in place, each new value summed over j in order, a piece of
+// rows of every vector at a time.
 // Rows are independent: `threads` threads share them in stretches.
 void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<double>& rotation,
             std::size_t threads = 1) {
-  constexpr std::size_t kStretch = 16384;
   for_each_part((q.m + kStretch - 1) / kStretch, threads, [&](std::size_t, std::size_t part) {
-    std::vector<double> row(count);
+    std::vector<double> rotated(count * kPiece);
     const std::size_t last = std::min(q.m, (part + 1) * kStretch);
-    for (std::size_t r = part * kStretch; r < last; ++r) {
-      for (std::size_t c = 0; c < count; ++c) {
-        double x = 0.0;
-        for (std::size_t j = 0; j < count; ++j) x += q.at(r, first + j) * rotation[c * count + j];
-        row[c] = x;
+    for (std::size_t from = part * kStretch; from < last; from += kPiece) {
+      const std::size_t size = std::min(last - from, kPiece);
+      // Four new vectors at a time, so that each old one is read once for
+      // all four.
+      std::size_t c = 0;
+      for (; c + 4 <= count; c += 4) {
+        double* out = &rotated[c * kPiece];
+        std::fill_n(out, 4 * kPiece, 0.0);
+        for (std::size_t j = 0; j < count; ++j) {
+          const double weights[4] = {rotation[c * count + j], rotation[(c + 1) * count + j],
+                                     rotation[(c + 2) * count + j], rotation[(c + 3) * count + j]};
+          add_scaled_four(out, q.column(first + j) + from, weights, size);
+        }
       }
-      for (std::size_t c = 0; c < count; ++c) q.at(r, first + c) = row[c];
+      for (; c < count; ++c) {
+        double* out = &rotated[c * kPiece];
+        std::fill_n(out, size, 0.0);
+        for (std::size_t j = 0; j < count; ++j)
+          add_scaled(out, q.column(first + j) + from, rotation[c * count + j], size);
+      }
+      for (std::size_t c = 0; c < count; ++c)
+        std::copy_n(&rotated[c * kPiece], size, q.column(first + c) + from);
     }
   });
 }
@@ -333,12 +480,17 @@ void symmetrise(std::vector<double>& a, std::size_t n) {
 void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t threads) {
   const std::size_t b = q.b;
   std::vector<double> h(b * b, 0.0);
-  for (std::size_t r = 0; r < q.m; ++r) {
-    for (std::size_t i = 0; i < b; ++i) {
-      const double x = q.at(r, i);
-      for (std::size_t j = 0; j < b; ++j) h[i * b + j] += x * z.at(r, j);
+  stretch_sums(q.m, b * b, threads, h.data(), [&](std::size_t from, std::size_t to, double* sum) {
+    std::vector<double> lanes(4 * b * b, 0.0);
+    for (std::size_t at = from; at < to; at += kPiece) {
+      const std::size_t size = std::min(to - at, kPiece);
+      for (std::size_t i = 0; i < b; ++i) {
+        for (std::size_t j = 0; j < b; ++j)
+          add_products(q.column(i) + at, z.column(j) + at, size, &lanes[4 * (i * b + j)]);
+      }
     }
-  }
+    for (std::size_t k = 0; k < b * b; ++k) sum[k] += lane_total(&lanes[4 * k]);
+  });
   symmetrise(h, b);
   std::vector<double> ascending;
   symmetric_eigenpairs(static_cast<int>(b), h, ascending);
@@ -356,16 +508,18 @@ void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t t
 
 // The largest |B q_i - theta_i q_i| of the first `count` Ritz vectors.
 double largest_residual(const Block& q, const Block& z, const std::vector<double>& theta,
-                        std::size_t count) {
+                        std::size_t count, std::size_t threads) {
   std::vector<double> ssq(count, 0.0);
-  for (std::size_t r = 0; r < q.m; ++r) {
-    for (std::size_t i = 0; i < count; ++i) {
-      const double d = z.at(r, i) - theta[i] * q.at(r, i);
-      ssq[i] += d * d;
+  stretch_sums(q.m, count, threads, ssq.data(), [&](std::size_t from, std::size_t to, double* sum) {
+    for (std::size_t r = from; r < to; ++r) {
+      for (std::size_t i = 0; i < count; ++i) {
+        const double d = z.at(r, i) - theta[i] * q.at(r, i);
+        sum[i] += d * d;
+      }
     }
-  }
+  });
   double largest = 0.0;
-  for (double s : ssq) largest = std::max(largest, std::sqrt(s));
+  for (double v : ssq) largest = std::max(largest, std::sqrt(v));
   return largest;
 }
 
@@ -384,36 +538,40 @@ std::size_t wanted_count(const std::vector<double>& theta, std::size_t nwin, std
 // fast above a. The three-term recurrence runs vector pair by vector pair;
 // each step rescales the pair's two latest vectors alike, which leaves the
 // direction of the result as it is and keeps the values finite. The pairs
-// are shared among the workers.
-void chebyshev_filter(const SincKernel& kernel, Block& q, int degree, double a,
+// are shared among the workers. The first step takes B q from z, the images
+// Rayleigh-Ritz rotated along with q, instead of applying the kernel again.
+void chebyshev_filter(const SincKernel& kernel, Block& q, const Block& z, int degree, double a,
                       std::pmr::vector<PairWork>& workers) {
   const std::size_t m = q.m;
   const double c = a / 2.0;
   for_each_part((q.b + 1) / 2, workers.size(), [&](std::size_t slot, std::size_t pair_index) {
-    std::pmr::vector<double>& work = workers[slot].vectors;
+    double* work = workers[slot].vectors.data();
     const std::size_t i = 2 * pair_index;
     const std::size_t width = i + 1 < q.b ? 2 : 1;
-    double* previous[2] = {work.data(), work.data() + m};
-    double* current[2] = {work.data() + 2 * m, work.data() + 3 * m};
-    double* image[2] = {work.data() + 4 * m, work.data() + 5 * m};
-    for (std::size_t v = 0; v < width; ++v) {
-      for (std::size_t r = 0; r < m; ++r) previous[v][r] = q.at(r, i + v);
-    }
+    // The recurrence's two latest vectors take turns in the block's own
+    // column and a work vector.
+    double* previous[2] = {q.column(i), width == 2 ? q.column(i + 1) : nullptr};
+    double* current[2] = {work, work + m};
+    double* image[2] = {work + 2 * m, work + 3 * m};
     for (int step = 1; step <= degree; ++step) {
-      const double* source[2] = {step == 1 ? previous[0] : current[0],
-                                 step == 1 ? previous[1] : current[1]};
-      kernel.apply(workers[slot].transform, source[0], width == 2 ? source[1] : nullptr,
-                   image[0], width == 2 ? image[1] : nullptr);
+      const double* images[2] = {image[0], image[1]};
+      if (step == 1) {
+        images[0] = z.column(i);
+        images[1] = width == 2 ? z.column(i + 1) : nullptr;
+      } else {
+        kernel.apply(workers[slot].transform, current[0], width == 2 ? current[1] : nullptr,
+                     image[0], width == 2 ? image[1] : nullptr);
+      }
       for (std::size_t v = 0; v < width; ++v) {
         double ssq = 0.0;
         if (step == 1) {
           for (std::size_t r = 0; r < m; ++r) {
-            current[v][r] = (image[v][r] - c * previous[v][r]) / c;
+            current[v][r] = (images[v][r] - c * previous[v][r]) / c;
             ssq += current[v][r] * current[v][r];
           }
         } else {
           for (std::size_t r = 0; r < m; ++r) {
-            previous[v][r] = 2.0 * (image[v][r] - c * current[v][r]) / c - previous[v][r];
+            previous[v][r] = 2.0 * (images[v][r] - c * current[v][r]) / c - previous[v][r];
             ssq += previous[v][r] * previous[v][r];
           }
           std::swap(previous[v], current[v]);
@@ -426,7 +584,7 @@ void chebyshev_filter(const SincKernel& kernel, Block& q, int degree, double a,
       }
     }
     for (std::size_t v = 0; v < width; ++v) {
-      for (std::size_t r = 0; r < m; ++r) q.at(r, i + v) = current[v][r];
+      if (current[v] != q.column(i + v)) std::copy_n(current[v], m, q.column(i + v));
     }
   });
 }
@@ -538,7 +696,11 @@ std::size_t block_size(std::int64_t npts, std::int64_t present, int nwin, int p)
   const double shannon =
       std::ceil(2.0 * static_cast<double>(p) * static_cast<double>(present) / static_cast<double>(npts));
   const std::size_t wanted = std::max(static_cast<std::size_t>(nwin), static_cast<std::size_t>(shannon));
-  return std::min(static_cast<std::size_t>(present), wanted + kGuardVectors);
+  // Even: the kernel transforms vectors two at a time, so an odd block's
+  // last transform would carry one vector where it could carry a further
+  // guard vector for nothing.
+  const std::size_t size = wanted + kGuardVectors;
+  return std::min(static_cast<std::size_t>(present), size + size % 2);
 }
 
 }  // namespace
@@ -552,6 +714,8 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
   const std::size_t b = block_size(npts, static_cast<std::int64_t>(m), nwin, p);
   const double w = static_cast<double>(p) / static_cast<double>(npts);
 
+  const std::size_t workers =
+      std::min(static_cast<std::size_t>(std::max(jobs, 1)), (b + 1) / 2);
   // The start: the ordinary tapers of the span on the samples present.
   GapTapers result;
   Block q(m, b, memory);
@@ -561,10 +725,10 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
     std::vector<float> tapsum(b);
     compute_tapers(npts, static_cast<int>(b), static_cast<float>(p), ordinary, el, tapsum, dlam,
                    EigenPath::Fast, memory);
-    for (std::size_t r = 0; r < m; ++r) {
-      for (std::size_t i = 0; i < b; ++i) {
-        q.at(r, i) = ordinary[i * n + static_cast<std::size_t>(index[r])];
-      }
+    for (std::size_t i = 0; i < b; ++i) {
+      const float* taper = ordinary.data() + i * n;
+      double* column = q.column(i);
+      for (std::size_t r = 0; r < m; ++r) column[r] = taper[static_cast<std::size_t>(index[r])];
     }
     // The first nwin stay as the sign reference. Beyond 16 tapers the
     // ordinary solver hands over to LAPACK, which settles the tie between
@@ -578,14 +742,12 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
                      EigenPath::Fast, memory);
     }
   }
-  orthonormalise(q);
+  orthonormalise(q, workers);
 
-  const SincKernel kernel(index, n, w, memory);
+  const SincKernel kernel(index, n, w, memory, workers > 1);
   Block z(m, b, memory);
   std::vector<double> theta;
   std::pmr::vector<PairWork> work(memory);
-  const std::size_t workers =
-      std::min(static_cast<std::size_t>(std::max(jobs, 1)), (b + 1) / 2);
   work.reserve(workers);
   for (std::size_t slot = 0; slot < workers; ++slot) work.emplace_back(kernel.length(), m, memory);
   std::size_t wanted = k;
@@ -593,7 +755,7 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
     apply_block(kernel, q, z, work);
     rayleigh_ritz(q, z, theta, workers);
     wanted = wanted_count(theta, k, m);
-    const double residual = largest_residual(q, z, theta, wanted);
+    const double residual = largest_residual(q, z, theta, wanted, workers);
     result.iterations = iteration;
     if (residual <= kResidualTolerance || b == m) break;
     // The filter damps [0, cut]; a cut at 0 (a block whose other vectors
@@ -605,8 +767,8 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
       result.converged = false;
       break;
     }
-    chebyshev_filter(kernel, q, degree, cut, work);
-    orthonormalise(q);
+    chebyshev_filter(kernel, q, z, degree, cut, work);
+    orthonormalise(q, workers);
   }
   settle_clusters(index, n, w, q, theta, wanted);
 
@@ -644,8 +806,8 @@ std::uint64_t gap_taper_bytes(std::int64_t npts, std::int64_t present, int nwin,
   // for each further worker its own transform and filter vectors.
   const std::uint64_t workers =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(jobs, 1)), (b + 1) / 2);
-  return 72 * length + 4 * n + 16 * b * m + 48 * m + 4 * b * n +
-         taper_work_bytes(static_cast<int>(n)) + 8 * k * n + (workers - 1) * (32 * length + 48 * m);
+  return 72 * length + 4 * n + 16 * b * m + 32 * m + 4 * b * n +
+         taper_work_bytes(static_cast<int>(n)) + 8 * k * n + (workers - 1) * (32 * length + 32 * m);
 }
 
 }  // namespace quorvane::spectral
