@@ -47,7 +47,8 @@ struct GapTapers {
 // complex transform pair of length L >= 2 N (two vectors at once, as the
 // real and imaginary parts), never formed. The K leading eigenvectors come
 // from subspace iteration with Rayleigh-Ritz on a block of b vectors, b =
-// max(K, Shannon number 2 W M) plus four guard vectors, started from the
+// max(K, Shannon number 2 W M) plus four guard vectors, rounded up to an
+// even number (the transform carries two vectors), started from the
 // ordinary Slepian tapers of the span restricted to the samples present
 // and accelerated by a Chebyshev filter that damps [0, a], a the smallest
 // Ritz value of the block. The leading eigenvalues cluster near 1 and
@@ -69,9 +70,11 @@ struct GapTapers {
 // Refused (out left as it was): nwin outside 1 .. 8 or above the number of
 // samples present, p below 1, 2 p >= npts, and an index that is not
 // strictly increasing inside the grid. Work storage comes from memory.
-// The kernel's applications to the block's vector pairs, nearly all of the
-// time, run on up to `jobs` threads; each pair's arithmetic is the same
-// whatever the thread, so the tapers do not depend on jobs.
+// The kernel's applications to the block's vector pairs, and the sums over
+// the samples of orthogonalisation and Rayleigh-Ritz, run on up to `jobs`
+// threads; each pair's arithmetic, and each sum's order (over fixed
+// stretches of samples), are the same whatever the threads, so the tapers
+// do not depend on jobs.
 Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p, GapTapers& out,
                   std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
                   int jobs = 1);
