@@ -14,10 +14,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "spectral/numerics/fft.h"
 #include "spectral/numerics/lapack_tridiagonal.h"
 #include "spectral/numerics/slepian_eigen.h"
@@ -49,24 +45,6 @@ constexpr int kMaxIterations = 60;
 constexpr int kMaxDegree = 10;
 constexpr double kMaxSpread = 1e8;
 
-// Asks the system to back a long array with large pages where it can: the
-// transforms and blocks of a long record read arrays of many megabytes in
-// strides, each stride on a page of its own, and with small pages the
-// address translations miss more often than the data.
-void advise_large_pages(void* data, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::size_t kLarge = 8u << 20;
-  constexpr std::uintptr_t kPage = 4096;
-  if (bytes < kLarge) return;
-  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  static_cast<void>(data);
-  static_cast<void>(bytes);
-#endif
-}
-
 // Doubles the code writes before it reads, taken from memory without the
 // zero fill of a vector: the blocks and transform arrays of a long record
 // run to hundreds of megabytes, and filling them would be a pass over
@@ -76,9 +54,7 @@ class Doubles {
   Doubles(std::size_t count, std::pmr::memory_resource* memory)
       : memory_(memory),
         count_(count),
-        data_(static_cast<double*>(memory->allocate(count * sizeof(double), alignof(double)))) {
-    advise_large_pages(data_, count * sizeof(double));
-  }
+        data_(static_cast<double*>(memory->allocate(count * sizeof(double), alignof(double)))) {}
   Doubles(Doubles&& other) noexcept
       : memory_(other.memory_), count_(std::exchange(other.count_, 0)),
         data_(std::exchange(other.data_, nullptr)) {}
@@ -117,9 +93,9 @@ class SincKernel {
   };
 
   // With two_threads, a second thread takes half of the kernel's own
-  // transform.
+  // transform, which is made in scratch (a workspace of this length).
   SincKernel(std::span<const std::int64_t> index, std::size_t npts, double w,
-             std::pmr::memory_resource* memory, bool two_threads)
+             std::pmr::memory_resource* memory, bool two_threads, Workspace& scratch)
       : index_(index),
         npts_(npts),
         length_(transform_size(npts)),
@@ -129,7 +105,7 @@ class SincKernel {
     for (std::size_t j = 0; j < index.size(); ++j) {
       sample_at_[static_cast<std::size_t>(index[j])] = static_cast<std::int32_t>(j);
     }
-    std::pmr::vector<double> xr_(length_, memory), xi_(length_, memory);
+    const std::span<double> xr_ = scratch.xr.span(), xi_ = scratch.xi.span();
     const double pi = std::numbers::pi;
     plan_.transform_real(
         length_,
@@ -474,23 +450,89 @@ void symmetrise(std::vector<double>& a, std::size_t n) {
   }
 }
 
+// The products a_i' c_j of the vectors of two blocks of the same size, at
+// [i * b + j]: summed over the rows in fixed stretches, each in four lanes.
+// With a and c the same block, only the products with j >= i are formed
+// and mirrored.
+std::vector<double> products(const Block& a, const Block& c, std::size_t threads) {
+  const std::size_t b = a.b;
+  const bool same = &a == &c;
+  std::vector<double> out(b * b, 0.0);
+  stretch_sums(a.m, b * b, threads, out.data(), [&](std::size_t from, std::size_t to, double* sum) {
+    std::vector<double> lanes(4 * b * b, 0.0);
+    for (std::size_t at = from; at < to; at += kPiece) {
+      const std::size_t size = std::min(to - at, kPiece);
+      for (std::size_t i = 0; i < b; ++i) {
+        for (std::size_t j = same ? i : 0; j < b; ++j)
+          add_products(a.column(i) + at, c.column(j) + at, size, &lanes[4 * (i * b + j)]);
+      }
+    }
+    for (std::size_t k = 0; k < b * b; ++k) sum[k] += lane_total(&lanes[4 * k]);
+  });
+  if (same) {
+    for (std::size_t i = 0; i < b; ++i) {
+      for (std::size_t j = 0; j < i; ++j) out[i * b + j] = out[j * b + i];
+    }
+  }
+  return out;
+}
+
+// Cholesky QR: q <- q R^-1 with R'R = q'q, two passes over the block where
+// Gram-Schmidt takes three per vector. One round leaves q'q off the
+// identity by about the unit roundoff times the condition number of q'q,
+// and a second round brings it to rounding whenever the block's condition
+// number is below about 1e7 (Yamamoto et al. 2015, ETNA 44:306). The
+// condition number of q'q, from its eigenvalues, decides: at most 16, one
+// round (as the blocks here nearly always are: their vectors come
+// normalised and nearly orthogonal); up to 1e8, two; above, or should a
+// factorisation fail, false, with q still spanning the same space for
+// Gram-Schmidt to finish.
+bool cholesky_orthonormalise(Block& q, std::size_t threads) {
+  const std::size_t b = q.b;
+  int rounds = 1;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<double> g = products(q, q, threads);
+    if (round == 0) {
+      std::vector<double> copy = g, values;
+      if (symmetric_eigenpairs(static_cast<int>(b), copy, values) != 0) return false;
+      if (!(values.front() > 1e-8 * values.back())) return false;
+      if (!(values.front() * 16.0 >= values.back())) rounds = 2;
+    }
+    // g = R'R, R upper triangular at r[i * b + j], j >= i.
+    std::vector<double> r(b * b, 0.0);
+    for (std::size_t i = 0; i < b; ++i) {
+      double d = g[i * b + i];
+      for (std::size_t k = 0; k < i; ++k) d -= r[k * b + i] * r[k * b + i];
+      if (!(d > 0.0)) return false;
+      r[i * b + i] = std::sqrt(d);
+      for (std::size_t j = i + 1; j < b; ++j) {
+        double x = g[i * b + j];
+        for (std::size_t k = 0; k < i; ++k) x -= r[k * b + i] * r[k * b + j];
+        r[i * b + j] = x / r[i * b + i];
+      }
+    }
+    // New vector c = sum_j q_j (R^-1)(j, c): column c of R^-1 at
+    // rotation[c * b], by back substitution.
+    std::vector<double> rotation(b * b, 0.0);
+    for (std::size_t c = 0; c < b; ++c) {
+      double* column = &rotation[c * b];
+      for (std::size_t j = c + 1; j-- > 0;) {
+        double x = j == c ? 1.0 : 0.0;
+        for (std::size_t k = j + 1; k <= c; ++k) x -= r[j * b + k] * column[k];
+        column[j] = x / r[j * b + j];
+      }
+    }
+    rotate(q, 0, b, rotation, threads);
+  }
+  return true;
+}
+
 // Rayleigh-Ritz on the block: theta (descending) are the eigenvalues of
 // q' z = q' B q, and q and z are rotated to the Ritz vectors and their
 // images.
 void rayleigh_ritz(Block& q, Block& z, std::vector<double>& theta, std::size_t threads) {
   const std::size_t b = q.b;
-  std::vector<double> h(b * b, 0.0);
-  stretch_sums(q.m, b * b, threads, h.data(), [&](std::size_t from, std::size_t to, double* sum) {
-    std::vector<double> lanes(4 * b * b, 0.0);
-    for (std::size_t at = from; at < to; at += kPiece) {
-      const std::size_t size = std::min(to - at, kPiece);
-      for (std::size_t i = 0; i < b; ++i) {
-        for (std::size_t j = 0; j < b; ++j)
-          add_products(q.column(i) + at, z.column(j) + at, size, &lanes[4 * (i * b + j)]);
-      }
-    }
-    for (std::size_t k = 0; k < b * b; ++k) sum[k] += lane_total(&lanes[4 * k]);
-  });
+  std::vector<double> h = products(q, z, threads);
   symmetrise(h, b);
   std::vector<double> ascending;
   symmetric_eigenpairs(static_cast<int>(b), h, ascending);
@@ -716,11 +758,21 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
 
   const std::size_t workers =
       std::min(static_cast<std::size_t>(std::max(jobs, 1)), (b + 1) / 2);
-  // The start: the ordinary tapers of the span on the samples present.
+  // The start: the ordinary tapers of the span on the samples present,
+  // made in the storage of the block of images while it is not needed yet
+  // (where it is large enough: with at least half the samples present).
   GapTapers result;
   Block q(m, b, memory);
+  Block z(m, b, memory);
   {
-    std::pmr::vector<float> ordinary(n * b, memory);
+    std::pmr::vector<float> own(memory);
+    std::span<float> ordinary;
+    if (n * sizeof(float) <= m * sizeof(double)) {
+      ordinary = std::span<float>(reinterpret_cast<float*>(z.data.data()), n * b);
+    } else {
+      own.resize(n * b);
+      ordinary = own;
+    }
     std::vector<double> el(b), dlam(b);
     std::vector<float> tapsum(b);
     compute_tapers(npts, static_cast<int>(b), static_cast<float>(p), ordinary, el, tapsum, dlam,
@@ -742,14 +794,14 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
                      EigenPath::Fast, memory);
     }
   }
-  orthonormalise(q, workers);
+  if (!cholesky_orthonormalise(q, workers)) orthonormalise(q, workers);
 
-  const SincKernel kernel(index, n, w, memory, workers > 1);
-  Block z(m, b, memory);
-  std::vector<double> theta;
   std::pmr::vector<PairWork> work(memory);
   work.reserve(workers);
-  for (std::size_t slot = 0; slot < workers; ++slot) work.emplace_back(kernel.length(), m, memory);
+  for (std::size_t slot = 0; slot < workers; ++slot)
+    work.emplace_back(SincKernel::transform_size(n), m, memory);
+  const SincKernel kernel(index, n, w, memory, workers > 1, work[0].transform);
+  std::vector<double> theta;
   std::size_t wanted = k;
   for (int iteration = 1;; ++iteration) {
     apply_block(kernel, q, z, work);
@@ -768,7 +820,7 @@ Status gap_tapers(std::span<const std::int64_t> index, int npts, int nwin, int p
       break;
     }
     chebyshev_filter(kernel, q, z, degree, cut, work);
-    orthonormalise(q, workers);
+    if (!cholesky_orthonormalise(q, workers)) orthonormalise(q, workers);
   }
   settle_clusters(index, n, w, q, theta, wanted);
 
