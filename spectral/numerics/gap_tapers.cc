@@ -306,7 +306,9 @@ inline void subtract_scaled(double* __restrict__ x, const double* __restrict__ v
 }
 
 // The sum of four lanes.
-inline double lane_total(const double* lanes) { return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]); }
+inline double lane_total(const double* lanes) {
+  return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
 
 // A reproducible filler for a vector that orthogonalisation found
 // dependent on the others (splitmix64 to (-1, 1)).
@@ -339,34 +341,38 @@ void orthonormalise(Block& q, std::size_t threads) {
   for (std::size_t i = 0; i < b; ++i) {
     double* const x = q.column(i);
     for (std::uint64_t attempt = 0;; ++attempt) {
-      // Products of each piece with the vectors before i, in four lanes.
-      auto products = [&](std::size_t from, std::size_t to, std::size_t count, double* lanes) {
-        for (std::size_t j = 0; j < count; ++j)
+      // Products of a piece of x with the vectors before i, in four lanes.
+      auto with_earlier = [&](std::size_t from, std::size_t to, double* lanes) {
+        for (std::size_t j = 0; j < i; ++j)
           add_products(q.column(j) + from, x + from, to - from, lanes + 4 * j);
       };
       auto subtract = [&](std::size_t from, std::size_t to, const std::vector<double>& h) {
-        for (std::size_t j = 0; j < i; ++j) subtract_scaled(x + from, q.column(j) + from, h[j], to - from);
+        for (std::size_t j = 0; j < i; ++j)
+          subtract_scaled(x + from, q.column(j) + from, h[j], to - from);
       };
+      // Sums into out[0 .. width) of what piece adds for each piece of rows.
       auto by_pieces = [&](std::size_t width, std::vector<double>& out, const auto& piece) {
-        stretch_sums(q.m, width, threads, out.data(), [&](std::size_t from, std::size_t to, double* sum) {
-          std::vector<double> lanes(4 * width, 0.0);
-          for (std::size_t at = from; at < to; at += kPiece) piece(at, std::min(to, at + kPiece), lanes.data());
-          for (std::size_t k = 0; k < width; ++k) sum[k] += lane_total(&lanes[4 * k]);
-        });
+        stretch_sums(q.m, width, threads, out.data(),
+                     [&](std::size_t from, std::size_t to, double* sum) {
+                       std::vector<double> lanes(4 * width, 0.0);
+                       for (std::size_t at = from; at < to; at += kPiece)
+                         piece(at, std::min(to, at + kPiece), lanes.data());
+                       for (std::size_t k = 0; k < width; ++k) sum[k] += lane_total(&lanes[4 * k]);
+                     });
       };
       by_pieces(i + 1, first, [&](std::size_t from, std::size_t to, double* lanes) {
         if (i > 0 && pending != 1.0) {
           double* v = q.column(i - 1);
           for (std::size_t r = from; r < to; ++r) v[r] *= pending;
         }
-        products(from, to, i, lanes);
+        with_earlier(from, to, lanes);
         add_products(x + from, x + from, to - from, lanes + 4 * i);
       });
       pending = 1.0;
       const double before = first[i];
       by_pieces(i, second, [&](std::size_t from, std::size_t to, double* lanes) {
         subtract(from, to, first);
-        products(from, to, i, lanes);
+        with_earlier(from, to, lanes);
       });
       by_pieces(1, norms, [&](std::size_t from, std::size_t to, double* lanes) {
         subtract(from, to, second);

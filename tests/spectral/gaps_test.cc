@@ -112,7 +112,8 @@ TEST(GapTapers, WithoutGapsAreTheOrdinaryTapersAndWithGapsTheDenseEigenvectors) 
     for (std::size_t i = 0; i < m; ++i) {
       for (std::size_t j = 0; j < m; ++j) {
         const double lag = static_cast<double>(index[i] - index[j]);
-        a[j * m + i] = lag == 0 ? 2 * w : std::sin(2 * std::numbers::pi * w * lag) / (std::numbers::pi * lag);
+        a[j * m + i] =
+            lag == 0 ? 2 * w : std::sin(2 * std::numbers::pi * w * lag) / (std::numbers::pi * lag);
       }
     }
     ASSERT_EQ(symmetric_eigenpairs(static_cast<int>(m), a, values), 0);
