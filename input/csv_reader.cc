@@ -193,6 +193,13 @@ bool read_csv(textio::Writer& messages, textio::LineReader& file, const std::str
         messages.line(" The column " + wanted + " holds the times; it cannot be a series too.");
         return false;
       }
+      // A column named twice would be read as two series of the same values.
+      if (std::any_of(candidates.begin(), candidates.end(),
+                      [c](const Candidate& taken) { return taken.column == c; })) {
+        messages.line(" The column " + std::string(trimmed(wanted)) +
+                      " is named twice among the series' columns.");
+        return false;
+      }
       candidates.push_back({c, true, Candidate::Kind::Numeric, {}});
     }
   } else {

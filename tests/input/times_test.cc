@@ -87,6 +87,8 @@ TEST(Times, EachValueKeepsItsOwnTimeAndDisorderIsRefusedByLine) {
       {csv, {"t,v", "1,2,3"}, "not read: Line 2 has 3 cells; the header names 2 columns."},
       {{.iform = 8, .value_columns = {"w"}}, {"t,v", "1,2"},
        "not read: No column of the header is named w; it names t, v."},
+      {{.iform = 8, .value_columns = {"v", "u", " v"}}, {"t,u,v", "1,2,3"},
+       "not read: The column v is named twice among the series' columns."},
   };
   for (const TimesCase& c : cases) EXPECT_EQ(read_and_describe(c.lines, c.options), c.expected);
 }
