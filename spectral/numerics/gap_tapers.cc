@@ -105,7 +105,7 @@ class SincKernel {
     for (std::size_t j = 0; j < index.size(); ++j) {
       sample_at_[static_cast<std::size_t>(index[j])] = static_cast<std::int32_t>(j);
     }
-    const std::span<double> xr_ = scratch.xr.span(), xi_ = scratch.xi.span();
+    const std::span<double> re = scratch.xr.span(), im = scratch.xi.span();
     const double pi = std::numbers::pi;
     plan_.transform_real(
         length_,
@@ -116,9 +116,9 @@ class SincKernel {
           const double m = static_cast<double>(lag);
           return std::sin(2.0 * pi * w * m) / (pi * m);
         },
-        xr_, xi_, two_threads);
+        re, im, two_threads);
     // The inverse transform's 1 / L goes into the kernel once.
-    for (std::size_t f = 0; f < length_; ++f) spectrum_[f] = xr_[f] / static_cast<double>(length_);
+    for (std::size_t f = 0; f < length_; ++f) spectrum_[f] = re[f] / static_cast<double>(length_);
   }
 
   // out_a = B a and, when b is given, out_b = B b; vectors of one value per
@@ -159,8 +159,6 @@ class SincKernel {
       if (out_b != nullptr) out_b[j] = work.yi.data()[at];
     }
   }
-
-  std::size_t length() const { return length_; }
 
   static std::size_t transform_size(std::size_t npts) {
     std::size_t length = 1;
@@ -281,21 +279,14 @@ inline void add_products(const double* x, const double* y, std::size_t n, double
   lanes[0] = a0, lanes[1] = a1, lanes[2] = a2, lanes[3] = a3;
 }
 
-// out[r] += v[r] w, r in [0, n).
-inline void add_scaled(double* __restrict__ out, const double* __restrict__ v, double w,
+// out[k kPiece + r] += v[r] w[k], k < kCount, r in [0, n): kCount new
+// vectors from one read of v.
+template <std::size_t kCount>
+inline void add_scaled(double* __restrict__ out, const double* __restrict__ v, const double* w,
                        std::size_t n) {
-  for (std::size_t r = 0; r < n; ++r) out[r] += v[r] * w;
-}
-
-// out[k kPiece + r] += v[r] w[k], k = 0 .. 3, r in [0, n).
-inline void add_scaled_four(double* __restrict__ out, const double* __restrict__ v,
-                            const double* w, std::size_t n) {
   for (std::size_t r = 0; r < n; ++r) {
     const double x = v[r];
-    out[r] += x * w[0];
-    out[kPiece + r] += x * w[1];
-    out[2 * kPiece + r] += x * w[2];
-    out[3 * kPiece + r] += x * w[3];
+    for (std::size_t k = 0; k < kCount; ++k) out[k * kPiece + r] += x * w[k];
   }
 }
 
@@ -329,46 +320,40 @@ void fill_arbitrary(Block& q, std::size_t i, std::uint64_t seed) {
 //
 // For vector x = q_i: h = Q' x (Q the vectors before it), x -= Q h, twice,
 // then x scaled to unit length. A piece of x is final once its piece is
-// done, so the next sums of products take it up in the same pass, and the
-// scaling rides on the next vector's first pass: three passes over the
-// vectors up to i, each shared by `threads` threads in stretches of rows.
+// done, so the next sums of products take it up in the same pass. Each
+// pass is shared by `threads` threads in stretches of rows. (Cholesky QR
+// does this work where the block allows; this is its fallback.)
 void orthonormalise(Block& q, std::size_t threads) {
   const std::size_t b = q.b;
   // Sums of one pass: the products with the vectors before i, then the
   // squares of vector i.
   std::vector<double> first(b + 1), second(b + 1), norms(1);
-  double pending = 1.0;  // the scale vector i - 1 still awaits
   for (std::size_t i = 0; i < b; ++i) {
     double* const x = q.column(i);
+    // Products of a piece of x with the vectors before i, in four lanes.
+    auto with_earlier = [&](std::size_t from, std::size_t to, double* lanes) {
+      for (std::size_t j = 0; j < i; ++j)
+        add_products(q.column(j) + from, x + from, to - from, lanes + 4 * j);
+    };
+    auto subtract = [&](std::size_t from, std::size_t to, const std::vector<double>& h) {
+      for (std::size_t j = 0; j < i; ++j)
+        subtract_scaled(x + from, q.column(j) + from, h[j], to - from);
+    };
+    // Sums into out[0 .. width) of what piece adds for each piece of rows.
+    auto by_pieces = [&](std::size_t width, std::vector<double>& out, const auto& piece) {
+      stretch_sums(q.m, width, threads, out.data(),
+                   [&](std::size_t from, std::size_t to, double* sum) {
+                     std::vector<double> lanes(4 * width, 0.0);
+                     for (std::size_t at = from; at < to; at += kPiece)
+                       piece(at, std::min(to, at + kPiece), lanes.data());
+                     for (std::size_t k = 0; k < width; ++k) sum[k] += lane_total(&lanes[4 * k]);
+                   });
+    };
     for (std::uint64_t attempt = 0;; ++attempt) {
-      // Products of a piece of x with the vectors before i, in four lanes.
-      auto with_earlier = [&](std::size_t from, std::size_t to, double* lanes) {
-        for (std::size_t j = 0; j < i; ++j)
-          add_products(q.column(j) + from, x + from, to - from, lanes + 4 * j);
-      };
-      auto subtract = [&](std::size_t from, std::size_t to, const std::vector<double>& h) {
-        for (std::size_t j = 0; j < i; ++j)
-          subtract_scaled(x + from, q.column(j) + from, h[j], to - from);
-      };
-      // Sums into out[0 .. width) of what piece adds for each piece of rows.
-      auto by_pieces = [&](std::size_t width, std::vector<double>& out, const auto& piece) {
-        stretch_sums(q.m, width, threads, out.data(),
-                     [&](std::size_t from, std::size_t to, double* sum) {
-                       std::vector<double> lanes(4 * width, 0.0);
-                       for (std::size_t at = from; at < to; at += kPiece)
-                         piece(at, std::min(to, at + kPiece), lanes.data());
-                       for (std::size_t k = 0; k < width; ++k) sum[k] += lane_total(&lanes[4 * k]);
-                     });
-      };
       by_pieces(i + 1, first, [&](std::size_t from, std::size_t to, double* lanes) {
-        if (i > 0 && pending != 1.0) {
-          double* v = q.column(i - 1);
-          for (std::size_t r = from; r < to; ++r) v[r] *= pending;
-        }
         with_earlier(from, to, lanes);
         add_products(x + from, x + from, to - from, lanes + 4 * i);
       });
-      pending = 1.0;
       const double before = first[i];
       by_pieces(i, second, [&](std::size_t from, std::size_t to, double* lanes) {
         subtract(from, to, first);
@@ -379,18 +364,13 @@ void orthonormalise(Block& q, std::size_t threads) {
         add_products(x + from, x + from, to - from, lanes);
       });
       const double after = norms[0];
-      if (after > 1e-20 * before && after > 0.0) {
-        pending = 1.0 / std::sqrt(after);
-        break;
-      }
+      if (after > 1e-20 * before && after > 0.0) break;
       fill_arbitrary(q, i, attempt + 1);
     }
-  }
-  if (b > 0 && pending != 1.0) {
-    double* last_column = q.column(b - 1);
+    const double scale = 1.0 / std::sqrt(norms[0]);
     for_each_part((q.m + kStretch - 1) / kStretch, threads, [&](std::size_t, std::size_t part) {
       const std::size_t last = std::min(q.m, (part + 1) * kStretch);
-      for (std::size_t r = part * kStretch; r < last; ++r) last_column[r] *= pending;
+      for (std::size_t r = part * kStretch; r < last; ++r) x[r] *= scale;
     });
   }
 }
@@ -427,14 +407,14 @@ void rotate(Block& q, std::size_t first, std::size_t count, const std::vector<do
         for (std::size_t j = 0; j < count; ++j) {
           const double weights[4] = {rotation[c * count + j], rotation[(c + 1) * count + j],
                                      rotation[(c + 2) * count + j], rotation[(c + 3) * count + j]};
-          add_scaled_four(out, q.column(first + j) + from, weights, size);
+          add_scaled<4>(out, q.column(first + j) + from, weights, size);
         }
       }
       for (; c < count; ++c) {
         double* out = &rotated[c * kPiece];
         std::fill_n(out, size, 0.0);
         for (std::size_t j = 0; j < count; ++j)
-          add_scaled(out, q.column(first + j) + from, rotation[c * count + j], size);
+          add_scaled<1>(out, q.column(first + j) + from, &rotation[c * count + j], size);
       }
       for (std::size_t c = 0; c < count; ++c)
         std::copy_n(&rotated[c * kPiece], size, q.column(first + c) + from);
